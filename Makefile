@@ -1,0 +1,37 @@
+# Every target installs what is missing first (scripts/bootstrap), then works in $(BUILD).
+BUILD ?= build
+BUILD_TYPE ?= RelWithDebInfo
+CMAKE_FLAGS ?=
+
+.PHONY: all bootstrap configure build test bench run format check-format clean
+
+all: build
+
+bootstrap:
+	@scripts/bootstrap
+
+configure: bootstrap
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DCMAKE_EXPORT_COMPILE_COMMANDS=ON $(CMAKE_FLAGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD)
+
+test: build
+	@if [ "$$CI" = "true" ]; then scripts/check-format; fi
+	@cd $(BUILD) && ctest --output-on-failure -j$$(nproc) --timeout 600
+
+bench: configure
+	@cmake --build $(BUILD) --target kavo_bench
+	@$(BUILD)/bench/kavo_bench --benchmark_counters_tabular=true $(BENCH_ARGS)
+
+run: build
+	@scripts/run $(BUILD) $(ARGS)
+
+format: bootstrap
+	@git ls-files -z -- '*.cpp' '*.h' | xargs -0 -r clang-format -i
+
+check-format: bootstrap
+	@scripts/check-format
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,70 @@
+// Runs the benchmarks, then prints each registered ratio between two of them with its target.
+#include "BenchRatios.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <vector>
+
+namespace kavo::bench {
+
+namespace {
+
+std::vector<Ratio>& Ratios()
+{
+    static std::vector<Ratio> ratios;
+    return ratios;
+}
+
+class RecordingReporter : public benchmark::ConsoleReporter
+{
+public:
+    std::map<std::string, double> Times; // CPU time per iteration: steady while other work shares the machine
+
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs)
+            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
+                Times[run.benchmark_name()] = run.GetAdjustedCPUTime() * benchmark::GetTimeUnitMultiplier(run.time_unit);
+    }
+};
+
+} // namespace
+
+bool AddRatio(Ratio ratio)
+{
+    Ratios().push_back(std::move(ratio));
+    return true;
+}
+
+} // namespace kavo::bench
+
+int main(int argc, char** argv)
+{
+    using namespace kavo::bench;
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    RecordingReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+
+    bool printedHeader = false;
+    for (const Ratio& ratio : Ratios()) {
+        const auto numerator = reporter.Times.find(ratio.Numerator);
+        const auto denominator = reporter.Times.find(ratio.Denominator);
+        if (numerator == reporter.Times.end() || denominator == reporter.Times.end() || denominator->second <= 0)
+            continue;
+        if (!printedHeader) {
+            std::printf("\n%-58s %10s %10s  %s\n", "ratio", "measured", "target", "");
+            printedHeader = true;
+        }
+        const double value = numerator->second / denominator->second;
+        const bool met = ratio.AtLeast ? value >= ratio.Target : value <= ratio.Target;
+        std::printf("%-58s %10.2f %9s%.1f  %s\n", ratio.Label.c_str(), value, ratio.AtLeast ? ">=" : "<=",
+                    ratio.Target, met ? "met" : "NOT MET");
+    }
+    return 0;
+}

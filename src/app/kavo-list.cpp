@@ -1,0 +1,565 @@
+// kavo-list: runs retrieval cycles with the settings of the program folder and prints the
+// combined channel lists, for scripts, for tests and for trying settings out.
+#include "common/HtmlEntities.h"
+#include "net/EventLoop.h"
+#include "net/ukavoNet.h"
+#include "platform/Cp932.h"
+#include "platform/DateTime.h"
+#include "platform/ProgramFolder.h"
+#include "settings/ukavoConfig.h"
+#include "version.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <functional>
+#include <iostream>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace kavo {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+constexpr const char* Program = "kavo-list";
+
+constexpr const char* HelpText = R"(Usage: kavo-list [OPTION]...
+Fetches the enabled YPs of kavo's settings, as one refresh of kavo does, and prints the
+combined list of channels on air.
+
+  --home DIR          the program folder (settings file kavo.ini); otherwise $KAVO_HOME,
+                      the program's own folder when writable, or ~/.config/kavo
+  --cycles N          run N refreshes (default 1); the first is manual, the others are
+                      automatic and skip a YP fetched less than 10 minutes before
+  --manual            make every refresh manual (no 10-minute rule)
+  --interval SECONDS  wait this long between refreshes (default 0)
+  --time-step MINUTES move kavo's clock on by this much after every refresh, to try the
+                      refresh rules without waiting (default 0)
+  --format FORMAT     table (default, for people), tsv (for scripts) or json (one object a line)
+  --all-cycles        print the lists after every refresh, not only after the last
+  --log               also print the ended channels (json output always carries them)
+  --settings          print the settings as loaded and exit
+  --template FILE [--header FILE] [--footer FILE]
+                      expand kavo's channel templates over one refresh (not available yet)
+  --help              print this help and exit
+  --version           print the version and exit
+
+Errors of single YPs go to standard error as they happen.
+
+JSON output: {"cycle": n, "channels": [...], "log": [...], "errors": [...], "StatusText": "..."};
+every channel carries every field of kavo's channel record under its own name (No, Diff as a
+number, ChannelName, ..., Favorite), texts in UTF-8 and still HTML-escaped as the YP sent them.
+TSV output: a header line, then one line a channel: cycle, list ("on-air" or "ended"), then
+the same fields as JSON.
+
+Exit status: 0 when at least one enabled YP was fetched without error, or none is enabled;
+1 when every enabled YP failed; 2 for a usage error.
+)";
+
+enum class Format {
+    Table,
+    Tsv,
+    Json
+};
+
+struct Options
+{
+    std::string Home;
+    int Cycles = 1;
+    bool Manual = false;
+    double IntervalSeconds = 0;
+    double TimeStepMinutes = 0;
+    Format OutputFormat = Format::Table;
+    bool AllCycles = false;
+    bool Log = false;
+    bool Settings = false;
+    std::string Template;
+    std::string Header;
+    std::string Footer;
+    bool Help = false;
+    bool Version = false;
+};
+
+struct UsageError
+{
+    std::string Message;
+};
+
+std::optional<double> ParseNumber(std::string_view text)
+{
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+Options ParseArguments(int argc, char** argv)
+{
+    Options options;
+    std::vector<std::string_view> args(argv + 1, argv + argc);
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string_view arg = args[i];
+        std::optional<std::string_view> inlineValue;
+        if (arg.starts_with("--")) {
+            if (const std::size_t equals = arg.find('='); equals != std::string_view::npos) {
+                inlineValue = arg.substr(equals + 1);
+                arg = arg.substr(0, equals);
+            }
+        }
+        auto value = [&]() -> std::string {
+            if (inlineValue)
+                return std::string(*inlineValue);
+            if (i + 1 >= args.size())
+                throw UsageError{"option " + std::string(arg) + " needs a value"};
+            return std::string(args[++i]);
+        };
+        auto flag = [&](bool& target) {
+            if (inlineValue)
+                throw UsageError{"option " + std::string(arg) + " takes no value"};
+            target = true;
+        };
+
+        if (arg == "--home") {
+            options.Home = value();
+            if (options.Home.empty())
+                throw UsageError{"--home needs a folder"};
+        } else if (arg == "--cycles") {
+            const std::string text = value();
+            const auto number = ParseNumber(text);
+            if (!number || *number < 1 || *number > 1000000 || *number != std::floor(*number))
+                throw UsageError{"--cycles needs a whole number of at least 1, not \"" + text + "\""};
+            options.Cycles = static_cast<int>(*number);
+        } else if (arg == "--manual") {
+            flag(options.Manual);
+        } else if (arg == "--interval") {
+            const std::string text = value();
+            const auto number = ParseNumber(text);
+            if (!number || *number < 0)
+                throw UsageError{"--interval needs a number of seconds, not \"" + text + "\""};
+            options.IntervalSeconds = *number;
+        } else if (arg == "--time-step") {
+            const std::string text = value();
+            const auto number = ParseNumber(text);
+            if (!number || *number < 0)
+                throw UsageError{"--time-step needs a number of minutes, not \"" + text + "\""};
+            options.TimeStepMinutes = *number;
+        } else if (arg == "--format") {
+            const std::string text = value();
+            if (text == "table")
+                options.OutputFormat = Format::Table;
+            else if (text == "tsv")
+                options.OutputFormat = Format::Tsv;
+            else if (text == "json")
+                options.OutputFormat = Format::Json;
+            else
+                throw UsageError{"--format is table, tsv or json, not \"" + text + "\""};
+        } else if (arg == "--all-cycles") {
+            flag(options.AllCycles);
+        } else if (arg == "--log") {
+            flag(options.Log);
+        } else if (arg == "--settings") {
+            flag(options.Settings);
+        } else if (arg == "--template") {
+            options.Template = value();
+        } else if (arg == "--header") {
+            options.Header = value();
+        } else if (arg == "--footer") {
+            options.Footer = value();
+        } else if (arg == "--help" || arg == "-h") {
+            flag(options.Help);
+        } else if (arg == "--version") {
+            flag(options.Version);
+        } else {
+            throw UsageError{"unknown argument \"" + std::string(arg) + "\""};
+        }
+    }
+    if ((!options.Header.empty() || !options.Footer.empty()) && options.Template.empty())
+        throw UsageError{"--header and --footer go with --template"};
+    return options;
+}
+
+std::string Utf8(std::string_view cp932)
+{
+    return Cp932ToUtf8(cp932);
+}
+
+// ---- Channels
+
+struct Field
+{
+    const char* Name;
+    std::function<Json(const TkavoChItem&)> Value;
+};
+
+Field Text(const char* name, std::string TkavoChItem::*member)
+{
+    return {name, [member](const TkavoChItem& c) { return Json(Utf8(c.*member)); }};
+}
+
+template <class T>
+Field Value(const char* name, T TkavoChItem::*member)
+{
+    return {name, [member](const TkavoChItem& c) { return Json(c.*member); }};
+}
+
+// Every field of the channel record, in declaration order.
+const std::vector<Field>& ChannelFields()
+{
+    static const std::vector<Field> fields = {
+        Value("No", &TkavoChItem::No),
+        {"Diff", [](const TkavoChItem& c) { return Json(static_cast<int>(c.Diff)); }},
+        Text("ChannelName", &TkavoChItem::ChannelName),
+        Value("Relays", &TkavoChItem::Relays),
+        Value("Listeners", &TkavoChItem::Listeners),
+        Text("Bitrate", &TkavoChItem::Bitrate),
+        Text("Type", &TkavoChItem::Type),
+        Text("ChatURL", &TkavoChItem::ChatURL),
+        Text("ContactURL", &TkavoChItem::ContactURL),
+        Text("StreamURL", &TkavoChItem::StreamURL),
+        Text("DirectStreamURL", &TkavoChItem::DirectStreamURL),
+        Value("TimeStamp", &TkavoChItem::TimeStamp),
+        Text("Hash", &TkavoChItem::Hash),
+        Value("Find", &TkavoChItem::Find),
+        Text("Playing", &TkavoChItem::Playing),
+        Value("Color", &TkavoChItem::Color),
+        Value("ColorEnabled", &TkavoChItem::ColorEnabled),
+        Value("BitrateValue", &TkavoChItem::BitrateValue),
+        Value("ListDisable", &TkavoChItem::ListDisable),
+        Text("StatisticsURL", &TkavoChItem::StatisticsURL),
+        Text("YpAddr", &TkavoChItem::YpAddr),
+        Text("FileName", &TkavoChItem::FileName),
+        Text("Status", &TkavoChItem::Status),
+        Text("Comment", &TkavoChItem::Comment),
+        Value("ContactIsBbs", &TkavoChItem::ContactIsBbs),
+        Text("Description", &TkavoChItem::Description),
+        Text("Genre", &TkavoChItem::Genre),
+        Text("LocalStatus", &TkavoChItem::LocalStatus),
+        Text("BroadcastTime", &TkavoChItem::BroadcastTime),
+        Value("YpLike", &TkavoChItem::YpLike),
+        Value("NotNotify", &TkavoChItem::NotNotify),
+        Text("PrevPlaying", &TkavoChItem::PrevPlaying),
+        Text("PrevComment", &TkavoChItem::PrevComment),
+        Text("PrevGenre", &TkavoChItem::PrevGenre),
+        Text("PrevDescription", &TkavoChItem::PrevDescription),
+        Value("ColorTextEnabled", &TkavoChItem::ColorTextEnabled),
+        Value("ColorText", &TkavoChItem::ColorText),
+        Value("Visited", &TkavoChItem::Visited),
+        Value("Favorite", &TkavoChItem::Favorite),
+    };
+    return fields;
+}
+
+Json ChannelsJson(const TkavoChList& list)
+{
+    Json channels = Json::array();
+    for (const TkavoChItem& channel : list) {
+        Json object = Json::object();
+        for (const Field& field : ChannelFields())
+            object[field.Name] = field.Value(channel);
+        channels.push_back(std::move(object));
+    }
+    return channels;
+}
+
+std::string Dump(const Json& json, int indent = -1)
+{
+    return json.dump(indent, ' ', false, Json::error_handler_t::replace);
+}
+
+std::string TsvCell(const Json& value)
+{
+    std::string text = value.is_string() ? value.get<std::string>() : Dump(value);
+    std::replace_if(
+        text.begin(), text.end(), [](char c) { return c == '\t' || c == '\r' || c == '\n'; }, ' ');
+    return text;
+}
+
+void PrintTsvHeader()
+{
+    std::string line = "cycle\tlist";
+    for (const Field& field : ChannelFields())
+        line.append("\t").append(field.Name);
+    std::cout << line << '\n';
+}
+
+void PrintTsv(int cycle, const char* listName, const TkavoChList& list)
+{
+    for (const TkavoChItem& channel : list) {
+        std::string line = std::to_string(cycle) + "\t" + listName;
+        for (const Field& field : ChannelFields())
+            line.append("\t").append(TsvCell(field.Value(channel)));
+        std::cout << line << '\n';
+    }
+}
+
+// Columns are measured in CP932 bytes, which is also their width on a terminal: a double-byte
+// character takes two columns.
+void PrintTable(const TkavoChList& list)
+{
+    struct Row
+    {
+        std::vector<std::string> Cells; // CP932
+    };
+    const std::vector<std::string> header = {"No",      "!",    "Channel", "Listeners/Relays",
+                                             "Bitrate", "Type", "Time",    "Genre - Description"};
+    std::vector<Row> rows;
+    for (const TkavoChItem& c : list) {
+        std::string description = HtmlDecode(c.GenreDescription());
+        if (!c.Playing.empty())
+            description += (description.empty() ? "" : " ") + HtmlDecode(c.Playing);
+        rows.push_back({{std::to_string(c.No), DiffText(c.Diff), std::string(Cp932Cut(HtmlDecode(c.ChannelName), 40)),
+                         std::to_string(c.Listeners) + "/" + std::to_string(c.Relays), c.Bitrate, c.Type,
+                         c.BroadcastTime, std::string(Cp932Cut(description, 100))}});
+    }
+    std::vector<std::size_t> widths;
+    for (const std::string& title : header)
+        widths.push_back(title.size());
+    for (const Row& row : rows)
+        for (std::size_t i = 0; i < row.Cells.size(); ++i)
+            widths[i] = std::max(widths[i], row.Cells[i].size());
+    auto print = [&](const std::vector<std::string>& cells) {
+        std::string line;
+        for (std::size_t i = 0; i < cells.size(); ++i) {
+            const bool number = i == 0 || i == 3;
+            const std::string padding(widths[i] - cells[i].size(), ' ');
+            if (i + 1 == cells.size()) {
+                line += cells[i];
+                break;
+            }
+            line += number ? padding + cells[i] : cells[i] + padding;
+            line += "  ";
+        }
+        while (!line.empty() && line.back() == ' ')
+            line.pop_back();
+        std::cout << Utf8(line) << '\n';
+    };
+    print(header);
+    for (const Row& row : rows)
+        print(row.Cells);
+}
+
+// ---- Settings
+
+Json SettingsJson(const TkavoSetting& setting)
+{
+    Json json = Json::object();
+    // Each option as the settings file holds its text.
+    setting.VisitOptions([&](std::string_view name, std::string_view value) { json[std::string(name)] = Utf8(value); });
+    Json yps = Json::array();
+    for (const TkavoYpItem& yp : setting.YpList)
+        yps.push_back(Json{{"Enabled", yp.Enabled},
+                           {"Title", Utf8(yp.Title)},
+                           {"Url", Utf8(yp.Url)},
+                           {"Host", Utf8(yp.Host)},
+                           {"Bitrate", Utf8(yp.Bitrate)},
+                           {"ChType", Utf8(yp.ChType)},
+                           {"Script", Utf8(yp.Script)},
+                           {"UTF2SJIS", yp.UTF2SJIS},
+                           {"ChatURLFix", yp.ChatURLFix},
+                           {"PCRawChName2", Utf8(yp.PCRawChName2)},
+                           {"PCRawChIP", Utf8(yp.PCRawChIP)},
+                           {"NoNotify2", yp.NoNotify2}});
+    json["YpList"] = std::move(yps);
+    Json favorites = Json::array();
+    for (const TkavoFavoriteItem& f : setting.Favorites)
+        favorites.push_back(Json{{"Enabled", f.Enabled},
+                                 {"Title", Utf8(f.Title)},
+                                 {"Word", Utf8(f.Word)},
+                                 {"Channel", f.Channel},
+                                 {"Description", f.Description},
+                                 {"StreamURL", f.StreamURL},
+                                 {"YpAddr", f.YpAddr},
+                                 {"Comment", f.Comment},
+                                 {"ContactURL", f.ContactURL},
+                                 {"ChType", f.ChType},
+                                 {"Listeners", f.Listeners},
+                                 {"Bitrate", f.Bitrate},
+                                 {"RegExp", f.RegExp},
+                                 {"FileName", Utf8(f.FileName)},
+                                 {"ColorEnabled", f.ColorEnabled},
+                                 {"Color", f.Color},
+                                 {"ColorTextEnabled", f.ColorTextEnabled},
+                                 {"ColorText", f.ColorText},
+                                 {"ListDisable", f.ListDisable},
+                                 {"YpLike", f.YpLike},
+                                 {"NotNotify", f.NotNotify}});
+    json["Favorites"] = std::move(favorites);
+    Json columns = Json::array();
+    for (const std::string& caption : setting.Columns)
+        columns.push_back(Utf8(caption));
+    json["Columns"] = std::move(columns);
+    Json tools = Json::array();
+    for (const std::string& tool : setting.Tools)
+        tools.push_back(Utf8(tool));
+    json["Tools"] = std::move(tools);
+    return json;
+}
+
+// ---- Cycles
+
+// The system clock moved on by the time steps asked for.
+class SteppedClock : public Clock
+{
+public:
+    TDateTime Now() const override
+    {
+        timespec ts{};
+        clock_gettime(CLOCK_REALTIME, &ts);
+        return DateTimeFromTime(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9 / SecondsPerDay + m_offset.load();
+    }
+    void AddMinutes(double minutes) { m_offset.store(m_offset.load() + minutes / MinutesPerDay); }
+
+private:
+    std::atomic<double> m_offset{0};
+};
+
+std::string ForTerminal(std::string text)
+{
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
+            out += text[i];
+    return out;
+}
+
+int RunCycles(const Options& options)
+{
+    std::shared_ptr<SteppedClock> clock;
+    if (options.TimeStepMinutes > 0) {
+        clock = std::make_shared<SteppedClock>();
+        SetClock(clock);
+    }
+    int enabled = 0;
+    for (const TkavoYpItem& yp : Setting().YpList)
+        enabled += yp.Enabled;
+
+    EventLoop loop;
+    TkavoNet net(loop.Dispatcher());
+    std::mutex errorLock;
+    std::vector<std::string> errors; // of the running cycle
+    auto report = [&](const std::string& text) {
+        const std::string utf8 = Utf8(text);
+        std::lock_guard lock(errorLock);
+        errors.push_back(utf8);
+        std::cerr << ForTerminal(utf8) << std::endl;
+    };
+    net.OnError = [&](TkavoNet&, const std::string& error) { report(error); };
+    net.OnCycleError = [&](TkavoNet&, const std::string& message) { report(message); };
+    net.Prepare();
+
+    bool succeeded = false;
+    if (options.OutputFormat == Format::Tsv)
+        PrintTsvHeader();
+    for (int cycle = 1; cycle <= options.Cycles; ++cycle) {
+        {
+            std::lock_guard lock(errorLock);
+            errors.clear();
+        }
+        net.Manual = cycle == 1 || options.Manual;
+        net.StartRetrieval();
+        loop.RunUntil([&] { return !net.Running(); }, std::chrono::hours(24 * 365));
+        const TkavoNet::CycleReport& result = net.LastCycle();
+        succeeded = succeeded || result.Retrieved > result.Failed;
+
+        if (options.AllCycles || cycle == options.Cycles) {
+            std::lock_guard lock(errorLock);
+            switch (options.OutputFormat) {
+            case Format::Json: {
+                Json line = Json::object();
+                line["cycle"] = cycle;
+                line["channels"] = ChannelsJson(net.ChList());
+                line["log"] = ChannelsJson(net.ChListLog());
+                line["errors"] = errors;
+                line["StatusText"] = Utf8(net.ChList().StatusText());
+                std::cout << Dump(line) << '\n';
+                break;
+            }
+            case Format::Tsv:
+                PrintTsv(cycle, "on-air", net.ChList());
+                if (options.Log)
+                    PrintTsv(cycle, "ended", net.ChListLog());
+                break;
+            case Format::Table:
+                if (options.AllCycles)
+                    std::cout << "# cycle " << cycle << '\n';
+                PrintTable(net.ChList());
+                if (options.Log) {
+                    std::cout << '\n' << Utf8(Sjis("放送終了")) << '\n';
+                    PrintTable(net.ChListLog());
+                }
+                std::cout << Utf8(net.ChList().StatusText()) << '\n';
+                if (options.AllCycles && cycle < options.Cycles)
+                    std::cout << '\n';
+                break;
+            }
+            std::cout.flush();
+        }
+
+        if (cycle < options.Cycles) {
+            if (clock)
+                clock->AddMinutes(options.TimeStepMinutes);
+            if (options.IntervalSeconds > 0)
+                std::this_thread::sleep_for(std::chrono::duration<double>(options.IntervalSeconds));
+        }
+    }
+    if (clock)
+        SetClock(nullptr);
+    return enabled == 0 || succeeded ? 0 : 1;
+}
+
+int Main(int argc, char** argv)
+{
+    Options options;
+    try {
+        options = ParseArguments(argc, argv);
+    } catch (const UsageError& error) {
+        std::cerr << Program << ": " << error.Message << "\nTry '" << Program << " --help'." << std::endl;
+        return 2;
+    }
+    if (options.Help) {
+        std::cout << HelpText;
+        return 0;
+    }
+    if (options.Version) {
+        std::cout << Program << " (" << version::ProductName << ") " << version::Version << '\n';
+        return 0;
+    }
+
+    SetProgramFolder(ResolveProgramFolder(ProgramFolderSources::FromEnvironment(options.Home, "")));
+    Setting().Load();
+
+    if (options.Settings) {
+        std::cout << Dump(SettingsJson(Setting()), 2) << '\n';
+        return 0;
+    }
+    if (!options.Template.empty()) {
+        std::cerr << Program << ": --template is not available yet: this build has no template expansion" << std::endl;
+        return 2;
+    }
+    return RunCycles(options);
+}
+
+} // namespace
+} // namespace kavo
+
+int main(int argc, char** argv)
+{
+    try {
+        return kavo::Main(argc, argv);
+    } catch (const std::exception& failure) {
+        std::cerr << kavo::Program << ": " << failure.what() << std::endl;
+        return 1;
+    }
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "platform/Process.h"
+#include "platform/TkavoRegExp.h"
+
+#include <functional>
+#include <string>
+
+namespace kavo {
+
+class TkavoSetting;
+class VisitedUrls;
+struct TkavoChItem;
+
+// Hands channels, pages and tool commands to outside programs: the PeerCast server, the dedicated
+// player, the browsers and the desktop's default handler. Texts come in as CP932 and are converted
+// to the system's encoding at the process boundary. Every call reads the settings anew; started
+// processes are not tracked and failures to start are silent. Main thread only.
+class TkavoLauncher
+{
+public:
+    // Expands the path and channel tags of a text; channel may be null (an empty record's values).
+    using ExpandTags = std::function<std::string(const std::string& text, const TkavoChItem* channel)>;
+    // A modal text prompt; returns defaultValue when cancelled.
+    using Prompt = std::function<std::string(const std::string& caption, const std::string& prompt,
+                                             const std::string& defaultValue)>;
+
+    // visited may be null. The settings, the store and the starter must outlive the launcher.
+    TkavoLauncher(const TkavoSetting& setting, std::string programFolder, ExpandTags expandTags, Prompt prompt,
+                  VisitedUrls* visited, ProcessStarter& starter);
+
+    // A web page: the bulletin-board browser for URLs matching its pattern, else the configured
+    // browser, else the default handler for a text with "://". Throws TkavoRegExpError for an
+    // invalid bulletin-board pattern, before anything is opened.
+    void OpenUrl(const std::string& url);
+    // Starts PeerCast, and hands the channel to the dedicated player when its type matches, or to
+    // PeerCast as a "peercast://" URL when that is enabled. False: nobody took the URL, open it with
+    // OpenWithDefaultHandler. Empty arguments only start PeerCast. Throws TkavoRegExpError for an
+    // invalid player type pattern, before PeerCast is started.
+    bool PlayChannel(const std::string& url, const std::string& name, const std::string& type);
+    // Starts the PeerCast program unless its server already answers; with a "peercast://" URL it
+    // gets " -url" and the URL. True when it was started with the URL.
+    bool StartPeerCast(const std::string& url);
+    // Asks once for <inputbox/>, expands the channel tags (channel may be null) and starts the
+    // command line.
+    void RunCommand(const std::string& command, const TkavoChItem* channel);
+    // The desktop's handler for a URL or file; false when it could not be started.
+    bool OpenWithDefaultHandler(const std::string& url);
+
+private:
+    std::vector<std::string> programSearchFolders() const;
+    // A settings value naming a program, possibly with arguments of its own.
+    TkavoCommand programCommand(const std::string& value, const std::vector<std::string>& folders) const;
+    bool peerCastAnswers() const;
+    bool startPlayer(const std::string& url, const std::string& name);
+    bool openWith(const std::string& program, const std::string& url);
+
+    const TkavoSetting& m_setting;
+    std::string m_programFolder;
+    ExpandTags m_expandTags;
+    Prompt m_prompt;
+    VisitedUrls* m_visited;
+    ProcessStarter& m_starter;
+    TkavoRegExp m_regExp;
+};
+
+// Host and port of an "http://host:port/..." address; port 80 when it names none. False when the
+// address names no host.
+bool HostAndPortOf(const std::string& url, std::string& host, int& port);
+// Whether something accepts a TCP connection at host:port within the time-out.
+bool AcceptsConnection(const std::string& host, int port, int timeoutMs);
+
+} // namespace kavo

@@ -1,0 +1,67 @@
+#include "common/WavePlayer.h"
+
+#include <canberra.h>
+
+#include <mutex>
+
+namespace kavo {
+
+namespace {
+
+class CanberraPlayer : public WavePlayer
+{
+public:
+    ~CanberraPlayer() override
+    {
+        if (m_context)
+            ca_context_destroy(m_context);
+    }
+
+    bool PlayFile(const std::string& path) override
+    {
+        std::lock_guard lock(m_lock);
+        if (!open())
+            return false;
+        ca_context_cancel(m_context, SoundId);
+        // The user may change the file between plays, so nothing is cached.
+        return ca_context_play(m_context, SoundId, CA_PROP_MEDIA_FILENAME, path.c_str(), CA_PROP_CANBERRA_CACHE_CONTROL,
+                               "never", nullptr) == CA_SUCCESS;
+    }
+
+    bool PlayEvent(const std::string& eventId) override
+    {
+        std::lock_guard lock(m_lock);
+        if (!open())
+            return false;
+        ca_context_cancel(m_context, SoundId);
+        return ca_context_play(m_context, SoundId, CA_PROP_EVENT_ID, eventId.c_str(), nullptr) == CA_SUCCESS;
+    }
+
+private:
+    static constexpr std::uint32_t SoundId = 1;
+
+    // Connecting to the sound server waits until the first sound is asked for.
+    bool open()
+    {
+        if (m_context)
+            return true;
+        if (ca_context_create(&m_context) != CA_SUCCESS) {
+            m_context = nullptr;
+            return false;
+        }
+        ca_context_change_props(m_context, CA_PROP_APPLICATION_NAME, "kavo", CA_PROP_APPLICATION_ID, "kavo", nullptr);
+        return true;
+    }
+
+    std::mutex m_lock;
+    ca_context* m_context = nullptr;
+};
+
+} // namespace
+
+std::unique_ptr<WavePlayer> CreateCanberraPlayer()
+{
+    return std::make_unique<CanberraPlayer>();
+}
+
+} // namespace kavo

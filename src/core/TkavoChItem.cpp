@@ -1,0 +1,218 @@
+#include "core/TkavoChItem.h"
+
+#include "platform/Cp932.h"
+#include "settings/ukavoConfig.h"
+
+#include <array>
+#include <charconv>
+#include <cstdio>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+namespace kavo {
+
+const std::string& DiffText(TkavoDiff diff)
+{
+    static const std::array<std::string, TkavoDiffCount> texts = {
+        Sjis("変化なし"), Sjis("ランクアップ"), Sjis("ランクダウン"), Sjis("新着(前回)"), Sjis("新着"),
+        "Change",       "Idle",              "Relaying",          "Playing",
+    };
+    return texts.at(static_cast<std::size_t>(diff));
+}
+
+void TkavoChItem::Assign(const TkavoDataItem& source)
+{
+    // Every field is a value, so the member-wise copy is the deep copy.
+    if (const auto* channel = dynamic_cast<const TkavoChItem*>(&source))
+        *this = *channel;
+    else
+        TkavoDataItem::Assign(source);
+}
+
+std::string GenreDescriptionOf(const std::string& genre, const std::string& description)
+{
+    if (genre.empty() && description.empty())
+        return {};
+    std::string text = "[";
+    text += genre;
+    if (!genre.empty() && !description.empty())
+        text += " - ";
+    text += description;
+    text += ']';
+    return text;
+}
+
+std::string TkavoChItem::GenreDescription() const
+{
+    return GenreDescriptionOf(Genre, Description);
+}
+
+std::string TkavoChItem::PrevGenreDescription() const
+{
+    return GenreDescriptionOf(PrevGenre, PrevDescription);
+}
+
+TDateTime TkavoChItem::BroadcastDuration() const
+{
+    std::vector<std::string_view> pieces;
+    std::string_view rest = BroadcastTime;
+    while (true) {
+        const std::size_t colon = rest.find(':');
+        pieces.push_back(rest.substr(0, colon));
+        if (colon == std::string_view::npos)
+            break;
+        rest.remove_prefix(colon + 1);
+    }
+    if (!pieces.empty() && pieces.back().empty())
+        pieces.pop_back();
+    if (pieces.empty() || pieces.size() > 3)
+        return 0;
+
+    std::array<long long, 3> values{};
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        std::string_view piece = pieces[i];
+        if (piece.starts_with('+'))
+            piece.remove_prefix(1);
+        long long value = 0;
+        const auto [end, error] = std::from_chars(piece.data(), piece.data() + piece.size(), value);
+        if (piece.empty() || error != std::errc() || end != piece.data() + piece.size())
+            return 0;
+        values[3 - pieces.size() + i] = value;
+    }
+    const auto& [days, hours, minutes] = values;
+    return static_cast<double>(days) + static_cast<double>(hours) / 24.0 + static_cast<double>(minutes) / MinutesPerDay;
+}
+
+void TkavoChList::Clear()
+{
+    TkavoDataList::Clear();
+    m_statusText.clear();
+}
+
+bool TkavoChList::Accept(const TkavoDataItem& record) const
+{
+    if (!Setting().Notify.Unique)
+        return true;
+    const auto* channel = dynamic_cast<const TkavoChItem*>(&record);
+    if (!channel)
+        return false;
+    for (const TkavoChItem& held : *this)
+        if (held.Hash == channel->Hash && held.ChannelName == channel->ChannelName)
+            return false;
+    return true;
+}
+
+// The same rule as Accept, with the held keys in a set so that merging n channels costs O(n).
+void TkavoChList::AddFrom(const TkavoDataList& source)
+{
+    if (!Setting().Notify.Unique) {
+        TkavoDataList::AddFrom(source);
+        return;
+    }
+    auto key = [](const TkavoChItem& channel) {
+        std::string k = channel.Hash;
+        k += '\0';
+        k += channel.ChannelName;
+        return k;
+    };
+    std::unordered_set<std::string> held;
+    held.reserve(static_cast<std::size_t>(Count() + source.Count()));
+    for (const TkavoChItem& channel : *this)
+        held.insert(key(channel));
+    const int count = source.Count();
+    Reserve(Count() + count);
+    for (int i = 0; i < count; ++i) {
+        const auto* channel = dynamic_cast<const TkavoChItem*>(&source.Item(i));
+        if (!channel || !held.insert(key(*channel)).second)
+            continue;
+        auto copy = CreateItem();
+        copy->Assign(*channel);
+        TkavoDataList::Add(std::move(copy));
+    }
+}
+
+void TkavoChList::Assign(const TkavoDataList& source)
+{
+    if (&source == this)
+        return;
+    TkavoDataList::Assign(source);
+    if (const auto* list = dynamic_cast<const TkavoChList*>(&source)) {
+        LastUpdate = list->LastUpdate;
+        Valid = list->Valid;
+    }
+}
+
+int TkavoChList::TotalListeners() const
+{
+    int total = 0;
+    for (const TkavoChItem& channel : *this)
+        if (channel.Listeners > 0)
+            total += channel.Listeners;
+    return total;
+}
+
+int TkavoChList::TotalRelays() const
+{
+    int total = 0;
+    for (const TkavoChItem& channel : *this)
+        if (channel.Relays > 0)
+            total += channel.Relays;
+    return total;
+}
+
+const std::string& TkavoChList::StatusText() const
+{
+    if (m_statusText.empty()) {
+        char text[160];
+        std::snprintf(text, sizeof text, "Results: %d channels, %d listeners, %d relays, Last update: ** sec", Count(),
+                      TotalListeners(), TotalRelays());
+        m_statusText = text;
+    }
+    return m_statusText;
+}
+
+TkavoChItem* TkavoChList::FindByHash(const std::string& hash) const
+{
+    for (TkavoChItem& channel : *this)
+        if (channel.Hash == hash)
+            return &channel;
+    return nullptr;
+}
+
+void TkavoChList::ClearFind()
+{
+    for (TkavoChItem& channel : *this)
+        channel.Find = false;
+}
+
+namespace {
+bool IsConnected(const TkavoChItem& channel)
+{
+    return !channel.LocalStatus.empty() && channel.LocalStatus != "IDLE";
+}
+} // namespace
+
+int TkavoChList::TotalConnectBitrate() const
+{
+    if (!Setting().URL.LocalChInfo)
+        return 0;
+    int total = 0;
+    for (const TkavoChItem& channel : *this)
+        if (IsConnected(channel))
+            total += channel.BitrateValue;
+    return total;
+}
+
+int TkavoChList::TotalConnectCount() const
+{
+    if (!Setting().URL.LocalChInfo)
+        return 0;
+    int count = 0;
+    for (const TkavoChItem& channel : *this)
+        if (IsConnected(channel))
+            ++count;
+    return count;
+}
+
+} // namespace kavo

@@ -1,0 +1,169 @@
+#include "net/HttpClient.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <mutex>
+#include <string_view>
+
+namespace kavo {
+
+namespace {
+
+void GlobalInit()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+CURL* Handle(void* curl)
+{
+    return static_cast<CURL*>(curl);
+}
+
+const std::string& TooLargeMessage()
+{
+    static const std::string message =
+        "the answer is larger than " + std::to_string(HttpClient::MaxBodyBytes >> 20) + " MiB";
+    return message;
+}
+
+} // namespace
+
+// The state of one request, shared with libcurl's callbacks.
+struct HttpClient::Transfer
+{
+    std::string Body;
+    std::string StatusLine; // of the last answer, after redirects
+    long Status = 0;
+    bool TooLarge = false;
+    char ErrorText[CURL_ERROR_SIZE] = {};
+
+    static std::size_t Write(char* data, std::size_t size, std::size_t count, void* user)
+    {
+        auto& transfer = *static_cast<Transfer*>(user);
+        const std::size_t bytes = size * count;
+        // An error page is not an index: stop reading it.
+        if (transfer.Status >= 400)
+            return 0;
+        if (bytes > MaxBodyBytes - transfer.Body.size()) {
+            transfer.TooLarge = true;
+            return 0;
+        }
+        transfer.Body.append(data, bytes);
+        return bytes;
+    }
+
+    static std::size_t Header(char* data, std::size_t size, std::size_t count, void* user)
+    {
+        auto& transfer = *static_cast<Transfer*>(user);
+        const std::size_t bytes = size * count;
+        std::string_view line(data, bytes);
+        if (line.starts_with("HTTP/")) {
+            while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+                line.remove_suffix(1);
+            transfer.StatusLine = line;
+            transfer.Status = 0;
+            const std::size_t blank = line.find(' ');
+            if (blank != std::string_view::npos)
+                for (std::size_t i = blank + 1; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i)
+                    transfer.Status = transfer.Status * 10 + (line[i] - '0');
+        }
+        return bytes;
+    }
+};
+
+HttpClient::HttpClient() : m_httpVersion(CURL_HTTP_VERSION_1_1)
+{
+    GlobalInit();
+    CURL* curl = curl_easy_init();
+    m_curl = curl;
+    if (!curl)
+        return;
+    curl_slist* headers = nullptr;
+    headers = curl_slist_append(headers, "Accept: text/html, */*");
+    headers = curl_slist_append(headers, "Accept-Language: ja");
+    m_headers = headers;
+
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 15L);
+    curl_easy_setopt(curl, CURLOPT_AUTOREFERER, 0L);
+    curl_easy_setopt(curl, CURLOPT_USERAGENT, UserAgent);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    // libcurl sends exactly this list and inflates what it names.
+    curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, AcceptEncoding);
+    // An empty name turns on the cookie engine without a file: cookies live as long as the client.
+    curl_easy_setopt(curl, CURLOPT_COOKIEFILE, "");
+    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(MaxBodyBytes));
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Transfer::Write);
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &Transfer::Header);
+    curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, m_httpVersion);
+    Apply(HttpOptions{});
+}
+
+HttpClient::~HttpClient()
+{
+    if (m_curl)
+        curl_easy_cleanup(Handle(m_curl));
+    curl_slist_free_all(static_cast<curl_slist*>(m_headers));
+}
+
+void HttpClient::Apply(const HttpOptions& options)
+{
+    CURL* curl = Handle(m_curl);
+    if (!curl)
+        return;
+    if (options.Protocol == 0)
+        m_httpVersion = CURL_HTTP_VERSION_1_0;
+    else if (options.Protocol == 1)
+        m_httpVersion = CURL_HTTP_VERSION_1_1;
+    curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, m_httpVersion);
+
+    // An empty proxy also keeps the environment's proxy variables out.
+    curl_easy_setopt(curl, CURLOPT_PROXY, options.ProxyHost.c_str());
+    curl_easy_setopt(curl, CURLOPT_PROXYPORT, options.ProxyHost.empty() ? 0L : static_cast<long>(options.ProxyPort));
+
+    const long seconds = std::max(1, options.TimeoutSeconds);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, seconds);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, seconds);
+}
+
+HttpResponse HttpClient::Get(const std::string& url)
+{
+    HttpResponse response;
+    CURL* curl = Handle(m_curl);
+    if (!curl) {
+        response.Error = "the HTTP client could not be created";
+        return response;
+    }
+    Transfer transfer;
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, transfer.ErrorText);
+    const CURLcode code = curl_easy_perform(curl);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, nullptr);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, nullptr);
+
+    response.Status = transfer.Status;
+    if (transfer.TooLarge || code == CURLE_FILESIZE_EXCEEDED) {
+        response.Error = TooLargeMessage();
+    } else if (transfer.Status >= 400) {
+        response.Error = transfer.StatusLine;
+    } else if (code == CURLE_OK) {
+        response.Outcome = HttpOutcome::Complete;
+        response.Body = std::move(transfer.Body);
+    } else if (code == CURLE_PARTIAL_FILE || code == CURLE_GOT_NOTHING) {
+        response.Outcome = HttpOutcome::ClosedEarly;
+    } else {
+        response.Error = transfer.ErrorText[0] ? transfer.ErrorText : curl_easy_strerror(code);
+    }
+    return response;
+}
+
+} // namespace kavo

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace kavo {
+
+// What the retrieval module's HTTP client takes from the settings.
+struct HttpOptions
+{
+    // 0 HTTP/1.0, 1 HTTP/1.1; any other value keeps the version the client already uses.
+    int Protocol = -1;
+    std::string ProxyHost; // "" for no proxy
+    int ProxyPort = 0;
+    // Bounds connecting and any stretch of the transfer in which nothing arrives.
+    int TimeoutSeconds = 60;
+};
+
+enum class HttpOutcome {
+    Complete,
+    // The server closed the connection before the answer was complete: the body is not usable.
+    ClosedEarly,
+    Failed,
+};
+
+struct HttpResponse
+{
+    HttpOutcome Outcome = HttpOutcome::Failed;
+    long Status = 0;
+    std::string Body;  // decoded
+    std::string Error; // the failure's message
+};
+
+// A blocking HTTP client for one thread at a time. It keeps its connections and cookies until it
+// is destroyed, offers "deflate, gzip, identity" and inflates such answers, follows redirects and
+// sends the fixed headers the YPs have always seen.
+class HttpClient
+{
+public:
+    // An answer larger than this after decoding is a failure: a compressed bomb or an endless body
+    // must not take the memory.
+    static constexpr std::size_t MaxBodyBytes = std::size_t{32} << 20;
+
+    static constexpr const char* UserAgent = "Mozilla/4.0 (compatible; MSIE; Windows NT)";
+    static constexpr const char* AcceptEncoding = "deflate, gzip, identity";
+
+    HttpClient();
+    ~HttpClient();
+    HttpClient(const HttpClient&) = delete;
+    HttpClient& operator=(const HttpClient&) = delete;
+
+    void Apply(const HttpOptions& options);
+    HttpResponse Get(const std::string& url);
+
+private:
+    struct Transfer;
+    void* m_curl = nullptr;    // CURL*
+    void* m_headers = nullptr; // curl_slist*
+    long m_httpVersion;
+};
+
+} // namespace kavo

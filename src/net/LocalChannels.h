@@ -1,0 +1,32 @@
+#pragma once
+
+#include "core/TkavoChItem.h"
+#include "core/TkavoYpItem.h"
+
+#include <string>
+#include <string_view>
+
+namespace kavo {
+
+class HttpClient;
+class TkavoRegExp;
+
+// The value of name="..." in text when the attribute occurs exactly once, else "".
+std::string AttributeValue(std::string_view name, std::string_view text, TkavoRegExp& regExp);
+
+// Reads the local server's status document (UTF-8, as served) into list: one record per relayed
+// channel with Hash, Listeners, Relays and LocalStatus. An empty document leaves list as it was
+// and returns false, so that the channels of an earlier read keep marking.
+bool ParseLocalChannels(std::string_view document, TkavoRegExp& regExp, TkavoChList& list);
+
+// Reads the local server's status page at address into list when enabled; empties list when not.
+// An unreachable server, a failed request or an empty answer leaves list as it was. Nothing of
+// this is reported: the local information is an extra.
+void ReadLocalChannels(bool enabled, const std::string& address, HttpClient& http, TkavoRegExp& regExp,
+                       TkavoChList& list);
+
+// Copies the local server's status into the YP's channels with the same ID and marks them
+// Playing, Idle or Relaying; a Change mark survives everything but Playing.
+void MarkLocal(TkavoYpItem& yp, const TkavoChList& local);
+
+} // namespace kavo

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "core/TkavoFavoriteItem.h"
+#include "core/TkavoYpItem.h"
+#include "platform/DateTime.h"
+#include "settings/ukavoConfig.h"
+
+#include <string>
+
+namespace kavo {
+
+class TkavoRegExp;
+
+// The options of the Notify section that steer change marks, the log and the previous list.
+struct UpdateOptions
+{
+    bool RankUpOrDown2None = true;
+    bool LogRankUp = true;
+    int LogRangeHour = 1; // 0 or less: the log counts back forever and never expires
+    bool Unique = true;   // the previous list leaves out a second record with the same ID and name
+
+    static UpdateOptions From(const TkavoSetting::NotifyOptions& notify);
+};
+
+// What a YP's update reads besides the YP itself. The regular-expression object is the calling
+// thread's own; favorites and the bulletin-board pattern are the cycle's snapshot.
+struct UpdateContext
+{
+    UpdateOptions Options;
+    const TkavoFavoriteList& Favorites;
+    TkavoRegExp& RegExp;
+    const std::string& BbsPattern;
+    TDateTime Now = 0;
+};
+
+// Compares the YP's ChList with the list of its previous cycle and keeps its log of ended channels:
+// favorite marks, change marks (Diff and the Prev* texts), ended channels appended to ChListLog,
+// returning channels taken out of it, expiry, and finally ChListPrev := ChList (with the
+// uniqueness rule of the list copy). Runs also when the YP was skipped or failed, which ages the
+// marks of the records it still holds.
+void UpdateYp(TkavoYpItem& yp, const UpdateContext& context);
+
+} // namespace kavo

@@ -1,0 +1,272 @@
+#include "platform/Process.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace kavo {
+
+namespace {
+
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+bool IsExecutableFile(const std::string& path)
+{
+    struct stat info
+    {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+           ::faccessat(AT_FDCWD, path.c_str(), X_OK, AT_EACCESS) == 0;
+}
+
+// The child may run in another folder, so whatever we found is made absolute.
+std::string Absolute(const std::string& path)
+{
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+    return ec ? path : absolute.lexically_normal().string();
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name)
+{
+    if (folder.empty() || folder.back() == '/')
+        return folder + name;
+    return folder + "/" + name;
+}
+
+std::vector<std::string> PathFolders()
+{
+    const char* value = std::getenv("PATH");
+    const std::string path = value ? value : "/usr/local/bin:/usr/bin:/bin";
+    std::vector<std::string> folders;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find(':', start);
+        if (end == std::string::npos)
+            end = path.size();
+        // An empty entry would mean the current folder; a launcher should not pick programs up there.
+        if (end > start)
+            folders.push_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return folders;
+}
+
+void Reap(pid_t pid)
+{
+    // One waiting thread per child: waitpid(-1) or a SIGCHLD handler would also take the exit
+    // status of children that other parts of the program (QProcess) wait for themselves.
+    try {
+        std::thread([pid] {
+            while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+        }).detach();
+    } catch (const std::system_error&) {
+        // Without a thread the child stays a zombie until we exit; nothing worse.
+    }
+}
+
+} // namespace
+
+std::optional<int> NiceOfPriority(int index)
+{
+    switch (index) {
+    case 1:
+        return -5;
+    case 2:
+        return 0;
+    case 3:
+        return 5;
+    default:
+        return std::nullopt;
+    }
+}
+
+std::vector<CommandWord> SplitCommandWords(std::string_view line)
+{
+    std::vector<CommandWord> words;
+    std::size_t i = 0;
+    const std::size_t n = line.size();
+    for (;;) {
+        while (i < n && IsBlank(line[i]))
+            ++i;
+        if (i >= n)
+            break;
+        CommandWord word;
+        word.Begin = i;
+        bool inQuotes = false;
+        while (i < n) {
+            const char c = line[i];
+            if (IsBlank(c) && !inQuotes)
+                break;
+            if (c == '\\') {
+                std::size_t count = 0;
+                while (i + count < n && line[i + count] == '\\')
+                    ++count;
+                if (i + count < n && line[i + count] == '"') {
+                    word.Text.append(count / 2, '\\');
+                    i += count;
+                    if (count % 2 == 1) {
+                        word.Text += '"';
+                        word.Quoted = true;
+                        ++i;
+                    }
+                } else {
+                    word.Text.append(count, '\\');
+                    i += count;
+                }
+                continue;
+            }
+            if (c == '"') {
+                word.Quoted = true;
+                if (inQuotes && i + 1 < n && line[i + 1] == '"') {
+                    word.Text += '"';
+                    i += 2;
+                    continue;
+                }
+                inQuotes = !inQuotes;
+                ++i;
+                continue;
+            }
+            word.Text += c;
+            ++i;
+        }
+        word.End = i;
+        words.push_back(std::move(word));
+    }
+    return words;
+}
+
+std::vector<std::string> SplitArguments(std::string_view line)
+{
+    std::vector<std::string> arguments;
+    for (CommandWord& word : SplitCommandWords(line))
+        arguments.push_back(std::move(word.Text));
+    return arguments;
+}
+
+std::string FindExecutable(const std::string& name, const std::vector<std::string>& searchFolders)
+{
+    if (name.empty())
+        return {};
+    if (name.front() == '/')
+        return IsExecutableFile(name) ? Absolute(name) : std::string();
+    for (const std::string& folder : searchFolders) {
+        if (folder.empty())
+            continue;
+        const std::string candidate = JoinPath(folder, name);
+        if (IsExecutableFile(candidate))
+            return Absolute(candidate);
+    }
+    if (name.find('/') != std::string::npos)
+        return IsExecutableFile(name) ? Absolute(name) : std::string();
+    for (const std::string& folder : PathFolders()) {
+        const std::string candidate = JoinPath(folder, name);
+        if (IsExecutableFile(candidate))
+            return Absolute(candidate);
+    }
+    return {};
+}
+
+TkavoCommand ParseCommandLine(std::string_view line, const std::vector<std::string>& searchFolders,
+                              const CommandWordTransform& transform)
+{
+    const auto apply = [&](const std::string& word) { return transform ? transform(word) : word; };
+    TkavoCommand command;
+    const std::vector<CommandWord> words = SplitCommandWords(line);
+    if (words.empty())
+        return command;
+
+    std::size_t programWords = 1;
+    if (words.front().Quoted) {
+        command.Program = FindExecutable(apply(words.front().Text), searchFolders);
+    } else {
+        for (std::size_t k = 0; k < words.size() && !words[k].Quoted; ++k) {
+            const std::string prefix(line.substr(words.front().Begin, words[k].End - words.front().Begin));
+            command.Program = FindExecutable(apply(prefix), searchFolders);
+            if (!command.Program.empty()) {
+                programWords = k + 1;
+                break;
+            }
+        }
+    }
+    for (std::size_t k = programWords; k < words.size(); ++k) {
+        std::string argument = apply(words[k].Text);
+        // As if the value had been written in place: an empty one leaves no word unless quoted.
+        if (!argument.empty() || words[k].Quoted)
+            command.Arguments.push_back(std::move(argument));
+    }
+    return command;
+}
+
+TkavoStartResult StartProcess(const TkavoCommand& command, const std::string& folder, int priorityIndex)
+{
+    if (command.Program.empty())
+        return {-1, ENOENT};
+
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(command.Program.c_str()));
+    for (const std::string& argument : command.Arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_t actions;
+    ::posix_spawnattr_init(&attributes);
+    ::posix_spawn_file_actions_init(&actions);
+
+    // A session of its own keeps the child alive when our terminal goes away; the signal
+    // settings undo whatever we block or ignore (SIGPIPE for the HTTP client, for one).
+    sigset_t none;
+    sigset_t all;
+    ::sigemptyset(&none);
+    ::sigfillset(&all);
+    ::sigdelset(&all, SIGKILL);
+    ::sigdelset(&all, SIGSTOP);
+    ::posix_spawnattr_setsigmask(&attributes, &none);
+    ::posix_spawnattr_setsigdefault(&attributes, &all);
+    ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    if (!folder.empty())
+        ::posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+    // Our sockets and files must not live on in a player that runs for hours.
+    ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+
+    pid_t pid = -1;
+    const int error = ::posix_spawn(&pid, command.Program.c_str(), &actions, &attributes, argv.data(), environ);
+    ::posix_spawn_file_actions_destroy(&actions);
+    ::posix_spawnattr_destroy(&attributes);
+    if (error != 0)
+        return {-1, error};
+
+    // Raising the priority needs a privilege we usually lack; the process then runs as we do.
+    if (const std::optional<int> nice = NiceOfPriority(priorityIndex))
+        ::setpriority(PRIO_PROCESS, static_cast<id_t>(pid), *nice);
+    // Only now: once reaped, the pid could belong to someone else.
+    Reap(pid);
+    return {pid, 0};
+}
+
+TkavoStartResult OpenWithDesktop(const std::string& target)
+{
+    // A target starting with "-" would be read as an option of the handler.
+    if (target.empty() || target.front() == '-')
+        return {-1, EINVAL};
+    TkavoCommand command{FindExecutable("xdg-open"), {target}};
+    return StartProcess(command, {}, 0);
+}
+
+} // namespace kavo

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Starting outside programs without a shell. Everything here works on native (UTF-8) texts;
+// callers holding CP932 texts convert them first.
+namespace kavo {
+
+// The nice value a priority index of the settings asks for: 1 above normal (-5), 2 normal (0),
+// 3 below normal (+5). Any other index, 0 included, leaves the priority as it is.
+std::optional<int> NiceOfPriority(int index);
+
+// One word of a command line: its text after quote removal and the bytes it covers.
+struct CommandWord
+{
+    std::string Text;
+    std::size_t Begin = 0;
+    std::size_t End = 0; // one past the last byte, closing quote included
+    bool Quoted = false; // the word held a double quote
+};
+
+// Splits a command line with the double-quote rules of Windows command lines: blanks and tabs
+// separate words outside quotes; a double quote opens or closes a quoted part; "" inside a quoted
+// part is a literal quote; 2n backslashes before a quote give n backslashes and the quote keeps its
+// meaning, 2n+1 give n backslashes and a literal quote; other backslashes are literal.
+std::vector<CommandWord> SplitCommandWords(std::string_view line);
+std::vector<std::string> SplitArguments(std::string_view line);
+
+// The executable file a program name denotes, or "" when there is none. An absolute name is taken
+// as it is; a relative name with a "/" is looked for under each search folder, then under the
+// current folder; a bare name in each search folder, then in the folders of $PATH.
+std::string FindExecutable(const std::string& name, const std::vector<std::string>& searchFolders = {});
+
+// A program and its arguments, ready to start.
+struct TkavoCommand
+{
+    std::string Program; // full path of the executable; "" when the command line named none
+    std::vector<std::string> Arguments;
+};
+
+// Applied to the program candidates and to each argument word before use, so that a caller can
+// expand placeholders inside one word without a value ever turning into more words.
+using CommandWordTransform = std::function<std::string(const std::string& word)>;
+
+// The program of a command line and its arguments. A quoted first word names the program alone.
+// Otherwise the prefixes that end at each blank are tried, shortest first, until one names an
+// executable file (so an unquoted path with blanks works); the words after it are the arguments.
+// When no prefix names one, Program stays "" and the arguments are the words after the first.
+// An unquoted word that the transform empties is dropped; a quoted one stays as an empty argument.
+TkavoCommand ParseCommandLine(std::string_view line, const std::vector<std::string>& searchFolders = {},
+                              const CommandWordTransform& transform = {});
+
+// What happened to a start. Launching ignores it; tests read it.
+struct TkavoStartResult
+{
+    int Pid = -1;
+    int Error = 0; // errno of the failure
+    bool Started() const { return Pid > 0; }
+};
+
+// Starts the program detached: in a session of its own, with no descriptor of ours above the
+// standard three, with default signal handling, in folder (empty: the current folder) and with the
+// nice value of the priority index. Returns at once; the process is reaped when it ends and is
+// never waited for otherwise.
+TkavoStartResult StartProcess(const TkavoCommand& command, const std::string& folder, int priorityIndex);
+
+// Opens a URL or file with the desktop's default handler (xdg-open from $PATH).
+TkavoStartResult OpenWithDesktop(const std::string& target);
+
+// The process starts the launcher uses. The default is the real thing; the GUI may hand URLs to
+// its own desktop service, and tests may watch the calls.
+class ProcessStarter
+{
+public:
+    virtual ~ProcessStarter() = default;
+    virtual TkavoStartResult Start(const TkavoCommand& command, const std::string& folder, int priorityIndex)
+    {
+        return StartProcess(command, folder, priorityIndex);
+    }
+    virtual TkavoStartResult OpenWithDesktop(const std::string& target) { return kavo::OpenWithDesktop(target); }
+};
+
+} // namespace kavo

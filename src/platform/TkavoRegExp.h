@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kavo {
+
+// An invalid pattern, or a match that ran into the engine's limits.
+class TkavoRegExpError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// One match of Execute. Offsets and texts are CP932 bytes of the subject.
+struct TkavoMatch
+{
+    std::size_t FirstIndex = 0;
+    std::size_t Length = 0;
+    std::string Value;
+    // One entry per group of the pattern; a group that took no part in the match is "".
+    std::vector<std::string> SubMatches;
+};
+
+// Regular expressions in the ECMAScript-3 dialect over CP932 texts. Set the flags and the pattern,
+// then call Test, Execute or Replace; an invalid pattern throws TkavoRegExpError from those calls.
+// Compiled patterns are cached per object. An object belongs to one thread at a time; separate
+// objects share no state, so each thread keeps its own.
+class TkavoRegExp
+{
+public:
+    bool IgnoreCase = false;
+    bool Global = false;
+    bool Multiline = false;
+    std::string Pattern;
+
+    TkavoRegExp();
+    ~TkavoRegExp();
+    // A copy takes the flags and the pattern and starts with an empty cache of its own.
+    TkavoRegExp(const TkavoRegExp& other);
+    TkavoRegExp& operator=(const TkavoRegExp& other);
+    TkavoRegExp(TkavoRegExp&& other) noexcept;
+    TkavoRegExp& operator=(TkavoRegExp&& other) noexcept;
+
+    // Whether the pattern matches anywhere in the subject.
+    bool Test(std::string_view subject);
+    // Every match with Global, else at most the first.
+    std::vector<TkavoMatch> Execute(std::string_view subject);
+    // Replaces every match with Global, else the first. The replacement understands $1..$99, $&,
+    // $`, $' and $$; any other "$" stays as written.
+    std::string Replace(std::string_view subject, std::string_view replacement);
+
+private:
+    class Engine;
+    Engine& engine();
+
+    std::unique_ptr<Engine> m_engine;
+};
+
+} // namespace kavo

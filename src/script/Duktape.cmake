@@ -1,0 +1,31 @@
+# Duktape, built from the sources Debian ships with duktape-dev. The shared libduktape is built
+# without the interrupt counter, so a script in an endless loop could never be stopped; this build
+# adds the execution-time check and C++ exceptions (so errors unwind through our C++ natives).
+find_file(KAVO_DUKTAPE_C duktape.c PATHS /usr/share/duktape NO_DEFAULT_PATH REQUIRED)
+get_filename_component(kavo_duktape_src_dir ${KAVO_DUKTAPE_C} DIRECTORY)
+set(kavo_duktape_dir ${CMAKE_CURRENT_BINARY_DIR}/duktape)
+
+file(READ ${kavo_duktape_src_dir}/duk_config.h kavo_duk_config)
+function(kavo_duk_option from to)
+    string(FIND "${kavo_duk_config}" "${from}\n" at)
+    if(at EQUAL -1)
+        message(FATAL_ERROR "duk_config.h: '${from}' not found; the Duktape build needs review")
+    endif()
+    string(REPLACE "${from}\n" "${to}\n" replaced "${kavo_duk_config}")
+    set(kavo_duk_config "${replaced}" PARENT_SCOPE)
+endfunction()
+kavo_duk_option("#undef DUK_USE_INTERRUPT_COUNTER" "#define DUK_USE_INTERRUPT_COUNTER")
+kavo_duk_option("#undef DUK_USE_EXEC_TIMEOUT_CHECK"
+    "extern \"C\" int kavo_duk_exec_timeout_check(void* udata);\n#define DUK_USE_EXEC_TIMEOUT_CHECK(udata) kavo_duk_exec_timeout_check(udata)")
+kavo_duk_option("#undef DUK_USE_CPP_EXCEPTIONS" "#define DUK_USE_CPP_EXCEPTIONS")
+file(WRITE ${kavo_duktape_dir}/duk_config.h.new "${kavo_duk_config}")
+file(COPY_FILE ${kavo_duktape_dir}/duk_config.h.new ${kavo_duktape_dir}/duk_config.h ONLY_IF_DIFFERENT)
+# duktape.h and duktape.c include "duk_config.h" from their own folder, so all three sit together.
+file(COPY_FILE ${kavo_duktape_src_dir}/duktape.h ${kavo_duktape_dir}/duktape.h ONLY_IF_DIFFERENT)
+file(COPY_FILE ${KAVO_DUKTAPE_C} ${kavo_duktape_dir}/duktape.cpp ONLY_IF_DIFFERENT)
+
+add_library(kavo_duktape STATIC ${kavo_duktape_dir}/duktape.cpp)
+target_include_directories(kavo_duktape PUBLIC ${kavo_duktape_dir})
+# C++20 deprecates some of its volatile arithmetic; the sources target older standards.
+set_target_properties(kavo_duktape PROPERTIES CXX_STANDARD 17)
+target_link_libraries(kavo_duktape PRIVATE m)

@@ -1,0 +1,227 @@
+#include "script/YpScriptRunner.h"
+
+#include "core/TkavoYpItem.h"
+#include "platform/Cp932.h"
+
+#include <algorithm>
+#include <charconv>
+#include <system_error>
+
+namespace kavo {
+
+namespace {
+
+// Splits like a string list given a text: CR LF, LF or CR end a line; a final break adds no line.
+std::deque<std::string> SplitLines(std::string_view text)
+{
+    std::deque<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find_first_of("\r\n", start);
+        if (end == std::string_view::npos) {
+            lines.emplace_back(text.substr(start));
+            break;
+        }
+        lines.emplace_back(text.substr(start, end - start));
+        start = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
+    }
+    return lines;
+}
+
+std::string JoinLines(const std::deque<std::string>& lines)
+{
+    std::string text;
+    for (const auto& line : lines) {
+        text += line;
+        text += "\r\n";
+    }
+    return text;
+}
+
+} // namespace
+
+std::filesystem::path ResolveScriptPath(const std::string& setting, const std::filesystem::path& programDir)
+{
+    std::string name = Cp932ToUtf8(setting);
+    std::replace(name.begin(), name.end(), '\\', '/');
+    std::filesystem::path path(name);
+    return path.is_absolute() ? path : programDir / path;
+}
+
+namespace {
+
+bool IsScriptFile(const std::filesystem::path& path)
+{
+    std::error_code error;
+    return std::filesystem::is_regular_file(path, error);
+}
+
+} // namespace
+
+YpScriptRunner::YpScriptRunner(std::filesystem::path programDir, ScriptEngine::FetchFunction fetch)
+    : m_programDir(std::move(programDir)), m_fetch(std::move(fetch))
+{
+    DMS = makeEngine();
+}
+
+void YpScriptRunner::SetFetch(ScriptEngine::FetchFunction fetch)
+{
+    std::lock_guard lock(m_runMutex);
+    m_fetch = std::move(fetch);
+    DMS->setFetch(m_fetch);
+}
+
+std::unique_ptr<ScriptEngine> YpScriptRunner::makeEngine() const
+{
+    auto engine = std::make_unique<ScriptEngine>();
+    auto* self = const_cast<YpScriptRunner*>(this);
+    engine->setStdout([self](const std::string& text) { self->DMSStdout(text); });
+    engine->setStderr([self](const std::string& text) { self->DMSStderr(text); });
+    engine->setStdin([self](std::string& s, int count, bool line) { return self->DMSStdin(s, count, line); });
+    engine->setErrorReport([self](int line, const std::string& message) { self->DMSError(line, message); });
+    engine->setFetch(m_fetch);
+    return engine;
+}
+
+bool YpScriptRunner::RecreateScriptEngine()
+{
+    std::unique_lock lock(m_runMutex, std::try_to_lock);
+    if (!lock.owns_lock() || DMS->busy())
+        return false;
+    DMS = makeEngine();
+    return true;
+}
+
+std::optional<std::filesystem::path> YpScriptRunner::ScriptFile(const TkavoYpItem& yp) const
+{
+    if (!CanDMS() || yp.Script.empty())
+        return std::nullopt;
+    std::filesystem::path path = ResolveScriptPath(yp.Script, m_programDir);
+    if (!IsScriptFile(path))
+        return std::nullopt;
+    return path;
+}
+
+int YpScriptRunner::TimeoutSeconds(const std::string& timeout)
+{
+    int value = 0;
+    const char* end = timeout.data() + timeout.size();
+    const auto [ptr, error] = std::from_chars(timeout.data(), end, value);
+    return error == std::errc() && ptr == end ? value : 60;
+}
+
+std::vector<std::string> YpScriptRunner::Arguments(const TkavoYpItem& yp, const std::string& proxy,
+                                                   const std::string& timeout, bool hasInput)
+{
+    return {yp.Url, yp.Host, yp.Bitrate, yp.ChType, "True", proxy, timeout, yp.Title, hasInput ? "True" : "False"};
+}
+
+void YpScriptRunner::SetStdinText(const std::string& text)
+{
+    StdinLines = SplitLines(text);
+}
+
+bool YpScriptRunner::DMSStdin(std::string& s, int count, bool line)
+{
+    if (StdinLines.empty())
+        return false;
+    if (line) {
+        s = std::move(StdinLines.front());
+        StdinLines.pop_front();
+        return true;
+    }
+    std::string text = JoinLines(StdinLines);
+    if (count <= 0) {
+        s = std::move(text);
+        StdinLines.clear();
+        return true;
+    }
+    // Characters, not bytes: a read never splits a double-byte or multi-byte character.
+    const std::size_t cut = script_text::PrefixBytes(text, static_cast<std::size_t>(count), m_encoding);
+    s = text.substr(0, cut);
+    StdinLines = SplitLines(std::string_view(text).substr(cut));
+    return true;
+}
+
+YpScriptResult YpScriptRunner::RunYpScript(const TkavoYpItem& yp, const std::string& proxy, const std::string& timeout,
+                                           const std::optional<std::string>& input)
+{
+    std::lock_guard lock(m_runMutex);
+    StdoutText.clear();
+    StderrText.clear();
+    StdinLines.clear();
+    if (input)
+        SetStdinText(*input);
+    m_encoding = yp.UTF2SJIS ? ScriptText::Utf8 : ScriptText::Cp932;
+
+    ScriptEngine& engine = *DMS;
+    engine.reset();
+    engine.setEncoding(m_encoding);
+    // A script must never hold up the cycle: each of its requests is bounded by the time-out,
+    // and the script as a whole by twice that.
+    const int seconds = TimeoutSeconds(timeout);
+    engine.setTimeLimit(std::chrono::seconds(2 * (seconds > 0 ? seconds : 60)));
+
+    const auto fail = [&](std::string message) {
+        StdinLines.clear();
+        return YpScriptResult{false, std::move(message)};
+    };
+    if (!engine.compile(ResolveScriptPath(yp.Script, m_programDir).string()))
+        return fail(Sjis("スクリプトコンパイルエラー"));
+
+    const ScriptStatus status = engine.run(Arguments(yp, proxy, timeout, !StdinLines.empty()));
+    StdinLines.clear();
+
+    const std::string errorOutput = m_encoding == ScriptText::Utf8 ? Utf8ToCp932(StderrText) : StderrText;
+    if (!status) {
+        // The run itself failed (an uncaught error, the time limit): that is the message, followed
+        // by whatever the script wrote to its error output.
+        std::string message = status.Message;
+        if (status.Line > 0 && status.Result == ScriptStatus::RuntimeError)
+            message = std::to_string(status.Line) + Sjis("行目: ") + message;
+        if (!errorOutput.empty())
+            message += "\r\n" + errorOutput;
+        return fail(std::move(message));
+    }
+    if (!StderrText.empty())
+        return fail(errorOutput);
+    return {true, StdoutText};
+}
+
+bool StartEventScript(ScriptEngine& engine, const std::string& setting, const std::filesystem::path& programDir)
+{
+    if (setting.empty())
+        return false;
+    const std::filesystem::path path = ResolveScriptPath(setting, programDir);
+    if (!IsScriptFile(path) || !engine.reset())
+        return false;
+    return engine.compile(path.string()) && engine.start();
+}
+
+bool RunExitScript(ScriptEngine& engine, const std::string& setting, const std::filesystem::path& programDir,
+                   std::chrono::steady_clock::time_point cutoff)
+{
+    using namespace std::chrono;
+    if (setting.empty())
+        return false;
+    const std::filesystem::path path = ResolveScriptPath(setting, programDir);
+    if (!IsScriptFile(path))
+        return false;
+    const auto remaining = [&] {
+        return duration_cast<milliseconds>(std::max(cutoff - steady_clock::now(), steady_clock::duration::zero()));
+    };
+    // Past the cut-off a script is stopped; it ends at its next step, or once a request in
+    // progress returns.
+    const auto waitOrStop = [&] {
+        if (engine.wait(remaining()))
+            return true;
+        engine.abort();
+        engine.wait(seconds(2));
+        return false;
+    };
+    if (!waitOrStop() || !engine.reset() || !engine.compile(path.string()) || !engine.start())
+        return false;
+    return waitOrStop() && engine.lastRun();
+}
+
+} // namespace kavo

@@ -1,0 +1,367 @@
+// kavo-list end to end: the program runs as its own process against YPs served on loopback.
+#include "support/TestHttpServer.h"
+
+#include "platform/Cp932.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace kavo {
+namespace {
+
+namespace fs = std::filesystem;
+using test::HttpReply;
+using test::TestHttpServer;
+using Json = nlohmann::json;
+
+struct Outcome
+{
+    int Status = -1;
+    std::string Out;
+    std::string Err;
+};
+
+std::string ReadFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+class KavoListTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "kavo-list-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        home = pattern;
+    }
+    void TearDown() override { fs::remove_all(home); }
+
+    // The settings file, written as kavo writes it: CP932 with CR LF.
+    void WriteSettings(const std::string& utf8)
+    {
+        std::string text;
+        for (const std::string& line : Lines(utf8))
+            text += Sjis(line) + "\r\n";
+        std::ofstream(home / "kavo.ini", std::ios::binary) << text;
+    }
+
+    Outcome Start(std::vector<std::string> args, bool withHome = true)
+    {
+        if (withHome) {
+            args.insert(args.begin(), home.string());
+            args.insert(args.begin(), "--home");
+        }
+        args.insert(args.begin(), KAVO_LIST_PATH);
+        std::vector<char*> argv;
+        for (std::string& arg : args)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        const fs::path out = home / "stdout.txt";
+        const fs::path err = home / "stderr.txt";
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        pid_t pid = 0;
+        const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        Outcome run;
+        if (spawned != 0)
+            return run;
+        int status = 0;
+        waitpid(pid, &status, 0);
+        run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        run.Out = ReadFile(out);
+        run.Err = ReadFile(err);
+        return run;
+    }
+
+    std::string YpSettings(int n, const std::string& path, bool enabled, const std::string& more = "") const
+    {
+        const std::string index = std::to_string(n);
+        return "Title" + index + "=YP " + index + "\nUrl" + index + "=" + server.Url(path) + "\nEnabled" + index + "=" +
+               (enabled ? "1" : "0") + "\nChType" + index + "=\n" + more;
+    }
+
+    fs::path home;
+    TestHttpServer server;
+};
+
+const std::string ChannelId = "0123456789ABCDEF0123456789ABCDEF";
+
+// Lines as real YPs write them: an information line without ID, escaped texts, a lowercase ID, a
+// text that was never escaped, more than 99 hours on air, and a character without a CP932 form.
+std::string RealLookingIndex()
+{
+    return "\xEF\xBB\xBF"
+           "◆YPからのお知らせ<>00000000000000000000000000000000<><>http://yp.example/notice.html<>"
+           "お知らせ<>メンテナンス予定 - &lt;Open&gt;<>-9<>-9<>0<>RAW<><><><><>%E2%97%86<>00:00<>click<><>0\r\n"
+           "ゲーム実況🎮<>" +
+           ChannelId +
+           "<>192.168.0.2:7144<>http://jbbs.shitaraba.net/bbs/read.cgi/game/1/2/<>ゲーム<>"
+           "初見さん歓迎 &amp; 雑談 - &lt;Open&gt;<>12<>3<>512<>FLV<>artist<><>title<><>%E3%82%B2<>123:45<>"
+           "click<>よろしく<>1\r\n"
+           "raw text<>fedcba9876543210fedcba9876543210<><>http://example.com/?a=1&b=2<><>a <b> & \"c\"<>"
+           "abc<>0<>abc<>WMV<><><><><><>0:05<>click<><>0\r\n";
+}
+
+TEST_F(KavoListTest, JsonCarriesEveryFieldOfTheRecords)
+{
+    server.Route("/a/index.txt", HttpReply::Ok(RealLookingIndex(), test::BodyEncoding::Gzip));
+    server.Route("/b/index.txt", HttpReply::Ok(Sjis("sjis 配信<>" + ChannelId +
+                                                    "<><><><><>1<>0<>300<>WMV<><><><>"
+                                                    "<>x<>1:00<>click<><>0\r\n")));
+    WriteSettings("[URL]\nTimeout=5\n[YP]\n" + YpSettings(0, "/a/", true) +
+                  YpSettings(1, "/b/", true, "UTF2SJIS1=0\nChatURLFix1=1\nHost1=\n") + YpSettings(2, "/c/", false) +
+                  "[Favorite]\nTitle0=game\nEnabled0=1\nWord0=実況\nChannel0=1\n");
+
+    const Outcome run = Start({"--format", "json"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Err, "");
+    const auto lines = Lines(run.Out);
+    ASSERT_EQ(lines.size(), 1u) << run.Out;
+    const Json result = Json::parse(lines[0]);
+    EXPECT_EQ(result["cycle"], 1);
+    EXPECT_EQ(result["errors"], Json::array());
+    EXPECT_EQ(result["log"], Json::array());
+    EXPECT_EQ(result["StatusText"], "Results: 4 channels, 13 listeners, 3 relays, Last update: ** sec");
+    const Json& channels = result["channels"];
+    ASSERT_EQ(channels.size(), 4u);
+
+    const Json& game = channels[1];
+    const Json expected = {
+        {"No", 2},
+        {"Diff", 0},
+        {"ChannelName", "ゲーム実況?"},
+        {"Relays", 3},
+        {"Listeners", 12},
+        {"Bitrate", "512 kb/s"},
+        {"Type", "FLV"},
+        {"ChatURL", server.Url("/a/chat.php?cn=%E3%82%B2")},
+        {"ContactURL", "http://jbbs.shitaraba.net/bbs/read.cgi/game/1/2/"},
+        {"StreamURL", "http://localhost:7144/pls/" + ChannelId + "?tip=192.168.0.2:7144"},
+        {"DirectStreamURL", "http://192.168.0.2:7144/pls/" + ChannelId},
+        {"TimeStamp", game["TimeStamp"]},
+        {"Hash", ChannelId},
+        {"Find", false},
+        {"Playing", "Playing: artist - title"},
+        {"Color", -16777211},
+        {"ColorEnabled", false},
+        {"BitrateValue", 512},
+        {"ListDisable", false},
+        {"StatisticsURL", server.Url("/a/getgmt.php?cn=%E3%82%B2")},
+        {"YpAddr", server.Url("/a/")},
+        {"FileName", ""},
+        {"Status", "click"},
+        {"Comment", "「よろしく」"},
+        {"ContactIsBbs", true},
+        {"Description", "初見さん歓迎 &amp; 雑談 - &lt;Open&gt;"},
+        {"Genre", "ゲーム"},
+        {"LocalStatus", ""},
+        {"BroadcastTime", "123:45"},
+        {"YpLike", false},
+        {"NotNotify", false},
+        {"PrevPlaying", ""},
+        {"PrevComment", ""},
+        {"PrevGenre", ""},
+        {"PrevDescription", ""},
+        {"ColorTextEnabled", false},
+        {"ColorText", -16777208},
+        {"Visited", false},
+        {"Favorite", true},
+    };
+    EXPECT_EQ(game, expected) << game.dump(1);
+    EXPECT_GT(game["TimeStamp"].get<double>(), 40000.0);
+
+    const Json& notice = channels[0];
+    EXPECT_EQ(notice["ChannelName"], "◆YPからのお知らせ");
+    EXPECT_EQ(notice["Hash"], "00000000000000000000000000000000");
+    EXPECT_EQ(notice["Listeners"], -9);
+    EXPECT_EQ(notice["StreamURL"], "http://localhost:7144/pls/00000000000000000000000000000000");
+    EXPECT_EQ(notice["TimeStamp"], game["TimeStamp"]);
+    const Json& raw = channels[2];
+    EXPECT_EQ(raw["Hash"], "fedcba9876543210fedcba9876543210");
+    EXPECT_EQ(raw["Description"], "a <b> & \"c\"");
+    EXPECT_EQ(raw["Listeners"], -1);
+    EXPECT_EQ(raw["Bitrate"], "0 kb/s");
+    EXPECT_EQ(raw["DirectStreamURL"], "");
+    // The CP932 YP: no conversion, chat URLs from the ID, and no local server for its streams.
+    const Json& sjis = channels[3];
+    EXPECT_EQ(sjis["ChannelName"], "sjis 配信");
+    EXPECT_EQ(sjis["ChatURL"], server.Url("/b/getchat?id=") + ChannelId);
+    EXPECT_EQ(sjis["StatisticsURL"], server.Url("/b/getgmt?id=") + ChannelId);
+    EXPECT_EQ(sjis["StreamURL"], "peercast://pls/" + ChannelId);
+    EXPECT_TRUE(server.RequestsFor("/c/index.txt").empty());
+}
+
+TEST_F(KavoListTest, ExitStatusFollowsTheEnabledYps)
+{
+    server.Route("/ok/index.txt", HttpReply::Ok("ch<>" + ChannelId + "<><><><><>1<>0<>300<>WMV<><><><><><><><><>0\n"));
+    server.Route("/bad/index.txt", HttpReply::Error(404, "Not Found"));
+    struct Case
+    {
+        const char* name;
+        std::string yps;
+        int status;
+        std::size_t errors;
+    };
+    const std::array<Case, 4> cases{{
+        {"every enabled YP failed", YpSettings(0, "/bad/", true) + YpSettings(1, "/ok/", false), 1, 1},
+        {"one of two failed", YpSettings(0, "/bad/", true) + YpSettings(1, "/ok/", true), 0, 1},
+        {"none enabled", YpSettings(0, "/bad/", false), 0, 0},
+        {"no YPs at all", "", 0, 0},
+    }};
+    for (const Case& c : cases) {
+        WriteSettings("[URL]\nTimeout=5\n[YP]\n" + c.yps);
+        const Outcome run = Start({"--format", "json"});
+        EXPECT_EQ(run.Status, c.status) << c.name << "\n" << run.Err;
+        ASSERT_EQ(Lines(run.Out).size(), 1u) << c.name;
+        const Json result = Json::parse(run.Out);
+        ASSERT_EQ(result["errors"].size(), c.errors) << c.name;
+        if (c.errors > 0) {
+            const std::string text = server.Url("/bad/") + "\r\nダウンロードエラー\r\n詳細：HTTP/1.1 404 Not Found";
+            EXPECT_EQ(result["errors"][0], text) << c.name;
+            EXPECT_NE(run.Err.find("ダウンロードエラー\n詳細：HTTP/1.1 404 Not Found"), std::string::npos) << c.name;
+        }
+    }
+}
+
+TEST_F(KavoListTest, UsageErrors)
+{
+    WriteSettings("");
+    const std::array<std::vector<std::string>, 8> cases{{
+        {"--format", "xml"},
+        {"--cycles", "0"},
+        {"--cycles", "two"},
+        {"--interval", "-1"},
+        {"--time-step"},
+        {"--header", "h.html"},
+        {"--unknown"},
+        {"positional"},
+    }};
+    for (const auto& args : cases) {
+        const Outcome run = Start(args);
+        EXPECT_EQ(run.Status, 2) << args[0];
+        EXPECT_NE(run.Err.find("kavo-list: "), std::string::npos) << args[0];
+        EXPECT_EQ(run.Out, "") << args[0];
+    }
+    const Outcome templates = Start({"--template", "ie_channel.html"});
+    EXPECT_EQ(templates.Status, 2);
+    EXPECT_NE(templates.Err.find("not available"), std::string::npos);
+}
+
+TEST_F(KavoListTest, CyclesFollowTheRefreshRulesOnTheSteppedClock)
+{
+    server.Route("/yp/index.txt", HttpReply::Ok("ch<>" + ChannelId + "<><><><><>1<>0<>300<>WMV<><><><><><><><><>0\n"));
+    WriteSettings("[YP]\n" + YpSettings(0, "/yp/", true));
+    struct Case
+    {
+        std::vector<std::string> args;
+        std::size_t fetches;
+    };
+    // Refreshes at 0, 5 and 10 minutes: the automatic one at 5 minutes is throttled.
+    const std::array<Case, 3> cases{{
+        {{"--cycles", "3", "--time-step", "5"}, 2},
+        {{"--cycles", "3", "--time-step", "5", "--manual"}, 3},
+        {{"--cycles", "3", "--time-step", "4"}, 1},
+    }};
+    for (const Case& c : cases) {
+        server.ClearRequests();
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"--all-cycles", "--format", "json"});
+        const Outcome run = Start(args);
+        ASSERT_EQ(run.Status, 0) << run.Err;
+        const auto lines = Lines(run.Out);
+        ASSERT_EQ(lines.size(), 3u) << run.Out;
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            const Json cycle = Json::parse(lines[i]);
+            EXPECT_EQ(cycle["cycle"], i + 1);
+            EXPECT_EQ(cycle["channels"].size(), 1u);
+        }
+        EXPECT_EQ(server.RequestsFor("/yp/index.txt").size(), c.fetches) << c.args.back();
+    }
+}
+
+TEST_F(KavoListTest, TableAndTsvOutput)
+{
+    server.Route("/yp/index.txt", HttpReply::Ok(RealLookingIndex()));
+    WriteSettings("[YP]\n" + YpSettings(0, "/yp/", true));
+
+    const Outcome tsv = Start({"--format", "tsv", "--log"});
+    ASSERT_EQ(tsv.Status, 0) << tsv.Err;
+    const auto rows = Lines(tsv.Out);
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_TRUE(rows[0].starts_with("cycle\tlist\tNo\tDiff\tChannelName\tRelays\t")) << rows[0];
+    EXPECT_TRUE(rows[0].ends_with("\tVisited\tFavorite")) << rows[0];
+    EXPECT_TRUE(rows[2].starts_with("1\ton-air\t2\t0\tゲーム実況?\t3\t12\t512 kb/s\tFLV\t")) << rows[2];
+    for (const std::string& row : rows)
+        EXPECT_EQ(std::count(row.begin(), row.end(), '\t'), std::count(rows[0].begin(), rows[0].end(), '\t'));
+
+    const Outcome table = Start({});
+    ASSERT_EQ(table.Status, 0) << table.Err;
+    const auto lines = Lines(table.Out);
+    ASSERT_EQ(lines.size(), 5u) << table.Out;
+    EXPECT_TRUE(lines[0].starts_with("No  !")) << lines[0];
+    // Entities are decoded for people.
+    EXPECT_NE(lines[2].find("[ゲーム - 初見さん歓迎 & 雑談 - <Open>] Playing: artist - title"), std::string::npos)
+        << lines[2];
+    EXPECT_EQ(lines[4], "Results: 3 channels, 12 listeners, 3 relays, Last update: ** sec");
+}
+
+TEST_F(KavoListTest, SettingsHelpAndVersion)
+{
+    WriteSettings("[URL]\nTimeout=7\nProxy=proxy:8080\n[YP]\n" + YpSettings(0, "/yp/", true) +
+                  "[Tool]\nkey0=ping\n"
+                  "cmd0=ping <url/>\n");
+    const Outcome settings = Start({"--settings"});
+    ASSERT_EQ(settings.Status, 0) << settings.Err;
+    const Json json = Json::parse(settings.Out);
+    EXPECT_EQ(json["URL/Timeout"], "7");
+    EXPECT_EQ(json["URL/Proxy"], "proxy:8080");
+    EXPECT_EQ(json["Notify/Title"], "kavo 通知");
+    ASSERT_EQ(json["YpList"].size(), 1u);
+    EXPECT_EQ(json["YpList"][0]["Url"], server.Url("/yp/"));
+    EXPECT_EQ(json["YpList"][0]["ChType"], "");
+    EXPECT_EQ(json["Tools"], Json::array({"ping=ping <url/>"}));
+    EXPECT_EQ(json["Columns"].size(), 10u);
+    EXPECT_TRUE(json["Favorites"].is_array());
+    EXPECT_TRUE(server.Requests().empty());
+
+    const Outcome help = Start({"--help"}, false);
+    EXPECT_EQ(help.Status, 0);
+    EXPECT_NE(help.Out.find("--time-step MINUTES"), std::string::npos);
+    const Outcome version = Start({"--version"}, false);
+    EXPECT_EQ(version.Status, 0);
+    EXPECT_TRUE(version.Out.starts_with("kavo-list (kavo) ")) << version.Out;
+}
+
+} // namespace
+} // namespace kavo

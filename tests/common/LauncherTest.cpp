@@ -1,0 +1,421 @@
+#include "common/Launcher.h"
+
+#include "core/TkavoChItem.h"
+#include "platform/Cp932.h"
+#include "platform/TkavoRegExp.h"
+#include "platform/VisitedUrls.h"
+#include "settings/ukavoConfig.h"
+#include "support/ProcessRecords.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <array>
+#include <map>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace kavo {
+namespace {
+
+using test::Joined;
+
+// The real starter, with a log of what it was asked to start.
+class WatchingStarter : public ProcessStarter
+{
+public:
+    struct Call
+    {
+        std::string Program; // file name only
+        std::vector<std::string> Arguments;
+        std::string Folder;
+        int Priority = 0;
+        bool Started = false;
+    };
+
+    TkavoStartResult Start(const TkavoCommand& command, const std::string& folder, int priorityIndex) override
+    {
+        const TkavoStartResult result = ProcessStarter::Start(command, folder, priorityIndex);
+        Calls.push_back({std::filesystem::path(command.Program).filename().string(), command.Arguments, folder,
+                         priorityIndex, result.Started()});
+        return result;
+    }
+    TkavoStartResult OpenWithDesktop(const std::string& target) override
+    {
+        const TkavoStartResult result = ProcessStarter::OpenWithDesktop(target);
+        Calls.push_back({"xdg-open", {target}, {}, 0, result.Started()});
+        return result;
+    }
+
+    // "program: arg|arg" per call, in order.
+    std::vector<std::string> Summary() const
+    {
+        std::vector<std::string> lines;
+        for (const Call& call : Calls)
+            lines.push_back(call.Program + ": " + Joined(call.Arguments));
+        return lines;
+    }
+
+    std::vector<Call> Calls;
+};
+
+// A loopback socket that listens (a running PeerCast), or a port nobody listens on.
+class LoopbackPort
+{
+public:
+    explicit LoopbackPort(bool listening)
+    {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length);
+        m_port = ntohs(address.sin_port);
+        if (listening) {
+            ::listen(m_fd, 4);
+        } else {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+    ~LoopbackPort()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    std::string Address() const { return "http://127.0.0.1:" + std::to_string(m_port) + "/admin?cmd=viewxml"; }
+
+private:
+    int m_fd = -1;
+    int m_port = 0;
+};
+
+const std::string LocalStream = "http://localhost:7144/pls/0123456789ABCDEF0123456789ABCDEF?tip=192.0.2.1:7144";
+
+class LauncherFixture : public ::testing::Test
+{
+protected:
+    LauncherFixture()
+    {
+        for (const char* script : {"bin/peercast", "bin/xdg-open", "bin/bbs", "bin/player", "prog/tubex/tubex",
+                                   "prog/tools/run", "My Tools/tool", "My Tools/browser"})
+            test::WriteRecorder(m_root / script, m_records);
+        std::filesystem::create_directories(m_records);
+        m_setting.Etc.PeerCast = m_root / "bin/peercast";
+        m_setting.Etc.PlayerFileName = "tubex";
+        m_setting.Etc.Player = false;
+        m_setting.Etc.DirectChOpen = false;
+        m_setting.Etc.Browser.clear();
+        m_setting.Etc.TwoCh.clear();
+        m_setting.URL.LocalChInfoAddr = m_closedPort.Address();
+    }
+
+    void ClearRecords()
+    {
+        m_starter.Calls.clear();
+        std::filesystem::remove_all(m_records);
+        std::filesystem::create_directories(m_records);
+    }
+
+    // Every logged start that succeeded has left its record with the same arguments.
+    void ExpectRecordsMatchCalls(const std::string& context)
+    {
+        std::map<std::string, std::vector<std::string>> expected;
+        for (const WatchingStarter::Call& call : m_starter.Calls)
+            if (call.Started)
+                expected[call.Program].push_back(Joined(call.Arguments));
+        for (auto& [program, arguments] : expected) {
+            std::vector<std::string> seen;
+            for (const test::ProcessRecord& record : test::WaitForRecords(m_records, program, arguments.size()))
+                seen.push_back(Joined(record.Arguments));
+            std::sort(arguments.begin(), arguments.end());
+            std::sort(seen.begin(), seen.end());
+            EXPECT_EQ(seen, arguments) << context << ": " << program;
+        }
+    }
+
+    test::TempFolder m_root;
+    std::string m_records = m_root / "records";
+    std::string m_programFolder = m_root / "prog";
+    test::PathPrefix m_path{m_root / "bin"};
+    LoopbackPort m_closedPort{false};
+    TkavoSetting m_setting;
+    VisitedUrls m_visited{m_root / "visited.sqlite"};
+    WatchingStarter m_starter;
+    int m_prompts = 0;
+    std::string m_answer;
+    std::vector<std::string> m_promptTexts;
+    TkavoLauncher m_launcher{
+        m_setting,
+        m_programFolder,
+        [this](const std::string& text, const TkavoChItem* channel) {
+            std::string out = text;
+            const auto replace = [&out](const std::string& tag, const std::string& value) {
+                for (std::size_t at = out.find(tag); at != std::string::npos; at = out.find(tag, at + value.size()))
+                    out.replace(at, tag.size(), value);
+            };
+            replace("<channelname/>", channel ? channel->ChannelName : std::string());
+            replace("<exepath/>", m_programFolder + "/");
+            return out;
+        },
+        [this](const std::string& caption, const std::string& prompt, const std::string& defaultValue) {
+            ++m_prompts;
+            m_promptTexts = {caption, prompt, defaultValue};
+            return m_answer;
+        },
+        &m_visited,
+        m_starter};
+};
+
+struct PlayCase
+{
+    const char* name;
+    bool player;
+    bool directChOpen;
+    const char* playerType;
+    std::string url;
+    std::string channelName;
+    std::string type;
+    bool result;
+    std::vector<std::string> starts;
+};
+
+TEST_F(LauncherFixture, PlayChannelHandsTheChannelToPeerCastOrThePlayer)
+{
+    const std::string s = LocalStream;
+    const std::string pcp = "peercast://pls/0123456789ABCDEF0123456789ABCDEF?tip=192.0.2.1:7144";
+    const std::string name = "A&amp;B &quot;x&quot; <inputbox/>";
+    // clang-format off
+    const std::array<PlayCase, 8> cases{{
+        // name, Etc/Player, Etc/DirectChOpen, Etc/PlayerType, url, channel name, type, result, started
+        {"matching type goes to the player", true, true, "wmv|wma", s, name, "WMV", true,
+         {"peercast: ", "tubex: " + s + "|A&B \"x\" <inputbox/>"}},
+        {"peercast:// URL from the stream URL", false, true, "wmv", s, "ch", "WMV", true, {"peercast: -url|" + pcp}},
+        {"neither: PeerCast alone, the caller opens the URL", false, false, "wmv", s, "ch", "WMV", false, {"peercast: "}},
+        {"empty arguments only start PeerCast", true, true, "wmv", "", "", "", false, {"peercast: "}},
+        {"an empty type pattern matches every type", true, false, "", s, "ch", "FLV", true,
+         {"peercast: ", "tubex: " + s + "|ch"}},
+        {"other type goes to PeerCast", true, false, "wmv", s, "ch", "FLV", false, {"peercast: "}},
+        {"a URL without /pls is not taken", false, true, "wmv", "mms://example.org/live", "ch", "WMV", false,
+         {"peercast: "}},
+        {"a peercast:// URL is passed as it is", false, false, "wmv", "peercast://pls/0123?tip=192.0.2.1:7144", "ch",
+         "WMV", true, {"peercast: -url|peercast://pls/0123?tip=192.0.2.1:7144"}},
+    }};
+    // clang-format on
+    for (const PlayCase& c : cases) {
+        ClearRecords();
+        m_setting.Etc.Player = c.player;
+        m_setting.Etc.DirectChOpen = c.directChOpen;
+        m_setting.Etc.PlayerType = c.playerType;
+        EXPECT_EQ(m_launcher.PlayChannel(c.url, Sjis(c.channelName), c.type), c.result) << c.name;
+        EXPECT_EQ(m_starter.Summary(), c.starts) << c.name;
+        ExpectRecordsMatchCalls(c.name);
+    }
+    EXPECT_EQ(m_prompts, 0);
+}
+
+TEST_F(LauncherFixture, PeerCastRunsInItsFolderAndToolsInOursWithTheirPriorities)
+{
+    m_setting.Etc.Player = true;
+    m_setting.Etc.PlayerType = "";
+    m_setting.Priority.PeerCastProcess = 3;
+    m_setting.Priority.CommandProcess = 1;
+    ASSERT_TRUE(m_launcher.PlayChannel(LocalStream, "ch", "WMV"));
+    m_launcher.RunCommand("tools/run", nullptr);
+
+    ASSERT_EQ(m_starter.Calls.size(), 3u);
+    EXPECT_EQ(m_starter.Calls[0].Folder, m_root / "bin");
+    EXPECT_EQ(m_starter.Calls[0].Priority, 3);
+    EXPECT_EQ(m_starter.Calls[1].Folder, "");
+    EXPECT_EQ(m_starter.Calls[1].Priority, 1) << "the player counts as a command";
+    EXPECT_EQ(m_starter.Calls[2].Program, "run") << "a relative name is found in the program folder";
+    EXPECT_EQ(m_starter.Calls[2].Priority, 1);
+
+    const std::string here = std::filesystem::current_path().string();
+    EXPECT_EQ(test::WaitForRecords(m_records, "peercast", 1).at(0).Folder, m_root / "bin");
+    EXPECT_EQ(test::WaitForRecords(m_records, "tubex", 1).at(0).Folder, here);
+    EXPECT_EQ(test::WaitForRecords(m_records, "run", 1).at(0).Folder, here);
+}
+
+TEST_F(LauncherFixture, PeerCastIsNotStartedTwiceOrWhenMissing)
+{
+    LoopbackPort running(true);
+    m_setting.URL.LocalChInfoAddr = running.Address();
+    m_setting.Etc.DirectChOpen = true;
+    EXPECT_FALSE(m_launcher.PlayChannel(LocalStream, "ch", "WMV")) << "the caller opens the stream URL";
+    EXPECT_FALSE(m_launcher.PlayChannel("", "", ""));
+    EXPECT_TRUE(m_starter.Calls.empty()) << Joined(m_starter.Summary());
+
+    m_setting.URL.LocalChInfoAddr = m_closedPort.Address();
+    m_setting.Etc.PeerCast = m_root / "no such/peercast";
+    m_setting.Etc.Player = true;
+    EXPECT_FALSE(m_launcher.PlayChannel(LocalStream, "ch", "WMV"));
+    EXPECT_TRUE(m_starter.Calls.empty()) << "neither PeerCast nor the player";
+}
+
+struct PlayerPathCase
+{
+    const char* name;
+    std::string fileName;
+    std::string started;
+};
+
+TEST_F(LauncherFixture, ThePlayerIsLookedForInTubexThenOnPath)
+{
+    test::WriteRecorder(m_root / "bin/tubex", m_records); // loses against tubex/tubex
+    m_setting.Etc.Player = true;
+    m_setting.Etc.PlayerType = "";
+    const std::array<PlayerPathCase, 4> cases{{
+        {"tubex folder first", "tubex", "tubex"},
+        {"then PATH", "player", "player"},
+        {"absolute path with blanks and arguments", m_root / "My Tools/tool" + " --fs", "tool"},
+        {"missing player: still taken", "no-such-player", ""},
+    }};
+    for (const PlayerPathCase& c : cases) {
+        ClearRecords();
+        m_setting.Etc.PlayerFileName = c.fileName;
+        EXPECT_TRUE(m_launcher.PlayChannel(LocalStream, "ch", "WMV")) << c.name;
+        ASSERT_EQ(m_starter.Calls.size(), 2u) << c.name;
+        EXPECT_EQ(m_starter.Calls[1].Program, c.started) << c.name;
+        EXPECT_EQ(m_starter.Calls[1].Started, !c.started.empty()) << c.name;
+        EXPECT_EQ(Joined(m_starter.Calls[1].Arguments),
+                  Joined({c.started == "tool" ? "--fs|" + LocalStream : LocalStream, "ch"}))
+            << c.name;
+        ExpectRecordsMatchCalls(c.name);
+    }
+}
+
+struct OpenCase
+{
+    const char* name;
+    std::string bbs;
+    std::string browser;
+    bool visit;
+    std::string url;
+    std::vector<std::string> starts;
+    bool visited;
+};
+
+TEST_F(LauncherFixture, OpenUrlPicksTheBrowser)
+{
+    const std::string bbs = m_root / "bin/bbs";
+    const std::string missing = m_root / "bin/no-bbs";
+    const std::string browser = m_root / "My Tools/browser" + " --new-window";
+    const std::string board = "http://hayabusa9.5ch.net/test/read.cgi/x/1/";
+    const std::array<OpenCase, 8> cases{{
+        {"bulletin board", bbs, browser, true, board, {"bbs: " + board}, true},
+        {"bulletin board without visit marks", bbs, browser, false, board, {"bbs: " + board}, false},
+        {"missing bbs browser: the browser", missing, browser, true, board, {"browser: --new-window|" + board}, true},
+        {"other pages: the browser",
+         bbs,
+         browser,
+         true,
+         "http://example.org/",
+         {"browser: --new-window|http://example.org/"},
+         true},
+        {"no browser: the desktop",
+         bbs,
+         "",
+         true,
+         "http://example.org/?a b",
+         {"xdg-open: http://example.org/?a b"},
+         true},
+        {"a browser that is not there", "", m_root / "none", true, "http://example.org/", {}, false},
+        {"no scheme and no browser: nothing", "", "", true, "example.org", {}, false},
+        {"option-like text: nothing", bbs, browser, true, "-remote x://y", {}, false},
+    }};
+    for (const OpenCase& c : cases) {
+        ClearRecords();
+        const std::string file = m_root / ("visited-" + std::to_string(&c - cases.data()) + ".sqlite");
+        VisitedUrls visited(file);
+        TkavoLauncher launcher(m_setting, m_programFolder, {}, {}, &visited, m_starter);
+        m_setting.Etc.TwoCh = c.bbs;
+        m_setting.Etc.Browser = c.browser;
+        m_setting.ColorFont.Visit = c.visit;
+        launcher.OpenUrl(c.url);
+        EXPECT_EQ(m_starter.Summary(), c.starts) << c.name;
+        EXPECT_EQ(visited.IsVisited(c.url), c.visited) << c.name;
+        ExpectRecordsMatchCalls(c.name);
+    }
+}
+
+TEST_F(LauncherFixture, InputBoxIsAskedOncePerCommand)
+{
+    const std::string tool = "\"" + m_root / "My Tools/tool" + "\"";
+    m_answer = "$1&";
+    m_launcher.RunCommand(tool + " <inputbox/> x<INPUTBOX/>", nullptr);
+    EXPECT_EQ(m_prompts, 1);
+    EXPECT_EQ(m_promptTexts, (std::vector<std::string>{Sjis("パラメータ入力"), Sjis("文字列を入力してください"), ""}));
+
+    m_answer.clear(); // cancelled
+    m_launcher.RunCommand(tool + " <inputbox/> x<inputbox/>", nullptr);
+    m_launcher.RunCommand(tool + " plain", nullptr);
+    EXPECT_EQ(m_prompts, 2);
+    EXPECT_EQ(m_starter.Summary(), (std::vector<std::string>{"tool: $1&|x$1&", "tool: x", "tool: plain"}));
+    ExpectRecordsMatchCalls("input box");
+}
+
+TEST_F(LauncherFixture, ChannelValuesNeverSplitOrExtendTheCommand)
+{
+    TkavoChItem channel;
+    channel.ChannelName = Sjis("a\" --evil \"b 表");
+    const std::string line = m_root / "My Tools/tool" + " <channelname/> \"<channelname/>\" --flag";
+    m_launcher.RunCommand(line, &channel);
+    m_launcher.RunCommand(line, nullptr);
+    m_launcher.RunCommand("<exepath/>tools/run <exepath/>", nullptr);
+    m_launcher.RunCommand("", nullptr);
+
+    const std::string name = "a\" --evil \"b \xe8\xa1\xa8"; // in UTF-8 now
+    EXPECT_EQ(m_starter.Summary(), (std::vector<std::string>{"tool: " + name + "|" + name + "|--flag", "tool: |--flag",
+                                                             "run: " + m_programFolder + "/"}));
+    ExpectRecordsMatchCalls("channel values");
+}
+
+TEST_F(LauncherFixture, InvalidPatternsRaiseBeforeAnythingStarts)
+{
+    m_setting.Etc.Player = true;
+    m_setting.Etc.PlayerType = "(wmv";
+    EXPECT_THROW(m_launcher.PlayChannel(LocalStream, "ch", "WMV"), TkavoRegExpError);
+
+    m_setting.Etc.TwoCh = m_root / "bin/bbs";
+    m_setting.Etc.TwoChPtn = "[5ch";
+    EXPECT_THROW(m_launcher.OpenUrl("http://example.org/"), TkavoRegExpError);
+    EXPECT_TRUE(m_starter.Calls.empty()) << Joined(m_starter.Summary());
+}
+
+struct AddressCase
+{
+    const char* url;
+    bool ok;
+    const char* host;
+    int port;
+};
+
+TEST(LauncherAddressTest, HostAndPortOfTheLocalServer)
+{
+    const std::array<AddressCase, 7> cases{{
+        {"http://localhost:7144/admin?cmd=viewxml", true, "localhost", 7144},
+        {"http://[::1]:8080/x", true, "::1", 8080},
+        {"http://peercast.example/admin", true, "peercast.example", 80},
+        {"http://user@host:1/", true, "host", 1},
+        {"127.0.0.1:7144", true, "127.0.0.1", 7144},
+        {"http:///admin", false, "", 0},
+        {"http://host:99999/", false, "", 0},
+    }};
+    for (const AddressCase& c : cases) {
+        std::string host;
+        int port = 0;
+        EXPECT_EQ(HostAndPortOf(c.url, host, port), c.ok) << c.url;
+        if (c.ok) {
+            EXPECT_EQ(host, c.host) << c.url;
+            EXPECT_EQ(port, c.port) << c.url;
+        }
+    }
+}
+
+} // namespace
+} // namespace kavo

@@ -1,0 +1,370 @@
+#include "net/EventLoop.h"
+#include "net/ukavoNet.h"
+
+#include "platform/Cp932.h"
+#include "platform/DateTime.h"
+#include "settings/ukavoConfig.h"
+#include "support/TestHttpServer.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kavo {
+namespace {
+
+using namespace std::chrono_literals;
+using test::HttpReply;
+using test::TestHttpServer;
+
+constexpr TDateTime Start = 45000.25;
+
+// One index line in UTF-8, as YPs send it.
+std::string IndexLine(const std::string& name, const std::string& id, const std::string& type = "WMV")
+{
+    return name + "<>" + id + "<>10.0.0.1:7144<>http://example.com/<>genre<>desc - &lt;Open&gt;<>5<>1<>300<>" + type +
+           "<><><><><>%20<>1:05<>click<><>0\r\n";
+}
+
+std::string Id(int n)
+{
+    char id[40];
+    std::snprintf(id, sizeof id, "%032X", n);
+    return id;
+}
+
+std::vector<std::string> Names(const TkavoChList& list)
+{
+    std::vector<std::string> names;
+    for (const TkavoChItem& channel : list)
+        names.push_back(channel.ChannelName);
+    return names;
+}
+
+class RetrievalCycleTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        clock = std::make_shared<ManualClock>(Start);
+        SetClock(clock);
+        TkavoSetting& setting = Setting();
+        setting.YpList.Clear();
+        setting.Favorites.Clear();
+        setting.URL = TkavoSetting::URLOptions{};
+        setting.URL.Timeout = "5";
+        setting.Notify.Unique = true;
+        setting.ColorFont.Visit = true;
+        main = std::this_thread::get_id();
+        net = std::make_unique<TkavoNet>(loop.Dispatcher());
+        net->OnError = [this](TkavoNet&, const std::string& error) {
+            std::lock_guard lock(m_lock);
+            errors.push_back(error);
+            errorOnWorker = errorOnWorker && std::this_thread::get_id() != main;
+        };
+        net->OnSuccess = [this](TkavoNet&) { event("OnSuccess"); };
+        net->OnComplate = [this](TkavoNet&) { event("OnComplate"); };
+        net->OnCycleError = [this](TkavoNet&, const std::string& message) { event("OnCycleError: " + message); };
+        net->Prepare();
+    }
+
+    void TearDown() override
+    {
+        net.reset();
+        loop.RunPending();
+        Setting().YpList.Clear();
+        Setting().Favorites.Clear();
+        SetClock(nullptr);
+    }
+
+    TkavoYpItem& AddYp(const std::string& path, bool enabled = true)
+    {
+        auto& yp = Setting().YpList.Add(std::make_unique<TkavoYpItem>());
+        yp.Title = path;
+        yp.Url = server.Url(path);
+        yp.Enabled = enabled;
+        yp.ChType = "";
+        return yp;
+    }
+
+    void RunCycle(bool manual)
+    {
+        events.clear();
+        net->Manual = manual;
+        net->StartRetrieval();
+        ASSERT_TRUE(loop.RunUntil([this] { return !net->Running(); }, 60s));
+    }
+
+    std::size_t Fetches(const std::string& path) const { return server.RequestsFor(path + "index.txt").size(); }
+
+    void event(const std::string& name)
+    {
+        events.push_back(name);
+        eventsOnMain = eventsOnMain && std::this_thread::get_id() == main;
+    }
+
+    TestHttpServer server;
+    EventLoop loop;
+    std::shared_ptr<ManualClock> clock;
+    std::unique_ptr<TkavoNet> net;
+    std::thread::id main;
+    std::mutex m_lock;
+    std::vector<std::string> errors;
+    bool errorOnWorker = true;
+    std::vector<std::string> events;
+    bool eventsOnMain = true;
+};
+
+TEST_F(RetrievalCycleTest, MergesEveryYpInOrderOnTheMainThread)
+{
+    // A byte-order mark, and a character CP932 has no form for.
+    server.Route("/a/index.txt",
+                 HttpReply::Ok("\xEF\xBB\xBF" + IndexLine("ゲーム実況🎮", Id(1)) + IndexLine("雑談", Id(2))));
+    server.Route("/b/index.txt", HttpReply::Ok(IndexLine("そのまま", Id(3))));
+    TkavoYpItem& a = AddYp("/a/");
+    TkavoYpItem& b = AddYp("/b/");
+    b.UTF2SJIS = false;
+    TkavoYpItem& off = AddYp("/off/", false);
+    off.ChList.Add(std::make_unique<TkavoChItem>()).ChannelName = "stale";
+    off.ChListLog.Add(std::make_unique<TkavoChItem>()).ChannelName = "ended";
+    auto& favorite = Setting().Favorites.Add(std::make_unique<TkavoFavoriteItem>());
+    favorite.Enabled = true;
+    favorite.Channel = true;
+    favorite.Word = Sjis("実況");
+
+    RunCycle(false);
+
+    EXPECT_EQ(events, (std::vector<std::string>{"OnSuccess", "OnComplate"}));
+    EXPECT_TRUE(eventsOnMain);
+    EXPECT_TRUE(errors.empty());
+    // Without conversion the UTF-8 bytes are taken as they are.
+    EXPECT_EQ(Names(net->ChList()), (std::vector<std::string>{Sjis("ゲーム実況?"), Sjis("雑談"), "そのまま"}));
+    EXPECT_EQ(Names(net->ChListLog()), std::vector<std::string>{"ended"});
+    EXPECT_EQ(off.ChList.Count(), 0);
+    EXPECT_EQ(net->ChList().LastUpdate, Start);
+    EXPECT_TRUE(net->ChList()[0].Favorite);
+    EXPECT_FALSE(net->ChList()[1].Favorite);
+    EXPECT_EQ(net->ChList()[2].YpAddr, b.Url);
+    for (TkavoYpItem* yp : {&a, &b}) {
+        EXPECT_TRUE(yp->ChList.Valid);
+        EXPECT_EQ(yp->SuccessCount, 1);
+        EXPECT_EQ(yp->LastUpdate, Start);
+    }
+    EXPECT_EQ(net->LastCycle().Retrieved, 2);
+    ASSERT_EQ(Fetches("/a/"), 1u);
+    EXPECT_EQ(server.RequestsFor("/a/index.txt")[0].Target, "/a/index.txt?host=localhost:7144");
+    EXPECT_EQ(Fetches("/off/"), 0u);
+}
+
+TEST_F(RetrievalCycleTest, AutomaticCyclesAreThrottledPerYp)
+{
+    TkavoYpItem& yp = AddYp("/yp/");
+    struct Step
+    {
+        const char* name;
+        double minutes; // the clock moves by this before the cycle
+        bool manual;
+        int status;
+        bool fetched;
+    };
+    const std::array<Step, 7> steps{{
+        {"first cycle, automatic, fails", 0, false, 500, true},
+        {"failed YP retried a minute later", 1, false, 200, true},
+        {"5 minutes after the success", 5, false, 200, false},
+        {"manual right after", 0, true, 200, true},
+        {"5 minutes after the manual one", 5, false, 200, false},
+        {"11 minutes after the manual one", 6, false, 200, true},
+        {"at once again", 0, false, 200, false},
+    }};
+    std::size_t fetches = 0;
+    for (const Step& step : steps) {
+        clock->AddMinutes(step.minutes);
+        server.Route("/yp/index.txt", step.status == 200 ? HttpReply::Ok(IndexLine("ch", Id(1)))
+                                                         : HttpReply::Error(step.status, "Internal Server Error"));
+        RunCycle(step.manual);
+        fetches += step.fetched;
+        EXPECT_EQ(Fetches("/yp/"), fetches) << step.name;
+        EXPECT_EQ(net->LastCycle().Skipped, step.fetched ? 0 : 1) << step.name;
+        // A skipped YP keeps its list, and the events come as after every cycle.
+        EXPECT_EQ(net->ChList().Count(), step.status == 200 ? 1 : 0) << step.name;
+        EXPECT_EQ(events, (std::vector<std::string>{"OnSuccess", "OnComplate"})) << step.name;
+        if (step.fetched && step.status == 200) {
+            EXPECT_EQ(yp.LastUpdate, clock->Now()) << step.name;
+        }
+    }
+}
+
+TEST_F(RetrievalCycleTest, FailuresGiveTheErrorTextAndKeepThePreviousList)
+{
+    int closedPort;
+    {
+        TestHttpServer closed;
+        closedPort = closed.Port();
+    }
+    TkavoYpItem& yp = AddYp("/yp/");
+    server.Route("/yp/index.txt", HttpReply::Ok(IndexLine("one", Id(1)) + IndexLine("two", Id(2))));
+    RunCycle(true);
+    ASSERT_EQ(yp.ChList.Count(), 2);
+
+    const std::string frame = yp.Url + "\r\n" + Sjis("ダウンロードエラー") + "\r\n" + Sjis("詳細：");
+    server.Route("/yp/index.txt", HttpReply::Error(404, "Not Found"));
+    clock->AddMinutes(1);
+    RunCycle(true);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], frame + "HTTP/1.1 404 Not Found");
+    EXPECT_TRUE(errorOnWorker);
+    EXPECT_EQ(Names(net->ChList()), (std::vector<std::string>{"one", "two"}));
+    EXPECT_EQ(yp.LastUpdate, Start);
+    EXPECT_EQ(net->LastCycle().Failed, 1);
+
+    // A server that closes early is no error; the list stays and the YP counts as retrieved.
+    HttpReply partial = HttpReply::Ok(IndexLine("three", Id(3)) + IndexLine("four", Id(4)));
+    partial.CloseAfter = 20;
+    server.Route("/yp/index.txt", partial);
+    RunCycle(true);
+    EXPECT_EQ(errors.size(), 1u);
+    EXPECT_EQ(Names(net->ChList()), (std::vector<std::string>{"one", "two"}));
+    EXPECT_EQ(yp.SuccessCount, 1);
+    EXPECT_EQ(yp.LastUpdate, clock->Now());
+
+    yp.Url = "http://127.0.0.1:" + std::to_string(closedPort) + "/";
+    RunCycle(true);
+    ASSERT_EQ(errors.size(), 2u);
+    const std::string unreachable = yp.Url + "\r\n" + Sjis("ダウンロードエラー") + "\r\n" + Sjis("詳細：");
+    EXPECT_EQ(errors[1].substr(0, unreachable.size()), unreachable);
+    EXPECT_GT(errors[1].size(), unreachable.size());
+}
+
+TEST_F(RetrievalCycleTest, AFailedYpGetsAFreshClientAndTheOthersGoOn)
+{
+    HttpReply login = HttpReply::Ok(IndexLine("a", Id(1)));
+    login.Headers.emplace_back("Set-Cookie", "yp=1; Path=/");
+    server.Route("/a/index.txt", login);
+    server.Route("/b/index.txt", HttpReply::Ok(IndexLine("b", Id(2))));
+    server.Route("/c/index.txt", HttpReply::Ok(IndexLine("c", Id(3))));
+    AddYp("/a/");
+    TkavoYpItem& b = AddYp("/b/");
+    AddYp("/c/");
+    RunCycle(true);
+    EXPECT_EQ(server.RequestsFor("/c/index.txt").back().Header("Cookie"), "yp=1");
+
+    server.Route("/b/index.txt", HttpReply::Error(500, "Internal Server Error"));
+    RunCycle(true);
+    EXPECT_EQ(errors.size(), 1u);
+    EXPECT_EQ(b.ChList.Count(), 1);
+    EXPECT_EQ(Fetches("/c/"), 2u);
+    // The client was replaced after the failure: the cookie is gone.
+    EXPECT_FALSE(server.RequestsFor("/c/index.txt").back().HasHeader("Cookie"));
+    EXPECT_EQ(Names(net->ChList()), (std::vector<std::string>{"a", "b", "c"}));
+}
+
+TEST_F(RetrievalCycleTest, MergeLeavesOutDuplicatesWhenUnique)
+{
+    // Both YPs list the channel "same"; the second also lists its ID under another name.
+    server.Route("/a/index.txt", HttpReply::Ok(IndexLine("same", Id(1)) + IndexLine("other", Id(2))));
+    server.Route("/b/index.txt", HttpReply::Ok(IndexLine("same", Id(1)) + IndexLine("renamed", Id(2))));
+    TkavoYpItem& a = AddYp("/a/");
+    AddYp("/b/");
+    struct Case
+    {
+        bool unique;
+        std::vector<std::string> names;
+    };
+    const std::array<Case, 2> cases{{
+        {true, {"same", "other", "renamed"}},
+        {false, {"same", "other", "same", "renamed"}},
+    }};
+    for (const Case& c : cases) {
+        Setting().Notify.Unique = c.unique;
+        RunCycle(true);
+        EXPECT_EQ(Names(net->ChList()), c.names) << "Unique " << c.unique;
+        EXPECT_EQ(net->ChList()[0].YpAddr, a.Url) << "Unique " << c.unique;
+    }
+}
+
+TEST_F(RetrievalCycleTest, AllYpsDisabled)
+{
+    for (const char* path : {"/a/", "/b/"}) {
+        TkavoYpItem& yp = AddYp(path, false);
+        yp.ChList.Add(std::make_unique<TkavoChItem>()).ChannelName = "on air before";
+        yp.ChListLog.Add(std::make_unique<TkavoChItem>()).ChannelName = std::string("ended on ") + path;
+    }
+    RunCycle(true);
+    EXPECT_EQ(net->ChList().Count(), 0);
+    EXPECT_EQ(Names(net->ChListLog()), (std::vector<std::string>{"ended on /a/", "ended on /b/"}));
+    EXPECT_EQ(events, (std::vector<std::string>{"OnSuccess", "OnComplate"}));
+    EXPECT_TRUE(server.Requests().empty());
+}
+
+TEST_F(RetrievalCycleTest, AStartDuringACycleDoesNothing)
+{
+    HttpReply slow = HttpReply::Ok(IndexLine("ch", Id(1)));
+    slow.Delay = 300ms;
+    server.Route("/yp/index.txt", slow);
+    AddYp("/yp/");
+    int successes = 0;
+    net->OnSuccess = [&](TkavoNet&) { ++successes; };
+    net->Manual = true;
+    net->StartRetrieval();
+    net->StartRetrieval();
+    EXPECT_TRUE(net->Running());
+    ASSERT_TRUE(loop.RunUntil([this] { return !net->Running(); }, 60s));
+    // Nothing else is on its way.
+    loop.RunUntil([] { return false; }, 100ms);
+    EXPECT_EQ(successes, 1);
+    EXPECT_EQ(Fetches("/yp/"), 1u);
+
+    RunCycle(true);
+    EXPECT_EQ(successes, 2);
+}
+
+TEST_F(RetrievalCycleTest, AFailureOutsideOneYpEndsTheCycleEarly)
+{
+    server.Route("/a/index.txt", HttpReply::Error(404, "Not Found"));
+    server.Route("/b/index.txt", HttpReply::Ok(IndexLine("b", Id(2))));
+    AddYp("/a/");
+    TkavoYpItem& b = AddYp("/b/");
+    // Retrieved just now: only a cycle that is not throttled fetches it.
+    b.LastUpdate = Start;
+    b.ChList.Add(std::make_unique<TkavoChItem>()).ChannelName = "old b";
+    net->OnError = [](TkavoNet&, const std::string&) { throw std::runtime_error("handler failed"); };
+
+    RunCycle(false);
+    EXPECT_EQ(events, (std::vector<std::string>{"OnCycleError: handler failed", "OnSuccess", "OnComplate"}));
+    EXPECT_TRUE(net->LastCycle().EndedEarly);
+    EXPECT_EQ(Fetches("/b/"), 0u);
+    EXPECT_EQ(Names(net->ChList()), std::vector<std::string>{"old b"});
+    EXPECT_EQ(net->ChList().LastUpdate, 0);
+
+    // The first cycle never completed, so the next automatic one is not throttled.
+    net->OnError = nullptr;
+    clock->AddMinutes(1);
+    RunCycle(false);
+    EXPECT_EQ(Fetches("/b/"), 1u);
+    EXPECT_EQ(net->ChList().LastUpdate, clock->Now());
+}
+
+TEST_F(RetrievalCycleTest, DestroyingTheModuleWaitsForItsWorker)
+{
+    HttpReply slow = HttpReply::Ok(IndexLine("ch", Id(1)));
+    slow.Delay = 200ms;
+    server.Route("/yp/index.txt", slow);
+    AddYp("/yp/");
+    bool succeeded = false;
+    net->OnSuccess = [&](TkavoNet&) { succeeded = true; };
+    net->StartRetrieval();
+    net.reset();
+    // The finish step that was posted meanwhile finds the module gone and does nothing.
+    loop.RunPending();
+    EXPECT_FALSE(succeeded);
+    EXPECT_EQ(Fetches("/yp/"), 1u);
+}
+
+} // namespace
+} // namespace kavo

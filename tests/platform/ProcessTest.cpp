@@ -1,0 +1,230 @@
+#include "platform/Process.h"
+
+#include "support/ProcessRecords.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace kavo {
+namespace {
+
+using test::Joined;
+
+struct SplitCase
+{
+    const char* name;
+    const char* line;
+    std::vector<std::string> words;
+};
+
+TEST(ProcessTest, SplitsWithDoubleQuoteRules)
+{
+    const std::array<SplitCase, 14> cases{{
+        {"empty line", "", {}},
+        {"blanks only", " \t ", {}},
+        {"blanks and tabs separate", "a  b\tc ", {"a", "b", "c"}},
+        {"quoted blank", "\"a b\" c", {"a b", "c"}},
+        {"empty quotes are an empty word", "\"\" x \"\"", {"", "x", ""}},
+        {"quotes inside a word", "a\"b c\"d", {"ab cd"}},
+        {"doubled quote inside quotes", "\"a\"\"b\"", {"a\"b"}},
+        {"backslash quote is literal", "\\\"a", {"\"a"}},
+        {"two backslashes and a quote", "\\\\\"a b\"", {"\\a b"}},
+        {"three backslashes and a quote", "\\\\\\\"a", {"\\\"a"}},
+        {"backslashes elsewhere stay", "a\\b\\\\ c\\", {"a\\b\\\\", "c\\"}},
+        {"unterminated quote runs to the end", "\"open text", {"open text"}},
+        {"quoted URL with query", "\"http://h/p?a=1&b=2\"", {"http://h/p?a=1&b=2"}},
+        {"non-ASCII bytes pass through", "\"\xe3\x81\x82 \xe3\x81\x84\"", {"\xe3\x81\x82 \xe3\x81\x84"}},
+    }};
+    for (const SplitCase& c : cases)
+        EXPECT_EQ(Joined(SplitArguments(c.line)), Joined(c.words)) << c.name;
+}
+
+class ProcessFixture : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(m_root.Path().empty());
+        std::filesystem::create_directories(m_records);
+        test::WriteRecorder(m_root / "bin/rec", m_records);
+        test::WriteRecorder(m_root / "bin/linger", m_records, true);
+        test::WriteRecorder(m_root / "bin/xdg-open", m_records);
+        test::WriteRecorder(m_root / "my tools/rec tool", m_records);
+        test::WriteRecorder(m_root / "pre", m_records);
+        test::WriteRecorder(m_root / "pre fix", m_records);
+        std::filesystem::create_directories(m_root / "my");
+        std::ofstream(m_root / "bin/plain") << "not a program\n";
+    }
+
+    void TearDown() override
+    {
+        for (const int pid : m_lingering)
+            ::kill(pid, SIGTERM);
+    }
+
+    // The record of the one process of a script; kept alive ones are stopped at the end.
+    test::ProcessRecord RecordOf(const std::string& script, bool lingers = false)
+    {
+        const std::vector<test::ProcessRecord> records = test::WaitForRecords(m_records, script, 1);
+        EXPECT_EQ(records.size(), 1u) << script;
+        if (records.empty())
+            return {};
+        if (lingers)
+            m_lingering.push_back(records.front().Pid);
+        return records.front();
+    }
+
+    test::TempFolder m_root;
+    std::string m_records = m_root / "records";
+    test::PathPrefix m_path{m_root / "bin"};
+    std::vector<int> m_lingering;
+};
+
+struct ParseCase
+{
+    const char* name;
+    std::string line;
+    std::string program; // relative to the test folder; "" for none
+    std::vector<std::string> arguments;
+};
+
+TEST_F(ProcessFixture, FindsTheProgramByItsPrefixes)
+{
+    const std::string root = m_root.Path().string();
+    const std::array<ParseCase, 9> cases{{
+        {"unquoted path with blanks", root + "/my tools/rec tool --a b", "my tools/rec tool", {"--a", "b"}},
+        {"quoted path with blanks", "\"" + root + "/my tools/rec tool\" \"x y\"", "my tools/rec tool", {"x y"}},
+        {"shortest prefix that names a program wins", root + "/pre fix arg", "pre", {"fix", "arg"}},
+        {"bare name on PATH", "rec a", "bin/rec", {"a"}},
+        {"relative name under a search folder", "bin/rec", "bin/rec", {}},
+        {"a file that cannot run", root + "/bin/plain x", "", {"x"}},
+        {"a folder is no program", root + "/my", "", {}},
+        {"a quoted first word is never extended", "\"" + root + "/my\" tools/rec tool", "", {"tools/rec", "tool"}},
+        {"empty line", "", "", {}},
+    }};
+    for (const ParseCase& c : cases) {
+        const TkavoCommand command = ParseCommandLine(c.line, {root});
+        EXPECT_EQ(command.Program, c.program.empty() ? "" : root + "/" + c.program) << c.name;
+        EXPECT_EQ(Joined(command.Arguments), Joined(c.arguments)) << c.name;
+    }
+}
+
+TEST_F(ProcessFixture, TransformedValuesStayOneArgument)
+{
+    const std::string root = m_root.Path().string();
+    const CommandWordTransform expand = [&](const std::string& word) {
+        if (word == "<dir/>/rec tool")
+            return root + "/my tools/rec tool";
+        if (word == "<name/>")
+            return std::string("a\" --evil \"b");
+        if (word == "<none/>")
+            return std::string();
+        return word;
+    };
+    const TkavoCommand command = ParseCommandLine("<dir/>/rec tool <name/> <none/> \"<none/>\" end", {}, expand);
+    EXPECT_EQ(command.Program, root + "/my tools/rec tool");
+    EXPECT_EQ(Joined(command.Arguments), Joined({"a\" --evil \"b", "", "end"}));
+}
+
+TEST_F(ProcessFixture, StartsInTheFolderWithTheArguments)
+{
+    const TkavoCommand command = ParseCommandLine("rec \"two words\" '' \xe3\x81\x82");
+    const TkavoStartResult result = StartProcess(command, m_root / "my", 0);
+    ASSERT_TRUE(result.Started()) << result.Error;
+
+    const test::ProcessRecord record = RecordOf("rec");
+    EXPECT_EQ(record.Pid, result.Pid);
+    EXPECT_EQ(record.Folder, m_root / "my");
+    EXPECT_EQ(Joined(record.Arguments), Joined({"two words", "''", "\xe3\x81\x82"}));
+}
+
+TEST_F(ProcessFixture, StartedProcessesAreDetachedAndKeepNoDescriptorOfOurs)
+{
+    const int file = ::open("/dev/null", O_RDONLY);
+    const int inherited = ::fcntl(file, F_DUPFD, 100); // without close-on-exec
+    ::close(file);
+    ASSERT_GE(inherited, 100);
+    const TkavoStartResult result = StartProcess(ParseCommandLine("linger"), {}, 0);
+    ::close(inherited);
+    ASSERT_TRUE(result.Started()) << result.Error;
+
+    const test::ProcessRecord record = RecordOf("linger", true);
+    EXPECT_EQ(::getsid(record.Pid), record.Pid) << "own session";
+    const std::string fd = "/proc/" + std::to_string(record.Pid) + "/fd/" + std::to_string(inherited);
+    EXPECT_FALSE(std::filesystem::exists(fd)) << fd;
+}
+
+TEST_F(ProcessFixture, AnEndedProcessLeavesNoZombie)
+{
+    const TkavoStartResult result = StartProcess(ParseCommandLine("rec"), {}, 0);
+    ASSERT_TRUE(result.Started()) << result.Error;
+    RecordOf("rec");
+
+    const std::string stat = "/proc/" + std::to_string(result.Pid) + "/stat";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::filesystem::exists(stat) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::string state;
+    std::ifstream(stat) >> state >> state >> state; // pid, (name), state
+    EXPECT_FALSE(std::filesystem::exists(stat)) << "still there in state " << state;
+}
+
+struct PriorityCase
+{
+    const char* name;
+    int index;
+    std::vector<int> nice; // accepted values; raising needs a privilege we may lack
+};
+
+TEST_F(ProcessFixture, PriorityIndexesMapToNiceValues)
+{
+    // The starting thread runs at nice 3, so "leave alone" and "normal" differ.
+    constexpr int ours = 3;
+    const std::array<PriorityCase, 5> cases{{
+        {"0 leaves it as ours", 0, {ours}},
+        {"1 above normal", 1, {-5, ours}},
+        {"2 normal", 2, {0, ours}},
+        {"3 below normal", 3, {5}},
+        {"unknown index leaves it", 7, {ours}},
+    }};
+    for (const PriorityCase& c : cases) {
+        TkavoStartResult result;
+        std::thread starter([&] {
+            ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), ours);
+            result = StartProcess(ParseCommandLine("linger"), {}, c.index);
+        });
+        starter.join();
+        ASSERT_TRUE(result.Started()) << c.name;
+        m_lingering.push_back(result.Pid);
+        errno = 0;
+        const int nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(result.Pid));
+        EXPECT_NE(std::find(c.nice.begin(), c.nice.end(), nice), c.nice.end()) << c.name << ": nice " << nice;
+    }
+}
+
+TEST_F(ProcessFixture, FailuresAreReportedNotThrown)
+{
+    EXPECT_EQ(StartProcess(ParseCommandLine("no-such-program-here"), {}, 0).Error, ENOENT);
+    EXPECT_FALSE(StartProcess(ParseCommandLine("rec"), m_root / "missing folder", 0).Started());
+    EXPECT_FALSE(StartProcess(TkavoCommand{m_root / "bin/plain", {}}, {}, 0).Started());
+}
+
+TEST_F(ProcessFixture, DesktopHandlerGetsTheTargetAsOneArgument)
+{
+    const TkavoStartResult result = OpenWithDesktop("http://example.org/a b?x=\"1\"");
+    ASSERT_TRUE(result.Started()) << result.Error;
+    EXPECT_EQ(Joined(RecordOf("xdg-open").Arguments), "http://example.org/a b?x=\"1\"");
+
+    EXPECT_FALSE(OpenWithDesktop("--help").Started()) << "an option is no target";
+    EXPECT_FALSE(OpenWithDesktop("").Started());
+}
+
+} // namespace
+} // namespace kavo

@@ -1,0 +1,226 @@
+#include "settings/IniFile.h"
+
+#include "platform/Cp932.h"
+#include "settings/SettingsTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kavo {
+namespace {
+
+using test::ReadFile;
+using test::TempFolder;
+using test::WriteFile;
+
+struct ValueCase
+{
+    const char* Name;
+    std::string Text;
+    std::string Section;
+    std::string Key;
+    std::optional<std::string> Expected;
+};
+
+TEST(IniFileRead, FindsValuesByTheProfileRules)
+{
+    const std::array<ValueCase, 17> cases = {{
+        {"CR LF", "[S]\r\na=1\r\n", "S", "a", "1"},
+        {"LF", "[S]\na=1\n", "S", "a", "1"},
+        {"CR alone", "[S]\ra=1\rb=2", "S", "b", "2"},
+        {"mixed ends, no final end", "[S]\r\na=1\nb=2\rc=3", "S", "c", "3"},
+        {"names without case", "[Notify]\nTitle=x", "nOTIFY", "TITLE", "x"},
+        {"blanks and tabs trimmed", "  [ S ]  \n \tkey \t= \ta b\t \n", "S", "key", "a b"},
+        {"value after the first =", "[S]\nk=a=b", "S", "k", "a=b"},
+        {"first key wins", "[S]\nk=1\nK=2", "S", "k", "1"},
+        {"first section wins", "[S]\nk=1\n[T]\n[s]\nk=2\nj=3", "S", "j", std::nullopt},
+        {"empty value is present", "[S]\nk=", "S", "k", ""},
+        {"comment ignored", "[S]\n;k=1\n", "S", ";k", std::nullopt},
+        {"line without =", "[S]\nk\n", "S", "k", std::nullopt},
+        {"key before any section", "k=1\n[S]\n", "S", "k", std::nullopt},
+        {"quotes kept", "[S]\nk=\"a b\" \"c\"", "S", "k", "\"a b\" \"c\""},
+        {"bytes kept", "[S]\nk=" + Sjis("表示ソフト"), "S", "k", Sjis("表示ソフト")},
+        // The trail byte of "ア" is "A" and that of "ヂ" is "a": folding them would merge the names.
+        {"double-byte names not folded", "[" + Sjis("ア") + "]\nk=1", Sjis("ヂ"), "k", std::nullopt},
+        {"double-byte names found", "[" + Sjis("ア") + "]\n" + Sjis("ア") + "=1", Sjis("ア"), Sjis("ア"), "1"},
+    }};
+    for (const auto& c : cases) {
+        const IniFile ini = IniFile::FromText(c.Text);
+        const auto value = ini.Value(c.Section, c.Key);
+        EXPECT_EQ(value.has_value(), c.Expected.has_value()) << c.Name;
+        if (value && c.Expected) {
+            EXPECT_EQ(*value, *c.Expected) << c.Name;
+        }
+        EXPECT_EQ(ini.HasKey(c.Section, c.Key), c.Expected.has_value()) << c.Name;
+    }
+}
+
+TEST(IniFileRead, SectionIsPresentOnlyWithAKey)
+{
+    const std::array<std::pair<const char*, bool>, 4> cases = {{
+        {"[S]\n", false},
+        {"[S]\n; note\nplain line\n", false},
+        {"[S]\nk=\n", true},
+        {"k=1\n", false},
+    }};
+    for (const auto& [text, present] : cases)
+        EXPECT_EQ(IniFile::FromText(text).HasSection("s"), present) << text;
+}
+
+TEST(IniFileRead, IntegersFollowTheProfileRules)
+{
+    const std::array<std::pair<const char*, std::optional<std::int32_t>>, 20> cases = {{
+        {"0", 0},
+        {"-5", -5},
+        {"+7", 7},
+        {"0x1F", 31},
+        {"0X1f", 31},
+        {"$10", 16},
+        {"0xFFFFFFFF", -1},
+        {"0xFF000005", -16777211},
+        {"-16777211", -16777211},
+        {"2147483647", 2147483647},
+        {"-2147483648", INT32_MIN},
+        {"2147483648", std::nullopt},
+        {"0x100000000", std::nullopt},
+        {"", std::nullopt},
+        {"-", std::nullopt},
+        {"0x", std::nullopt},
+        {"abc", std::nullopt},
+        {"yes", std::nullopt},
+        {"12abc", std::nullopt},
+        {"1 2", std::nullopt},
+    }};
+    for (const auto& [text, expected] : cases)
+        EXPECT_EQ(ParseIniInteger(text), expected) << '"' << text << '"';
+}
+
+TEST(IniFileRead, BooleansAreIntegers)
+{
+    const IniFile ini = IniFile::FromText("[S]\none=1\nzero=0\ntwo=2\nminus=-1\nyes=yes\nempty=\n");
+    const std::array<std::tuple<const char*, bool, bool>, 7> cases = {{
+        // key, result with default false, result with default true
+        {"one", true, true},
+        {"zero", false, false},
+        {"two", true, true},
+        {"minus", true, true},
+        {"yes", false, true},
+        {"empty", false, true},
+        {"missing", false, true},
+    }};
+    for (const auto& [key, withFalse, withTrue] : cases) {
+        EXPECT_EQ(ini.ReadBool("S", key, false), withFalse) << key;
+        EXPECT_EQ(ini.ReadBool("S", key, true), withTrue) << key;
+    }
+}
+
+struct EditStep
+{
+    char Kind; // 'w' write, 'e' erase
+    const char* Section;
+    const char* Key;
+    const char* Value;
+};
+
+struct EditCase
+{
+    const char* Name;
+    const char* Before;
+    std::vector<EditStep> Steps;
+    const char* After;
+};
+
+TEST(IniFileWrite, ChangesOnlyWhatIsWritten)
+{
+    const std::vector<EditCase> cases = {
+        {"replace in place",
+         "; head\r\n[A]\r\nx=1\r\n  K = old  \r\ny=2\r\n[B]\r\nz=3\r\n",
+         {{'w', "a", "k", "new"}},
+         "; head\r\n[A]\r\nx=1\r\nK=new\r\ny=2\r\n[B]\r\nz=3\r\n"},
+        {"same value leaves the line as it was", "[A]\r\n k = v \r\n", {{'w', "A", "k", "v"}}, "[A]\r\n k = v \r\n"},
+        {"only the first of two equal keys", "[A]\r\nk=1\r\nk=2\r\n", {{'w', "A", "k", "3"}}, "[A]\r\nk=3\r\nk=2\r\n"},
+        {"append after the last key",
+         "[A]\r\nx=1\r\n; about B\r\n\r\n[B]\r\n",
+         {{'w', "A", "y", "2"}},
+         "[A]\r\nx=1\r\ny=2\r\n; about B\r\n\r\n[B]\r\n"},
+        {"append into a header-only section", "[A]\r\n[B]\r\n", {{'w', "B", "k", "v"}}, "[A]\r\n[B]\r\nk=v\r\n"},
+        {"new section at the end", "[A]\r\nx=1", {{'w', "B", "k", "v"}}, "[A]\r\nx=1\r\n[B]\r\nk=v\r\n"},
+        {"empty file", "", {{'w', "B", "k", ""}}, "[B]\r\nk=\r\n"},
+        {"LF and CR become CR LF", "[A]\nx=1\ry=2\n", {{'w', "A", "x", "1"}}, "[A]\r\nx=1\r\ny=2\r\n"},
+        {"line breaks in a value", "", {{'w', "A", "k", "a\r\n[B]\nb"}}, "[A]\r\nk=a  [B] b\r\n"},
+        {"erase every section of the name",
+         "[A]\r\nx=1\r\n[B]\r\ny=2\r\n[a]\r\nz=3\r\n",
+         {{'e', "A", nullptr, nullptr}},
+         "[B]\r\ny=2\r\n"},
+        {"rewrite after erase keeps the place and the blank line",
+         "[A]\r\nx=1\r\n;c\r\n\r\n[B]\r\ny=2\r\n",
+         {{'e', "A", nullptr, nullptr}, {'w', "A", "n0", "5"}, {'w', "A", "n1", "6"}},
+         "[A]\r\nn0=5\r\nn1=6\r\n\r\n[B]\r\ny=2\r\n"},
+        {"erase of a missing section", "[B]\r\ny=2\r\n", {{'e', "A", nullptr, nullptr}}, "[B]\r\ny=2\r\n"},
+    };
+    for (const auto& c : cases) {
+        IniFile ini = IniFile::FromText(c.Before);
+        for (const auto& step : c.Steps) {
+            if (step.Kind == 'w')
+                ini.WriteString(step.Section, step.Key, step.Value);
+            else
+                ini.EraseSection(step.Section);
+        }
+        EXPECT_EQ(ini.Text(), c.After) << c.Name;
+    }
+}
+
+TEST(IniFileWrite, ManyKeysStayFindable)
+{
+    // Grows the index many times and inserts before a closing blank line each time.
+    IniFile ini = IniFile::FromText("[L]\r\nk0=first\r\n\r\n[Z]\r\nz=1\r\n");
+    ini.EraseSection("L");
+    constexpr int count = 5000;
+    for (int i = 0; i < count; ++i)
+        ini.WriteString("L", "k" + std::to_string(i), std::to_string(i));
+    ini.WriteString("l", "K17", "changed");
+    for (int i = 0; i < count; ++i)
+        ASSERT_EQ(ini.Value("L", "k" + std::to_string(i)), i == 17 ? "changed" : std::to_string(i)) << i;
+    const IniFile reread = IniFile::FromText(ini.Text());
+    EXPECT_EQ(reread.Value("L", "k4999"), "4999");
+    EXPECT_EQ(reread.Value("Z", "z"), "1");
+    EXPECT_NE(ini.Text().find("k4999=4999\r\n\r\n[Z]"), std::string::npos);
+}
+
+TEST(IniFileUpdate, RereadsTheFileBeforeEveryWrite)
+{
+    TempFolder folder;
+    const std::string path = folder.File("kavo.ini");
+    IniFile::Update(path, [](IniFile& ini) { ini.WriteInteger("A", "k", 1); });
+    // Another part of the program writes its own section in between.
+    WriteFile(path, ReadFile(path) + "[Window]\r\nLeft=5\r\n");
+    IniFile::Update(path, [](IniFile& ini) { ini.WriteInteger("A", "k", 2); });
+    EXPECT_EQ(ReadFile(path), "[A]\r\nk=2\r\n[Window]\r\nLeft=5\r\n");
+}
+
+TEST(IniFileUpdate, WritesThroughALink)
+{
+    TempFolder folder;
+    const std::string target = folder.File("real.ini");
+    const std::string link = folder.File("kavo.ini");
+    WriteFile(target, "[A]\r\nk=1\r\n");
+    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+    IniFile::Update(link, [](IniFile& ini) { ini.WriteInteger("A", "k", 2); });
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(ReadFile(target), "[A]\r\nk=2\r\n");
+}
+
+TEST(IniFileUpdate, MissingFileReadsEmpty)
+{
+    TempFolder folder;
+    const IniFile ini = IniFile::Read(folder.File("none.ini"));
+    EXPECT_EQ(ini.Text(), "");
+    EXPECT_FALSE(ini.HasSection("A"));
+}
+
+} // namespace
+} // namespace kavo
