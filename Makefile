@@ -16,8 +16,9 @@ configure: bootstrap
 build: configure
 	@cmake --build $(BUILD)
 
-test: build
+test: bootstrap
 	@if [ "$$CI" = "true" ]; then scripts/check-format; fi
+	@$(MAKE) --no-print-directory build
 	@cd $(BUILD) && ctest --output-on-failure -j$$(nproc) --timeout 600
 
 bench: configure

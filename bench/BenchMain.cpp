@@ -27,7 +27,8 @@ public:
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs)
             if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-                Times[run.benchmark_name()] = run.GetAdjustedCPUTime() * benchmark::GetTimeUnitMultiplier(run.time_unit);
+                Times[run.benchmark_name()] =
+                    run.GetAdjustedCPUTime() * benchmark::GetTimeUnitMultiplier(run.time_unit);
     }
 };
 
@@ -63,8 +64,8 @@ int main(int argc, char** argv)
         }
         const double value = numerator->second / denominator->second;
         const bool met = ratio.AtLeast ? value >= ratio.Target : value <= ratio.Target;
-        std::printf("%-58s %10.2f %9s%.1f  %s\n", ratio.Label.c_str(), value, ratio.AtLeast ? ">=" : "<=",
-                    ratio.Target, met ? "met" : "NOT MET");
+        std::printf("%-58s %10.2f %9s%.1f  %s\n", ratio.Label.c_str(), value, ratio.AtLeast ? ">=" : "<=", ratio.Target,
+                    met ? "met" : "NOT MET");
     }
     return 0;
 }

@@ -20,8 +20,8 @@ constexpr int Channels = 10000;
 void FillFavorites(TkavoFavoriteList& favorites)
 {
     const char* plain[] = {"ゲーム", "雑談", "radio", "FPS", "深夜", "作業", "初見", "声", "Live", "まったり"};
-    const char* patterns[] = {"^ゲーム", "(雑談|ラジオ)\\d+$", "rpg|fps", "実況.*歓迎", "^[^,]*Talk",
-                              "音楽\\s",  "ｶﾀｶﾅ",              "お絵かき(?!x)", "\\[game",   "配信.+?テスト"};
+    const char* patterns[] = {"^ゲーム", "(雑談|ラジオ)\\d+$", "rpg|fps", "実況.*歓迎",   "^[^,]*Talk", "音楽\\s",
+                              "ｶﾀｶﾅ",    "お絵かき(?!x)",      "\\[game", "配信.+?テスト"};
     for (int i = 0; i < 10; ++i)
         for (const bool regExp : {false, true}) {
             auto& favorite = favorites.Add(std::make_unique<TkavoFavoriteItem>());
@@ -66,9 +66,8 @@ void BM_MatchFavorites(benchmark::State& state)
             favorites += channel.Favorite;
         }
     }
-    state.counters["ns_per_channel"] =
-        benchmark::Counter(static_cast<double>(Channels), benchmark::Counter::kIsIterationInvariantRate |
-                                                              benchmark::Counter::kInvert);
+    state.counters["ns_per_channel"] = benchmark::Counter(
+        static_cast<double>(Channels), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
     state.counters["matched"] = favorites;
 }
 BENCHMARK(BM_MatchFavorites)->Unit(benchmark::kMillisecond);
@@ -110,9 +109,8 @@ void BM_MatchFavoritesUncachedReference(benchmark::State& state)
             }
         }
     }
-    state.counters["ns_per_channel"] =
-        benchmark::Counter(static_cast<double>(Channels), benchmark::Counter::kIsIterationInvariantRate |
-                                                              benchmark::Counter::kInvert);
+    state.counters["ns_per_channel"] = benchmark::Counter(
+        static_cast<double>(Channels), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_MatchFavoritesUncachedReference)->Unit(benchmark::kMillisecond);
 

@@ -5,7 +5,10 @@
 
 namespace kavo::bench {
 
-enum class IndexEncoding { Utf8, Cp932 };
+enum class IndexEncoding {
+    Utf8,
+    Cp932
+};
 
 // A synthetic YP index.txt of `channels` lines, the same for the same seed: Japanese names,
 // HTML-escaped texts, about 5% info lines with a zero ID, listener counts from -1 to 500.

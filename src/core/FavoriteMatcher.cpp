@@ -33,9 +33,9 @@ bool PlainWordMatches(std::string_view foldedText, std::string_view word)
 // The fields a favorite searches, as a bit per switch in the order they are joined.
 unsigned FieldMask(const TkavoFavoriteItem& favorite)
 {
-    const std::array switches = {favorite.Channel, favorite.Description, favorite.Comment,
-                                 favorite.ContactURL, favorite.YpAddr, favorite.StreamURL,
-                                 favorite.ChType, favorite.Listeners, favorite.Bitrate};
+    const std::array switches = {favorite.Channel,    favorite.Description, favorite.Comment,
+                                 favorite.ContactURL, favorite.YpAddr,      favorite.StreamURL,
+                                 favorite.ChType,     favorite.Listeners,   favorite.Bitrate};
     unsigned mask = 0;
     for (std::size_t i = 0; i < switches.size(); ++i)
         if (switches[i])
@@ -110,10 +110,9 @@ FavoriteMatcher::FavoriteMatcher(const TkavoFavoriteList& favorites, std::string
         if (!favorite.Enabled || favorite.Word.empty())
             continue;
         m_rules.push_back(Rule{FieldMask(favorite), favorite.RegExp,
-                               favorite.RegExp ? favorite.Word : Cp932AsciiLower(favorite.Word),
-                               favorite.ColorEnabled, favorite.ColorTextEnabled, favorite.ListDisable,
-                               favorite.YpLike, favorite.NotNotify, favorite.Color, favorite.ColorText,
-                               favorite.FileName});
+                               favorite.RegExp ? favorite.Word : Cp932AsciiLower(favorite.Word), favorite.ColorEnabled,
+                               favorite.ColorTextEnabled, favorite.ListDisable, favorite.YpLike, favorite.NotNotify,
+                               favorite.Color, favorite.ColorText, favorite.FileName});
     }
 }
 

@@ -15,8 +15,15 @@ namespace kavo {
 const std::string& DiffText(TkavoDiff diff)
 {
     static const std::array<std::string, TkavoDiffCount> texts = {
-        Sjis("変化なし"), Sjis("ランクアップ"), Sjis("ランクダウン"), Sjis("新着(前回)"), Sjis("新着"),
-        "Change",       "Idle",              "Relaying",          "Playing",
+        Sjis("変化なし"),
+        Sjis("ランクアップ"),
+        Sjis("ランクダウン"),
+        Sjis("新着(前回)"),
+        Sjis("新着"),
+        "Change",
+        "Idle",
+        "Relaying",
+        "Playing",
     };
     return texts.at(static_cast<std::size_t>(diff));
 }

@@ -99,16 +99,6 @@ private:
 };
 
 // Step 2 for one record: marks against the first previous record with the same ID.
-// Brings the record at index + 8 and the ID text of the one at index + 4 into the cache: the
-// records of a list lie scattered in memory, and the passes over the lists wait on little else.
-void Prefetch(const Records& records, std::size_t index)
-{
-    if (index + 8 < records.size())
-        __builtin_prefetch(records[index + 8].get());
-    if (index + 4 < records.size())
-        __builtin_prefetch(static_cast<const TkavoChItem&>(*records[index + 4]).Hash.data());
-}
-
 void MarkChange(TkavoChItem& channel, const TkavoChItem* prev, bool markNew, const UpdateOptions& options)
 {
     const bool hasId = channel.Hash != NoHash;
@@ -146,8 +136,9 @@ public:
     void Run()
     {
         // The previous records are taken out of their list for the update: ended ones move to the
-        // log as they are, the others are overwritten with the new list at the end. Both lists
-        // hold the same records, so copying into these makes the new list with few allocations.
+        // log as they are, the others take the copies of the new list at the end. From one cycle
+        // to the next a channel's texts mostly keep their lengths, so copying a channel into its
+        // own previous record rarely allocates.
         m_prev = m_yp.ChListPrev.Release();
         IndexPrevious();
         MatchAndMark();
@@ -161,7 +152,6 @@ private:
     {
         m_prevSlots.resize(m_prev.size());
         for (std::size_t p = 0; p < m_prev.size(); ++p) {
-            Prefetch(m_prev, p);
             IdSlot& slot = m_ids.Insert(Channel(m_prev, static_cast<int>(p)).Hash);
             if (slot.FirstPrev < 0)
                 slot.FirstPrev = static_cast<int>(p);
@@ -263,7 +253,7 @@ private:
 
     // ChListPrev := ChList as the list copy makes it (Valid and LastUpdate included; with
     // Notify/Unique a second record with the same ID and name is left out). A channel's copy goes
-    // into its own previous record where there is one, whose texts mostly fit as they are.
+    // into its own previous record where there is one.
     void Remember()
     {
         TkavoChList& target = m_yp.ChListPrev;

@@ -13,9 +13,15 @@ std::string Utf8ToCp932(std::string_view utf8);
 // An invalid or truncated sequence becomes U+FFFD.
 std::string Cp932ToUtf8(std::string_view cp932);
 // Readable spelling of CP932 literals in the source: Sjis("通知").
-inline std::string Sjis(std::string_view utf8) { return Utf8ToCp932(utf8); }
+inline std::string Sjis(std::string_view utf8)
+{
+    return Utf8ToCp932(utf8);
+}
 
-constexpr bool IsCp932Lead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+constexpr bool IsCp932Lead(unsigned char c)
+{
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
 // Length in bytes of the character starting at text[pos] (1 or 2; 1 for a lone lead byte at the end).
 inline std::size_t Cp932CharLength(std::string_view text, std::size_t pos)
 {

@@ -1,8 +1,8 @@
 #include "platform/DateTime.h"
 
 #include <cmath>
-#include <ctime>
 #include <cstdio>
+#include <ctime>
 #include <mutex>
 
 namespace kavo {

@@ -2,6 +2,7 @@
 
 #include "platform/Cp932.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
@@ -282,6 +283,8 @@ void IniFile::Update(const std::string& path, const std::function<void(IniFile&)
             throw IniWriteError(path, error);
         content.clear();
     }
+    // Room for the lines a save writes anew, so the store grows once.
+    content.reserve(2 * content.size() + 4096);
     IniFile ini = FromText(std::move(content));
     change(ini);
     ini.Write(path);
@@ -372,13 +375,32 @@ IniFile::Section* IniFile::findSection(std::string_view name)
     return const_cast<Section*>(static_cast<const IniFile*>(this)->findSection(name));
 }
 
-void IniFile::indexLine(Section& section, std::uint32_t lineIndex) const
+void IniFile::reserveIndex(Section& section) const
+{
+    const std::size_t needed = 2 * static_cast<std::size_t>(section.KeyCount);
+    if (section.KeyCount == 0 || section.Index.size() >= needed)
+        return;
+    std::size_t size = 16;
+    while (size < 2 * needed)
+        size *= 2;
+    // Entries carry their hashes, so moving them needs no key compared or hashed again.
+    std::vector<std::uint64_t> old = std::move(section.Index);
+    section.Index.assign(size, 0);
+    const std::size_t mask = size - 1;
+    for (const std::uint64_t entry : old) {
+        if (entry == 0)
+            continue;
+        std::size_t slot = (entry >> 32) & mask;
+        while (section.Index[slot] != 0)
+            slot = (slot + 1) & mask;
+        section.Index[slot] = entry;
+    }
+}
+
+void IniFile::indexLine(Section& section, std::uint32_t lineIndex, std::uint64_t hash) const
 {
     const Line* lines = linesOf(section);
-    if (!lines[lineIndex].IsKey())
-        return;
     const std::string_view key = keyOf(lines[lineIndex]);
-    const std::uint64_t hash = NameHash(key);
     const std::size_t mask = section.Index.size() - 1;
     for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
         const std::uint64_t entry = section.Index[slot];
@@ -391,31 +413,21 @@ void IniFile::indexLine(Section& section, std::uint32_t lineIndex) const
     }
 }
 
-void IniFile::growIndex(Section& section) const
-{
-    std::size_t size = 16;
-    while (size < 4 * static_cast<std::size_t>(section.KeyCount))
-        size *= 2;
-    section.Index.assign(size, 0);
-    section.Indexed = 0;
-}
-
-const IniFile::Line* IniFile::findKey(const Section& constSection, std::string_view key) const
+const IniFile::Line* IniFile::findKey(const Section& constSection, std::string_view key, std::uint64_t hash) const
 {
     if (constSection.KeyCount == 0)
         return nullptr;
     auto& section = const_cast<Section&>(constSection); // the index is a cache
-    if (section.Indexed < lineCount(section)) {
-        if (section.Index.size() < 2 * static_cast<std::size_t>(section.KeyCount))
-            growIndex(section);
-        const std::uint32_t count = lineCount(section);
+    const std::uint32_t count = lineCount(section);
+    const Line* lines = linesOf(section);
+    if (section.Indexed < count) {
+        reserveIndex(section);
         for (std::uint32_t i = section.Indexed; i < count; ++i)
-            indexLine(section, i);
+            if (lines[i].IsKey())
+                indexLine(section, i, NameHash(keyOf(lines[i])));
         section.Indexed = count;
     }
-    const std::uint64_t hash = NameHash(key);
     const std::size_t mask = section.Index.size() - 1;
-    const Line* lines = linesOf(section);
     for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
         const std::uint64_t entry = section.Index[slot];
         if (entry == 0)
@@ -424,6 +436,11 @@ const IniFile::Line* IniFile::findKey(const Section& constSection, std::string_v
         if (entry >> 32 == hash && SameName(keyOf(line), key))
             return &line;
     }
+}
+
+const IniFile::Line* IniFile::findKey(const Section& section, std::string_view key) const
+{
+    return findKey(section, key, NameHash(key));
 }
 
 std::uint32_t IniFile::KeyCount(std::string_view section) const
@@ -476,14 +493,19 @@ bool IniFile::ReadBool(std::string_view section, std::string_view key, bool def)
 
 // ---- writing
 
-IniFile::Line IniFile::storeLine(std::string_view lineText)
+IniFile::Line IniFile::storeLine(std::string_view first, char separator, std::string_view second)
 {
-    if (m_store.size() + lineText.size() > std::numeric_limits<std::uint32_t>::max())
+    const std::size_t size = first.size() + (separator ? 1 : 0) + second.size();
+    if (m_store.size() + size > std::numeric_limits<std::uint32_t>::max())
         throw std::length_error("settings file too large");
     Line line;
     line.Offset = static_cast<std::uint32_t>(m_store.size());
-    line.Size = static_cast<std::uint32_t>(lineText.size());
-    m_store.append(lineText);
+    line.Size = static_cast<std::uint32_t>(size);
+    // No view may point into the store: appending can move it.
+    m_store.append(first);
+    if (separator)
+        m_store.append(1, separator);
+    m_store.append(second);
     return line;
 }
 
@@ -491,12 +513,8 @@ IniFile::Section& IniFile::sectionForWrite(std::string_view name)
 {
     if (Section* found = findSection(name))
         return *found;
-    std::string header;
-    header.reserve(name.size() + 2);
-    header += '[';
-    header += name;
-    header += ']';
-    Line line = storeLine(header);
+    const std::string header = "[" + std::string(name);
+    Line line = storeLine(header, ']', {});
     line.KeyBegin = 1;
     line.KeySize = static_cast<std::uint32_t>(name.size());
     Section& section = m_sections.emplace_back();
@@ -508,25 +526,34 @@ IniFile::Section& IniFile::sectionForWrite(std::string_view name)
 
 void IniFile::WriteString(std::string_view sectionName, std::string_view key, std::string_view value)
 {
+    // A view into our own store (a value read from this file) would move while it is copied.
+    const auto inStore = [this](std::string_view text) {
+        return !text.empty() && std::less_equal<const char*>()(m_store.data(), text.data()) &&
+               std::less<const char*>()(text.data(), m_store.data() + m_store.size());
+    };
+    std::string ownKey;
+    if (inStore(key)) {
+        ownKey.assign(key);
+        key = ownKey;
+    }
+    // A line break inside a value would add lines of its own to the file.
+    const auto isBreak = [](char c) { return c == '\r' || c == '\n'; };
     std::string cleaned;
-    if (value.find_first_of("\r\n") != std::string_view::npos) {
+    if (inStore(value) || std::any_of(value.begin(), value.end(), isBreak)) {
         cleaned.assign(value);
-        for (char& c : cleaned)
-            if (c == '\r' || c == '\n')
-                c = ' ';
+        std::replace_if(cleaned.begin(), cleaned.end(), isBreak, ' ');
         value = cleaned;
     }
 
     Section& section = sectionForWrite(sectionName);
-    if (const Line* found = findKey(section, key)) {
+    const std::uint64_t hash = NameHash(key);
+    if (const Line* found = findKey(section, key, hash)) {
         if (valueOf(*found) == value)
             return; // leaves the line exactly as it was
         const auto index = static_cast<std::size_t>(found - linesOf(section));
-        const std::string_view spelledKey = keyOf(*found);
-        std::string lineText;
-        lineText.reserve(spelledKey.size() + 1 + value.size());
-        lineText.append(spelledKey).append(1, '=').append(value);
-        Line line = storeLine(lineText);
+        // The key keeps its spelling; copied first, as storing may move the text it is in.
+        const std::string spelledKey(keyOf(*found));
+        Line line = storeLine(spelledKey, '=', value);
         line.KeyBegin = 0;
         line.KeySize = static_cast<std::uint32_t>(spelledKey.size());
         line.ValueBegin = line.KeySize + 1;
@@ -535,10 +562,7 @@ void IniFile::WriteString(std::string_view sectionName, std::string_view key, st
         return;
     }
 
-    std::string lineText;
-    lineText.reserve(key.size() + 1 + value.size());
-    lineText.append(key).append(1, '=').append(value);
-    Line line = storeLine(lineText);
+    Line line = storeLine(key, '=', value);
     line.KeyBegin = 0;
     line.KeySize = static_cast<std::uint32_t>(key.size());
     line.ValueBegin = line.KeySize + 1;
@@ -558,15 +582,11 @@ void IniFile::WriteString(std::string_view sectionName, std::string_view key, st
     ++section.KeyCount;
     // Only lines without a key moved, and the index holds key lines only, so it stays valid.
     if (indexed) {
+        reserveIndex(section);
+        indexLine(section, static_cast<std::uint32_t>(position), hash);
         section.Indexed = lineCount(section);
-        if (section.Index.size() < 2 * static_cast<std::size_t>(section.KeyCount)) {
-            growIndex(section);
-            for (std::uint32_t i = 0; i < section.Own.size(); ++i)
-                indexLine(section, i);
-            section.Indexed = lineCount(section);
-        } else {
-            indexLine(section, static_cast<std::uint32_t>(position));
-        }
+    } else {
+        section.Indexed = std::min(section.Indexed, static_cast<std::uint32_t>(position));
     }
 }
 

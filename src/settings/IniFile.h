@@ -143,14 +143,16 @@ private:
     std::string_view keyOf(const Line& line) const { return text(line.Offset + line.KeyBegin, line.KeySize); }
     std::string_view valueOf(const Line& line) const { return text(line.Offset + line.ValueBegin, line.ValueSize); }
     std::string_view lineText(const Line& line) const { return text(line.Offset, line.Size); }
-    Line storeLine(std::string_view text);
+    // Appends first, the separator (none when 0) and second to the store as one line.
+    Line storeLine(std::string_view first, char separator, std::string_view second);
     void parse();
     const Section* findSection(std::string_view name) const;
     Section* findSection(std::string_view name);
     Section& sectionForWrite(std::string_view name);
     const Line* findKey(const Section& section, std::string_view key) const;
-    void indexLine(Section& section, std::uint32_t line) const;
-    void growIndex(Section& section) const;
+    const Line* findKey(const Section& section, std::string_view key, std::uint64_t hash) const;
+    void reserveIndex(Section& section) const;
+    void indexLine(Section& section, std::uint32_t line, std::uint64_t hash) const;
 
     // Original bytes first; lines written later are appended, so offsets never move.
     std::string m_store;

@@ -43,7 +43,7 @@ namespace {
 // The decoder works in one pass; it must agree with six replace-all passes in table order.
 std::string SixPassDecode(std::string text)
 {
-    const std::pair<char, std::string> table[] = {{'&', "&amp;"}, {'<', "&lt;"},   {'>', "&gt;"},
+    const std::pair<char, std::string> table[] = {{'&', "&amp;"},  {'<', "&lt;"},   {'>', "&gt;"},
                                                   {' ', "&nbsp;"}, {'"', "&quot;"}, {'\'', "&#039;"}};
     for (const auto& [plain, entity] : table) {
         std::string out;
@@ -65,7 +65,8 @@ std::string SixPassDecode(std::string text)
 
 TEST(HtmlEntities, DecodeAgreesWithStepByStepReplacement)
 {
-    const std::string pieces[] = {"&", "amp;", "AMP;", "lt;", "gt;", "nbsp;", "quot;", "#039;", "a", ";", "&amp;", "&L"};
+    const std::string pieces[] = {"&",     "amp;",  "AMP;", "lt;", "gt;",   "nbsp;",
+                                  "quot;", "#039;", "a",    ";",   "&amp;", "&L"};
     std::uint32_t seed = 7;
     for (int round = 0; round < 20000; ++round) {
         std::string text;

@@ -64,7 +64,7 @@ TEST(FavoriteMatcher, WhichFavoritesMatch)
         {"the BAR", {"foo|bar", true}, true},
         {"game", {"GAME", false, true, false, false, false, false, false}, false}, // disabled
         {"game", {""}, false},
-        {"game", {"", true}, false}, // an empty pattern is no pattern, even for ".*" minded users
+        {"game", {"", true}, false},  // an empty pattern is no pattern, even for ".*" minded users
         {"game", {"(", true}, false}, // invalid pattern: no match, no message
         {"abc", {"abc,[game", false, true, true}, true},
         {"abc", {"abc[", false, true, true}, false},
@@ -149,9 +149,9 @@ TEST(FavoriteMatcher, BulletinBoardMark)
         {"https://egg.5ch.net/test/read.cgi/x/1/", standard, true},
         {"http://jbbs.livedoor.jp/game/1/", standard, true},
         {"http://example.com/?jbbs.shitaraba.net/", standard, false},
-        {"http://jbbs.shitaraba.net/", "", false},   // no pattern, no mark
-        {"http://jbbs.shitaraba.net/", "(", false},  // invalid pattern marks nothing
-        {"http://x/?a&amp;b", "a&amp;b", true},      // tested as stored, without decoding
+        {"http://jbbs.shitaraba.net/", "", false},  // no pattern, no mark
+        {"http://jbbs.shitaraba.net/", "(", false}, // invalid pattern marks nothing
+        {"http://x/?a&amp;b", "a&amp;b", true},     // tested as stored, without decoding
     }};
     for (const auto& c : cases) {
         TkavoChItem channel = Channel("x");

@@ -50,8 +50,8 @@ TEST_F(Records, DerivedTexts)
     {
         const char *genre, *description, *expected;
     };
-    constexpr std::array<Case, 4> cases = {{
-        {"Game", "", "[Game]"}, {"", "talk", "[talk]"}, {"Game", "talk", "[Game - talk]"}, {"", "", ""}}};
+    constexpr std::array<Case, 4> cases = {
+        {{"Game", "", "[Game]"}, {"", "talk", "[talk]"}, {"Game", "talk", "[Game - talk]"}, {"", "", ""}}};
     for (const auto& c : cases) {
         TkavoChItem channel;
         channel.Genre = c.genre;

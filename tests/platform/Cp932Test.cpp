@@ -22,13 +22,13 @@ TEST(Cp932, ConvertsBothWaysIncludingExtensionCharacters)
     constexpr std::array<RoundTrip, 10> cases = {{
         {"漢字", "8abf8e9a"},
         {"かなカナ", "82a982c8834a8369"},
-        {"ｶﾀｶﾅ", "b6c0b6c5"},         // half-width katakana, one byte each
-        {"①", "8740"},                // NEC extension
-        {"髙", "fbfc"},               // IBM extension
+        {"ｶﾀｶﾅ", "b6c0b6c5"}, // half-width katakana, one byte each
+        {"①", "8740"},        // NEC extension
+        {"髙", "fbfc"},       // IBM extension
         {"∥", "8161"},
-        {"～", "8160"},               // U+FF5E, the code page's own tilde
-        {"－", "817c"},               // U+FF0D
-        {"表示", "955c8ea6"},         // trail byte 0x5C
+        {"～", "8160"},                 // U+FF5E, the code page's own tilde
+        {"－", "817c"},                 // U+FF0D
+        {"表示", "955c8ea6"},           // trail byte 0x5C
         {"abc\\~<>", "6162635c7e3c3e"}, // ASCII passes unchanged
     }};
     for (const auto& c : cases) {
@@ -42,8 +42,10 @@ TEST(Cp932, CharactersWithoutAFormBecomeQuestionMarks)
     constexpr std::array<RoundTrip, 4> cases = {{
         {"a𠮷b", "613f62"},
         {"😀x😀", "3f783f"},
-        {"\xff\xfe" "a", "3f3f61"},   // invalid UTF-8
-        {"\xe6\xbc", "3f"},            // truncated sequence at the end
+        {"\xff\xfe"
+         "a",
+         "3f3f61"},         // invalid UTF-8
+        {"\xe6\xbc", "3f"}, // truncated sequence at the end
     }};
     for (const auto& c : cases)
         EXPECT_EQ(Hex(Utf8ToCp932(c.utf8)), c.cp932) << Hex(c.utf8);
@@ -56,8 +58,8 @@ TEST(Cp932, InvalidBytesBecomeReplacementCharacters)
         {Bytes("80"), bad},
         {Bytes("a0 41"), bad + "A"},
         {Bytes("fd 82a0"), bad + "あ"},
-        {Bytes("82a0 82"), "あ" + bad},      // lone lead byte at the end
-        {Bytes("81 0a 41"), bad + "\nA"},    // lead byte followed by an invalid trail
+        {Bytes("82a0 82"), "あ" + bad},   // lone lead byte at the end
+        {Bytes("81 0a 41"), bad + "\nA"}, // lead byte followed by an invalid trail
     }};
     for (const auto& [in, expected] : cases)
         EXPECT_EQ(Cp932ToUtf8(in), expected) << Hex(in);
@@ -67,7 +69,12 @@ TEST(Cp932, CutNeverSplitsADoubleByteCharacter)
 {
     const std::string text = Sjis("aあいb");
     constexpr std::array<std::pair<std::size_t, const char*>, 6> cases = {{
-        {0, ""}, {1, "a"}, {2, "a"}, {3, "aあ"}, {4, "aあ"}, {6, "aあいb"},
+        {0, ""},
+        {1, "a"},
+        {2, "a"},
+        {3, "aあ"},
+        {4, "aあ"},
+        {6, "aあいb"},
     }};
     for (const auto& [limit, expected] : cases)
         EXPECT_EQ(Cp932Cut(text, limit), Sjis(expected)) << limit;
@@ -88,11 +95,11 @@ TEST(Cp932, FindMatchesOnlyOnCharacterBoundaries)
         std::size_t expected;
     };
     const std::array<Case, 6> cases = {{
-        {Sjis("表示"), "\\", std::string::npos},       // 0x5C inside "表"
+        {Sjis("表示"), "\\", std::string::npos}, // 0x5C inside "表"
         {Sjis("表\\"), "\\", 2},
-        {Sjis("ソ"), "\\", std::string::npos},          // "ソ" is 0x83 0x5C
-        {Sjis("ポ|"), "|", 2},                          // "ポ" is 0x83 0x7C
-        {Sjis("アA"), "A", 2},                          // skips the trail byte 0x41
+        {Sjis("ソ"), "\\", std::string::npos}, // "ソ" is 0x83 0x5C
+        {Sjis("ポ|"), "|", 2},                 // "ポ" is 0x83 0x7C
+        {Sjis("アA"), "A", 2},                 // skips the trail byte 0x41
         {Sjis("abc"), "", 0},
     }};
     for (const auto& c : cases)

@@ -126,6 +126,12 @@ TEST_F(SettingsFileTest, LoadTakesDefaultsAndStopsListsAtTheFirstGap)
                     std::to_string(f.ColorText);
          },
          "yp=1 favorite=1 tool=0 column=10 [] localhost:7144 * wmv 10 ^index(_[a-z]+)?\\.txt$ -16777211 -16777208"},
+        {"list keys without case, the first wins, no leading zeros",
+         "[yp]\r\ntitle0=a\r\nTITLE0=b\r\nURL0=x\r\nTitle01=c\r\nUrl01=y\r\nPCRawChName20=p\r\n",
+         [](const TkavoSetting& s) {
+             return std::to_string(s.YpList.Count()) + s.YpList[0].Title + s.YpList[0].Url + s.YpList[0].PCRawChName2;
+         },
+         "1axp"},
         {"timeout is held as the integer's text", "[URL]\r\nTimeout=abc\r\n",
          [](const TkavoSetting& s) { return s.URL.Timeout; }, "30"},
         {"hexadecimal timeout", "[URL]\r\n Timeout = 0x3C \r\n", [](const TkavoSetting& s) { return s.URL.Timeout; },
