@@ -35,9 +35,9 @@ struct UpdateContext
 
 // Compares the YP's ChList with the list of its previous cycle and keeps its log of ended channels:
 // favorite marks, change marks (Diff and the Prev* texts), ended channels appended to ChListLog,
-// returning channels taken out of it, expiry, and finally ChListPrev := ChList (with the
-// uniqueness rule of the list copy). Runs also when the YP was skipped or failed, which ages the
-// marks of the records it still holds.
+// returning channels taken out of it, expiry, and finally ChListPrev := ChList (the list copy's
+// result, its uniqueness rule taken from Options.Unique). Runs also when the YP was skipped or
+// failed, which ages the marks of the records it still holds.
 void UpdateYp(TkavoYpItem& yp, const UpdateContext& context);
 
 } // namespace kavo

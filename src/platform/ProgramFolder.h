@@ -28,8 +28,9 @@ std::string ResolveProgramFolder(const ProgramFolderSources& sources);
 // reported where it is used.
 void SeedProgramFolder(const std::string& folder, const std::string& dataFolder);
 
-// The folder of the program's state and the program's name ("kavo"), set by main() at start.
-// Until set: the executable's folder, and "kavo".
+// The folder of the program's state and the program's name ("kavo"), set by main() at start
+// (kavo-list sets "kavo" too, to share the settings file). Until set, or after an empty folder:
+// the executable's folder, and "kavo".
 std::string ProgramFolder();
 void SetProgramFolder(const std::string& folder);
 std::string ProgramName();

@@ -3,6 +3,7 @@
 #include "platform/Cp932.h"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
@@ -38,25 +39,34 @@ inline __attribute__((always_inline)) std::string_view Trim(std::string_view s)
     return s.substr(begin, end - begin);
 }
 
-// The first CR, LF or also character in [p, end), or end. Lines are short, so an inline scan of
-// 16 bytes at a time beats a library call per character kind.
-template <char also>
-const char* FindLineEndOr(const char* p, const char* end)
+// Finds the end of the line at p (its CR or LF, or end) and its first "=" (or nullptr). Lines are
+// short, so 32 bytes are tested at a time inline: one well-predicted branch per line instead of a
+// library call per character kind.
+const char* ScanLine(const char* p, const char* end, const char*& eq)
 {
+    eq = nullptr;
 #if defined(__SSE2__)
     const __m128i lf = _mm_set1_epi8('\n');
     const __m128i cr = _mm_set1_epi8('\r');
-    const __m128i other = _mm_set1_epi8(also);
-    for (; end - p >= 16; p += 16) {
-        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, lf), _mm_cmpeq_epi8(block, cr)),
-                                         _mm_cmpeq_epi8(block, other));
-        if (const int mask = _mm_movemask_epi8(hit))
-            return p + __builtin_ctz(static_cast<unsigned>(mask));
+    const __m128i equals = _mm_set1_epi8('=');
+    for (; end - p >= 32; p += 32) {
+        const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+        const auto mask = [](__m128i hit) { return static_cast<std::uint32_t>(_mm_movemask_epi8(hit)); };
+        const std::uint32_t eol = mask(_mm_or_si128(_mm_cmpeq_epi8(low, lf), _mm_cmpeq_epi8(low, cr))) |
+                                  mask(_mm_or_si128(_mm_cmpeq_epi8(high, lf), _mm_cmpeq_epi8(high, cr))) << 16;
+        std::uint32_t eqs = mask(_mm_cmpeq_epi8(low, equals)) | mask(_mm_cmpeq_epi8(high, equals)) << 16;
+        if (eol)
+            eqs &= (eol & (0u - eol)) - 1; // only those before the line's end
+        if (eqs && !eq)
+            eq = p + std::countr_zero(eqs);
+        if (eol)
+            return p + std::countr_zero(eol);
     }
 #endif
-    while (p < end && *p != '\n' && *p != '\r' && *p != also)
-        ++p;
+    for (; p < end && *p != '\n' && *p != '\r'; ++p)
+        if (*p == '=' && !eq)
+            eq = p;
     return p;
 }
 
@@ -305,12 +315,8 @@ void IniFile::parse()
     while (p < end) {
         const char* const start = p;
         // The line ends at CR LF, LF or a CR alone; its first "=" is found on the way.
-        const char* eq = nullptr;
-        p = FindLineEndOr<'='>(p, end);
-        if (p < end && *p == '=') {
-            eq = p;
-            p = FindLineEndOr<'\n'>(p + 1, end);
-        }
+        const char* eq;
+        p = ScanLine(p, end, eq);
         const std::string_view s(start, static_cast<std::size_t>(p - start));
         if (p < end)
             p += *p == '\r' && p + 1 < end && p[1] == '\n' ? 2 : 1;

@@ -755,28 +755,28 @@ void TkavoSetting::LoadFrom(const IniFile& ini)
     // (the last such wins), then replace the old ones.
     // A missing ChType reads as "wmv", unlike the "wmv|raw" of a new record.
     auto read = ReadList<TkavoYpItem>(ini, YpSection, YpFields, [](TkavoYpItem& yp) { yp.ChType = "wmv"; });
-    // Sorted by Url, stable, so the first entry of a Url comes first among its equals.
-    std::vector<TkavoYpItem*> byUrl;
-    byUrl.reserve(read.size());
-    for (const auto& yp : read)
-        byUrl.push_back(yp.get());
-    const auto urlLess = [](const TkavoYpItem* a, const TkavoYpItem* b) { return a->Url < b->Url; };
-    std::stable_sort(byUrl.begin(), byUrl.end(), urlLess);
-    byUrl.erase(std::unique(byUrl.begin(), byUrl.end(),
-                            [](const TkavoYpItem* a, const TkavoYpItem* b) { return a->Url == b->Url; }),
-                byUrl.end());
-    const auto findUrl = [&](const std::string& url) -> TkavoYpItem* {
-        const auto it = std::lower_bound(byUrl.begin(), byUrl.end(), url,
-                                         [](const TkavoYpItem* yp, const std::string& u) { return yp->Url < u; });
-        return it != byUrl.end() && (*it)->Url == url ? *it : nullptr;
+    // The first entry of each Url, in a small open-addressing table.
+    std::size_t slots = 16;
+    while (slots < 2 * read.size())
+        slots *= 2;
+    std::vector<TkavoYpItem*> byUrl(slots, nullptr);
+    const auto slotOf = [&](const std::string& url) -> TkavoYpItem*& {
+        std::size_t slot = std::hash<std::string_view>()(url) & (slots - 1);
+        while (byUrl[slot] && byUrl[slot]->Url != url)
+            slot = (slot + 1) & (slots - 1);
+        return byUrl[slot];
     };
     std::vector<std::unique_ptr<TkavoYpItem>> yps;
-    yps.reserve(byUrl.size());
-    for (auto& yp : read)
-        if (findUrl(yp->Url) == yp.get())
-            yps.push_back(std::move(yp)); // the first entry of a Url wins
+    yps.reserve(read.size());
+    for (auto& yp : read) {
+        TkavoYpItem*& slot = slotOf(yp->Url);
+        if (slot)
+            continue; // the first entry of a Url wins
+        slot = yp.get();
+        yps.push_back(std::move(yp));
+    }
     for (const TkavoYpItem& old : YpList) {
-        TkavoYpItem* fresh = findUrl(old.Url);
+        TkavoYpItem* fresh = slotOf(old.Url);
         if (!fresh)
             continue;
         fresh->ChList.Assign(old.ChList);

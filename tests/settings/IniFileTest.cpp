@@ -59,6 +59,28 @@ TEST(IniFileRead, FindsValuesByTheProfileRules)
     }
 }
 
+TEST(IniFileRead, LinesOfEveryLengthAndEnding)
+{
+    // Lines scanned in blocks: keys, "=" and line ends fall before, on and after block edges.
+    const std::array<const char*, 3> ends = {"\r\n", "\n", "\r"};
+    std::string text = "[S]\r\n";
+    std::vector<std::pair<std::string, std::string>> expected;
+    for (int i = 0; i < 300; ++i) {
+        const std::string key = "k" + std::to_string(i) + std::string(static_cast<std::size_t>(i % 41), 'K');
+        const std::string value = std::string(static_cast<std::size_t>(i % 67), 'v') + (i % 3 ? "=x" : "");
+        text += key + (i % 5 ? "=" : " \t= ") + value + ends[static_cast<std::size_t>(i) % ends.size()];
+        if (i % 7 == 0)
+            text += std::string(static_cast<std::size_t>(i % 50), ';') + ends[0]; // a comment, no key
+        if (i % 11 == 0)
+            text += "plain " + std::string(static_cast<std::size_t>(i % 37), 'p') + ends[1]; // no "=", no key
+        expected.emplace_back(key, value);
+    }
+    const IniFile ini = IniFile::FromText(text);
+    EXPECT_EQ(ini.KeyCount("S"), expected.size());
+    for (const auto& [key, value] : expected)
+        EXPECT_EQ(ini.Value("S", key), value) << key;
+}
+
 TEST(IniFileRead, SectionIsPresentOnlyWithAKey)
 {
     const std::array<std::pair<const char*, bool>, 4> cases = {{

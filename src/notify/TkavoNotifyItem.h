@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace kavo {
+
+// Icon kinds of a notification.
+enum class TkavoNotifyKind : std::uint8_t {
+    None = 0,
+    Error = 1,
+    Information = 2,
+    Warning = 3,
+};
+
+// One notification: texts are CP932, Text holds its lines joined by CR LF.
+struct TkavoNotifyItem
+{
+    std::string Text;
+    std::string Title;
+    std::uint8_t Kind = 0;           // a TkavoNotifyKind; other values show no icon
+    std::vector<std::string> Sounds; // sound files (CP932 paths) to play with it
+
+    void Assign(const TkavoNotifyItem& source) { *this = source; }
+};
+
+// First-in first-out queue of notifications. The retrieval worker pushes error notifications while
+// the main thread pushes and pops, so every operation takes the one lock.
+class TkavoNotifyQueue
+{
+public:
+    void Push(std::unique_ptr<TkavoNotifyItem> item);
+    // The oldest item, or null when the queue is empty.
+    std::unique_ptr<TkavoNotifyItem> Pop();
+    int Count() const;
+    // Frees every waiting item.
+    void Clear();
+
+private:
+    mutable std::mutex m_lock;
+    std::deque<std::unique_ptr<TkavoNotifyItem>> m_items;
+};
+
+} // namespace kavo

@@ -1,0 +1,411 @@
+#include "ui/notify/ukavoNotifyMgr.h"
+
+#include "common/ukavoCommon.h"
+#include "notify/NotifyRules.h"
+#include "platform/Cp932.h"
+#include "ui/notify/SpeechEngine.h"
+#include "ui/notify/TkavoBalloonHint.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QStyle>
+#include <QThread>
+#include <QWidget>
+
+#include <filesystem>
+#include <system_error>
+
+namespace kavo {
+
+namespace {
+
+constexpr int QueueCheckInterval = 500;
+constexpr int ActivateDelay = 50;
+constexpr int CornerInset = 16;
+
+QString FromCp932(const std::string& text)
+{
+    return QString::fromStdString(Cp932ToUtf8(text));
+}
+
+QSystemTrayIcon::MessageIcon TrayIconOfKind(int kind)
+{
+    switch (kind) {
+    case 1:
+        return QSystemTrayIcon::Critical;
+    case 2:
+        return QSystemTrayIcon::Information;
+    case 3:
+        return QSystemTrayIcon::Warning;
+    default:
+        return QSystemTrayIcon::NoIcon;
+    }
+}
+
+// The sound theme's events for the balloon's icon kinds.
+const char* SoundEventOfKind(int kind)
+{
+    switch (kind) {
+    case 1:
+        return "dialog-error";
+    case 2:
+        return "dialog-information";
+    case 3:
+        return "dialog-warning";
+    default:
+        return "message";
+    }
+}
+
+QRect WorkArea()
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry() : QRect();
+}
+
+} // namespace
+
+QPoint BalloonAnchor(const QRect& workArea, const TkavoSetting::NotifyOptions& options)
+{
+    const int left = workArea.left();
+    const int top = workArea.top();
+    const int right = left + workArea.width();
+    const int bottom = top + workArea.height();
+    QPoint anchor(right, bottom);
+    if (options.PositionLeftTop)
+        anchor = {left + CornerInset, top};
+    if (options.PositionRightTop)
+        anchor = {right - CornerInset, top};
+    if (options.PositionLeftBottom)
+        anchor = {left + CornerInset, bottom};
+    if (options.PositionRightBottom)
+        anchor = {right - CornerInset, bottom};
+    return anchor;
+}
+
+TkavoNotifyPlatform TkavoNotifyPlatform::Desktop()
+{
+    TkavoNotifyPlatform platform;
+    platform.BalloonPlayer = CreateCanberraPlayer();
+    platform.WorkerPlayer = CreateCanberraFilePlayer();
+    platform.CreateSpeech = &CreateQtSpeechEngine;
+    platform.TrayAvailable = &QSystemTrayIcon::isSystemTrayAvailable;
+    return platform;
+}
+
+TkavoNotifyMgr::TkavoNotifyMgr(TkavoCommon& common, TkavoNotifyPlatform platform, QObject* parent)
+    : QObject(parent), m_common(common), m_platform(std::move(platform)),
+      m_sounds(std::move(m_platform.WorkerPlayer), [&common] { return common.Closing.load(); }), m_timerBallon(this),
+      m_timerQueueCheck(this), m_timerActive(this), m_balloon(std::make_unique<TkavoBalloonHint>()),
+      m_tray(new QSystemTrayIcon(this))
+{
+    m_timerBallon.setObjectName(QStringLiteral("TimerBallon"));
+    m_timerBallon.setSingleShot(true);
+    m_timerBallon.setInterval(BalloonMilliseconds(Setting().Notify.BallonTimer));
+    m_timerQueueCheck.setObjectName(QStringLiteral("TimerQueueCheck"));
+    m_timerQueueCheck.setInterval(QueueCheckInterval);
+    m_timerActive.setObjectName(QStringLiteral("TimerActive"));
+    m_timerActive.setSingleShot(true);
+    m_timerActive.setInterval(ActivateDelay);
+    connect(&m_timerBallon, &QTimer::timeout, this, &TkavoNotifyMgr::TimerBallonTimer);
+    connect(&m_timerQueueCheck, &QTimer::timeout, this, &TkavoNotifyMgr::TimerQueueCheckTimer);
+    connect(&m_timerActive, &QTimer::timeout, this, &TkavoNotifyMgr::TimerActiveTimer);
+
+    connect(m_balloon.get(), &TkavoBalloonHint::Clicked, this, &TkavoNotifyMgr::BalloonClick);
+
+    m_tray->setObjectName(QStringLiteral("JvTrayIcon"));
+    // The main window sets the program's icon; until then the tray must not show an empty one.
+    QIcon icon = QApplication::windowIcon();
+    if (icon.isNull())
+        icon = QApplication::style()->standardIcon(QStyle::SP_ComputerIcon);
+    m_tray->setIcon(icon);
+    connect(m_tray, &QSystemTrayIcon::messageClicked, this, &TkavoNotifyMgr::BalloonClick);
+    connect(m_tray, &QSystemTrayIcon::activated, this, &TkavoNotifyMgr::TrayIconActivated);
+}
+
+TkavoNotifyMgr::~TkavoNotifyMgr()
+{
+    m_timerBallon.stop();
+    m_timerQueueCheck.stop();
+    m_timerActive.stop();
+    try {
+        m_speech.reset();
+    } catch (...) {
+        // The speech engine's errors are none of the program's business.
+    }
+}
+
+void TkavoNotifyMgr::ApplyTimers()
+{
+    m_timerBallon.stop();
+    m_timerBallon.setInterval(BalloonMilliseconds(Setting().Notify.BallonTimer));
+    m_timerQueueCheck.setInterval(QueueCheckInterval);
+    m_queueCheckOn = true;
+    armQueueCheck();
+}
+
+void TkavoNotifyMgr::ApplyTray()
+{
+    const auto& etc = Setting().Etc;
+    m_tray->setToolTip(FromCp932(etc.ApplicationTitle));
+    m_trayClickRestores = etc.TaskTray;
+    SetTrayActive(NeedTaskTray());
+    if (m_common.Initialized || !m_mainWindow)
+        return;
+    if (etc.Minimized || StartMinimized) {
+        if (TrayActive() && etc.TaskTray)
+            HideApplication();
+        else
+            m_mainWindow->showMinimized();
+    } else {
+        m_mainWindow->show();
+    }
+}
+
+void TkavoNotifyMgr::Notify(const TkavoNotifyItem& item, bool immediate)
+{
+    if (!immediate) {
+        Enqueue(item);
+        return;
+    }
+    TkavoNotifyItem copy;
+    copy.Assign(item);
+    showItem(copy);
+    m_timerBallon.start();
+    speak(copy.Text);
+}
+
+void TkavoNotifyMgr::Enqueue(const TkavoNotifyItem& item)
+{
+    auto copy = std::make_unique<TkavoNotifyItem>();
+    copy->Assign(item);
+    m_queue.Push(std::move(copy));
+    if (QThread::currentThread() == thread())
+        armQueueCheck();
+    else
+        QMetaObject::invokeMethod(this, &TkavoNotifyMgr::armQueueCheck, Qt::QueuedConnection);
+}
+
+void TkavoNotifyMgr::NotifyChannels(const TkavoChList& channels)
+{
+    const auto& notify = Setting().Notify;
+    const auto items =
+        BuildChannelNotifications(channels, notify.notifyCheckBoxFavorite, notify.Title,
+                                  [this](const TkavoChItem& channel) { return m_common.RenderNotifyText(channel); });
+    for (const TkavoNotifyItem& item : items)
+        Enqueue(item);
+}
+
+void TkavoNotifyMgr::Abort()
+{
+    m_queue.Clear();
+    hideBalloon();
+    emit OnNotifyFinish();
+    if (Setting().Notify.TTS && m_speech) {
+        try {
+            m_speech->Stop();
+        } catch (...) {
+        }
+    }
+}
+
+int TkavoNotifyMgr::Count() const
+{
+    return m_queue.Count();
+}
+
+bool TkavoNotifyMgr::NeedTaskTray() const
+{
+    return !Setting().Notify.Position || Setting().Etc.TaskTray;
+}
+
+void TkavoNotifyMgr::SetMainWindow(QWidget* window)
+{
+    m_mainWindow = window;
+}
+
+bool TkavoNotifyMgr::TrayActive() const
+{
+    return m_tray->isVisible();
+}
+
+void TkavoNotifyMgr::SetTrayActive(bool active)
+{
+    m_tray->setVisible(active);
+}
+
+void TkavoNotifyMgr::SetTrayClickRestores(bool on)
+{
+    m_trayClickRestores = on;
+}
+
+void TkavoNotifyMgr::HideApplication()
+{
+    if (!m_mainWindow)
+        return;
+    // A window hidden without a tray icon to bring it back would be lost until the program ends.
+    if (TrayActive() && trayAvailable())
+        m_mainWindow->hide();
+    else
+        m_mainWindow->showMinimized();
+}
+
+void TkavoNotifyMgr::ShowApplication()
+{
+    if (!m_mainWindow)
+        return;
+    const Qt::WindowStates state = m_mainWindow->windowState();
+    if (state & Qt::WindowMinimized)
+        m_mainWindow->setWindowState(state & ~Qt::WindowMinimized);
+    m_mainWindow->show();
+    m_mainWindow->raise();
+    m_mainWindow->activateWindow();
+}
+
+void TkavoNotifyMgr::TimerQueueCheckTimer()
+{
+    // Items wait while a refresh runs or the program closes; the timer stays on.
+    if (m_common.Busy || m_common.Closing)
+        return;
+    m_queueCheckOn = false;
+    m_timerQueueCheck.stop();
+    std::unique_ptr<TkavoNotifyItem> item = m_queue.Pop();
+    if (!item) {
+        m_queueCheckOn = true;
+        return;
+    }
+    m_sounds.Add(item->Sounds);
+    showItem(*item);
+    m_sounds.Start(Setting().Priority.KAVOThread);
+    speak(item->Text);
+    item.reset();
+    m_timerBallon.start();
+    emit OnNotifyBegin();
+}
+
+void TkavoNotifyMgr::TimerBallonTimer()
+{
+    m_timerBallon.stop();
+    hideBalloon();
+    emit OnNotifyFinish();
+    m_queueCheckOn = true;
+    armQueueCheck();
+}
+
+void TkavoNotifyMgr::TimerActiveTimer()
+{
+    m_timerActive.stop();
+    if (!Setting().Notify.ClickActive)
+        return;
+    ShowApplication();
+}
+
+void TkavoNotifyMgr::BalloonClick()
+{
+    hideBalloon();
+    if (Setting().Notify.ClickActive)
+        m_timerActive.start();
+}
+
+void TkavoNotifyMgr::TrayIconActivated(QSystemTrayIcon::ActivationReason reason)
+{
+    if (!m_trayClickRestores || !m_mainWindow)
+        return;
+    if (reason == QSystemTrayIcon::DoubleClick) {
+        // The first click of a double click has already toggled the window; leave it shown.
+        ShowApplication();
+    } else if (reason == QSystemTrayIcon::Trigger) {
+        if (m_mainWindow->isHidden() || m_mainWindow->isMinimized())
+            ShowApplication();
+        else
+            HideApplication();
+    }
+}
+
+void TkavoNotifyMgr::showItem(const TkavoNotifyItem& item)
+{
+    hideBalloon();
+    QString title = FromCp932(item.Title);
+    if (const int waiting = m_queue.Count(); waiting > 0)
+        title += QStringLiteral(" (%1)").arg(waiting);
+    const QString text = FromCp932(item.Text);
+    const int msecs = m_timerBallon.interval();
+    const auto& notify = Setting().Notify;
+
+    QPoint anchor;
+    if (notify.Position) {
+        anchor = BalloonAnchor(WorkArea(), notify);
+    } else if (trayAvailable()) {
+        if (m_platform.ShowTrayMessage)
+            m_platform.ShowTrayMessage(title, text, item.Kind, msecs);
+        else
+            m_tray->showMessage(title, text, TrayIconOfKind(item.Kind), msecs);
+        return;
+    } else {
+        // No tray to show the balloon at: the free balloon takes its place in the usual corner.
+        TkavoSetting::NotifyOptions corner;
+        corner.PositionRightBottom = true;
+        anchor = BalloonAnchor(WorkArea(), corner);
+    }
+    const int kind = item.Kind <= 3 ? item.Kind : 0;
+    playBalloonSound(kind);
+    m_balloon->ActivateHint(anchor, title, text, kind, msecs);
+}
+
+void TkavoNotifyMgr::playBalloonSound(int kind)
+{
+    const auto& notify = Setting().Notify;
+    // The sound worker plays the notification's own sounds.
+    if (!notify.Sound || !m_platform.BalloonPlayer || m_sounds.HasPending())
+        return;
+    if (!notify.SoundCustom) {
+        m_platform.BalloonPlayer->PlayEvent(SoundEventOfKind(kind));
+        return;
+    }
+    const std::string path = Cp932ToUtf8(notify.SoundFile);
+    std::error_code error;
+    if (!path.empty() && std::filesystem::exists(path, error))
+        m_platform.BalloonPlayer->PlayFile(path);
+    else
+        m_platform.BalloonPlayer->PlayEvent("message");
+}
+
+void TkavoNotifyMgr::hideBalloon()
+{
+    // A tray balloon cannot be taken back through Qt; it ends after its own time.
+    m_balloon->CancelHint();
+}
+
+void TkavoNotifyMgr::speak(const std::string& text)
+{
+    const auto& notify = Setting().Notify;
+    if (!notify.TTS)
+        return;
+    try {
+        if (!m_speechTried) {
+            m_speechTried = true;
+            if (m_platform.CreateSpeech)
+                m_speech = m_platform.CreateSpeech();
+        }
+        if (!m_speech)
+            return;
+        m_speech->SetSpeed(SpeechSpeed(notify.TTSSpeed));
+        m_speech->Speak(FromCp932(WidenForSpeech(text)));
+    } catch (...) {
+        // Speech is a courtesy: whatever the engine reports is ignored.
+    }
+}
+
+void TkavoNotifyMgr::armQueueCheck()
+{
+    if (m_queueCheckOn && !m_timerQueueCheck.isActive() && m_queue.Count() > 0)
+        m_timerQueueCheck.start();
+}
+
+bool TkavoNotifyMgr::trayAvailable() const
+{
+    return m_platform.TrayAvailable ? m_platform.TrayAvailable() : false;
+}
+
+} // namespace kavo

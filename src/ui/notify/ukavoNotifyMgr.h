@@ -1,0 +1,134 @@
+#pragma once
+
+#include "common/WavePlayer.h"
+#include "core/TkavoChItem.h"
+#include "notify/TkavoNotifyItem.h"
+#include "notify/TkavoSoundWorker.h"
+#include "settings/ukavoConfig.h"
+
+#include <QObject>
+#include <QPoint>
+#include <QPointer>
+#include <QRect>
+#include <QString>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class QWidget;
+
+namespace kavo {
+
+class SpeechEngine;
+class TkavoBalloonHint;
+class TkavoCommon;
+
+// The desktop services the notifications use; tests put their own in place.
+struct TkavoNotifyPlatform
+{
+    std::unique_ptr<WavePlayer> BalloonPlayer;                   // the free balloon's sounds; returns at once
+    std::unique_ptr<SoundFilePlayer> WorkerPlayer;               // the notifications' sound files, one after another
+    std::function<std::unique_ptr<SpeechEngine>()> CreateSpeech; // called once, on the first speech
+    std::function<bool()> TrayAvailable;                         // does the desktop show tray icons?
+    // Shows the tray icon's balloon (kind as in TkavoNotifyItem); empty: the tray icon's own.
+    std::function<void(const QString& title, const QString& text, int kind, int msecs)> ShowTrayMessage;
+
+    // libcanberra, Qt TextToSpeech and the desktop's tray.
+    static TkavoNotifyPlatform Desktop();
+};
+
+// Where the free balloon points in the work area: the bottom-right corner, or the corner of the last
+// of Notify/PositionLeftTop, RightTop, LeftBottom, RightBottom that is on (16 pixels in from the side).
+QPoint BalloonAnchor(const QRect& workArea, const TkavoSetting::NotifyOptions& options);
+
+// Shows the notifications one at a time as balloons, every Notify/BallonTimer seconds while no
+// refresh runs, plays their sounds, reads them aloud and owns the tray icon. Everything but
+// Notify(item, false) and Enqueue runs on the thread that created the manager.
+class TkavoNotifyMgr : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(bool NeedTaskTray READ NeedTaskTray)
+
+public:
+    explicit TkavoNotifyMgr(TkavoCommon& common, TkavoNotifyPlatform platform = TkavoNotifyPlatform::Desktop(),
+                            QObject* parent = nullptr);
+    ~TkavoNotifyMgr() override;
+
+    // Takes Notify/BallonTimer and switches the queue on; the display timer stops.
+    void ApplyTimers();
+    // Takes the tray options; its first call, before Initialized is set, also shows the main window
+    // normally, minimised or in the tray.
+    void ApplyTray();
+    // immediate false: queues a copy (any thread). true: shows a copy at once and speaks it, without
+    // touching the queue, the pending sounds or OnNotifyBegin.
+    void Notify(const TkavoNotifyItem& item, bool immediate);
+    // Queues a copy; any thread.
+    void Enqueue(const TkavoNotifyItem& item);
+    // Queues the notifications of the channels of a list.
+    void NotifyChannels(const TkavoChList& channels);
+    // Drops the queued items, hides the balloon, raises OnNotifyFinish and stops the speech. The
+    // display timer goes on and raises OnNotifyFinish once more when it fires.
+    void Abort();
+    int Count() const;
+    // True when balloons appear at the tray icon (Notify/Position off) or Etc/TaskTray is on.
+    bool NeedTaskTray() const;
+
+    // The window that tray and balloon clicks bring back and that the first ApplyTray shows.
+    void SetMainWindow(QWidget* window);
+    // The program was asked to start minimised; read by the first ApplyTray.
+    bool StartMinimized = false;
+
+    QSystemTrayIcon& JvTrayIcon() { return *m_tray; }
+    TkavoBalloonHint& JvBalloonHint() { return *m_balloon; }
+    bool TrayActive() const;
+    void SetTrayActive(bool active);
+    // Whether a click on the tray icon restores the main window (or minimises it when it is shown).
+    void SetTrayClickRestores(bool on);
+    // Hides the main window into the tray; without a tray to come back from it is minimised instead.
+    void HideApplication();
+    // Shows the main window from the tray or the task bar and brings it to the front.
+    void ShowApplication();
+
+signals:
+    // A queued notification has just been shown.
+    void OnNotifyBegin();
+    // The shown notification ended, or the notifications were aborted.
+    void OnNotifyFinish();
+
+private slots:
+    void TimerQueueCheckTimer();
+    void TimerBallonTimer();
+    void TimerActiveTimer();
+    void BalloonClick();
+    void TrayIconActivated(QSystemTrayIcon::ActivationReason reason);
+
+private:
+    void showItem(const TkavoNotifyItem& item);
+    void hideBalloon();
+    void speak(const std::string& text);
+    void playBalloonSound(int kind);
+    void armQueueCheck();
+    bool trayAvailable() const;
+
+    TkavoCommon& m_common;
+    TkavoNotifyPlatform m_platform;
+    TkavoNotifyQueue m_queue;
+    TkavoSoundWorker m_sounds;
+    std::unique_ptr<SpeechEngine> m_speech;
+    bool m_speechTried = false;
+    QTimer m_timerBallon;
+    QTimer m_timerQueueCheck;
+    QTimer m_timerActive;
+    // The queue timer as the rest of the program sees it. While it is on, the QTimer itself only
+    // runs when items wait, so an idle program in the tray is not woken twice a second.
+    bool m_queueCheckOn = true;
+    std::unique_ptr<TkavoBalloonHint> m_balloon;
+    QSystemTrayIcon* m_tray;
+    QPointer<QWidget> m_mainWindow;
+    bool m_trayClickRestores = false;
+};
+
+} // namespace kavo

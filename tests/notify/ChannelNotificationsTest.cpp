@@ -1,0 +1,186 @@
+#include "notify/NotifyRules.h"
+#include "platform/Cp932.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace kavo {
+namespace {
+
+struct ChannelRow
+{
+    std::string Text; // what the template gives for the channel
+    std::string Sound;
+    bool Favorite = false;
+    bool NotNotify = false;
+    bool ListDisable = false;
+};
+
+struct Expected
+{
+    std::string Text;
+    std::vector<std::string> Sounds;
+};
+
+struct ChannelCase
+{
+    const char* Name;
+    std::vector<ChannelRow> Channels;
+    bool FavoritesOnly;
+    std::vector<Expected> Items;
+};
+
+std::string Text(char c, std::size_t bytes)
+{
+    return std::string(bytes, c);
+}
+
+ChannelRow Ch(std::string text, std::string sound = "")
+{
+    return {std::move(text), std::move(sound), false, false, false};
+}
+
+ChannelRow Favorite(std::string text, std::string sound = "")
+{
+    return {std::move(text), std::move(sound), true, false, false};
+}
+
+const std::string CrLf = "\r\n";
+
+std::vector<ChannelCase> ChannelCases()
+{
+    return {
+        {"three 100-byte texts give two items",
+         {Ch(Text('a', 100)), Ch(Text('b', 100)), Ch(Text('c', 100))},
+         false,
+         {{Text('a', 100) + CrLf + Text('b', 100), {}}, {Text('c', 100), {}}}},
+        {"a 300-byte text is one item", {Ch(Text('a', 300))}, false, {{Text('a', 300), {}}}},
+        {"a long text after a short one starts its own item",
+         {Ch("short"), Ch(Text('a', 300)), Ch("tail")},
+         false,
+         {{"short", {}}, {Text('a', 300), {}}, {"tail", {}}}},
+        {"255 bytes without the separator still join",
+         {Ch(Text('a', 128)), Ch(Text('b', 127))},
+         false,
+         {{Text('a', 128) + CrLf + Text('b', 127), {}}}},
+        {"256 bytes split",
+         {Ch(Text('a', 128)), Ch(Text('b', 128))},
+         false,
+         {{Text('a', 128), {}}, {Text('b', 128), {}}}},
+        {"an empty text still takes its line", {Ch("x"), Ch(""), Ch("y")}, false, {{"x" + CrLf + CrLf + "y", {}}}},
+        {"do-not-notify and disabled channels are left out",
+         {{"x", "", false, true, false}, {"y", "", false, false, true}, Ch("z")},
+         false,
+         {{"z", {}}}},
+        {"favorites only keeps the favorites", {Ch("x"), Favorite("y")}, true, {{"y", {}}}},
+        {"favorites only without favorites queues nothing", {Ch("x"), Ch("y")}, true, {}},
+        {"a shared favorite sound is listed for each channel",
+         {Favorite("x", "fav.wav"), Favorite("y", "fav.wav")},
+         false,
+         {{"x" + CrLf + "y", {"fav.wav", "fav.wav"}}}},
+        {"sounds go with the item their channel lands in",
+         {Ch(Text('a', 100), "1.wav"), Ch(Text('b', 100), "2.wav"), Ch(Text('c', 100), "3.wav")},
+         false,
+         {{Text('a', 100) + CrLf + Text('b', 100), {"1.wav", "2.wav"}}, {Text('c', 100), {"3.wav"}}}},
+    };
+}
+
+TEST(ChannelNotifications, CollectsChannelTextsIntoItems)
+{
+    for (const ChannelCase& test : ChannelCases()) {
+        TkavoChList list;
+        for (const ChannelRow& row : test.Channels) {
+            auto& channel = list.Add(std::make_unique<TkavoChItem>());
+            channel.ChannelName = row.Text;
+            channel.FileName = row.Sound;
+            channel.Favorite = row.Favorite;
+            channel.NotNotify = row.NotNotify;
+            channel.ListDisable = row.ListDisable;
+        }
+        const std::string title = Sjis("通知");
+        const auto items = BuildChannelNotifications(list, test.FavoritesOnly, title,
+                                                     [](const TkavoChItem& channel) { return channel.ChannelName; });
+        EXPECT_EQ(items.size(), test.Items.size()) << test.Name;
+        if (items.size() != test.Items.size())
+            continue;
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            EXPECT_EQ(items[i].Text, test.Items[i].Text) << test.Name << ", item " << i;
+            EXPECT_EQ(items[i].Sounds, test.Items[i].Sounds) << test.Name << ", item " << i;
+            EXPECT_EQ(items[i].Title, title) << test.Name;
+            EXPECT_EQ(items[i].Kind, static_cast<std::uint8_t>(TkavoNotifyKind::Information)) << test.Name;
+        }
+    }
+}
+
+struct SettingCase
+{
+    const char* Value;
+    int Milliseconds;
+};
+
+TEST(NotifySettings, BalloonTimeFallsBackToTenSeconds)
+{
+    constexpr std::array<SettingCase, 11> cases = {{
+        {"10", 10000},
+        {"3", 3000},
+        {" 4 ", 4000},
+        {"+2", 2000},
+        {"abc", 10000},
+        {"", 10000},
+        {"1.5", 10000},
+        {"0", 10000},
+        {"-5", 10000},
+        {"99999999999", 10000},
+        {"3000000", 2147483000},
+    }};
+    for (const SettingCase& test : cases)
+        EXPECT_EQ(BalloonMilliseconds(test.Value), test.Milliseconds) << '"' << test.Value << '"';
+}
+
+TEST(NotifySettings, SpeechSpeedFallsBackTo140)
+{
+    EXPECT_EQ(SpeechSpeed("200"), 200);
+    EXPECT_EQ(SpeechSpeed("0"), 0);
+    EXPECT_EQ(SpeechSpeed("fast"), 140);
+    EXPECT_EQ(SpeechSpeed(""), 140);
+}
+
+struct WidenCase
+{
+    const char* Name;
+    const char* Input;    // UTF-8, converted to CP932
+    const char* Expected; // UTF-8
+};
+
+TEST(SpeechText, WidensHalfWidthCharacters)
+{
+    constexpr std::array<WidenCase, 9> cases = {{
+        {"ASCII and blank", "abc 1!~", "ａｂｃ　１！～"},
+        {"voiced kana join their letter", "ｶﾞｷﾞﾄﾞﾊﾞ", "ガギドバ"},
+        {"semi-voiced kana join their letter", "ﾊﾟﾋﾟﾎﾟ", "パピポ"},
+        {"u with a voiced mark", "ｳﾞｧ", "ヴァ"},
+        {"a mark that joins nothing stays a mark", "ｶﾞﾞｱﾟﾞ", "ガ゛ア゜゛"},
+        {"punctuation", "｢ｱ｣｡､･ｰ", "「ア」。、・ー"},
+        {"line breaks stay", "a\r\nb", "ａ\r\nｂ"},
+        {"full-width text stays", "漢字カナ", "漢字カナ"},
+        {"empty", "", ""},
+    }};
+    for (const WidenCase& test : cases)
+        EXPECT_EQ(Cp932ToUtf8(WidenForSpeech(Sjis(test.Input))), test.Expected) << test.Name;
+}
+
+TEST(SpeechText, CutsTheWidenedTextAtTheLimit)
+{
+    const std::string widened = WidenForSpeech(std::string(600, 'a'));
+    EXPECT_EQ(widened.size(), SpeechTextLimit);
+    EXPECT_EQ(Cp932ToUtf8(widened.substr(0, 2)), "ａ");
+    // An odd limit position must not split a double-byte character.
+    const std::string mixed = WidenForSpeech("\r" + std::string(600, 'a'));
+    EXPECT_EQ(mixed.size(), SpeechTextLimit - 1);
+}
+
+} // namespace
+} // namespace kavo
