@@ -367,8 +367,9 @@ const IniFile::Section* IniFile::findSection(std::string_view name) const
         if (last.HasHeader && SameName(keyOf(last.Header), name))
             return &last;
     }
-    for (std::size_t i = 1; i < m_sections.size(); ++i) {
-        if (SameName(keyOf(m_sections[i].Header), name)) {
+    // A parsed file starts with the lines before its first header; an empty object has none.
+    for (std::size_t i = 0; i < m_sections.size(); ++i) {
+        if (m_sections[i].HasHeader && SameName(keyOf(m_sections[i].Header), name)) {
             m_lastSection = i;
             return &m_sections[i];
         }
@@ -605,9 +606,8 @@ void IniFile::WriteInteger(std::string_view section, std::string_view key, std::
 
 void IniFile::EraseSection(std::string_view name)
 {
-    for (std::size_t i = 1; i < m_sections.size(); ++i) {
-        Section& section = m_sections[i];
-        if (!SameName(keyOf(section.Header), name))
+    for (Section& section : m_sections) {
+        if (!section.HasHeader || !SameName(keyOf(section.Header), name))
             continue;
         // Blank lines that separate it from the next section stay for the rewritten section.
         const Line* lines = linesOf(section);

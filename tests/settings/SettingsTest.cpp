@@ -387,6 +387,14 @@ TEST_F(SettingsFileTest, SaveThenLoadGivesTheSameObjectAndTheSameBytes)
 
     reread.Save(Path());
     EXPECT_EQ(ReadFile(Path()), first);
+
+    // The same round trip inside one IniFile object, whose look-ups must follow its own writes.
+    IniFile ini;
+    original.SaveTo(ini);
+    TkavoSetting inMemory;
+    inMemory.LoadFrom(ini);
+    EXPECT_EQ(Describe(inMemory), Describe(original));
+    EXPECT_EQ(ini.Text(), first);
 }
 
 struct WrittenCase

@@ -1,0 +1,86 @@
+#include "ui/main/TkavoDebugLog.h"
+
+#include "platform/DateTime.h"
+#include "platform/ProgramFolder.h"
+
+#include <cxxabi.h>
+#include <execinfo.h>
+
+#include <array>
+#include <cstdlib>
+#include <fstream>
+#include <typeinfo>
+
+namespace kavo {
+namespace DebugLog {
+namespace {
+
+bool g_enabled = false;
+
+std::string Describe(std::exception_ptr error)
+{
+    try {
+        if (error)
+            std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        int status = 0;
+        char* name = abi::__cxa_demangle(typeid(e).name(), nullptr, nullptr, &status);
+        std::string text = std::string(status == 0 && name ? name : typeid(e).name()) + ": " + e.what();
+        std::free(name);
+        return text;
+    } catch (...) {
+        return "unknown exception";
+    }
+    return "no exception";
+}
+
+} // namespace
+
+void SetEnabled(bool on)
+{
+    g_enabled = on;
+}
+
+bool Enabled()
+{
+    return g_enabled;
+}
+
+std::string FilePath()
+{
+    return ProgramFolder() + "/kavo-debug.log";
+}
+
+void Exception(const char* where, std::exception_ptr error)
+{
+    if (!g_enabled)
+        return;
+    std::ofstream out(FilePath(), std::ios::app);
+    if (!out)
+        return;
+    out << FormatMonthDayTime(Now()) << " " << where << ": " << Describe(error) << "\n";
+    std::array<void*, 64> frames{};
+    const int count = backtrace(frames.data(), static_cast<int>(frames.size()));
+    if (char** symbols = backtrace_symbols(frames.data(), count)) {
+        for (int i = 1; i < count; ++i)
+            out << "    " << symbols[i] << "\n";
+        std::free(symbols);
+    }
+    out << "\n";
+}
+
+} // namespace DebugLog
+
+TkavoApplication::TkavoApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+
+bool TkavoApplication::notify(QObject* receiver, QEvent* event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (...) {
+        DebugLog::Exception("event", std::current_exception());
+        return false;
+    }
+}
+
+} // namespace kavo

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QApplication>
+
+#include <exception>
+#include <string>
+
+namespace kavo {
+
+// Debug mode: while it is on, exceptions that handlers swallow are written with a stack trace to
+// "kavo-debug.log" in the program folder. Nothing is written while it is off. Main thread only.
+namespace DebugLog {
+void SetEnabled(bool on);
+bool Enabled();
+std::string FilePath();
+// Writes where it was caught, what it says and the stack at this point.
+void Exception(const char* where, std::exception_ptr error);
+} // namespace DebugLog
+
+// Keeps an exception that escapes an event handler from ending the program, and logs it in
+// debug mode.
+class TkavoApplication : public QApplication
+{
+    Q_OBJECT
+
+public:
+    TkavoApplication(int& argc, char** argv);
+    bool notify(QObject* receiver, QEvent* event) override;
+};
+
+} // namespace kavo

@@ -1,0 +1,382 @@
+#include "common/ukavoCommon.h"
+#include "platform/Cp932.h"
+#include "platform/DateTime.h"
+#include "platform/Process.h"
+#include "platform/ProgramFolder.h"
+#include "settings/IniFile.h"
+#include "support/NotifyTestSupport.h"
+#include "support/TestHttpServer.h"
+#include "ui/main/TkavoSingleInstance.h"
+#include "ui/main/ukavoMain.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTest>
+
+#include <filesystem>
+#include <memory>
+
+using namespace kavo;
+using namespace kavo::test;
+
+namespace {
+
+struct Ch
+{
+    const char* Name;
+    int Listeners;
+    const char* Type = "WMV";
+};
+
+std::string Id(const std::string& name)
+{
+    char id[40];
+    std::snprintf(id, sizeof id, "%032X",
+                  static_cast<unsigned>(name.front()) * 1000 + static_cast<unsigned>(name.size()));
+    return id;
+}
+
+std::string Index(std::initializer_list<Ch> channels)
+{
+    std::string text;
+    for (const Ch& c : channels)
+        text += std::string(c.Name) + "<>" + Id(c.Name) + "<>10.0.0.1:7144<>http://example.com/" + c.Name +
+                "<>genre<>desc<>" + std::to_string(c.Listeners) + "<>1<>300<>" + c.Type +
+                "<><><><><>%20<>1:05<>click<><>0\r\n";
+    return text;
+}
+
+std::string Names(const TkavoListView* view)
+{
+    std::string names;
+    for (const TkavoChItem* channel : view->Model().Rows())
+        names += (names.empty() ? "" : " ") + channel->ChannelName;
+    return names;
+}
+
+class RecordingStarter : public ProcessStarter
+{
+public:
+    std::vector<TkavoCommand> Started;
+    TkavoStartResult Start(const TkavoCommand& command, const std::string&, int) override
+    {
+        Started.push_back(command);
+        return {};
+    }
+    TkavoStartResult OpenWithDesktop(const std::string&) override { return {}; }
+};
+
+// A program folder with templates, icons and settings that fetch one YP of a local server; the
+// channel notification text is the channel's name.
+class Harness
+{
+public:
+    TempFolder Folder;
+    TestHttpServer Server;
+    std::shared_ptr<ManualClock> Clock = std::make_shared<ManualClock>(DateTimeFromTime(std::time(nullptr)));
+    RecordingStarter Starter;
+    QStringList TrayMessages;
+    std::unique_ptr<TkavoMain> Main;
+
+    explicit Harness(const std::string& moreSettings = "")
+    {
+        namespace fs = std::filesystem;
+        fs::create_directories(Folder.File("templates"));
+        for (const char* name : {"notify.txt", "clipboard.txt", "ie_header.html", "ie_channel.html", "ie_footer.html"})
+            WriteFile(Folder.File(std::string("templates/") + name), "<channelname/>");
+        WriteFile(Folder.File("templates/popup.txt"), "<channelname/>\r\n  \r\n<listener/>");
+        fs::copy(fs::path(KAVO_TEST_DATA) / ".." / ".." / "data" / "icons", Folder.File("icons"));
+        WriteFile(Folder.File("kavo.ini"), "[YP]\nEnabled0=1\nTitle0=yp\nChType0=wmv|raw\nUrl0=" + Server.Url("/yp/") +
+                                               "\n[Etc]\nPeerCast=/nonexistent/peercast\n"
+                                               "[Notify]\nBallonTimer=1\nRank2=4\nPosition=0\nTTS=0\nSound=0\n"
+                                               "[Favorite]\nEnabled0=1\nTitle0=hide\nWord0=Hidden\nChannel0=1\n"
+                                               "ListDisable0=1\n" +
+                                               moreSettings);
+        SetProgramFolder(Folder.Path());
+        SetClock(Clock);
+    }
+    ~Harness()
+    {
+        Main.reset();
+        SetClock(nullptr);
+    }
+
+    void Start()
+    {
+        TkavoMainServices services;
+        services.Starter = &Starter;
+        services.NotifyPlatform = [this] {
+            TkavoNotifyPlatform platform;
+            platform.BalloonPlayer = std::make_unique<RecordingWavePlayer>(std::make_shared<QStringList>());
+            platform.WorkerPlayer = std::make_unique<RecordingFilePlayer>(std::make_shared<RecordingFilePlayer::Log>());
+            platform.CreateSpeech = [] { return std::unique_ptr<SpeechEngine>(); };
+            platform.TrayAvailable = [] { return true; };
+            platform.ShowTrayMessage = [this](const QString&, const QString& text, int kind, int) {
+                TrayMessages.append(QStringLiteral("%1:").arg(kind) + text);
+            };
+            return platform;
+        };
+        Main = std::make_unique<TkavoMain>(services);
+        Main->RestorePlacement();
+        QTRY_VERIFY(Main->Common().Initialized);
+    }
+
+    // Serves the index and runs one cycle: manual, or automatic 11 minutes later (past the
+    // per-YP throttle and the manual countdown's reach).
+    bool Cycle(const std::string& index, bool manual)
+    {
+        Server.Route("/yp/index.txt", HttpReply::Ok(index));
+        QSignalSpy finished(Main.get(), &TkavoMain::CycleFinished);
+        if (manual) {
+            Main->Refresh();
+        } else {
+            Clock->AddMinutes(11);
+            Main->Action(QStringLiteral("ActionMainModeAuto"))->setChecked(true);
+            Main->RefreshTimer();
+        }
+        return finished.wait(10000);
+    }
+
+    int Fetches() const { return static_cast<int>(Server.RequestsFor("/yp/index.txt").size()); }
+};
+
+TkavoChItem& AddChannel(TkavoChList& list, const char* name, int no, TkavoDiff diff, int listeners, int bitrate,
+                        const char* broadcast, const char* yp, const char* time)
+{
+    auto& c = list.Add(std::make_unique<TkavoChItem>());
+    c.ChannelName = name;
+    c.No = no;
+    c.Diff = diff;
+    c.Listeners = listeners;
+    c.BitrateValue = bitrate;
+    c.BroadcastTime = broadcast;
+    c.YpAddr = yp;
+    int month = 0, day = 0, hour = 0, minute = 0;
+    std::sscanf(time, "%d/%d %d:%d", &month, &day, &hour, &minute);
+    std::tm tm{};
+    tm.tm_year = 124;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
+    tm.tm_hour = hour;
+    tm.tm_min = minute;
+    tm.tm_isdst = -1;
+    c.TimeStamp = DateTimeFromTime(std::mktime(&tm));
+    return c;
+}
+
+} // namespace
+
+class MainWindowTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Every comparison of the column table, both directions where the direction is the point.
+    void sortingFollowsTheColumnTable()
+    {
+        TkavoYpList yps;
+        yps.Add(std::make_unique<TkavoYpItem>()).Url = "http://yp1/";
+        yps.Add(std::make_unique<TkavoYpItem>()).Url = "http://yp2/";
+        TkavoChList list;
+        AddChannel(list, "beta", 10, TkavoDiff::New, 5, 300, "1:05", "http://yp2/", "01/02 03:04");
+        AddChannel(list, "alpha", 2, TkavoDiff::None, 50, 500, "30", "http://yp1/", "12/31 23:00");
+        AddChannel(list, "gamma", 7, TkavoDiff::New, 1, 100, "1:00:00", "http://yp3/", "01/10 00:00");
+        TkavoChannelModel model(nullptr, &yps);
+        std::vector<std::string> captions;
+        for (const char* id :
+             {"Diff", "No", "ChannelName", "Listener", "Bitrate", "TimeStamp", "BroadcastTime", "YpAddr"})
+            captions.push_back(ColumnCaptionById(id));
+        model.SetColumns(captions);
+
+        struct Case
+        {
+            const char* Id;
+            bool Ascending;
+            const char* Expected;
+        };
+        const Case cases[] = {
+            {"No", true, "alpha gamma beta"}, // 2 before 10: numbers, not texts
+            {"No", false, "beta gamma alpha"},
+            {"Diff", true, "alpha gamma beta"},     // state, then fewer listeners
+            {"Listener", true, "alpha beta gamma"}, // ascending puts the most listeners first
+            {"Listener", false, "gamma beta alpha"},
+            {"Bitrate", true, "gamma beta alpha"},
+            {"TimeStamp", true, "beta gamma alpha"}, // the "mm/dd hh:nn" text, not the date
+            {"BroadcastTime", true, "alpha beta gamma"},
+            {"YpAddr", true, "gamma alpha beta"}, // unknown YP first, then configured order
+            {"ChannelName", false, "gamma beta alpha"},
+        };
+        for (const Case& c : cases) {
+            model.Fill(list);
+            model.SortByColumn(model.FindColumn(ColumnCaptionById(c.Id)), c.Ascending);
+            std::string names;
+            for (const TkavoChItem* channel : model.Rows())
+                names += (names.empty() ? "" : " ") + channel->ChannelName;
+            QVERIFY2(names == c.Expected, qPrintable(QStringLiteral("%1 %2: %3")
+                                                         .arg(QLatin1String(c.Id))
+                                                         .arg(QLatin1String(c.Ascending ? "ascending" : "descending"))
+                                                         .arg(QString::fromStdString(names))));
+        }
+    }
+
+    void cellTexts()
+    {
+        TkavoChItem c;
+        c.ChannelName = "A&amp;B";
+        c.Genre = "g";
+        c.Description = "d &lt;x&gt;";
+        c.Playing = "Playing: song Playing: two";
+        c.Comment = "[c]";
+        c.Listeners = 12;
+        c.Relays = 3;
+        struct Case
+        {
+            const char* Id;
+            std::string Expected;
+        };
+        const Case cases[] = {
+            {"ChannelName", "A&B"},          {"Description", "[g - d <x>] Playing: song Playing: two [c]"},
+            {"Listener", "12 / 3"},          {"Playing", "song two [c]"},
+            {"Description2", "[g - d <x>]"},
+        };
+        for (const Case& k : cases)
+            QVERIFY2(CellText(c, ColumnKindOfCaption(ColumnCaptionById(k.Id))) == k.Expected, k.Id);
+        TkavoChItem empty;
+        QCOMPARE(CellText(empty, ColumnKind::Playing), std::string(" "));
+        QCOMPARE(CellText(empty, ColumnKind::Description), std::string());
+    }
+
+    // Two refreshes: sorted by listeners with "raw" channels last, hidden channels nowhere, ended
+    // channels in the log, new channels notified in display order.
+    void refreshesFillBothViews()
+    {
+        Harness h;
+        h.Start();
+        const auto index1 = Index({{"A", 5}, {"B", 50}, {"C", 20, "RAW"}, {"D", 8, "raw"}, {"Hidden1", 99}});
+        QVERIFY(h.Cycle(index1, true));
+        QCOMPARE(QString::fromStdString(Names(h.Main->ListViewNow)), QStringLiteral("B A C D"));
+        QCOMPARE(Names(h.Main->ListViewLog), std::string());
+        QVERIFY(!h.Main->Common().Busy);
+        QVERIFY(h.Main->Action(QStringLiteral("ActionMainRefresh"))->isEnabled());
+        QVERIFY(h.Main->statusBar()->toolTip().startsWith(QStringLiteral("Results:")));
+        h.Main->NotifyMgr().Abort();
+        h.TrayMessages.clear();
+
+        const auto index2 =
+            Index({{"A", 5}, {"C", 20, "RAW"}, {"E", 30}, {"F", 10}, {"Hidden2", 99}, {"G", 30, "Raw"}});
+        QVERIFY(h.Cycle(index2, false));
+        QCOMPARE(Names(h.Main->ListViewNow), std::string("E F A G C"));
+        const std::string log = Names(h.Main->ListViewLog);
+        QVERIFY2(log == "B D" || log == "D B", log.c_str());
+        QTRY_VERIFY_WITH_TIMEOUT(!h.TrayMessages.isEmpty(), 5000);
+        const QString shown = h.TrayMessages.join(QLatin1Char('|'));
+        QVERIFY2(shown.indexOf(QLatin1Char('E')) >= 0 &&
+                     shown.indexOf(QLatin1Char('E')) < shown.indexOf(QLatin1Char('F')) &&
+                     shown.indexOf(QLatin1Char('F')) < shown.indexOf(QLatin1Char('G')),
+                 qPrintable(shown));
+        QVERIFY2(!shown.contains(QStringLiteral("Hidden")), qPrintable(shown));
+
+        // Clicks: the sorted column inverts its flag (fewest first), another column sorts ascending.
+        TkavoListView* now = h.Main->ListViewNow;
+        h.Main->ColumnClick(now, now->Model().FindColumn(ColumnCaptionById("Listener")));
+        QCOMPARE(Names(now), std::string("A F E C G"));
+        h.Main->ColumnClick(now, now->Model().FindColumn(ColumnCaptionById("Listener")));
+        QCOMPARE(Names(now), std::string("E F A G C"));
+        h.Main->ColumnClick(now, now->Model().FindColumn(ColumnCaptionById("No")));
+        QCOMPARE(Names(now), std::string("A E F C G"));
+    }
+
+    // The selected channel is found again by its ID after a refill, wherever it moved; an ended
+    // one leaves no selection.
+    void selectionSurvivesRefresh()
+    {
+        Harness h;
+        h.Start();
+        QVERIFY(h.Cycle(Index({{"A", 5}, {"B", 50}}), true));
+        TkavoListView* now = h.Main->ListViewNow;
+        now->SelectRow(1);
+        QCOMPARE(now->SelectedChannel()->ChannelName, std::string("A"));
+        QCOMPARE(h.Main->StatusPanel(2), QStringLiteral("http://example.com/A"));
+
+        QVERIFY(h.Cycle(Index({{"E", 80}, {"B", 50}, {"A", 5}}), false));
+        QCOMPARE(now->SelectedRow(), 2);
+        QCOMPARE(now->SelectedChannel()->ChannelName, std::string("A"));
+
+        QVERIFY(h.Cycle(Index({{"E", 80}, {"B", 50}}), false));
+        QCOMPARE(now->SelectedRow(), -1);
+        QCOMPARE(h.Main->StatusPanel(2), QString());
+    }
+
+    // A manual refresh within a minute of the last is refused at once and fetches nothing.
+    void manualRefreshCountdown()
+    {
+        Harness h;
+        h.Start();
+        QVERIFY(h.Cycle(Index({{"A", 5}}), true));
+        const int fetches = h.Fetches();
+        QCOMPARE(h.Main->ReloadCountdown(), 60);
+        h.TrayMessages.clear();
+        h.Main->Refresh();
+        QVERIFY(!h.Main->Common().Busy);
+        QCOMPARE(h.TrayMessages.value(0),
+                 QStringLiteral("1:") + QString::fromUtf8("手動による更新は１分間に１回のみです"));
+        QTRY_COMPARE_WITH_TIMEOUT(h.Main->StatusPanel(0), QStringLiteral("59"), 3000);
+        QCOMPARE(h.Fetches(), fetches);
+    }
+
+    // Closing while a cycle runs hides the window at once, waits for the cycle and writes the
+    // window options.
+    void closeWaitsForRunningCycle()
+    {
+        Harness h("[Mode]\nManual=0\nAuto=1\n");
+        h.Start();
+        QVERIFY(h.Main->Action(QStringLiteral("ActionMainModeAuto"))->isChecked());
+        HttpReply slow = HttpReply::Ok(Index({{"A", 5}}));
+        slow.Delay = std::chrono::milliseconds(1500);
+        h.Server.Route("/yp/index.txt", slow);
+        QSignalSpy finished(h.Main.get(), &TkavoMain::CycleFinished);
+        h.Main->Refresh();
+        QVERIFY(h.Main->Common().Busy);
+        h.Main->close();
+        QVERIFY(!h.Main->isVisible());
+        QCOMPARE(finished.count(), 1);
+        QVERIFY(!h.Main->Common().Busy);
+        QCOMPARE(Names(h.Main->ListViewNow), std::string("A"));
+        const IniFile ini = IniFile::Read(h.Folder.File("kavo.ini"));
+        QVERIFY(ini.ReadBool("Mode", "Auto", false));
+        QVERIFY(!ini.ReadBool("Mode", "Manual", true));
+        QVERIFY(ini.HasKey("ColumnSize", "ChannelName"));
+        QVERIFY(ini.HasKey("CoolBar", "ID2"));
+        h.Main.reset(); // before the finish timer ends the process
+    }
+
+    // The program started a second time hands its command line over and exits with 0.
+    void secondInstanceExitsAndRaisesFirst()
+    {
+        const QString program = QCoreApplication::applicationDirPath() + QStringLiteral("/../../src/app/kavo");
+        if (!QFileInfo(program).isExecutable())
+            QSKIP("the kavo program is not built");
+        TempFolder folder;
+        const std::string resolved =
+            ResolveProgramFolder(ProgramFolderSources::FromEnvironment(folder.Path(), std::string()));
+        TkavoSingleInstance first(TkavoSingleInstance::ServerName(QString::fromStdString(resolved)));
+        QVERIFY(!first.HandOver({}));
+        QSignalSpy activated(&first, &TkavoSingleInstance::Activated);
+
+        QProcess second;
+        QSignalSpy ended(&second, &QProcess::finished);
+        second.start(program, {QStringLiteral("--home"), QString::fromStdString(folder.Path()), QStringLiteral("x")});
+        QVERIFY(ended.wait(20000));
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        QTRY_COMPARE(activated.count(), 1);
+        QVERIFY(activated.first().first().toStringList().contains(QStringLiteral("x")));
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "MainWindowTest.moc"
