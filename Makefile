@@ -3,7 +3,7 @@ BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 
-.PHONY: all bootstrap configure build test bench run format check-format clean
+.PHONY: all bootstrap configure build test bench run screenshot format check-format clean
 
 all: build
 
@@ -27,6 +27,10 @@ bench: configure
 
 run: build
 	@scripts/run $(BUILD) $(ARGS)
+
+# PNGs of both lists and of a balloon in $(BUILD)/screenshots/, from a private X server.
+screenshot: build
+	@scripts/screenshot $(BUILD)
 
 format: bootstrap
 	@git ls-files -z -- '*.cpp' '*.h' | xargs -0 -r clang-format -i

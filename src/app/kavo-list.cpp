@@ -1,6 +1,8 @@
 // kavo-list: runs retrieval cycles with the settings of the program folder and prints the
 // combined channel lists, for scripts, for tests and for trying settings out.
 #include "common/HtmlEntities.h"
+#include "common/Templates.h"
+#include "common/ukavoCommon.h"
 #include "net/EventLoop.h"
 #include "net/ukavoNet.h"
 #include "platform/Cp932.h"
@@ -13,15 +15,19 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <fstream>
 #include <functional>
 #include <iostream>
 #include <mutex>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -51,7 +57,10 @@ combined list of channels on air.
   --log               also print the ended channels (json output always carries them)
   --settings          print the settings as loaded and exit
   --template FILE [--header FILE] [--footer FILE]
-                      expand kavo's channel templates over one refresh (not available yet)
+                      instead of a list, print the header expanded with the list tags, FILE
+                      expanded with the channel tags for every channel on air, and the footer;
+                      the files are CP932 like kavo's templates (ie_header.html,
+                      ie_channel.html, ie_footer.html)
   --help              print this help and exit
   --version           print the version and exit
 
@@ -64,7 +73,7 @@ TSV output: a header line, then one line a channel: cycle, list ("on-air" or "en
 the same fields as JSON.
 
 Exit status: 0 when at least one enabled YP was fetched without error, or none is enabled;
-1 when every enabled YP failed; 2 for a usage error.
+1 when every enabled YP failed; 2 for a usage error or a template file that cannot be read.
 )";
 
 enum class Format {
@@ -108,6 +117,7 @@ std::optional<double> ParseNumber(std::string_view text)
 Options ParseArguments(int argc, char** argv)
 {
     Options options;
+    bool formatGiven = false;
     std::vector<std::string_view> args(argv + 1, argv + argc);
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string_view arg = args[i];
@@ -156,6 +166,7 @@ Options ParseArguments(int argc, char** argv)
                 throw UsageError{"--time-step needs a number of minutes, not \"" + text + "\""};
             options.TimeStepMinutes = *number;
         } else if (arg == "--format") {
+            formatGiven = true;
             const std::string text = value();
             if (text == "table")
                 options.OutputFormat = Format::Table;
@@ -187,6 +198,8 @@ Options ParseArguments(int argc, char** argv)
     }
     if ((!options.Header.empty() || !options.Footer.empty()) && options.Template.empty())
         throw UsageError{"--header and --footer go with --template"};
+    if (!options.Template.empty() && (formatGiven || options.Log))
+        throw UsageError{"--template prints the templates; it does not go with --format or --log"};
     return options;
 }
 
@@ -407,6 +420,50 @@ Json SettingsJson(const TkavoSetting& setting)
     return json;
 }
 
+// ---- Templates
+
+// The texts given with --template, --header and --footer, each as kavo uses a template: its lines
+// joined with CR LF.
+struct TemplateTexts
+{
+    std::string Header;
+    std::string Channel;
+    std::string Footer;
+};
+
+struct FileError
+{
+    std::string Message;
+};
+
+std::string ReadTemplateFile(const std::string& path)
+{
+    if (path.empty())
+        return {};
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    if (in)
+        bytes << in.rdbuf();
+    if (!in || in.bad())
+        throw FileError{"cannot read " + path + ": " + std::strerror(errno)};
+    return JoinLines(SplitLines(bytes.str()));
+}
+
+TemplateTexts ReadTemplates(const Options& options)
+{
+    return {ReadTemplateFile(options.Header), ReadTemplateFile(options.Template), ReadTemplateFile(options.Footer)};
+}
+
+// The page as the HTML view builds it, but over every channel on air.
+std::string ExpandTemplates(const TkavoCommon& common, const TemplateTexts& texts, const TkavoChList& list)
+{
+    std::string page = common.ExpandListTags(list, texts.Header);
+    for (const TkavoChItem& channel : list)
+        page += common.ExpandChannelTags(&channel, texts.Channel);
+    page += common.ExpandListTags(list, texts.Footer);
+    return page;
+}
+
 // ---- Cycles
 
 // The system clock moved on by the time steps asked for.
@@ -434,7 +491,7 @@ std::string ForTerminal(std::string text)
     return out;
 }
 
-int RunCycles(const Options& options)
+int RunCycles(const Options& options, const std::optional<TemplateTexts>& templates)
 {
     std::shared_ptr<SteppedClock> clock;
     if (options.TimeStepMinutes > 0) {
@@ -444,6 +501,11 @@ int RunCycles(const Options& options)
     int enabled = 0;
     for (const TkavoYpItem& yp : Setting().YpList)
         enabled += yp.Enabled;
+
+    // Tag expansion only; it plays no sounds.
+    std::optional<TkavoCommon> common;
+    if (templates)
+        common.emplace(TkavoCommonPaths::Current(), nullptr);
 
     EventLoop loop;
     TkavoNet net(loop.Dispatcher());
@@ -460,7 +522,7 @@ int RunCycles(const Options& options)
     net.Prepare();
 
     bool succeeded = false;
-    if (options.OutputFormat == Format::Tsv)
+    if (options.OutputFormat == Format::Tsv && !templates)
         PrintTsvHeader();
     for (int cycle = 1; cycle <= options.Cycles; ++cycle) {
         {
@@ -473,7 +535,10 @@ int RunCycles(const Options& options)
         const TkavoNet::CycleReport& result = net.LastCycle();
         succeeded = succeeded || result.Retrieved > result.Failed;
 
-        if (options.AllCycles || cycle == options.Cycles) {
+        if (templates && (options.AllCycles || cycle == options.Cycles)) {
+            std::cout << ForTerminal(Utf8(ExpandTemplates(*common, *templates, net.ChList())));
+            std::cout.flush();
+        } else if (options.AllCycles || cycle == options.Cycles) {
             std::lock_guard lock(errorLock);
             switch (options.OutputFormat) {
             case Format::Json: {
@@ -537,6 +602,8 @@ int Main(int argc, char** argv)
         return 0;
     }
 
+    // The settings file is kavo's own (kavo.ini), not one named after this program.
+    SetProgramName("kavo");
     SetProgramFolder(ResolveProgramFolder(ProgramFolderSources::FromEnvironment(options.Home, "")));
     Setting().Load();
 
@@ -544,11 +611,16 @@ int Main(int argc, char** argv)
         std::cout << Dump(SettingsJson(Setting()), 2) << '\n';
         return 0;
     }
+    std::optional<TemplateTexts> templates;
     if (!options.Template.empty()) {
-        std::cerr << Program << ": --template is not available yet: this build has no template expansion" << std::endl;
-        return 2;
+        try {
+            templates = ReadTemplates(options);
+        } catch (const FileError& error) {
+            std::cerr << Program << ": " << error.Message << std::endl;
+            return 2;
+        }
     }
-    return RunCycles(options);
+    return RunCycles(options, templates);
 }
 
 } // namespace

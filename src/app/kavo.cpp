@@ -7,6 +7,12 @@
 #include "ui/main/ukavoMain.h"
 #include "version.h"
 
+#include <QAction>
+#include <QDir>
+#include <QGuiApplication>
+#include <QLocalServer>
+#include <QPixmap>
+#include <QScreen>
 #include <QTimer>
 #include <QWindow>
 
@@ -14,6 +20,7 @@
 #include <ctime>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -27,6 +34,8 @@ The desktop client for PeerCast YP channel directories.
                       the program's own folder when writable, or ~/.config/kavo
   --minimized         start minimised (or in the tray, as the settings say)
   --quit-after-show   end as soon as the window is first shown (for measurements)
+  --screenshot DIR    for documentation and checks: wait for the first refresh, run a second one,
+                      save PNGs of both lists and of the screen with its balloon into DIR, and end
   --help              print this help and exit
   --version           print the version and exit
 
@@ -39,6 +48,7 @@ struct Options
     std::string Home;
     bool Minimized = false;
     bool QuitAfterShow = false;
+    std::string Screenshots;
 };
 
 // The installed templates/ and icons/: beside an installed program, else the source tree's.
@@ -61,19 +71,91 @@ bool HasDisplay()
     return false;
 }
 
-// Ends the program once the window has been exposed for the first time.
+// Ends the program the moment the window is first exposed: the figure is the time to a shown
+// window, so the shutdown is left out (the minimal reference program ends the same way).
 class QuitOnExpose : public QObject
 {
 public:
-    using QObject::QObject;
-    bool eventFilter(QObject* watched, QEvent* event) override
+    explicit QuitOnExpose(QString serverName) : m_serverName(std::move(serverName)) {}
+    bool eventFilter(QObject*, QEvent* event) override
     {
         if (event->type() == QEvent::Expose) {
-            watched->removeEventFilter(this);
-            QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+            QLocalServer::removeServer(m_serverName);
+            std::_Exit(0);
         }
         return false;
     }
+
+private:
+    QString m_serverName;
+};
+
+// Drives the window through two refreshes and saves what it shows; see --screenshot.
+class ScreenshotDriver : public QObject
+{
+public:
+    ScreenshotDriver(TkavoMain& window, const QString& folder) : m_window(window), m_folder(folder)
+    {
+        QDir().mkpath(folder);
+        window.resize(1000, 600); // wide enough for every default column that matters
+        connect(&window, &TkavoMain::CycleFinished, this, [this] { cycleFinished(); });
+        // A YP that never answers must not keep the program running.
+        QTimer::singleShot(120000, this, [this] {
+            std::cerr << "kavo: --screenshot: the refreshes did not finish in time\n";
+            m_failed = true;
+            m_window.close();
+        });
+    }
+    bool Failed() const { return m_failed; }
+
+private:
+    void save(const QPixmap& picture, const char* name)
+    {
+        const QString path = m_folder + QStringLiteral("/") + QString::fromLatin1(name);
+        if (!picture.save(path)) {
+            std::cerr << "kavo: --screenshot: cannot write " << path.toStdString() << '\n';
+            m_failed = true;
+        }
+    }
+    void cycleFinished()
+    {
+        ++m_cycles;
+        if (m_cycles == 1) {
+            QTimer::singleShot(1000, this, [this] {
+                save(m_window.grab(), "now-first.png");
+                // A manual refresh fetches every YP again; its once-a-minute countdown runs fast here.
+                m_window.TimerReload.setInterval(5);
+                refreshWhenAllowed();
+            });
+        } else if (m_cycles == 2) {
+            // Balloons of the new channels are on screen by then.
+            QTimer::singleShot(2500, this, [this] {
+                if (QScreen* screen = QGuiApplication::primaryScreen())
+                    save(screen->grabWindow(0), "balloon.png");
+                save(m_window.grab(), "now.png");
+                m_window.Action(QStringLiteral("ActionTabLog"))->trigger();
+                QTimer::singleShot(500, this, [this] {
+                    save(m_window.grab(), "log.png");
+                    m_window.close();
+                });
+            });
+        }
+    }
+
+    void refreshWhenAllowed()
+    {
+        if (m_window.ReloadCountdown() > 0) {
+            QTimer::singleShot(20, this, [this] { refreshWhenAllowed(); });
+            return;
+        }
+        m_window.TimerReload.setInterval(1000);
+        m_window.Action(QStringLiteral("ActionMainRefresh"))->trigger();
+    }
+
+    TkavoMain& m_window;
+    QString m_folder;
+    int m_cycles = 0;
+    bool m_failed = false;
 };
 
 int Main(int argc, char** argv)
@@ -97,6 +179,8 @@ int Main(int argc, char** argv)
             options.Minimized = true;
         else if (arg == "--quit-after-show")
             options.QuitAfterShow = true;
+        else if (arg == "--screenshot" && i + 1 < argc)
+            options.Screenshots = argv[++i];
         // Anything else is a command line for the running instance, which ignores it.
     }
     if (!HasDisplay()) {
@@ -134,13 +218,17 @@ int Main(int argc, char** argv)
         window.activateWindow();
     });
     QObject::connect(&window, &TkavoMain::ClosedDown, &app, &QCoreApplication::quit, Qt::QueuedConnection);
-    QuitOnExpose quitOnExpose;
+    QuitOnExpose quitOnExpose(TkavoSingleInstance::ServerName(QString::fromStdString(folder)));
     if (options.QuitAfterShow) {
         window.winId(); // creates the native window to watch
         window.windowHandle()->installEventFilter(&quitOnExpose);
     }
+    std::unique_ptr<ScreenshotDriver> screenshots;
+    if (!options.Screenshots.empty())
+        screenshots = std::make_unique<ScreenshotDriver>(window, QString::fromStdString(options.Screenshots));
     window.RestorePlacement();
-    return app.exec();
+    const int result = app.exec();
+    return screenshots && screenshots->Failed() ? 1 : result;
 }
 
 } // namespace

@@ -1,13 +1,21 @@
 #include "net/ukavoNet.h"
 
+#include "platform/VisitedUrls.h"
+
 #include "net/ChannelMerge.h"
 #include "net/IndexParser.h"
 #include "net/LocalChannels.h"
+#include "net/Pcraw.h"
 #include "net/UpdateYp.h"
 #include "platform/Cp932.h"
 #include "platform/DateTime.h"
+#include "platform/ProgramFolder.h"
+#include "script/YpScriptRunner.h"
 #include "settings/IniFile.h"
 
+#include <chrono>
+#include <new>
+#include <optional>
 #include <stdexcept>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -62,16 +70,25 @@ HttpOptions HttpOptionsFromSettings(const TkavoSetting::URLOptions& url)
     return options;
 }
 
-TkavoNet::TkavoNet(Dispatcher dispatcher) : m_dispatcher(std::move(dispatcher))
+TkavoNet::TkavoNet(Dispatcher dispatcher)
+    : m_dispatcher(std::move(dispatcher)), m_pcraw(std::make_unique<PcrawLibrary>())
 {
     if (!m_dispatcher)
         throw std::invalid_argument("TkavoNet needs a dispatcher to the main thread");
+    // A relative script path is taken from the program folder, where the settings file is.
+    m_scripts =
+        std::make_unique<YpScriptRunner>(ProgramFolder(), [this](const std::string& url) { return scriptFetch(url); });
     LoadPcraw();
 }
 
 TkavoNet::~TkavoNet()
 {
     *m_alive = false;
+    {
+        std::lock_guard lock(m_pauseLock);
+        m_stopping = true;
+    }
+    m_pauseWake.notify_all();
     if (m_worker.joinable())
         m_worker.join();
     ClosePcrawChannels();
@@ -79,8 +96,8 @@ TkavoNet::~TkavoNet()
 
 void TkavoNet::Prepare()
 {
-    // The pause after opening a PCRaw channel ([PCRAW] CreateTimer) is read with PCRaw support.
-    m_createTimer = 1000;
+    const int createTimer = IniFile::Read(TkavoSetting::SettingsFileName()).ReadInteger("PCRAW", "CreateTimer", 1000);
+    m_createTimer = createTimer > 0 ? createTimer : 0;
     m_firstCycleDone = false;
     SetupHttp();
 }
@@ -148,8 +165,6 @@ void TkavoNet::execute()
         const TkavoYpList& yps = Setting().YpList;
         for (int i = 0; i < yps.Count(); ++i) {
             TkavoYpItem& yp = yps[i];
-            m_stdoutText.clear();
-            m_stderrText.clear();
             if (!yp.Enabled) {
                 yp.ChList.Clear();
                 continue;
@@ -177,7 +192,7 @@ void TkavoNet::execute()
 void TkavoNet::retrieveOrSkip(TkavoYpItem& yp)
 {
     if (m_firstCycleDone && !m_cycle.Manual) {
-        const bool throttled = !yp.PCRawHandle || PcrawChannelError(yp) != 0;
+        const bool throttled = !hasPcrawHandle(yp) || PcrawChannelError(yp) != 0;
         if (throttled && Now() < yp.LastUpdate + ThrottleDays) {
             ++m_working.Skipped;
             return;
@@ -237,7 +252,7 @@ std::string TkavoNet::RetrieveYp(TkavoYpItem& yp)
         ++yp.SuccessCount;
     }
 
-    if (PcrawLoaded() && !yp.PCRawHandle)
+    if (PcrawLoaded() && !hasPcrawHandle(yp))
         OpenPcrawChannel(yp);
     return {};
 }
@@ -294,48 +309,120 @@ void TkavoNet::MarkVisited(TkavoYpItem& yp)
         channel.Visited = UrlVisited(channel.ContactURL);
 }
 
-bool TkavoNet::UrlVisited(const std::string&)
+bool TkavoNet::UrlVisited(const std::string& url)
 {
-    // Until the visited-URL store exists, no URL has been visited.
-    return false;
+    return m_visited && !url.empty() && m_visited->IsVisited(url);
 }
 
-void TkavoNet::LoadPcraw() {}
+void TkavoNet::LoadPcraw()
+{
+    m_pcraw->Load(ProgramFolder());
+}
 
-void TkavoNet::ClosePcrawChannels() {}
+void TkavoNet::ClosePcrawChannels()
+{
+    if (!PcrawLoaded())
+        return;
+    for (TkavoYpItem& yp : Setting().YpList) {
+        if (!yp.PCRawHandle)
+            continue;
+        m_pcraw->Close(yp.PCRawHandle);
+        // The records outlive the module; a handle left in them would dangle.
+        yp.PCRawHandle = nullptr;
+    }
+    // Channels whose YP went with a settings reload are closed as well.
+    m_pcraw->Unload();
+}
 
 bool TkavoNet::PcrawLoaded() const
 {
-    return false;
+    return m_pcraw->Loaded();
 }
 
-int TkavoNet::PcrawChannelError(const TkavoYpItem&)
+bool TkavoNet::hasPcrawHandle(const TkavoYpItem& yp) const
 {
-    return 0;
+    return m_pcraw->Owns(yp.PCRawHandle);
 }
 
-bool TkavoNet::PcrawHasFreshData(TkavoYpItem&)
+int TkavoNet::PcrawChannelError(TkavoYpItem& yp)
 {
-    // Without PCRaw support no YP has a handle, and there is never fresh data.
-    return false;
+    if (!hasPcrawHandle(yp))
+        return 0;
+    yp.PCRawLastError = m_pcraw->LastError(yp.PCRawHandle);
+    return yp.PCRawLastError;
 }
 
-std::string TkavoNet::ReadPcrawIndex(TkavoYpItem&)
+bool TkavoNet::PcrawHasFreshData(TkavoYpItem& yp)
 {
-    return {};
+    return PcrawLoaded() && kavo::PcrawHasFreshData(*m_pcraw, yp);
 }
 
-void TkavoNet::OpenPcrawChannel(TkavoYpItem&) {}
-
-bool TkavoNet::YpScriptAvailable(const TkavoYpItem&)
+std::string TkavoNet::ReadPcrawIndex(TkavoYpItem& yp)
 {
-    // Retrieval scripts need the script engine; until it is present every YP is fetched over HTTP.
-    return false;
+    try {
+        return m_pcraw->Read(yp.PCRawHandle);
+    } catch (const PcrawError& failure) {
+        throw RetrievalFailure(failure.what());
+    } catch (const std::bad_alloc&) {
+        throw RetrievalFailure("PCRaw: out of memory while reading the channel");
+    }
 }
 
-std::string TkavoNet::RunYpScript(TkavoYpItem&, const std::string& input)
+void TkavoNet::OpenPcrawChannel(TkavoYpItem& yp)
 {
-    return input;
+    // An invalid PCRawChName2 throws past the YP and ends the cycle.
+    if (OpenPcrawIndexChannel(*m_pcraw, yp, m_regExp))
+        pause(m_createTimer);
+}
+
+void TkavoNet::pause(int milliseconds)
+{
+    std::unique_lock lock(m_pauseLock);
+    m_pauseWake.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return m_stopping; });
+}
+
+bool TkavoNet::YpScriptAvailable(const TkavoYpItem& yp)
+{
+    return CanDMS && m_scripts->ScriptFile(yp).has_value();
+}
+
+std::string TkavoNet::RunYpScript(TkavoYpItem& yp, const std::string& input)
+{
+    std::optional<std::string> stdinText;
+    if (!input.empty())
+        stdinText = input;
+    m_scriptHttp.reset();
+    YpScriptResult result = m_scripts->RunYpScript(yp, m_cycle.URL.Proxy, m_cycle.URL.Timeout, stdinText);
+    m_scriptHttp.reset();
+    if (!result.Success)
+        throw RetrievalFailure(result.Text);
+    return std::move(result.Text);
+}
+
+std::string TkavoNet::scriptFetch(const std::string& url)
+{
+    if (!m_scriptHttp) {
+        m_scriptHttp = std::make_unique<HttpClient>();
+        m_scriptHttp->Apply(m_httpOptions);
+    }
+    HttpResponse response = m_scriptHttp->Get(url);
+    switch (response.Outcome) {
+    case HttpOutcome::Complete:
+        return std::move(response.Body);
+    case HttpOutcome::ClosedEarly:
+        throw std::runtime_error("the server closed the connection before the answer was complete");
+    case HttpOutcome::Failed:
+        break;
+    }
+    throw std::runtime_error(response.Error);
+}
+
+bool TkavoNet::RecreateScriptEngine()
+{
+    // The worker must never find its engine replaced halfway through a cycle.
+    if (m_running)
+        return false;
+    return m_scripts->RecreateScriptEngine();
 }
 
 } // namespace kavo

@@ -8,13 +8,19 @@
 #include "settings/ukavoConfig.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
 
 namespace kavo {
+
+class PcrawLibrary;
+class VisitedUrls;
+class YpScriptRunner;
 
 // The HTTP settings as SetupHttp reads them: a time-out that is no positive integer counts as 60
 // seconds, and a proxy is "host:port" found by the expression "([^:]+):([0-9]+)".
@@ -55,8 +61,8 @@ public:
 
     // The next cycle was asked for by the user: no throttle.
     bool Manual = false;
-    // Retrieval scripts may run.
-    bool CanDMS = true;
+    // Retrieval scripts may run; the main thread may switch it while a cycle runs.
+    std::atomic<bool> CanDMS{true};
 
     TkavoOnError OnError;       // one YP failed; the worker thread
     TkavoNotifyEvent OnSuccess; // the combined lists are filled; the main thread
@@ -66,7 +72,8 @@ public:
     TkavoOnError OnCycleError;
 
     explicit TkavoNet(Dispatcher dispatcher);
-    // Waits for a running cycle's worker; its finish step is then dropped.
+    // Waits for a running cycle's worker; its finish step is then dropped. Closes the PCRaw
+    // channels still open.
     ~TkavoNet();
     TkavoNet(const TkavoNet&) = delete;
     TkavoNet& operator=(const TkavoNet&) = delete;
@@ -88,6 +95,11 @@ public:
     void ResetHttp();
     // Obtains, converts and parses one YP's index into its ChList. The error text, "" on success.
     std::string RetrieveYp(TkavoYpItem& yp);
+    // A new script engine for the retrieval scripts; false while a cycle runs.
+    bool RecreateScriptEngine();
+    // The store that marks channels whose contact page was opened (ColorFont/Visit); not owned,
+    // safe to read from the worker. Without one no channel is marked visited.
+    void SetVisitedUrls(VisitedUrls* store) { m_visited = store; }
 
 private:
     // Everything the worker reads from the settings, taken on the main thread when a cycle starts,
@@ -108,6 +120,11 @@ private:
     void finish();
     void retrieveOrSkip(TkavoYpItem& yp);
     HttpClient& http();
+    // http.get of the retrieval scripts.
+    std::string scriptFetch(const std::string& url);
+    // Sleeps on the worker; the destructor cuts it short.
+    void pause(int milliseconds);
+    bool hasPcrawHandle(const TkavoYpItem& yp) const;
 
     // Steps that later work fills in. Each is called where the cycle needs it.
     // The local server's channels into m_localChList, before the first YP.
@@ -125,7 +142,7 @@ private:
     void LoadPcraw();
     void ClosePcrawChannels();
     bool PcrawLoaded() const;
-    int PcrawChannelError(const TkavoYpItem& yp);
+    int PcrawChannelError(TkavoYpItem& yp);
     bool PcrawHasFreshData(TkavoYpItem& yp);
     std::string ReadPcrawIndex(TkavoYpItem& yp);
     void OpenPcrawChannel(TkavoYpItem& yp);
@@ -138,10 +155,16 @@ private:
     TkavoChList m_chList;
     TkavoChList m_chListLog;
     TkavoChList m_localChList;
-    std::string m_stdoutText;
-    std::string m_stderrText;
     bool m_firstCycleDone = false;
-    int m_createTimer = 1000;
+    int m_createTimer = 1000; // ms of pause after opening a PCRaw channel
+
+    std::unique_ptr<PcrawLibrary> m_pcraw;
+    VisitedUrls* m_visited = nullptr;
+    // The engine `DMS` with the scripts' stream buffers.
+    std::unique_ptr<YpScriptRunner> m_scripts;
+    // The client of the running script's http.get: one per run, so no cookie crosses from one
+    // YP's script to another's.
+    std::unique_ptr<HttpClient> m_scriptHttp;
 
     std::unique_ptr<HttpClient> m_http;
     HttpOptions m_httpOptions;
@@ -154,6 +177,9 @@ private:
     TDateTime m_cycleEnd = 0;
     std::atomic<bool> m_running{false};
     std::thread m_worker;
+    std::mutex m_pauseLock;
+    std::condition_variable m_pauseWake;
+    bool m_stopping = false; // the destructor runs
     // Lets a finish step that arrives after destruction see that the module is gone.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

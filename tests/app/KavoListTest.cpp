@@ -273,9 +273,71 @@ TEST_F(KavoListTest, UsageErrors)
         EXPECT_NE(run.Err.find("kavo-list: "), std::string::npos) << args[0];
         EXPECT_EQ(run.Out, "") << args[0];
     }
-    const Outcome templates = Start({"--template", "ie_channel.html"});
-    EXPECT_EQ(templates.Status, 2);
-    EXPECT_NE(templates.Err.find("not available"), std::string::npos);
+    std::ofstream(home / "channel.html") << "<channelname/>";
+    const std::array<std::vector<std::string>, 3> templateCases{{
+        {"--template", (home / "missing.html").string()},
+        {"--template", (home / "channel.html").string(), "--footer", (home / "missing.html").string()},
+        {"--template", (home / "channel.html").string(), "--format", "json"},
+    }};
+    for (const auto& args : templateCases) {
+        const Outcome run = Start(args);
+        EXPECT_EQ(run.Status, 2) << args.back();
+        EXPECT_NE(run.Err.find("kavo-list: "), std::string::npos) << args.back();
+        EXPECT_EQ(run.Out, "") << args.back();
+    }
+    EXPECT_TRUE(server.Requests().empty());
+}
+
+TEST_F(KavoListTest, TemplatesExpandOverTheChannelsOnAir)
+{
+    server.Route("/yp/index.txt", HttpReply::Ok(RealLookingIndex()));
+    WriteSettings("[YP]\n" + YpSettings(0, "/yp/", true));
+    // CP932 files as kavo's templates are, with the line ends a Windows editor leaves.
+    std::ofstream(home / "header.html", std::ios::binary) << Sjis("<h1>一覧</h1>\r\n<p><totalresults/></p>");
+    std::ofstream(home / "channel.html", std::ios::binary)
+        << Sjis("<li><num/>. <channelname/> (<listener/>) <description/></li>");
+    std::ofstream(home / "footer.html", std::ios::binary) << Sjis("<p>以上 <results/></p>\n");
+
+    const Outcome run = Start({"--template", (home / "channel.html").string(), "--header",
+                               (home / "header.html").string(), "--footer", (home / "footer.html").string()});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Out, "<h1>一覧</h1>\n"
+                       "<p>Results: 3 channels, 12 listeners, 3 relays, Last update: ** sec</p>\n"
+                       "<li>1. ◆YPからのお知らせ (-9 / -9) [お知らせ - メンテナンス予定 - &lt;Open&gt;]</li>\n"
+                       "<li>2. ゲーム実況? (12 / 3) [ゲーム - 初見さん歓迎 &amp; 雑談 - &lt;Open&gt;]</li>\n"
+                       "<li>3. raw text (-1 / 0) [a <b> & \"c\"]</li>\n"
+                       "<p>以上 </p>\n");
+
+    // Without header and footer only the channels are printed.
+    const Outcome channels = Start({"--template", (home / "channel.html").string()});
+    ASSERT_EQ(channels.Status, 0) << channels.Err;
+    EXPECT_EQ(Lines(channels.Out).size(), 3u) << channels.Out;
+}
+
+TEST_F(KavoListTest, AScriptFetchesAndRewritesTheIndex)
+{
+    server.Route("/yp/index.txt", HttpReply::Ok(RealLookingIndex()));
+    std::ofstream(home / "rewrite.dms", std::ios::binary)
+        << R"(var text = http.get(args[0] + 'index.txt?host=' + args[1]);
+var lines = text.split(/\r?\n/);
+for (var i = 0; i < lines.length; i++) {
+    var f = lines[i].split('<>');
+    if (f.length < 19 || f[1] == '00000000000000000000000000000000')
+        continue;
+    f[0] = '[' + args[7] + '] ' + f[0];
+    println(f.join('<>'));
+}
+)";
+    WriteSettings("[YP]\n" + YpSettings(0, "/yp/", true, "Script0=rewrite.dms\n"));
+
+    const Outcome run = Start({"--format", "tsv"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Err, "");
+    const auto rows = Lines(run.Out);
+    ASSERT_EQ(rows.size(), 3u) << run.Out;
+    EXPECT_TRUE(rows[1].starts_with("1\ton-air\t1\t0\t[YP 0] ゲーム実況?\t")) << rows[1];
+    EXPECT_TRUE(rows[2].starts_with("1\ton-air\t2\t0\t[YP 0] raw text\t")) << rows[2];
+    EXPECT_EQ(server.RequestsFor("/yp/index.txt").size(), 1u);
 }
 
 TEST_F(KavoListTest, CyclesFollowTheRefreshRulesOnTheSteppedClock)

@@ -3,12 +3,14 @@
 
 #include "platform/Cp932.h"
 #include "platform/DateTime.h"
+#include "platform/VisitedUrls.h"
 #include "settings/ukavoConfig.h"
 #include "support/TestHttpServer.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -364,6 +366,39 @@ TEST_F(RetrievalCycleTest, DestroyingTheModuleWaitsForItsWorker)
     loop.RunPending();
     EXPECT_FALSE(succeeded);
     EXPECT_EQ(Fetches("/yp/"), 1u);
+}
+
+} // namespace
+} // namespace kavo
+
+namespace kavo {
+namespace {
+
+TEST_F(RetrievalCycleTest, ChannelsWhoseContactPageWasOpenedAreMarkedVisited)
+{
+    char folder[] = "/tmp/kavo-visited-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    VisitedUrls visited(std::string(folder) + "/visited.sqlite");
+    visited.Add("http://example.com/");
+    server.Route("/a/index.txt", HttpReply::Ok(IndexLine("seen", Id(1)) + "other<>" + Id(2) +
+                                               "<>h<>http://other.example/<><><>1<>0<>300<>WMV"
+                                               "<><><><><><>1:00<>click<><>0\r\n"));
+    AddYp("/a/");
+
+    RunCycle(true);
+    ASSERT_EQ(net->ChList().Count(), 2);
+    EXPECT_FALSE(net->ChList()[0].Visited) << "no store given: nothing is visited";
+
+    net->SetVisitedUrls(&visited);
+    RunCycle(true);
+    EXPECT_TRUE(net->ChList()[0].Visited);
+    EXPECT_FALSE(net->ChList()[1].Visited);
+
+    Setting().ColorFont.Visit = false;
+    RunCycle(true);
+    EXPECT_FALSE(net->ChList()[0].Visited);
+    net->SetVisitedUrls(nullptr);
+    std::filesystem::remove_all(folder);
 }
 
 } // namespace

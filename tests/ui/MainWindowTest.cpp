@@ -10,8 +10,10 @@
 #include "ui/main/ukavoMain.h"
 
 #include <QAction>
+#include <QClipboard>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStatusBar>
@@ -309,6 +311,27 @@ private slots:
         QVERIFY(h.Cycle(Index({{"E", 80}, {"B", 50}}), false));
         QCOMPARE(now->SelectedRow(), -1);
         QCOMPARE(h.Main->StatusPanel(2), QString());
+    }
+
+    // The channel actions follow the current view's selection; copy renders the clipboard template.
+    void contextMenuActsOnSelection()
+    {
+        Harness h;
+        h.Start();
+        QVERIFY(h.Cycle(Index({{"A", 5}}), true));
+        const char* actions[] = {"ActionLVPlay",     "ActionLVPlayDirect",     "ActionLVOpenContact",
+                                 "ActionLVOpenChat", "ActionLVOpenStatistics", "ActionLVCopy"};
+        h.Main->PrepareListMenu();
+        for (const char* name : actions)
+            QVERIFY2(!h.Main->Action(QLatin1String(name))->isEnabled(), name);
+
+        h.Main->ListViewNow->SelectRow(0);
+        h.Main->PrepareListMenu();
+        for (const char* name : {"ActionLVPlay", "ActionLVOpenContact", "ActionLVCopy"})
+            QVERIFY2(h.Main->Action(QLatin1String(name))->isEnabled(), name);
+        QGuiApplication::clipboard()->clear();
+        h.Main->Action(QStringLiteral("ActionLVCopy"))->trigger();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("A"));
     }
 
     // A manual refresh within a minute of the last is refused at once and fetches nothing.

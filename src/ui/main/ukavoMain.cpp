@@ -17,9 +17,11 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QKeyEvent>
@@ -40,6 +42,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <thread>
+#include <tuple>
 
 namespace kavo {
 namespace {
@@ -111,11 +114,12 @@ TkavoMain::~TkavoMain()
     m_modelLog->Fill(empty);
     m_dms.reset();
     m_launcher.reset();
-    m_visited.reset();
     try {
         m_net.reset();
     } catch (...) {
     }
+    // After the retrieval module: a worker still running reads the visited marks.
+    m_visited.reset();
     try {
         m_notifyMgr.reset();
     } catch (...) {
@@ -178,19 +182,6 @@ void TkavoMain::FormCreate()
         m_ownStarter = std::make_unique<ProcessStarter>();
         m_services.Starter = m_ownStarter.get();
     }
-    m_visited = std::make_unique<VisitedUrls>(ProgramFolder() + "/" + VisitedUrls::FileName);
-    m_launcher = std::make_unique<TkavoLauncher>(
-        Setting(), ProgramFolder(),
-        [this](const std::string& text, const TkavoChItem* channel) {
-            return m_common->ExpandChannelTags(channel, m_common->ExpandPathTags(text));
-        },
-        [this](const std::string& caption, const std::string& prompt, const std::string& value) {
-            bool ok = false;
-            const QString answer = QInputDialog::getText(this, FromCp932(caption), FromCp932(prompt), QLineEdit::Normal,
-                                                         FromCp932(value), &ok);
-            return ok ? Utf8ToCp932(answer.toStdString()) : value;
-        },
-        m_visited.get(), *m_services.Starter);
 
     // The page control with hidden tabs: on air, ended, and the YP-style page.
     PageControl = new QStackedWidget(this);
@@ -266,6 +257,28 @@ void TkavoMain::FormCreate()
     TimerInitialize.start();
 }
 
+TkavoLauncher& TkavoMain::Launcher()
+{
+    // Opened on first use rather than at creation: the store's file is not needed to show the window.
+    if (!m_launcher) {
+        m_visited = std::make_unique<VisitedUrls>(ProgramFolder() + "/" + VisitedUrls::FileName);
+        m_net->SetVisitedUrls(m_visited.get());
+        m_launcher = std::make_unique<TkavoLauncher>(
+            Setting(), ProgramFolder(),
+            [this](const std::string& text, const TkavoChItem* channel) {
+                return m_common->ExpandChannelTags(channel, m_common->ExpandPathTags(text));
+            },
+            [this](const std::string& caption, const std::string& prompt, const std::string& value) {
+                bool ok = false;
+                const QString answer = QInputDialog::getText(this, FromCp932(caption), FromCp932(prompt),
+                                                             QLineEdit::Normal, FromCp932(value), &ok);
+                return ok ? Utf8ToCp932(answer.toStdString()) : value;
+            },
+            m_visited.get(), *m_services.Starter);
+    }
+    return *m_launcher;
+}
+
 void TkavoMain::CreateActions()
 {
     const auto connectAction = [this](QAction* action, const char* where, auto handler) {
@@ -315,7 +328,7 @@ void TkavoMain::CreateActions()
     addAction("ActionMainHelpVersion", "バージョン情報(&V)");
 
     connectAction(addAction("ActionMainHelpStartPeerCast", "PeerCast本体起動(&E)"), "ActionMainHelpStartPeerCast",
-                  [this] { m_launcher->PlayChannel("", "", ""); });
+                  [this] { Launcher().PlayChannel("", "", ""); });
     connectAction(addAction("ActionMainHelpExitPeerCast", "PeerCast本体終了(&X)"), "ActionMainHelpExitPeerCast",
                   [this] { ExitPeerCast(); });
 
@@ -358,6 +371,30 @@ void TkavoMain::CreateActions()
     QAction* back = addAction("ActionTabBack", "前のタブ(&B)");
     back->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab));
     connect(back, &QAction::triggered, this, [this] { ShowPage((PageControl->currentIndex() + 2) % 3); });
+
+    // The channel actions of the lists' context menu; they act on the current view's selection.
+    const auto selectedUrl = [this](std::string TkavoChItem::*field) {
+        const TkavoChItem* channel = m_currentListView ? m_currentListView->SelectedChannel() : nullptr;
+        return channel ? channel->*field : std::string();
+    };
+    connectAction(addAction("ActionLVPlay", "視聴(&P)"), "ActionLVPlay", [this] { PlaySelected(m_currentListView); });
+    connectAction(addAction("ActionLVPlayDirect", "視聴(ダイレクト)(&D)"), "ActionLVPlayDirect",
+                  [this] { PlaySelected(m_currentListView, true); });
+    const std::array<std::tuple<const char*, const char*, std::string TkavoChItem::*>, 3> opens = {{
+        {"ActionLVOpenContact", "コンタクトURLを開く(&1)", &TkavoChItem::ContactURL},
+        {"ActionLVOpenChat", "チャットURLを開く(&2)", &TkavoChItem::ChatURL},
+        {"ActionLVOpenStatistics", "統計URLを開く(&3)", &TkavoChItem::StatisticsURL},
+    }};
+    for (const auto& [name, caption, field] : opens)
+        connectAction(addAction(name, caption), name, [this, selectedUrl, field] {
+            if (const std::string url = selectedUrl(field); !url.empty())
+                Launcher().OpenUrl(url);
+        });
+    QAction* copy = addAction("ActionLVCopy", "コピー(&C)");
+    copy->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
+    connectAction(copy, "ActionLVCopy", [this] { CopySelected(); });
+    for (TkavoListView* view : {ListViewNow, ListViewLog})
+        view->addAction(copy); // Ctrl+C while a list has the focus
 
     addAction("ActionMainVisualEnableEnsureVisible", "選択中のチャンネルを常に表示(&E)", true);
     connectAction(addAction("ActionMainVisualFixedColumn", "カラムサイズ調整[放送中->放送終了](&C)"),
@@ -436,7 +473,18 @@ void TkavoMain::CreateMenus()
 
     m_popupMenuListItem = new QMenu(this);
     m_popupMenuListItem->setObjectName(QStringLiteral("PopupMenuListItem"));
-    m_popupMenuListItem->addAction(act("ActionMainRefresh"));
+    m_popupMenuListItem->addAction(act("ActionLVPlay"));
+    m_popupMenuListItem->addSeparator();
+    m_popupMenuListItem->addAction(act("ActionLVOpenContact"));
+    m_popupMenuListItem->addAction(act("ActionLVOpenChat"));
+    m_popupMenuListItem->addAction(act("ActionLVOpenStatistics"));
+    m_popupMenuListItem->addSeparator();
+    QMenu* other = m_popupMenuListItem->addMenu(U("その他(&O)"));
+    other->setObjectName(QStringLiteral("N10"));
+    other->addAction(act("ActionLVPlayDirect"));
+    m_popupMenuListItem->addSeparator();
+    m_popupMenuListItem->addAction(act("ActionLVCopy"));
+    connect(m_popupMenuListItem, &QMenu::aboutToShow, this, [this] { PrepareListMenu(); });
 
     m_popupMenuTrayIcon = new QMenu(this);
     m_popupMenuTrayIcon->setObjectName(QStringLiteral("PopupMenuTrayIcon"));
@@ -480,7 +528,8 @@ void TkavoMain::InitialSetup()
         QFont font(FromCp932(allFont.Name));
         if (allFont.Size > 0)
             font.setPointSize(allFont.Size);
-        setFont(font);
+        if (font != this->font())
+            setFont(font);
     }
     m_notifyMgr->JvTrayIcon().setContextMenu(m_popupMenuTrayIcon);
 
@@ -655,7 +704,9 @@ void TkavoMain::ApplyListLook(TkavoListView* view)
         font.setFamily(FromCp932(Setting().TextFont.Name));
     if (Setting().TextFont.Size > 0)
         font.setPointSize(Setting().TextFont.Size);
-    view->setFont(font);
+    // Setting the font it already has would still re-resolve it for every child.
+    if (font != view->font())
+        view->setFont(font);
     view->setUpdatesEnabled(true);
     view->viewport()->update();
 }
@@ -671,7 +722,7 @@ void TkavoMain::TimerInitializeTimer()
     m_panels[0]->setText(QStringLiteral("0"));
     m_panels[1]->clear();
     m_panels[2]->clear();
-    Guarded("StartPeerCast", [this] { m_launcher->PlayChannel("", "", ""); });
+    Guarded("StartPeerCast", [this] { Launcher().PlayChannel("", "", ""); });
     Guarded("OnCreate", [this] {
         if (Action(QStringLiteral("ActionFileCanDMS"))->isChecked() && !Setting().Event.OnCreate.empty()) {
             if (!m_dms)
@@ -734,6 +785,7 @@ void TkavoMain::StartCycle(bool manual)
     SetActionsBusy(true);
     m_common->Busy = true;
     m_notifyErrors = Action(QStringLiteral("ActionMainNotifyError"))->isChecked();
+    Launcher(); // the cycle marks visited links from the store
     m_net->Manual = manual;
     try {
         m_net->StartRetrieval();
@@ -866,16 +918,39 @@ void TkavoMain::ShowContactUrl(TkavoChItem* channel)
     m_panels[2]->setText(channel ? FromCp932(channel->ContactURL) : QString());
 }
 
-void TkavoMain::PlaySelected(TkavoListView* view)
+void TkavoMain::PlaySelected(TkavoListView* view, bool direct)
 {
     Guarded("PlayChannel", [&] {
-        const TkavoChItem* channel = view->SelectedChannel();
+        const TkavoChItem* channel = view ? view->SelectedChannel() : nullptr;
         if (!channel)
             return;
-        const std::string url = channel->StreamURL;
-        if (!m_launcher->PlayChannel(url, channel->ChannelName, channel->Type))
-            m_launcher->OpenWithDefaultHandler(url);
+        // Copied: playing may run a dialog, and a refill during it frees the record.
+        const std::string url = direct ? channel->DirectStreamURL : channel->StreamURL;
+        const std::string name = channel->ChannelName;
+        const std::string type = channel->Type;
+        if (!Launcher().PlayChannel(url, name, type))
+            Launcher().OpenWithDefaultHandler(url);
     });
+}
+
+void TkavoMain::PrepareListMenu()
+{
+    const TkavoChItem* channel = m_currentListView ? m_currentListView->SelectedChannel() : nullptr;
+    const auto enable = [this](const char* name, bool on) { Action(QString::fromLatin1(name))->setEnabled(on); };
+    enable("ActionLVPlay", channel && !channel->StreamURL.empty());
+    enable("ActionLVPlayDirect", channel && !channel->DirectStreamURL.empty());
+    enable("ActionLVOpenContact", channel && !channel->ContactURL.empty());
+    enable("ActionLVOpenChat", channel && !channel->ChatURL.empty());
+    enable("ActionLVOpenStatistics", channel && !channel->StatisticsURL.empty());
+    enable("ActionLVCopy", channel != nullptr);
+}
+
+void TkavoMain::CopySelected()
+{
+    const TkavoChItem* channel = m_currentListView ? m_currentListView->SelectedChannel() : nullptr;
+    if (!channel)
+        return;
+    QGuiApplication::clipboard()->setText(FromCp932(m_common->RenderClipboardText(*channel)));
 }
 
 void TkavoMain::ShowPage(int page)

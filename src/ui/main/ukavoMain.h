@@ -93,7 +93,13 @@ public:
     void RefreshTimer();
     void Refresh();
     void ColumnClick(TkavoListView* view, int column);
-    void PlaySelected(TkavoListView* view);
+    // Plays the view's selected channel (its direct stream URL when direct), falling back to the
+    // desktop's handler.
+    void PlaySelected(TkavoListView* view, bool direct = false);
+    // Enables the context menu's channel actions for the current view's selection.
+    void PrepareListMenu();
+    // The selected channel's clipboard text onto the clipboard.
+    void CopySelected();
     // What the retrieval module raises.
     void ListHandler();
     void CompletionHandler();
@@ -120,6 +126,8 @@ protected:
 
 private:
     void FormCreate();
+    // The launcher and the visited-URL store it shares with the retrieval module, made on first use.
+    TkavoLauncher& Launcher();
     void InitialSetup();
     void TimerInitializeTimer();
     void TimerReloadTimer();

@@ -115,11 +115,8 @@ TkavoNotifyMgr::TkavoNotifyMgr(TkavoCommon& common, TkavoNotifyPlatform platform
     connect(m_balloon.get(), &TkavoBalloonHint::Clicked, this, &TkavoNotifyMgr::BalloonClick);
 
     m_tray->setObjectName(QStringLiteral("JvTrayIcon"));
-    // The main window sets the program's icon; until then the tray must not show an empty one.
-    QIcon icon = QApplication::windowIcon();
-    if (icon.isNull())
-        icon = QApplication::style()->standardIcon(QStyle::SP_ComputerIcon);
-    m_tray->setIcon(icon);
+    // The main window sets the program's icon; the stand-in waits until the tray is shown.
+    m_tray->setIcon(QApplication::windowIcon());
     connect(m_tray, &QSystemTrayIcon::messageClicked, this, &TkavoNotifyMgr::BalloonClick);
     connect(m_tray, &QSystemTrayIcon::activated, this, &TkavoNotifyMgr::TrayIconActivated);
 }
@@ -232,6 +229,9 @@ bool TkavoNotifyMgr::TrayActive() const
 
 void TkavoNotifyMgr::SetTrayActive(bool active)
 {
+    // A tray without the program's icon must not show an empty one.
+    if (active && m_tray->icon().isNull())
+        m_tray->setIcon(QApplication::style()->standardIcon(QStyle::SP_ComputerIcon));
     m_tray->setVisible(active);
 }
 

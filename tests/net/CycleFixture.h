@@ -1,0 +1,146 @@
+#pragma once
+
+#include "net/EventLoop.h"
+#include "net/ukavoNet.h"
+#include "platform/Cp932.h"
+#include "platform/DateTime.h"
+#include "platform/ProgramFolder.h"
+#include "settings/ukavoConfig.h"
+#include "support/TestHttpServer.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kavo::test {
+
+// Real cycles in a program folder of the test's own: the settings file, scripts and libraries
+// placed there are the ones the module finds. The module is made by MakeNet, after the folder is
+// filled.
+class CycleFixture : public ::testing::Test
+{
+protected:
+    static constexpr TDateTime Start = 45000.25;
+
+    void SetUp() override
+    {
+        std::string name = (std::filesystem::temp_directory_path() / "kavo-cycle-XXXXXX").string();
+        ASSERT_NE(mkdtemp(name.data()), nullptr);
+        folder = name;
+        SetProgramFolder(folder.string());
+        clock = std::make_shared<ManualClock>(Start);
+        SetClock(clock);
+        TkavoSetting& setting = Setting();
+        setting.YpList.Clear();
+        setting.Favorites.Clear();
+        setting.URL = TkavoSetting::URLOptions{};
+        setting.URL.Timeout = "5";
+        setting.Notify.Unique = false;
+        // No pause after opening a PCRaw channel, unless a test writes its own.
+        WriteFile("kavo.ini", "[PCRAW]\r\nCreateTimer=0\r\n");
+    }
+
+    void TearDown() override
+    {
+        net.reset();
+        loop.RunPending();
+        Setting().YpList.Clear();
+        SetClock(nullptr);
+        SetProgramFolder("");
+        std::error_code error;
+        std::filesystem::remove_all(folder, error);
+    }
+
+    void WriteFile(const std::string& name, std::string_view bytes) const
+    {
+        const auto path = folder / name;
+        std::filesystem::create_directories(path.parent_path());
+        std::ofstream(path, std::ios::binary) << bytes;
+    }
+
+    void MakeNet()
+    {
+        net = std::make_unique<TkavoNet>(loop.Dispatcher());
+        net->OnError = [this](TkavoNet&, const std::string& error) {
+            std::lock_guard lock(m_lock);
+            errors.push_back(error);
+        };
+        net->OnCycleError = [this](TkavoNet&, const std::string& message) { cycleErrors.push_back(message); };
+        net->Prepare();
+    }
+
+    TkavoYpItem& AddYp(const std::string& path)
+    {
+        auto& yp = Setting().YpList.Add(std::make_unique<TkavoYpItem>());
+        yp.Title = path;
+        yp.Url = server.Url(path);
+        yp.Enabled = true;
+        yp.ChType = "";
+        return yp;
+    }
+
+    void RunCycle(bool manual)
+    {
+        net->Manual = manual;
+        net->StartRetrieval();
+        ASSERT_TRUE(loop.RunUntil([this] { return !net->Running(); }, std::chrono::seconds(60)));
+    }
+
+    std::vector<std::string> Errors()
+    {
+        std::lock_guard lock(m_lock);
+        return errors;
+    }
+
+    // The error text of a YP whose retrieval failed with this message.
+    static std::string DownloadError(const TkavoYpItem& yp, const std::string& message)
+    {
+        return yp.Url + "\r\n" + Sjis("ダウンロードエラー") + "\r\n" + Sjis("詳細：") + message;
+    }
+
+    static std::vector<std::string> Names(const TkavoChList& list)
+    {
+        std::vector<std::string> names;
+        for (const TkavoChItem& channel : list)
+            names.push_back(channel.ChannelName);
+        return names;
+    }
+
+    std::filesystem::path folder;
+    TestHttpServer server;
+    EventLoop loop;
+    std::shared_ptr<ManualClock> clock;
+    std::unique_ptr<TkavoNet> net;
+    std::vector<std::string> cycleErrors;
+
+private:
+    std::mutex m_lock;
+    std::vector<std::string> errors;
+};
+
+// One index line in UTF-8 as YPs send it; the type and genre decide whether it is a PCRaw index
+// channel.
+inline std::string IndexLine(const std::string& name, const std::string& id, const std::string& type = "WMV",
+                             const std::string& genre = "genre", const std::string& tip = "10.0.0.1:7144")
+{
+    return name + "<>" + id + "<>" + tip + "<>http://example.com/<>" + genre + "<>desc<>5<>1<>300<>" + type +
+           "<><><><><>%20<>1:05<>click<><>0\r\n";
+}
+
+inline std::string Id(int n)
+{
+    char id[40];
+    std::snprintf(id, sizeof id, "%032X", n);
+    return id;
+}
+
+} // namespace kavo::test
