@@ -51,6 +51,7 @@ int main(int argc, char** argv)
     RecordingReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
+    std::fflush(stdout);
 
     bool printedHeader = false;
     for (const Ratio& ratio : Ratios()) {
@@ -67,5 +68,6 @@ int main(int argc, char** argv)
         std::printf("%-58s %10.2f %9s%.1f  %s\n", ratio.Label.c_str(), value, ratio.AtLeast ? ">=" : "<=", ratio.Target,
                     met ? "met" : "NOT MET");
     }
+    std::fflush(stdout);
     return 0;
 }

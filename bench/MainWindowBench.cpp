@@ -39,8 +39,9 @@ QApplication& App()
     static char* argv[] = {name, nullptr};
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    static QApplication app(argc, argv);
-    return app;
+    // Never destroyed: tearing Qt down among the other static objects at exit crashes.
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
 }
 
 std::vector<std::string> Captions()
