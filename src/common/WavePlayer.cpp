@@ -6,6 +6,15 @@
 
 namespace kavo {
 
+ca_context* CreateSoundContext()
+{
+    ca_context* context = nullptr;
+    if (ca_context_create(&context) != CA_SUCCESS)
+        return nullptr;
+    ca_context_change_props(context, CA_PROP_APPLICATION_NAME, "kavo", CA_PROP_APPLICATION_ID, "kavo", nullptr);
+    return context;
+}
+
 namespace {
 
 class CanberraPlayer : public WavePlayer
@@ -43,14 +52,9 @@ private:
     // Connecting to the sound server waits until the first sound is asked for.
     bool open()
     {
-        if (m_context)
-            return true;
-        if (ca_context_create(&m_context) != CA_SUCCESS) {
-            m_context = nullptr;
-            return false;
-        }
-        ca_context_change_props(m_context, CA_PROP_APPLICATION_NAME, "kavo", CA_PROP_APPLICATION_ID, "kavo", nullptr);
-        return true;
+        if (!m_context)
+            m_context = CreateSoundContext();
+        return m_context != nullptr;
     }
 
     std::mutex m_lock;

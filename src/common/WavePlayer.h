@@ -3,7 +3,12 @@
 #include <memory>
 #include <string>
 
+struct ca_context;
+
 namespace kavo {
+
+// A libcanberra context named after the program, or null when it cannot be made.
+ca_context* CreateSoundContext();
 
 // Sound output as the desktop provides it. Both calls return at once; the sound plays on.
 class WavePlayer

@@ -1,5 +1,7 @@
 #include "notify/TkavoSoundWorker.h"
 
+#include "common/WavePlayer.h"
+
 #include "platform/Cp932.h"
 #include "settings/ukavoConfig.h"
 
@@ -82,14 +84,9 @@ private:
 
     bool open()
     {
-        if (m_context)
-            return true;
-        if (ca_context_create(&m_context) != CA_SUCCESS) {
-            m_context = nullptr;
-            return false;
-        }
-        ca_context_change_props(m_context, CA_PROP_APPLICATION_NAME, "kavo", CA_PROP_APPLICATION_ID, "kavo", nullptr);
-        return true;
+        if (!m_context)
+            m_context = CreateSoundContext();
+        return m_context != nullptr;
     }
 
     std::mutex m_lock;
