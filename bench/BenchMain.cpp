@@ -20,15 +20,21 @@ std::vector<Ratio>& Ratios()
 class RecordingReporter : public benchmark::ConsoleReporter
 {
 public:
-    std::map<std::string, double> Times; // CPU time per iteration: steady while other work shares the machine
+    // CPU time per iteration, the least of the repetitions: steadier than wall time while other
+    // work shares the machine, and the least is the run that other work disturbed least.
+    std::map<std::string, double> Times;
 
     void ReportRuns(const std::vector<Run>& runs) override
     {
         ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-                Times[run.benchmark_name()] =
-                    run.GetAdjustedCPUTime() * benchmark::GetTimeUnitMultiplier(run.time_unit);
+        for (const Run& run : runs) {
+            if (run.run_type != Run::RT_Iteration || run.error_occurred)
+                continue;
+            const double time = run.GetAdjustedCPUTime() * benchmark::GetTimeUnitMultiplier(run.time_unit);
+            const auto [entry, added] = Times.emplace(run.benchmark_name(), time);
+            if (!added && time < entry->second)
+                entry->second = time;
+        }
     }
 };
 

@@ -28,7 +28,7 @@ void NestedScanUpdateYp(TkavoYpItem& yp, const UpdateContext& context)
 {
     const UpdateOptions& options = context.Options;
     for (TkavoChItem& channel : yp.ChList)
-        MatchFavorites(channel, context.Favorites, context.RegExp, context.BbsPattern);
+        context.Favorites.Match(channel, context.RegExp);
 
     const bool markNew = yp.ChListPrev.Valid && !(yp.NoNotify2 && yp.SuccessCount == 2);
     for (TkavoChItem& channel : yp.ChList) {
@@ -199,9 +199,8 @@ bool SameResults()
     const std::vector<UpdateOptions> optionSets = {{false, true, 1, true},  {true, true, 1, true},
                                                    {false, false, 1, true}, {false, true, 0, true},
                                                    {true, false, 0, false}, {false, true, 2, false}};
-    TkavoFavoriteList favorites;
+    const FavoriteMatcher favorites;
     TkavoRegExp regExp;
-    const std::string bbs;
     const bool unique = Setting().Notify.Unique;
     bool same = true;
     for (const UpdateOptions& options : optionSets) {
@@ -239,8 +238,8 @@ bool SameResults()
                         ++yp->SuccessCount;
                     }
                 }
-                UpdateYp(fast, {options, favorites, regExp, bbs, now});
-                NestedScanUpdateYp(literal, {options, favorites, regExp, bbs, now});
+                UpdateYp(fast, {options, favorites, regExp, now});
+                NestedScanUpdateYp(literal, {options, favorites, regExp, now});
                 if (Describe(fast) != Describe(literal)) {
                     same = false;
                     break;
@@ -256,9 +255,8 @@ struct Fixture
 {
     bool Same = SameResults();
     Scenario Cycle{Channels, 1};
-    TkavoFavoriteList Favorites;
+    const FavoriteMatcher Favorites; // favorite matching has its own benchmark
     TkavoRegExp RegExp;
-    std::string Bbs; // favorite matching has its own benchmark
 };
 
 Fixture& Data()
@@ -282,7 +280,7 @@ void RunUpdate(benchmark::State& state, Update update)
         state.PauseTiming();
         data.Cycle.Load(yp);
         state.ResumeTiming();
-        update(yp, UpdateContext{options, data.Favorites, data.RegExp, data.Bbs, CycleTime});
+        update(yp, UpdateContext{options, data.Favorites, data.RegExp, CycleTime});
         logged = yp.ChListLog.Count();
     }
     state.counters["log"] = logged;

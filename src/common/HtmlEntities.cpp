@@ -66,9 +66,19 @@ std::string HtmlEncode(std::string_view text)
 // in an entity.
 std::string HtmlDecode(std::string_view text)
 {
+    std::string out;
+    HtmlDecode(text, out);
+    return out;
+}
+
+void HtmlDecode(std::string_view text, std::string& out)
+{
+    out.clear();
     std::size_t amp = text.find('&');
-    if (amp == std::string_view::npos)
-        return std::string(text);
+    if (amp == std::string_view::npos) {
+        out.assign(text);
+        return;
+    }
     // The character of the entity after "&amp;" at pos (its "&" already there), or 0.
     auto laterEntity = [&](std::size_t pos) -> char {
         for (std::size_t row = 1; row < Entities.size(); ++row)
@@ -76,7 +86,6 @@ std::string HtmlDecode(std::string_view text)
                 return Entities[row].first;
         return 0;
     };
-    std::string out;
     out.reserve(text.size());
     std::size_t pos = 0;
     while (amp != std::string_view::npos) {
@@ -100,7 +109,6 @@ std::string HtmlDecode(std::string_view text)
         amp = text.find('&', pos);
     }
     out.append(text, pos);
-    return out;
 }
 
 } // namespace kavo

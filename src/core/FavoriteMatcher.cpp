@@ -4,19 +4,26 @@
 #include "platform/Cp932.h"
 #include "platform/TkavoRegExp.h"
 
+#include <algorithm>
 #include <array>
-#include <optional>
+#include <cstring>
 #include <vector>
 
 namespace kavo {
 
 namespace {
 
-bool RegExpMatches(TkavoRegExp& regExp, std::string_view pattern, std::string_view text)
+// Every favorite test runs with ignore case and global on, multi-line off.
+void SetFavoriteFlags(TkavoRegExp& regExp)
 {
     regExp.IgnoreCase = true;
     regExp.Global = true;
     regExp.Multiline = false;
+}
+
+bool RegExpMatches(TkavoRegExp& regExp, std::string_view pattern, std::string_view text)
+{
+    SetFavoriteFlags(regExp);
     regExp.Pattern = pattern;
     try {
         return regExp.Test(text);
@@ -43,55 +50,87 @@ unsigned FieldMask(const TkavoFavoriteItem& favorite)
     return mask;
 }
 
-std::string MatchText(const TkavoChItem& channel, unsigned mask)
+// The fields of the mask in their order, each after a "," when something was gathered before it,
+// written over text.
+void JoinFields(const TkavoChItem& channel, unsigned mask, std::string& text)
 {
-    std::string text;
-    auto append = [&](unsigned bit, auto&& field) {
-        if (!(mask & (1u << bit)))
-            return;
-        if (!text.empty())
+    text.clear();
+    auto separate = [&](unsigned bit) {
+        const bool selected = mask & (1u << bit);
+        if (selected && !text.empty())
             text += ',';
-        text += field();
+        return selected;
     };
-    append(0, [&] { return channel.ChannelName; });
-    append(1, [&] { return channel.GenreDescription() + channel.Playing; });
-    append(2, [&] { return channel.Comment; });
-    append(3, [&] { return channel.ContactURL; });
-    append(4, [&] { return channel.YpAddr; });
-    append(5, [&] { return channel.StreamURL; });
-    append(6, [&] { return channel.Type; });
-    append(7, [&] { return std::to_string(channel.Listeners); });
-    append(8, [&] { return std::to_string(channel.BitrateValue); });
-    return text;
+    if (separate(0))
+        text += channel.ChannelName;
+    if (separate(1)) {
+        AppendGenreDescription(text, channel.Genre, channel.Description);
+        text += channel.Playing;
+    }
+    if (separate(2))
+        text += channel.Comment;
+    if (separate(3))
+        text += channel.ContactURL;
+    if (separate(4))
+        text += channel.YpAddr;
+    if (separate(5))
+        text += channel.StreamURL;
+    if (separate(6))
+        text += channel.Type;
+    if (separate(7))
+        text += std::to_string(channel.Listeners);
+    if (separate(8))
+        text += std::to_string(channel.BitrateValue);
 }
 
-// Favorites mostly search the same few field sets; each set's text is built and decoded once
-// per channel.
-class MatchTexts
+char LowerByte(char c)
 {
-public:
-    explicit MatchTexts(const TkavoChItem& channel) : m_channel(channel) {}
+    return static_cast<char>(static_cast<unsigned>(static_cast<unsigned char>(c) - 'A') < 26u ? c + ('a' - 'A') : c);
+}
 
-    struct Text
-    {
-        unsigned Mask;
-        std::string Decoded;
-        std::optional<std::string> Folded;
-    };
+// Lowers "A"-"Z" in every byte, trail bytes included: a loop the compiler turns into vector code.
+void LowerBytes(std::string_view text, std::string& out)
+{
+    out.resize(text.size());
+    std::transform(text.begin(), text.end(), out.begin(), LowerByte);
+}
 
-    Text& For(unsigned mask)
-    {
-        for (Text& text : m_texts)
-            if (text.Mask == mask)
-                return text;
-        return m_texts.emplace_back(Text{mask, HtmlDecode(MatchText(m_channel, mask)), std::nullopt});
+// Whether a character starts at pos. The byte before a run of lead-range bytes always ends a
+// character (it is a single byte or a trail byte, and neither can start a pair), and within the
+// run every lead byte takes the next byte as its trail: pos starts a character when the run of
+// lead-range bytes just before it has an even length.
+bool StartsCharacter(std::string_view text, std::size_t pos)
+{
+    std::size_t run = 0;
+    while (run < pos && IsCp932Lead(static_cast<unsigned char>(text[pos - run - 1])))
+        ++run;
+    return run % 2 == 0;
+}
+
+// Whether the text folded as Cp932AsciiLower folds it holds the folded word at the character
+// boundary pos: single-byte characters compare folded, the two bytes of a pair exactly.
+bool FoldedEqualAt(std::string_view text, std::size_t pos, std::string_view foldedWord)
+{
+    for (std::size_t i = 0; i < foldedWord.size();) {
+        const std::size_t length = Cp932CharLength(text, pos + i);
+        if (length == 1) {
+            if (LowerByte(text[pos + i]) != foldedWord[i])
+                return false;
+        } else if (text[pos + i] != foldedWord[i] ||
+                   (i + 1 < foldedWord.size() && text[pos + i + 1] != foldedWord[i + 1])) {
+            return false;
+        }
+        i += length;
     }
+    return true;
+}
 
-private:
-    const TkavoChItem& m_channel;
-    std::vector<Text> m_texts;
-};
-
+std::string Lowered(std::string_view text)
+{
+    std::string out;
+    LowerBytes(text, out);
+    return out;
+}
 } // namespace
 
 bool WordMatches(std::string_view text, std::string_view word, bool isRegExp, TkavoRegExp& regExp)
@@ -110,10 +149,82 @@ FavoriteMatcher::FavoriteMatcher(const TkavoFavoriteList& favorites, std::string
         if (!favorite.Enabled || favorite.Word.empty())
             continue;
         m_rules.push_back(Rule{FieldMask(favorite), favorite.RegExp,
-                               favorite.RegExp ? favorite.Word : Cp932AsciiLower(favorite.Word), favorite.ColorEnabled,
+                               favorite.RegExp ? favorite.Word : Cp932AsciiLower(favorite.Word),
+                               favorite.RegExp ? std::string() : Lowered(favorite.Word),
+                               Pattern(favorite.RegExp ? favorite.Word : std::string()), favorite.ColorEnabled,
                                favorite.ColorTextEnabled, favorite.ListDisable, favorite.YpLike, favorite.NotNotify,
                                favorite.Color, favorite.ColorText, favorite.FileName});
     }
+}
+
+bool FavoriteMatcher::Pattern::Matches(TkavoRegExp& regExp, std::string_view subject) const
+{
+    if (!Tried) {
+        Tried = true;
+        SetFavoriteFlags(regExp);
+        regExp.Pattern = Text;
+        try {
+            Compiled = regExp.Compile();
+        } catch (const std::exception&) {
+            return false;
+        }
+    }
+    if (!Compiled)
+        return false;
+    try {
+        return regExp.Test(*Compiled, subject);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+// Favorites mostly search the same few field sets; each set's text is built and decoded once per
+// channel.
+FavoriteMatcher::FieldText& FavoriteMatcher::TextFor(const TkavoChItem& channel, unsigned mask) const
+{
+    for (std::size_t i = 0; i < m_textsUsed; ++i)
+        if (m_texts[i].Mask == mask)
+            return m_texts[i];
+    if (m_textsUsed == m_texts.size())
+        m_texts.emplace_back();
+    FieldText& text = m_texts[m_textsUsed++];
+    text.Mask = mask;
+    text.LoweredReady = false;
+    JoinFields(channel, mask, text.Decoded);
+    if (text.Decoded.find('&') != std::string::npos) {
+        HtmlDecode(text.Decoded, m_decodeBuffer);
+        text.Decoded.swap(m_decodeBuffer);
+    }
+    return text;
+}
+
+// A plain word: ASCII letters folded, and a match must start where a character starts (the trail
+// byte of a double-byte character never does). Candidates come from the texts with every byte
+// lowered, a superset of the true matches found by fast library searches; each is then checked
+// against the character structure of the text.
+bool FavoriteMatcher::ContainsWord(FieldText& text, const std::string& foldedWord, const std::string& loweredWord)
+{
+    const std::string_view decoded = text.Decoded;
+    const std::size_t size = decoded.size();
+    const std::size_t length = loweredWord.size();
+    if (length > size)
+        return false;
+    if (!text.LoweredReady) {
+        LowerBytes(decoded, text.Lowered);
+        text.LoweredReady = true;
+    }
+    const char* const lowered = text.Lowered.data();
+    const char* const last = lowered + (size - length);
+    for (const char* hit = lowered; hit <= last; ++hit) {
+        hit = static_cast<const char*>(std::memchr(hit, loweredWord[0], static_cast<std::size_t>(last - hit) + 1));
+        if (!hit)
+            return false;
+        const auto pos = static_cast<std::size_t>(hit - lowered);
+        if (std::memcmp(hit + 1, loweredWord.data() + 1, length - 1) == 0 && StartsCharacter(decoded, pos) &&
+            FoldedEqualAt(decoded, pos, foldedWord))
+            return true;
+    }
+    return false;
 }
 
 void FavoriteMatcher::Match(TkavoChItem& channel, TkavoRegExp& regExp) const
@@ -129,20 +240,14 @@ void FavoriteMatcher::Match(TkavoChItem& channel, TkavoRegExp& regExp) const
     channel.Favorite = false;
     channel.ContactIsBbs = false;
 
-    if (!m_bbsPattern.empty())
-        channel.ContactIsBbs = RegExpMatches(regExp, m_bbsPattern, channel.ContactURL);
+    if (!m_bbsPattern.Text.empty())
+        channel.ContactIsBbs = m_bbsPattern.Matches(regExp, channel.ContactURL);
 
-    MatchTexts texts(channel);
+    m_textsUsed = 0;
     for (const Rule& rule : m_rules) {
-        MatchTexts::Text& text = texts.For(rule.Fields);
-        bool matches;
-        if (rule.RegExp) {
-            matches = RegExpMatches(regExp, rule.Word, text.Decoded);
-        } else {
-            if (!text.Folded)
-                text.Folded = Cp932AsciiLower(text.Decoded);
-            matches = Cp932Find(*text.Folded, rule.Word) != std::string_view::npos;
-        }
+        FieldText& text = TextFor(channel, rule.Fields);
+        const bool matches = rule.RegExp ? rule.Expression.Matches(regExp, text.Decoded)
+                                         : ContainsWord(text, rule.Word, rule.LoweredWord);
         if (!matches)
             continue;
 

@@ -2,6 +2,9 @@
 
 #include "core/TkavoChItem.h"
 #include "core/TkavoFavoriteItem.h"
+#include "platform/TkavoRegExp.h"
+
+#include <memory>
 
 #include <string>
 #include <string_view>
@@ -9,29 +12,67 @@
 
 namespace kavo {
 
-class TkavoRegExp;
-
 // The favorites prepared for matching many channels: the rules are copied (a snapshot the
 // retrieval worker can keep while the favorites dialog edits the originals), and the field sets
-// and folded words are worked out once instead of once per channel.
+// and folded words are worked out once instead of once per channel. Like TkavoRegExp, a matcher
+// keeps working buffers and belongs to one thread at a time.
 class FavoriteMatcher
 {
 public:
+    // No favorites and no bulletin-board pattern: matching only clears the marks.
+    FavoriteMatcher() = default;
     FavoriteMatcher(const TkavoFavoriteList& favorites, std::string bbsPattern);
+    FavoriteMatcher(const FavoriteMatcher& other) : m_rules(other.m_rules), m_bbsPattern(other.m_bbsPattern) {}
+    FavoriteMatcher(FavoriteMatcher&&) = default;
+    FavoriteMatcher& operator=(FavoriteMatcher&&) = default;
+    FavoriteMatcher& operator=(const FavoriteMatcher& other)
+    {
+        m_rules = other.m_rules;
+        m_bbsPattern = other.m_bbsPattern;
+        return *this;
+    }
+
     void Match(TkavoChItem& channel, TkavoRegExp& regExp) const;
 
 private:
+    // The HTML-decoded text of one field set of the channel being matched, and the same with every
+    // byte "A"-"Z" lowered (trail bytes too) when a plain word first needs it.
+    struct FieldText
+    {
+        unsigned Mask = 0;
+        std::string Decoded;
+        bool LoweredReady = false;
+        std::string Lowered;
+    };
+    FieldText& TextFor(const TkavoChItem& channel, unsigned mask) const;
+    static bool ContainsWord(FieldText& text, const std::string& foldedWord, const std::string& loweredWord);
+
+    // A regular expression compiled on its first test; an invalid one never matches.
+    struct Pattern
+    {
+        explicit Pattern(std::string text = {}) : Text(std::move(text)) {}
+        std::string Text;
+        mutable std::shared_ptr<const TkavoRegExp::Compiled> Compiled;
+        mutable bool Tried = false;
+        bool Matches(TkavoRegExp& regExp, std::string_view subject) const;
+    };
     struct Rule
     {
         unsigned Fields;
         bool RegExp;
-        std::string Word; // folded for plain words
+        std::string Word;        // folded (ASCII letters only) for plain words
+        std::string LoweredWord; // plain words: every byte "A"-"Z" lowered
+        Pattern Expression;
         bool ColorEnabled, ColorTextEnabled, ListDisable, YpLike, NotNotify;
         TColor Color, ColorText;
         std::string FileName;
     };
     std::vector<Rule> m_rules;
-    std::string m_bbsPattern;
+    Pattern m_bbsPattern;
+    // Reused from channel to channel, so matching a channel rarely allocates.
+    mutable std::vector<FieldText> m_texts;
+    mutable std::size_t m_textsUsed = 0;
+    mutable std::string m_decodeBuffer;
 };
 
 // Applies every enabled favorite to the channel and writes its favorite marks, and marks a contact

@@ -39,15 +39,21 @@ void TkavoChItem::Assign(const TkavoDataItem& source)
 
 std::string GenreDescriptionOf(const std::string& genre, const std::string& description)
 {
+    std::string text;
+    AppendGenreDescription(text, genre, description);
+    return text;
+}
+
+void AppendGenreDescription(std::string& text, const std::string& genre, const std::string& description)
+{
     if (genre.empty() && description.empty())
-        return {};
-    std::string text = "[";
+        return;
+    text += '[';
     text += genre;
     if (!genre.empty() && !description.empty())
         text += " - ";
     text += description;
     text += ']';
-    return text;
 }
 
 std::string TkavoChItem::GenreDescription() const

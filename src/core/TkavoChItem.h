@@ -82,6 +82,7 @@ struct TkavoChItem : TkavoDataItem
 };
 
 std::string GenreDescriptionOf(const std::string& genre, const std::string& description);
+void AppendGenreDescription(std::string& text, const std::string& genre, const std::string& description);
 
 class TkavoChList : public TkavoTypedList<TkavoChItem>
 {

@@ -167,7 +167,7 @@ private:
         m_slots.resize(static_cast<std::size_t>(list.Count()));
         for (int c = 0; c < list.Count(); ++c) {
             TkavoChItem& channel = list[c];
-            MatchFavorites(channel, m_context.Favorites, m_context.RegExp, m_context.BbsPattern);
+            m_context.Favorites.Match(channel, m_context.RegExp);
             IdSlot& slot = m_ids.Insert(channel.Hash);
             ++slot.Current;
             m_slots[static_cast<std::size_t>(c)] = &slot;

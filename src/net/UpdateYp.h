@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/TkavoFavoriteItem.h"
+#include "core/FavoriteMatcher.h"
 #include "core/TkavoYpItem.h"
 #include "platform/DateTime.h"
 #include "settings/ukavoConfig.h"
@@ -22,14 +22,14 @@ struct UpdateOptions
     static UpdateOptions From(const TkavoSetting::NotifyOptions& notify);
 };
 
-// What a YP's update reads besides the YP itself. The regular-expression object is the calling
-// thread's own; favorites and the bulletin-board pattern are the cycle's snapshot.
+// What a YP's update reads besides the YP itself. The regular-expression object and the matcher
+// (the cycle's snapshot of the favorites and of the bulletin-board pattern) are the calling
+// thread's own.
 struct UpdateContext
 {
     UpdateOptions Options;
-    const TkavoFavoriteList& Favorites;
+    const FavoriteMatcher& Favorites;
     TkavoRegExp& RegExp;
-    const std::string& BbsPattern;
     TDateTime Now = 0;
 };
 

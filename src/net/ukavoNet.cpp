@@ -152,8 +152,7 @@ void TkavoNet::begin()
     m_cycle.Visit = setting.ColorFont.Visit;
     m_cycle.URL = setting.URL;
     m_cycle.Notify = setting.Notify;
-    m_cycle.Favorites.Assign(setting.Favorites);
-    m_cycle.BbsPattern = setting.Etc.TwoChPtn;
+    m_cycle.Favorites = FavoriteMatcher(setting.Favorites, setting.Etc.TwoChPtn);
 }
 
 void TkavoNet::execute()
@@ -293,7 +292,7 @@ void TkavoNet::ReadLocalChannels()
 
 void TkavoNet::UpdateYp(TkavoYpItem& yp)
 {
-    kavo::UpdateYp(yp, {UpdateOptions::From(m_cycle.Notify), m_cycle.Favorites, m_regExp, m_cycle.BbsPattern, Now()});
+    kavo::UpdateYp(yp, {UpdateOptions::From(m_cycle.Notify), m_cycle.Favorites, m_regExp, Now()});
 }
 
 void TkavoNet::MarkLocal(TkavoYpItem& yp)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/FavoriteMatcher.h"
 #include "core/TkavoChItem.h"
 #include "core/TkavoFavoriteItem.h"
 #include "core/TkavoYpItem.h"
@@ -111,8 +112,7 @@ private:
         bool Visit = true;
         TkavoSetting::URLOptions URL;
         TkavoSetting::NotifyOptions Notify;
-        TkavoFavoriteList Favorites;
-        std::string BbsPattern;
+        FavoriteMatcher Favorites; // with the bulletin-board pattern
     };
 
     void begin();

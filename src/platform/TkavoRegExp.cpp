@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <list>
 #include <new>
 
@@ -102,28 +103,48 @@ char32_t soleNonAsciiCodePoint(std::string_view utf8)
 class Cp932Decoder
 {
 public:
-    // A non-ASCII character of one or two bytes.
-    char32_t codePoint(std::string_view character)
+    // The UTF-8 form of the character at in[pos] packed as below, and its length in CP932 bytes.
+    // Branch-free but for the first sight of a character: channel texts mix ASCII and double-byte
+    // characters at random, which a branch per character would keep mispredicting.
+    std::uint32_t decode(const unsigned char* in, std::size_t pos, std::size_t size, std::size_t& length)
     {
-        const auto lead = static_cast<unsigned char>(character[0]);
-        std::size_t index = lead - 0x80u;
-        if (character.size() == 2) {
-            const std::size_t leadIndex = lead <= 0x9F ? lead - 0x81u : lead - 0xE0u + 31;
-            index = 128 + leadIndex * 256 + static_cast<unsigned char>(character[1]);
-        }
+        const unsigned char c = in[pos];
+        const unsigned leadIndex = (c ^ 0x20u) - 0xA1u; // 0..59 for the lead bytes 0x81-0x9F, 0xE0-0xFC
+        const bool pair = leadIndex < 60 && pos + 1 < size;
+        const unsigned char trail = in[pos + (pos + 1 < size)];
+        const std::size_t index = pair ? 256 + leadIndex * 256 + trail : c;
+        length = 1 + pair;
+        const std::uint32_t code = index < m_codes.size() ? m_codes[index] : 0;
+        return code != 0 ? code : learn(index, in + pos, length);
+    }
+
+    // CP932 reaches only the basic plane: at most three UTF-8 bytes, kept in the low three bytes
+    // in order, with their count in the high byte.
+    static std::size_t utf8Length(std::uint32_t code) { return code >> 24; }
+
+private:
+    [[gnu::noinline]] std::uint32_t learn(std::size_t index, const unsigned char* in, std::size_t length)
+    {
         // Filled on demand: a refresh meets a few hundred distinct characters, not all of them.
         if (m_codes.empty())
             m_codes.assign(kTableSize, 0);
-        char32_t& cp = m_codes[index];
-        if (cp == 0)
-            cp = soleNonAsciiCodePoint(Cp932ToUtf8(character));
-        return cp;
+        const auto c = static_cast<char32_t>(in[0]);
+        const std::string_view character(reinterpret_cast<const char*>(in), length);
+        return m_codes[index] = pack(c < 0x80 ? c : soleNonAsciiCodePoint(Cp932ToUtf8(character)));
     }
 
-private:
-    // 128 single bytes from 0x80, then 60 lead bytes with 256 trail bytes each.
-    static constexpr std::size_t kTableSize = 128 + 60 * 256;
-    std::vector<char32_t> m_codes;
+    static std::uint32_t pack(char32_t cp)
+    {
+        char bytes[4] = {};
+        const auto length = static_cast<std::uint32_t>(appendUtf8(bytes, cp) - bytes);
+        std::uint32_t code = 0;
+        std::memcpy(&code, bytes, 3);
+        return (code & 0xFFFFFFu) | (length << 24);
+    }
+
+    // 256 single bytes, then 60 lead bytes with 256 trail bytes each.
+    static constexpr std::size_t kTableSize = 256 + 60 * 256;
+    std::vector<std::uint32_t> m_codes;
 };
 
 // A CP932 text as UTF-8 for the engine, with the way back from UTF-8 to CP932 offsets when the
@@ -147,27 +168,16 @@ public:
         m_hasOffsets = withOffsets;
         m_size = 0;
         if (!m_ascii) {
-            // Every CP932 byte turns into at most three UTF-8 bytes.
-            grow(m_utf8, cp932.size() * 3);
-            if (withOffsets)
-                grow(m_offsets, cp932.size() * 3 + 1);
-            char* const begin = m_utf8.data();
-            char* out = begin;
-            for (std::size_t pos = 0; pos < cp932.size();) {
-                const auto c = static_cast<unsigned char>(cp932[pos]);
-                const std::size_t length = c < 0x80 ? 1 : Cp932CharLength(cp932, pos);
-                char* const start = out;
-                if (c < 0x80)
-                    *out++ = static_cast<char>(c);
-                else
-                    out = appendUtf8(out, decoder.codePoint(cp932.substr(pos, length)));
-                if (withOffsets)
-                    std::fill(m_offsets.begin() + (start - begin), m_offsets.begin() + (out - begin), pos);
-                pos += length;
-            }
-            m_size = static_cast<std::size_t>(out - begin);
-            if (withOffsets)
+            // Every CP932 byte turns into at most three UTF-8 bytes; one more for the four-byte
+            // stores of the decoder.
+            grow(m_utf8, cp932.size() * 3 + 1);
+            if (withOffsets) {
+                grow(m_offsets, cp932.size() * 3 + 3);
+                m_size = convert<true>(cp932, decoder);
                 m_offsets[m_size] = cp932.size();
+            } else {
+                m_size = convert<false>(cp932, decoder);
+            }
         }
         m_valid = true;
     }
@@ -190,6 +200,25 @@ public:
     }
 
 private:
+    template <bool WithOffsets>
+    std::size_t convert(std::string_view cp932, Cp932Decoder& decoder)
+    {
+        const auto* const in = reinterpret_cast<const unsigned char*>(cp932.data());
+        const std::size_t size = cp932.size();
+        char* const begin = m_utf8.data();
+        std::size_t* const offsets = m_offsets.data();
+        char* out = begin;
+        for (std::size_t pos = 0, length = 0; pos < size; pos += length) {
+            const std::uint32_t code = decoder.decode(in, pos, size, length);
+            // Four bytes and three offsets are stored whatever the length; the buffers have room.
+            std::memcpy(out, &code, 4);
+            if constexpr (WithOffsets)
+                std::fill_n(offsets + (out - begin), 3, pos);
+            out += Cp932Decoder::utf8Length(code);
+        }
+        return static_cast<std::size_t>(out - begin);
+    }
+
     template <class Buffer>
     static void grow(Buffer& buffer, std::size_t size)
     {
@@ -211,14 +240,21 @@ struct CodeFree
     void operator()(pcre2_code* code) const { pcre2_code_free(code); }
 };
 
-struct CompiledPattern
+} // namespace
+
+class TkavoRegExp::Compiled
 {
+public:
     std::string pattern;
     std::uint32_t options = 0;
     std::unique_ptr<pcre2_code, CodeFree> code; // null when the pattern is invalid
     std::string error;
     std::uint32_t groups = 0;
 };
+
+namespace {
+
+using CompiledPattern = TkavoRegExp::Compiled;
 
 template <class T>
 T* checkedAlloc(T* object)
@@ -261,10 +297,10 @@ public:
     }
 
     // The compiled pattern, from the cache when it was used lately. Throws for an invalid pattern.
-    const CompiledPattern& compile(const std::string& pattern, std::uint32_t options)
+    const std::shared_ptr<const CompiledPattern>& compile(const std::string& pattern, std::uint32_t options)
     {
-        auto hit = std::find_if(m_cache.begin(), m_cache.end(), [&](const CompiledPattern& entry) {
-            return entry.options == options && entry.pattern == pattern;
+        auto hit = std::find_if(m_cache.begin(), m_cache.end(), [&](const auto& entry) {
+            return entry->options == options && entry->pattern == pattern;
         });
         if (hit != m_cache.end()) {
             m_cache.splice(m_cache.begin(), m_cache, hit);
@@ -273,9 +309,9 @@ public:
             if (m_cache.size() > kCacheLimit)
                 m_cache.pop_back();
         }
-        const CompiledPattern& entry = m_cache.front();
-        if (!entry.code)
-            throw TkavoRegExpError(entry.error);
+        const auto& entry = m_cache.front();
+        if (!entry->code)
+            throw TkavoRegExpError(entry->error);
         return entry;
     }
 
@@ -333,9 +369,10 @@ private:
         void operator()(pcre2_match_data* data) const { pcre2_match_data_free(data); }
     };
 
-    CompiledPattern build(const std::string& pattern, std::uint32_t options)
+    std::shared_ptr<const CompiledPattern> build(const std::string& pattern, std::uint32_t options)
     {
-        CompiledPattern entry;
+        auto compiled = std::make_shared<CompiledPattern>();
+        CompiledPattern& entry = *compiled;
         entry.pattern = pattern;
         entry.options = options;
         const Utf8Text text(pattern, decoder);
@@ -348,12 +385,12 @@ private:
             const std::size_t offset = text.cp932Offset(std::min<std::size_t>(errorOffset, utf8.size()));
             entry.error = "Invalid regular expression \"" + pattern + "\": " + pcre2ErrorText(error) + " at offset " +
                           std::to_string(offset);
-            return entry;
+            return compiled;
         }
         // Without JIT (not built in, or out of executable memory) the interpreter runs the pattern.
         pcre2_jit_compile(entry.code.get(), PCRE2_JIT_COMPLETE);
         pcre2_pattern_info(entry.code.get(), PCRE2_INFO_CAPTURECOUNT, &entry.groups);
-        return entry;
+        return compiled;
     }
 
     std::unique_ptr<pcre2_compile_context, CompileContextFree> m_compileContext;
@@ -363,7 +400,7 @@ private:
     std::uint32_t m_matchPairs = 0;
     std::array<Utf8Text, 4> m_subjects;
     std::size_t m_nextSubject = 0;
-    std::list<CompiledPattern> m_cache; // most recently used first
+    std::list<std::shared_ptr<const CompiledPattern>> m_cache; // most recently used first
 };
 
 namespace {
@@ -476,18 +513,27 @@ std::uint32_t compileOptions(bool ignoreCase, bool multiline)
 
 } // namespace
 
+std::shared_ptr<const TkavoRegExp::Compiled> TkavoRegExp::Compile()
+{
+    return engine().compile(Pattern, compileOptions(IgnoreCase, Multiline));
+}
+
 bool TkavoRegExp::Test(std::string_view subject)
 {
     Engine& e = engine();
-    const CompiledPattern& pattern = e.compile(Pattern, compileOptions(IgnoreCase, Multiline));
-    const Utf8Text& text = e.convert(subject, false);
-    return e.search(pattern, text, 0);
+    return Test(*e.compile(Pattern, compileOptions(IgnoreCase, Multiline)), subject);
+}
+
+bool TkavoRegExp::Test(const Compiled& pattern, std::string_view subject)
+{
+    Engine& e = engine();
+    return e.search(pattern, e.convert(subject, false), 0);
 }
 
 std::vector<TkavoMatch> TkavoRegExp::Execute(std::string_view subject)
 {
     Engine& e = engine();
-    const CompiledPattern& pattern = e.compile(Pattern, compileOptions(IgnoreCase, Multiline));
+    const CompiledPattern& pattern = *e.compile(Pattern, compileOptions(IgnoreCase, Multiline));
     const Utf8Text& text = e.convert(subject, true);
     std::vector<TkavoMatch> matches;
     e.forEachMatch(pattern, text, Global, [&](const PCRE2_SIZE* ovector) {
@@ -506,7 +552,7 @@ std::vector<TkavoMatch> TkavoRegExp::Execute(std::string_view subject)
 std::string TkavoRegExp::Replace(std::string_view subject, std::string_view replacement)
 {
     Engine& e = engine();
-    const CompiledPattern& pattern = e.compile(Pattern, compileOptions(IgnoreCase, Multiline));
+    const CompiledPattern& pattern = *e.compile(Pattern, compileOptions(IgnoreCase, Multiline));
     const Utf8Text& text = e.convert(subject, true);
     std::string out;
     out.reserve(subject.size());

@@ -48,6 +48,14 @@ public:
 
     // Whether the pattern matches anywhere in the subject.
     bool Test(std::string_view subject);
+
+    // The pattern compiled with the flags of the moment, for a caller that tests it very often
+    // (favorites against every channel of a refresh). It is immutable, may be kept after the
+    // object moves on to other patterns and be handed to another thread, and is tested through
+    // the testing thread's own object. Throws TkavoRegExpError for an invalid pattern.
+    class Compiled;
+    std::shared_ptr<const Compiled> Compile();
+    bool Test(const Compiled& pattern, std::string_view subject);
     // Every match with Global, else at most the first.
     std::vector<TkavoMatch> Execute(std::string_view subject);
     // Replaces every match with Global, else the first. The replacement understands $1..$99, $&,

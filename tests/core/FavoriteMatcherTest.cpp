@@ -2,10 +2,12 @@
 #include "platform/Cp932.h"
 #include "platform/TkavoRegExp.h"
 #include "settings/ukavoConfig.h"
+#include "support/Hex.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
+#include <random>
 
 namespace kavo {
 namespace {
@@ -94,6 +96,45 @@ TEST(FavoriteMatcher, PlainWordsMatchOnCharacterBoundariesOnly)
     EXPECT_FALSE(WordMatches(Sjis("ポ"), "|", false, regExp));
     EXPECT_TRUE(WordMatches(Sjis("ア|a"), "A", false, regExp));
     EXPECT_TRUE(WordMatches(Sjis("ゲーム実況"), Sjis("実況"), false, regExp));
+}
+
+// The matcher finds plain words through byte-wise searches and checks each candidate against the
+// character structure afterwards; it must agree with folding the text and searching on character
+// boundaries. Texts are drawn from bytes that make the hard cases frequent: lead bytes in runs,
+// trail bytes that look like "A", "a" or "\\", and lone lead bytes at the end.
+TEST(FavoriteMatcher, PlainWordsAgreeWithFoldedBoundarySearch)
+{
+    const std::string alphabet = "Aab,\\\x41\x61\x5C\x83\x88\x9F\xE0\xFC\x80\xA0";
+    std::mt19937 random(7);
+    auto draw = [&](std::size_t maxLength) {
+        std::string text(std::uniform_int_distribution<std::size_t>(0, maxLength)(random), ' ');
+        for (char& c : text)
+            c = alphabet[std::uniform_int_distribution<std::size_t>(0, alphabet.size() - 1)(random)];
+        return text;
+    };
+    TkavoRegExp regExp;
+    int matches = 0;
+    for (int i = 0; i < 20000; ++i) {
+        TkavoChItem channel;
+        channel.ChannelName = draw(12);
+        std::string word = draw(3);
+        if (i % 2 == 0 && !channel.ChannelName.empty()) { // often a piece of the text itself
+            const std::size_t from =
+                std::uniform_int_distribution<std::size_t>(0, channel.ChannelName.size() - 1)(random);
+            word = channel.ChannelName.substr(from, std::uniform_int_distribution<std::size_t>(1, 3)(random));
+        }
+        TkavoFavoriteList favorites;
+        auto& favorite = favorites.Add(std::make_unique<TkavoFavoriteItem>());
+        favorite.Word = word;
+        favorite.Enabled = true;
+        favorite.Channel = true;
+        FavoriteMatcher(favorites, "").Match(channel, regExp);
+        const bool expected = !word.empty() && Cp932Find(Cp932AsciiLower(channel.ChannelName), Cp932AsciiLower(word)) !=
+                                                   std::string::npos;
+        ASSERT_EQ(channel.Favorite, expected) << test::Hex(channel.ChannelName) << " / " << test::Hex(word);
+        matches += expected;
+    }
+    EXPECT_GT(matches, 2000); // the draw does reach both outcomes
 }
 
 TEST(FavoriteMatcher, LaterFavoritesOverrideColoursAndSound)

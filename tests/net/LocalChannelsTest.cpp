@@ -228,8 +228,7 @@ TEST(LocalChannels, MarksOverCyclesFromTheLocalServer)
     options.TimeoutSeconds = 5;
     http.Apply(options);
     TkavoRegExp regExp;
-    TkavoFavoriteList favorites;
-    const std::string bbs;
+    const FavoriteMatcher favorites;
     TkavoChList local;
     TkavoYpItem yp;
     std::size_t requests = 0;
@@ -257,7 +256,7 @@ TEST(LocalChannels, MarksOverCyclesFromTheLocalServer)
             yp.ChList.Valid = true;
             ++yp.SuccessCount;
         }
-        UpdateYp(yp, {UpdateOptions{}, favorites, regExp, bbs, Now()});
+        UpdateYp(yp, {UpdateOptions{}, favorites, regExp, Now()});
         MarkLocal(yp, local);
 
         EXPECT_EQ(test::Marks(yp.ChList), step.Marks) << step.Name;

@@ -92,13 +92,12 @@ protected:
             yp.ChList.Valid = true;
             ++yp.SuccessCount;
         }
-        UpdateYp(yp, {options, m_favorites, m_regExp, m_bbs, Now()});
+        UpdateYp(yp, {options, FavoriteMatcher(m_favorites, ""), m_regExp, Now()});
     }
 
     std::shared_ptr<ManualClock> m_clock = std::make_shared<ManualClock>(45000.5);
     TkavoFavoriteList m_favorites;
     TkavoRegExp m_regExp;
-    std::string m_bbs;
 
 private:
     bool m_savedUnique = true;
