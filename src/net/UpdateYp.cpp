@@ -2,6 +2,8 @@
 
 #include "core/FavoriteMatcher.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string_view>
@@ -42,32 +44,36 @@ bool ContentChanged(const TkavoChItem& now, const TkavoChItem& prev)
 // What one channel ID stands for in the lists of a YP.
 struct IdSlot
 {
-    std::size_t HashValue = 0;
     const std::string* Hash = nullptr; // the ID as held by a record; null while the slot is free
-    int FirstPrev = -1;                // the first previous record with the ID
-    int Current = 0;                   // records of ChList with the ID
-    int NextLog = -1;                  // the first log entry with the ID not yet taken back
+    std::uint32_t HashValue = 0;
+    int FirstPrev = -1; // the first previous record with the ID
+    int Current = 0;    // records of ChList with the ID
+    int NextLog = -1;   // the first log entry with the ID not yet taken back
     int LastLog = -1;
 };
 
 // Lists of a YP easily reach ten thousand channels, so every comparison between two of them goes
-// through one table of the IDs of the previous and the current list, built once per update in a
-// single block. Keys point at the records' own Hash texts, which stay in place for the whole update.
+// through one table of the IDs of the previous and the current list, filled once per update.
+// Keys point at the records' own Hash texts, which stay in place for the whole update.
 class IdTable
 {
 public:
-    explicit IdTable(std::size_t ids)
+    // Empties the table for up to ids IDs. The block is kept from one update to the next and only
+    // the part in use is cleared.
+    void Reset(std::size_t ids)
     {
         std::size_t capacity = 16;
         while (capacity < ids + ids / 2)
             capacity *= 2;
-        m_slots.resize(capacity);
+        if (m_slots.size() < capacity)
+            m_slots.resize(capacity);
+        std::fill_n(m_slots.begin(), capacity, IdSlot{});
         m_mask = capacity - 1;
     }
 
     IdSlot& Insert(const std::string& hash)
     {
-        const std::size_t value = std::hash<std::string_view>{}(hash);
+        const auto value = static_cast<std::uint32_t>(std::hash<std::string_view>{}(hash));
         IdSlot& slot = Probe(hash, value);
         if (!slot.Hash) {
             slot.Hash = &hash;
@@ -78,7 +84,7 @@ public:
 
     IdSlot* Find(const std::string& hash)
     {
-        IdSlot& slot = Probe(hash, std::hash<std::string_view>{}(hash));
+        IdSlot& slot = Probe(hash, static_cast<std::uint32_t>(std::hash<std::string_view>{}(hash)));
         return slot.Hash ? &slot : nullptr;
     }
 
@@ -86,7 +92,7 @@ private:
     // The slot of the ID, or the free slot where it would go. Sized for every record having an ID
     // of its own, the table stays at most two thirds full, and far less with lists that mostly share
     // their IDs.
-    IdSlot& Probe(const std::string& hash, std::size_t value)
+    IdSlot& Probe(const std::string& hash, std::uint32_t value)
     {
         std::size_t i = value & m_mask;
         while (m_slots[i].Hash && (m_slots[i].HashValue != value || *m_slots[i].Hash != hash))
@@ -126,12 +132,27 @@ void MarkChange(TkavoChItem& channel, const TkavoChItem* prev, bool markNew, con
         channel.Diff = TkavoDiff::PreNew;
 }
 
+// The working memory of the updates on one thread. A refresh updates every YP in turn, every few
+// minutes, and the blocks sized by the lists are kept instead of being allocated anew each time: a
+// large request makes the allocator first sort through everything the refresh freed before it.
+struct Scratch
+{
+    IdTable Ids;
+    std::vector<IdSlot*> PrevSlots; // the slot of each previous record
+    std::vector<IdSlot*> Slots;     // the slot of each record of ChList
+    std::vector<int> NextLog;       // the next log entry with the same ID
+    std::vector<char> Removed;      // log entries to delete
+};
+
 class Update
 {
 public:
-    Update(TkavoYpItem& yp, const UpdateContext& context)
-        : m_yp(yp), m_context(context), m_ids(static_cast<std::size_t>(yp.ChListPrev.Count() + yp.ChList.Count()))
-    {}
+    Update(TkavoYpItem& yp, const UpdateContext& context, Scratch& scratch)
+        : m_yp(yp), m_context(context), m_ids(scratch.Ids), m_prevSlots(scratch.PrevSlots), m_slots(scratch.Slots),
+          m_nextLog(scratch.NextLog), m_removed(scratch.Removed)
+    {
+        m_ids.Reset(static_cast<std::size_t>(yp.ChListPrev.Count() + yp.ChList.Count()));
+    }
 
     void Run()
     {
@@ -193,7 +214,8 @@ private:
 
         // The entries of an ID are chained in log order. Those just logged never qualify, their
         // IDs being absent from ChList.
-        std::vector<int> nextLog(static_cast<std::size_t>(log.Count()), -1);
+        std::vector<int>& nextLog = m_nextLog;
+        nextLog.assign(static_cast<std::size_t>(log.Count()), -1);
         bool anyReturning = false;
         for (int i = 0; i < log.Count(); ++i) {
             IdSlot* slot = m_ids.Find(log[i].Hash);
@@ -207,7 +229,8 @@ private:
             anyReturning = true;
         }
 
-        std::vector<bool> removed(static_cast<std::size_t>(log.Count()), false);
+        std::vector<char>& removed = m_removed;
+        removed.assign(static_cast<std::size_t>(log.Count()), false);
         bool anyRemoved = false;
         if (anyReturning) {
             for (int c = 0; c < m_yp.ChList.Count(); ++c) {
@@ -295,17 +318,20 @@ private:
 
     TkavoYpItem& m_yp;
     const UpdateContext& m_context;
-    IdTable m_ids;
+    IdTable& m_ids;
     Records m_prev;
-    std::vector<IdSlot*> m_prevSlots; // the slot of each previous record
-    std::vector<IdSlot*> m_slots;     // the slot of each record of ChList
+    std::vector<IdSlot*>& m_prevSlots;
+    std::vector<IdSlot*>& m_slots;
+    std::vector<int>& m_nextLog;
+    std::vector<char>& m_removed;
 };
 
 } // namespace
 
 void UpdateYp(TkavoYpItem& yp, const UpdateContext& context)
 {
-    Update(yp, context).Run();
+    thread_local Scratch scratch;
+    Update(yp, context, scratch).Run();
 }
 
 } // namespace kavo
