@@ -208,17 +208,21 @@ void BM_StartupToFirstWindow(benchmark::State& state)
     std::filesystem::create_directories(home);
     double kavo = 0;
     double minimal = 0;
+    double minimalText = 0;
     int runs = 0;
     for (auto _ : state) {
         kavo += RunToFirstWindow({KAVO_PROGRAM, "--home", home.string(), "--quit-after-show"});
         minimal += RunToFirstWindow({KAVO_MINIMAL_WINDOW});
+        minimalText += RunToFirstWindow({KAVO_MINIMAL_WINDOW, "--with-text"});
         ++runs;
     }
     std::error_code error;
     std::filesystem::remove_all(home, error);
     state.counters["kavo_ms"] = kavo / runs;
     state.counters["minimal_ms"] = minimal / runs;
+    state.counters["minimal_text_ms"] = minimalText / runs;
     state.counters["ratio"] = minimal > 0 ? kavo / minimal : 0;
+    state.counters["ratio_text"] = minimalText > 0 ? kavo / minimalText : 0;
 }
 BENCHMARK(BM_StartupToFirstWindow)->Iterations(10)->Unit(benchmark::kMillisecond);
 
