@@ -1,17 +1,25 @@
 #include "common/WavePlayer.h"
 
-#include <canberra.h>
+#include "common/CanberraApi.h"
 
 #include <mutex>
 
 namespace kavo {
 
+const CanberraApi* Canberra()
+{
+    // Never unloaded: a sound may still be ending on libcanberra's thread while the program ends.
+    static auto* library = new LazyLibrary<CanberraApi>("libcanberra.so.0");
+    return library->Get();
+}
+
 ca_context* CreateSoundContext()
 {
+    const CanberraApi* api = Canberra();
     ca_context* context = nullptr;
-    if (ca_context_create(&context) != CA_SUCCESS)
+    if (!api || api->context_create(&context) != CA_SUCCESS)
         return nullptr;
-    ca_context_change_props(context, CA_PROP_APPLICATION_NAME, "kavo", CA_PROP_APPLICATION_ID, "kavo", nullptr);
+    api->context_change_props(context, CA_PROP_APPLICATION_NAME, "kavo", CA_PROP_APPLICATION_ID, "kavo", nullptr);
     return context;
 }
 
@@ -23,7 +31,7 @@ public:
     ~CanberraPlayer() override
     {
         if (m_context)
-            ca_context_destroy(m_context);
+            Canberra()->context_destroy(m_context);
     }
 
     bool PlayFile(const std::string& path) override
@@ -31,10 +39,10 @@ public:
         std::lock_guard lock(m_lock);
         if (!open())
             return false;
-        ca_context_cancel(m_context, SoundId);
+        Canberra()->context_cancel(m_context, SoundId);
         // The user may change the file between plays, so nothing is cached.
-        return ca_context_play(m_context, SoundId, CA_PROP_MEDIA_FILENAME, path.c_str(), CA_PROP_CANBERRA_CACHE_CONTROL,
-                               "never", nullptr) == CA_SUCCESS;
+        return Canberra()->context_play(m_context, SoundId, CA_PROP_MEDIA_FILENAME, path.c_str(),
+                                        CA_PROP_CANBERRA_CACHE_CONTROL, "never", nullptr) == CA_SUCCESS;
     }
 
     bool PlayEvent(const std::string& eventId) override
@@ -42,8 +50,8 @@ public:
         std::lock_guard lock(m_lock);
         if (!open())
             return false;
-        ca_context_cancel(m_context, SoundId);
-        return ca_context_play(m_context, SoundId, CA_PROP_EVENT_ID, eventId.c_str(), nullptr) == CA_SUCCESS;
+        Canberra()->context_cancel(m_context, SoundId);
+        return Canberra()->context_play(m_context, SoundId, CA_PROP_EVENT_ID, eventId.c_str(), nullptr) == CA_SUCCESS;
     }
 
 private:

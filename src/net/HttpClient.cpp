@@ -1,19 +1,48 @@
 #include "net/HttpClient.h"
 
+#include "platform/LazyLibrary.h"
+
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <mutex>
 #include <string_view>
 
 namespace kavo {
 
+// The functions of libcurl that the client calls.
+struct CurlApi
+{
+    decltype(&::curl_global_init) global_init;
+    decltype(&::curl_easy_init) easy_init;
+    decltype(&::curl_easy_setopt) easy_setopt;
+    decltype(&::curl_easy_perform) easy_perform;
+    decltype(&::curl_easy_cleanup) easy_cleanup;
+    decltype(&::curl_easy_strerror) easy_strerror;
+    decltype(&::curl_slist_append) slist_append;
+    decltype(&::curl_slist_free_all) slist_free_all;
+
+    bool Bind(const DynamicLibrary& library, std::string& error)
+    {
+        return BindFunction(library, "curl_global_init", global_init, error) &&
+               BindFunction(library, "curl_easy_init", easy_init, error) &&
+               BindFunction(library, "curl_easy_setopt", easy_setopt, error) &&
+               BindFunction(library, "curl_easy_perform", easy_perform, error) &&
+               BindFunction(library, "curl_easy_cleanup", easy_cleanup, error) &&
+               BindFunction(library, "curl_easy_strerror", easy_strerror, error) &&
+               BindFunction(library, "curl_slist_append", slist_append, error) &&
+               BindFunction(library, "curl_slist_free_all", slist_free_all, error) &&
+               global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    }
+};
+
 namespace {
 
-void GlobalInit()
+// libcurl, loaded with the first client; null when it cannot be loaded.
+LazyLibrary<CurlApi>& CurlLibrary()
 {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    // Never unloaded: a worker may still be in a transfer while the program ends.
+    static auto* library = new LazyLibrary<CurlApi>("libcurl.so.4");
+    return *library;
 }
 
 CURL* Handle(void* curl)
@@ -75,40 +104,46 @@ struct HttpClient::Transfer
 
 HttpClient::HttpClient() : m_httpVersion(CURL_HTTP_VERSION_1_1)
 {
-    GlobalInit();
-    CURL* curl = curl_easy_init();
+    m_api = CurlLibrary().Get();
+    if (!m_api)
+        return;
+    const CurlApi& api = *m_api;
+    CURL* curl = api.easy_init();
     m_curl = curl;
     if (!curl)
         return;
     curl_slist* headers = nullptr;
-    headers = curl_slist_append(headers, "Accept: text/html, */*");
-    headers = curl_slist_append(headers, "Accept-Language: ja");
+    headers = api.slist_append(headers, "Accept: text/html, */*");
+    headers = api.slist_append(headers, "Accept-Language: ja");
     m_headers = headers;
 
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 15L);
-    curl_easy_setopt(curl, CURLOPT_AUTOREFERER, 0L);
-    curl_easy_setopt(curl, CURLOPT_USERAGENT, UserAgent);
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    api.easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    api.easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    api.easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    api.easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    api.easy_setopt(curl, CURLOPT_MAXREDIRS, 15L);
+    api.easy_setopt(curl, CURLOPT_AUTOREFERER, 0L);
+    api.easy_setopt(curl, CURLOPT_USERAGENT, UserAgent);
+    api.easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
     // libcurl sends exactly this list and inflates what it names.
-    curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, AcceptEncoding);
+    api.easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, AcceptEncoding);
     // An empty name turns on the cookie engine without a file: cookies live as long as the client.
-    curl_easy_setopt(curl, CURLOPT_COOKIEFILE, "");
-    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(MaxBodyBytes));
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Transfer::Write);
-    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &Transfer::Header);
-    curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, m_httpVersion);
+    api.easy_setopt(curl, CURLOPT_COOKIEFILE, "");
+    api.easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(MaxBodyBytes));
+    api.easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Transfer::Write);
+    api.easy_setopt(curl, CURLOPT_HEADERFUNCTION, &Transfer::Header);
+    api.easy_setopt(curl, CURLOPT_HTTP_VERSION, m_httpVersion);
     Apply(HttpOptions{});
 }
 
 HttpClient::~HttpClient()
 {
+    if (!m_api)
+        return;
+    const CurlApi& api = *m_api;
     if (m_curl)
-        curl_easy_cleanup(Handle(m_curl));
-    curl_slist_free_all(static_cast<curl_slist*>(m_headers));
+        api.easy_cleanup(Handle(m_curl));
+    api.slist_free_all(static_cast<curl_slist*>(m_headers));
 }
 
 void HttpClient::Apply(const HttpOptions& options)
@@ -116,39 +151,45 @@ void HttpClient::Apply(const HttpOptions& options)
     CURL* curl = Handle(m_curl);
     if (!curl)
         return;
+    const CurlApi& api = *m_api;
     if (options.Protocol == 0)
         m_httpVersion = CURL_HTTP_VERSION_1_0;
     else if (options.Protocol == 1)
         m_httpVersion = CURL_HTTP_VERSION_1_1;
-    curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, m_httpVersion);
+    api.easy_setopt(curl, CURLOPT_HTTP_VERSION, m_httpVersion);
 
     // An empty proxy also keeps the environment's proxy variables out.
-    curl_easy_setopt(curl, CURLOPT_PROXY, options.ProxyHost.c_str());
-    curl_easy_setopt(curl, CURLOPT_PROXYPORT, options.ProxyHost.empty() ? 0L : static_cast<long>(options.ProxyPort));
+    api.easy_setopt(curl, CURLOPT_PROXY, options.ProxyHost.c_str());
+    api.easy_setopt(curl, CURLOPT_PROXYPORT, options.ProxyHost.empty() ? 0L : static_cast<long>(options.ProxyPort));
 
     const long seconds = std::max(1, options.TimeoutSeconds);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, seconds);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, seconds);
+    api.easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, seconds);
+    api.easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    api.easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, seconds);
 }
 
 HttpResponse HttpClient::Get(const std::string& url)
 {
     HttpResponse response;
     CURL* curl = Handle(m_curl);
+    if (!m_api) {
+        response.Error = "the HTTP library could not be loaded: " + CurlLibrary().Error();
+        return response;
+    }
     if (!curl) {
         response.Error = "the HTTP client could not be created";
         return response;
     }
+    const CurlApi& api = *m_api;
     Transfer transfer;
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, transfer.ErrorText);
-    const CURLcode code = curl_easy_perform(curl);
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, nullptr);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, nullptr);
+    api.easy_setopt(curl, CURLOPT_URL, url.c_str());
+    api.easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
+    api.easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
+    api.easy_setopt(curl, CURLOPT_ERRORBUFFER, transfer.ErrorText);
+    const CURLcode code = api.easy_perform(curl);
+    api.easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
+    api.easy_setopt(curl, CURLOPT_WRITEDATA, nullptr);
+    api.easy_setopt(curl, CURLOPT_HEADERDATA, nullptr);
 
     response.Status = transfer.Status;
     if (transfer.TooLarge || code == CURLE_FILESIZE_EXCEEDED) {
@@ -161,7 +202,7 @@ HttpResponse HttpClient::Get(const std::string& url)
     } else if (code == CURLE_PARTIAL_FILE || code == CURLE_GOT_NOTHING) {
         response.Outcome = HttpOutcome::ClosedEarly;
     } else {
-        response.Error = transfer.ErrorText[0] ? transfer.ErrorText : curl_easy_strerror(code);
+        response.Error = transfer.ErrorText[0] ? transfer.ErrorText : api.easy_strerror(code);
     }
     return response;
 }

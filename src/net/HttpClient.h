@@ -54,8 +54,9 @@ public:
 
 private:
     struct Transfer;
-    void* m_curl = nullptr;    // CURL*
-    void* m_headers = nullptr; // curl_slist*
+    void* m_curl = nullptr;                // CURL*
+    void* m_headers = nullptr;             // curl_slist*
+    const struct CurlApi* m_api = nullptr; // libcurl's functions; null when it could not be loaded
     long m_httpVersion;
 };
 

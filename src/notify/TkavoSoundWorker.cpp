@@ -1,11 +1,10 @@
 #include "notify/TkavoSoundWorker.h"
 
+#include "common/CanberraApi.h"
 #include "common/WavePlayer.h"
 
 #include "platform/Cp932.h"
 #include "settings/ukavoConfig.h"
-
-#include <canberra.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -24,7 +23,7 @@ public:
     ~CanberraFilePlayer() override
     {
         if (m_context)
-            ca_context_destroy(m_context);
+            Canberra()->context_destroy(m_context);
     }
 
     bool PlayFileSync(const std::string& path) override
@@ -39,13 +38,13 @@ public:
             context = m_context;
         }
         ca_proplist* properties = nullptr;
-        if (ca_proplist_create(&properties) != CA_SUCCESS)
+        if (Canberra()->proplist_create(&properties) != CA_SUCCESS)
             return false;
-        ca_proplist_sets(properties, CA_PROP_MEDIA_FILENAME, path.c_str());
-        ca_proplist_sets(properties, CA_PROP_CANBERRA_CACHE_CONTROL, "never");
+        Canberra()->proplist_sets(properties, CA_PROP_MEDIA_FILENAME, path.c_str());
+        Canberra()->proplist_sets(properties, CA_PROP_CANBERRA_CACHE_CONTROL, "never");
         // No lock of ours is held here: the end is reported on libcanberra's own thread.
-        const int started = ca_context_play_full(context, id, properties, &CanberraFilePlayer::finished, this);
-        ca_proplist_destroy(properties);
+        const int started = Canberra()->context_play_full(context, id, properties, &CanberraFilePlayer::finished, this);
+        Canberra()->proplist_destroy(properties);
         if (started != CA_SUCCESS)
             return false;
         std::unique_lock lock(m_lock);
@@ -54,7 +53,7 @@ public:
         const bool ended = m_finishedId == id;
         lock.unlock();
         if (!ended)
-            ca_context_cancel(context, id);
+            Canberra()->context_cancel(context, id);
         return true;
     }
 
@@ -70,7 +69,7 @@ public:
             m_done.notify_all();
         }
         if (context)
-            ca_context_cancel(context, id);
+            Canberra()->context_cancel(context, id);
     }
 
 private:
