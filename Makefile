@@ -2,6 +2,8 @@
 BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
+# Three repetitions of every benchmark; ratios use the medians.
+BENCH_ARGS ?= --benchmark_repetitions=3 --benchmark_display_aggregates_only=true
 
 .PHONY: all bootstrap configure build test bench run screenshot format check-format clean
 

@@ -20,22 +20,28 @@ std::vector<Ratio>& Ratios()
 class RecordingReporter : public benchmark::ConsoleReporter
 {
 public:
-    // CPU time per iteration, the least of the repetitions: steadier than wall time while other
-    // work shares the machine, and the least is the run that other work disturbed least.
+    // CPU time per iteration: steadier than wall time while other work shares the machine. With
+    // repetitions the median of them is taken (the console then shows only the aggregates).
     std::map<std::string, double> Times;
 
     void ReportRuns(const std::vector<Run>& runs) override
     {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration || run.error_occurred)
+            if (run.error_occurred)
                 continue;
             const double time = run.GetAdjustedCPUTime() * benchmark::GetTimeUnitMultiplier(run.time_unit);
-            const auto [entry, added] = Times.emplace(run.benchmark_name(), time);
-            if (!added && time < entry->second)
-                entry->second = time;
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
+                m_medians[run.run_name.str()] = time;
+            else if (run.run_type == Run::RT_Iteration)
+                Times.emplace(run.benchmark_name(), time);
         }
+        for (const auto& [name, time] : m_medians)
+            Times[name] = time;
     }
+
+private:
+    std::map<std::string, double> m_medians;
 };
 
 } // namespace
