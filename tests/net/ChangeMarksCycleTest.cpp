@@ -1,4 +1,5 @@
 #include "ChannelTokens.h"
+#include "net/CycleFixture.h"
 
 #include "net/EventLoop.h"
 #include "net/ukavoNet.h"
@@ -55,51 +56,22 @@ std::string LocalStatuses(const TkavoChList& list)
 
 // The whole cycle of the retrieval module: the local server's list before the YPs, then for the
 // YP its update and the local marks, then the merge of the YP's lists.
-class ChangeMarksCycleTest : public ::testing::Test
+class ChangeMarksCycleTest : public test::CycleFixture
 {
 protected:
     void SetUp() override
     {
-        m_saved = Setting().Notify;
-        clock = std::make_shared<ManualClock>(45000.25);
-        SetClock(clock);
+        CycleFixture::SetUp();
         TkavoSetting& setting = Setting();
-        setting.YpList.Clear();
-        setting.Favorites.Clear();
-        setting.URL = TkavoSetting::URLOptions{};
-        setting.URL.Timeout = "5";
         setting.URL.LocalChInfo = true;
         setting.URL.LocalChInfoAddr = server.Url("/admin?cmd=viewxml");
         setting.Notify.RankUpOrDown2None = false;
         setting.Notify.LogRankUp = true;
         setting.Notify.LogRangeHour = 1;
         setting.Notify.Unique = true;
-        auto& yp = setting.YpList.Add(std::make_unique<TkavoYpItem>());
-        yp.Title = "yp";
-        yp.Url = server.Url("/yp/");
-        yp.Enabled = true;
-        yp.ChType = "";
-        net = std::make_unique<TkavoNet>(loop.Dispatcher());
-        net->Prepare();
+        AddYp("/yp/");
+        MakeNet();
     }
-
-    void TearDown() override
-    {
-        net.reset();
-        loop.RunPending();
-        Setting().YpList.Clear();
-        Setting().URL = TkavoSetting::URLOptions{};
-        Setting().Notify = m_saved;
-        SetClock(nullptr);
-    }
-
-    test::TestHttpServer server;
-    EventLoop loop;
-    std::shared_ptr<ManualClock> clock;
-    std::unique_ptr<TkavoNet> net;
-
-private:
-    TkavoSetting::NotifyOptions m_saved;
 };
 
 TEST_F(ChangeMarksCycleTest, CyclesGiveMarksLogAndLocalStatus)

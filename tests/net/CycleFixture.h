@@ -19,6 +19,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace kavo::test {
@@ -39,7 +40,10 @@ protected:
         SetProgramFolder(folder.string());
         clock = std::make_shared<ManualClock>(Start);
         SetClock(clock);
+        mainThread = std::this_thread::get_id();
         TkavoSetting& setting = Setting();
+        m_savedNotify = setting.Notify;
+        m_savedVisit = setting.ColorFont.Visit;
         setting.YpList.Clear();
         setting.Favorites.Clear();
         setting.URL = TkavoSetting::URLOptions{};
@@ -53,7 +57,12 @@ protected:
     {
         net.reset();
         loop.RunPending();
-        Setting().YpList.Clear();
+        TkavoSetting& setting = Setting();
+        setting.YpList.Clear();
+        setting.Favorites.Clear();
+        setting.URL = TkavoSetting::URLOptions{};
+        setting.Notify = m_savedNotify;
+        setting.ColorFont.Visit = m_savedVisit;
         SetClock(nullptr);
         SetProgramFolder("");
         std::error_code error;
@@ -73,6 +82,7 @@ protected:
         net->OnError = [this](TkavoNet&, const std::string& error) {
             std::lock_guard lock(m_lock);
             errors.push_back(error);
+            errorsOnWorker = errorsOnWorker && std::this_thread::get_id() != mainThread;
         };
         net->OnCycleError = [this](TkavoNet&, const std::string& message) { cycleErrors.push_back(message); };
         net->Prepare();
@@ -121,10 +131,14 @@ protected:
     std::shared_ptr<ManualClock> clock;
     std::unique_ptr<TkavoNet> net;
     std::vector<std::string> cycleErrors;
+    std::thread::id mainThread;
+    bool errorsOnWorker = true; // every error was reported on the worker thread
 
 private:
     std::mutex m_lock;
     std::vector<std::string> errors;
+    TkavoSetting::NotifyOptions m_savedNotify;
+    bool m_savedVisit = true;
 };
 
 // One index line in UTF-8 as YPs send it; the type and genre decide whether it is a PCRaw index

@@ -1,3 +1,4 @@
+#include "net/CycleFixture.h"
 #include "net/EventLoop.h"
 #include "net/ukavoNet.h"
 
@@ -23,9 +24,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::HttpReply;
+using test::Id;
 using test::TestHttpServer;
-
-constexpr TDateTime Start = 45000.25;
 
 // One index line in UTF-8, as YPs send it.
 std::string IndexLine(const std::string& name, const std::string& id, const std::string& type = "WMV")
@@ -34,73 +34,32 @@ std::string IndexLine(const std::string& name, const std::string& id, const std:
            "<><><><><>%20<>1:05<>click<><>0\r\n";
 }
 
-std::string Id(int n)
-{
-    char id[40];
-    std::snprintf(id, sizeof id, "%032X", n);
-    return id;
-}
-
-std::vector<std::string> Names(const TkavoChList& list)
-{
-    std::vector<std::string> names;
-    for (const TkavoChItem& channel : list)
-        names.push_back(channel.ChannelName);
-    return names;
-}
-
-class RetrievalCycleTest : public ::testing::Test
+class RetrievalCycleTest : public test::CycleFixture
 {
 protected:
     void SetUp() override
     {
-        clock = std::make_shared<ManualClock>(Start);
-        SetClock(clock);
+        CycleFixture::SetUp();
         TkavoSetting& setting = Setting();
-        setting.YpList.Clear();
-        setting.Favorites.Clear();
-        setting.URL = TkavoSetting::URLOptions{};
-        setting.URL.Timeout = "5";
         setting.Notify.Unique = true;
         setting.ColorFont.Visit = true;
-        main = std::this_thread::get_id();
-        net = std::make_unique<TkavoNet>(loop.Dispatcher());
-        net->OnError = [this](TkavoNet&, const std::string& error) {
-            std::lock_guard lock(m_lock);
-            errors.push_back(error);
-            errorOnWorker = errorOnWorker && std::this_thread::get_id() != main;
-        };
+        MakeNet();
         net->OnSuccess = [this](TkavoNet&) { event("OnSuccess"); };
         net->OnComplate = [this](TkavoNet&) { event("OnComplate"); };
         net->OnCycleError = [this](TkavoNet&, const std::string& message) { event("OnCycleError: " + message); };
-        net->Prepare();
-    }
-
-    void TearDown() override
-    {
-        net.reset();
-        loop.RunPending();
-        Setting().YpList.Clear();
-        Setting().Favorites.Clear();
-        SetClock(nullptr);
     }
 
     TkavoYpItem& AddYp(const std::string& path, bool enabled = true)
     {
-        auto& yp = Setting().YpList.Add(std::make_unique<TkavoYpItem>());
-        yp.Title = path;
-        yp.Url = server.Url(path);
+        TkavoYpItem& yp = CycleFixture::AddYp(path);
         yp.Enabled = enabled;
-        yp.ChType = "";
         return yp;
     }
 
     void RunCycle(bool manual)
     {
         events.clear();
-        net->Manual = manual;
-        net->StartRetrieval();
-        ASSERT_TRUE(loop.RunUntil([this] { return !net->Running(); }, 60s));
+        CycleFixture::RunCycle(manual);
     }
 
     std::size_t Fetches(const std::string& path) const { return server.RequestsFor(path + "index.txt").size(); }
@@ -108,17 +67,9 @@ protected:
     void event(const std::string& name)
     {
         events.push_back(name);
-        eventsOnMain = eventsOnMain && std::this_thread::get_id() == main;
+        eventsOnMain = eventsOnMain && std::this_thread::get_id() == mainThread;
     }
 
-    TestHttpServer server;
-    EventLoop loop;
-    std::shared_ptr<ManualClock> clock;
-    std::unique_ptr<TkavoNet> net;
-    std::thread::id main;
-    std::mutex m_lock;
-    std::vector<std::string> errors;
-    bool errorOnWorker = true;
     std::vector<std::string> events;
     bool eventsOnMain = true;
 };
@@ -144,7 +95,7 @@ TEST_F(RetrievalCycleTest, MergesEveryYpInOrderOnTheMainThread)
 
     EXPECT_EQ(events, (std::vector<std::string>{"OnSuccess", "OnComplate"}));
     EXPECT_TRUE(eventsOnMain);
-    EXPECT_TRUE(errors.empty());
+    EXPECT_TRUE(Errors().empty());
     // Without conversion the UTF-8 bytes are taken as they are.
     EXPECT_EQ(Names(net->ChList()), (std::vector<std::string>{Sjis("ゲーム実況?"), Sjis("雑談"), "そのまま"}));
     EXPECT_EQ(Names(net->ChListLog()), std::vector<std::string>{"ended"});
@@ -218,9 +169,9 @@ TEST_F(RetrievalCycleTest, FailuresGiveTheErrorTextAndKeepThePreviousList)
     server.Route("/yp/index.txt", HttpReply::Error(404, "Not Found"));
     clock->AddMinutes(1);
     RunCycle(true);
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0], frame + "HTTP/1.1 404 Not Found");
-    EXPECT_TRUE(errorOnWorker);
+    ASSERT_EQ(Errors().size(), 1u);
+    EXPECT_EQ(Errors()[0], frame + "HTTP/1.1 404 Not Found");
+    EXPECT_TRUE(errorsOnWorker);
     EXPECT_EQ(Names(net->ChList()), (std::vector<std::string>{"one", "two"}));
     EXPECT_EQ(yp.LastUpdate, Start);
     EXPECT_EQ(net->LastCycle().Failed, 1);
@@ -230,17 +181,17 @@ TEST_F(RetrievalCycleTest, FailuresGiveTheErrorTextAndKeepThePreviousList)
     partial.CloseAfter = 20;
     server.Route("/yp/index.txt", partial);
     RunCycle(true);
-    EXPECT_EQ(errors.size(), 1u);
+    EXPECT_EQ(Errors().size(), 1u);
     EXPECT_EQ(Names(net->ChList()), (std::vector<std::string>{"one", "two"}));
     EXPECT_EQ(yp.SuccessCount, 1);
     EXPECT_EQ(yp.LastUpdate, clock->Now());
 
     yp.Url = "http://127.0.0.1:" + std::to_string(closedPort) + "/";
     RunCycle(true);
-    ASSERT_EQ(errors.size(), 2u);
+    ASSERT_EQ(Errors().size(), 2u);
     const std::string unreachable = yp.Url + "\r\n" + Sjis("ダウンロードエラー") + "\r\n" + Sjis("詳細：");
-    EXPECT_EQ(errors[1].substr(0, unreachable.size()), unreachable);
-    EXPECT_GT(errors[1].size(), unreachable.size());
+    EXPECT_EQ(Errors()[1].substr(0, unreachable.size()), unreachable);
+    EXPECT_GT(Errors()[1].size(), unreachable.size());
 }
 
 TEST_F(RetrievalCycleTest, AFailedYpGetsAFreshClientAndTheOthersGoOn)
@@ -258,7 +209,7 @@ TEST_F(RetrievalCycleTest, AFailedYpGetsAFreshClientAndTheOthersGoOn)
 
     server.Route("/b/index.txt", HttpReply::Error(500, "Internal Server Error"));
     RunCycle(true);
-    EXPECT_EQ(errors.size(), 1u);
+    EXPECT_EQ(Errors().size(), 1u);
     EXPECT_EQ(b.ChList.Count(), 1);
     EXPECT_EQ(Fetches("/c/"), 2u);
     // The client was replaced after the failure: the cookie is gone.

@@ -23,7 +23,8 @@ struct MissingApi
     void (*absent)();
     bool Bind(const DynamicLibrary& library, std::string& error)
     {
-        return BindFunction(library, "strlen", length, error) && BindFunction(library, "kavo_no_such_symbol", absent, error);
+        return BindFunction(library, "strlen", length, error) &&
+               BindFunction(library, "kavo_no_such_symbol", absent, error);
     }
 };
 
