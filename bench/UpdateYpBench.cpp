@@ -90,7 +90,19 @@ void NestedScanUpdateYp(TkavoYpItem& yp, const UpdateContext& context)
             if (context.Now > yp.ChListLog[i].TimeStamp + range)
                 yp.ChListLog.Delete(i);
 
-    yp.ChListPrev.Assign(yp.ChList);
+    // Step 4 as the list copy is written: each record is checked against every one copied before
+    // it (the uniqueness rule of Accept), then copied.
+    TkavoChList& prev = yp.ChListPrev;
+    prev.Clear();
+    for (const TkavoChItem& channel : yp.ChList) {
+        if (!prev.Accept(channel))
+            continue;
+        auto copy = std::make_unique<TkavoChItem>();
+        copy->Assign(channel);
+        prev.Add(std::move(copy));
+    }
+    prev.LastUpdate = yp.ChList.LastUpdate;
+    prev.Valid = yp.ChList.Valid;
 }
 
 void CopyRecords(TkavoChList& target, const TkavoChList& source)
