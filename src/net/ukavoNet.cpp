@@ -99,7 +99,11 @@ void TkavoNet::Prepare()
     const int createTimer = IniFile::Read(TkavoSetting::SettingsFileName()).ReadInteger("PCRAW", "CreateTimer", 1000);
     m_createTimer = createTimer > 0 ? createTimer : 0;
     m_firstCycleDone = false;
-    SetupHttp();
+    // The HTTP client, and the library behind it, is made by the first cycle: loading it here
+    // would hold back the first window.
+    m_httpOptions = HttpOptionsFromSettings(Setting().URL);
+    if (m_http)
+        m_http->Apply(m_httpOptions);
 }
 
 void TkavoNet::SetupHttp()
