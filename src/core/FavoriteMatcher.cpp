@@ -95,18 +95,6 @@ void LowerBytes(std::string_view text, std::string& out)
     std::transform(text.begin(), text.end(), out.begin(), LowerByte);
 }
 
-// Whether a character starts at pos. The byte before a run of lead-range bytes always ends a
-// character (it is a single byte or a trail byte, and neither can start a pair), and within the
-// run every lead byte takes the next byte as its trail: pos starts a character when the run of
-// lead-range bytes just before it has an even length.
-bool StartsCharacter(std::string_view text, std::size_t pos)
-{
-    std::size_t run = 0;
-    while (run < pos && IsCp932Lead(static_cast<unsigned char>(text[pos - run - 1])))
-        ++run;
-    return run % 2 == 0;
-}
-
 // Whether the text folded as Cp932AsciiLower folds it holds the folded word at the character
 // boundary pos: single-byte characters compare folded, the two bytes of a pair exactly.
 bool FoldedEqualAt(std::string_view text, std::size_t pos, std::string_view foldedWord)
@@ -165,7 +153,10 @@ bool FavoriteMatcher::Pattern::Matches(TkavoRegExp& regExp, std::string_view sub
         regExp.Pattern = Text;
         try {
             Compiled = regExp.Compile();
+        } catch (const TkavoRegExpError&) {
+            return false; // an invalid pattern: no match for the whole refresh
         } catch (const std::exception&) {
+            Tried = false; // out of memory: try again with the next channel
             return false;
         }
     }
@@ -215,13 +206,19 @@ bool FavoriteMatcher::ContainsWord(FieldText& text, const std::string& foldedWor
     }
     const char* const lowered = text.Lowered.data();
     const char* const last = lowered + (size - length);
+    // `boundary` walks the character starts and never passes a candidate, so the text is stepped
+    // over once however many candidates fall inside double-byte characters.
+    std::size_t boundary = 0;
     for (const char* hit = lowered; hit <= last; ++hit) {
         hit = static_cast<const char*>(std::memchr(hit, loweredWord[0], static_cast<std::size_t>(last - hit) + 1));
         if (!hit)
             return false;
         const auto pos = static_cast<std::size_t>(hit - lowered);
-        if (std::memcmp(hit + 1, loweredWord.data() + 1, length - 1) == 0 && StartsCharacter(decoded, pos) &&
-            FoldedEqualAt(decoded, pos, foldedWord))
+        if (std::memcmp(hit + 1, loweredWord.data() + 1, length - 1) != 0)
+            continue;
+        while (boundary < pos)
+            boundary += Cp932CharLength(decoded, boundary);
+        if (boundary == pos && FoldedEqualAt(decoded, pos, foldedWord))
             return true;
     }
     return false;

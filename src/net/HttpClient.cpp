@@ -30,8 +30,15 @@ struct CurlApi
                BindFunction(library, "curl_easy_cleanup", easy_cleanup, error) &&
                BindFunction(library, "curl_easy_strerror", easy_strerror, error) &&
                BindFunction(library, "curl_slist_append", slist_append, error) &&
-               BindFunction(library, "curl_slist_free_all", slist_free_all, error) &&
-               global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+               BindFunction(library, "curl_slist_free_all", slist_free_all, error) && Initialize(error);
+    }
+
+    bool Initialize(std::string& error) const
+    {
+        const CURLcode code = global_init(CURL_GLOBAL_DEFAULT);
+        if (code != CURLE_OK)
+            error = std::string("curl_global_init failed: ") + easy_strerror(code);
+        return code == CURLE_OK;
     }
 };
 

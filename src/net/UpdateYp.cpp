@@ -132,9 +132,10 @@ void MarkChange(TkavoChItem& channel, const TkavoChItem* prev, bool markNew, con
         channel.Diff = TkavoDiff::PreNew;
 }
 
-// The working memory of the updates on one thread. A refresh updates every YP in turn, every few
-// minutes, and the blocks sized by the lists are kept instead of being allocated anew each time: a
-// large request makes the allocator first sort through everything the refresh freed before it.
+// The working memory of the updates on one thread (a refresh's worker updates every YP in turn and
+// frees it when the refresh ends). The blocks sized by the lists are kept from one YP to the next
+// instead of being allocated anew: a large request makes the allocator first sort through
+// everything the refresh freed before it.
 struct Scratch
 {
     IdTable Ids;

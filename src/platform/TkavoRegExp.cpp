@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <list>
@@ -132,6 +133,9 @@ private:
         const std::string_view character(reinterpret_cast<const char*>(in), length);
         return m_codes[index] = pack(c < 0x80 ? c : soleNonAsciiCodePoint(Cp932ToUtf8(character)));
     }
+
+    // The low three bytes are stored to the output in memory order.
+    static_assert(std::endian::native == std::endian::little, "the packed UTF-8 forms assume a little-endian machine");
 
     static std::uint32_t pack(char32_t cp)
     {
