@@ -206,9 +206,12 @@ bool FavoriteMatcher::ContainsWord(FieldText& text, const std::string& foldedWor
     }
     const char* const lowered = text.Lowered.data();
     const char* const last = lowered + (size - length);
-    // `boundary` walks the character starts and never passes a candidate, so the text is stepped
-    // over once however many candidates fall inside double-byte characters.
-    std::size_t boundary = 0;
+    // Whether a candidate starts a character: the byte before a run of lead-range bytes always ends
+    // a character (a single byte or a trail byte, neither of which can start a pair), and within the
+    // run every lead byte takes the next byte as its trail, so the candidate starts a character when
+    // the run just before it has an even length. The run is counted back no further than the last
+    // known start, which keeps the whole search linear in the text.
+    std::size_t knownStart = 0;
     for (const char* hit = lowered; hit <= last; ++hit) {
         hit = static_cast<const char*>(std::memchr(hit, loweredWord[0], static_cast<std::size_t>(last - hit) + 1));
         if (!hit)
@@ -216,10 +219,13 @@ bool FavoriteMatcher::ContainsWord(FieldText& text, const std::string& foldedWor
         const auto pos = static_cast<std::size_t>(hit - lowered);
         if (std::memcmp(hit + 1, loweredWord.data() + 1, length - 1) != 0)
             continue;
-        while (boundary < pos)
-            boundary += Cp932CharLength(decoded, boundary);
-        if (boundary == pos && FoldedEqualAt(decoded, pos, foldedWord))
+        std::size_t run = 0;
+        while (pos - run > knownStart && IsCp932Lead(static_cast<unsigned char>(decoded[pos - run - 1])))
+            ++run;
+        const bool startsCharacter = run % 2 == 0;
+        if (startsCharacter && FoldedEqualAt(decoded, pos, foldedWord))
             return true;
+        knownStart = startsCharacter ? pos : pos - 1;
     }
     return false;
 }
