@@ -31,17 +31,13 @@ public:
             if (run.error_occurred)
                 continue;
             const double time = run.GetAdjustedCPUTime() * benchmark::GetTimeUnitMultiplier(run.time_unit);
+            // The repetitions come before their median, which then takes their place.
             if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
-                m_medians[run.run_name.str()] = time;
+                Times[run.run_name.str()] = time;
             else if (run.run_type == Run::RT_Iteration)
                 Times.emplace(run.benchmark_name(), time);
         }
-        for (const auto& [name, time] : m_medians)
-            Times[name] = time;
     }
-
-private:
-    std::map<std::string, double> m_medians;
 };
 
 } // namespace

@@ -137,7 +137,7 @@ FavoriteMatcher::FavoriteMatcher(const TkavoFavoriteList& favorites, std::string
         if (!favorite.Enabled || favorite.Word.empty())
             continue;
         m_rules.push_back(Rule{FieldMask(favorite), favorite.RegExp,
-                               favorite.RegExp ? favorite.Word : Cp932AsciiLower(favorite.Word),
+                               favorite.RegExp ? std::string() : Cp932AsciiLower(favorite.Word),
                                favorite.RegExp ? std::string() : Lowered(favorite.Word),
                                Pattern(favorite.RegExp ? favorite.Word : std::string()), favorite.ColorEnabled,
                                favorite.ColorTextEnabled, favorite.ListDisable, favorite.YpLike, favorite.NotNotify,

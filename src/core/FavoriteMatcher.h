@@ -5,7 +5,6 @@
 #include "platform/TkavoRegExp.h"
 
 #include <memory>
-
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,9 +59,9 @@ private:
     {
         unsigned Fields;
         bool RegExp;
-        std::string Word;        // folded (ASCII letters only) for plain words
-        std::string LoweredWord; // plain words: every byte "A"-"Z" lowered
-        Pattern Expression;
+        std::string Word;        // a plain word folded as Cp932AsciiLower folds it
+        std::string LoweredWord; // a plain word with every byte "A"-"Z" lowered
+        Pattern Expression;      // a regular expression
         bool ColorEnabled, ColorTextEnabled, ListDisable, YpLike, NotNotify;
         TColor Color, ColorText;
         std::string FileName;
