@@ -3,9 +3,9 @@
 #include "BenchChannels.h"
 #include "BenchRatios.h"
 
-#include "common/HtmlEntities.h"
 #include "core/FavoriteMatcher.h"
 #include "platform/Cp932.h"
+#include "platform/HtmlEntities.h"
 #include "platform/TkavoRegExp.h"
 
 #define PCRE2_CODE_UNIT_WIDTH 8

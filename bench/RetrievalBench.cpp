@@ -57,7 +57,7 @@ BENCHMARK(BM_RefreshFloor)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMi
 void BM_RefreshPipeline(benchmark::State& state)
 {
     const std::string& index = Index(static_cast<int>(state.range(0)));
-    TkavoYpItem yp;
+    TkavoYpRecord yp;
     yp.Url = "http://yp.example.net/";
     yp.ChType = "wmv|raw|flv|mkv|mp3|ogg";
     TkavoRegExp regExp;
@@ -80,7 +80,7 @@ void BM_RefreshPipelineChanging(benchmark::State& state)
 {
     const std::string& first = Index(static_cast<int>(state.range(0)), 7);
     const std::string& second = Index(static_cast<int>(state.range(0)), 8);
-    TkavoYpItem yp;
+    TkavoYpRecord yp;
     yp.Url = "http://yp.example.net/";
     yp.ChType = "wmv|raw|flv|mkv|mp3|ogg";
     TkavoRegExp regExp;

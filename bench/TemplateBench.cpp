@@ -32,6 +32,7 @@ std::string RepositoryData()
 struct Fixture
 {
     TkavoChList channels;
+    TkavoSetting setting;
     std::unique_ptr<TkavoCommon> common;
     bool loaded = false;
 
@@ -44,7 +45,7 @@ struct Fixture
             channels[i].Find = i % 2 == 0;
         }
         channels.LastUpdate = Now();
-        common = std::make_unique<TkavoCommon>(TkavoCommonPaths{RepositoryData(), "kavo", ""}, nullptr);
+        common = std::make_unique<TkavoCommon>(setting, TkavoCommonPaths{RepositoryData(), "kavo", ""}, nullptr);
         loaded = common->LoadTemplates();
     }
 };
@@ -142,7 +143,8 @@ std::string NamePart(const std::string& path)
 
 std::string ExpandPathTags(Engines& engines, const TkavoCommon& common, std::string text)
 {
-    const auto& etc = Setting().Etc;
+    const TkavoSetting setting;
+    const auto& etc = setting.Etc;
     text = ReplaceTag(engines, text, "<(template|skin)Path/>", common.GetTemplatePath());
     text = ReplaceTag(engines, text, "<exepath/>", RepositoryData() + "/");
     text = ReplaceTag(engines, text, "<exename/>", "kavo");
@@ -160,8 +162,8 @@ std::string ExpandListTags(Engines& engines, const TkavoCommon& common, const Tk
     text = ReplaceTag(engines, text, "<results/>", "");
     text = ReplaceTag(engines, text, "<totalresults/>", list.StatusText());
     text = ReplaceTag(engines, text, "<lastupdate/>", FormatMonthDayTime(list.LastUpdate));
-    text = ReplaceTag(engines, text, "<totalconnectbitrate/>", std::to_string(list.TotalConnectBitrate()));
-    text = ReplaceTag(engines, text, "<totalconnectcount/>", std::to_string(list.TotalConnectCount()));
+    text = ReplaceTag(engines, text, "<totalconnectbitrate/>", std::to_string(list.TotalConnectBitrate(false)));
+    text = ReplaceTag(engines, text, "<totalconnectcount/>", std::to_string(list.TotalConnectCount(false)));
     return text;
 }
 

@@ -24,7 +24,7 @@ constexpr int Channels = 10000;
 constexpr TDateTime CycleTime = 45000.5;
 
 // The reference: each comparison walks the other list from its start.
-void NestedScanUpdateYp(TkavoYpItem& yp, const UpdateContext& context)
+void NestedScanUpdateYp(TkavoYpRecord& yp, const UpdateContext& context)
 {
     const UpdateOptions& options = context.Options;
     for (TkavoChItem& channel : yp.ChList)
@@ -94,6 +94,7 @@ void NestedScanUpdateYp(TkavoYpItem& yp, const UpdateContext& context)
     // it (the uniqueness rule of Accept), then copied.
     TkavoChList& prev = yp.ChListPrev;
     prev.Clear();
+    prev.Unique = context.Options.Unique;
     for (const TkavoChItem& channel : yp.ChList) {
         if (!prev.Accept(channel))
             continue;
@@ -179,7 +180,7 @@ struct Scenario
         }
     }
 
-    void Load(TkavoYpItem& yp) const
+    void Load(TkavoYpRecord& yp) const
     {
         yp.ChListPrev.Assign(Prev);
         CopyRecords(yp.ChList, Current);
@@ -189,7 +190,7 @@ struct Scenario
     }
 };
 
-std::string Describe(const TkavoYpItem& yp)
+std::string Describe(const TkavoYpRecord& yp)
 {
     std::string text;
     for (const TkavoChItem& c : yp.ChList)
@@ -213,17 +214,14 @@ bool SameResults()
                                                    {true, false, 0, false}, {false, true, 2, false}};
     const FavoriteMatcher favorites;
     TkavoRegExp regExp;
-    const bool unique = Setting().Notify.Unique;
     bool same = true;
     for (const UpdateOptions& options : optionSets) {
-        // The reference copies with the list's own rule, which follows the setting.
-        Setting().Notify.Unique = options.Unique;
         for (std::uint32_t seed = 1; seed <= 4 && same; ++seed) {
             TkavoChList pool;
             FillChannels(pool, 40, seed);
             std::mt19937 random(seed);
-            TkavoYpItem fast;
-            TkavoYpItem literal;
+            TkavoYpRecord fast;
+            TkavoYpRecord literal;
             fast.NoNotify2 = literal.NoNotify2 = seed % 2 == 0;
             TDateTime now = CycleTime;
             for (int cycle = 0; cycle < 40; ++cycle) {
@@ -244,7 +242,7 @@ bool SameResults()
                             channel->Comment = "c";
                         parse.Add(std::move(channel));
                     }
-                    for (TkavoYpItem* yp : {&fast, &literal}) {
+                    for (TkavoYpRecord* yp : {&fast, &literal}) {
                         CopyRecords(yp->ChList, parse);
                         yp->ChList.Valid = true;
                         ++yp->SuccessCount;
@@ -259,7 +257,6 @@ bool SameResults()
             }
         }
     }
-    Setting().Notify.Unique = unique;
     return same;
 }
 
@@ -286,7 +283,7 @@ void RunUpdate(benchmark::State& state, Update update)
         return;
     }
     const UpdateOptions options{false, true, 1};
-    TkavoYpItem yp;
+    TkavoYpRecord yp;
     int logged = 0;
     for (auto _ : state) {
         state.PauseTiming();
@@ -300,13 +297,13 @@ void RunUpdate(benchmark::State& state, Update update)
 
 void BM_UpdateYp(benchmark::State& state)
 {
-    RunUpdate(state, [](TkavoYpItem& yp, const UpdateContext& context) { UpdateYp(yp, context); });
+    RunUpdate(state, [](TkavoYpRecord& yp, const UpdateContext& context) { UpdateYp(yp, context); });
 }
 BENCHMARK(BM_UpdateYp)->Unit(benchmark::kMillisecond);
 
 void BM_UpdateYpNestedScanReference(benchmark::State& state)
 {
-    RunUpdate(state, [](TkavoYpItem& yp, const UpdateContext& context) { NestedScanUpdateYp(yp, context); });
+    RunUpdate(state, [](TkavoYpRecord& yp, const UpdateContext& context) { NestedScanUpdateYp(yp, context); });
 }
 BENCHMARK(BM_UpdateYpNestedScanReference)->Unit(benchmark::kMillisecond);
 

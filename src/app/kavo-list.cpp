@@ -1,13 +1,14 @@
 // kavo-list: runs retrieval cycles with the settings of the program folder and prints the
 // combined channel lists, for scripts, for tests and for trying settings out.
-#include "common/HtmlEntities.h"
 #include "common/Templates.h"
 #include "common/ukavoCommon.h"
 #include "net/EventLoop.h"
 #include "net/ukavoNet.h"
 #include "platform/Cp932.h"
 #include "platform/DateTime.h"
+#include "platform/HtmlEntities.h"
 #include "platform/ProgramFolder.h"
+#include "settings/IniFile.h"
 #include "settings/ukavoConfig.h"
 #include "version.h"
 
@@ -491,7 +492,8 @@ std::string ForTerminal(std::string text)
     return out;
 }
 
-int RunCycles(const Options& options, const std::optional<TemplateTexts>& templates)
+int RunCycles(const Options& options, const std::optional<TemplateTexts>& templates, const TkavoSetting& setting,
+              const IniFile& settingsFile)
 {
     std::shared_ptr<SteppedClock> clock;
     if (options.TimeStepMinutes > 0) {
@@ -499,16 +501,16 @@ int RunCycles(const Options& options, const std::optional<TemplateTexts>& templa
         SetClock(clock);
     }
     int enabled = 0;
-    for (const TkavoYpItem& yp : Setting().YpList)
+    for (const TkavoYpItem& yp : setting.YpList)
         enabled += yp.Enabled;
 
     // Tag expansion only; it plays no sounds.
     std::optional<TkavoCommon> common;
     if (templates)
-        common.emplace(TkavoCommonPaths::Current(), nullptr);
+        common.emplace(setting, TkavoCommonPaths::Current(), nullptr);
 
     EventLoop loop;
-    TkavoNet net(loop.Dispatcher());
+    TkavoNet net(loop.Dispatcher(), setting);
     std::mutex errorLock;
     std::vector<std::string> errors; // of the running cycle
     auto report = [&](const std::string& text) {
@@ -519,7 +521,7 @@ int RunCycles(const Options& options, const std::optional<TemplateTexts>& templa
     };
     net.OnError = [&](TkavoNet&, const std::string& error) { report(error); };
     net.OnCycleError = [&](TkavoNet&, const std::string& message) { report(message); };
-    net.Prepare();
+    net.Prepare(settingsFile);
 
     bool succeeded = false;
     if (options.OutputFormat == Format::Tsv && !templates)
@@ -605,10 +607,13 @@ int Main(int argc, char** argv)
     // The settings file is kavo's own (kavo.ini), not one named after this program.
     SetProgramName("kavo");
     SetProgramFolder(ResolveProgramFolder(ProgramFolderSources::FromEnvironment(options.Home, "")));
-    Setting().Load();
+    // Read once; the settings and the retrieval module take what they keep there.
+    const IniFile settingsFile = IniFile::Read(TkavoSetting::SettingsFileName());
+    TkavoSetting setting;
+    setting.LoadFrom(settingsFile);
 
     if (options.Settings) {
-        std::cout << Dump(SettingsJson(Setting()), 2) << '\n';
+        std::cout << Dump(SettingsJson(setting), 2) << '\n';
         return 0;
     }
     std::optional<TemplateTexts> templates;
@@ -620,7 +625,7 @@ int Main(int argc, char** argv)
             return 2;
         }
     }
-    return RunCycles(options, templates);
+    return RunCycles(options, templates, setting, settingsFile);
 }
 
 } // namespace

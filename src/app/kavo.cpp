@@ -1,6 +1,9 @@
 // kavo: the desktop program.
+#include "common/ukavoCommon.h"
+#include "net/ukavoNet.h"
 #include "platform/Cp932.h"
 #include "platform/ProgramFolder.h"
+#include "settings/IniFile.h"
 #include "settings/ukavoConfig.h"
 #include "ui/main/TkavoDebugLog.h"
 #include "ui/main/TkavoSingleInstance.h"
@@ -11,6 +14,7 @@
 #include <QDir>
 #include <QGuiApplication>
 #include <QLocalServer>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QScreen>
 #include <QTimer>
@@ -133,7 +137,7 @@ private:
                 if (QScreen* screen = QGuiApplication::primaryScreen())
                     save(screen->grabWindow(0), "balloon.png");
                 save(m_window.grab(), "now.png");
-                m_window.Action(QStringLiteral("ActionTabLog"))->trigger();
+                m_window.Actions()[TkavoActionId::TabLog]->trigger();
                 QTimer::singleShot(500, this, [this] {
                     save(m_window.grab(), "log.png");
                     m_window.close();
@@ -149,7 +153,7 @@ private:
             return;
         }
         m_window.TimerReload.setInterval(1000);
-        m_window.Action(QStringLiteral("ActionMainRefresh"))->trigger();
+        m_window.Actions()[TkavoActionId::MainRefresh]->trigger();
     }
 
     TkavoMain& m_window;
@@ -206,17 +210,29 @@ int Main(int argc, char** argv)
     TkavoSetting::SetSystemFont(
         {Utf8ToCp932(font.family().toStdString()), font.pointSize() > 0 ? font.pointSize() : 9});
 
+    TkavoSetting setting;
     TkavoSingleInstance instance(TkavoSingleInstance::ServerName(QString::fromStdString(folder)));
     if (instance.HandOver(app.arguments()))
         return 0;
 
-    TkavoMain window;
-    window.NotifyMgr().StartMinimized = options.Minimized;
-    QObject::connect(&instance, &TkavoSingleInstance::Activated, &window, [&window] {
-        window.NotifyMgr().ShowApplication();
-        window.raise();
-        window.activateWindow();
-    });
+    // The program's parts, made in this order and freed in reverse. The settings file is read once
+    // here; each part takes what it keeps there.
+    const IniFile settingsFile = IniFile::Read(TkavoSetting::SettingsFileName());
+    TkavoCommon common(setting);
+    TkavoNotifyMgr notifyMgr(setting, common);
+    notifyMgr.StartMinimized = options.Minimized;
+    TkavoNet net(
+        [](std::function<void()> job) { QMetaObject::invokeMethod(qApp, std::move(job), Qt::QueuedConnection); },
+        setting);
+    TkavoMain window(setting, common, notifyMgr, net);
+    try {
+        window.InitialSetup(settingsFile);
+    } catch (const TkavoStartupError& error) {
+        QMessageBox::critical(nullptr, QStringLiteral("kavo"), QString::fromStdString(error.what()));
+        return 1;
+    }
+    QObject::connect(&instance, &TkavoSingleInstance::Activated, &window,
+                     [&notifyMgr] { notifyMgr.ShowApplication(); });
     QObject::connect(&window, &TkavoMain::ClosedDown, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     QuitOnExpose quitOnExpose(TkavoSingleInstance::ServerName(QString::fromStdString(folder)));
     if (options.QuitAfterShow) {

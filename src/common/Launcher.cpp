@@ -1,7 +1,7 @@
 #include "common/Launcher.h"
 
-#include "common/HtmlEntities.h"
 #include "platform/Cp932.h"
+#include "platform/HtmlEntities.h"
 #include "platform/VisitedUrls.h"
 #include "settings/ukavoConfig.h"
 
@@ -132,6 +132,15 @@ bool TkavoLauncher::StartPeerCast(const std::string& url)
     }
     const std::string folder = FolderOf(command.Program);
     return m_starter.Start(command, folder, m_setting.Priority.PeerCastProcess).Started() && withUrl;
+}
+
+bool TkavoLauncher::StopPeerCast()
+{
+    TkavoCommand command = programCommand(m_setting.Etc.PeerCast, programSearchFolders());
+    if (command.Program.empty())
+        return false;
+    command.Arguments = {"-kill"};
+    return m_starter.Start(command, FolderOf(command.Program), 0).Started();
 }
 
 bool TkavoLauncher::startPlayer(const std::string& url, const std::string& name)

@@ -41,6 +41,9 @@ public:
     // Starts the PeerCast program unless its server already answers; with a "peercast://" URL it
     // gets " -url" and the URL. True when it was started with the URL.
     bool StartPeerCast(const std::string& url);
+    // Starts the PeerCast program, found as StartPeerCast finds it, with "-kill" alone. False when
+    // it was not started.
+    bool StopPeerCast();
     // Asks once for <inputbox/>, expands the channel tags (channel may be null) and starts the
     // command line.
     void RunCommand(const std::string& command, const TkavoChItem* channel);

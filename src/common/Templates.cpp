@@ -1,7 +1,7 @@
 #include "common/Templates.h"
 
-#include "common/HtmlEntities.h"
 #include "platform/Cp932.h"
+#include "platform/HtmlEntities.h"
 
 #include <algorithm>
 #include <array>
@@ -267,10 +267,10 @@ void AddValue(PieceWriter& writer, Tag tag, const TagValues& values)
         writer.AddOwned(FormatMonthDayTime(values.List ? values.List->LastUpdate : 0));
         return;
     case Tag::TotalConnectBitrate:
-        AddNumber(writer, values.List ? values.List->TotalConnectBitrate() : 0);
+        AddNumber(writer, values.List ? values.List->TotalConnectBitrate(values.LocalChInfo) : 0);
         return;
     case Tag::TotalConnectCount:
-        AddNumber(writer, values.List ? values.List->TotalConnectCount() : 0);
+        AddNumber(writer, values.List ? values.List->TotalConnectCount(values.LocalChInfo) : 0);
         return;
     case Tag::ChannelName:
         writer.Add(channel.ChannelName);

@@ -89,6 +89,7 @@ struct TagValues
     const TkavoChItem* Channel = nullptr;        // nullptr: the values of a new, empty record
     const TkavoChList* List = nullptr;           // nullptr: an empty list
     std::string_view InputAnswer;                // for <inputbox/>
+    bool LocalChInfo = false;                    // URL/LocalChInfo: the totals of connected channels count
 };
 
 // A template split once into literal pieces and tag slots. Expansion writes every piece in one pass,

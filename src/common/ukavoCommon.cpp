@@ -112,13 +112,16 @@ bool NameValueTable::Has(std::string_view name) const
 
 // ---- TkavoCommon
 
-TkavoCommon::TkavoCommon(TkavoCommonPaths paths, std::unique_ptr<WavePlayer> player)
-    : m_paths(std::move(paths)), m_player(std::move(player)), m_random(std::random_device{}())
+TkavoCommon::TkavoCommon(const TkavoSetting& setting, TkavoCommonPaths paths, std::unique_ptr<WavePlayer> player)
+    : m_setting(setting), m_paths(std::move(paths)), m_player(std::move(player)), m_random(std::random_device{}())
 {
     while (m_paths.ProgramFolder.size() > 1 && m_paths.ProgramFolder.back() == '/')
         m_paths.ProgramFolder.pop_back();
-    if (!m_paths.SettingsFile.empty())
-        Theme = IniFile::Read(m_paths.SettingsFile).ReadString("Theme", "Templates", "");
+}
+
+void TkavoCommon::ReadTheme(const IniFile& settingsFile)
+{
+    Theme = settingsFile.ReadString("Theme", "Templates", "");
     m_themeAsRead = Theme;
 }
 
@@ -243,16 +246,16 @@ std::string TkavoCommon::PathTagValue(Tag tag) const
     case Tag::ExeName:
         return Utf8ToCp932(m_paths.ProgramName);
     case Tag::PeerCastPath:
-        folderPart(Setting().Etc.PeerCast);
+        folderPart(m_setting.Etc.PeerCast);
         return value;
     case Tag::PeerCastName:
-        namePart(Setting().Etc.PeerCast);
+        namePart(m_setting.Etc.PeerCast);
         return value;
     case Tag::BrowserPath:
-        folderPart(Setting().Etc.Browser);
+        folderPart(m_setting.Etc.Browser);
         return value;
     case Tag::BrowserName:
-        namePart(Setting().Etc.Browser);
+        namePart(m_setting.Etc.Browser);
         return value;
     case Tag::FindValue2:
         return FindValue2;
@@ -277,6 +280,7 @@ TagValues TkavoCommon::valuesFor(const TkavoChItem* channel) const
     TagValues values;
     values.Environment = this;
     values.Channel = channel;
+    values.LocalChInfo = m_setting.URL.LocalChInfo;
     return values;
 }
 
@@ -332,7 +336,7 @@ std::string TkavoCommon::expandTemplate(TemplateKind kind, const TkavoChItem& ch
 
 std::string TkavoCommon::RenderNotifyText(const TkavoChItem& channel) const
 {
-    const auto& notify = Setting().Notify;
+    const auto& notify = m_setting.Notify;
     const int cut = notify.CutLongString ? CutRange(notify.CutLongStringRange) : -1;
     return FinishNotifyText(expandTemplate(TemplateKind::Notify, channel), cut);
 }
@@ -370,7 +374,7 @@ std::string TkavoCommon::RenderHtmlFooter(const TkavoChList& list) const
 
 int TkavoCommon::GetRefreshInterval()
 {
-    const long long minutes = Setting().Notify.Update2;
+    const long long minutes = m_setting.Notify.Update2;
     const long long base = minutes <= 0 ? 600000 : minutes * 60000;
     std::uniform_int_distribution<int> seconds(0, 19);
     // A timer takes an int; years of minutes would overflow it.

@@ -17,6 +17,9 @@
 
 namespace kavo {
 
+class IniFile;
+class TkavoSetting;
+
 // Where the program keeps its state. Paths are file system paths.
 struct TkavoCommonPaths
 {
@@ -66,8 +69,8 @@ extern const std::array<const char*, TkavoDiffCount> StateIconFiles;
 class TkavoCommon : private TagEnvironment
 {
 public:
-    // Reads Theme from the INI file.
-    explicit TkavoCommon(TkavoCommonPaths paths = TkavoCommonPaths::Current(),
+    // The settings are read on the main thread and must outlive the object.
+    explicit TkavoCommon(const TkavoSetting& setting, TkavoCommonPaths paths = TkavoCommonPaths::Current(),
                          std::unique_ptr<WavePlayer> player = CreateCanberraPlayer());
     // Writes Theme back to the INI file when it changed; a failure to write is ignored.
     ~TkavoCommon() override;
@@ -148,6 +151,8 @@ public:
     // nothing; a file that is missing or cannot be played gives the theme's "message" sound.
     void PlayWave(const std::string& fileName);
 
+    // Takes Theme from the settings file as read at start.
+    void ReadTheme(const IniFile& settingsFile);
     // Writes Theme to the INI file now when it changed since read or last saved. Throws
     // IniWriteError.
     void SaveTheme() const;
@@ -164,6 +169,7 @@ private:
     TagValues valuesFor(const TkavoChItem* channel) const;
     std::string expandTemplate(TemplateKind kind, const TkavoChItem& channel) const;
 
+    const TkavoSetting& m_setting;
     TkavoCommonPaths m_paths;
     mutable std::string m_themeAsRead; // what the INI file holds, to write only a change
     std::unique_ptr<WavePlayer> m_player;

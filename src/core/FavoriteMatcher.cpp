@@ -1,7 +1,7 @@
 #include "core/FavoriteMatcher.h"
 
-#include "common/HtmlEntities.h"
 #include "platform/Cp932.h"
+#include "platform/HtmlEntities.h"
 #include "platform/TkavoRegExp.h"
 
 #include <algorithm>

@@ -1,13 +1,12 @@
 #include "core/TkavoChItem.h"
 
+#include "core/ChannelKey.h"
 #include "platform/Cp932.h"
-#include "settings/ukavoConfig.h"
 
 #include <array>
 #include <charconv>
 #include <cstdio>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 namespace kavo {
@@ -105,13 +104,14 @@ void TkavoChList::Clear()
 
 bool TkavoChList::Accept(const TkavoDataItem& record) const
 {
-    if (!Setting().Notify.Unique)
+    if (!Unique)
         return true;
     const auto* channel = dynamic_cast<const TkavoChItem*>(&record);
     if (!channel)
         return false;
+    const ChannelKey key(*channel);
     for (const TkavoChItem& held : *this)
-        if (held.Hash == channel->Hash && held.ChannelName == channel->ChannelName)
+        if (ChannelKey(held) == key)
             return false;
     return true;
 }
@@ -119,25 +119,18 @@ bool TkavoChList::Accept(const TkavoDataItem& record) const
 // The same rule as Accept, with the held keys in a set so that merging n channels costs O(n).
 void TkavoChList::AddFrom(const TkavoDataList& source)
 {
-    if (!Setting().Notify.Unique) {
+    if (!Unique) {
         TkavoDataList::AddFrom(source);
         return;
     }
-    auto key = [](const TkavoChItem& channel) {
-        std::string k = channel.Hash;
-        k += '\0';
-        k += channel.ChannelName;
-        return k;
-    };
-    std::unordered_set<std::string> held;
-    held.reserve(static_cast<std::size_t>(Count() + source.Count()));
-    for (const TkavoChItem& channel : *this)
-        held.insert(key(channel));
     const int count = source.Count();
+    ChannelKeySet held(static_cast<std::size_t>(Count() + count));
+    for (const TkavoChItem& channel : *this)
+        held.Insert(channel);
     Reserve(Count() + count);
     for (int i = 0; i < count; ++i) {
         const auto* channel = dynamic_cast<const TkavoChItem*>(&source.Item(i));
-        if (!channel || !held.insert(key(*channel)).second)
+        if (!channel || !held.Insert(*channel))
             continue;
         auto copy = CreateItem();
         copy->Assign(*channel);
@@ -206,9 +199,9 @@ bool IsConnected(const TkavoChItem& channel)
 }
 } // namespace
 
-int TkavoChList::TotalConnectBitrate() const
+int TkavoChList::TotalConnectBitrate(bool localChInfo) const
 {
-    if (!Setting().URL.LocalChInfo)
+    if (!localChInfo)
         return 0;
     int total = 0;
     for (const TkavoChItem& channel : *this)
@@ -217,9 +210,9 @@ int TkavoChList::TotalConnectBitrate() const
     return total;
 }
 
-int TkavoChList::TotalConnectCount() const
+int TkavoChList::TotalConnectCount(bool localChInfo) const
 {
-    if (!Setting().URL.LocalChInfo)
+    if (!localChInfo)
         return 0;
     int count = 0;
     for (const TkavoChItem& channel : *this)

@@ -89,6 +89,9 @@ class TkavoChList : public TkavoTypedList<TkavoChItem>
 public:
     TDateTime LastUpdate = 0;
     bool Valid = false;
+    // Accept and AddFrom leave out a record whose ID and name the list already holds
+    // (Notify/Unique); the list's owner sets it, and Assign keeps the target's own.
+    bool Unique = false;
 
     void Clear() override;
     bool Accept(const TkavoDataItem& record) const override;
@@ -101,9 +104,9 @@ public:
     const std::string& StatusText() const;
     TkavoChItem* FindByHash(const std::string& hash) const;
     void ClearFind();
-    // Only counted when the local server's channel list is read.
-    int TotalConnectBitrate() const;
-    int TotalConnectCount() const;
+    // Counted only when the local server's channel list is read (URL/LocalChInfo).
+    int TotalConnectBitrate(bool localChInfo) const;
+    int TotalConnectCount(bool localChInfo) const;
 
 private:
     mutable std::string m_statusText;

@@ -4,10 +4,9 @@ namespace kavo {
 
 void TkavoFavoriteItem::Assign(const TkavoDataItem& source)
 {
-    if (const auto* favorite = dynamic_cast<const TkavoFavoriteItem*>(&source))
-        *this = *favorite;
-    else
-        TkavoDataItem::Assign(source);
+    if (const auto* favorite = dynamic_cast<const TkavoFavoriteItem*>(&source); favorite && favorite != this)
+        static_cast<TkavoFavoriteFields&>(*this) = *favorite;
+    TkavoDataItem::Assign(source);
 }
 
 void TkavoFavoriteList::Assign(const TkavoDataList& source)

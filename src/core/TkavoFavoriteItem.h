@@ -8,7 +8,7 @@
 namespace kavo {
 
 // The user's rule for marking channels: a word, the fields it is searched in, and the marks.
-struct TkavoFavoriteItem : TkavoDataItem
+struct TkavoFavoriteFields
 {
     bool Description = false;
     bool RegExp = false;
@@ -32,6 +32,11 @@ struct TkavoFavoriteItem : TkavoDataItem
     bool ColorTextEnabled = false;
     TColor ColorText = clWindowText;
 
+    bool operator==(const TkavoFavoriteFields&) const = default;
+};
+
+struct TkavoFavoriteItem : TkavoDataItem, TkavoFavoriteFields
+{
     void Assign(const TkavoDataItem& source) override;
 };
 

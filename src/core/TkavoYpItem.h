@@ -7,28 +7,42 @@
 
 namespace kavo {
 
-// One configured YP, with the channel lists retrieval keeps for it between cycles.
-struct TkavoYpItem : TkavoDataItem
+// What the user configures for one YP: the values of its [YP] entry.
+struct TkavoYpFields
 {
     std::string Host = "localhost:7144";
     std::string Title;
     std::string Url;
     bool Enabled = false;
-    TkavoChList ChList;
     std::string ChType = "wmv|raw";
     std::string Bitrate = "*";
     bool UTF2SJIS = true;
     std::string Script;
     bool ChatURLFix = false;
+    std::string PCRawChName2 = "^index(_[a-z]+)?\\.txt$";
+    std::string PCRawChIP;
+    bool NoNotify2 = false;
+
+    bool operator==(const TkavoYpFields&) const = default;
+};
+
+// One configured YP, as the settings hold it.
+struct TkavoYpItem : TkavoDataItem, TkavoYpFields
+{
+    void Assign(const TkavoDataItem& source) override;
+};
+
+// The retrieval's record of one YP: its configuration as the running cycle sees it, and the lists
+// and marks the retrieval keeps for it from one cycle to the next. Owned by the retrieval module.
+struct TkavoYpRecord : TkavoYpItem
+{
+    TkavoChList ChList;
     TkavoChList ChListLog;
     TkavoChList ChListPrev;
     std::int32_t PCRawUpdateTime = 0;
-    void* PCRawHandle = nullptr; // owned by the retrieval module, not by the record
+    void* PCRawHandle = nullptr; // owned by the retrieval module's PCRaw library
     TDateTime LastUpdate = 0;
-    std::string PCRawChName2 = "^index(_[a-z]+)?\\.txt$";
-    std::string PCRawChIP;
     std::int32_t PCRawLastError = 0;
-    bool NoNotify2 = false;
     std::int32_t SuccessCount = 0;
 
     void Assign(const TkavoDataItem& source) override;

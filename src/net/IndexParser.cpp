@@ -127,7 +127,7 @@ int CountLines(std::string_view text)
 
 namespace {
 
-void ParseInto(TkavoYpItem& yp, std::string_view index, TkavoRegExp& regExp, RecordPool& pool)
+void ParseInto(TkavoYpRecord& yp, std::string_view index, TkavoRegExp& regExp, RecordPool& pool)
 {
     static const std::string commentOpen = Sjis("「");
     static const std::string commentClose = Sjis("」");
@@ -214,13 +214,13 @@ void ParseInto(TkavoYpItem& yp, std::string_view index, TkavoRegExp& regExp, Rec
 
 } // namespace
 
-void ParseIndex(TkavoYpItem& yp, std::string_view index, TkavoRegExp& regExp)
+void ParseIndex(TkavoYpRecord& yp, std::string_view index, TkavoRegExp& regExp)
 {
     RecordPool none;
     ParseInto(yp, index, regExp, none);
 }
 
-void ReplaceFromIndex(TkavoYpItem& yp, std::string_view index, TkavoRegExp& regExp)
+void ReplaceFromIndex(TkavoYpRecord& yp, std::string_view index, TkavoRegExp& regExp)
 {
     RecordPool old(yp.ChList);
     ParseInto(yp, index, regExp, old);

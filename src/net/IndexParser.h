@@ -81,8 +81,8 @@ int CountLines(std::string_view text);
 
 // Appends one record to yp.ChList for every accepted line of the CP932 index. A line that cannot
 // be read is skipped; every line, skipped or not, counts for the records' No.
-void ParseIndex(TkavoYpItem& yp, std::string_view index, TkavoRegExp& regExp);
+void ParseIndex(TkavoYpRecord& yp, std::string_view index, TkavoRegExp& regExp);
 // Clears yp.ChList and parses the index into it, reusing the old records' storage.
-void ReplaceFromIndex(TkavoYpItem& yp, std::string_view index, TkavoRegExp& regExp);
+void ReplaceFromIndex(TkavoYpRecord& yp, std::string_view index, TkavoRegExp& regExp);
 
 } // namespace kavo

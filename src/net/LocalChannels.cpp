@@ -104,7 +104,7 @@ void ReadLocalChannels(bool enabled, const std::string& address, HttpClient& htt
     ParseLocalChannels(response.Body, regExp, list);
 }
 
-void MarkLocal(TkavoYpItem& yp, const TkavoChList& local)
+void MarkLocal(TkavoYpRecord& yp, const TkavoChList& local)
 {
     if (local.Count() == 0)
         return;

@@ -27,6 +27,6 @@ void ReadLocalChannels(bool enabled, const std::string& address, HttpClient& htt
 
 // Copies the local server's status into the YP's channels with the same ID and marks them
 // Playing, Idle or Relaying; a Change mark survives everything but Playing.
-void MarkLocal(TkavoYpItem& yp, const TkavoChList& local);
+void MarkLocal(TkavoYpRecord& yp, const TkavoChList& local);
 
 } // namespace kavo

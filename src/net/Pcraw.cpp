@@ -164,7 +164,7 @@ std::string PcrawLibrary::Read(void* handle) const
     return data;
 }
 
-bool PcrawHasFreshData(PcrawLibrary& library, TkavoYpItem& yp)
+bool PcrawHasFreshData(PcrawLibrary& library, TkavoYpRecord& yp)
 {
     if (!yp.PCRawHandle)
         return false;
@@ -184,7 +184,7 @@ bool PcrawHasFreshData(PcrawLibrary& library, TkavoYpItem& yp)
     return library.UpdateTime(yp.PCRawHandle) != yp.PCRawUpdateTime;
 }
 
-const TkavoChItem* FindPcrawIndexChannel(const TkavoYpItem& yp, TkavoRegExp& regExp)
+const TkavoChItem* FindPcrawIndexChannel(const TkavoYpRecord& yp, TkavoRegExp& regExp)
 {
     regExp.Global = true;
     regExp.IgnoreCase = true;
@@ -205,7 +205,7 @@ std::string PcrawStreamUrl(std::string_view streamUrl)
     return ReplaceAll(ReplaceAll(streamUrl, "localhost", "127.0.0.1", true), "/pls/", "/stream/", false);
 }
 
-bool OpenPcrawIndexChannel(PcrawLibrary& library, TkavoYpItem& yp, TkavoRegExp& regExp)
+bool OpenPcrawIndexChannel(PcrawLibrary& library, TkavoYpRecord& yp, TkavoRegExp& regExp)
 {
     const TkavoChItem* channel = FindPcrawIndexChannel(yp, regExp);
     if (!channel)

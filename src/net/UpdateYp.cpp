@@ -1,5 +1,6 @@
 #include "net/UpdateYp.h"
 
+#include "core/ChannelKey.h"
 #include "core/FavoriteMatcher.h"
 
 #include <algorithm>
@@ -148,7 +149,7 @@ struct Scratch
 class Update
 {
 public:
-    Update(TkavoYpItem& yp, const UpdateContext& context, Scratch& scratch)
+    Update(TkavoYpRecord& yp, const UpdateContext& context, Scratch& scratch)
         : m_yp(yp), m_context(context), m_ids(scratch.Ids), m_prevSlots(scratch.PrevSlots), m_slots(scratch.Slots),
           m_nextLog(scratch.NextLog), m_removed(scratch.Removed)
     {
@@ -260,21 +261,6 @@ private:
             log.DeleteIf([&](int index) { return removed[static_cast<std::size_t>(index)]; });
     }
 
-    struct NamedId
-    {
-        std::string_view Hash;
-        std::string_view Name;
-        bool operator==(const NamedId&) const = default;
-    };
-    struct NamedIdHash
-    {
-        std::size_t operator()(const NamedId& id) const
-        {
-            const std::hash<std::string_view> hash;
-            return hash(id.Hash) * 31 + hash(id.Name);
-        }
-    };
-
     // ChListPrev := ChList as the list copy makes it (Valid and LastUpdate included; with
     // Notify/Unique a second record with the same ID and name is left out). A channel's copy goes
     // into its own previous record where there is one.
@@ -282,14 +268,13 @@ private:
     {
         TkavoChList& target = m_yp.ChListPrev;
         const TkavoChList& source = m_yp.ChList;
-        std::unordered_set<NamedId, NamedIdHash> seen; // only IDs that ChList lists more than once
+        std::unordered_set<ChannelKey, ChannelKeyHash> seen; // only IDs that ChList lists more than once
         std::size_t spare = 0;
         target.Reserve(source.Count());
         for (int c = 0; c < source.Count(); ++c) {
             const TkavoChItem& channel = source[c];
             const IdSlot& slot = *m_slots[static_cast<std::size_t>(c)];
-            if (m_context.Options.Unique && slot.Current > 1 &&
-                !seen.insert({channel.Hash, channel.ChannelName}).second)
+            if (m_context.Options.Unique && slot.Current > 1 && !seen.insert(ChannelKey(channel)).second)
                 continue;
             std::unique_ptr<TkavoDataItem> record;
             if (slot.FirstPrev >= 0 && m_prev[static_cast<std::size_t>(slot.FirstPrev)])
@@ -317,7 +302,7 @@ private:
         return std::make_unique<TkavoChItem>();
     }
 
-    TkavoYpItem& m_yp;
+    TkavoYpRecord& m_yp;
     const UpdateContext& m_context;
     IdTable& m_ids;
     Records m_prev;
@@ -329,7 +314,7 @@ private:
 
 } // namespace
 
-void UpdateYp(TkavoYpItem& yp, const UpdateContext& context)
+void UpdateYp(TkavoYpRecord& yp, const UpdateContext& context)
 {
     thread_local Scratch scratch;
     Update(yp, context, scratch).Run();

@@ -38,6 +38,6 @@ struct UpdateContext
 // returning channels taken out of it, expiry, and finally ChListPrev := ChList (the list copy's
 // result, its uniqueness rule taken from Options.Unique). Runs also when the YP was skipped or
 // failed, which ages the marks of the records it still holds.
-void UpdateYp(TkavoYpItem& yp, const UpdateContext& context);
+void UpdateYp(TkavoYpRecord& yp, const UpdateContext& context);
 
 } // namespace kavo

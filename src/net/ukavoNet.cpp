@@ -9,6 +9,7 @@
 #include "net/UpdateYp.h"
 #include "platform/Cp932.h"
 #include "platform/DateTime.h"
+#include "platform/Process.h"
 #include "platform/ProgramFolder.h"
 #include "script/YpScriptRunner.h"
 #include "settings/IniFile.h"
@@ -17,8 +18,7 @@
 #include <new>
 #include <optional>
 #include <stdexcept>
-#include <sys/resource.h>
-#include <unistd.h>
+#include <unordered_map>
 
 namespace kavo {
 
@@ -35,14 +35,6 @@ std::string DownloadErrorText(const std::string& url, const std::string& message
 std::string ConversionErrorText(const std::string& url)
 {
     return url + "\r\n" + Sjis("UTF->SJIS変換エラー");
-}
-
-// Thread priorities map to nice values of the calling thread; raising one may need a privilege
-// the user does not have, which is ignored.
-void ApplyThreadPriority(int index)
-{
-    const int priority = TkavoSetting::ThreadPriority(index);
-    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), -5 * priority);
 }
 
 } // namespace
@@ -70,8 +62,8 @@ HttpOptions HttpOptionsFromSettings(const TkavoSetting::URLOptions& url)
     return options;
 }
 
-TkavoNet::TkavoNet(Dispatcher dispatcher)
-    : m_dispatcher(std::move(dispatcher)), m_pcraw(std::make_unique<PcrawLibrary>())
+TkavoNet::TkavoNet(Dispatcher dispatcher, const TkavoSetting& setting)
+    : m_dispatcher(std::move(dispatcher)), m_setting(setting), m_pcraw(std::make_unique<PcrawLibrary>())
 {
     if (!m_dispatcher)
         throw std::invalid_argument("TkavoNet needs a dispatcher to the main thread");
@@ -83,6 +75,12 @@ TkavoNet::TkavoNet(Dispatcher dispatcher)
 
 TkavoNet::~TkavoNet()
 {
+    Stop();
+    ClosePcrawChannels();
+}
+
+void TkavoNet::Stop()
+{
     *m_alive = false;
     {
         std::lock_guard lock(m_pauseLock);
@@ -91,25 +89,87 @@ TkavoNet::~TkavoNet()
     m_pauseWake.notify_all();
     if (m_worker.joinable())
         m_worker.join();
-    ClosePcrawChannels();
 }
 
-void TkavoNet::Prepare()
+void TkavoNet::Prepare(const IniFile& settingsFile)
 {
-    const int createTimer = IniFile::Read(TkavoSetting::SettingsFileName()).ReadInteger("PCRAW", "CreateTimer", 1000);
+    const int createTimer = settingsFile.ReadInteger("PCRAW", "CreateTimer", 1000);
     m_createTimer = createTimer > 0 ? createTimer : 0;
     m_firstCycleDone = false;
     // The HTTP client, and the library behind it, is made by the first cycle: loading it here
     // would hold back the first window.
-    m_httpOptions = HttpOptionsFromSettings(Setting().URL);
+    m_httpOptions = HttpOptionsFromSettings(m_setting.URL);
     if (m_http)
         m_http->Apply(m_httpOptions);
+    followSettings(false);
 }
 
 void TkavoNet::SetupHttp()
 {
-    m_httpOptions = HttpOptionsFromSettings(Setting().URL);
+    m_httpOptions = HttpOptionsFromSettings(m_setting.URL);
     http().Apply(m_httpOptions);
+}
+
+const TkavoYpRecord* TkavoNet::Yp(const std::string& url) const
+{
+    for (const TkavoYpRecord& yp : m_yps)
+        if (yp.Url == url)
+            return &yp;
+    return nullptr;
+}
+
+void TkavoNet::SettingsReloaded()
+{
+    if (!m_running) {
+        followSettings(true);
+        return;
+    }
+    m_reloadPending = true;
+    // Only Urls are compared here: the records belong to the worker until the finish step.
+    std::unordered_set<std::string_view> configured;
+    for (const TkavoYpItem& yp : m_setting.YpList)
+        configured.insert(yp.Url);
+    for (const std::string& url : m_cycleUrls)
+        if (!configured.contains(url))
+            m_droppedUrls.insert(url);
+}
+
+void TkavoNet::followSettings(bool reload)
+{
+    std::vector<std::unique_ptr<TkavoDataItem>> old = m_yps.Release();
+    std::unordered_map<std::string_view, std::size_t> oldByUrl;
+    for (std::size_t i = 0; i < old.size(); ++i) {
+        const auto& yp = static_cast<const TkavoYpRecord&>(*old[i]);
+        if (!m_droppedUrls.contains(yp.Url))
+            oldByUrl.emplace(yp.Url, i);
+    }
+    m_yps.Reserve(m_setting.YpList.Count());
+    for (const TkavoYpItem& configured : m_setting.YpList) {
+        std::unique_ptr<TkavoDataItem> record;
+        if (const auto found = oldByUrl.find(configured.Url); found != oldByUrl.end() && old[found->second]) {
+            record = std::move(old[found->second]);
+            if (reload) {
+                auto& yp = static_cast<TkavoYpRecord&>(*record);
+                for (TkavoChList* list : {&yp.ChListLog, &yp.ChListPrev}) {
+                    list->Clear();
+                    list->Valid = false;
+                    list->LastUpdate = 0;
+                }
+                yp.SuccessCount = 0;
+                yp.PCRawLastError = 0;
+            }
+        } else {
+            record = std::make_unique<TkavoYpRecord>();
+        }
+        // Only the configured fields: the record's own state stays.
+        record->Assign(configured);
+        m_yps.Add(std::move(record));
+    }
+    for (auto& record : old)
+        if (record)
+            ClosePcrawChannel(static_cast<TkavoYpRecord&>(*record));
+    m_droppedUrls.clear();
+    m_reloadPending = false;
 }
 
 HttpClient& TkavoNet::http()
@@ -135,7 +195,7 @@ void TkavoNet::ResetHttp()
 
 void TkavoNet::StartRetrieval()
 {
-    if (m_running.exchange(true))
+    if (!*m_alive || m_running.exchange(true))
         return;
     try {
         begin();
@@ -150,8 +210,14 @@ void TkavoNet::StartRetrieval()
 void TkavoNet::begin()
 {
     SetupHttp();
-    const TkavoSetting& setting = Setting();
+    const TkavoSetting& setting = m_setting;
+    // Entries edited in place since the last reload take effect, without starting logs again.
+    followSettings(false);
+    m_cycleUrls.clear();
+    for (const TkavoYpRecord& yp : m_yps)
+        m_cycleUrls.push_back(yp.Url);
     m_cycle.Manual = Manual;
+    m_cycle.LocalChInfo = setting.URL.LocalChInfo;
     m_cycle.ThreadPriority = setting.Priority.KAVOThread;
     m_cycle.Visit = setting.ColorFont.Visit;
     m_cycle.URL = setting.URL;
@@ -165,9 +231,7 @@ void TkavoNet::execute()
         ApplyThreadPriority(m_cycle.ThreadPriority);
     try {
         ReadLocalChannels();
-        const TkavoYpList& yps = Setting().YpList;
-        for (int i = 0; i < yps.Count(); ++i) {
-            TkavoYpItem& yp = yps[i];
+        for (TkavoYpRecord& yp : m_yps) {
             if (!yp.Enabled) {
                 yp.ChList.Clear();
                 continue;
@@ -192,7 +256,7 @@ void TkavoNet::execute()
     });
 }
 
-void TkavoNet::retrieveOrSkip(TkavoYpItem& yp)
+void TkavoNet::retrieveOrSkip(TkavoYpRecord& yp)
 {
     if (m_firstCycleDone && !m_cycle.Manual) {
         const bool throttled = !hasPcrawHandle(yp) || PcrawChannelError(yp) != 0;
@@ -213,7 +277,7 @@ void TkavoNet::retrieveOrSkip(TkavoYpItem& yp)
         OnError(*this, error);
 }
 
-std::string TkavoNet::RetrieveYp(TkavoYpItem& yp)
+std::string TkavoNet::RetrieveYp(TkavoYpRecord& yp)
 {
     std::string index;
     bool closedEarly = false;
@@ -234,6 +298,13 @@ std::string TkavoNet::RetrieveYp(TkavoYpItem& yp)
                 index = RunYpScript(yp, index);
         }
     } catch (const RetrievalFailure& failure) {
+        ResetHttp();
+        return DownloadErrorText(yp.Url, failure.what());
+    } catch (const std::bad_alloc&) {
+        ResetHttp();
+        return DownloadErrorText(yp.Url, "out of memory");
+    } catch (const std::exception& failure) {
+        // Whatever else went wrong concerns this YP only.
         ResetHttp();
         return DownloadErrorText(yp.Url, failure.what());
     }
@@ -267,14 +338,16 @@ void TkavoNet::finish()
     m_report = m_working;
     if (!m_report.EndedEarly)
         m_chList.LastUpdate = m_cycleEnd;
+    if (m_reloadPending)
+        followSettings(true);
     // Clear, then AddFrom of every YP's lists in configuration order, enabled or not.
     std::vector<const TkavoChList*> onAir;
     std::vector<const TkavoChList*> ended;
-    for (const TkavoYpItem& yp : Setting().YpList) {
+    for (const TkavoYpRecord& yp : m_yps) {
         onAir.push_back(&yp.ChList);
         ended.push_back(&yp.ChListLog);
     }
-    const bool unique = Setting().Notify.Unique;
+    const bool unique = m_cycle.Notify.Unique;
     MergeChannelLists(m_chList, onAir, unique);
     MergeChannelLists(m_chListLog, ended, unique);
     m_running = false;
@@ -294,17 +367,17 @@ void TkavoNet::ReadLocalChannels()
     kavo::ReadLocalChannels(m_cycle.URL.LocalChInfo, m_cycle.URL.LocalChInfoAddr, *m_http, m_regExp, m_localChList);
 }
 
-void TkavoNet::UpdateYp(TkavoYpItem& yp)
+void TkavoNet::UpdateYp(TkavoYpRecord& yp)
 {
     kavo::UpdateYp(yp, {UpdateOptions::From(m_cycle.Notify), m_cycle.Favorites, m_regExp, Now()});
 }
 
-void TkavoNet::MarkLocal(TkavoYpItem& yp)
+void TkavoNet::MarkLocal(TkavoYpRecord& yp)
 {
     kavo::MarkLocal(yp, m_localChList);
 }
 
-void TkavoNet::MarkVisited(TkavoYpItem& yp)
+void TkavoNet::MarkVisited(TkavoYpRecord& yp)
 {
     if (!m_cycle.Visit)
         return;
@@ -322,18 +395,19 @@ void TkavoNet::LoadPcraw()
     m_pcraw->Load(ProgramFolder());
 }
 
+void TkavoNet::ClosePcrawChannel(TkavoYpRecord& yp)
+{
+    if (yp.PCRawHandle && m_pcraw->Owns(yp.PCRawHandle))
+        m_pcraw->Close(yp.PCRawHandle);
+    yp.PCRawHandle = nullptr;
+}
+
 void TkavoNet::ClosePcrawChannels()
 {
     if (!PcrawLoaded())
         return;
-    for (TkavoYpItem& yp : Setting().YpList) {
-        if (!yp.PCRawHandle)
-            continue;
-        m_pcraw->Close(yp.PCRawHandle);
-        // The records outlive the module; a handle left in them would dangle.
-        yp.PCRawHandle = nullptr;
-    }
-    // Channels whose YP went with a settings reload are closed as well.
+    for (TkavoYpRecord& yp : m_yps)
+        ClosePcrawChannel(yp);
     m_pcraw->Unload();
 }
 
@@ -342,12 +416,12 @@ bool TkavoNet::PcrawLoaded() const
     return m_pcraw->Loaded();
 }
 
-bool TkavoNet::hasPcrawHandle(const TkavoYpItem& yp) const
+bool TkavoNet::hasPcrawHandle(const TkavoYpRecord& yp) const
 {
     return m_pcraw->Owns(yp.PCRawHandle);
 }
 
-int TkavoNet::PcrawChannelError(TkavoYpItem& yp)
+int TkavoNet::PcrawChannelError(TkavoYpRecord& yp)
 {
     if (!hasPcrawHandle(yp))
         return 0;
@@ -355,23 +429,21 @@ int TkavoNet::PcrawChannelError(TkavoYpItem& yp)
     return yp.PCRawLastError;
 }
 
-bool TkavoNet::PcrawHasFreshData(TkavoYpItem& yp)
+bool TkavoNet::PcrawHasFreshData(TkavoYpRecord& yp)
 {
     return PcrawLoaded() && kavo::PcrawHasFreshData(*m_pcraw, yp);
 }
 
-std::string TkavoNet::ReadPcrawIndex(TkavoYpItem& yp)
+std::string TkavoNet::ReadPcrawIndex(TkavoYpRecord& yp)
 {
     try {
         return m_pcraw->Read(yp.PCRawHandle);
     } catch (const PcrawError& failure) {
         throw RetrievalFailure(failure.what());
-    } catch (const std::bad_alloc&) {
-        throw RetrievalFailure("PCRaw: out of memory while reading the channel");
     }
 }
 
-void TkavoNet::OpenPcrawChannel(TkavoYpItem& yp)
+void TkavoNet::OpenPcrawChannel(TkavoYpRecord& yp)
 {
     // An invalid PCRawChName2 throws past the YP and ends the cycle.
     if (OpenPcrawIndexChannel(*m_pcraw, yp, m_regExp))
@@ -389,7 +461,7 @@ bool TkavoNet::YpScriptAvailable(const TkavoYpItem& yp)
     return CanDMS && m_scripts->ScriptFile(yp).has_value();
 }
 
-std::string TkavoNet::RunYpScript(TkavoYpItem& yp, const std::string& input)
+std::string TkavoNet::RunYpScript(TkavoYpRecord& yp, const std::string& input)
 {
     std::optional<std::string> stdinText;
     if (!input.empty())

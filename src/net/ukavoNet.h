@@ -8,6 +8,8 @@
 #include "platform/TkavoRegExp.h"
 #include "settings/ukavoConfig.h"
 
+#include <unordered_set>
+
 #include <atomic>
 #include <condition_variable>
 #include <functional>
@@ -19,6 +21,7 @@
 
 namespace kavo {
 
+class IniFile;
 class PcrawLibrary;
 class VisitedUrls;
 class YpScriptRunner;
@@ -35,14 +38,19 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The retrieval module. One cycle downloads every enabled YP of Setting().YpList on a worker
-// thread, one after the other, and then, on the main thread, merges the YPs' lists into ChList and
-// ChListLog.
+// The retrieval module. One cycle downloads every enabled YP of the settings on a worker thread, one
+// after the other, and then, on the main thread, merges the YPs' lists into ChList and ChListLog.
 //
-// Threads: construct, Prepare, StartRetrieval and destroy on the main thread. The dispatcher runs a
-// job on the main thread; the finish step (merge, OnCycleError, OnSuccess, OnComplate) arrives
-// through it. OnError is raised on the worker. While a cycle runs, the YP records of
-// Setting().YpList must not be changed or freed, and the handlers must not be replaced.
+// The module keeps its own record of every configured YP (TkavoYpRecord), identified by its Url:
+// the channels, the log and the marks that retrieval keeps from one cycle to the next. The
+// settings object holds only what the user configured.
+//
+// Threads: construct, Prepare, StartRetrieval, SettingsReloaded and destroy on the main thread; the
+// settings object is read there only. When a cycle starts it takes what the worker reads (the YP
+// entries, the favorites, the URL and Notify options): the main thread may then replace the
+// settings at any time. The dispatcher runs a job on the main thread; the finish step (merge,
+// OnCycleError, OnSuccess, OnComplate) arrives through it. OnError is raised on the worker. While a
+// cycle runs, the handlers must not be replaced.
 class TkavoNet
 {
 public:
@@ -72,10 +80,14 @@ public:
     // The GUI shows the message in a message box.
     TkavoOnError OnCycleError;
 
-    explicit TkavoNet(Dispatcher dispatcher);
+    // The settings must outlive the module.
+    TkavoNet(Dispatcher dispatcher, const TkavoSetting& setting);
     // Waits for a running cycle's worker; its finish step is then dropped. Closes the PCRaw
     // channels still open.
     ~TkavoNet();
+    // Ends a running cycle's work as the destructor does (its finish step is then dropped) and
+    // starts no other. Main thread.
+    void Stop();
     TkavoNet(const TkavoNet&) = delete;
     TkavoNet& operator=(const TkavoNet&) = delete;
 
@@ -86,8 +98,23 @@ public:
     // From StartRetrieval until the finish step has run.
     bool Running() const { return m_running; }
 
-    // Once at start, after the settings are loaded.
-    void Prepare();
+    // The module's records of the configured YPs, in configuration order, as the last cycle (or the
+    // last reload) left them. Main thread; changed by the next finish step or reload.
+    const TkavoTypedList<TkavoYpRecord>& Yps() const { return m_yps; }
+    // The record of the YP with this Url; nullptr when it has none yet.
+    const TkavoYpRecord* Yp(const std::string& url) const;
+
+    // Once at start, after the settings are loaded; the settings file as read then ([PCRAW]).
+    void Prepare(const IniFile& settingsFile);
+    // The settings were loaded again or replaced. A YP still configured keeps its channels, its
+    // update time and its PCRaw channel; its log, its previous list and its counters start again.
+    // A YP no longer configured goes, and its PCRaw channel is closed. While a cycle runs, the cycle
+    // goes on with what it took at its start, and the records follow the settings when it finishes
+    // (a YP removed in the meantime starts again without channels even when it is back).
+    void SettingsReloaded();
+    // The records follow YP entries edited in place, keeping all their state; every cycle does
+    // this when it starts. Not while a cycle runs.
+    void FollowSettings() { followSettings(false); }
     // Starts a cycle and returns at once; does nothing while one runs.
     void StartRetrieval();
     // Applies the settings to the HTTP client. Not while a cycle runs.
@@ -95,7 +122,7 @@ public:
     // A fresh HTTP client: open connections and cookies are dropped.
     void ResetHttp();
     // Obtains, converts and parses one YP's index into its ChList. The error text, "" on success.
-    std::string RetrieveYp(TkavoYpItem& yp);
+    std::string RetrieveYp(TkavoYpRecord& yp);
     // A new script engine for the retrieval scripts; false while a cycle runs.
     bool RecreateScriptEngine();
     // The store that marks channels whose contact page was opened (ColorFont/Visit); not owned,
@@ -108,6 +135,7 @@ private:
     struct CycleSettings
     {
         bool Manual = false;
+        bool LocalChInfo = false;
         int ThreadPriority = 0;
         bool Visit = true;
         TkavoSetting::URLOptions URL;
@@ -118,40 +146,52 @@ private:
     void begin();
     void execute();
     void finish();
-    void retrieveOrSkip(TkavoYpItem& yp);
+    // The records follow the configured YPs (see SettingsReloaded); reload: the settings were loaded
+    // again, so the kept records start their logs and counters again.
+    void followSettings(bool reload);
+    void retrieveOrSkip(TkavoYpRecord& yp);
     HttpClient& http();
     // http.get of the retrieval scripts.
     std::string scriptFetch(const std::string& url);
     // Sleeps on the worker; the destructor cuts it short.
     void pause(int milliseconds);
-    bool hasPcrawHandle(const TkavoYpItem& yp) const;
+    bool hasPcrawHandle(const TkavoYpRecord& yp) const;
 
     // Steps that later work fills in. Each is called where the cycle needs it.
     // The local server's channels into m_localChList, before the first YP.
     void ReadLocalChannels();
     // Favorites, change marks and the log against the previous cycle; after every enabled YP's
     // retrieval step, also when the YP was skipped or failed.
-    void UpdateYp(TkavoYpItem& yp);
+    void UpdateYp(TkavoYpRecord& yp);
     // Marks the channels the local server holds.
-    void MarkLocal(TkavoYpItem& yp);
+    void MarkLocal(TkavoYpRecord& yp);
     // Visited marks from the visited-URL store.
-    void MarkVisited(TkavoYpItem& yp);
+    void MarkVisited(TkavoYpRecord& yp);
     bool UrlVisited(const std::string& url);
     // PCRaw index channels: the library is loaded by the constructor, and the channels still open
     // are closed by the destructor.
     void LoadPcraw();
+    void ClosePcrawChannel(TkavoYpRecord& yp);
     void ClosePcrawChannels();
     bool PcrawLoaded() const;
-    int PcrawChannelError(TkavoYpItem& yp);
-    bool PcrawHasFreshData(TkavoYpItem& yp);
-    std::string ReadPcrawIndex(TkavoYpItem& yp);
-    void OpenPcrawChannel(TkavoYpItem& yp);
+    int PcrawChannelError(TkavoYpRecord& yp);
+    bool PcrawHasFreshData(TkavoYpRecord& yp);
+    std::string ReadPcrawIndex(TkavoYpRecord& yp);
+    void OpenPcrawChannel(TkavoYpRecord& yp);
     // Retrieval scripts: whether the YP's script runs, and running it on the input text (throws
     // RetrievalFailure).
     bool YpScriptAvailable(const TkavoYpItem& yp);
-    std::string RunYpScript(TkavoYpItem& yp, const std::string& input);
+    std::string RunYpScript(TkavoYpRecord& yp, const std::string& input);
 
     Dispatcher m_dispatcher;
+    const TkavoSetting& m_setting;
+    // The worker's while a cycle runs; the main thread's otherwise.
+    TkavoTypedList<TkavoYpRecord> m_yps;
+    // Reloads that arrived while a cycle ran, applied by its finish step: whether one did, and the
+    // Urls that were no longer configured after one of them.
+    bool m_reloadPending = false;
+    std::unordered_set<std::string> m_droppedUrls;
+    std::vector<std::string> m_cycleUrls; // of the records the running cycle works on
     TkavoChList m_chList;
     TkavoChList m_chListLog;
     TkavoChList m_localChList;

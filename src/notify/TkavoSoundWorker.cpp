@@ -4,13 +4,11 @@
 #include "common/WavePlayer.h"
 
 #include "platform/Cp932.h"
-#include "settings/ukavoConfig.h"
+#include "platform/Process.h"
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <sys/resource.h>
-#include <unistd.h>
 #include <unordered_set>
 
 namespace kavo {
@@ -157,10 +155,8 @@ void TkavoSoundWorker::Wait()
 
 void TkavoSoundWorker::run(int threadPriority)
 {
-    if (threadPriority != 0) {
-        // Raising the priority may need a privilege the user lacks; then it stays as it is.
-        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), -5 * TkavoSetting::ThreadPriority(threadPriority));
-    }
+    if (threadPriority != 0)
+        ApplyThreadPriority(threadPriority);
     std::unordered_set<std::string> played;
     try {
         for (;;) {

@@ -1,5 +1,6 @@
 #include "platform/Process.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -93,6 +94,36 @@ std::optional<int> NiceOfPriority(int index)
     default:
         return std::nullopt;
     }
+}
+
+namespace {
+
+// The nice value of the program as a whole, from which thread priorities count.
+std::atomic<int>& ProgramNice()
+{
+    static std::atomic<int> nice = [] {
+        errno = 0;
+        const int value = getpriority(PRIO_PROCESS, static_cast<id_t>(getpid()));
+        return errno == 0 ? value : 0;
+    }();
+    return nice;
+}
+
+} // namespace
+
+void ApplyProcessPriority(int index)
+{
+    const std::optional<int> nice = NiceOfPriority(index);
+    if (!nice)
+        return;
+    ProgramNice() = *nice;
+    setpriority(PRIO_PROCESS, static_cast<id_t>(getpid()), *nice);
+}
+
+void ApplyThreadPriority(int index)
+{
+    const int offset = index == 1 ? -5 : index == 3 ? 5 : 0;
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), ProgramNice() + offset);
 }
 
 std::vector<CommandWord> SplitCommandWords(std::string_view line)

@@ -15,6 +15,14 @@ namespace kavo {
 // 3 below normal (+5). Any other index, 0 included, leaves the priority as it is.
 std::optional<int> NiceOfPriority(int index);
 
+// Gives the program the nice value of a priority index (NiceOfPriority); 0 leaves it. On the main
+// thread, before other threads start: they take the value over.
+void ApplyProcessPriority(int index);
+// Gives the calling thread a priority relative to the program's, as a thread priority index
+// (Priority/KAVOThread): 1 five nice steps above it, 3 five below, anything else the program's own.
+// Raising a priority may need a privilege the user lacks; a refusal leaves it as it is.
+void ApplyThreadPriority(int index);
+
 // One word of a command line: its text after quote removal and the bytes it covers.
 struct CommandWord
 {

@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace kavo {
 
@@ -626,6 +627,58 @@ const std::vector<std::string>& DefaultColumnCaptions()
     return Tables().Defaults;
 }
 
+// ---- value semantics
+
+TkavoSetting::TkavoSetting(const TkavoSetting& other)
+{
+    *this = other;
+}
+
+TkavoSetting& TkavoSetting::operator=(const TkavoSetting& other)
+{
+    if (&other == this)
+        return *this;
+    URL = other.URL;
+    Notify = other.Notify;
+    Etc = other.Etc;
+    Operation = other.Operation;
+    ColorFont = other.ColorFont;
+    Priority = other.Priority;
+    Event = other.Event;
+    YpList.Assign(other.YpList);
+    Favorites.Assign(other.Favorites);
+    Columns = other.Columns;
+    Tools = other.Tools;
+    TextFont = other.TextFont;
+    AllFont = other.AllFont;
+    return *this;
+}
+
+namespace {
+
+template <class Fields, class List>
+bool SameEntries(const List& a, const List& b)
+{
+    if (a.Count() != b.Count())
+        return false;
+    for (int i = 0; i < a.Count(); ++i)
+        if (!(static_cast<const Fields&>(a[i]) == static_cast<const Fields&>(b[i])))
+            return false;
+    return true;
+}
+
+} // namespace
+
+bool TkavoSetting::operator==(const TkavoSetting& other) const
+{
+    for (const ScalarOption& option : ScalarOptions)
+        if (OptionText(option, *this) != OptionText(option, other))
+            return false;
+    return SameEntries<TkavoYpFields>(YpList, other.YpList) &&
+           SameEntries<TkavoFavoriteFields>(Favorites, other.Favorites) && Columns == other.Columns &&
+           Tools == other.Tools;
+}
+
 // ---- defaults
 
 TkavoSetting::EtcOptions::EtcOptions() : TwoChPtn(DefaultBbsPattern()) {}
@@ -751,43 +804,14 @@ void TkavoSetting::Load(const std::string& fileName)
 
 void TkavoSetting::LoadFrom(const IniFile& ini)
 {
-    // 1. YPs. The new records take over the retrieval state of an old record with the same Url
-    // (the last such wins), then replace the old ones.
-    // A missing ChType reads as "wmv", unlike the "wmv|raw" of a new record.
+    // 1. YPs; the first entry of each Url wins.
     auto read = ReadList<TkavoYpItem>(ini, YpSection, YpFields, [](TkavoYpItem& yp) { yp.ChType = "wmv"; });
-    // The first entry of each Url, in a small open-addressing table.
-    std::size_t slots = 16;
-    while (slots < 2 * read.size())
-        slots *= 2;
-    std::vector<TkavoYpItem*> byUrl(slots, nullptr);
-    const auto slotOf = [&](const std::string& url) -> TkavoYpItem*& {
-        std::size_t slot = std::hash<std::string_view>()(url) & (slots - 1);
-        while (byUrl[slot] && byUrl[slot]->Url != url)
-            slot = (slot + 1) & (slots - 1);
-        return byUrl[slot];
-    };
-    std::vector<std::unique_ptr<TkavoYpItem>> yps;
-    yps.reserve(read.size());
-    for (auto& yp : read) {
-        TkavoYpItem*& slot = slotOf(yp->Url);
-        if (slot)
-            continue; // the first entry of a Url wins
-        slot = yp.get();
-        yps.push_back(std::move(yp));
-    }
-    for (const TkavoYpItem& old : YpList) {
-        TkavoYpItem* fresh = slotOf(old.Url);
-        if (!fresh)
-            continue;
-        fresh->ChList.Assign(old.ChList);
-        fresh->PCRawUpdateTime = old.PCRawUpdateTime;
-        fresh->PCRawHandle = old.PCRawHandle;
-        fresh->LastUpdate = old.LastUpdate;
-    }
     YpList.Clear();
-    YpList.Reserve(static_cast<int>(yps.size()));
-    for (auto& yp : yps)
-        YpList.Add(std::move(yp));
+    YpList.Reserve(static_cast<int>(read.size()));
+    std::unordered_set<std::string_view> urls;
+    for (auto& yp : read)
+        if (urls.insert(yp->Url).second)
+            YpList.Add(std::move(yp));
 
     // Every scalar starts from its default, which a missing or unreadable value keeps.
     // The Etc defaults are taken once, since finding PeerCast means a look along PATH.
@@ -891,12 +915,6 @@ void TkavoSetting::SaveTo(IniFile& ini) const
     WriteList(ini, FavoriteSection, FavoriteFields, Favorites);
 
     writeRun(runs[2]);
-}
-
-TkavoSetting& Setting()
-{
-    static TkavoSetting setting;
-    return setting;
 }
 
 } // namespace kavo

@@ -23,11 +23,21 @@ struct TkavoFont
 };
 
 // Every user option, the in-memory image of the program's INI file. Options are grouped by their
-// INI section and named after their key, so `Notify/Update2` is `Setting().Notify.Update2`.
+// INI section and named after their key, so `Notify/Update2` is `setting.Notify.Update2`.
 // Texts are CP932. The member initialisers are the defaults of a missing key.
+//
+// Only what the user configured lives here: a value that can be copied (a deep copy of the lists)
+// and compared. What the retrieval fetches for a YP belongs to the retrieval module. The program
+// holds one instance, made by main() and passed to whoever reads it; a dialog edits a copy.
 class TkavoSetting
 {
 public:
+    TkavoSetting() = default;
+    TkavoSetting(const TkavoSetting& other);
+    TkavoSetting& operator=(const TkavoSetting& other);
+    // Equal when Save would write the same values.
+    bool operator==(const TkavoSetting& other) const;
+
     struct URLOptions
     {
         int Protocol = 0; // 0 HTTP/1.0, 1 HTTP/1.1
@@ -120,8 +130,8 @@ public:
     TkavoFont TextFont = SystemFont();
     TkavoFont AllFont = SystemFont();
 
-    // Replaces everything with the content of the settings file, keeping the channels fetched for
-    // YPs whose Url is still configured. A missing file reads as an empty one; nothing is reported.
+    // Replaces everything with the content of the settings file. A missing file reads as an empty
+    // one; nothing is reported. Of YP entries with the same Url the first is kept.
     void Load();
     void Load(const std::string& fileName);
     void LoadFrom(const IniFile& ini);
@@ -173,8 +183,5 @@ const std::string& ColumnCaptionById(std::string_view id);
 const std::string& ColumnIdByCaption(std::string_view caption);
 // The ten captions a file without [ColumnVisible] keys shows.
 const std::vector<std::string>& DefaultColumnCaptions();
-
-// The program-wide settings object.
-TkavoSetting& Setting();
 
 } // namespace kavo

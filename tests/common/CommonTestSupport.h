@@ -3,6 +3,7 @@
 #include "common/WavePlayer.h"
 #include "common/ukavoCommon.h"
 #include "platform/Cp932.h"
+#include "settings/IniFile.h"
 #include "settings/SettingsTestSupport.h"
 #include "settings/ukavoConfig.h"
 
@@ -31,33 +32,15 @@ public:
     }
 };
 
-// Restores the options the common services read.
-class SettingsGuard
-{
-public:
-    SettingsGuard() : m_etc(Setting().Etc), m_notify(Setting().Notify), m_url(Setting().URL) {}
-    ~SettingsGuard()
-    {
-        Setting().Etc = m_etc;
-        Setting().Notify = m_notify;
-        Setting().URL = m_url;
-    }
-    SettingsGuard(const SettingsGuard&) = delete;
-    SettingsGuard& operator=(const SettingsGuard&) = delete;
-
-private:
-    TkavoSetting::EtcOptions m_etc;
-    TkavoSetting::NotifyOptions m_notify;
-    TkavoSetting::URLOptions m_url;
-};
-
 // A program folder of its own with a templates folder and an INI file.
 class CommonFixture
 {
 public:
     TempFolder Folder;
-    SettingsGuard Guard;
     FakeWavePlayer* Player = nullptr; // owned by the common object
+
+    // The settings the common services read.
+    TkavoSetting& Setting() { return m_setting; }
 
     CommonFixture() { std::filesystem::create_directories(Folder.File("templates")); }
 
@@ -67,7 +50,9 @@ public:
     {
         auto player = std::make_unique<FakeWavePlayer>();
         Player = player.get();
-        return std::make_unique<TkavoCommon>(Paths(), std::move(player));
+        auto common = std::make_unique<TkavoCommon>(m_setting, Paths(), std::move(player));
+        common->ReadTheme(IniFile::Read(Paths().SettingsFile));
+        return common;
     }
 
     // Writes a template file (CP932 bytes) into the templates folder or a theme below it.
@@ -84,6 +69,9 @@ public:
              {"notify.txt", "popup.txt", "clipboard.txt", "ie_header.html", "ie_channel.html", "ie_footer.html"})
             WriteTemplate(name, content, theme);
     }
+
+private:
+    TkavoSetting m_setting;
 };
 
 // 2024-03-05 14:07 as days since 1899-12-30.

@@ -257,6 +257,20 @@ TEST_F(LauncherFixture, PeerCastIsNotStartedTwiceOrWhenMissing)
     EXPECT_TRUE(m_starter.Calls.empty()) << "neither PeerCast nor the player";
 }
 
+TEST_F(LauncherFixture, StopPeerCastFindsARelativeProgramAsStartingDoes)
+{
+    // In the program folder, as the README allows.
+    test::WriteRecorder(m_programFolder + "/bin/peercast", m_records);
+    m_setting.Etc.PeerCast = "bin/peercast";
+    ASSERT_TRUE(m_launcher.StopPeerCast());
+    ASSERT_EQ(m_starter.Calls.size(), 1u);
+    EXPECT_EQ(Joined(m_starter.Calls[0].Arguments), "-kill");
+    EXPECT_EQ(m_starter.Calls[0].Folder, m_programFolder + "/bin");
+
+    m_setting.Etc.PeerCast = "no such/peercast";
+    EXPECT_FALSE(m_launcher.StopPeerCast());
+}
+
 struct PlayerPathCase
 {
     const char* name;

@@ -1,6 +1,6 @@
 #include "CommonTestSupport.h"
 
-#include "common/HtmlEntities.h"
+#include "platform/HtmlEntities.h"
 #include "platform/TkavoRegExp.h"
 #include "settings/IniFile.h"
 

@@ -2,7 +2,6 @@
 #include "core/TkavoFavoriteItem.h"
 #include "core/TkavoYpItem.h"
 #include "platform/Cp932.h"
-#include "settings/ukavoConfig.h"
 
 #include <gtest/gtest.h>
 
@@ -14,9 +13,6 @@ namespace {
 class Records : public ::testing::Test
 {
 protected:
-    void SetUp() override { m_saved = Setting().Notify.Unique; }
-    void TearDown() override { Setting().Notify.Unique = m_saved; }
-
     static TkavoChItem& AddChannel(TkavoChList& list, const std::string& hash, const std::string& name,
                                    int listeners = 0)
     {
@@ -26,9 +22,6 @@ protected:
         item->Listeners = listeners;
         return list.Add(std::move(item));
     }
-
-private:
-    bool m_saved = true;
 };
 
 TEST_F(Records, NewChannelHasItsInitialValues)
@@ -110,8 +103,8 @@ TEST_F(Records, UniquenessRuleWhenMergingAndAssigning)
     AddChannel(second, NoHash, "info", 6); // channels without an ID collapse by name too
 
     for (const bool unique : {true, false}) {
-        Setting().Notify.Unique = unique;
         TkavoChList merged;
+        merged.Unique = unique;
         merged.AddFrom(first);
         merged.AddFrom(second);
         std::vector<int> listeners;
@@ -170,29 +163,26 @@ TEST_F(Records, ConnectTotalsCountOnlyWhenLocalInfoIsRead)
     AddChannel(list, "C", "c");
     for (TkavoChItem& channel : list)
         channel.BitrateValue = 300;
-    const bool saved = Setting().URL.LocalChInfo;
-    Setting().URL.LocalChInfo = false;
-    EXPECT_EQ(list.TotalConnectCount(), 0);
-    Setting().URL.LocalChInfo = true;
-    EXPECT_EQ(list.TotalConnectCount(), 1);
-    EXPECT_EQ(list.TotalConnectBitrate(), 300);
-    Setting().URL.LocalChInfo = saved;
+    EXPECT_EQ(list.TotalConnectCount(false), 0);
+    EXPECT_EQ(list.TotalConnectBitrate(false), 0);
+    EXPECT_EQ(list.TotalConnectCount(true), 1);
+    EXPECT_EQ(list.TotalConnectBitrate(true), 300);
 }
 
 TEST_F(Records, YpAssignCopiesSettingsStateAndLists)
 {
-    TkavoYpList yps;
-    auto& yp = yps.Add(std::make_unique<TkavoYpItem>());
+    TkavoTypedList<TkavoYpRecord> yps;
+    auto& yp = yps.Add(std::make_unique<TkavoYpRecord>());
     yp.Url = "http://yp.example/";
     yp.SuccessCount = 3;
     yp.ChList.Valid = true;
     AddChannel(yp.ChList, "H", "n");
     AddChannel(yp.ChListLog, "L", "ended");
 
-    TkavoYpList copy;
+    TkavoTypedList<TkavoYpRecord> copy;
     copy.Assign(yps);
     ASSERT_EQ(copy.Count(), 1);
-    const TkavoYpItem& c = copy.Items(0);
+    const TkavoYpRecord& c = copy.Items(0);
     EXPECT_EQ(c.Url, "http://yp.example/");
     EXPECT_EQ(c.SuccessCount, 3);
     EXPECT_TRUE(c.ChList.Valid);
@@ -200,9 +190,13 @@ TEST_F(Records, YpAssignCopiesSettingsStateAndLists)
     EXPECT_EQ(c.ChListLog.Items(0).ChannelName, "ended");
     EXPECT_EQ(c.List, &copy);
 
-    EXPECT_EQ(yps.IndexOfUrl("http://yp.example/"), 0);
-    EXPECT_EQ(yps.IndexOfUrl("HTTP://yp.example/"), -1);
-    EXPECT_FALSE(yps.HasUrl("http://other/"));
+    // A configured entry copies its configuration only.
+    TkavoYpList configured;
+    configured.Add(std::make_unique<TkavoYpItem>()).Assign(c);
+    EXPECT_EQ(static_cast<const TkavoYpFields&>(configured[0]), static_cast<const TkavoYpFields&>(c));
+    EXPECT_EQ(configured.IndexOfUrl("http://yp.example/"), 0);
+    EXPECT_EQ(configured.IndexOfUrl("HTTP://yp.example/"), -1);
+    EXPECT_FALSE(configured.HasUrl("http://other/"));
 }
 
 TEST_F(Records, FavoriteDefaultsAndCopy)

@@ -105,6 +105,7 @@ TEST_F(ChangeMarksCycleTest, CyclesGiveMarksLogAndLocalStatus)
             const std::string file = testing::TempDir() + "kavo-change-marks.ini";
             Setting().Save(file);
             Setting().Load(file);
+            net->SettingsReloaded();
             std::remove(file.c_str());
         }
         clock->AddMinutes(cycle.Minutes);

@@ -5,6 +5,7 @@
 #include "platform/Cp932.h"
 #include "platform/DateTime.h"
 #include "platform/ProgramFolder.h"
+#include "settings/IniFile.h"
 #include "settings/ukavoConfig.h"
 #include "support/TestHttpServer.h"
 
@@ -17,6 +18,7 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -42,11 +44,6 @@ protected:
         SetClock(clock);
         mainThread = std::this_thread::get_id();
         TkavoSetting& setting = Setting();
-        m_savedNotify = setting.Notify;
-        m_savedVisit = setting.ColorFont.Visit;
-        setting.YpList.Clear();
-        setting.Favorites.Clear();
-        setting.URL = TkavoSetting::URLOptions{};
         setting.URL.Timeout = "5";
         setting.Notify.Unique = false;
         // No pause after opening a PCRaw channel, unless a test writes its own.
@@ -57,12 +54,6 @@ protected:
     {
         net.reset();
         loop.RunPending();
-        TkavoSetting& setting = Setting();
-        setting.YpList.Clear();
-        setting.Favorites.Clear();
-        setting.URL = TkavoSetting::URLOptions{};
-        setting.Notify = m_savedNotify;
-        setting.ColorFont.Visit = m_savedVisit;
         SetClock(nullptr);
         SetProgramFolder("");
         std::error_code error;
@@ -78,14 +69,31 @@ protected:
 
     void MakeNet()
     {
-        net = std::make_unique<TkavoNet>(loop.Dispatcher());
+        net = std::make_unique<TkavoNet>(loop.Dispatcher(), m_setting);
         net->OnError = [this](TkavoNet&, const std::string& error) {
             std::lock_guard lock(m_lock);
             errors.push_back(error);
             errorsOnWorker = errorsOnWorker && std::this_thread::get_id() != mainThread;
         };
         net->OnCycleError = [this](TkavoNet&, const std::string& message) { cycleErrors.push_back(message); };
-        net->Prepare();
+        net->Prepare(IniFile::Read((folder / "kavo.ini").string()));
+    }
+
+    // The settings the module reads.
+    TkavoSetting& Setting() { return m_setting; }
+
+    // The module's record of a configured YP; it has one once a cycle started.
+    TkavoYpRecord& Record(const TkavoYpItem& yp)
+    {
+        const TkavoYpRecord* record = net->Yp(yp.Url);
+        if (!record) {
+            // Added since: the module takes it on, as the next cycle would.
+            net->FollowSettings();
+            record = net->Yp(yp.Url);
+        }
+        if (!record)
+            throw std::logic_error("no record of " + yp.Url);
+        return const_cast<TkavoYpRecord&>(*record);
     }
 
     TkavoYpItem& AddYp(const std::string& path)
@@ -137,8 +145,7 @@ protected:
 private:
     std::mutex m_lock;
     std::vector<std::string> errors;
-    TkavoSetting::NotifyOptions m_savedNotify;
-    bool m_savedVisit = true;
+    TkavoSetting m_setting;
 };
 
 // One index line in UTF-8 as YPs send it; the type and genre decide whether it is a PCRaw index

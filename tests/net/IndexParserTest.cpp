@@ -79,7 +79,7 @@ protected:
     }
 
     std::shared_ptr<ManualClock> clock;
-    TkavoYpItem yp;
+    TkavoYpRecord yp;
     TkavoRegExp regExp;
 };
 
@@ -371,7 +371,7 @@ TEST_F(IndexParserTest, ReplacingLeavesNothingOfTheOldRecords)
     plain[18] = "0";
     const std::string index = Join(plain) + "\n" + Join(SampleFields()) + "\n";
 
-    TkavoYpItem fresh;
+    TkavoYpRecord fresh;
     fresh.Url = yp.Url;
     fresh.Host = yp.Host;
     fresh.ChType = yp.ChType;

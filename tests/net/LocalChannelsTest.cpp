@@ -139,7 +139,7 @@ TEST(LocalChannels, MarkLocalSetsStatusAndMarks)
         {"any other status relays, case counts", TkavoDiff::Down, 1, "receive", TkavoDiff::Relaying},
     }};
     for (const Case& c : cases) {
-        TkavoYpItem yp;
+        TkavoYpRecord yp;
         FillFromTokens(yp.ChList, "A B A2", 0);
         for (TkavoChItem& channel : yp.ChList) {
             channel.Diff = c.Before;
@@ -163,7 +163,7 @@ TEST(LocalChannels, MarkLocalSetsStatusAndMarks)
 
 TEST(LocalChannels, MarkLocalAppliesEveryListingOfAChannelInOrder)
 {
-    TkavoYpItem yp;
+    TkavoYpRecord yp;
     FillFromTokens(yp.ChList, "A B", 0);
     TkavoChList local;
     FillFromTokens(local, "A B A", 0);
@@ -230,7 +230,7 @@ TEST(LocalChannels, MarksOverCyclesFromTheLocalServer)
     TkavoRegExp regExp;
     const FavoriteMatcher favorites;
     TkavoChList local;
-    TkavoYpItem yp;
+    TkavoYpRecord yp;
     std::size_t requests = 0;
     std::string address;
 

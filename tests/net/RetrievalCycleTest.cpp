@@ -84,8 +84,8 @@ TEST_F(RetrievalCycleTest, MergesEveryYpInOrderOnTheMainThread)
     TkavoYpItem& b = AddYp("/b/");
     b.UTF2SJIS = false;
     TkavoYpItem& off = AddYp("/off/", false);
-    off.ChList.Add(std::make_unique<TkavoChItem>()).ChannelName = "stale";
-    off.ChListLog.Add(std::make_unique<TkavoChItem>()).ChannelName = "ended";
+    Record(off).ChList.Add(std::make_unique<TkavoChItem>()).ChannelName = "stale";
+    Record(off).ChListLog.Add(std::make_unique<TkavoChItem>()).ChannelName = "ended";
     auto& favorite = Setting().Favorites.Add(std::make_unique<TkavoFavoriteItem>());
     favorite.Enabled = true;
     favorite.Channel = true;
@@ -99,15 +99,15 @@ TEST_F(RetrievalCycleTest, MergesEveryYpInOrderOnTheMainThread)
     // Without conversion the UTF-8 bytes are taken as they are.
     EXPECT_EQ(Names(net->ChList()), (std::vector<std::string>{Sjis("ゲーム実況?"), Sjis("雑談"), "そのまま"}));
     EXPECT_EQ(Names(net->ChListLog()), std::vector<std::string>{"ended"});
-    EXPECT_EQ(off.ChList.Count(), 0);
+    EXPECT_EQ(Record(off).ChList.Count(), 0);
     EXPECT_EQ(net->ChList().LastUpdate, Start);
     EXPECT_TRUE(net->ChList()[0].Favorite);
     EXPECT_FALSE(net->ChList()[1].Favorite);
     EXPECT_EQ(net->ChList()[2].YpAddr, b.Url);
     for (TkavoYpItem* yp : {&a, &b}) {
-        EXPECT_TRUE(yp->ChList.Valid);
-        EXPECT_EQ(yp->SuccessCount, 1);
-        EXPECT_EQ(yp->LastUpdate, Start);
+        EXPECT_TRUE(Record(*yp).ChList.Valid);
+        EXPECT_EQ(Record(*yp).SuccessCount, 1);
+        EXPECT_EQ(Record(*yp).LastUpdate, Start);
     }
     EXPECT_EQ(net->LastCycle().Retrieved, 2);
     ASSERT_EQ(Fetches("/a/"), 1u);
@@ -148,7 +148,7 @@ TEST_F(RetrievalCycleTest, AutomaticCyclesAreThrottledPerYp)
         EXPECT_EQ(net->ChList().Count(), step.status == 200 ? 1 : 0) << step.name;
         EXPECT_EQ(events, (std::vector<std::string>{"OnSuccess", "OnComplate"})) << step.name;
         if (step.fetched && step.status == 200) {
-            EXPECT_EQ(yp.LastUpdate, clock->Now()) << step.name;
+            EXPECT_EQ(Record(yp).LastUpdate, clock->Now()) << step.name;
         }
     }
 }
@@ -163,7 +163,7 @@ TEST_F(RetrievalCycleTest, FailuresGiveTheErrorTextAndKeepThePreviousList)
     TkavoYpItem& yp = AddYp("/yp/");
     server.Route("/yp/index.txt", HttpReply::Ok(IndexLine("one", Id(1)) + IndexLine("two", Id(2))));
     RunCycle(true);
-    ASSERT_EQ(yp.ChList.Count(), 2);
+    ASSERT_EQ(Record(yp).ChList.Count(), 2);
 
     const std::string frame = yp.Url + "\r\n" + Sjis("ダウンロードエラー") + "\r\n" + Sjis("詳細：");
     server.Route("/yp/index.txt", HttpReply::Error(404, "Not Found"));
@@ -173,7 +173,7 @@ TEST_F(RetrievalCycleTest, FailuresGiveTheErrorTextAndKeepThePreviousList)
     EXPECT_EQ(Errors()[0], frame + "HTTP/1.1 404 Not Found");
     EXPECT_TRUE(errorsOnWorker);
     EXPECT_EQ(Names(net->ChList()), (std::vector<std::string>{"one", "two"}));
-    EXPECT_EQ(yp.LastUpdate, Start);
+    EXPECT_EQ(Record(yp).LastUpdate, Start);
     EXPECT_EQ(net->LastCycle().Failed, 1);
 
     // A server that closes early is no error; the list stays and the YP counts as retrieved.
@@ -183,8 +183,8 @@ TEST_F(RetrievalCycleTest, FailuresGiveTheErrorTextAndKeepThePreviousList)
     RunCycle(true);
     EXPECT_EQ(Errors().size(), 1u);
     EXPECT_EQ(Names(net->ChList()), (std::vector<std::string>{"one", "two"}));
-    EXPECT_EQ(yp.SuccessCount, 1);
-    EXPECT_EQ(yp.LastUpdate, clock->Now());
+    EXPECT_EQ(Record(yp).SuccessCount, 1);
+    EXPECT_EQ(Record(yp).LastUpdate, clock->Now());
 
     yp.Url = "http://127.0.0.1:" + std::to_string(closedPort) + "/";
     RunCycle(true);
@@ -210,7 +210,7 @@ TEST_F(RetrievalCycleTest, AFailedYpGetsAFreshClientAndTheOthersGoOn)
     server.Route("/b/index.txt", HttpReply::Error(500, "Internal Server Error"));
     RunCycle(true);
     EXPECT_EQ(Errors().size(), 1u);
-    EXPECT_EQ(b.ChList.Count(), 1);
+    EXPECT_EQ(Record(b).ChList.Count(), 1);
     EXPECT_EQ(Fetches("/c/"), 2u);
     // The client was replaced after the failure: the cookie is gone.
     EXPECT_FALSE(server.RequestsFor("/c/index.txt").back().HasHeader("Cookie"));
@@ -245,8 +245,8 @@ TEST_F(RetrievalCycleTest, AllYpsDisabled)
 {
     for (const char* path : {"/a/", "/b/"}) {
         TkavoYpItem& yp = AddYp(path, false);
-        yp.ChList.Add(std::make_unique<TkavoChItem>()).ChannelName = "on air before";
-        yp.ChListLog.Add(std::make_unique<TkavoChItem>()).ChannelName = std::string("ended on ") + path;
+        Record(yp).ChList.Add(std::make_unique<TkavoChItem>()).ChannelName = "on air before";
+        Record(yp).ChListLog.Add(std::make_unique<TkavoChItem>()).ChannelName = std::string("ended on ") + path;
     }
     RunCycle(true);
     EXPECT_EQ(net->ChList().Count(), 0);
@@ -284,8 +284,8 @@ TEST_F(RetrievalCycleTest, AFailureOutsideOneYpEndsTheCycleEarly)
     AddYp("/a/");
     TkavoYpItem& b = AddYp("/b/");
     // Retrieved just now: only a cycle that is not throttled fetches it.
-    b.LastUpdate = Start;
-    b.ChList.Add(std::make_unique<TkavoChItem>()).ChannelName = "old b";
+    Record(b).LastUpdate = Start;
+    Record(b).ChList.Add(std::make_unique<TkavoChItem>()).ChannelName = "old b";
     net->OnError = [](TkavoNet&, const std::string&) { throw std::runtime_error("handler failed"); };
 
     RunCycle(false);

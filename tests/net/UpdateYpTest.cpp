@@ -59,26 +59,17 @@ constexpr UpdateOptions ChangeMarks{true, true, 1};
 class UpdateYpTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        m_savedUnique = Setting().Notify.Unique;
-        Setting().Notify.Unique = true;
-        SetClock(m_clock);
-    }
-    void TearDown() override
-    {
-        SetClock(nullptr);
-        Setting().Notify.Unique = m_savedUnique;
-    }
+    void SetUp() override { SetClock(m_clock); }
+    void TearDown() override { SetClock(nullptr); }
 
     // What the retrieval cycle does for the YP: a successful parse replaces ChList and counts;
     // every cycle then updates.
-    void Run(TkavoYpItem& yp, const Step& step, const UpdateOptions& options)
+    void Run(TkavoYpRecord& yp, const Step& step, const UpdateOptions& options)
     {
         m_clock->AddMinutes(step.Minutes);
         if (step.What == Step::Reload) {
             // The settings keep only the channels and the retrieval time of a YP.
-            auto fresh = std::make_unique<TkavoYpItem>();
+            auto fresh = std::make_unique<TkavoYpRecord>();
             fresh->Url = yp.Url;
             fresh->NoNotify2 = yp.NoNotify2;
             fresh->LastUpdate = yp.LastUpdate;
@@ -100,7 +91,6 @@ protected:
     TkavoRegExp m_regExp;
 
 private:
-    bool m_savedUnique = true;
 };
 
 TEST_F(UpdateYpTest, MarksAndLogOverCycles)
@@ -184,7 +174,7 @@ TEST_F(UpdateYpTest, MarksAndLogOverCycles)
 
     for (const Case& c : cases) {
         m_clock->Set(45000.5);
-        TkavoYpItem yp;
+        TkavoYpRecord yp;
         yp.Url = "http://yp.example/";
         yp.NoNotify2 = c.NoNotify2;
         for (std::size_t i = 0; i < c.Steps.size(); ++i) {
@@ -202,7 +192,7 @@ TEST_F(UpdateYpTest, MarksAndLogOverCycles)
 
 TEST_F(UpdateYpTest, KeepsThePreviousTextsAndLoggedRecords)
 {
-    TkavoYpItem yp;
+    TkavoYpRecord yp;
     Run(yp, Parsed(0, "A B", ""), ChangeMarks);
     const TDateTime firstParse = Now();
 
@@ -231,7 +221,7 @@ TEST_F(UpdateYpTest, MatchesFavoritesOnEveryRecordEveryCycle)
     favorite.ColorEnabled = true;
     favorite.Color = 0x0000FF;
 
-    TkavoYpItem yp;
+    TkavoYpRecord yp;
     Run(yp, Parsed(0, "A B", ""), RankMarks);
     EXPECT_FALSE(yp.ChList[0].Favorite);
     EXPECT_TRUE(yp.ChList[1].Favorite);

@@ -57,12 +57,12 @@ TEST_F(YpScriptCycleTest, NineArgumentsFromTheSettings)
 
     RunCycle(true);
     EXPECT_EQ(Errors(), std::vector<std::string>{});
-    EXPECT_EQ(Names(yp.ChList),
+    EXPECT_EQ(Names(Record(yp).ChList),
               std::vector<std::string>{yp.Url + "|127.0.0.1:7144|*|wmv|flv|True|proxy.example:8080|7|" + yp.Title +
                                        "|False"});
     // The script stood in for the download.
     EXPECT_TRUE(server.Requests().empty());
-    EXPECT_EQ(yp.SuccessCount, 1);
+    EXPECT_EQ(Record(yp).SuccessCount, 1);
 }
 
 TEST_F(YpScriptCycleTest, EveryYpRunsItsOwnScriptAndFailsAlone)
@@ -86,7 +86,7 @@ TEST_F(YpScriptCycleTest, EveryYpRunsItsOwnScriptAndFailsAlone)
     std::vector<TkavoYpItem*> yps;
     for (const Case& c : cases) {
         TkavoYpItem& yp = AddScriptYp(c.path, std::string(c.path + 1) + "script.dms", c.source);
-        yp.ChList.Add(std::make_unique<TkavoChItem>()).ChannelName = "old";
+        Record(yp).ChList.Add(std::make_unique<TkavoChItem>()).ChannelName = "old";
         yps.push_back(&yp);
     }
 
@@ -96,7 +96,7 @@ TEST_F(YpScriptCycleTest, EveryYpRunsItsOwnScriptAndFailsAlone)
     std::size_t error = 0;
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const Case& c = cases[i];
-        EXPECT_EQ(Names(yps[i]->ChList), c.names) << c.path;
+        EXPECT_EQ(Names(Record(*yps[i]).ChList), c.names) << c.path;
         const bool failed = !c.names.empty() && c.names[0] == "old";
         if (!failed)
             continue;
@@ -135,7 +135,7 @@ for (var i = 0; i < lines.length; i++) {
 
     RunCycle(true);
     EXPECT_EQ(Errors(), std::vector<std::string>{});
-    EXPECT_EQ(Names(yp.ChList), (std::vector<std::string>{Sjis("[例] ゲーム"), Sjis("[例] 雑談")}));
+    EXPECT_EQ(Names(Record(yp).ChList), (std::vector<std::string>{Sjis("[例] ゲーム"), Sjis("[例] 雑談")}));
     const auto requests = server.RequestsFor("/yp/index.txt");
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].Target, "/yp/index.txt?host=localhost:7144");
@@ -164,7 +164,7 @@ TEST_F(YpScriptCycleTest, NamesComeOutRightWithEitherEncoding)
         TkavoYpItem& yp = AddScriptYp("/yp/", "names.dms", c.cp932File ? Sjis(source) : source);
         yp.UTF2SJIS = c.utf2sjis;
         RunCycle(true);
-        EXPECT_EQ(Names(yp.ChList), std::vector<std::string>{Sjis("日本語チャンネル①")}) << c.name;
+        EXPECT_EQ(Names(Record(yp).ChList), std::vector<std::string>{Sjis("日本語チャンネル①")}) << c.name;
     }
     EXPECT_EQ(Errors(), std::vector<std::string>{});
 }
@@ -179,7 +179,7 @@ TEST_F(YpScriptCycleTest, ARunawayScriptFailsItsYpOnly)
     RunCycle(true);
     EXPECT_EQ(Errors(),
               std::vector<std::string>{DownloadError(stuck, Sjis("スクリプトの実行が制限時間(2秒)を超えました"))});
-    EXPECT_EQ(Names(next.ChList), std::vector<std::string>{"next"});
+    EXPECT_EQ(Names(Record(next).ChList), std::vector<std::string>{"next"});
 }
 
 TEST_F(YpScriptCycleTest, ScriptsRunOnlyWhenAllowedAndPresent)
@@ -203,7 +203,7 @@ TEST_F(YpScriptCycleTest, ScriptsRunOnlyWhenAllowedAndPresent)
         net->CanDMS = c.canDms;
         yp.Script = c.script;
         RunCycle(true);
-        EXPECT_EQ(Names(yp.ChList), std::vector<std::string>{c.channel}) << c.name;
+        EXPECT_EQ(Names(Record(yp).ChList), std::vector<std::string>{c.channel}) << c.name;
     }
 }
 
@@ -222,9 +222,9 @@ TEST_F(YpScriptCycleTest, TheEngineIsReplacedOnlyBetweenCycles)
     EXPECT_TRUE(net->RecreateScriptEngine());
 
     // The new engine runs the scripts as the old one did.
-    scripted.ChList.Clear();
+    Record(scripted).ChList.Clear();
     RunCycle(true);
-    EXPECT_EQ(Names(scripted.ChList), std::vector<std::string>{"scripted"});
+    EXPECT_EQ(Names(Record(scripted).ChList), std::vector<std::string>{"scripted"});
 }
 
 } // namespace

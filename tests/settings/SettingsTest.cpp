@@ -172,49 +172,39 @@ TEST_F(SettingsFileTest, LoadTakesDefaultsAndStopsListsAtTheFirstGap)
     }
 }
 
-TEST_F(SettingsFileTest, ReloadKeepsFetchedChannelsOnlyForTheSameUrl)
+TEST_F(SettingsFileTest, SettingsAreValuesThatCopyAndCompare)
 {
     TkavoSetting s;
-    LoadText(s, "[YP]\r\nTitle0=a\r\nUrl0=http://a/\r\nTitle1=b\r\nUrl1=http://b/\r\n");
-    for (auto& yp : s.YpList) {
-        for (int i = 0; i < 2; ++i) {
-            auto channel = std::make_unique<TkavoChItem>();
-            channel->ChannelName = yp.Title + std::to_string(i);
-            channel->Hash = std::string(31, '0') + std::to_string(i + 1);
-            yp.ChList.Add(std::move(channel));
-        }
-        yp.ChListLog.Add(std::make_unique<TkavoChItem>());
-        yp.ChListPrev.Add(std::make_unique<TkavoChItem>());
-        yp.ChListPrev.Valid = true;
-        yp.PCRawUpdateTime = 5;
-        yp.PCRawHandle = &yp;
-        yp.LastUpdate = 123.5;
-        yp.SuccessCount = 3;
-        yp.PCRawLastError = 7;
-    }
-    const void* handleOfA = s.YpList[0].PCRawHandle;
+    LoadText(s, "[YP]\r\nTitle0=a\r\nUrl0=http://a/\r\n[Favorite]\r\nTitle0=f\r\nWord0=w\r\n"
+                "[Tool]\r\nkey0=t\r\ncmd0=c\r\n[Notify]\r\nTitle=x\r\n");
+    TkavoSetting copy = s;
+    EXPECT_TRUE(copy == s);
+    ASSERT_EQ(copy.YpList.Count(), 1);
+    EXPECT_NE(&copy.YpList[0], &s.YpList[0]) << "a deep copy";
+    EXPECT_EQ(copy.YpList[0].List, &copy.YpList);
 
-    LoadText(s, "[YP]\r\nTitle0=c\r\nUrl0=http://c/\r\nTitle1=a2\r\nUrl1=http://a/\r\nTitle2=A\r\nUrl2=HTTP://a/\r\n");
-
-    ASSERT_EQ(s.YpList.Count(), 3);
-    const TkavoYpItem& a = s.YpList[1];
-    EXPECT_EQ(a.Title, "a2");
-    ASSERT_EQ(a.ChList.Count(), 2);
-    EXPECT_EQ(a.ChList[1].ChannelName, "a1");
-    EXPECT_EQ(a.PCRawUpdateTime, 5);
-    EXPECT_EQ(a.PCRawHandle, handleOfA);
-    EXPECT_EQ(a.LastUpdate, 123.5);
-    EXPECT_EQ(a.ChListLog.Count(), 0);
-    EXPECT_EQ(a.ChListPrev.Count(), 0);
-    EXPECT_FALSE(a.ChListPrev.Valid);
-    EXPECT_EQ(a.SuccessCount, 0);
-    EXPECT_EQ(a.PCRawLastError, 0);
-    for (int i : {0, 2}) {
-        const TkavoYpItem& other = s.YpList[i];
-        EXPECT_EQ(other.ChList.Count(), 0) << other.Title;
-        EXPECT_EQ(other.PCRawHandle, nullptr) << other.Title;
-        EXPECT_EQ(other.LastUpdate, 0) << other.Title;
+    // Every kind of value counts.
+    const std::vector<std::pair<const char*, std::function<void(TkavoSetting&)>>> changes = {
+        {"a scalar", [](TkavoSetting& c) { c.Notify.Title = "y"; }},
+        {"a font", [](TkavoSetting& c) { c.TextFont.Size += 1; }},
+        {"a YP field", [](TkavoSetting& c) { c.YpList[0].NoNotify2 = true; }},
+        {"a YP more", [](TkavoSetting& c) { c.YpList.Add(std::make_unique<TkavoYpItem>()); }},
+        {"a favorite field", [](TkavoSetting& c) { c.Favorites[0].ColorText = 1; }},
+        {"a column", [](TkavoSetting& c) { c.Columns.pop_back(); }},
+        {"a tool", [](TkavoSetting& c) { c.Tools[0] = "t=d"; }},
+    };
+    for (const auto& [name, change] : changes) {
+        TkavoSetting changed = s;
+        change(changed);
+        EXPECT_FALSE(changed == s) << name;
+        changed = s;
+        EXPECT_TRUE(changed == s) << name;
     }
+    // Compared as saved: a time-out that is no number is written as 60 either way.
+    TkavoSetting a = s, b = s;
+    a.URL.Timeout = "abc";
+    b.URL.Timeout = "60";
+    EXPECT_TRUE(a == b);
 }
 
 // ---- the Windows program's file

@@ -1,4 +1,5 @@
 #include "common/ukavoCommon.h"
+#include "net/ukavoNet.h"
 #include "platform/Cp932.h"
 #include "platform/DateTime.h"
 #include "platform/Process.h"
@@ -6,9 +7,11 @@
 #include "settings/IniFile.h"
 #include "support/NotifyTestSupport.h"
 #include "support/TestHttpServer.h"
+#include "ui/main/TkavoChannelActions.h"
 #include "ui/main/TkavoSingleInstance.h"
 #include "ui/main/ukavoMain.h"
 
+#include <QAbstractItemModelTester>
 #include <QAction>
 #include <QClipboard>
 #include <QCoreApplication>
@@ -82,6 +85,11 @@ public:
     std::shared_ptr<ManualClock> Clock = std::make_shared<ManualClock>(DateTimeFromTime(std::time(nullptr)));
     RecordingStarter Starter;
     QStringList TrayMessages;
+    // The program's parts, made in the program's order.
+    TkavoSetting Setting;
+    std::unique_ptr<TkavoCommon> Common;
+    std::unique_ptr<TkavoNotifyMgr> NotifyMgr;
+    std::unique_ptr<TkavoNet> Net;
     std::unique_ptr<TkavoMain> Main;
 
     explicit Harness(const std::string& moreSettings = "")
@@ -104,25 +112,37 @@ public:
     ~Harness()
     {
         Main.reset();
+        Net.reset();
+        NotifyMgr.reset();
+        Common.reset();
         SetClock(nullptr);
+    }
+
+    // Makes the parts as the program does; then the start-up step.
+    void Create()
+    {
+        TkavoNotifyPlatform platform;
+        platform.BalloonPlayer = std::make_unique<RecordingWavePlayer>(std::make_shared<QStringList>());
+        platform.WorkerPlayer = std::make_unique<RecordingFilePlayer>(std::make_shared<RecordingFilePlayer::Log>());
+        platform.CreateSpeech = [] { return std::unique_ptr<SpeechEngine>(); };
+        platform.TrayAvailable = [] { return true; };
+        platform.ShowTrayMessage = [this](const QString&, const QString& text, int kind, int) {
+            TrayMessages.append(QStringLiteral("%1:").arg(kind) + text);
+        };
+        Common = std::make_unique<TkavoCommon>(Setting, TkavoCommonPaths::Current(), nullptr);
+        NotifyMgr = std::make_unique<TkavoNotifyMgr>(Setting, *Common, std::move(platform));
+        Net = std::make_unique<TkavoNet>(
+            [](std::function<void()> job) { QMetaObject::invokeMethod(qApp, std::move(job), Qt::QueuedConnection); },
+            Setting);
+        TkavoMainServices services;
+        services.Starter = &Starter;
+        Main = std::make_unique<TkavoMain>(Setting, *Common, *NotifyMgr, *Net, services);
     }
 
     void Start()
     {
-        TkavoMainServices services;
-        services.Starter = &Starter;
-        services.NotifyPlatform = [this] {
-            TkavoNotifyPlatform platform;
-            platform.BalloonPlayer = std::make_unique<RecordingWavePlayer>(std::make_shared<QStringList>());
-            platform.WorkerPlayer = std::make_unique<RecordingFilePlayer>(std::make_shared<RecordingFilePlayer::Log>());
-            platform.CreateSpeech = [] { return std::unique_ptr<SpeechEngine>(); };
-            platform.TrayAvailable = [] { return true; };
-            platform.ShowTrayMessage = [this](const QString&, const QString& text, int kind, int) {
-                TrayMessages.append(QStringLiteral("%1:").arg(kind) + text);
-            };
-            return platform;
-        };
-        Main = std::make_unique<TkavoMain>(services);
+        Create();
+        Main->InitialSetup(IniFile::Read(TkavoSetting::SettingsFileName()));
         Main->RestorePlacement();
         QTRY_VERIFY(Main->Common().Initialized);
     }
@@ -188,6 +208,7 @@ private slots:
         AddChannel(list, "alpha", 2, TkavoDiff::None, 50, 500, "30", "http://yp1/", "12/31 23:00");
         AddChannel(list, "gamma", 7, TkavoDiff::New, 1, 100, "1:00:00", "http://yp3/", "01/10 00:00");
         TkavoChannelModel model(nullptr, &yps);
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
         std::vector<std::string> captions;
         for (const char* id :
              {"Diff", "No", "ChannelName", "Listener", "Bitrate", "TimeStamp", "BroadcastTime", "YpAddr"})
@@ -252,12 +273,30 @@ private slots:
         QCOMPARE(CellText(empty, ColumnKind::Description), std::string());
     }
 
+    // Without its state icons the program cannot show its lists: start-up stops with the file named.
+    void missingStateIconStopsStartUp()
+    {
+        Harness h;
+        std::filesystem::remove(h.Folder.File("icons/New.ico"));
+        h.Create();
+        try {
+            h.Main->InitialSetup(IniFile::Read(TkavoSetting::SettingsFileName()));
+            QFAIL("start-up went on");
+        } catch (const TkavoStartupError& error) {
+            QVERIFY2(std::string(error.what()).find("icons/New.ico") != std::string::npos, error.what());
+        }
+    }
+
     // Two refreshes: sorted by listeners with "raw" channels last, hidden channels nowhere, ended
     // channels in the log, new channels notified in display order.
     void refreshesFillBothViews()
     {
         Harness h;
         h.Start();
+        QAbstractItemModelTester nowTester(&h.Main->ListViewNow->Model(),
+                                           QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QAbstractItemModelTester logTester(&h.Main->ListViewLog->Model(),
+                                           QAbstractItemModelTester::FailureReportingMode::QtTest);
         const auto index1 = Index({{"A", 5}, {"B", 50}, {"C", 20, "RAW"}, {"D", 8, "raw"}, {"Hidden1", 99}});
         QVERIFY(h.Cycle(index1, true));
         QCOMPARE(QString::fromStdString(Names(h.Main->ListViewNow)), QStringLiteral("B A C D"));
@@ -321,12 +360,12 @@ private slots:
         QVERIFY(h.Cycle(Index({{"A", 5}}), true));
         const char* actions[] = {"ActionLVPlay",     "ActionLVPlayDirect",     "ActionLVOpenContact",
                                  "ActionLVOpenChat", "ActionLVOpenStatistics", "ActionLVCopy"};
-        h.Main->PrepareListMenu();
+        h.Main->ChannelActions().PrepareListMenu();
         for (const char* name : actions)
             QVERIFY2(!h.Main->Action(QLatin1String(name))->isEnabled(), name);
 
         h.Main->ListViewNow->SelectRow(0);
-        h.Main->PrepareListMenu();
+        h.Main->ChannelActions().PrepareListMenu();
         for (const char* name : {"ActionLVPlay", "ActionLVOpenContact", "ActionLVCopy"})
             QVERIFY2(h.Main->Action(QLatin1String(name))->isEnabled(), name);
         QGuiApplication::clipboard()->clear();

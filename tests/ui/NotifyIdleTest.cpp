@@ -81,10 +81,10 @@ private slots:
     void idleManagerStaysAsleep()
     {
         NotifyCommonFixture fixture;
-        auto& notify = Setting().Notify;
+        auto& notify = fixture.Settings.Notify;
         notify.BallonTimer = "1";
-        notify.Sound = false;                // no sound server is needed for the figure
-        TkavoNotifyMgr mgr(*fixture.Common); // the desktop's own tray, players and speech
+        notify.Sound = false;                                  // no sound server is needed for the figure
+        TkavoNotifyMgr mgr(fixture.Settings, *fixture.Common); // the desktop's own tray, players and speech
         mgr.ApplyTimers();
         mgr.ApplyTray();
 

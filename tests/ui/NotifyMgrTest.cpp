@@ -36,7 +36,7 @@ TkavoChItem& AddChannel(TkavoChList& list, const std::string& name, const std::s
 TkavoNotifyItem Item(const std::string& text, int kind = 2)
 {
     TkavoNotifyItem item;
-    item.Title = Setting().Notify.Title;
+    item.Title = Sjis("通知"); // the title the tests configure
     item.Text = text;
     item.Kind = static_cast<std::uint8_t>(kind);
     return item;
@@ -68,6 +68,7 @@ private:
     std::unique_ptr<TkavoNotifyMgr> m_mgr;
 
     TkavoCommon& common() { return *m_fixture->Common; }
+    TkavoSetting& Setting() { return m_fixture->Settings; }
     TkavoBalloonHint& balloon() { return m_mgr->JvBalloonHint(); }
     QTimer* timer(const char* name) { return m_mgr->findChild<QTimer*>(QString::fromLatin1(name)); }
 
@@ -86,7 +87,7 @@ private:
         platform.ShowTrayMessage = [this](const QString& title, const QString& text, int kind, int msecs) {
             m_trayMessages.append({title, text, kind, msecs});
         };
-        m_mgr = std::make_unique<TkavoNotifyMgr>(common(), std::move(platform));
+        m_mgr = std::make_unique<TkavoNotifyMgr>(Setting(), common(), std::move(platform));
         m_mgr->ApplyTimers();
     }
 
@@ -401,7 +402,7 @@ private slots:
         QFETCH(bool, restored);
         Setting().Notify.ClickActive = clickActive;
         QWidget window;
-        m_mgr->SetMainWindow(&window);
+        ConnectMainWindow(*m_mgr, window);
         window.showMinimized();
         m_mgr->Notify(Item("click me"), true);
         QVERIFY(balloon().isVisible());
@@ -441,7 +442,7 @@ private slots:
         m_trayAvailable = trayAvailable;
         common().Initialized = initialized;
         QWidget window;
-        m_mgr->SetMainWindow(&window);
+        ConnectMainWindow(*m_mgr, window);
         m_mgr->ApplyTray();
 
         QString state = QStringLiteral("untouched");

@@ -1,10 +1,10 @@
 #include "ui/main/TkavoChannelModel.h"
 
-#include "common/HtmlEntities.h"
 #include "common/ukavoCommon.h"
 #include "core/TkavoYpItem.h"
 #include "platform/Cp932.h"
 #include "platform/DateTime.h"
+#include "platform/HtmlEntities.h"
 #include "settings/ukavoConfig.h"
 
 #include <QCollator>

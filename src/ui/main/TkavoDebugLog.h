@@ -15,6 +15,17 @@ bool Enabled();
 std::string FilePath();
 // Writes where it was caught, what it says and the stack at this point.
 void Exception(const char* where, std::exception_ptr error);
+
+// Runs a user-interface handler; an exception it throws leaves the window as it was and is logged.
+template <class F>
+void Guarded(const char* where, F&& handler)
+{
+    try {
+        handler();
+    } catch (...) {
+        Exception(where, std::current_exception());
+    }
+}
 } // namespace DebugLog
 
 // Keeps an exception that escapes an event handler from ending the program, and logs it in

@@ -1,6 +1,6 @@
 #include "ui/main/TkavoListView.h"
 
-#include "settings/ukavoConfig.h"
+#include "platform/Cp932.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -18,7 +18,7 @@ QStyleOptionViewItem TkavoChannelDelegate::CellOption(const QStyleOptionViewItem
     const TkavoChItem* channel = model ? model->Channel(index.row()) : nullptr;
     if (!channel)
         return o;
-    const auto& look = Setting().ColorFont;
+    const auto& look = m_look;
     const QPalette& palette = o.widget ? o.widget->palette() : QApplication::palette();
     if (channel->Find)
         o.font.setBold(true);
@@ -62,7 +62,7 @@ void TkavoChannelDelegate::paint(QPainter* painter, const QStyleOptionViewItem& 
     const QWidget* widget = o.widget;
     QStyle* style = widget ? widget->style() : QApplication::style();
     style->drawControl(QStyle::CE_ItemViewItem, &o, painter, widget);
-    if (Setting().ColorFont.GridLine) {
+    if (m_look.GridLine) {
         painter->save();
         painter->setPen(o.palette.color(QPalette::Mid));
         painter->drawLine(o.rect.topRight(), o.rect.bottomRight());
@@ -71,12 +71,32 @@ void TkavoChannelDelegate::paint(QPainter* painter, const QStyleOptionViewItem& 
     }
 }
 
+void TkavoListView::ApplyListLook(const TkavoSetting::ColorFontOptions& look, const TkavoFont& textFont)
+{
+    setUpdatesEnabled(false);
+    m_delegate->SetLook(look);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Base, ToQColor(look.BackColor, QApplication::palette()));
+    palette.setColor(QPalette::Text, ToQColor(look.TextFontColor, QApplication::palette()));
+    setPalette(palette);
+    QFont font = this->font();
+    if (!textFont.Name.empty())
+        font.setFamily(QString::fromStdString(Cp932ToUtf8(textFont.Name)));
+    if (textFont.Size > 0)
+        font.setPointSize(textFont.Size);
+    // Setting the font it already has would still re-resolve it for every child.
+    if (font != this->font())
+        setFont(font);
+    setUpdatesEnabled(true);
+    viewport()->update();
+}
+
 TkavoListView::TkavoListView(const QString& name, TkavoChannelModel* model, QWidget* parent)
-    : QTreeView(parent), m_model(model)
+    : QTreeView(parent), m_model(model), m_delegate(new TkavoChannelDelegate(this))
 {
     setObjectName(name);
     setModel(model);
-    setItemDelegate(new TkavoChannelDelegate(this));
+    setItemDelegate(m_delegate);
     setRootIsDecorated(false);
     setUniformRowHeights(true); // keeps a refill of thousands of rows cheap
     setAllColumnsShowFocus(true);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "settings/ukavoConfig.h"
 #include "ui/main/TkavoChannelModel.h"
 
 #include <QStyledItemDelegate>
@@ -18,6 +19,11 @@ public:
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     // The look of one cell as it will be painted; public for the tests.
     QStyleOptionViewItem CellOption(const QStyleOptionViewItem& option, const QModelIndex& index) const;
+    // The link colours and grid lines to draw with.
+    void SetLook(const TkavoSetting::ColorFontOptions& look) { m_look = look; }
+
+private:
+    TkavoSetting::ColorFontOptions m_look;
 };
 
 // One report-style list of channels over its own model.
@@ -29,6 +35,9 @@ public:
     explicit TkavoListView(const QString& name, TkavoChannelModel* model, QWidget* parent = nullptr);
 
     TkavoChannelModel& Model() const { return *m_model; }
+    // Colours, grid lines and the text font of the lists; the main window and the settings
+    // dialog's preview draw with it alike.
+    void ApplyListLook(const TkavoSetting::ColorFontOptions& look, const TkavoFont& textFont);
     // The selected row, or -1.
     int SelectedRow() const;
     TkavoChItem* SelectedChannel() const { return m_model->Channel(SelectedRow()); }
@@ -65,6 +74,7 @@ protected:
 
 private:
     TkavoChannelModel* m_model;
+    TkavoChannelDelegate* m_delegate;
     std::string m_selectedHash;
 };
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ui/main/TkavoActions.h"
 #include "ui/main/TkavoListView.h"
 #include "ui/notify/ukavoNotifyMgr.h"
 
@@ -10,6 +11,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 class QAction;
@@ -24,6 +26,7 @@ namespace kavo {
 class IniFile;
 class ProcessStarter;
 class ScriptEngine;
+class TkavoChannelActions;
 class TkavoCommon;
 class TkavoLauncher;
 class TkavoNet;
@@ -40,8 +43,6 @@ struct TkavoFindState
 // What the program and the tests may put in place of the desktop's services.
 struct TkavoMainServices
 {
-    // Empty: the desktop's sound, speech and tray.
-    std::function<TkavoNotifyPlatform()> NotifyPlatform;
     // Null: programs are really started.
     ProcessStarter* Starter = nullptr;
 };
@@ -55,20 +56,49 @@ struct TkavoCoolBand
     bool StyleDirty = false;
 };
 
-// The main window: owns the four services of the program, turns refreshes into filled views and
-// notifications, and shuts everything down in order.
+// The window's options kept in the settings file besides the settings, other than the actions'
+// switches.
+struct TkavoWindowOptions
+{
+    bool Max = false;
+    bool YpLikeRestorePos = false;
+    std::array<bool, 11> YpLikeLite{false, false, false, false, true, false, false, false, false, false, false};
+    int YpLikeLiteCustomMin = 0;
+    int YpLikeLiteCustomMax = 15;
+    int YpLikeLiteCustomCount = 15;
+    bool YpLikeModeFromStream = true;
+    bool YpLikeModeFromTempFile = false;
+    std::array<TkavoCoolBand, 3> CoolBands{};
+};
+
+// Start-up cannot go on; the message (UTF-8) names what is missing.
+class TkavoStartupError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The main window: the frame that holds the lists and the other parts, turns refreshes into filled
+// views and notifications, and shuts everything down in order. The program makes the settings, the
+// common services, the notification manager and the retrieval module, and hands them in.
 class TkavoMain : public QMainWindow
 {
     Q_OBJECT
 
 public:
-    explicit TkavoMain(TkavoMainServices services = {}, QWidget* parent = nullptr);
+    // Everything handed in must outlive the window.
+    TkavoMain(TkavoSetting& setting, TkavoCommon& common, TkavoNotifyMgr& notifyMgr, TkavoNet& net,
+              TkavoMainServices services = {}, QWidget* parent = nullptr);
     ~TkavoMain() override;
 
-    TkavoCommon& Common() const { return *m_common; }
-    TkavoNotifyMgr& NotifyMgr() const { return *m_notifyMgr; }
-    TkavoNet& Net() const { return *m_net; }
+    TkavoCommon& Common() const { return m_common; }
+    TkavoNotifyMgr& NotifyMgr() const { return m_notifyMgr; }
+    TkavoNet& Net() const { return m_net; }
+    const TkavoActions& Actions() const { return m_actions; }
+    TkavoChannelActions& ChannelActions() const { return *m_channelActions; }
     TkavoFindState Find;
+    TkavoWindowOptions& WindowOptions() { return m_windowOptions; }
+    const TkavoWindowOptions& WindowOptions() const { return m_windowOptions; }
 
     TkavoListView* ListViewNow = nullptr;
     TkavoListView* ListViewLog = nullptr;
@@ -79,8 +109,8 @@ public:
     QTimer TimerFinish;
 
     // The action of that name, or null.
-    QAction* Action(const QString& name) const;
-    TkavoListView* CurrentListView() const { return m_currentListView; }
+    QAction* Action(const QString& name) const { return m_actions.Find(name); }
+    TkavoListView* CurrentListView() const;
     int ReloadCountdown() const { return m_reloadCountdown; }
     bool FirstListDone() const { return m_firstListDone; }
     // Status bar panel 0 to 2.
@@ -93,23 +123,17 @@ public:
     void RefreshTimer();
     void Refresh();
     void ColumnClick(TkavoListView* view, int column);
-    // Plays the view's selected channel (its direct stream URL when direct), falling back to the
-    // desktop's handler.
-    void PlaySelected(TkavoListView* view, bool direct = false);
-    // Enables the context menu's channel actions for the current view's selection.
-    void PrepareListMenu();
-    // The selected channel's clipboard text onto the clipboard.
-    void CopySelected();
     // What the retrieval module raises.
     void ListHandler();
     void CompletionHandler();
     void ErrorHandler(const std::string& error);
 
-    // Applies the settings' list look to a view.
-    void ApplyListLook(TkavoListView* view);
     // Stored window options of the INI file, in their fixed order.
     void ReadWindowOptions(const IniFile& ini);
-    void WriteWindowOptions(IniFile& ini) const;
+    void WriteWindowOptions(IniFile& ini);
+    // Start-up: takes the settings file as read once by the program, sets up the views and arms
+    // the start-up timer. Throws TkavoStartupError when a state icon cannot be read.
+    void InitialSetup(const IniFile& settingsFile);
 
     // Shows the window once the placement is restored; false when a start-up minimised stays hidden.
     void RestorePlacement();
@@ -128,7 +152,6 @@ private:
     void FormCreate();
     // The launcher and the visited-URL store it shares with the retrieval module, made on first use.
     TkavoLauncher& Launcher();
-    void InitialSetup();
     void TimerInitializeTimer();
     void TimerReloadTimer();
     void TimerFinishTimer();
@@ -143,7 +166,8 @@ private:
     void LogSorted();
     void ShowContactUrl(TkavoChItem* channel);
     void SetActionsBusy(bool busy);
-    void CreateActions();
+    void ApplyListLook();
+    void ConnectActions();
     void CreateMenus();
     void CreateStatusBar();
     void ShowPage(int page);
@@ -151,26 +175,23 @@ private:
     void CloseQuery();
     void WaitWhile(const std::function<bool()>& running);
     void DebugModeChanged();
-    template <class F>
-    void Guarded(const char* where, F&& handler);
+    TkavoNotifyItem NotifyItem(const std::string& text, int kind) const;
 
-    QAction* addAction(const char* name, const char* caption, bool checkable = false);
-
+    TkavoSetting& m_setting;
+    TkavoCommon& m_common;
+    TkavoNotifyMgr& m_notifyMgr;
+    TkavoNet& m_net;
     TkavoMainServices m_services;
     std::unique_ptr<ProcessStarter> m_ownStarter;
-    // The four services, created in this order and freed in reverse.
-    std::unique_ptr<TkavoCommon> m_common;
-    std::unique_ptr<TkavoNotifyMgr> m_notifyMgr;
-    std::unique_ptr<TkavoNet> m_net;
+    TkavoActions m_actions;
+    TkavoChannelActions* m_channelActions = nullptr;
     std::unique_ptr<VisitedUrls> m_visited;
     std::unique_ptr<TkavoLauncher> m_launcher;
     std::unique_ptr<ScriptEngine> m_dms;
 
     TkavoChannelModel* m_modelNow = nullptr;
     TkavoChannelModel* m_modelLog = nullptr;
-    TkavoListView* m_currentListView = nullptr;
     QToolBar* m_toolBar = nullptr;
-    QMenu* m_popupMenuListItem = nullptr;
     QMenu* m_popupMenuTrayIcon = nullptr;
     std::array<QLabel*, 3> m_panels{};
     std::array<QIcon, TkavoDiffCount> m_stateIcons;
@@ -180,27 +201,18 @@ private:
     bool m_ypLikeDirty = false;
     bool m_reapplyFind = false;
     int m_ypLikeScrollTop = -1;
-    bool m_windowMaximized = false;
     bool m_creating = true;
     bool m_closing = false;
     bool m_closed = false;
     bool m_windowMaximizedAtClose = false;
-    // ActionMainNotifyError as the cycle started; the worker reads it.
-    std::atomic<bool> m_notifyErrors = true;
+    // ActionMainNotifyError and the notification title as the cycle started; the worker reads
+    // them, the main thread writes them only while no cycle runs.
+    bool m_notifyErrors = true;
+    std::string m_errorTitle;
     int m_settingsDialogs = 0;
     bool m_refreshWaiting = false;
-    // Options of views that come later, kept so that they are written back as read.
-    bool m_ypLikeRestorePos = false;
-    std::array<bool, 11> m_ypLikeLite{};
-    int m_ypLikeLiteCustomMin = 0;
-    int m_ypLikeLiteCustomMax = 15;
-    int m_ypLikeLiteCustomCount = 15;
-    bool m_ypLikeModeFromStream = true;
-    bool m_ypLikeModeFromTempFile = false;
-    std::array<TkavoCoolBand, 3> m_coolBandLayout{};
+    // Options of views that come later are kept so that they are written back as read.
+    TkavoWindowOptions m_windowOptions;
 };
-
-// The program-wide references to the services; valid while the main window lives.
-TkavoMain* MainWindow();
 
 } // namespace kavo

@@ -94,15 +94,16 @@ TkavoNotifyPlatform TkavoNotifyPlatform::Desktop()
     return platform;
 }
 
-TkavoNotifyMgr::TkavoNotifyMgr(TkavoCommon& common, TkavoNotifyPlatform platform, QObject* parent)
-    : QObject(parent), m_common(common), m_platform(std::move(platform)),
+TkavoNotifyMgr::TkavoNotifyMgr(const TkavoSetting& setting, TkavoCommon& common, TkavoNotifyPlatform platform,
+                               QObject* parent)
+    : QObject(parent), m_setting(setting), m_common(common), m_platform(std::move(platform)),
       m_sounds(std::move(m_platform.WorkerPlayer), [&common] { return common.Closing.load(); }), m_timerBallon(this),
       m_timerQueueCheck(this), m_timerActive(this), m_balloon(std::make_unique<TkavoBalloonHint>()),
       m_tray(new QSystemTrayIcon(this))
 {
     m_timerBallon.setObjectName(QStringLiteral("TimerBallon"));
     m_timerBallon.setSingleShot(true);
-    m_timerBallon.setInterval(BalloonMilliseconds(Setting().Notify.BallonTimer));
+    m_timerBallon.setInterval(BalloonMilliseconds(m_setting.Notify.BallonTimer));
     m_timerQueueCheck.setObjectName(QStringLiteral("TimerQueueCheck"));
     m_timerQueueCheck.setInterval(QueueCheckInterval);
     m_timerActive.setObjectName(QStringLiteral("TimerActive"));
@@ -136,7 +137,7 @@ TkavoNotifyMgr::~TkavoNotifyMgr()
 void TkavoNotifyMgr::ApplyTimers()
 {
     m_timerBallon.stop();
-    m_timerBallon.setInterval(BalloonMilliseconds(Setting().Notify.BallonTimer));
+    m_timerBallon.setInterval(BalloonMilliseconds(m_setting.Notify.BallonTimer));
     m_timerQueueCheck.setInterval(QueueCheckInterval);
     m_queueCheckOn = true;
     armQueueCheck();
@@ -144,19 +145,19 @@ void TkavoNotifyMgr::ApplyTimers()
 
 void TkavoNotifyMgr::ApplyTray()
 {
-    const auto& etc = Setting().Etc;
+    const auto& etc = m_setting.Etc;
     m_tray->setToolTip(FromCp932(etc.ApplicationTitle));
     m_trayClickRestores = etc.TaskTray;
     SetTrayActive(NeedTaskTray());
-    if (m_common.Initialized || !m_mainWindow)
+    if (m_common.Initialized)
         return;
     if (etc.Minimized || StartMinimized) {
         if (TrayActive() && etc.TaskTray)
             HideApplication();
         else
-            m_mainWindow->showMinimized();
+            emit HideWindowRequested(false);
     } else {
-        m_mainWindow->show();
+        emit ShowWindowRequested(false);
     }
 }
 
@@ -186,7 +187,7 @@ void TkavoNotifyMgr::Enqueue(const TkavoNotifyItem& item)
 
 void TkavoNotifyMgr::NotifyChannels(const TkavoChList& channels)
 {
-    const auto& notify = Setting().Notify;
+    const auto& notify = m_setting.Notify;
     const auto items =
         BuildChannelNotifications(channels, notify.notifyCheckBoxFavorite, notify.Title,
                                   [this](const TkavoChItem& channel) { return m_common.RenderNotifyText(channel); });
@@ -199,7 +200,7 @@ void TkavoNotifyMgr::Abort()
     m_queue.Clear();
     hideBalloon();
     emit OnNotifyFinish();
-    if (Setting().Notify.TTS && m_speech) {
+    if (m_setting.Notify.TTS && m_speech) {
         try {
             m_speech->Stop();
         } catch (...) {
@@ -214,12 +215,7 @@ int TkavoNotifyMgr::Count() const
 
 bool TkavoNotifyMgr::NeedTaskTray() const
 {
-    return !Setting().Notify.Position || Setting().Etc.TaskTray;
-}
-
-void TkavoNotifyMgr::SetMainWindow(QWidget* window)
-{
-    m_mainWindow = window;
+    return !m_setting.Notify.Position || m_setting.Etc.TaskTray;
 }
 
 bool TkavoNotifyMgr::TrayActive() const
@@ -242,25 +238,13 @@ void TkavoNotifyMgr::SetTrayClickRestores(bool on)
 
 void TkavoNotifyMgr::HideApplication()
 {
-    if (!m_mainWindow)
-        return;
     // A window hidden without a tray icon to bring it back would be lost until the program ends.
-    if (TrayActive() && trayAvailable())
-        m_mainWindow->hide();
-    else
-        m_mainWindow->showMinimized();
+    emit HideWindowRequested(TrayActive() && trayAvailable());
 }
 
 void TkavoNotifyMgr::ShowApplication()
 {
-    if (!m_mainWindow)
-        return;
-    const Qt::WindowStates state = m_mainWindow->windowState();
-    if (state & Qt::WindowMinimized)
-        m_mainWindow->setWindowState(state & ~Qt::WindowMinimized);
-    m_mainWindow->show();
-    m_mainWindow->raise();
-    m_mainWindow->activateWindow();
+    emit ShowWindowRequested(true);
 }
 
 void TkavoNotifyMgr::TimerQueueCheckTimer()
@@ -277,7 +261,7 @@ void TkavoNotifyMgr::TimerQueueCheckTimer()
     }
     m_sounds.Add(item->Sounds);
     showItem(*item);
-    m_sounds.Start(Setting().Priority.KAVOThread);
+    m_sounds.Start(m_setting.Priority.KAVOThread);
     speak(item->Text);
     item.reset();
     m_timerBallon.start();
@@ -296,7 +280,7 @@ void TkavoNotifyMgr::TimerBallonTimer()
 void TkavoNotifyMgr::TimerActiveTimer()
 {
     m_timerActive.stop();
-    if (!Setting().Notify.ClickActive)
+    if (!m_setting.Notify.ClickActive)
         return;
     ShowApplication();
 }
@@ -304,22 +288,19 @@ void TkavoNotifyMgr::TimerActiveTimer()
 void TkavoNotifyMgr::BalloonClick()
 {
     hideBalloon();
-    if (Setting().Notify.ClickActive)
+    if (m_setting.Notify.ClickActive)
         m_timerActive.start();
 }
 
 void TkavoNotifyMgr::TrayIconActivated(QSystemTrayIcon::ActivationReason reason)
 {
-    if (!m_trayClickRestores || !m_mainWindow)
+    if (!m_trayClickRestores)
         return;
     if (reason == QSystemTrayIcon::DoubleClick) {
         // The first click of a double click has already toggled the window; leave it shown.
         ShowApplication();
     } else if (reason == QSystemTrayIcon::Trigger) {
-        if (m_mainWindow->isHidden() || m_mainWindow->isMinimized())
-            ShowApplication();
-        else
-            HideApplication();
+        emit ToggleWindowRequested();
     }
 }
 
@@ -331,7 +312,7 @@ void TkavoNotifyMgr::showItem(const TkavoNotifyItem& item)
         title += QStringLiteral(" (%1)").arg(waiting);
     const QString text = FromCp932(item.Text);
     const int msecs = m_timerBallon.interval();
-    const auto& notify = Setting().Notify;
+    const auto& notify = m_setting.Notify;
 
     QPoint anchor;
     if (notify.Position) {
@@ -355,7 +336,7 @@ void TkavoNotifyMgr::showItem(const TkavoNotifyItem& item)
 
 void TkavoNotifyMgr::playBalloonSound(int kind)
 {
-    const auto& notify = Setting().Notify;
+    const auto& notify = m_setting.Notify;
     // The sound worker plays the notification's own sounds.
     if (!notify.Sound || !m_platform.BalloonPlayer || m_sounds.HasPending())
         return;
@@ -379,7 +360,7 @@ void TkavoNotifyMgr::hideBalloon()
 
 void TkavoNotifyMgr::speak(const std::string& text)
 {
-    const auto& notify = Setting().Notify;
+    const auto& notify = m_setting.Notify;
     if (!notify.TTS)
         return;
     try {
@@ -406,6 +387,34 @@ void TkavoNotifyMgr::armQueueCheck()
 bool TkavoNotifyMgr::trayAvailable() const
 {
     return m_platform.TrayAvailable ? m_platform.TrayAvailable() : false;
+}
+
+void ConnectMainWindow(TkavoNotifyMgr& manager, QWidget& window)
+{
+    const auto show = [&window](bool raise) {
+        const Qt::WindowStates state = window.windowState();
+        if (state & Qt::WindowMinimized)
+            window.setWindowState(state & ~Qt::WindowMinimized);
+        window.show();
+        if (raise) {
+            window.raise();
+            window.activateWindow();
+        }
+    };
+    const auto hide = [&window](bool intoTray) {
+        if (intoTray)
+            window.hide();
+        else
+            window.showMinimized();
+    };
+    QObject::connect(&manager, &TkavoNotifyMgr::ShowWindowRequested, &window, show);
+    QObject::connect(&manager, &TkavoNotifyMgr::HideWindowRequested, &window, hide);
+    QObject::connect(&manager, &TkavoNotifyMgr::ToggleWindowRequested, &window, [&window, &manager] {
+        if (window.isHidden() || window.isMinimized())
+            manager.ShowApplication();
+        else
+            manager.HideApplication();
+    });
 }
 
 } // namespace kavo

@@ -53,8 +53,9 @@ class TkavoNotifyMgr : public QObject
     Q_PROPERTY(bool NeedTaskTray READ NeedTaskTray)
 
 public:
-    explicit TkavoNotifyMgr(TkavoCommon& common, TkavoNotifyPlatform platform = TkavoNotifyPlatform::Desktop(),
-                            QObject* parent = nullptr);
+    // The settings are read on the main thread and must outlive the manager.
+    TkavoNotifyMgr(const TkavoSetting& setting, TkavoCommon& common,
+                   TkavoNotifyPlatform platform = TkavoNotifyPlatform::Desktop(), QObject* parent = nullptr);
     ~TkavoNotifyMgr() override;
 
     // Takes Notify/BallonTimer and switches the queue on; the display timer stops.
@@ -76,8 +77,6 @@ public:
     // True when balloons appear at the tray icon (Notify/Position off) or Etc/TaskTray is on.
     bool NeedTaskTray() const;
 
-    // The window that tray and balloon clicks bring back and that the first ApplyTray shows.
-    void SetMainWindow(QWidget* window);
     // The program was asked to start minimised; read by the first ApplyTray.
     bool StartMinimized = false;
 
@@ -87,12 +86,19 @@ public:
     void SetTrayActive(bool active);
     // Whether a click on the tray icon restores the main window (or minimises it when it is shown).
     void SetTrayClickRestores(bool on);
-    // Hides the main window into the tray; without a tray to come back from it is minimised instead.
+    // Asks for the main window to go into the tray; without a tray to come back from it is
+    // minimised instead.
     void HideApplication();
-    // Shows the main window from the tray or the task bar and brings it to the front.
+    // Asks for the main window to come back from the tray or the task bar, in front.
     void ShowApplication();
 
 signals:
+    // The main window is to be shown (raise: and brought to the front), hidden into the tray or
+    // minimised, or toggled between shown and hidden by a click on the tray icon. The first
+    // ApplyTray asks for the window's state at start. ConnectMainWindow answers them.
+    void ShowWindowRequested(bool raise);
+    void HideWindowRequested(bool intoTray);
+    void ToggleWindowRequested();
     // A queued notification has just been shown.
     void OnNotifyBegin();
     // The shown notification ended, or the notifications were aborted.
@@ -113,6 +119,7 @@ private:
     void armQueueCheck();
     bool trayAvailable() const;
 
+    const TkavoSetting& m_setting;
     TkavoCommon& m_common;
     TkavoNotifyPlatform m_platform;
     TkavoNotifyQueue m_queue;
@@ -127,8 +134,10 @@ private:
     bool m_queueCheckOn = true;
     std::unique_ptr<TkavoBalloonHint> m_balloon;
     QSystemTrayIcon* m_tray;
-    QPointer<QWidget> m_mainWindow;
     bool m_trayClickRestores = false;
 };
+
+// Lets the window answer the manager's requests to show, hide and toggle it.
+void ConnectMainWindow(TkavoNotifyMgr& manager, QWidget& window);
 
 } // namespace kavo

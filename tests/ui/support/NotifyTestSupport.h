@@ -78,33 +78,13 @@ private:
     std::shared_ptr<QStringList> m_calls;
 };
 
-// Keeps the options a test changes and puts them back.
-class NotifySettingsGuard
-{
-public:
-    NotifySettingsGuard() : m_notify(Setting().Notify), m_etc(Setting().Etc), m_priority(Setting().Priority) {}
-    ~NotifySettingsGuard()
-    {
-        Setting().Notify = m_notify;
-        Setting().Etc = m_etc;
-        Setting().Priority = m_priority;
-    }
-    NotifySettingsGuard(const NotifySettingsGuard&) = delete;
-    NotifySettingsGuard& operator=(const NotifySettingsGuard&) = delete;
-
-private:
-    TkavoSetting::NotifyOptions m_notify;
-    TkavoSetting::EtcOptions m_etc;
-    TkavoSetting::PriorityOptions m_priority;
-};
-
 // Common services over a program folder of their own whose notification template is the
 // channel name alone, so a channel's notification text is its name.
 class NotifyCommonFixture
 {
 public:
     TempFolder Folder;
-    NotifySettingsGuard Guard;
+    TkavoSetting Settings;
     std::unique_ptr<TkavoCommon> Common;
 
     explicit NotifyCommonFixture(const std::string& notifyTemplate = "<channelname/>")
@@ -113,9 +93,9 @@ public:
         for (const char* name :
              {"notify.txt", "popup.txt", "clipboard.txt", "ie_header.html", "ie_channel.html", "ie_footer.html"})
             WriteFile(Folder.File(std::string("templates/") + name), notifyTemplate);
-        Setting().Notify.CutLongString = false;
-        Common =
-            std::make_unique<TkavoCommon>(TkavoCommonPaths{Folder.Path(), "kavo", Folder.File("kavo.ini")}, nullptr);
+        Settings.Notify.CutLongString = false;
+        Common = std::make_unique<TkavoCommon>(
+            Settings, TkavoCommonPaths{Folder.Path(), "kavo", Folder.File("kavo.ini")}, nullptr);
         Common->LoadTemplates();
     }
 };

@@ -1,4 +1,4 @@
-#include "common/HtmlEntities.h"
+#include "platform/HtmlEntities.h"
 #include "platform/Cp932.h"
 
 #include <gtest/gtest.h>

@@ -1,0 +1,90 @@
+#include "ui/main/TkavoActions.h"
+
+#include <QAction>
+
+namespace kavo {
+namespace {
+
+struct ActionRow
+{
+    TkavoActionId Id;
+    const char* Name;
+    const char* Caption; // UTF-8
+    bool Checkable = false;
+    QKeyCombination Shortcut = {};
+};
+
+using enum TkavoActionId;
+
+constexpr std::array<ActionRow, TkavoActionCount> Rows = {{
+    {MainRefresh, "ActionMainRefresh", "更新(&R)"},
+    {MainModeManual, "ActionMainModeManual", "手動更新(&M)", true},
+    {MainModeAuto, "ActionMainModeAuto", "自動更新(&A)", true},
+    {MainNotifyChannel, "ActionMainNotifyChannel", "チャンネル(&C)", true},
+    {MainNotifyRefresh, "ActionMainNotifyRefresh", "更新完了(&R)", true},
+    {MainNotifyError, "ActionMainNotifyError", "エラー(&E)", true},
+    {MainNotifyAbort, "ActionMainNotifyAbort", "中止(&A)"},
+    {FileCanDMS, "ActionFileCanDMS", "DMSスクリプト実行(&S)", true},
+    {MainHelpDebugMode, "ActionMainHelpDebugMode", "デバッグモード(&D)", true},
+    {MainHelpInitDMS, "ActionMainHelpInitDMS", "DMonkeyスクリプトオブジェクト再生成する(&I)"},
+    {MainHelpInitTemplate, "ActionMainHelpInitTemplate", "templatesを再読み込み(&T)"},
+    {MainConfig, "ActionMainConfig", "設定(&C)"},
+    {MainFavorite, "ActionMainFavorite", "お気に入り"},
+    {MainHelpVersion, "ActionMainHelpVersion", "バージョン情報(&V)"},
+    {MainHelpStartPeerCast, "ActionMainHelpStartPeerCast", "PeerCast本体起動(&E)"},
+    {MainHelpExitPeerCast, "ActionMainHelpExitPeerCast", "PeerCast本体終了(&X)"},
+    {FileExit, "ActionFileExit", "終了(&X)"},
+    {FileExitAll, "ActionFileExitAll", "終了(完全)(&A)", false, Qt::CTRL | Qt::ALT | Qt::Key_F4},
+    {TrayExit, "ActionTrayExit", "終了(&X)"},
+    {FilePutTaskTray, "ActionFilePutTaskTray", "タスクトレイに入れる(&Y)", false, QKeyCombination(Qt::Key_F9)},
+    {TabNow, "ActionTabNow", "放送中(&1)", true},
+    {TabLog, "ActionTabLog", "放送終了(&2)", true},
+    {TabYpLike, "ActionTabYpLike", "YP風表示(&3)", true},
+    {TabNext, "ActionTabNext", "次のタブ(&N)", false, Qt::CTRL | Qt::Key_Tab},
+    {TabBack, "ActionTabBack", "前のタブ(&B)", false, Qt::CTRL | Qt::SHIFT | Qt::Key_Tab},
+    {LVPlay, "ActionLVPlay", "視聴(&P)"},
+    {LVPlayDirect, "ActionLVPlayDirect", "視聴(ダイレクト)(&D)"},
+    {LVOpenContact, "ActionLVOpenContact", "コンタクトURLを開く(&1)"},
+    {LVOpenChat, "ActionLVOpenChat", "チャットURLを開く(&2)"},
+    {LVOpenStatistics, "ActionLVOpenStatistics", "統計URLを開く(&3)"},
+    {LVCopy, "ActionLVCopy", "コピー(&C)", false, Qt::CTRL | Qt::Key_C},
+    {MainVisualEnableEnsureVisible, "ActionMainVisualEnableEnsureVisible", "選択中のチャンネルを常に表示(&E)", true},
+    {MainVisualFixedColumn, "ActionMainVisualFixedColumn", "カラムサイズ調整[放送中->放送終了](&C)"},
+    {MainVisualStatusBar, "ActionMainVisualStatusBar", "ステータスバー(&B)", true},
+    {MainVisualShowContextMenu, "ActionMainVisualShowContextMenu", "コンテキストメニュー表示(&P)"},
+}};
+
+// The table lists every id once, in the order of the enumeration.
+constexpr bool RowsInOrder()
+{
+    for (std::size_t i = 0; i < Rows.size(); ++i)
+        if (static_cast<std::size_t>(Rows[i].Id) != i)
+            return false;
+    return true;
+}
+static_assert(RowsInOrder());
+
+} // namespace
+
+TkavoActions::TkavoActions(QObject* owner)
+{
+    for (std::size_t i = 0; i < Rows.size(); ++i) {
+        const ActionRow& row = Rows[i];
+        auto* action = new QAction(QString::fromUtf8(row.Caption), owner);
+        action->setObjectName(QString::fromLatin1(row.Name));
+        action->setCheckable(row.Checkable);
+        if (row.Shortcut != QKeyCombination())
+            action->setShortcut(QKeySequence(row.Shortcut));
+        m_actions[i] = action;
+    }
+}
+
+QAction* TkavoActions::Find(const QString& name) const
+{
+    for (QAction* action : m_actions)
+        if (action->objectName() == name)
+            return action;
+    return nullptr;
+}
+
+} // namespace kavo

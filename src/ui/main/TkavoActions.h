@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QKeySequence>
+#include <QString>
+
+#include <array>
+#include <cstddef>
+#include <vector>
+
+class QAction;
+class QObject;
+
+namespace kavo {
+
+// Every command of the main window. The order is the action list's: the shortcut store writes the
+// actions in it.
+enum class TkavoActionId {
+    MainRefresh,
+    MainModeManual,
+    MainModeAuto,
+    MainNotifyChannel,
+    MainNotifyRefresh,
+    MainNotifyError,
+    MainNotifyAbort,
+    FileCanDMS,
+    MainHelpDebugMode,
+    MainHelpInitDMS,
+    MainHelpInitTemplate,
+    MainConfig,
+    MainFavorite,
+    MainHelpVersion,
+    MainHelpStartPeerCast,
+    MainHelpExitPeerCast,
+    FileExit,
+    FileExitAll,
+    TrayExit,
+    FilePutTaskTray,
+    TabNow,
+    TabLog,
+    TabYpLike,
+    TabNext,
+    TabBack,
+    LVPlay,
+    LVPlayDirect,
+    LVOpenContact,
+    LVOpenChat,
+    LVOpenStatistics,
+    LVCopy,
+    MainVisualEnableEnsureVisible,
+    MainVisualFixedColumn,
+    MainVisualStatusBar,
+    MainVisualShowContextMenu,
+    Count
+};
+constexpr std::size_t TkavoActionCount = static_cast<std::size_t>(TkavoActionId::Count);
+
+// The action list: one QAction per command, made from one table of names ("ActionMainRefresh"),
+// captions, switches and default shortcuts. Code reaches an action by its id; the shortcut store
+// and the HTML view's action links by its name.
+class TkavoActions
+{
+public:
+    // The actions are children of owner, which frees them.
+    explicit TkavoActions(QObject* owner);
+
+    QAction* operator[](TkavoActionId id) const { return m_actions[static_cast<std::size_t>(id)]; }
+    // The action of that name, or nullptr.
+    QAction* Find(const QString& name) const;
+    // Every action in list order.
+    std::vector<QAction*> All() const { return {m_actions.begin(), m_actions.end()}; }
+
+private:
+    std::array<QAction*, TkavoActionCount> m_actions{};
+};
+
+} // namespace kavo
