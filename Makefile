@@ -51,9 +51,14 @@ install: build
 uninstall:
 	@DESTDIR="$(DESTDIR)" cmake -DMANIFEST=$(BUILD)/install_manifest.txt -P cmake/Uninstall.cmake
 
-# The Debian package in $(BUILD)/packages/.
+# The Debian package in $(BUILD)/packages/. CPack's own install rewrites install_manifest.txt, which
+# still has to list what make install wrote, for make uninstall.
 deb: build
-	@cd $(BUILD) && cpack -G DEB
+	@manifest=$(BUILD)/install_manifest.txt; \
+	if [ -e $$manifest ]; then cp -p $$manifest $$manifest.keep; fi; \
+	(cd $(BUILD) && cpack -G DEB); status=$$?; \
+	if [ -e $$manifest.keep ]; then mv $$manifest.keep $$manifest; else rm -f $$manifest; fi; \
+	exit $$status
 
 # Installs into a temporary folder and checks the result (CI runs it with make test).
 check-install: build
