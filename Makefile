@@ -5,7 +5,11 @@ CMAKE_FLAGS ?=
 # Three repetitions of every benchmark; ratios use the medians.
 BENCH_ARGS ?= --benchmark_repetitions=3 --benchmark_display_aggregates_only=true
 
+# make install: into $(DESTDIR)$(PREFIX); make uninstall removes what the last install wrote.
+PREFIX ?= /usr/local
+
 .PHONY: all bootstrap configure build test bench run screenshot format check-format clean
+.PHONY: install uninstall deb check-install
 
 all: build
 
@@ -22,6 +26,7 @@ test: bootstrap
 	@if [ "$$CI" = "true" ]; then scripts/check-format; fi
 	@$(MAKE) --no-print-directory build
 	@cd $(BUILD) && ctest --output-on-failure -j$$(nproc) --timeout 600
+	@if [ "$$CI" = "true" ]; then scripts/check-install $(BUILD); fi
 
 bench: configure
 	@cmake --build $(BUILD) --target kavo_bench
@@ -39,6 +44,25 @@ format: bootstrap
 
 check-format: bootstrap
 	@scripts/check-format
+
+install: build
+	@DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+uninstall:
+	@DESTDIR="$(DESTDIR)" cmake -DMANIFEST=$(BUILD)/install_manifest.txt -P cmake/Uninstall.cmake
+
+# The Debian package in $(BUILD)/packages/. CPack's own install rewrites install_manifest.txt, which
+# still has to list what make install wrote, for make uninstall.
+deb: build
+	@manifest=$(BUILD)/install_manifest.txt; \
+	if [ -e $$manifest ]; then cp -p $$manifest $$manifest.keep; fi; \
+	(cd $(BUILD) && cpack -G DEB); status=$$?; \
+	if [ -e $$manifest.keep ]; then mv $$manifest.keep $$manifest; else rm -f $$manifest; fi; \
+	exit $$status
+
+# Installs into a temporary folder and checks the result (CI runs it with make test).
+check-install: build
+	@scripts/check-install $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """Renders the SVG drawings of this folder into the .ico files of ../icons.
 
+It also writes the application icon, Main2, as the PNGs a desktop's icon theme takes
+(../hicolor/<size>x<size>/kavo.png); the installation renames them after the application id.
 Only the standard library is used, so the icons can be rebuilt anywhere:
 
-    python3 data/icons-src/make_icons.py [--out DIR] [--preview FILE.png]
+    python3 data/icons-src/make_icons.py [--out DIR] [--hicolor DIR] [--preview FILE.png]
 
 The renderer understands the small part of SVG the drawings use: <g>, <circle>, <ellipse>,
 <rect> (with rx/ry), <line>, <polyline>, <polygon> and <path> (M L H V C Q A Z, absolute and
@@ -29,6 +31,9 @@ STATE_ICONS = ["None", "Up", "Down", "PreNew", "New", "Change", "Idle", "Relayin
 TOOL_ICONS = ["TabNow", "TabLog", "TabYpLike", "Refresh", "Find", "Config", "Favorite", "Abort"]
 ICONS = {name: [16, 24, 32] for name in STATE_ICONS + TOOL_ICONS}
 ICONS["Main2"] = [16, 24, 32, 48, 64, 128, 256]
+# The sizes of the icon theme's fixed-size folders that kavo installs (all of them in Main2.ico too).
+THEME_SIZES = [16, 32, 48, 64, 128, 256]
+assert set(THEME_SIZES) <= set(ICONS["Main2"])
 
 # ---------------------------------------------------------------------------------------------
 # geometry
@@ -463,6 +468,7 @@ def ico(images):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--out", default=os.path.join(HERE, "..", "icons"))
+    parser.add_argument("--hicolor", default=os.path.join(HERE, "..", "hicolor"))
     parser.add_argument("--preview", help="also write a PNG sheet of every icon, enlarged and at its own size")
     args = parser.parse_args()
     os.makedirs(args.out, exist_ok=True)
@@ -472,6 +478,12 @@ def main():
         rendered = {size: render(source, size) for size in sizes}
         with open(os.path.join(args.out, name + ".ico"), "wb") as out:
             out.write(ico([(size, png(size, size, rendered[size])) for size in sizes]))
+        if name == "Main2":
+            for size in THEME_SIZES:
+                folder = os.path.join(args.hicolor, f"{size}x{size}")
+                os.makedirs(folder, exist_ok=True)
+                with open(os.path.join(folder, "kavo.png"), "wb") as out:
+                    out.write(png(size, size, rendered[size]))
         sheet.append(rendered)
     if args.preview:
         write_preview(args.preview, sheet)

@@ -197,6 +197,8 @@ int Main(int argc, char** argv)
     std::srand(static_cast<unsigned>(std::time(nullptr)));
     TkavoApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kavo"));
+    // Names the installed desktop entry, whose icon desktops show for the window and its notifications.
+    QGuiApplication::setDesktopFileName(QStringLiteral(KAVO_APP_ID));
     app.setQuitOnLastWindowClosed(false); // the window hides into the tray; closing ends the program
 
     const std::string dataFolder = DataFolder();

@@ -1,0 +1,40 @@
+# [DESTDIR=...] cmake -DMANIFEST=<build>/install_manifest.txt -P Uninstall.cmake
+# Removes every file the manifest lists, below $DESTDIR as cmake --install put them (the manifest
+# leaves DESTDIR out), then kavo's own share/kavo folders once they are empty. Folders shared with
+# other programs stay.
+if(NOT DEFINED MANIFEST OR NOT EXISTS "${MANIFEST}")
+    message(FATAL_ERROR "uninstall: ${MANIFEST} not found; nothing was installed from this build folder")
+endif()
+
+file(STRINGS "${MANIFEST}" installed)
+set(folders)
+foreach(path IN LISTS installed)
+    set(file "$ENV{DESTDIR}${path}")
+    if(IS_SYMLINK "${file}" OR EXISTS "${file}")
+        message(STATUS "Removing ${file}")
+        file(REMOVE "${file}")
+        if(EXISTS "${file}")
+            message(FATAL_ERROR "uninstall: cannot remove ${file}")
+        endif()
+    endif()
+    if(file MATCHES "^(.*/share/kavo)(/.*)?$")
+        set(top "${CMAKE_MATCH_1}")
+        get_filename_component(folder "${file}" DIRECTORY)
+        string(FIND "${folder}" "${top}" at)
+        while(at EQUAL 0)
+            list(APPEND folders "${folder}")
+            get_filename_component(folder "${folder}" DIRECTORY)
+            string(FIND "${folder}" "${top}" at)
+        endwhile()
+    endif()
+endforeach()
+
+# Deepest first, so that a folder is empty when its turn comes.
+list(REMOVE_DUPLICATES folders)
+list(SORT folders ORDER DESCENDING)
+foreach(folder IN LISTS folders)
+    file(GLOB left LIST_DIRECTORIES true "${folder}/*" "${folder}/.*")
+    if(IS_DIRECTORY "${folder}" AND NOT left)
+        file(REMOVE_RECURSE "${folder}")
+    endif()
+endforeach()
