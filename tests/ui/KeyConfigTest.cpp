@@ -73,12 +73,13 @@ struct Window
     QString File() const { return Folder.filePath(QStringLiteral("KeyConfig.ini")); }
 };
 
-// Counts the keys that reach it.
-class KeySink : public QWidget
+// Counts the keys and clicks that reach it.
+class InputSink : public QWidget
 {
 public:
     using QWidget::QWidget;
     int Keys = 0;
+    int Clicks = 0;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override
@@ -86,6 +87,9 @@ protected:
         ++Keys;
         event->ignore();
     }
+    void mousePressEvent(QMouseEvent*) override { ++Clicks; }
+    void mouseDoubleClickEvent(QMouseEvent*) override { ++Clicks; }
+    void mouseReleaseEvent(QMouseEvent*) override { ++Clicks; }
 };
 
 } // namespace
@@ -313,8 +317,10 @@ private slots:
         w.Store->Load();
         QCOMPARE(w.Store->AppCommands().Items().size(), std::size_t{4}); // "03" is kept, but never matches
 
-        auto* sink = new KeySink(&w.Widget);
+        auto* sink = new InputSink(&w.Widget);
         sink->setFocusPolicy(Qt::StrongFocus);
+        w.Widget.resize(100, 100);
+        sink->resize(100, 100);
         w.Widget.show();
         QVERIFY(QTest::qWaitForWindowActive(&w.Widget));
         sink->setFocus();
@@ -327,10 +333,15 @@ private slots:
         QCOMPARE(w.Triggered[QStringLiteral("ActionTabNext")], 1);
         QTest::mouseClick(window, Qt::BackButton, {}, QPoint(5, 5));
         QCOMPARE(w.Triggered[QStringLiteral("ActionTabBack")], 1);
+        QTest::mouseDClick(window, Qt::BackButton, {}, QPoint(5, 5));
+        QCOMPARE(w.Triggered[QStringLiteral("ActionTabBack")], 3);
+        QCOMPARE(sink->Clicks, 0);
         // Commands without an action of theirs go on to the window as usual.
         QTest::keyClick(window, Qt::Key_Forward);
         QTest::keyClick(window, Qt::Key_Stop);
         QCOMPARE(sink->Keys, 2);
+        QTest::mouseClick(window, Qt::ForwardButton, {}, QPoint(5, 5));
+        QCOMPARE(sink->Clicks, 2);
 
         bool refuse = true;
         QList<int> seen;

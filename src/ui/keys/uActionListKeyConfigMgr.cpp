@@ -99,6 +99,7 @@ QAction* TExCmdList::Find(const QString& code) const
 
 TActionListKeyConfigMgr::TActionListKeyConfigMgr(QWidget* owner) : QObject(owner), m_owner(owner)
 {
+    setObjectName(QStringLiteral("ActionListKeyConfigMgr"));
     // Keys go to the focused widget and bubble up only when it ignores them; watching the
     // application sees the event at the owner's window first, before any widget of it.
     if (owner && qApp)
@@ -251,7 +252,8 @@ bool TActionListKeyConfigMgr::ownsWindowEvent(QObject* watched) const
 bool TActionListKeyConfigMgr::eventFilter(QObject* watched, QEvent* event)
 {
     const QEvent::Type type = event->type();
-    if (type != QEvent::KeyPress && type != QEvent::MouseButtonPress && type != QEvent::MouseButtonRelease)
+    if (type != QEvent::KeyPress && type != QEvent::MouseButtonPress && type != QEvent::MouseButtonDblClick &&
+        type != QEvent::MouseButtonRelease)
         return false;
     if (!m_active || !ownsWindowEvent(watched))
         return false;
@@ -263,7 +265,11 @@ bool TActionListKeyConfigMgr::eventFilter(QObject* watched, QEvent* event)
         }
         return false;
     }
+    // A button that ran a command is ours until it is released: a quick second click must not
+    // reach a list as a double click.
     const Qt::MouseButton button = static_cast<QMouseEvent*>(event)->button();
+    if (type == QEvent::MouseButtonDblClick)
+        return m_swallowRelease.testFlag(button);
     if (type == QEvent::MouseButtonRelease) {
         if (!m_swallowRelease.testFlag(button))
             return false;
