@@ -20,6 +20,7 @@ struct CurlApi
     decltype(&::curl_easy_strerror) easy_strerror;
     decltype(&::curl_slist_append) slist_append;
     decltype(&::curl_slist_free_all) slist_free_all;
+    decltype(&::curl_version_info) version_info;
 
     bool Bind(const DynamicLibrary& library, std::string& error)
     {
@@ -30,7 +31,8 @@ struct CurlApi
                BindFunction(library, "curl_easy_cleanup", easy_cleanup, error) &&
                BindFunction(library, "curl_easy_strerror", easy_strerror, error) &&
                BindFunction(library, "curl_slist_append", slist_append, error) &&
-               BindFunction(library, "curl_slist_free_all", slist_free_all, error) && Initialize(error);
+               BindFunction(library, "curl_slist_free_all", slist_free_all, error) &&
+               BindFunction(library, "curl_version_info", version_info, error) && Initialize(error);
     }
 
     bool Initialize(std::string& error) const
@@ -65,6 +67,19 @@ const std::string& TooLargeMessage()
 }
 
 } // namespace
+
+CurlVersion LibcurlVersion()
+{
+    CurlVersion version;
+    const CurlApi* api = CurlLibrary().Get();
+    if (!api)
+        return version;
+    if (const curl_version_info_data* info = api->version_info(CURLVERSION_NOW)) {
+        version.Version = info->version ? info->version : "";
+        version.Tls = info->ssl_version ? info->ssl_version : "";
+    }
+    return version;
+}
 
 // The state of one request, shared with libcurl's callbacks.
 struct HttpClient::Transfer

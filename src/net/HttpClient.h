@@ -31,6 +31,15 @@ struct HttpResponse
     std::string Error; // the failure's message
 };
 
+// The version of libcurl and of the TLS library it uses ("OpenSSL/3.0.11"), as the loaded library
+// reports them. Loads libcurl when no client has yet; empty texts when it cannot be loaded.
+struct CurlVersion
+{
+    std::string Version;
+    std::string Tls;
+};
+CurlVersion LibcurlVersion();
+
 // A blocking HTTP client for one thread at a time. It keeps its connections and cookies until it
 // is destroyed, offers "deflate, gzip, identity" and inflates such answers, follows redirects and
 // sends the fixed headers the YPs have always seen.

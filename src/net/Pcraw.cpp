@@ -55,10 +55,20 @@ bool PcrawLibrary::Load(const std::string& folder)
         return false;
     }
     // Neither the answer nor the version it reports decides anything; the call lets the library
-    // know what the program expects of it.
+    // know what the program expects of it. The version is shown in the version dialog.
     std::int32_t version = 0;
     m_checkVersion(&version, RequiredVersion);
+    m_version = version;
     return true;
+}
+
+std::string PcrawLibrary::VersionText() const
+{
+    if (!Loaded())
+        return {};
+    const auto bits = static_cast<std::uint32_t>(m_version);
+    return std::to_string(bits >> 24) + "." + std::to_string((bits >> 16) & 0xFF) + "." +
+           std::to_string((bits >> 8) & 0xFF) + "." + std::to_string(bits & 0xFF);
 }
 
 bool PcrawLibrary::bind()
@@ -97,6 +107,7 @@ void PcrawLibrary::Unload()
     m_dataLock = nullptr;
     m_dataUnlock = nullptr;
     m_checkVersion = nullptr;
+    m_version = 0;
 }
 
 bool PcrawLibrary::Owns(const void* handle) const

@@ -49,6 +49,10 @@ public:
     // Closes every channel still open, then unloads the library.
     void Unload();
     bool Loaded() const { return m_library.IsOpen(); }
+    // The version the library reported in its version check, 0 when none is loaded, and the same
+    // as four numbers, one per byte from the highest ("0.3.0.0"); "" when none is loaded.
+    std::int32_t Version() const { return m_version; }
+    std::string VersionText() const;
 
     // A handle this library gave out and that was not closed since.
     bool Owns(const void* handle) const;
@@ -81,6 +85,7 @@ private:
     HandleFn m_dataLock = nullptr;
     HandleFn m_dataUnlock = nullptr;
     CheckVersionFn m_checkVersion = nullptr;
+    std::int32_t m_version = 0;
 
     mutable std::mutex m_lock; // m_open
     std::unordered_set<const void*> m_open;
