@@ -18,7 +18,8 @@ QStyleOptionViewItem TkavoChannelDelegate::CellOption(const QStyleOptionViewItem
     const TkavoChItem* channel = model ? model->Channel(index.row()) : nullptr;
     if (!channel)
         return o;
-    const auto& look = Setting().ColorFont;
+    const auto* view = qobject_cast<const TkavoListView*>(o.widget);
+    const auto& look = view ? view->Look() : Setting().ColorFont;
     const QPalette& palette = o.widget ? o.widget->palette() : QApplication::palette();
     if (channel->Find)
         o.font.setBold(true);
@@ -62,7 +63,8 @@ void TkavoChannelDelegate::paint(QPainter* painter, const QStyleOptionViewItem& 
     const QWidget* widget = o.widget;
     QStyle* style = widget ? widget->style() : QApplication::style();
     style->drawControl(QStyle::CE_ItemViewItem, &o, painter, widget);
-    if (Setting().ColorFont.GridLine) {
+    const auto* view = qobject_cast<const TkavoListView*>(widget);
+    if (view ? view->Look().GridLine : Setting().ColorFont.GridLine) {
         painter->save();
         painter->setPen(o.palette.color(QPalette::Mid));
         painter->drawLine(o.rect.topRight(), o.rect.bottomRight());
@@ -106,6 +108,11 @@ TkavoListView::TkavoListView(const QString& name, TkavoChannelModel* model, QWid
         m_selectedHash.clear();
         emit CurrentChannelChanged(SelectedChannel());
     });
+}
+
+const TkavoSetting::ColorFontOptions& TkavoListView::Look() const
+{
+    return m_look ? *m_look : Setting().ColorFont;
 }
 
 int TkavoListView::SelectedRow() const

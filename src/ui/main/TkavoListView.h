@@ -1,9 +1,12 @@
 #pragma once
 
+#include "settings/ukavoConfig.h"
 #include "ui/main/TkavoChannelModel.h"
 
 #include <QStyledItemDelegate>
 #include <QTreeView>
+
+#include <optional>
 
 namespace kavo {
 
@@ -48,6 +51,11 @@ public:
     void SetColumnWidths(const std::vector<int>& widths);
     std::vector<int> ColumnWidths() const;
 
+    // The link colours and grid lines the view draws with (ApplyListLook sets them); until set,
+    // those of the settings object.
+    void SetLook(const TkavoSetting::ColorFontOptions& look) { m_look = look; }
+    const TkavoSetting::ColorFontOptions& Look() const;
+
 signals:
     void Sorted();
     // Double click or Enter on a selected row.
@@ -66,6 +74,7 @@ protected:
 private:
     TkavoChannelModel* m_model;
     std::string m_selectedHash;
+    std::optional<TkavoSetting::ColorFontOptions> m_look;
 };
 
 } // namespace kavo
