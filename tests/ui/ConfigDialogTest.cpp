@@ -214,6 +214,7 @@ private slots:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<int>("stored");
         QTest::newRow("number") << "25" << 25;
+        QTest::newRow("blanks around") << " 20 " << 20;
         QTest::newRow("not a number") << "abc" << 10;
         QTest::newRow("empty") << "" << 10;
         QTest::newRow("zero") << "0" << 10;
@@ -675,9 +676,17 @@ private slots:
         auto* pages = Child<QTabWidget>(*dialog, "PageControl");
         for (int i = 0; i < pages->count(); ++i) {
             pages->setCurrentIndex(i);
-            QTest::qWait(50);
-            const QString file = folder + QStringLiteral("/settings-%1.png").arg(i + 1, 2, 10, QLatin1Char('0'));
-            QVERIFY2(dialog->grab().save(file), qPrintable(file));
+            const QString name = folder + QStringLiteral("/settings-%1").arg(i + 1, 2, 10, QLatin1Char('0'));
+            // Pages with sub-pages get one picture for each.
+            QTabWidget* inner = pages->widget(i)->findChild<QTabWidget*>();
+            for (int j = 0; j < (inner ? inner->count() : 1); ++j) {
+                if (inner)
+                    inner->setCurrentIndex(j);
+                QTest::qWait(50);
+                const QString file =
+                    name + (j > 0 ? QStringLiteral("-%1").arg(j + 1) : QString()) + QStringLiteral(".png");
+                QVERIFY2(dialog->grab().save(file), qPrintable(file));
+            }
         }
     }
 };

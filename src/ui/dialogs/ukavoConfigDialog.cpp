@@ -219,6 +219,10 @@ TkavoLookPreview::TkavoLookPreview(QWidget* parent)
         m_samples.Add(std::move(channel));
     }
     Model().Fill(m_samples);
+    // The widths a channel list starts with: the state column shows the icon alone.
+    setColumnWidth(0, 20);
+    setColumnWidth(1, 40);
+    setColumnWidth(4, 50);
     header()->setSectionsClickable(false);
     header()->setSortIndicatorShown(false);
     setContextMenuPolicy(Qt::NoContextMenu);
@@ -507,7 +511,7 @@ void TkavoConfig::CopyToSetting()
     Take(s.URL.LocalChInfoAddr, ui.urlEditLocalChInfoAddr->text());
 
     auto& n = s.Notify;
-    s.SetUpdate2(ParseIniInteger(S(ui.notifyComboBoxUpdate2->currentText())).value_or(10));
+    s.SetUpdate2(ParseIniInteger(S(ui.notifyComboBoxUpdate2->currentText().trimmed())).value_or(10));
     TakeIndex(n.Rank2, ui.notifyComboBoxExRank2->currentIndex());
     n.LogRankUp = ui.notifyCheckBoxLogRankUp->isChecked();
     TakeIndex(n.LogRangeHour, ui.notifyComboBoxLogRangeHour->currentIndex());
