@@ -35,7 +35,7 @@ bench: configure
 run: build
 	@scripts/run $(BUILD) $(ARGS)
 
-# PNGs of both lists and of a balloon in $(BUILD)/screenshots/, from a private X server.
+# PNGs of both lists, a balloon and the settings dialog in $(BUILD)/screenshots/, from a private X server.
 screenshot: build
 	@scripts/screenshot $(BUILD)
 

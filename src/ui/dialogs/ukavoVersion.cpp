@@ -1,6 +1,6 @@
 #include "ui/dialogs/ukavoVersion.h"
 
-#include "common/ComponentVersions.h"
+#include "ui/dialogs/ComponentVersions.h"
 #include "ui_ukavoVersion.h"
 #include "version.h"
 

@@ -20,9 +20,8 @@ namespace kavo {
 
 using DebugLog::Guarded;
 
-TkavoChannelActions::TkavoChannelActions(const TkavoSetting& setting, TkavoCommon& common,
-                                         const TkavoActions& actions, std::function<TkavoLauncher&()> launcher,
-                                         QWidget* window)
+TkavoChannelActions::TkavoChannelActions(const TkavoSetting& setting, TkavoCommon& common, const TkavoActions& actions,
+                                         std::function<TkavoLauncher&()> launcher, QWidget* window)
     : QObject(window), m_setting(setting), m_common(common), m_actions(actions), m_launcher(std::move(launcher)),
       m_popupMenuListItem(new QMenu(window))
 {

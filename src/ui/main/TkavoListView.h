@@ -21,6 +21,7 @@ public:
     QStyleOptionViewItem CellOption(const QStyleOptionViewItem& option, const QModelIndex& index) const;
     // The link colours and grid lines to draw with.
     void SetLook(const TkavoSetting::ColorFontOptions& look) { m_look = look; }
+    const TkavoSetting::ColorFontOptions& Look() const { return m_look; }
 
 private:
     TkavoSetting::ColorFontOptions m_look;
@@ -56,6 +57,9 @@ public:
     // Widths by column caption; a missing caption takes the fallback.
     void SetColumnWidths(const std::vector<int>& widths);
     std::vector<int> ColumnWidths() const;
+
+    // The link colours and grid lines the view draws with, as ApplyListLook set them.
+    const TkavoSetting::ColorFontOptions& Look() const { return m_delegate->Look(); }
 
 signals:
     void Sorted();

@@ -1,4 +1,4 @@
-#include "common/ComponentVersions.h"
+#include "ui/dialogs/ComponentVersions.h"
 
 #include "net/HttpClient.h"
 
