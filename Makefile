@@ -8,6 +8,7 @@ BENCH_ARGS ?= --benchmark_repetitions=3 --benchmark_display_aggregates_only=true
 # make install: into $(DESTDIR)$(PREFIX); make uninstall removes what the last install wrote.
 PREFIX ?= /usr/local
 
+.PHONY: sanitize
 .PHONY: all bootstrap configure build test bench run screenshot format check-format clean
 .PHONY: install uninstall deb check-install
 
@@ -66,3 +67,13 @@ check-install: build
 
 clean:
 	rm -rf $(BUILD)
+
+# The engine and refresh tests under ThreadSanitizer, and every test under AddressSanitizer and
+# UndefinedBehaviorSanitizer, each in a build folder of its own.
+sanitize: bootstrap
+	@cmake -S . -B $(BUILD)-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAVO_SANITIZE=thread >/dev/null
+	@cmake --build $(BUILD)-tsan --target test_net test_core test_settings
+	@cd $(BUILD)-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j$$(nproc) --timeout 600 -R "Cycle|Records|Settings|UpdateYp"
+	@cmake -S . -B $(BUILD)-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAVO_SANITIZE=address,undefined >/dev/null
+	@cmake --build $(BUILD)-asan
+	@cd $(BUILD)-asan && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ctest --output-on-failure -j$$(nproc) --timeout 600

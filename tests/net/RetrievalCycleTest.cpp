@@ -354,3 +354,61 @@ TEST_F(RetrievalCycleTest, ChannelsWhoseContactPageWasOpenedAreMarkedVisited)
 
 } // namespace
 } // namespace kavo
+
+namespace kavo {
+namespace {
+
+// While cycles run on their worker, the main thread replaces the settings again and again, as the
+// dialogs do with a commit (save, then load) or a reload on Cancel: YPs and favorites come and go
+// and are edited. The cycles must work on what they took at their start, and the records follow
+// the settings when each cycle ends.
+TEST_F(RetrievalCycleTest, SettingsChangeFreelyWhileCyclesRun)
+{
+    HttpReply slow = HttpReply::Ok(IndexLine("a1", Id(1)) + IndexLine("a2", Id(2)));
+    slow.Delay = 20ms;
+    server.Route("/a/index.txt", slow);
+    server.Route("/b/index.txt", HttpReply::Ok(IndexLine("b1", Id(3))));
+    const std::string file = (folder / "kavo.ini").string();
+    const auto text = [this](bool withB, int n) {
+        std::string ini = "[PCRAW]\r\nCreateTimer=0\r\n[YP]\r\nTitle0=a" + std::to_string(n) +
+                          "\r\nEnabled0=1\r\nChType0=\r\nUrl0=" + server.Url("/a/") + "\r\n";
+        if (withB)
+            ini += "Title1=b\r\nEnabled1=1\r\nChType1=\r\nUrl1=" + server.Url("/b/") + "\r\n";
+        ini += "[Favorite]\r\nEnabled0=1\r\nTitle0=f\r\nChannel0=1\r\nWord0=a" + std::to_string(n % 3) + "\r\n";
+        return ini;
+    };
+    WriteFile("kavo.ini", text(true, 0));
+    Setting().Load(file);
+    net->SettingsReloaded();
+
+    int changes = 0;
+    for (int cycle = 0; cycle < 12; ++cycle) {
+        net->Manual = true;
+        net->StartRetrieval();
+        // Each change lands while the worker reads its snapshot.
+        const auto end = std::chrono::steady_clock::now() + 10s;
+        while (net->Running() && std::chrono::steady_clock::now() < end) {
+            const bool withB = (++changes % 3) != 0;
+            TkavoSetting edited = Setting();
+            edited.Notify.Unique = !edited.Notify.Unique;
+            if (edited.Favorites.Count() > 0)
+                edited.Favorites[0].Word = "a" + std::to_string(changes % 3);
+            edited.Save(file); // a commit: save, then load what was saved
+            WriteFile("kavo.ini", text(withB, changes));
+            Setting().Load(file);
+            net->SettingsReloaded();
+            loop.RunPending();
+            std::this_thread::sleep_for(1ms);
+        }
+        ASSERT_FALSE(net->Running()) << "cycle " << cycle;
+        // Every record follows the YPs configured now, in their order.
+        ASSERT_EQ(net->Yps().Count(), Setting().YpList.Count());
+        for (int i = 0; i < Setting().YpList.Count(); ++i)
+            EXPECT_EQ(net->Yps()[i].Url, Setting().YpList[i].Url);
+    }
+    EXPECT_GT(changes, 12);
+    EXPECT_TRUE(Errors().empty());
+}
+
+} // namespace
+} // namespace kavo
