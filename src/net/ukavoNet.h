@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -123,6 +124,8 @@ public:
     void ResetHttp();
     // Obtains, converts and parses one YP's index into its ChList. The error text, "" on success.
     std::string RetrieveYp(TkavoYpRecord& yp);
+    // The version the PCRaw library reports, when one is loaded.
+    std::optional<std::string> PcrawVersion() const;
     // A new script engine for the retrieval scripts; false while a cycle runs.
     bool RecreateScriptEngine();
     // The store that marks channels whose contact page was opened (ColorFont/Visit); not owned,
