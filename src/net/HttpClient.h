@@ -33,7 +33,8 @@ struct HttpResponse
 
 // A blocking HTTP client for one thread at a time. It keeps its connections and cookies until it
 // is destroyed, offers "deflate, gzip, identity" and inflates such answers, follows redirects and
-// sends the fixed headers the YPs have always seen.
+// sends the fixed headers the YPs have always seen. Only a 2xx answer with content is an index:
+// 204, 304, a redirect it cannot follow and a compressed body cut off before its end are errors.
 class HttpClient
 {
 public:
