@@ -60,6 +60,11 @@ CURL* Handle(void* curl)
     return static_cast<CURL*>(curl);
 }
 
+long DeadlineSeconds(const HttpOptions& options)
+{
+    return 2L * std::max(1, options.TimeoutSeconds);
+}
+
 const std::string& TooLargeMessage()
 {
     static const std::string message =
@@ -207,6 +212,10 @@ void HttpClient::Apply(const HttpOptions& options)
     api.easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, seconds);
     api.easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     api.easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, seconds);
+    // A server that sends a byte now and then passes the rule above; the whole answer must be
+    // there by this deadline.
+    m_deadlineSeconds = DeadlineSeconds(options);
+    api.easy_setopt(curl, CURLOPT_TIMEOUT, m_deadlineSeconds);
 }
 
 HttpResponse HttpClient::Get(const std::string& url)
@@ -236,6 +245,11 @@ HttpResponse HttpClient::Get(const std::string& url)
     const bool tooLarge = transfer.Decoder && transfer.Decoder->TooLarge();
     if (tooLarge || code == CURLE_FILESIZE_EXCEEDED) {
         response.Error = TooLargeMessage();
+    } else if (code == CURLE_OPERATION_TIMEDOUT) {
+        // Either nothing came for the time-out or the whole answer missed its deadline.
+        response.Error = transfer.ErrorText[0]
+                             ? std::string("timed out: ") + transfer.ErrorText
+                             : "timed out: no complete answer within " + std::to_string(m_deadlineSeconds) + " seconds";
     } else if (transfer.Status >= 400) {
         response.Error = transfer.StatusLine;
     } else if (transfer.Decoder && !transfer.Decoder->Error().empty()) {

@@ -12,7 +12,8 @@ struct HttpOptions
     int Protocol = -1;
     std::string ProxyHost; // "" for no proxy
     int ProxyPort = 0;
-    // Bounds connecting and any stretch of the transfer in which nothing arrives.
+    // Bounds connecting and any stretch of the transfer in which nothing arrives; the whole answer
+    // must have arrived within twice this time.
     int TimeoutSeconds = 60;
 };
 
@@ -59,6 +60,7 @@ private:
     void* m_headers = nullptr;             // curl_slist*
     const struct CurlApi* m_api = nullptr; // libcurl's functions; null when it could not be loaded
     long m_httpVersion;
+    long m_deadlineSeconds = 120;
 };
 
 } // namespace kavo
