@@ -8,6 +8,7 @@
 #include "platform/Cp932.h"
 #include "platform/DateTime.h"
 #include "platform/ProgramFolder.h"
+#include "platform/RegularFile.h"
 #include "settings/ukavoConfig.h"
 #include "version.h"
 
@@ -440,13 +441,10 @@ std::string ReadTemplateFile(const std::string& path)
 {
     if (path.empty())
         return {};
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    if (in)
-        bytes << in.rdbuf();
-    if (!in || in.bad())
-        throw FileError{"cannot read " + path + ": " + std::strerror(errno)};
-    return JoinLines(SplitLines(bytes.str()));
+    std::string bytes;
+    if (const int error = ReadRegularFile(path, MaxTemplateBytes, bytes); error != 0)
+        throw FileError{"cannot read " + path + ": " + ReadErrorText(error, MaxTemplateBytes)};
+    return JoinLines(SplitLines(bytes));
 }
 
 TemplateTexts ReadTemplates(const Options& options)
@@ -605,7 +603,10 @@ int Main(int argc, char** argv)
     // The settings file is kavo's own (kavo.ini), not one named after this program.
     SetProgramName("kavo");
     SetProgramFolder(ResolveProgramFolder(ProgramFolderSources::FromEnvironment(options.Home, "")));
-    Setting().Load();
+    std::string problem;
+    Setting().Load(&problem);
+    if (!problem.empty())
+        std::cerr << Program << ": " << Cp932ToUtf8(problem) << std::endl;
 
     if (options.Settings) {
         std::cout << Dump(SettingsJson(Setting()), 2) << '\n';

@@ -121,9 +121,10 @@ public:
     TkavoFont AllFont = SystemFont();
 
     // Replaces everything with the content of the settings file, keeping the channels fetched for
-    // YPs whose Url is still configured. A missing file reads as an empty one; nothing is reported.
-    void Load();
-    void Load(const std::string& fileName);
+    // YPs whose Url is still configured. A missing file reads as an empty one; a file that could
+    // not be read also does, and problem (when given) gets a CP932 message that says so.
+    void Load(std::string* problem = nullptr);
+    void Load(const std::string& fileName, std::string* problem = nullptr);
     void LoadFrom(const IniFile& ini);
     // Writes everything into the settings file in one atomic step, keeping the sections and keys
     // that other parts of the program keep there. Throws IniWriteError; the file is then unchanged.

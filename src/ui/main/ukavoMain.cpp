@@ -521,7 +521,10 @@ void TkavoMain::CreateStatusBar()
 void TkavoMain::InitialSetup()
 {
     m_common->InitColumnNames();
-    Setting().Load();
+    std::string problem;
+    Setting().Load(&problem);
+    if (!problem.empty())
+        statusBar()->showMessage(FromCp932(problem));
     m_notifyMgr->ApplyTimers();
     m_net->Prepare();
     ApplyPriorities();
