@@ -5,7 +5,12 @@ CMAKE_FLAGS ?=
 # Three repetitions of every benchmark; ratios use the medians.
 BENCH_ARGS ?= --benchmark_repetitions=3 --benchmark_display_aggregates_only=true
 
-.PHONY: all bootstrap configure build test bench run screenshot format check-format clean
+# The libFuzzer harnesses: their own build folder, built by clang with the sanitizers.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_FLAGS = -fsanitize=address,undefined -fsanitize=fuzzer-no-link -fno-sanitize-recover=all -fno-omit-frame-pointer
+
+.PHONY: all bootstrap configure build test bench run screenshot format check-format clean fuzz
 
 all: build
 
@@ -27,6 +32,13 @@ bench: configure
 	@cmake --build $(BUILD) --target kavo_bench
 	@$(BUILD)/bench/kavo_bench --benchmark_counters_tabular=true $(BENCH_ARGS)
 
+# Runs every harness for FUZZ_SECONDS and prints executions and findings per harness.
+fuzz: bootstrap
+	@CI= cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+		-DCMAKE_CXX_COMPILER=clang++ "-DCMAKE_C_FLAGS=$(FUZZ_FLAGS)" "-DCMAKE_CXX_FLAGS=$(FUZZ_FLAGS)" >/dev/null
+	@cmake --build $(FUZZ_BUILD) --target kavo_fuzz
+	@scripts/fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
 run: build
 	@scripts/run $(BUILD) $(ARGS)
 
@@ -41,4 +53,4 @@ check-format: bootstrap
 	@scripts/check-format
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(FUZZ_BUILD)

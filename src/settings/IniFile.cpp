@@ -324,7 +324,7 @@ void IniFile::parse()
     const char* const end = base + m_store.size();
     const char* p = base;
     // Editors may put a UTF-8 byte-order mark in front of the first section header.
-    if (m_store.starts_with("\xEF\xBB\xBF"))
+    while (std::string_view(p, static_cast<std::size_t>(end - p)).starts_with("\xEF\xBB\xBF"))
         p += 3;
     Section* current = &m_sections.back();
     while (p < end) {
