@@ -254,10 +254,11 @@ TEST(IniFileRead, SaysWhyAFileCouldNotBeRead)
         const char* problem; // contained in the message; "" for none
         bool hasSection;
     };
-    const std::array<Case, 6> cases{{
+    const std::array<Case, 7> cases{{
         {"missing", [] {}, "", false},
         {"empty", [&] { WriteFile(path, ""); }, "", false},
         {"byte-order mark", [&] { WriteFile(path, "\xEF\xBB\xBF[YP]\r\nUrl0=x\r\n"); }, "", true},
+        {"two byte-order marks", [&] { WriteFile(path, "\xEF\xBB\xBF\xEF\xBB\xBF[YP]\r\nUrl0=x\r\n"); }, "", true},
         {"folder", [&] { std::filesystem::create_directory(path); }, "not a regular file", false},
         {"fifo", [&] { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }, "not a regular file", false},
         {"no section at all", [&] { WriteFile(path, std::string("\x8f\x00\xffgarbage=1\x01", 12)); }, "kavo.ini",
