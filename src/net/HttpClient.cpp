@@ -188,6 +188,8 @@ void HttpClient::Apply(const HttpOptions& options)
     api.easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, seconds);
     api.easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     api.easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, seconds);
+    if (!options.UserAgent.empty())
+        api.easy_setopt(curl, CURLOPT_USERAGENT, options.UserAgent.c_str());
 }
 
 HttpResponse HttpClient::Get(const std::string& url)

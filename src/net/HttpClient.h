@@ -14,6 +14,8 @@ struct HttpOptions
     int ProxyPort = 0;
     // Bounds connecting and any stretch of the transfer in which nothing arrives.
     int TimeoutSeconds = 60;
+    // "" keeps the user agent the client already sends.
+    std::string UserAgent;
 };
 
 enum class HttpOutcome {
