@@ -340,10 +340,12 @@ void TkavoChannelActions::clearLog()
 {
     if (!m_view || !m_actions[TkavoActionId::TabLog]->isChecked())
         return;
-    // The rows point into the log that is emptied.
+    // The rows point into the log that is emptied. While a cycle runs, the log is emptied when it
+    // ends, and its refill shows that.
     m_view->Model().Fill(TkavoChList());
     m_net.ClearLog();
-    m_view->Model().Fill(m_net.ChListLog());
+    if (!m_net.Running())
+        m_view->Model().Fill(m_net.ChListLog());
 }
 
 void TkavoChannelActions::SetMainToolMenu(QMenu* menu)
