@@ -13,8 +13,8 @@
 #include <poll.h>
 #include <spawn.h>
 #include <sys/resource.h>
-#include <sys/pidfd.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <system_error>
 #include <thread>
@@ -252,7 +252,7 @@ TkavoCommand ParseCommandLine(std::string_view line, const std::vector<std::stri
 TkavoStartResult StartProcess(const TkavoCommand& command, const std::string& folder, int priorityIndex)
 {
     if (command.Program.empty())
-        return {-1, ENOENT};
+        return {-1, ENOENT, nullptr};
 
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(command.Program.c_str()));
@@ -287,7 +287,7 @@ TkavoStartResult StartProcess(const TkavoCommand& command, const std::string& fo
     ::posix_spawn_file_actions_destroy(&actions);
     ::posix_spawnattr_destroy(&attributes);
     if (error != 0)
-        return {-1, error};
+        return {-1, error, nullptr};
 
     // Raising the priority needs a privilege we usually lack; the process then runs as we do.
     if (const std::optional<int> nice = NiceOfPriority(priorityIndex))
@@ -302,7 +302,8 @@ std::unique_ptr<ProcessHandle> ProcessHandle::Open(int pid)
 {
     if (pid <= 0)
         return nullptr;
-    const int fd = ::pidfd_open(pid, 0);
+    // Through syscall(): glibc 2.36 declares its wrappers without C linkage for C++.
+    const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
     if (fd < 0)
         return nullptr;
     return std::unique_ptr<ProcessHandle>(new ProcessHandle(pid, fd));
@@ -320,14 +321,15 @@ bool ProcessHandle::Running() const
 
 bool ProcessHandle::Signal(int signal) const
 {
-    return ::pidfd_send_signal(m_fd, signal, nullptr, 0) == 0;
+    return ::syscall(SYS_pidfd_send_signal, m_fd, signal, nullptr, 0) == 0;
 }
 
 bool ProcessHandle::WaitEnded(std::chrono::milliseconds timeout) const
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         pollfd ended{m_fd, POLLIN, 0};
         const int ready = ::poll(&ended, 1, static_cast<int>(std::max<std::int64_t>(0, left.count())));
         if (ready > 0)
@@ -410,7 +412,8 @@ void EndProcesses(const std::vector<std::shared_ptr<ProcessHandle>>& processes, 
     for (const auto& process : processes) {
         if (!process)
             continue;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (!process->WaitEnded(std::max(left, std::chrono::milliseconds(0))))
             process->Signal(SIGKILL);
     }
@@ -420,7 +423,7 @@ TkavoStartResult OpenWithDesktop(const std::string& target)
 {
     // A target starting with "-" would be read as an option of the handler.
     if (target.empty() || target.front() == '-')
-        return {-1, EINVAL};
+        return {-1, EINVAL, nullptr};
     TkavoCommand command{FindExecutable("xdg-open"), {target}};
     return StartProcess(command, {}, 0);
 }

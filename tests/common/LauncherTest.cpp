@@ -10,10 +10,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <filesystem>
 #include <arpa/inet.h>
 #include <array>
+#include <chrono>
+#include <filesystem>
 #include <map>
 #include <netinet/in.h>
 #include <sys/socket.h>

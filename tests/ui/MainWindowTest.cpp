@@ -404,8 +404,8 @@ private slots:
         const auto enabled = [&] {
             h.Main->ChannelActions().PrepareListMenu();
             return EnabledActions(*h.Main, {"Play", "PlayDirect", "OpenContact", "OpenChat", "OpenStatistics",
-                                            "NotifyTest", "Copy", "Clear", "YpLikeLite", "AdminCmdStop",
-                                            "AdminCmdBump", "ViewRelayInfo", "Change"});
+                                            "NotifyTest", "Copy", "Clear", "YpLikeLite", "AdminCmdStop", "AdminCmdBump",
+                                            "ViewRelayInfo", "Change"});
         };
         struct Case
         {
@@ -416,9 +416,7 @@ private slots:
         const Case cases[] = {
             {"stream and contact only", [](TkavoChItem&, TkavoSetting&) {}, "Play OpenContact NotifyTest Copy"},
             {"every URL",
-             [](TkavoChItem& c, TkavoSetting&) {
-                 c.DirectStreamURL = c.ChatURL = c.StatisticsURL = "http://x/";
-             },
+             [](TkavoChItem& c, TkavoSetting&) { c.DirectStreamURL = c.ChatURL = c.StatisticsURL = "http://x/"; },
              "Play PlayDirect OpenContact OpenChat OpenStatistics NotifyTest Copy"},
             {"no stream URL", [](TkavoChItem& c, TkavoSetting&) { c.StreamURL.clear(); },
              "OpenContact NotifyTest Copy"},
@@ -447,8 +445,8 @@ private slots:
             channel.Assign(original);
             h.Setting.URL.LocalChInfo = false;
             c.Set(channel, h.Setting);
-            QVERIFY2(enabled() == QLatin1String(c.Enabled), qPrintable(QLatin1String(c.Name) + QLatin1String(": ") +
-                                                                        enabled()));
+            QVERIFY2(enabled() == QLatin1String(c.Enabled),
+                     qPrintable(QLatin1String(c.Name) + QLatin1String(": ") + enabled()));
         }
         QVERIFY(!h.Main->Action(QStringLiteral("ActionLVYpLikeLite"))->isVisible());
 
@@ -487,9 +485,10 @@ private slots:
         channel.PrevPlaying = "old &amp; gold";
         channel.Playing = "new";
         channel.PrevComment = channel.Comment;
+        channel.PrevGenre = channel.Genre;
+        channel.PrevDescription = channel.Description;
         h.Main->ChannelActions().PrepareListMenu();
-        QCOMPARE(h.Main->Action(QStringLiteral("ActionLVChangePlaying"))->text(),
-                 QStringLiteral("old && gold -> new"));
+        QCOMPARE(h.Main->Action(QStringLiteral("ActionLVChangePlaying"))->text(), QStringLiteral("old && gold -> new"));
         QCOMPARE(h.Main->Action(QStringLiteral("ActionLVChangeComment"))->text(), QString());
         QCOMPARE(h.Main->Action(QStringLiteral("ActionLVChangeGenreAndDesc"))->text(), QString());
     }

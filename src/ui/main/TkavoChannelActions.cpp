@@ -204,8 +204,7 @@ void TkavoChannelActions::Play(const std::string& url, TkavoListView* view, Tkav
 
 bool TkavoChannelActions::adminAllowed(const TkavoChItem* channel) const
 {
-    return channel && m_setting.URL.LocalChInfo && !channel->LocalStatus.empty() && !m_net.Running() &&
-           !m_common.Busy;
+    return channel && m_setting.URL.LocalChInfo && !channel->LocalStatus.empty() && !m_net.Running() && !m_common.Busy;
 }
 
 bool TkavoChannelActions::AdminCommandRunning() const
@@ -296,7 +295,9 @@ void TkavoChannelActions::adminCommand(bool bump)
 
     if (!m_admin)
         m_admin = std::make_unique<AdminCommandWorker>(
-            [this](std::function<void()> job) { QMetaObject::invokeMethod(this, std::move(job), Qt::QueuedConnection); },
+            [this](std::function<void()> job) {
+                QMetaObject::invokeMethod(this, std::move(job), Qt::QueuedConnection);
+            },
             m_adminTimeout);
     m_actions[LVAdminCmdStop]->setEnabled(false);
     m_actions[LVAdminCmdBump]->setEnabled(false);
