@@ -340,6 +340,11 @@ void TkavoNet::finish()
         m_chList.LastUpdate = m_cycleEnd;
     if (m_reloadPending)
         followSettings(true);
+    if (m_clearLogPending) {
+        m_clearLogPending = false;
+        for (TkavoYpRecord& yp : m_yps)
+            yp.ChListLog.Clear();
+    }
     // Clear, then AddFrom of every YP's lists in configuration order, enabled or not.
     std::vector<const TkavoChList*> onAir;
     std::vector<const TkavoChList*> ended;
@@ -357,6 +362,17 @@ void TkavoNet::finish()
         OnSuccess(*this);
     if (OnComplate)
         OnComplate(*this);
+}
+
+void TkavoNet::ClearLog()
+{
+    if (m_running) {
+        m_clearLogPending = true;
+        return;
+    }
+    for (TkavoYpRecord& yp : m_yps)
+        yp.ChListLog.Clear();
+    m_chListLog.Clear();
 }
 
 // ---- Steps that later work fills in

@@ -126,6 +126,10 @@ public:
     std::string RetrieveYp(TkavoYpRecord& yp);
     // The version the PCRaw library reports, when one is loaded.
     std::optional<std::string> PcrawVersion() const;
+    // Empties the log of ended channels of every YP and ChListLog; the log starts again from
+    // nothing. While a cycle runs, whose worker writes the logs, its finish step does it before the
+    // lists are merged. Main thread.
+    void ClearLog();
     // A new script engine for the retrieval scripts; false while a cycle runs.
     bool RecreateScriptEngine();
     // The store that marks channels whose contact page was opened (ColorFont/Visit); not owned,
@@ -193,6 +197,7 @@ private:
     // Reloads that arrived while a cycle ran, applied by its finish step: whether one did, and the
     // Urls that were no longer configured after one of them.
     bool m_reloadPending = false;
+    bool m_clearLogPending = false;
     std::unordered_set<std::string> m_droppedUrls;
     std::vector<std::string> m_cycleUrls; // of the records the running cycle works on
     TkavoChList m_chList;

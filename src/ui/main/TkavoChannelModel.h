@@ -78,6 +78,10 @@ public:
     TkavoChItem* Channel(int row) const;
     int Count() const { return static_cast<int>(m_rows.size()); }
     const std::vector<TkavoChItem*>& Rows() const { return m_rows; }
+    // The row of this record, or -1.
+    int RowOf(const TkavoChItem* channel) const;
+    // The record of the row changed: its cells are drawn again.
+    void RowChanged(int row);
 
     // Sorts the rows by the column; a false flag reverses the comparison. Ties keep their order.
     void SortByColumn(int column, bool ascending);

@@ -69,6 +69,15 @@ void Exception(const char* where, std::exception_ptr error)
     out << "\n";
 }
 
+void Line(const char* where, const std::string& text)
+{
+    if (!g_enabled)
+        return;
+    std::ofstream out(FilePath(), std::ios::app);
+    if (out)
+        out << FormatMonthDayTime(Now()) << " " << where << ": " << text << "\n";
+}
+
 } // namespace DebugLog
 
 TkavoApplication::TkavoApplication(int& argc, char** argv) : QApplication(argc, argv) {}

@@ -184,7 +184,9 @@ void TkavoMain::FormCreate()
     connect(m_keyConfig, &TActionListKeyConfigMgr::SaveFailed, this,
             [this](const QString& message) { QMessageBox::critical(this, windowTitle(), message); });
     m_channelActions = new TkavoChannelActions(
-        m_setting, m_common, m_actions, [this]() -> TkavoLauncher& { return Launcher(); }, this);
+        m_setting, m_common, m_actions, [this]() -> TkavoLauncher& { return Launcher(); }, m_net, m_notifyMgr, this);
+    // The YP-style page is built again when it shows next.
+    connect(m_channelActions, &TkavoChannelActions::YpLikeRebuildNeeded, this, [this] { m_ypLikeDirty = true; });
     ConnectActions();
     CreateMenus();
     CreateStatusBar();
@@ -368,6 +370,7 @@ void TkavoMain::CreateMenus()
 
     QMenu* tools = menuBar()->addMenu(U("  ツール(&T)"));
     tools->setObjectName(QStringLiteral("MenuTool"));
+    m_channelActions->SetMainToolMenu(tools);
 
     QMenu* help = menuBar()->addMenu(U("  ヘルプ(&H)"));
     help->addAction(act("ActionMainHelpStartPeerCast"));
@@ -430,6 +433,7 @@ void TkavoMain::InitialSetup(const IniFile& settingsFile)
     m_common.InitColumnNames();
     m_common.ReadTheme(settingsFile);
     m_setting.LoadFrom(settingsFile);
+    m_channelActions->BuildToolMenus();
     m_notifyMgr.ApplyTimers();
     m_net.Prepare(settingsFile);
     ApplyPriorities();
@@ -727,6 +731,7 @@ void TkavoMain::ApplySettings(const TkavoSetting& before, bool columnsChanged, b
         }
     }
     m_notifyMgr.ApplyTimers();
+    m_channelActions->BuildToolMenus();
     const auto trayOptions = [](const TkavoSetting& s) {
         return std::tuple(s.Etc.Minimized, s.Etc.ApplicationTitle, s.Etc.AutoDownLoad, s.Etc.TaskTray,
                           s.Notify.Position);
@@ -937,7 +942,8 @@ void TkavoMain::ShowPage(int page)
 
 void TkavoMain::ExitPeerCast()
 {
-    Launcher().StopPeerCast();
+    if (Launcher().EndPeerCast() == 0)
+        DebugLog::Line("ExitPeerCast", "no PeerCast process to end");
 }
 
 bool TkavoMain::eventFilter(QObject* watched, QEvent* event)
@@ -975,6 +981,8 @@ void TkavoMain::CloseQuery()
         IniFile::Update(TkavoSetting::SettingsFileName(), [this](IniFile& ini) { WriteWindowOptions(ini); });
     });
     WaitWhile([this] { return m_common.Busy.load(); });
+    // A PeerCast ended on the way out may still need its SIGKILL.
+    WaitWhile([this] { return m_launcher && m_launcher->PeerCastEnding(); });
     if (m_actions[FileCanDMS]->isChecked() && !m_setting.Event.OnDestroy.empty()) {
         if (!m_dms)
             m_dms = std::make_unique<ScriptEngine>();
