@@ -112,7 +112,7 @@ class HistoryStore::Connection
 {
 public:
     // Throws SqliteError when the file cannot be opened as a database.
-    Connection(const std::string& path, bool create)
+    Connection(const std::string& path, bool create, int busyTimeoutMs)
     {
         const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
         if (sqlite3_open_v2(path.c_str(), &m_db, flags, nullptr) != SQLITE_OK) {
@@ -121,8 +121,7 @@ public:
             throw error;
         }
         sqlite3_extended_result_codes(m_db, 1);
-        // The writer runs apart from the window, so it may wait a little for another program.
-        sqlite3_busy_timeout(m_db, create ? 2000 : 200);
+        sqlite3_busy_timeout(m_db, busyTimeoutMs);
     }
     ~Connection()
     {
@@ -301,7 +300,7 @@ bool HistoryStore::openWriter()
     if (m_db)
         return true;
     try {
-        auto db = std::make_unique<Connection>(m_filePath, true);
+        auto db = std::make_unique<Connection>(m_filePath, true, m_limits.BusyTimeoutMs);
         // WAL: readers never wait for the writer, and a refresh is one append to the log that a
         // killed process either finished or did not start.
         db->Exec("PRAGMA journal_mode=WAL");
@@ -532,7 +531,7 @@ HistoryStore::Connection* HistoryStore::reader()
 {
     if (!m_read) {
         try {
-            m_read = std::make_unique<Connection>(m_filePath, false);
+            m_read = std::make_unique<Connection>(m_filePath, false, 200);
         } catch (const SqliteError&) {
             // Nothing recorded yet, or nothing that can be read: the writer reports what it meets.
             return nullptr;

@@ -26,6 +26,8 @@ struct HistoryLimits
     double KeepDays = 90;
     std::int64_t MaxBroadcasts = 500000;
     std::int64_t MaxAttempts = 500000;
+    // How long the writer waits for another program's lock before the refresh goes unrecorded.
+    int BusyTimeoutMs = 2000;
 };
 
 // One YP's turn as the history keeps it.
