@@ -529,8 +529,9 @@ const char* OutcomeName(YpOutcome outcome)
 
 Json AttemptJson(const YpAttemptRow& a)
 {
-    return Json{{"Time", DateTimeText(a.Time)}, {"Result", OutcomeName(a.Outcome)}, {"HttpStatus", a.HttpStatus},
-                {"Bytes", a.Bytes},           {"Channels", a.Channels},         {"DurationMs", a.DurationMs},
+    return Json{{"Time", DateTimeText(a.Time)}, {"Result", OutcomeName(a.Outcome)},
+                {"HttpStatus", a.HttpStatus},   {"Bytes", a.Bytes},
+                {"Channels", a.Channels},       {"DurationMs", a.DurationMs},
                 {"Error", Utf8(a.Error)}};
 }
 
@@ -584,8 +585,8 @@ void PrintYpStatus(HistoryStore& history, const TkavoSetting& setting, Format fo
     }
     std::vector<std::vector<std::string>> table;
     if (format == Format::Tsv)
-        table.push_back({"Title", "Url", "Enabled", "Result", "HttpStatus", "Channels", "LastSuccess", "FailuresInRow",
-                         "Error"});
+        table.push_back(
+            {"Title", "Url", "Enabled", "Result", "HttpStatus", "Channels", "LastSuccess", "FailuresInRow", "Error"});
     else
         table.push_back({"YP", Sjis("状態"), Sjis("チャンネル"), Sjis("最終成功"), Sjis("連続失敗"), "URL"});
     for (const YpHealth& yp : rows) {
@@ -637,7 +638,8 @@ void PrintHistory(HistoryStore& history, const Options& options, const std::stri
                       << '\n';
         break;
     case Format::Tsv:
-        std::cout << "FirstSeen\tLastSeen\tOnAir\tMaxListeners\tChannelName\tHash\tYpTitle\tYpUrl\tGenre\tDescription\n";
+        std::cout
+            << "FirstSeen\tLastSeen\tOnAir\tMaxListeners\tChannelName\tHash\tYpTitle\tYpUrl\tGenre\tDescription\n";
         for (const BroadcastRow& b : rows) {
             std::string line = DateTimeText(b.FirstSeen) + "\t" + DateTimeText(b.LastSeen) + "\t" +
                                (b.OnAir ? "1" : "0") + "\t" + std::to_string(b.MaxListeners);
@@ -650,9 +652,9 @@ void PrintHistory(HistoryStore& history, const Options& options, const std::stri
         std::vector<std::vector<std::string>> table = {
             {Sjis("開始"), Sjis("最終"), Sjis("最大"), "Channel", "YP", "Genre - Description"}};
         for (const BroadcastRow& b : rows)
-            table.push_back({FormatMonthDayTime(b.FirstSeen),
-                             FormatMonthDayTime(b.LastSeen) + (b.OnAir ? " *" : ""), std::to_string(b.MaxListeners),
-                             std::string(Cp932Cut(HtmlDecode(b.ChannelName), 40)), b.YpTitle,
+            table.push_back({FormatMonthDayTime(b.FirstSeen), FormatMonthDayTime(b.LastSeen) + (b.OnAir ? " *" : ""),
+                             std::to_string(b.MaxListeners), std::string(Cp932Cut(HtmlDecode(b.ChannelName), 40)),
+                             b.YpTitle,
                              std::string(Cp932Cut(HtmlDecode(GenreDescriptionOf(b.Genre, b.Description)), 100))});
         PrintColumns(table, {false, false, true, false, false, false});
         std::cout << Utf8(Sjis("* 最後の取得で放送中")) << '\n';
@@ -854,9 +856,7 @@ int Main(int argc, char** argv)
         }
     }
     HistoryStore history(ProgramFolder() + "/" + HistoryStore::FileName);
-    history.SetProblemHandler([](const std::string& problem) {
-        std::cerr << Program << ": " << problem << std::endl;
-    });
+    history.SetProblemHandler([](const std::string& problem) { std::cerr << Program << ": " << problem << std::endl; });
     if (options.YpStatus || options.History)
         return RunReport(options, templates, setting, settingsFile, history);
     return RunCycles(options, templates, setting, settingsFile, history);

@@ -49,8 +49,7 @@ public:
     SqliteError(sqlite3* db, const std::string& what)
         : std::runtime_error(what + ": " + (db ? sqlite3_errmsg(db) : "cannot open")),
           Code(db ? sqlite3_extended_errcode(db) : SQLITE_CANTOPEN)
-    {
-    }
+    {}
     int Code;
 };
 
@@ -96,8 +95,8 @@ std::string AttemptText(const YpAttemptRow& a)
     if (a.HttpStatus > 0)
         text += " HTTP " + std::to_string(a.HttpStatus);
     char figures[96];
-    std::snprintf(figures, sizeof figures, " %llu B %d%s %.2f%s", static_cast<unsigned long long>(a.Bytes),
-                  a.Channels, Sjis("件").c_str(), a.DurationMs / 1000.0, Sjis("秒").c_str());
+    std::snprintf(figures, sizeof figures, " %llu B %d%s %.2f%s", static_cast<unsigned long long>(a.Bytes), a.Channels,
+                  Sjis("件").c_str(), a.DurationMs / 1000.0, Sjis("秒").c_str());
     text += figures;
     // The detail of the error text, without the YP's URL that leads it.
     if (const std::size_t detail = a.Error.rfind('\n'); detail != std::string::npos)
@@ -201,8 +200,7 @@ void Bind(sqlite3_stmt* s, int i, std::int64_t value)
 
 HistoryStore::HistoryStore(std::string filePath, HistoryLimits limits)
     : m_filePath(std::move(filePath)), m_limits(limits)
-{
-}
+{}
 
 HistoryStore::~HistoryStore()
 {
@@ -292,6 +290,8 @@ void HistoryStore::writerLoop()
         m_writing = false;
         m_queueDone.notify_all();
     }
+    lock.unlock();
+    storePendingIndexes();
     m_db.reset();
 }
 
@@ -305,6 +305,12 @@ bool HistoryStore::openWriter()
         // killed process either finished or did not start.
         db->Exec("PRAGMA journal_mode=WAL");
         db->Exec("PRAGMA synchronous=NORMAL");
+        // A refresh touches pages all over the broadcasts: a cache that holds them, and a log that
+        // takes several refreshes before it is copied back, so that each page is copied once for
+        // many refreshes.
+        db->Exec("PRAGMA cache_size=-32768");
+        db->Exec("PRAGMA wal_autocheckpoint=8192");
+        db->Exec("PRAGMA journal_size_limit=67108864");
         db->Exec("BEGIN IMMEDIATE");
         try {
             db->Exec(Schema);
@@ -332,7 +338,8 @@ void HistoryStore::write(Pending& pending)
         try {
             for (PendingYp& yp : pending.Yps)
                 writeYp(db, pending, yp);
-            if (m_lastPrune == 0 || pending.Time >= m_lastPrune + 1.0 / 24 ||
+            // Pruning scans the tables: when the store opens, once a day, and after many new rows.
+            if (m_lastPrune == 0 || pending.Time >= m_lastPrune + 1 ||
                 m_insertedSincePrune >= std::max<std::int64_t>(1, m_limits.MaxBroadcasts / 100))
                 prune(db, pending.Time);
             db.Exec("COMMIT");
@@ -365,6 +372,11 @@ HistoryStore::YpState& HistoryStore::ypState(Connection& db, const std::string& 
         state.Title = Blob(find, 1);
         state.LastSuccess = sqlite3_column_double(find, 2);
         db.Run(find);
+        sqlite3_stmt* index = db.Prepare("SELECT time FROM last_index WHERE yp = ?1");
+        Bind(index, 1, state.Id);
+        if (db.Step(index))
+            state.IndexStored = sqlite3_column_double(index, 0);
+        db.Run(index);
     }
     if (state.Title != title) {
         sqlite3_stmt* update = db.Prepare("UPDATE yp SET title = ?2 WHERE id = ?1");
@@ -457,9 +469,18 @@ void HistoryStore::writeYp(Connection& db, const Pending& pending, PendingYp& yp
         }
         OpenBroadcast& open = found->second;
         open.Seen = fetch;
-        if (s.Listeners <= open.Listeners && s.Name == open.Name && s.Genre == open.Genre &&
-            s.Description == open.Description)
+        const bool texts = s.Name != open.Name || s.Genre != open.Genre || s.Description != open.Description;
+        if (!texts) {
+            // The common change: more listeners. The name's index stays as it is.
+            if (s.Listeners > open.Listeners) {
+                open.Listeners = s.Listeners;
+                sqlite3_stmt* update = db.Prepare("UPDATE broadcast SET listeners = ?2 WHERE id = ?1");
+                Bind(update, 1, open.Id);
+                Bind(update, 2, static_cast<std::int64_t>(open.Listeners));
+                db.Run(update);
+            }
             continue;
+        }
         open.Listeners = std::max(open.Listeners, s.Listeners);
         open.Name = s.Name;
         open.Genre = s.Genre;
@@ -489,11 +510,44 @@ void HistoryStore::writeYp(Connection& db, const Pending& pending, PendingYp& yp
     db.Run(success);
     state.LastSuccess = now;
 
-    sqlite3_stmt* index = db.Prepare("INSERT OR REPLACE INTO last_index(yp, time, text) VALUES(?1, ?2, ?3)");
-    Bind(index, 1, state.Id);
-    Bind(index, 2, now);
-    Bind(index, 3, a.Index);
-    db.Run(index);
+    if (now - state.IndexStored >= IndexInterval || now < state.IndexStored) {
+        storeIndex(db, state, now, a.Index);
+    } else {
+        state.PendingIndex = std::move(yp.Attempt.Index);
+        state.PendingIndexTime = now;
+    }
+}
+
+void HistoryStore::storeIndex(Connection& db, YpState& state, TDateTime time, const std::string& index)
+{
+    sqlite3_stmt* statement = db.Prepare("INSERT OR REPLACE INTO last_index(yp, time, text) VALUES(?1, ?2, ?3)");
+    Bind(statement, 1, state.Id);
+    Bind(statement, 2, time);
+    Bind(statement, 3, index);
+    db.Run(statement);
+    state.IndexStored = time;
+    state.PendingIndex.clear();
+    state.PendingIndexTime = 0;
+}
+
+void HistoryStore::storePendingIndexes()
+{
+    if (!m_db)
+        return;
+    try {
+        m_db->Exec("BEGIN IMMEDIATE");
+        try {
+            for (auto& [url, state] : m_yps)
+                if (state.PendingIndexTime > 0)
+                    storeIndex(*m_db, state, state.PendingIndexTime, state.PendingIndex);
+            m_db->Exec("COMMIT");
+        } catch (...) {
+            sqlite3_exec(m_db->Db(), "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+    } catch (const SqliteError& error) {
+        report(error.what());
+    }
 }
 
 void HistoryStore::prune(Connection& db, TDateTime now)
@@ -595,9 +649,9 @@ std::vector<YpHealth> HistoryStore::YpStatus(const std::vector<YpHealth>& config
                 yp.Recent.push_back(std::move(row));
             }
             // Failures since the last fetch, counted over the whole record, not only the recent ten.
-            sqlite3_stmt* failures = db->Prepare(
-                "SELECT COUNT(*) FROM attempt WHERE yp = ?1 AND outcome IN (2, 3) AND time >= "
-                "COALESCE((SELECT MAX(time) FROM attempt WHERE yp = ?1 AND outcome = 0), 0)");
+            sqlite3_stmt* failures =
+                db->Prepare("SELECT COUNT(*) FROM attempt WHERE yp = ?1 AND outcome IN (2, 3) AND time >= "
+                            "COALESCE((SELECT MAX(time) FROM attempt WHERE yp = ?1 AND outcome = 0), 0)");
             Bind(failures, 1, id);
             if (db->Step(failures))
                 yp.FailuresInRow = sqlite3_column_int(failures, 0);
@@ -670,8 +724,7 @@ std::vector<BroadcastRow> HistoryStore::Broadcasts(const BroadcastQuery& query)
     return ReadOr(read, {}, [this](const std::string& m) { report(m); });
 }
 
-std::vector<std::pair<TDateTime, TDateTime>> HistoryStore::OnAirTimes(const std::string& channelName,
-                                                                      TDateTime since)
+std::vector<std::pair<TDateTime, TDateTime>> HistoryStore::OnAirTimes(const std::string& channelName, TDateTime since)
 {
     std::lock_guard lock(m_readLock);
     Connection* db = reader();
@@ -679,9 +732,9 @@ std::vector<std::pair<TDateTime, TDateTime>> HistoryStore::OnAirTimes(const std:
         return {};
     const auto read = [&] {
         std::vector<std::pair<TDateTime, TDateTime>> times;
-        sqlite3_stmt* select = db->Prepare(
-            "SELECT b.first_seen, COALESCE(b.last_seen, y.last_success) AS seen FROM broadcast b "
-            "JOIN yp y ON y.id = b.yp WHERE b.name = ?1 AND seen >= ?2 ORDER BY b.first_seen");
+        sqlite3_stmt* select =
+            db->Prepare("SELECT b.first_seen, COALESCE(b.last_seen, y.last_success) AS seen FROM broadcast b "
+                        "JOIN yp y ON y.id = b.yp WHERE b.name = ?1 AND seen >= ?2 ORDER BY b.first_seen");
         Bind(select, 1, channelName);
         Bind(select, 2, since);
         while (db->Step(select))
@@ -702,8 +755,8 @@ std::vector<StoredIndex> HistoryStore::LastIndexes()
         sqlite3_stmt* select =
             db->Prepare("SELECT y.url, l.time, l.text FROM last_index l JOIN yp y ON y.id = l.yp ORDER BY y.id");
         while (db->Step(select))
-            indexes.push_back({std::string(Blob(select, 0)), sqlite3_column_double(select, 1),
-                               std::string(Blob(select, 2))});
+            indexes.push_back(
+                {std::string(Blob(select, 0)), sqlite3_column_double(select, 1), std::string(Blob(select, 2))});
         return indexes;
     };
     return ReadOr(read, {}, [this](const std::string& m) { report(m); });

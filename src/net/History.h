@@ -106,7 +106,9 @@ struct BroadcastQuery
     std::size_t Limit = 200;
 };
 
-// One YP's index of its last fetch, for the list at start-up.
+// One YP's index of its last fetch, for the list at start-up. The file takes a YP's index at
+// most every IndexInterval days while the store is open (at 10,000 channels an index is a
+// megabyte or more), and the newest one when it closes.
 struct StoredIndex
 {
     std::string Url;
@@ -126,6 +128,7 @@ class HistoryStore
 {
 public:
     static constexpr const char* FileName = "history.sqlite";
+    static constexpr double IndexInterval = 30.0 / (24 * 60);
 
     explicit HistoryStore(std::string filePath, HistoryLimits limits = {});
     // Writes what is queued first.
@@ -193,7 +196,11 @@ private:
         std::int64_t Id = 0;
         std::string Title;
         TDateTime LastSuccess = 0;
-        bool Loaded = false; // Open holds the YP's broadcasts on air
+        bool Loaded = false;       // Open holds the YP's broadcasts on air
+        TDateTime IndexStored = 0; // of the index in the file
+        // The newest index when it is not yet in the file.
+        std::string PendingIndex;
+        TDateTime PendingIndexTime = 0;
         std::unordered_map<std::string, OpenBroadcast> Open;
     };
     class Connection;
@@ -204,6 +211,9 @@ private:
     YpState& ypState(Connection& db, const std::string& url, const std::string& title);
     void loadOpen(Connection& db, YpState& state);
     void prune(Connection& db, TDateTime now);
+    void storeIndex(Connection& db, YpState& state, TDateTime time, const std::string& index);
+    // The newest indexes not yet in the file, in one transaction: when the writer stops.
+    void storePendingIndexes();
     bool openWriter();
     // The reader connection, opened on demand; nullptr when the file cannot be read.
     Connection* reader();

@@ -222,8 +222,8 @@ private:
     TkavoRegExp m_regExp;
 
     CycleSettings m_cycle;
-    CycleReport m_report;  // filled by the worker, read after the finish step
-    CycleReport m_working; // the running cycle's
+    CycleReport m_report;     // filled by the worker, read after the finish step
+    CycleReport m_working;    // the running cycle's
     RetrievalRecord m_record; // the running cycle's, for OnRecord
     TDateTime m_cycleEnd = 0;
     std::atomic<bool> m_running{false};

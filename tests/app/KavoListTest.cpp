@@ -8,8 +8,8 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sqlite3.h>
 #include <spawn.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -487,7 +487,8 @@ TEST_F(KavoListTest, HistoryFollowsBroadcastsOverCyclesAndRuns)
 
 TEST_F(KavoListTest, YpStatusShowsEachYpsLastTurn)
 {
-    server.Route("/ok/index.txt", HttpReply::Ok("one<>" + ChannelId + "<><><><><>1<>0<>300<>WMV<><><><><><><><><>0\r\n"));
+    server.Route("/ok/index.txt",
+                 HttpReply::Ok("one<>" + ChannelId + "<><><><><>1<>0<>300<>WMV<><><><><><><><><>0\r\n"));
     server.Route("/page/index.txt", HttpReply::Ok("<html><body>Service Unavailable</body></html>"));
     WriteSettings("[URL]\nTimeout=5\n[YP]\n" + YpSettings(0, "/ok/", true) + YpSettings(1, "/page/", true) +
                   YpSettings(2, "/off/", false));
@@ -516,7 +517,8 @@ TEST_F(KavoListTest, YpStatusShowsEachYpsLastTurn)
 
 TEST_F(KavoListTest, AHistoryFileThatIsNoDatabaseCostsNoChannels)
 {
-    server.Route("/a/index.txt", HttpReply::Ok("one<>" + ChannelId + "<><><><><>1<>0<>300<>WMV<><><><><><><><><>0\r\n"));
+    server.Route("/a/index.txt",
+                 HttpReply::Ok("one<>" + ChannelId + "<><><><><>1<>0<>300<>WMV<><><><><><><><><>0\r\n"));
     WriteSettings("[URL]\nTimeout=5\n[YP]\n" + YpSettings(0, "/a/", true));
     const std::string garbage(5000, '#');
     std::ofstream(home / "history.sqlite", std::ios::binary) << garbage;
@@ -553,9 +555,17 @@ TEST_F(KavoListTest, KilledWhileRecordingLosesAtMostTheRefreshUnderWay)
     };
 
     const fs::path out = home / "stdout.txt";
-    std::vector<std::string> args = {KAVO_LIST_PATH, "--home",   home.string(), "--cycles",  "1000000", "--manual",
-                                     "--all-cycles", "--header", (home / "header.txt").string(),
-                                     "--template",   (home / "channel.txt").string()};
+    std::vector<std::string> args = {KAVO_LIST_PATH,
+                                     "--home",
+                                     home.string(),
+                                     "--cycles",
+                                     "1000000",
+                                     "--manual",
+                                     "--all-cycles",
+                                     "--header",
+                                     (home / "header.txt").string(),
+                                     "--template",
+                                     (home / "channel.txt").string()};
     std::vector<char*> argv;
     for (std::string& arg : args)
         argv.push_back(arg.data());

@@ -1,8 +1,8 @@
 // The windows "YPの状態" and "放送履歴" over a history written by the store itself.
 #include "net/History.h"
 #include "platform/Cp932.h"
-#include "settings/ukavoConfig.h"
 #include "settings/SettingsTestSupport.h"
+#include "settings/ukavoConfig.h"
 #include "ui/dialogs/BroadcastHistoryWindow.h"
 #include "ui/dialogs/YpStatusWindow.h"
 
@@ -111,10 +111,10 @@ private slots:
         QCOMPARE(model.rowCount(), static_cast<int>(BroadcastHistoryModel::PageSize));
         QVERIFY(model.canFetchMore({}));
         model.fetchMore({});
-        QCOMPARE(model.rowCount(), 253);
+        QCOMPARE(model.rowCount(), 252); // news twice: it was missing from one fetch in between
         QVERIFY(!model.canFetchMore({}));
 
-        window.SearchBox()->setText(QStringLiteral("NEWS ch7"));
+        window.SearchBox()->setText(QStringLiteral("NEWS ch7\\["));
         window.Search();
         QStringList names;
         for (int row = 0; row < model.rowCount(); ++row)

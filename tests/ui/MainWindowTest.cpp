@@ -18,8 +18,8 @@
 #include <QClipboard>
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QLabel>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStatusBar>
@@ -449,7 +449,8 @@ private slots:
         QVERIFY(h.Main->ListViewNow->Model().Greyed());
         const auto* label = h.Main->findChild<QLabel*>(QStringLiteral("LabelPreviousList"));
         QVERIFY(label && !label->isHidden());
-        QCOMPARE(label->text(), QString::fromUtf8("前回 %1 の一覧").arg(QString::fromStdString(FormatMonthDayTime(earlier))));
+        QCOMPARE(label->text(),
+                 QString::fromUtf8("前回 %1 の一覧").arg(QString::fromStdString(FormatMonthDayTime(earlier))));
 
         QVERIFY(h.Cycle(Index({{"A", 5}, {"B", 2}}), true));
         QCOMPARE(Names(h.Main->ListViewNow), std::string("A B"));

@@ -31,8 +31,7 @@ QString FromCp932(const std::string& text)
 
 BroadcastHistoryModel::BroadcastHistoryModel(HistoryStore& history, QObject* parent)
     : QAbstractTableModel(parent), m_history(history)
-{
-}
+{}
 
 void BroadcastHistoryModel::SetPattern(const std::string& pattern)
 {
@@ -96,8 +95,8 @@ QVariant BroadcastHistoryModel::headerData(int section, Qt::Orientation orientat
 {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return {};
-    static const char* const titles[ColumnCount] = {"開始", "最終", "最大リスナー", "チャンネル名", "YP",
-                                                    "ジャンル - 詳細"};
+    static const char* const titles[ColumnCount] = {"開始",         "最終", "最大リスナー",
+                                                    "チャンネル名", "YP",   "ジャンル - 詳細"};
     return section >= 0 && section < ColumnCount ? QString::fromUtf8(titles[section]) : QVariant();
 }
 
@@ -267,9 +266,8 @@ void BroadcastHistoryWindow::showChannel(const QModelIndex& index)
     }
     const BroadcastRow& row = m_model->Row(index.row());
     const TDateTime now = Now();
-    m_chartTitle->setText(QString::fromUtf8("「%1」の放送 (過去%2日)")
-                              .arg(FromCp932(HtmlDecode(row.ChannelName)))
-                              .arg(OnAirChart::Days));
+    m_chartTitle->setText(
+        QString::fromUtf8("「%1」の放送 (過去%2日)").arg(FromCp932(HtmlDecode(row.ChannelName))).arg(OnAirChart::Days));
     m_chart->SetTimes(m_history.OnAirTimes(row.ChannelName, std::floor(now) - (OnAirChart::Days - 1)), now);
 }
 

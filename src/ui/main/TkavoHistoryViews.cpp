@@ -17,12 +17,10 @@ TkavoHistoryViews::TkavoHistoryViews(HistoryStore& history, const TkavoSetting& 
                                      QAction* broadcasts, QStatusBar* statusBar, QWidget* window)
     : QObject(window), m_history(history), m_setting(setting), m_window(window)
 {
-    connect(ypStatus, &QAction::triggered, this, [this] { DebugLog::Guarded("ActionMainVisualYpStatus", [this] {
-                                                              ShowYpStatus();
-                                                          }); });
-    connect(broadcasts, &QAction::triggered, this, [this] {
-        DebugLog::Guarded("ActionMainVisualHistory", [this] { ShowBroadcasts(); });
-    });
+    connect(ypStatus, &QAction::triggered, this,
+            [this] { DebugLog::Guarded("ActionMainVisualYpStatus", [this] { ShowYpStatus(); }); });
+    connect(broadcasts, &QAction::triggered, this,
+            [this] { DebugLog::Guarded("ActionMainVisualHistory", [this] { ShowBroadcasts(); }); });
     m_button = new QToolButton(statusBar);
     m_button->setObjectName(QStringLiteral("ButtonYpStatus"));
     m_button->setAutoRaise(true);
