@@ -536,6 +536,13 @@ std::string TkavoNet::scriptFetch(const std::string& url)
     throw std::runtime_error(response.Error);
 }
 
+std::optional<std::string> TkavoNet::PcrawVersion() const
+{
+    if (!PcrawLoaded())
+        return std::nullopt;
+    return m_pcraw->VersionText();
+}
+
 bool TkavoNet::RecreateScriptEngine()
 {
     // The worker must never find its engine replaced halfway through a cycle.

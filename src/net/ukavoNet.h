@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -132,6 +133,8 @@ public:
     std::string RetrieveYp(TkavoYpRecord& yp);
     // The same, noting the outcome, the HTTP status, the size and, when kept, the index text.
     std::string RetrieveYp(TkavoYpRecord& yp, YpAttempt& attempt);
+    // The version the PCRaw library reports, when one is loaded.
+    std::optional<std::string> PcrawVersion() const;
     // A new script engine for the retrieval scripts; false while a cycle runs.
     bool RecreateScriptEngine();
     // The store that marks channels whose contact page was opened (ColorFont/Visit); not owned,

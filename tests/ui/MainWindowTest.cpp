@@ -15,15 +15,19 @@
 
 #include <QAbstractItemModelTester>
 #include <QAction>
+#include <QApplication>
 #include <QClipboard>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 
 #include <filesystem>
 #include <memory>
@@ -391,6 +395,52 @@ private slots:
                  QStringLiteral("1:") + QString::fromUtf8("手動による更新は１分間に１回のみです"));
         QTRY_COMPARE_WITH_TIMEOUT(h.Main->StatusPanel(0), QStringLiteral("59"), 3000);
         QCOMPARE(h.Fetches(), fetches);
+    }
+
+    // The settings dialog edits a copy: an automatic refresh that starts while it is open runs on the
+    // settings as they were, and OK saves the edits and takes them on; Cancel leaves the file alone.
+    void settingsDialogCommitsWhileARefreshRuns()
+    {
+        Harness h("[Mode]\nManual=0\nAuto=1\n");
+        h.Start();
+        HttpReply slow = HttpReply::Ok(Index({{"A", 5}}));
+        slow.Delay = std::chrono::milliseconds(500);
+        h.Server.Route("/yp/index.txt", slow);
+        const std::string fileBefore = ReadFile(h.Folder.File("kavo.ini"));
+        QSignalSpy finished(h.Main.get(), &TkavoMain::CycleFinished);
+
+        bool edited = false;
+        const auto editAndClose = [&](bool accept) {
+            QTimer::singleShot(50, [&, accept] {
+                auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+                QVERIFY(dialog);
+                h.Clock->AddMinutes(11);
+                h.Main->RefreshTimer(); // a refresh starts while the dialog is open
+                QVERIFY(h.Main->Common().Busy);
+                auto* title = dialog->findChild<QLineEdit*>(QStringLiteral("notifyEditTitle"));
+                QVERIFY(title);
+                title->setText(QStringLiteral("edited"));
+                edited = true;
+                if (accept)
+                    dialog->accept();
+                else
+                    dialog->reject();
+            });
+            h.Main->ShowConfigDialog();
+        };
+
+        editAndClose(false);
+        QVERIFY(edited);
+        QCOMPARE(ReadFile(h.Folder.File("kavo.ini")), fileBefore);
+        QVERIFY(h.Setting.Notify.Title != "edited");
+        QVERIFY(finished.wait(5000));
+
+        editAndClose(true);
+        QCOMPARE(h.Setting.Notify.Title, std::string("edited"));
+        QCOMPARE(IniFile::Read(h.Folder.File("kavo.ini")).ReadString("Notify", "Title", ""), std::string("edited"));
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(Names(h.Main->ListViewNow), std::string("A"));
+        QVERIFY(!h.Main->Common().Busy);
     }
 
     // Closing while a cycle runs hides the window at once, waits for the cycle and writes the

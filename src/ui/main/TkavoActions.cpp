@@ -33,6 +33,8 @@ constexpr std::array<ActionRow, TkavoActionCount> Rows = {{
     {MainHelpVersion, "ActionMainHelpVersion", "バージョン情報(&V)"},
     {MainHelpStartPeerCast, "ActionMainHelpStartPeerCast", "PeerCast本体起動(&E)"},
     {MainHelpExitPeerCast, "ActionMainHelpExitPeerCast", "PeerCast本体終了(&X)"},
+    {MainHelpKeyConfigSave, "ActionMainHelpKeyConfigSave", "ショートカットキーの設定を保存(&S)"},
+    {MainHelpKeyConfigLoad, "ActionMainHelpKeyConfigLoad", "ショートカットキーの設定を読込(&L)"},
     {FileExit, "ActionFileExit", "終了(&X)"},
     {FileExitAll, "ActionFileExitAll", "終了(完全)(&A)", false, Qt::CTRL | Qt::ALT | Qt::Key_F4},
     {TrayExit, "ActionTrayExit", "終了(&X)"},

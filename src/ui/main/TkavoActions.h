@@ -31,6 +31,8 @@ enum class TkavoActionId {
     MainHelpVersion,
     MainHelpStartPeerCast,
     MainHelpExitPeerCast,
+    MainHelpKeyConfigSave,
+    MainHelpKeyConfigLoad,
     FileExit,
     FileExitAll,
     TrayExit,

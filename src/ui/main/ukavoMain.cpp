@@ -12,6 +12,9 @@
 #include "script/YpScriptRunner.h"
 #include "settings/IniFile.h"
 #include "settings/ukavoConfig.h"
+#include "ui/dialogs/ukavoConfigDialog.h"
+#include "ui/dialogs/ukavoVersion.h"
+#include "ui/keys/uActionListKeyConfigMgr.h"
 #include "ui/main/TkavoChannelActions.h"
 #include "ui/main/TkavoDebugLog.h"
 #include "ui/main/TkavoHistoryViews.h"
@@ -175,11 +178,21 @@ void TkavoMain::FormCreate()
     setCentralWidget(PageControl);
     resize(573, 447);
 
+    // The user's shortcuts, read once every action exists.
+    m_keyConfig = new TActionListKeyConfigMgr(this);
+    m_keyConfig->SetIniLocationExePath(true);
+    m_keyConfig->SetActive(true);
+    connect(m_keyConfig, &TActionListKeyConfigMgr::SaveFailed, this,
+            [this](const QString& message) { QMessageBox::critical(this, windowTitle(), message); });
     m_channelActions = new TkavoChannelActions(
         m_setting, m_common, m_actions, [this]() -> TkavoLauncher& { return Launcher(); }, this);
     ConnectActions();
     CreateMenus();
     CreateStatusBar();
+    {
+        const std::vector<QAction*> all = m_actions.All();
+        m_keyConfig->SetActionList(QList<QAction*>(all.begin(), all.end()));
+    }
 
     for (TkavoListView* view : {ListViewNow, ListViewLog}) {
         m_channelActions->Attach(view);
@@ -279,6 +292,10 @@ void TkavoMain::ConnectActions()
     });
     connectAction(MainHelpStartPeerCast, "ActionMainHelpStartPeerCast", [this] { Launcher().PlayChannel("", "", ""); });
     connectAction(MainHelpExitPeerCast, "ActionMainHelpExitPeerCast", [this] { ExitPeerCast(); });
+    connectAction(MainConfig, "ActionMainConfig", [this] { ShowConfigDialog(); });
+    connectAction(MainHelpVersion, "ActionMainHelpVersion", [this] { ShowVersionDialog(); });
+    connectAction(MainHelpKeyConfigSave, "ActionMainHelpKeyConfigSave", [this] { m_keyConfig->Save(); });
+    connectAction(MainHelpKeyConfigLoad, "ActionMainHelpKeyConfigLoad", [this] { m_keyConfig->Load(); });
 
     connect(m_actions[FileExit], &QAction::triggered, this, &QWidget::close);
     connect(m_actions[FileExitAll], &QAction::triggered, this, [this] {
@@ -358,6 +375,8 @@ void TkavoMain::CreateMenus()
     QMenu* help = menuBar()->addMenu(U("  ヘルプ(&H)"));
     help->addAction(act("ActionMainHelpStartPeerCast"));
     help->addAction(act("ActionMainHelpExitPeerCast"));
+    help->addAction(act("ActionMainHelpKeyConfigSave"));
+    help->addAction(act("ActionMainHelpKeyConfigLoad"));
     help->addSeparator();
     help->addAction(act("ActionMainHelpInitTemplate"));
     help->addAction(act("ActionMainHelpInitDMS"));
@@ -418,14 +437,7 @@ void TkavoMain::InitialSetup(const IniFile& settingsFile)
     m_net.Prepare(settingsFile);
     ApplyPriorities();
 
-    const TkavoFont& allFont = m_setting.AllFont;
-    if (!allFont.Name.empty()) {
-        QFont font(FromCp932(allFont.Name));
-        if (allFont.Size > 0)
-            font.setPointSize(allFont.Size);
-        if (font != this->font())
-            setFont(font);
-    }
+    ApplyAllFont();
     m_notifyMgr.JvTrayIcon().setContextMenu(m_popupMenuTrayIcon);
 
     const std::string iconFolder = m_common.GetIconPath();
@@ -465,6 +477,7 @@ void TkavoMain::InitialSetup(const IniFile& settingsFile)
     ListViewLog->header()->setSortIndicator(m_modelLog->LastSortedColumn(), Qt::DescendingOrder);
 
     setWindowTitle(FromCp932(m_setting.Etc.ApplicationTitle));
+    Guarded("KeyConfig", [this] { m_keyConfig->Load(); });
     TimerRefresh.start();
     TimerInitialize.start();
 }
@@ -670,27 +683,110 @@ void TkavoMain::TimerInitializeTimer()
 
 void TkavoMain::RefreshTimer()
 {
+    // A dialog open meanwhile edits a copy of the settings; the cycle takes what is committed.
     if (!m_actions[MainModeAuto]->isChecked())
         return;
-    if (m_settingsDialogs > 0) {
-        // The worker would read what the dialog is about to replace.
-        m_refreshWaiting = true;
-        return;
-    }
     StartCycle(false);
 }
 
-void TkavoMain::BeginSettingsDialog()
+void TkavoMain::ReloadSettings()
 {
-    ++m_settingsDialogs;
+    m_setting.Load();
+    m_net.SettingsReloaded();
 }
 
-void TkavoMain::EndSettingsDialog()
+bool TkavoMain::CommitSettings(const TkavoSetting& edited)
 {
-    if (m_settingsDialogs > 0 && --m_settingsDialogs == 0 && m_refreshWaiting) {
-        m_refreshWaiting = false;
-        RefreshTimer();
+    try {
+        edited.Save();
+    } catch (const IniWriteError& error) {
+        // The edits stay in memory; the file is as it was.
+        QMessageBox::critical(this, windowTitle(), FromCp932(error.what()));
+        m_setting = edited;
+        m_net.SettingsReloaded();
+        return false;
     }
+    ReloadSettings();
+    return true;
+}
+
+void TkavoMain::ShowConfigDialog()
+{
+    if (m_configDialogOpen)
+        return;
+    m_configDialogOpen = true;
+    ReloadSettings();
+    const TkavoSetting before = m_setting;
+    TkavoSetting edited = m_setting;
+    TkavoConfig dialog(edited, m_common, this);
+    const bool ok = dialog.exec() == QDialog::Accepted;
+    m_configDialogOpen = false;
+    if (!ok) {
+        ReloadSettings();
+        return;
+    }
+    CommitSettings(edited);
+    ApplySettings(before, dialog.ColumnsChanged(), dialog.LookChanged());
+}
+
+void TkavoMain::ApplySettings(const TkavoSetting& before, bool columnsChanged, bool lookChanged)
+{
+    const std::array<int, 2> sorted = {m_modelNow->LastSortedColumn(), m_modelLog->LastSortedColumn()};
+    const std::array<std::string, 2> sortedCaptions = {m_modelNow->Caption(sorted[0]), m_modelLog->Caption(sorted[1])};
+    ApplyPriorities();
+    if (columnsChanged) {
+        WriteColumnWidths(m_columnWidths);
+        BuildColumns(ListViewNow);
+        BuildColumns(ListViewLog);
+        ReadColumnWidths(m_columnWidths);
+    }
+    if (lookChanged) {
+        ApplyListLook();
+        ApplyAllFont();
+    }
+    if (columnsChanged || lookChanged) {
+        for (std::size_t i = 0; i < 2; ++i) {
+            TkavoListView* view = i == 0 ? ListViewNow : ListViewLog;
+            const int top = view->indexAt(QPoint(0, 0)).row();
+            FillView(view, i == 0 ? m_net.ChList() : m_net.ChListLog());
+            const int column = view->Model().FindColumn(sortedCaptions[i]);
+            view->Model().SetLastSortedColumn(column >= 0 ? column : 0);
+            SortView(view, view->Model().LastSortedColumn());
+            if (top >= 0 && top < view->Model().rowCount())
+                view->scrollTo(view->Model().index(top, 0), QAbstractItemView::PositionAtTop);
+        }
+    }
+    m_notifyMgr.ApplyTimers();
+    const auto trayOptions = [](const TkavoSetting& s) {
+        return std::tuple(s.Etc.Minimized, s.Etc.ApplicationTitle, s.Etc.AutoDownLoad, s.Etc.TaskTray,
+                          s.Notify.Position);
+    };
+    if (trayOptions(before) != trayOptions(m_setting))
+        m_notifyMgr.ApplyTray();
+    setWindowTitle(FromCp932(m_setting.Etc.ApplicationTitle));
+}
+
+void TkavoMain::ShowVersionDialog()
+{
+    TkavoVersion dialog(font(), this);
+    dialog.SetApplicationTitle(FromCp932(m_setting.Etc.ApplicationTitle));
+    std::optional<QString> pcraw;
+    if (const auto version = m_net.PcrawVersion())
+        pcraw = QString::fromStdString(*version);
+    dialog.SetPcrawVersion(pcraw);
+    dialog.exec();
+}
+
+void TkavoMain::ApplyAllFont()
+{
+    const TkavoFont& allFont = m_setting.AllFont;
+    if (allFont.Name.empty())
+        return;
+    QFont font(FromCp932(allFont.Name));
+    if (allFont.Size > 0)
+        font.setPointSize(allFont.Size);
+    if (font != this->font())
+        setFont(font);
 }
 
 void TkavoMain::Refresh()
@@ -704,8 +800,8 @@ void TkavoMain::Refresh()
 
 void TkavoMain::SetActionsBusy(bool busy)
 {
-    for (const char* name : {"ActionMainRefresh", "ActionMainConfig", "ActionMainFavorite"})
-        Action(QString::fromLatin1(name))->setEnabled(!busy);
+    for (const TkavoActionId id : {MainRefresh, MainConfig, MainFavorite})
+        m_actions[id]->setEnabled(!busy);
 }
 
 void TkavoMain::StartCycle(bool manual)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "settings/IniFile.h"
 #include "ui/main/TkavoActions.h"
 #include "ui/main/TkavoListView.h"
 #include "ui/notify/ukavoNotifyMgr.h"
@@ -27,6 +28,7 @@ class HistoryStore;
 class IniFile;
 class ProcessStarter;
 class ScriptEngine;
+class TActionListKeyConfigMgr;
 class TkavoChannelActions;
 class TkavoCommon;
 class TkavoHistoryViews;
@@ -117,9 +119,14 @@ public:
     bool FirstListDone() const { return m_firstListDone; }
     // Status bar panel 0 to 2.
     QString StatusPanel(int panel) const;
-    // While the settings or favorites dialog is open, automatic refreshes wait.
-    void BeginSettingsDialog();
-    void EndSettingsDialog();
+    // Loads the settings file again; the retrieval module's records follow.
+    void ReloadSettings();
+    // Saves settings edited in a dialog and loads them back. A save that fails says why and keeps
+    // the edits in memory (false then).
+    bool CommitSettings(const TkavoSetting& edited);
+    // The settings dialog; on OK the window takes the new settings on as the dialog changed them.
+    void ShowConfigDialog();
+    void ShowVersionDialog();
 
     // The handlers, public so the program's pieces and the tests can drive them.
     void RefreshTimer();
@@ -177,6 +184,9 @@ private:
     void ShowContactUrl(TkavoChItem* channel);
     void SetActionsBusy(bool busy);
     void ApplyListLook();
+    void ApplyAllFont();
+    // After the settings dialog's OK: what changed against before takes effect.
+    void ApplySettings(const TkavoSetting& before, bool columnsChanged, bool lookChanged);
     void ConnectActions();
     void CreateMenus();
     void CreateStatusBar();
@@ -195,6 +205,7 @@ private:
     std::unique_ptr<ProcessStarter> m_ownStarter;
     TkavoActions m_actions;
     TkavoChannelActions* m_channelActions = nullptr;
+    TActionListKeyConfigMgr* m_keyConfig = nullptr;
     std::unique_ptr<VisitedUrls> m_visited;
     std::unique_ptr<TkavoLauncher> m_launcher;
     std::unique_ptr<ScriptEngine> m_dms;
@@ -223,8 +234,9 @@ private:
     // them, the main thread writes them only while no cycle runs.
     bool m_notifyErrors = true;
     std::string m_errorTitle;
-    int m_settingsDialogs = 0;
-    bool m_refreshWaiting = false;
+    bool m_configDialogOpen = false;
+    // Column widths by caption, kept while the columns are rebuilt.
+    IniFile m_columnWidths;
     // Options of views that come later are kept so that they are written back as read.
     TkavoWindowOptions m_windowOptions;
 };
