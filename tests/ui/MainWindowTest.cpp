@@ -1,4 +1,6 @@
 #include "common/ukavoCommon.h"
+#include "net/History.h"
+#include "net/LastList.h"
 #include "net/ukavoNet.h"
 #include "platform/Cp932.h"
 #include "platform/DateTime.h"
@@ -20,6 +22,7 @@
 #include <QDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QProcess>
@@ -780,6 +783,49 @@ private slots:
         QVERIFY(ini.HasKey("ColumnSize", "ChannelName"));
         QVERIFY(ini.HasKey("CoolBar", "ID2"));
         h.Main.reset(); // before the finish timer ends the process
+    }
+
+    // The list of an earlier run is shown greyed, with its time, until the first refresh; that
+    // refresh marks nothing new, for the old channels were never part of the comparison.
+    void previousListUntilTheFirstRefresh()
+    {
+        Harness h;
+        h.Start();
+        auto history = std::make_unique<HistoryStore>(h.Folder.File("history.sqlite"));
+        const TDateTime earlier = h.Clock->Now() - 1;
+        {
+            TkavoChList none;
+            RetrievalRecord record;
+            record.Time = earlier;
+            YpAttempt& a = record.Attempts.emplace_back();
+            a.Url = h.Server.Url("/yp/");
+            a.Time = earlier;
+            a.Outcome = YpOutcome::Fetched;
+            a.Index = Index({{"Old", 3}, {"A", 5}});
+            a.ChList = &none;
+            history->Record(record);
+            history->Flush();
+        }
+        h.Main->SetHistory(*history);
+        QVERIFY(h.Main->Action(QStringLiteral("ActionMainVisualHistory"))->isEnabled());
+        auto previous = std::make_unique<TkavoChList>();
+        QCOMPARE(LoadLastList(*history, h.Setting, *previous), earlier);
+        h.Main->ShowPreviousList(std::move(previous));
+        QCOMPARE(Names(h.Main->ListViewNow), std::string("A Old"));
+        QVERIFY(h.Main->ListViewNow->Model().Greyed());
+        const auto* label = h.Main->findChild<QLabel*>(QStringLiteral("LabelPreviousList"));
+        QVERIFY(label && !label->isHidden());
+        QCOMPARE(label->text(),
+                 QString::fromUtf8("前回 %1 の一覧").arg(QString::fromStdString(FormatMonthDayTime(earlier))));
+
+        QVERIFY(h.Cycle(Index({{"A", 5}, {"B", 2}}), true));
+        QCOMPARE(Names(h.Main->ListViewNow), std::string("A B"));
+        QVERIFY(!h.Main->ListViewNow->Model().Greyed());
+        QVERIFY(label->isHidden());
+        QVERIFY(!h.Main->ShowsPreviousList());
+        for (const TkavoChItem* channel : h.Main->ListViewNow->Model().Rows())
+            QCOMPARE(channel->Diff, TkavoDiff::None);
+        h.Main.reset(); // before the history it shows
     }
 
     // The program started a second time hands its command line over and exits with 0.

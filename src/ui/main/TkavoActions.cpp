@@ -65,6 +65,8 @@ constexpr std::array<ActionRow, TkavoActionCount> Rows = {{
     {MainVisualFixedColumn, "ActionMainVisualFixedColumn", "カラムサイズ調整[放送中->放送終了](&C)"},
     {MainVisualStatusBar, "ActionMainVisualStatusBar", "ステータスバー(&B)", true},
     {MainVisualShowContextMenu, "ActionMainVisualShowContextMenu", "コンテキストメニュー表示(&P)"},
+    {MainVisualYpStatus, "ActionMainVisualYpStatus", "YPの状態(&Y)"},
+    {MainVisualHistory, "ActionMainVisualHistory", "放送履歴(&H)"},
 }};
 
 // The table lists every id once, in the order of the enumeration.

@@ -63,6 +63,8 @@ enum class TkavoActionId {
     MainVisualFixedColumn,
     MainVisualStatusBar,
     MainVisualShowContextMenu,
+    MainVisualYpStatus,
+    MainVisualHistory,
     Count
 };
 constexpr std::size_t TkavoActionCount = static_cast<std::size_t>(TkavoActionId::Count);

@@ -353,6 +353,15 @@ int TkavoChannelModel::FindHash(const std::string& hash, int start) const
     return -1;
 }
 
+void TkavoChannelModel::SetGreyed(bool greyed)
+{
+    if (m_greyed == greyed)
+        return;
+    m_greyed = greyed;
+    if (!m_rows.empty())
+        emit dataChanged(index(0, 0), index(Count() - 1, columnCount() - 1));
+}
+
 int TkavoChannelModel::rowCount(const QModelIndex& parent) const
 {
     return parent.isValid() ? 0 : Count();

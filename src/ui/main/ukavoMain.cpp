@@ -17,6 +17,7 @@
 #include "ui/keys/uActionListKeyConfigMgr.h"
 #include "ui/main/TkavoChannelActions.h"
 #include "ui/main/TkavoDebugLog.h"
+#include "ui/main/TkavoHistoryViews.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -330,6 +331,8 @@ void TkavoMain::ConnectActions()
             ListViewLog->setColumnWidth(i, ListViewNow->columnWidth(i));
     });
     m_actions[MainVisualStatusBar]->setChecked(true);
+    m_actions[MainVisualYpStatus]->setEnabled(false); // until there is a history
+    m_actions[MainVisualHistory]->setEnabled(false);
     connect(m_actions[MainVisualStatusBar], &QAction::toggled, this, [this](bool on) { statusBar()->setVisible(on); });
     connectAction(MainVisualShowContextMenu, "ActionMainVisualShowContextMenu", [this] {
         if (PageControl->currentIndex() == PageNow || PageControl->currentIndex() == PageLog)
@@ -360,6 +363,9 @@ void TkavoMain::CreateMenus()
     list->addAction(act("ActionMainVisualFixedColumn"));
     view->addAction(act("ActionMainVisualStatusBar"));
     view->addAction(act("ActionMainVisualShowContextMenu"));
+    view->addSeparator();
+    view->addAction(act("ActionMainVisualYpStatus"));
+    view->addAction(act("ActionMainVisualHistory"));
 
     QMenu* notify = menuBar()->addMenu(U("  通知(&N)"));
     notify->addAction(act("ActionMainNotifyChannel"));
@@ -494,6 +500,33 @@ void TkavoMain::RestorePlacement()
     }
     ShowPage(PageNow);
     m_creating = false;
+}
+
+void TkavoMain::SetHistory(HistoryStore& history)
+{
+    if (!m_historyViews)
+        m_historyViews = new TkavoHistoryViews(history, m_setting, m_actions[MainVisualYpStatus],
+                                               m_actions[MainVisualHistory], statusBar(), this);
+    m_actions[MainVisualYpStatus]->setEnabled(true);
+    m_actions[MainVisualHistory]->setEnabled(true);
+}
+
+void TkavoMain::ShowPreviousList(std::unique_ptr<TkavoChList> list)
+{
+    if (!list || m_firstListDone)
+        return;
+    if (!m_previousListLabel) {
+        m_previousListLabel = new QLabel(statusBar());
+        m_previousListLabel->setObjectName(QStringLiteral("LabelPreviousList"));
+        statusBar()->addPermanentWidget(m_previousListLabel);
+    }
+    m_previousListLabel->setText(U("前回 %1 の一覧").arg(FromCp932(FormatMonthDayTime(list->LastUpdate))));
+    m_previousListLabel->show();
+    m_modelNow->SetGreyed(true);
+    FillView(ListViewNow, *list);
+    m_previousList = std::move(list);
+    ListViewNow->SortAscending = true;
+    SortView(ListViewNow, m_modelNow->FindColumn(ColumnCaptionById("Listener")));
 }
 
 void TkavoMain::ApplyPriorities()
@@ -827,6 +860,11 @@ void TkavoMain::ListHandler()
         m_reapplyFind = true;
     FillView(ListViewNow, m_net.ChList());
     FillView(ListViewLog, m_net.ChListLog());
+    if (m_previousList) {
+        m_modelNow->SetGreyed(false);
+        m_previousListLabel->hide();
+        m_previousList.reset();
+    }
     m_panels[1]->setText(QTime::currentTime().toString(QStringLiteral("hh:mm")));
     if (!m_firstListDone) {
         m_firstListDone = true;
