@@ -58,7 +58,15 @@ TkavoChannelActions::TkavoChannelActions(const TkavoSetting& setting, TkavoCommo
     other->addAction(m_actions[LVPlayDirect]);
     menu->addSeparator();
     menu->addAction(m_actions[LVCopy]);
+    AddFindItems(menu);
     connect(menu, &QMenu::aboutToShow, this, [this] { PrepareListMenu(); });
+}
+
+void TkavoChannelActions::AddFindItems(QMenu* menu)
+{
+    using enum TkavoActionId;
+    menu->addAction(m_actions[LVFindChannel]);
+    menu->addAction(m_actions[LVFindClear]);
 }
 
 void TkavoChannelActions::Attach(TkavoListView* view)

@@ -43,6 +43,9 @@ public:
     QMenu* PopupMenuListItem() const { return m_popupMenuListItem; }
 
 private:
+    // The search items of the context menu.
+    void AddFindItems(QMenu* menu);
+
     const TkavoSetting& m_setting;
     TkavoCommon& m_common;
     const TkavoActions& m_actions;
