@@ -23,15 +23,20 @@ TEST(ChannelSearch, PatternOfTheTypedInput)
         {"foo bar", "foo|bar"},
         {"foo  bar", "foo||bar"}, // an empty alternative: finds everything
         {"foo\tbar", "foo|bar"},
-        {"foo\xe3\x80\x80" "bar", "foo|bar"},         // ideographic space
-        {"\xe3\x80\x80" "foo", "|foo"},                // not trimmed: only blanks and control characters are
+        {"foo\xe3\x80\x80"
+         "bar",
+         "foo|bar"}, // ideographic space
+        {"\xe3\x80\x80"
+         "foo",
+         "|foo"}, // not trimmed: only blanks and control characters are
         {"  \t foo \r\n", "foo"},
         {" \t ", ""},
         {"", ""},
         {"Tom & Jerry", "Tom|&amp;|Jerry"},
         {"<b>", "&lt;b&gt;"},
-        {"\xe3\x83\x86\xe3\x82\xb9\xe3\x83\x88", "\xe3\x83\x86\xe3\x82\xb9\xe3\x83\x88"}, // a trail byte 0x5c or 0x40 stays
-        {"\xe8\xa1\xa8 x", "\xe8\xa1\xa8|x"},          // "表" ends in 0x5c
+        {"\xe3\x83\x86\xe3\x82\xb9\xe3\x83\x88",
+         "\xe3\x83\x86\xe3\x82\xb9\xe3\x83\x88"}, // a trail byte 0x5c or 0x40 stays
+        {"\xe8\xa1\xa8 x", "\xe8\xa1\xa8|x"},     // "表" ends in 0x5c
     };
     TkavoRegExp regExp;
     for (const Case& c : cases)
@@ -60,14 +65,14 @@ TEST(ChannelSearch, WhatAPatternFinds)
     channels[2].Playing = "Playing: song";
     const Case cases[] = {
         {"alpha", {true, false, false}},
-        {"GAME", {true, false, false}},         // the genre, letter case ignored
-        {"&amp;", {false, true, false}},        // texts are compared escaped
+        {"GAME", {true, false, false}},               // the genre, letter case ignored
+        {"&amp;", {false, true, false}},              // texts are compared escaped
         {"talk - x\\]Playing", {false, false, true}}, // genre, description and playing run together
         {"ammaPlay", {false, false, false}},
         {"ma\\[talk", {false, false, true}},
-        {"alpha||beta", {true, true, true}},    // the empty alternative
-        {"(", {false, false, false}},           // invalid: nothing
-        {"  ", {false, false, false}},          // blank: nothing
+        {"alpha||beta", {true, true, true}}, // the empty alternative
+        {"(", {false, false, false}},        // invalid: nothing
+        {"  ", {false, false, false}},       // blank: nothing
         {"", {false, false, false}},
     };
     TkavoRegExp regExp;
@@ -96,11 +101,9 @@ TEST(ChannelSearch, MovingResultsUpKeepsTheirOrder)
         std::vector<int> order;
     };
     const Case cases[] = {
-        {"b", true, {1, 3, 0, 2, 4}},
-        {"b", false, {0, 1, 2, 3, 4}},
+        {"b", true, {1, 3, 0, 2, 4}},   {"b", false, {0, 1, 2, 3, 4}},
         {"a", true, {0, 2, 1, 3, 4}}, // the first row found stays first
-        {"zzz", true, {0, 1, 2, 3, 4}},
-        {"", true, {0, 1, 2, 3, 4}},
+        {"zzz", true, {0, 1, 2, 3, 4}}, {"", true, {0, 1, 2, 3, 4}},
     };
     TkavoChItem channels[] = {Channel("a1"), Channel("b1"), Channel("a2"), Channel("b2"), Channel("c")};
     std::vector<TkavoChItem*> rows;

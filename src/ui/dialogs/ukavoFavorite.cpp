@@ -306,7 +306,8 @@ void TkavoFavorite::Move(int step)
     const int other = line + step;
     if (line < 0 || other < 0 || other >= m_favorites.Count())
         return;
-    std::swap(static_cast<TkavoFavoriteFields&>(m_favorites[line]), static_cast<TkavoFavoriteFields&>(m_favorites[other]));
+    std::swap(static_cast<TkavoFavoriteFields&>(m_favorites[line]),
+              static_cast<TkavoFavoriteFields&>(m_favorites[other]));
     {
         const QSignalBlocker blocker(m_ui->favListBox);
         for (const int row : {line, other}) {
@@ -320,8 +321,8 @@ void TkavoFavorite::Move(int step)
 
 void TkavoFavorite::BrowseSoundFile()
 {
-    const QString file = Choosers.OpenFile(this, m_ui->favEditSoundFile->text(),
-                                           {QStringLiteral("WAVE files (*.wav)")}, false);
+    const QString file =
+        Choosers.OpenFile(this, m_ui->favEditSoundFile->text(), {QStringLiteral("WAVE files (*.wav)")}, false);
     if (!file.isEmpty())
         m_ui->favEditSoundFile->setText(file);
 }
