@@ -231,25 +231,38 @@ private slots:
         QCOMPARE(state.FindValue, std::string("abc"));
 
         for (const auto key : {Qt::Key_F3, Qt::Key_Escape}) {
+            bool closedByKey = false;
             OnModal(
                 [&](QDialog& shown) {
+                    QApplication::setActiveWindow(&shown);
                     Child<QComboBox>(shown, "ComboBoxFind")->setEditText(QStringLiteral("changed"));
                     Child<QCheckBox>(shown, "CheckBoxMoveResultsUp")->setChecked(true);
-                    QTest::keyClick(Child<QComboBox>(shown, "ComboBoxFind"), key);
+                    QTest::keyClick(Child<QComboBox>(shown, "ComboBoxFind")->lineEdit(), key);
+                    closedByKey = !shown.isVisible();
+                    if (!closedByKey)
+                        shown.done(QDialog::Accepted);
                 },
                 [&] { QCOMPARE(dialog.exec(), int(QDialog::Rejected)); });
+            QVERIFY2(closedByKey, key == Qt::Key_F3 ? "F3" : "Esc");
             QCOMPARE(state.FindValue, std::string("abc"));
             QVERIFY(!state.MoveResultsUp);
         }
 
         Child<QCheckBox>(dialog, "CheckBoxKeepFind")->setChecked(false);
+        QString shownText = QStringLiteral("unset");
+        std::string shownValue = "unset";
         OnModal(
             [&](QDialog& shown) {
-                QCOMPARE(Child<QComboBox>(shown, "ComboBoxFind")->currentText(), QString());
-                QCOMPARE(state.FindValue, std::string());
-                QTest::keyClick(Child<QComboBox>(shown, "ComboBoxFind"), Qt::Key_Return);
+                shownText = Child<QComboBox>(shown, "ComboBoxFind")->currentText();
+                shownValue = state.FindValue;
+                QApplication::setActiveWindow(&shown);
+                QTest::keyClick(Child<QComboBox>(shown, "ComboBoxFind")->lineEdit(), Qt::Key_Return);
+                if (shown.isVisible())
+                    shown.reject();
             },
             [&] { QCOMPARE(dialog.exec(), int(QDialog::Accepted)); });
+        QCOMPARE(shownText, QString());
+        QCOMPARE(shownValue, std::string());
         QCOMPARE(state.FindValue, std::string());
         QVERIFY(!state.KeepFind);
         SetProgramFolder({});

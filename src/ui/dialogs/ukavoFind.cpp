@@ -25,6 +25,7 @@ TkavoFind::TkavoFind(TkavoFindState& state, TkavoCommon& common, QWidget* parent
         setFont(parent->font());
     m_ui->ComboBoxFind->setCompleter(nullptr);
     m_ui->ComboBoxFind->installEventFilter(this);
+    m_ui->ComboBoxFind->lineEdit()->installEventFilter(this);
     m_ui->CheckBoxKeepFind->setChecked(m_state.KeepFind);
     m_ui->CheckBoxMoveResultsUp->setChecked(m_state.MoveResultsUp);
     connect(m_ui->ButtonOK, &QPushButton::clicked, this, &TkavoFind::accept);
@@ -101,11 +102,17 @@ void TkavoFind::showEvent(QShowEvent* event)
 
 bool TkavoFind::eventFilter(QObject* watched, QEvent* event)
 {
-    // Down opens the history instead of stepping through it.
-    if (watched == m_ui->ComboBoxFind && event->type() == QEvent::KeyPress) {
+    // Down opens the history instead of stepping through it; Enter confirms, which the editable
+    // box would otherwise keep for itself.
+    if ((watched == m_ui->ComboBoxFind || watched == m_ui->ComboBoxFind->lineEdit()) &&
+        event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Down && key->modifiers() == Qt::NoModifier) {
             m_ui->ComboBoxFind->showPopup();
+            return true;
+        }
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            accept();
             return true;
         }
     }
