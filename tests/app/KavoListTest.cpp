@@ -313,7 +313,8 @@ TEST_F(KavoListTest, FindMarksAndFiltersTheChannels)
         const Outcome run = Start(args);
         ASSERT_EQ(run.Status, 0) << run.Err;
         std::vector<std::string> names;
-        for (const Json& channel : Json::parse(run.Out)["channels"])
+        const Json result = Json::parse(run.Out);
+        for (const Json& channel : result["channels"])
             names.push_back(channel["ChannelName"].get<std::string>() + (channel["Find"].get<bool>() ? "*" : ""));
         EXPECT_EQ(names, c.names) << (c.args.empty() ? "" : c.args[1]);
     }
