@@ -2,6 +2,7 @@
 // combined channel lists, for scripts, for tests and for trying settings out.
 #include "common/Templates.h"
 #include "common/ukavoCommon.h"
+#include "core/ChannelSearch.h"
 #include "core/FindPattern.h"
 #include "net/EventLoop.h"
 #include "net/History.h"
@@ -60,6 +61,11 @@ combined list of channels on air.
   --format FORMAT     table (default, for people), tsv (for scripts) or json (one object a line)
   --all-cycles        print the lists after every refresh, not only after the last
   --log               also print the ended channels (json output always carries them)
+  --find TEXT         search the lists as kavo's find dialog does: the words of TEXT, split at
+                      blanks, are alternatives of a regular expression (letter case ignored)
+                      looked for in name, genre, description, playing and comment; the
+                      channels found have Find true
+  --find-only         print only the channels --find finds
   --settings          print the settings as loaded and exit
   --yp-status         instead of a list, print the state of every configured YP as recorded in
                       history.sqlite: its last result, channels, time since the last success,
@@ -116,6 +122,8 @@ struct Options
     bool History = false;
     double SinceDays = 0; // 0: every broadcast kept
     std::optional<std::string> Search;
+    std::optional<std::string> Find; // UTF-8, as typed
+    bool FindOnly = false;
     std::string Template;
     std::string Header;
     std::string Footer;
@@ -204,6 +212,10 @@ Options ParseArguments(int argc, char** argv)
             flag(options.AllCycles);
         } else if (arg == "--log") {
             flag(options.Log);
+        } else if (arg == "--find") {
+            options.Find = value();
+        } else if (arg == "--find-only") {
+            flag(options.FindOnly);
         } else if (arg == "--settings") {
             flag(options.Settings);
         } else if (arg == "--yp-status") {
@@ -232,6 +244,8 @@ Options ParseArguments(int argc, char** argv)
             throw UsageError{"unknown argument \"" + std::string(arg) + "\""};
         }
     }
+    if (options.FindOnly && !options.Find)
+        throw UsageError{"--find-only goes with --find"};
     if ((!options.Header.empty() || !options.Footer.empty()) && options.Template.empty())
         throw UsageError{"--header and --footer go with --template"};
     if (!options.Template.empty() && (formatGiven || options.Log))
@@ -661,6 +675,44 @@ void PrintHistory(HistoryStore& history, const Options& options, const std::stri
     }
 }
 
+// ---- Search
+
+// The lists as printed: copies with the channels the search finds marked, and with --find-only
+// the others left out.
+class SearchedLists
+{
+public:
+    explicit SearchedLists(const Options& options)
+        : m_active(options.Find.has_value()), m_only(options.FindOnly),
+          m_pattern(m_active ? MakeSearchPattern(Utf8ToCp932(*options.Find), m_regExp) : std::string())
+    {}
+    // The pattern as the find dialog would hold it (CP932).
+    const std::string& Pattern() const { return m_pattern; }
+
+    const TkavoChList& Shown(const TkavoChList& source, TkavoChList& copy)
+    {
+        if (!m_active)
+            return source;
+        copy.Clear();
+        ChannelSearch search(m_pattern, m_regExp);
+        for (const TkavoChItem& channel : source) {
+            auto found = std::make_unique<TkavoChItem>();
+            found->Assign(channel);
+            found->Find = search.Matches(*found);
+            if (found->Find || !m_only)
+                copy.Add(std::move(found));
+        }
+        copy.LastUpdate = source.LastUpdate;
+        return copy;
+    }
+
+private:
+    bool m_active;
+    bool m_only;
+    TkavoRegExp m_regExp;
+    std::string m_pattern;
+};
+
 // ---- Cycles
 
 // The system clock moved on by the time steps asked for.
@@ -703,8 +755,12 @@ int RunCycles(const Options& options, const std::optional<TemplateTexts>& templa
 
     // Tag expansion only; it plays no sounds.
     std::optional<TkavoCommon> common;
-    if (templates)
+    SearchedLists searched(options);
+    if (templates) {
         common.emplace(setting, TkavoCommonPaths::Current(), nullptr);
+        common->FindValue2 = searched.Pattern();
+        common->FindValueSource = [&searched] { return searched.Pattern(); };
+    }
 
     EventLoop loop;
     TkavoNet net(loop.Dispatcher(), setting);
@@ -737,9 +793,14 @@ int RunCycles(const Options& options, const std::optional<TemplateTexts>& templa
         // What is printed is in the file too.
         history.Flush();
 
+        TkavoChList onAirCopy;
+        TkavoChList endedCopy;
+        const TkavoChList& onAir = searched.Shown(net.ChList(), onAirCopy);
+        const TkavoChList& ended = searched.Shown(net.ChListLog(), endedCopy);
+
         if (reportOnly) {
         } else if (templates && (options.AllCycles || cycle == options.Cycles)) {
-            std::cout << ForTerminal(Utf8(ExpandTemplates(*common, *templates, net.ChList())));
+            std::cout << ForTerminal(Utf8(ExpandTemplates(*common, *templates, onAir)));
             std::cout.flush();
         } else if (options.AllCycles || cycle == options.Cycles) {
             std::lock_guard lock(errorLock);
@@ -747,25 +808,25 @@ int RunCycles(const Options& options, const std::optional<TemplateTexts>& templa
             case Format::Json: {
                 Json line = Json::object();
                 line["cycle"] = cycle;
-                line["channels"] = ChannelsJson(net.ChList());
-                line["log"] = ChannelsJson(net.ChListLog());
+                line["channels"] = ChannelsJson(onAir);
+                line["log"] = ChannelsJson(ended);
                 line["errors"] = errors;
                 line["StatusText"] = Utf8(net.ChList().StatusText());
                 std::cout << Dump(line) << '\n';
                 break;
             }
             case Format::Tsv:
-                PrintTsv(cycle, "on-air", net.ChList());
+                PrintTsv(cycle, "on-air", onAir);
                 if (options.Log)
-                    PrintTsv(cycle, "ended", net.ChListLog());
+                    PrintTsv(cycle, "ended", ended);
                 break;
             case Format::Table:
                 if (options.AllCycles)
                     std::cout << "# cycle " << cycle << '\n';
-                PrintTable(net.ChList());
+                PrintTable(onAir);
                 if (options.Log) {
                     std::cout << '\n' << Utf8(Sjis("放送終了")) << '\n';
-                    PrintTable(net.ChListLog());
+                    PrintTable(ended);
                 }
                 std::cout << Utf8(net.ChList().StatusText()) << '\n';
                 if (options.AllCycles && cycle < options.Cycles)

@@ -1,25 +1,16 @@
 #include "core/FindPattern.h"
 
+#include "core/ChannelSearch.h"
 #include "core/TkavoChItem.h"
-#include "platform/Cp932.h"
-#include "platform/HtmlEntities.h"
 #include "platform/TkavoRegExp.h"
 
 namespace kavo {
 
 std::string FindPatternFromInput(std::string_view input)
 {
-    const auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
-    while (!input.empty() && blank(input.front()))
-        input.remove_prefix(1);
-    while (!input.empty() && blank(input.back()))
-        input.remove_suffix(1);
-    if (input.empty())
-        return {};
+    // The find dialog's own rule, with an object of its own.
     TkavoRegExp regExp;
-    regExp.Global = true;
-    regExp.Pattern = Sjis("　") + "|\\s";
-    return HtmlEncode(regExp.Replace(input, "|"));
+    return MakeSearchPattern(input, regExp);
 }
 
 std::string FindSubject(const std::string& channelName, const std::string& genre, const std::string& description)

@@ -5,9 +5,7 @@
 
 namespace kavo {
 
-// The search pattern of a find input (CP932): blanks and control characters trimmed, every white
-// space and ideographic space turned into "|" (so the words are alternatives), then HTML-escaped
-// as the channel texts are held. "" for an empty input.
+// The search pattern of a find input (CP932), as the find dialog makes it (MakeSearchPattern).
 std::string FindPatternFromInput(std::string_view input);
 
 // The text a find pattern is tried on: the channel name, then "[genre - description]".

@@ -193,6 +193,24 @@ void TkavoNet::ResetHttp()
     }
 }
 
+bool TkavoNet::RematchFavorites()
+{
+    if (m_running) {
+        m_rematchPending = true;
+        return false;
+    }
+    rematchFavorites();
+    return true;
+}
+
+void TkavoNet::rematchFavorites()
+{
+    m_rematchPending = false;
+    const FavoriteMatcher matcher(m_setting.Favorites, m_setting.Etc.TwoChPtn);
+    for (TkavoChItem& channel : m_chList)
+        matcher.Match(channel, m_regExp);
+}
+
 void TkavoNet::StartRetrieval()
 {
     if (!*m_alive || m_running.exchange(true))
@@ -399,6 +417,9 @@ void TkavoNet::finish()
     const bool unique = m_cycle.Notify.Unique;
     MergeChannelLists(m_chList, onAir, unique);
     MergeChannelLists(m_chListLog, ended, unique);
+    // The worker has ended, so its expression object is free.
+    if (m_rematchPending)
+        rematchFavorites();
     m_running = false;
     if (m_report.EndedEarly && OnCycleError)
         OnCycleError(*this, m_report.Error);

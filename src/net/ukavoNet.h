@@ -123,6 +123,10 @@ public:
     // The records follow YP entries edited in place, keeping all their state; every cycle does
     // this when it starts. Not while a cycle runs.
     void FollowSettings() { followSettings(false); }
+    // The favorites of the settings were edited: the channels on air take their favorite marks
+    // again (the ended ones keep theirs). While a cycle runs, whose lists were matched with the
+    // favorites of its start, its finish step does it, and this returns false. Main thread.
+    bool RematchFavorites();
     // Starts a cycle and returns at once; does nothing while one runs.
     void StartRetrieval();
     // Applies the settings to the HTTP client. Not while a cycle runs.
@@ -167,6 +171,7 @@ private:
     void followSettings(bool reload);
     void retrieveOrSkip(TkavoYpRecord& yp, YpAttempt& attempt);
     void raiseRecord();
+    void rematchFavorites();
     HttpClient& http();
     // http.get of the retrieval scripts.
     std::string scriptFetch(const std::string& url);
@@ -208,6 +213,7 @@ private:
     // Urls that were no longer configured after one of them.
     bool m_reloadPending = false;
     bool m_clearLogPending = false;
+    bool m_rematchPending = false; // asked for while a cycle ran
     std::unordered_set<std::string> m_droppedUrls;
     std::vector<std::string> m_cycleUrls; // of the records the running cycle works on
     TkavoChList m_chList;

@@ -262,8 +262,10 @@ TEST_F(KavoListTest, ExitStatusFollowsTheEnabledYps)
 TEST_F(KavoListTest, UsageErrors)
 {
     WriteSettings("");
-    const std::array<std::vector<std::string>, 8> cases{{
+    const std::array<std::vector<std::string>, 10> cases{{
         {"--format", "xml"},
+        {"--find-only"},
+        {"--find"},
         {"--cycles", "0"},
         {"--cycles", "two"},
         {"--interval", "-1"},
@@ -302,6 +304,36 @@ TEST_F(KavoListTest, UsageErrors)
         EXPECT_EQ(run.Out, "") << args.back();
     }
     EXPECT_TRUE(server.Requests().empty());
+}
+
+// --find searches as kavo's find dialog does: words are alternatives, texts compared escaped.
+TEST_F(KavoListTest, FindMarksAndFiltersTheChannels)
+{
+    server.Route("/yp/index.txt", HttpReply::Ok(RealLookingIndex()));
+    WriteSettings("[YP]\n" + YpSettings(0, "/yp/", true));
+    struct Case
+    {
+        std::vector<std::string> args;
+        std::vector<std::string> names; // of the channels listed, "*" after a found one
+    };
+    const Case cases[] = {
+        {{"--find", "RAW 雑談"}, {"◆YPからのお知らせ", "ゲーム実況?*", "raw text*"}},
+        {{"--find", "雑談 & x", "--find-only"}, {"ゲーム実況?*", "raw text*"}},
+        {{"--find", "Open  x", "--find-only"}, {"◆YPからのお知らせ*", "ゲーム実況?*", "raw text*"}},
+        {{"--find", " ", "--find-only"}, {}},
+        {{}, {"◆YPからのお知らせ", "ゲーム実況?", "raw text"}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"--format", "json"});
+        const Outcome run = Start(args);
+        ASSERT_EQ(run.Status, 0) << run.Err;
+        std::vector<std::string> names;
+        const Json result = Json::parse(run.Out);
+        for (const Json& channel : result["channels"])
+            names.push_back(channel["ChannelName"].get<std::string>() + (channel["Find"].get<bool>() ? "*" : ""));
+        EXPECT_EQ(names, c.names) << (c.args.empty() ? "" : c.args[1]);
+    }
 }
 
 TEST_F(KavoListTest, TemplatesExpandOverTheChannelsOnAir)

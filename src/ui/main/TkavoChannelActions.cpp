@@ -147,7 +147,7 @@ void TkavoChannelActions::buildPopupMenu()
     menu->addSeparator();
 
     menu->addAction(m_actions[LVCopy]);
-    // The search items (検索, 検索クリア) follow the copy item.
+    AddFindItems(menu);
     menu->addSeparator();
 
     auto* change = new QMenu(menu);
@@ -159,6 +159,13 @@ void TkavoChannelActions::buildPopupMenu()
     menu->addAction(m_actions[LVChange]);
 
     connect(menu, &QMenu::aboutToShow, this, [this] { Guarded("PopupMenuListItem", [this] { PrepareListMenu(); }); });
+}
+
+void TkavoChannelActions::AddFindItems(QMenu* menu)
+{
+    using enum TkavoActionId;
+    menu->addAction(m_actions[LVFindChannel]);
+    menu->addAction(m_actions[LVFindClear]);
 }
 
 void TkavoChannelActions::Attach(TkavoListView* view)

@@ -85,6 +85,8 @@ private:
     // Sets a channel's local state and redraws its row in the view.
     void markChannel(TkavoListView* view, TkavoChItem* channel, const std::string& localStatus, int diff);
     void requestYpLikeRebuild();
+    // The search items of the context menu.
+    void AddFindItems(QMenu* menu);
 
     const TkavoSetting& m_setting;
     TkavoCommon& m_common;

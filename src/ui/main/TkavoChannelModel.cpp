@@ -1,6 +1,7 @@
 #include "ui/main/TkavoChannelModel.h"
 
 #include "common/ukavoCommon.h"
+#include "core/ChannelSearch.h"
 #include "core/TkavoYpItem.h"
 #include "platform/Cp932.h"
 #include "platform/DateTime.h"
@@ -337,6 +338,15 @@ void TkavoChannelModel::permute(const std::vector<int>& order)
                                      : QModelIndex());
     changePersistentIndexList(before, after);
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+void TkavoChannelModel::ApplyFind(std::string_view pattern, bool moveResultsUp, TkavoRegExp& regExp)
+{
+    const std::vector<int> order = ApplySearch(m_rows, pattern, moveResultsUp, regExp);
+    if (!std::is_sorted(order.begin(), order.end()))
+        permute(order);
+    else if (!m_rows.empty())
+        emit dataChanged(index(0, 0), index(Count() - 1, columnCount() - 1), {Qt::FontRole});
 }
 
 int TkavoChannelModel::FindHash(const std::string& hash, int start) const

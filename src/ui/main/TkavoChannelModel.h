@@ -9,6 +9,7 @@
 
 #include <array>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class QPalette;
@@ -16,6 +17,7 @@ class QPalette;
 namespace kavo {
 
 class TkavoCommon;
+class TkavoRegExp;
 struct TkavoYpItem;
 class TkavoYpList;
 
@@ -92,6 +94,9 @@ public:
     void SetLastSortedColumn(int column) { m_lastSorted = column; }
     // Moves every "raw" channel (any case) to the end, both groups keeping their order.
     void MoveRawToEnd();
+    // Marks the rows' channels that the search pattern finds (clearing the others); with
+    // moveResultsUp the found rows come first, in their order. An empty pattern clears the marks.
+    void ApplyFind(std::string_view pattern, bool moveResultsUp, TkavoRegExp& regExp);
     // Starting at `start` and wrapping around, the first row whose channel has this ID; -1.
     int FindHash(const std::string& hash, int start) const;
     // -1, 0 or 1: row a against row b for the column, ascending.

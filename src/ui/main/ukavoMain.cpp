@@ -2,6 +2,7 @@
 
 #include "common/Launcher.h"
 #include "common/ukavoCommon.h"
+#include "core/ChannelSearch.h"
 #include "net/ukavoNet.h"
 #include "platform/Cp932.h"
 #include "platform/DateTime.h"
@@ -13,6 +14,7 @@
 #include "settings/IniFile.h"
 #include "settings/ukavoConfig.h"
 #include "ui/dialogs/ukavoConfigDialog.h"
+#include "ui/dialogs/ukavoFavorite.h"
 #include "ui/dialogs/ukavoVersion.h"
 #include "ui/keys/uActionListKeyConfigMgr.h"
 #include "ui/main/TkavoChannelActions.h"
@@ -235,6 +237,8 @@ void TkavoMain::FormCreate()
     qApp->installEventFilter(this);
 
     m_ypLikeScrollTop = -1;
+    // Made once and kept hidden: it holds the search and its history for the whole run.
+    m_findDialog = new TkavoFind(Find, m_common, this);
 }
 
 TkavoLauncher& TkavoMain::Launcher()
@@ -298,6 +302,12 @@ void TkavoMain::ConnectActions()
     connectAction(MainHelpStartPeerCast, "ActionMainHelpStartPeerCast", [this] { Launcher().PlayChannel("", "", ""); });
     connectAction(MainHelpExitPeerCast, "ActionMainHelpExitPeerCast", [this] { ExitPeerCast(); });
     connectAction(MainConfig, "ActionMainConfig", [this] { ShowConfigDialog(); });
+    connectAction(MainFavorite, "ActionMainFavorite", [this] { ShowFavoriteDialog(); });
+    connectAction(LVFindChannel, "ActionLVFindChannel", [this] { FindChannel(); });
+    connectAction(LVFindChannel2, "ActionLVFindChannel2", [this] { FindChannel2(); });
+    connectAction(LVFindClear, "ActionLVFindClear", [this] { FindClear(); });
+    // Their keys work wherever the focus is in the window.
+    addActions({m_actions[LVFindChannel], m_actions[LVFindChannel2], m_actions[LVFindClear]});
     connectAction(MainHelpVersion, "ActionMainHelpVersion", [this] { ShowVersionDialog(); });
     connectAction(MainHelpKeyConfigSave, "ActionMainHelpKeyConfigSave", [this] { m_keyConfig->Save(); });
     connectAction(MainHelpKeyConfigLoad, "ActionMainHelpKeyConfigLoad", [this] { m_keyConfig->Load(); });
@@ -396,6 +406,7 @@ void TkavoMain::CreateMenus()
     m_toolBar->addAction(act("ActionMainRefresh"));
     m_toolBar->addAction(act("ActionMainModeManual"));
     m_toolBar->addAction(act("ActionMainModeAuto"));
+    m_toolBar->addAction(act("ActionLVFindChannel2"));
     m_toolBar->addSeparator();
     m_toolBar->addAction(act("ActionMainConfig"));
     m_toolBar->addAction(act("ActionMainFavorite"));
@@ -774,6 +785,89 @@ void TkavoMain::ApplySettings(const TkavoSetting& before, bool columnsChanged, b
     setWindowTitle(FromCp932(m_setting.Etc.ApplicationTitle));
 }
 
+void TkavoMain::ShowFavoriteDialog()
+{
+    if (m_favoriteDialogOpen || m_configDialogOpen)
+        return;
+    m_favoriteDialogOpen = true;
+    ReloadSettings();
+    TkavoSetting edited = m_setting;
+    bool ok = false;
+    {
+        TkavoFavorite dialog(edited.Favorites, m_common, m_net.ChList(), font(), this);
+        ok = dialog.exec() == QDialog::Accepted;
+    }
+    m_favoriteDialogOpen = false;
+    if (!ok) {
+        ReloadSettings();
+        return;
+    }
+    CommitSettings(edited);
+    // While a cycle runs, its finish step matches its new lists and its list handler refills.
+    if (m_net.RematchFavorites())
+        RefillViews();
+}
+
+void TkavoMain::RefillViews()
+{
+    m_reapplyFind = Find.KeepFind;
+    for (TkavoListView* view : {ListViewNow, ListViewLog}) {
+        const int top = view->indexAt(QPoint(0, 0)).row();
+        const int column = view->Model().LastSortedColumn();
+        FillView(view, view == ListViewNow ? m_net.ChList() : m_net.ChListLog());
+        SortView(view, column);
+        if (top >= 0 && top < view->Model().rowCount())
+            view->scrollTo(view->Model().index(top, 0), QAbstractItemView::PositionAtTop);
+    }
+    m_reapplyFind = false;
+}
+
+void TkavoMain::ApplyFind(TkavoListView* view, const std::string& pattern)
+{
+    m_ypLikeDirty = true;
+    view->Model().ApplyFind(pattern, Find.MoveResultsUp, m_common.RegExp);
+}
+
+void TkavoMain::FindChannel()
+{
+    if (m_actions[TabYpLike]->isChecked()) {
+        FindChannel2();
+        return;
+    }
+    TkavoListView* view = CurrentListView();
+    if (m_findDialog->exec() != QDialog::Accepted || !view)
+        return;
+    ApplyFind(view, Find.FindValue);
+    if (!TrimSearchInput(Find.FindValue).empty())
+        view->viewport()->update();
+    else
+        SortView(view, view->Model().LastSortedColumn()); // back to the order moved rows had changed
+}
+
+void TkavoMain::FindChannel2()
+{
+    if (!m_actions[TabYpLike]->isChecked()) {
+        FindChannel();
+        return;
+    }
+    if (m_findDialog->exec() != QDialog::Accepted)
+        return;
+    ApplyFind(ListViewNow, Find.FindValue);
+    // The sort's follow-up marks the page stale; with a pattern the page is stale already.
+    if (TrimSearchInput(Find.FindValue).empty())
+        SortView(ListViewNow, m_modelNow->LastSortedColumn());
+}
+
+void TkavoMain::FindClear()
+{
+    const bool ypLike = PageControl->currentIndex() == PageYpLike;
+    TkavoListView* view = PageControl->currentIndex() == PageLog ? ListViewLog : ListViewNow;
+    view->Model().ApplyFind({}, false, m_common.RegExp);
+    if (ypLike || Find.MoveResultsUp)
+        SortView(view, view->Model().LastSortedColumn());
+    view->viewport()->update();
+}
+
 void TkavoMain::ShowVersionDialog()
 {
     TkavoVersion dialog(font(), this);
@@ -795,6 +889,7 @@ void TkavoMain::ApplyAllFont()
         font.setPointSize(allFont.Size);
     if (font != this->font())
         setFont(font);
+    m_findDialog->setFont(font);
 }
 
 void TkavoMain::Refresh()
@@ -943,8 +1038,8 @@ void TkavoMain::ColumnClick(TkavoListView* view, int column)
 void TkavoMain::NowSorted()
 {
     if (m_reapplyFind) {
-        // The find dialog re-applies Find.FindValue here once it exists; an empty value finds nothing.
         m_reapplyFind = false;
+        ApplyFind(ListViewNow, Find.FindValue);
     }
     m_modelNow->MoveRawToEnd();
     m_ypLikeDirty = true;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "settings/IniFile.h"
+#include "ui/dialogs/ukavoFind.h"
 #include "ui/main/TkavoActions.h"
 #include "ui/main/TkavoListView.h"
 #include "ui/notify/ukavoNotifyMgr.h"
@@ -35,14 +36,6 @@ class TkavoHistoryViews;
 class TkavoLauncher;
 class TkavoNet;
 class VisitedUrls;
-
-// What the find dialog keeps between searches; the window holds it until the dialog takes over.
-struct TkavoFindState
-{
-    std::string FindValue;
-    bool KeepFind = true;
-    bool MoveResultsUp = false;
-};
 
 // What the program and the tests may put in place of the desktop's services.
 struct TkavoMainServices
@@ -100,7 +93,9 @@ public:
     TkavoNet& Net() const { return m_net; }
     const TkavoActions& Actions() const { return m_actions; }
     TkavoChannelActions& ChannelActions() const { return *m_channelActions; }
+    // What the find dialog keeps between searches.
     TkavoFindState Find;
+    TkavoFind* FindDialog() const { return m_findDialog; }
     TkavoWindowOptions& WindowOptions() { return m_windowOptions; }
     const TkavoWindowOptions& WindowOptions() const { return m_windowOptions; }
 
@@ -127,6 +122,15 @@ public:
     // The settings dialog; on OK the window takes the new settings on as the dialog changed them.
     void ShowConfigDialog();
     void ShowVersionDialog();
+    // The favorites dialog; on OK the channels on air are matched again and both views refilled.
+    void ShowFavoriteDialog();
+    // Searching the lists: the find dialog for the current view (Ctrl+F) or for the YP-style page
+    // (F3), and clearing the marks (Esc).
+    void FindChannel();
+    void FindChannel2();
+    void FindClear();
+    // Marks the view's channels that the pattern finds; moves them up when the dialog says so.
+    void ApplyFind(TkavoListView* view, const std::string& pattern);
 
     // The handlers, public so the program's pieces and the tests can drive them.
     void RefreshTimer();
@@ -187,6 +191,9 @@ private:
     void ApplyAllFont();
     // After the settings dialog's OK: what changed against before takes effect.
     void ApplySettings(const TkavoSetting& before, bool columnsChanged, bool lookChanged);
+    // Both views filled again from the retrieval module's lists and sorted as they were, each
+    // keeping its top row.
+    void RefillViews();
     void ConnectActions();
     void CreateMenus();
     void CreateStatusBar();
@@ -235,6 +242,8 @@ private:
     bool m_notifyErrors = true;
     std::string m_errorTitle;
     bool m_configDialogOpen = false;
+    bool m_favoriteDialogOpen = false;
+    TkavoFind* m_findDialog = nullptr;
     // Column widths by caption, kept while the columns are rebuilt.
     IniFile m_columnWidths;
     // Options of views that come later are kept so that they are written back as read.

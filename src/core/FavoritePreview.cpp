@@ -1,0 +1,44 @@
+#include "core/FavoritePreview.h"
+
+#include "core/FavoriteMatcher.h"
+
+#include <memory>
+
+namespace kavo {
+
+FavoritePreview PreviewFavorite(const TkavoFavoriteFields& favorite, const TkavoChList& channels, TkavoRegExp& regExp,
+                                std::size_t maxNames)
+{
+    FavoritePreview preview;
+    if (favorite.RegExp && !favorite.Word.empty()) {
+        regExp.IgnoreCase = true;
+        regExp.Global = true;
+        regExp.Multiline = false;
+        regExp.Pattern = favorite.Word;
+        try {
+            regExp.Compile();
+        } catch (const TkavoRegExpError& error) {
+            preview.Error = error.what();
+            return preview;
+        }
+    }
+    TkavoFavoriteList rule;
+    auto item = std::make_unique<TkavoFavoriteItem>();
+    static_cast<TkavoFavoriteFields&>(*item) = favorite;
+    item->Enabled = true;
+    rule.Add(std::move(item));
+    const FavoriteMatcher matcher(rule, std::string());
+    TkavoChItem scratch;
+    for (const TkavoChItem& channel : channels) {
+        scratch.Assign(channel);
+        matcher.Match(scratch, regExp);
+        if (!scratch.Favorite)
+            continue;
+        ++preview.Count;
+        if (preview.Names.size() < maxNames)
+            preview.Names.push_back(channel.ChannelName);
+    }
+    return preview;
+}
+
+} // namespace kavo
