@@ -31,6 +31,7 @@ test: bootstrap
 	@$(MAKE) --no-print-directory build
 	@cd $(BUILD) && ctest --output-on-failure -j$$(nproc) --timeout 600
 	@if [ "$$CI" = "true" ]; then scripts/check-install $(BUILD); fi
+	@if [ "$$CI" = "true" ]; then $(MAKE) --no-print-directory sanitize; fi
 
 bench: configure
 	@cmake --build $(BUILD) --target kavo_bench
@@ -76,12 +77,19 @@ check-install: build
 	@scripts/check-install $(BUILD)
 
 clean:
-# make install: into $(DESTDIR)$(PREFIX); make uninstall removes what the last install wrote.
-PREFIX ?= /usr/local
-# The libFuzzer harnesses: their own build folder, built by clang with the sanitizers.
-FUZZ_BUILD ?= build-fuzz
-FUZZ_SECONDS ?= 60
-FUZZ_FLAGS = -fsanitize=address,undefined -fsanitize=fuzzer-no-link -fno-sanitize-recover=all -fno-omit-frame-pointer
+	rm -rf $(BUILD) $(BUILD)-tsan $(BUILD)-asan $(FUZZ_BUILD)
 
-.PHONY: all bootstrap configure build test bench run screenshot format check-format clean fuzz sanitize
-.PHONY: install uninstall deb check-install
+# The engine and refresh tests under ThreadSanitizer, and the engine's test programs under
+# AddressSanitizer and UndefinedBehaviorSanitizer, each in a build folder of its own. CI runs it
+# after the plain tests.
+SANITIZE_TESTS = test_platform test_core test_settings test_net test_common test_notify test_script test_app kavo-list
+
+sanitize: bootstrap
+	@cmake -S . -B $(BUILD)-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAVO_SANITIZE=thread >/dev/null
+	@cmake --build $(BUILD)-tsan --target test_net test_core test_settings
+	@cd $(BUILD)-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j$$(nproc) --timeout 600 \
+		-R "^(RetrievalCycle|ChangeMarksCycle|PcrawCycle|YpScriptCycle|HostileServer|Records|UpdateYp|Settings)"
+	@cmake -S . -B $(BUILD)-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAVO_SANITIZE=address,undefined >/dev/null
+	@cmake --build $(BUILD)-asan --target $(SANITIZE_TESTS)
+	@cd $(BUILD)-asan && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+		ctest --output-on-failure -j$$(nproc) --timeout 600 -E "^ui_"
