@@ -799,8 +799,8 @@ void TkavoSetting::Load(std::string* problem)
 
 void TkavoSetting::Load(const std::string& fileName, std::string* problem)
 {
+    // The temporaries an interrupted save left go with the next save, not with every load.
     LoadFrom(IniFile::Read(fileName, problem));
-    IniFile::RemoveStaleTemporaries(fileName);
 }
 
 void TkavoSetting::LoadFrom(const IniFile& ini)
