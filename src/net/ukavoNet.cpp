@@ -250,6 +250,9 @@ std::string TkavoNet::RetrieveYp(TkavoYpItem& yp)
             }
             text = converted;
         }
+        if (CountChannelLines(text, MaxChannelsPerYp) > MaxChannelsPerYp)
+            return DownloadErrorText(yp.Url, "the index lists more than " + std::to_string(MaxChannelsPerYp) +
+                                                 " channels; the previous list is kept");
         ReplaceFromIndex(yp, text, m_regExp);
         yp.ChList.Valid = true;
         ++yp.SuccessCount;
