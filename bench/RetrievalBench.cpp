@@ -12,6 +12,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <malloc.h>
 #include <map>
 #include <string>
 #include <utility>
@@ -96,6 +97,52 @@ void BM_RefreshPipelineChanging(benchmark::State& state)
     SetCounters(state, first);
 }
 BENCHMARK(BM_RefreshPipelineChanging)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+// Heap bytes per channel once a YP's index is parsed and merged into the combined list, as a refresh
+// leaves them: for generated channels with realistic texts, and for the smallest lines a YP can send
+// (up to the cap of one YP). The figures are counters; the time is of no interest.
+void MeasureMemory(benchmark::State& state, const std::string& text, int channels)
+{
+    TkavoRegExp regExp;
+    double bytes = 0;
+    for (auto _ : state) {
+        const std::size_t before = mallinfo2().uordblks;
+        TkavoYpRecord yp;
+        yp.Url = "http://yp.example.net/";
+        yp.ChType = "";
+        ReplaceFromIndex(yp, text, regExp);
+        TkavoChList combined;
+        MergeChannelLists(combined, {&yp.ChList}, false);
+        bytes = static_cast<double>(mallinfo2().uordblks - before);
+        if (combined.Count() != channels)
+            state.SkipWithError("the parser dropped channels");
+    }
+    state.counters["bytes_per_channel"] = bytes / channels;
+    state.counters["index_bytes_per_channel"] = static_cast<double>(text.size()) / channels;
+    state.counters["MiB_total"] = bytes / (1 << 20);
+}
+
+void BM_MemoryPerChannel(benchmark::State& state)
+{
+    const int channels = static_cast<int>(state.range(0));
+    MeasureMemory(state, Utf8ToCp932(StripUtf8Bom(Index(channels))), channels);
+}
+BENCHMARK(BM_MemoryPerChannel)->Arg(10000)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+void BM_MemoryPerMinimalChannel(benchmark::State& state)
+{
+    const int channels = static_cast<int>(state.range(0));
+    std::string line = "c<>1";
+    for (int field = 2; field < IndexFieldCount - 1; ++field)
+        line += "<>";
+    line += "<>0\n";
+    std::string text;
+    text.reserve(line.size() * static_cast<std::size_t>(channels));
+    for (int i = 0; i < channels; ++i)
+        text += line;
+    MeasureMemory(state, text, channels);
+}
+BENCHMARK(BM_MemoryPerMinimalChannel)->Arg(MaxChannelsPerYp)->Iterations(3)->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace kavo::bench

@@ -330,21 +330,27 @@ const std::vector<Field>& ChannelFields()
     return fields;
 }
 
-Json ChannelsJson(const TkavoChList& list)
-{
-    Json channels = Json::array();
-    for (const TkavoChItem& channel : list) {
-        Json object = Json::object();
-        for (const Field& field : ChannelFields())
-            object[field.Name] = field.Value(channel);
-        channels.push_back(std::move(object));
-    }
-    return channels;
-}
-
 std::string Dump(const Json& json, int indent = -1)
 {
     return json.dump(indent, ' ', false, Json::error_handler_t::replace);
+}
+
+// The channels as a JSON array, written one channel at a time: a document of the whole list would
+// take many times the memory of the list itself.
+void WriteChannelsJson(std::ostream& out, const TkavoChList& list)
+{
+    out << '[';
+    bool first = true;
+    Json object = Json::object();
+    for (const TkavoChItem& channel : list) {
+        for (const Field& field : ChannelFields())
+            object[field.Name] = field.Value(channel);
+        if (!first)
+            out << ',';
+        first = false;
+        out << Dump(object);
+    }
+    out << ']';
 }
 
 std::string TsvCell(const Json& value)
@@ -806,13 +812,13 @@ int RunCycles(const Options& options, const std::optional<TemplateTexts>& templa
             std::lock_guard lock(errorLock);
             switch (options.OutputFormat) {
             case Format::Json: {
-                Json line = Json::object();
-                line["cycle"] = cycle;
-                line["channels"] = ChannelsJson(onAir);
-                line["log"] = ChannelsJson(ended);
-                line["errors"] = errors;
-                line["StatusText"] = Utf8(net.ChList().StatusText());
-                std::cout << Dump(line) << '\n';
+                // {"cycle":n,"channels":[...],"log":[...],"errors":[...],"StatusText":"..."}
+                std::cout << "{\"cycle\":" << cycle << ",\"channels\":";
+                WriteChannelsJson(std::cout, onAir);
+                std::cout << ",\"log\":";
+                WriteChannelsJson(std::cout, ended);
+                std::cout << ",\"errors\":" << Dump(Json(errors))
+                          << ",\"StatusText\":" << Dump(Json(Utf8(net.ChList().StatusText()))) << "}\n";
                 break;
             }
             case Format::Tsv:

@@ -2,11 +2,13 @@
 
 #include "net/ContentDecoder.h"
 #include "platform/LazyLibrary.h"
+#include "platform/ThreadDeadline.h"
 
 #include <curl/curl.h>
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <memory>
 #include <string_view>
 
@@ -230,7 +232,6 @@ void HttpClient::Apply(const HttpOptions& options)
     // A server that sends a byte now and then passes the rule above; the whole answer must be
     // there by this deadline.
     m_deadlineSeconds = DeadlineSeconds(options);
-    api.easy_setopt(curl, CURLOPT_TIMEOUT, m_deadlineSeconds);
     if (!options.UserAgent.empty())
         api.easy_setopt(curl, CURLOPT_USERAGENT, options.UserAgent.c_str());
 }
@@ -248,6 +249,18 @@ HttpResponse HttpClient::Get(const std::string& url)
         return response;
     }
     const CurlApi& api = *m_api;
+    // A task of this thread (a script's run) may have to end sooner than our own deadline.
+    long timeoutMs = m_deadlineSeconds * 1000;
+    if (const auto deadline = ScopedThreadDeadline::Current()) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0) {
+            response.Error = "timed out: no time is left for the request";
+            return response;
+        }
+        timeoutMs = std::min<long>(timeoutMs, static_cast<long>(left));
+    }
+    api.easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeoutMs);
     Transfer transfer;
     api.easy_setopt(curl, CURLOPT_URL, url.c_str());
     api.easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
@@ -266,7 +279,7 @@ HttpResponse HttpClient::Get(const std::string& url)
         // Either nothing came for the time-out or the whole answer missed its deadline.
         response.Error = transfer.ErrorText[0]
                              ? std::string("timed out: ") + transfer.ErrorText
-                             : "timed out: no complete answer within " + std::to_string(m_deadlineSeconds) + " seconds";
+                             : "timed out: no complete answer within " + std::to_string(timeoutMs) + " ms";
     } else if (transfer.Status >= 400) {
         response.Error = transfer.StatusLine;
     } else if (transfer.Decoder && !transfer.Decoder->Error().empty()) {

@@ -127,6 +127,22 @@ int CountLines(std::string_view text)
     return lines;
 }
 
+int CountChannelLines(std::string_view index, int limit)
+{
+    int count = 0;
+    ForEachLine(index, [&](std::string_view line) {
+        if (count > limit)
+            return;
+        int separators = 0;
+        for (std::size_t at = line.find("<>"); at != std::string_view::npos && separators < IndexFieldCount - 1;
+             at = line.find("<>", at + 2))
+            ++separators;
+        if (separators >= IndexFieldCount - 1)
+            ++count;
+    });
+    return count;
+}
+
 namespace {
 
 void ParseInto(TkavoYpRecord& yp, std::string_view index, TkavoRegExp& regExp, RecordPool& pool)

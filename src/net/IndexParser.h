@@ -83,6 +83,11 @@ int CountLines(std::string_view text);
 // the 19 fields (an HTML error or maintenance page, as a rule). "" when it may be one; an empty
 // answer is an empty YP.
 std::string NotIndexReason(std::string_view text);
+// The most channels one YP may list. An index with more lines that hold channel fields is refused
+// whole (the YP keeps its previous list), so that a broken or hostile YP cannot take the memory.
+constexpr int MaxChannelsPerYp = 50000;
+// Lines with at least IndexFieldCount - 1 separators, counted up to limit + 1.
+int CountChannelLines(std::string_view index, int limit);
 
 // Appends one record to yp.ChList for every accepted line of the CP932 index. A line that cannot
 // be read is skipped; every line, skipped or not, counts for the records' No.

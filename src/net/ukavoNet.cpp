@@ -376,6 +376,9 @@ std::string TkavoNet::RetrieveYp(TkavoYpRecord& yp, YpAttempt& attempt)
             }
             text = converted;
         }
+        if (CountChannelLines(text, MaxChannelsPerYp) > MaxChannelsPerYp)
+            return DownloadErrorText(yp.Url, "the index lists more than " + std::to_string(MaxChannelsPerYp) +
+                                                 " channels; the previous list is kept");
         // An error page in place of the index would empty the YP's list, or fill it with rubbish.
         if (const std::string reason = NotIndexReason(text); !reason.empty()) {
             attempt.Outcome = YpOutcome::NotIndex;

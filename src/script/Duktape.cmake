@@ -22,7 +22,17 @@ file(WRITE ${kavo_duktape_dir}/duk_config.h.new "${kavo_duk_config}")
 file(COPY_FILE ${kavo_duktape_dir}/duk_config.h.new ${kavo_duktape_dir}/duk_config.h ONLY_IF_DIFFERENT)
 # duktape.h and duktape.c include "duk_config.h" from their own folder, so all three sit together.
 file(COPY_FILE ${kavo_duktape_src_dir}/duktape.h ${kavo_duktape_dir}/duktape.h ONLY_IF_DIFFERENT)
-file(COPY_FILE ${KAVO_DUKTAPE_C} ${kavo_duktape_dir}/duktape.cpp ONLY_IF_DIFFERENT)
+# The regular-expression matcher runs up to a billion steps without looking at the clock, so a
+# backtracking pattern in a loop outlived any time limit: it now asks the time-out check as well.
+file(READ ${KAVO_DUKTAPE_C} kavo_duk_source)
+set(kavo_duk_step "\t\tre_ctx->steps_count++;\n")
+string(FIND "${kavo_duk_source}" "${kavo_duk_step}" at)
+if(at EQUAL -1)
+    message(FATAL_ERROR "duktape.c: the matcher's step count was not found; the Duktape build needs review")
+endif()
+string(REPLACE "${kavo_duk_step}" "${kavo_duk_step}\t\tif ((re_ctx->steps_count & 0xffffU) == 0U && kavo_duk_exec_timeout_check(re_ctx->thr->heap->heap_udata)) {\n\t\t\tDUK_ERROR_RANGE(re_ctx->thr, \"execution timeout\");\n\t\t\tDUK_WO_NORETURN(return NULL;);\n\t\t}\n" kavo_duk_source "${kavo_duk_source}")
+file(WRITE ${kavo_duktape_dir}/duktape.cpp.new "${kavo_duk_source}")
+file(COPY_FILE ${kavo_duktape_dir}/duktape.cpp.new ${kavo_duktape_dir}/duktape.cpp ONLY_IF_DIFFERENT)
 
 add_library(kavo_duktape STATIC ${kavo_duktape_dir}/duktape.cpp)
 target_include_directories(kavo_duktape PUBLIC ${kavo_duktape_dir})

@@ -1,6 +1,7 @@
 #include "script/ScriptEngine.h"
 
 #include "platform/Cp932.h"
+#include "platform/ThreadDeadline.h"
 
 #include <duktape.h>
 
@@ -326,7 +327,13 @@ ScriptEngine::Heap* HeapOf(duk_context* ctx)
 extern "C" int kavo_duk_exec_timeout_check(void* udata)
 {
     auto* heap = static_cast<kavo::ScriptEngine::Heap*>(udata);
-    return heap && heap->control && heap->control->stopNow() ? 1 : 0;
+    if (!heap || !heap->control || !heap->control->stopNow())
+        return 0;
+    // The timeout error is an ordinary one that a try block could catch, again and again. Past the
+    // limit nothing may be allocated any more, so a catch clause cannot even bind the error and
+    // the error leaves every try block.
+    heap->limit = 0;
+    return 1;
 }
 
 namespace kavo {
@@ -361,8 +368,21 @@ struct ScriptNatives
         return text;
     }
 
+    // A run past its limit or aborted stops at the next call of ours, even inside a try block that
+    // caught the interpreter's own timeout error.
+    static void StopIfOver(duk_context* ctx)
+    {
+        if (!kavo_duk_exec_timeout_check(HeapOf(ctx)))
+            return;
+        // A plain value: an error object could not be made any more, and the failed attempt
+        // would cost a garbage collection at every turn of a loop that catches it.
+        duk_push_null(ctx);
+        duk_throw(ctx);
+    }
+
     static duk_ret_t Write(duk_context* ctx, bool toStderr, bool lineBreak)
     {
+        StopIfOver(ctx);
         ScriptEngine& engine = Engine(ctx);
         std::string text = JoinArgs(ctx);
         if (lineBreak)
@@ -380,6 +400,7 @@ struct ScriptNatives
 
     static duk_ret_t Read(duk_context* ctx, bool line, int count)
     {
+        StopIfOver(ctx);
         ScriptEngine& engine = Engine(ctx);
         std::string text;
         if (!engine.m_stdin || !engine.m_stdin(text, count, line)) {
@@ -411,12 +432,15 @@ struct ScriptNatives
         const char* url = duk_to_lstring(ctx, 0, &len);
         if (!engine.m_fetch)
             Throw(ctx, DUK_ERR_ERROR, "http.get: no HTTP client");
+        StopIfOver(ctx);
         std::string body;
         try {
             body = engine.m_fetch(CesuToUtf8(std::string_view(url, len)));
         } catch (const std::exception& e) {
+            StopIfOver(ctx);
             Throw(ctx, DUK_ERR_ERROR, Utf8ToCesu(DecodeGuessing(e.what())));
         }
+        StopIfOver(ctx);
         const std::string cesu = Utf8ToCesu(DecodeGuessing(body));
         duk_push_lstring(ctx, cesu.data(), cesu.size());
         return 1;
@@ -424,6 +448,7 @@ struct ScriptNatives
 
     static duk_ret_t Sleep(duk_context* ctx)
     {
+        StopIfOver(ctx);
         ScriptEngine::Control& control = *Engine(ctx).m_control;
         const double ms = duk_to_number(ctx, 0);
         if (std::isnan(ms) || ms <= 0)
@@ -437,8 +462,7 @@ struct ScriptNatives
             std::unique_lock lock(control.sleepMutex);
             control.sleepWake.wait_until(lock, until, [&] { return control.abortRequested.load(); });
         }
-        if (control.stopNow())
-            Throw(ctx, DUK_ERR_RANGE_ERROR, "execution timeout");
+        StopIfOver(ctx);
         return 0;
     }
 
@@ -652,12 +676,15 @@ bool ScriptEngine::start(std::vector<std::string> args)
 ScriptStatus ScriptEngine::runBody(const std::vector<std::string>& args)
 {
     Control& control = *m_control;
+    m_heap->limit = m_memoryLimit; // a run before may have ended past its limit
     control.hasDeadline = m_timeLimit.count() > 0;
     if (control.hasDeadline)
         control.deadline = std::chrono::steady_clock::now() + m_timeLimit;
 
     duk_context* ctx = m_heap->ctx;
     ScriptStatus status;
+    // Requests the script makes (http.get) end by its deadline as well.
+    const ScopedThreadDeadline requests(control.hasDeadline ? std::optional(control.deadline) : std::nullopt);
     if (duk_safe_call(ctx, ScriptNatives::RunMain, const_cast<std::vector<std::string>*>(&args), 0, 1) !=
         DUK_EXEC_SUCCESS)
         status = ErrorStatus(ctx, ScriptStatus::RuntimeError);

@@ -116,6 +116,19 @@ std::vector<std::string> YpScriptRunner::Arguments(const TkavoYpItem& yp, const 
     return {yp.Url, yp.Host, yp.Bitrate, yp.ChType, "True", proxy, timeout, yp.Title, hasInput ? "True" : "False"};
 }
 
+void YpScriptRunner::collect(std::string& buffer, const std::string& text)
+{
+    if (m_outputTooLarge)
+        return;
+    if (text.size() > MaxOutputBytes - std::min(MaxOutputBytes, StdoutText.size() + StderrText.size())) {
+        m_outputTooLarge = true;
+        if (DMS)
+            DMS->abort();
+        return;
+    }
+    buffer += text;
+}
+
 void YpScriptRunner::SetStdinText(const std::string& text)
 {
     StdinLines = SplitLines(text);
@@ -153,6 +166,7 @@ YpScriptResult YpScriptRunner::RunYpScript(const TkavoYpItem& yp, const std::str
     std::lock_guard lock(m_runMutex);
     StdoutText.clear();
     StderrText.clear();
+    m_outputTooLarge = false;
     StdinLines.clear();
     if (input)
         SetStdinText(*input);
@@ -176,6 +190,11 @@ YpScriptResult YpScriptRunner::RunYpScript(const TkavoYpItem& yp, const std::str
     const ScriptStatus status = engine.run(Arguments(yp, proxy, timeout, !StdinLines.empty()));
     StdinLines.clear();
 
+    if (m_outputTooLarge) {
+        StdoutText.clear();
+        StderrText.clear();
+        return fail(Sjis("スクリプトの出力が ") + std::to_string(MaxOutputBytes >> 20) + Sjis(" MiB を超えました"));
+    }
     const std::string errorOutput = m_encoding == ScriptText::Utf8 ? Utf8ToCp932(StderrText) : StderrText;
     if (!status) {
         // The run itself failed (an uncaught error, the time limit): that is the message, followed

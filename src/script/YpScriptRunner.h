@@ -29,6 +29,9 @@ struct YpScriptResult
 class YpScriptRunner
 {
 public:
+    // A script's output is capped like a download: beyond this the run stops and the YP fails.
+    static constexpr std::size_t MaxOutputBytes = std::size_t{32} << 20;
+
     // programDir: relative script paths are taken from here. fetch: what http.get uses.
     explicit YpScriptRunner(std::filesystem::path programDir, ScriptEngine::FetchFunction fetch = {});
 
@@ -56,8 +59,8 @@ public:
     static int TimeoutSeconds(const std::string& timeout);
 
     // The engine's hooks, public so their protocol can be exercised directly.
-    void DMSStdout(const std::string& text) { StdoutText += text; }
-    void DMSStderr(const std::string& text) { StderrText += text; }
+    void DMSStdout(const std::string& text) { collect(StdoutText, text); }
+    void DMSStderr(const std::string& text) { collect(StderrText, text); }
     bool DMSStdin(std::string& s, int count, bool line);
     void DMSError(int, const std::string&) {}
     // Replaces StdinLines by the lines of text (CR LF, LF or CR breaks; no empty last line).
@@ -70,6 +73,7 @@ public:
 
 private:
     std::unique_ptr<ScriptEngine> makeEngine() const;
+    void collect(std::string& buffer, const std::string& text);
 
     std::filesystem::path m_programDir;
     ScriptEngine::FetchFunction m_fetch;
@@ -79,6 +83,7 @@ private:
     // Held for a whole run, so the main thread can replace the engine only between runs.
     std::mutex m_runMutex;
     std::unique_ptr<ScriptEngine> DMS;
+    bool m_outputTooLarge = false; // of the current run
 };
 
 // Script paths from the settings: CP932, possibly with Windows separators, relative to the

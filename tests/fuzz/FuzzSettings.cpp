@@ -18,7 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A value the reader trims (a tool title before an "=" of the command, with a blank in front of
     // it) may change once; after that, loading and saving is a fixed point.
     const auto resave = [](const IniFile& from) {
-        TkavoSetting settings;
+        // Made once: a new object looks for programs on PATH for its defaults. LoadFrom replaces
+        // everything the file names.
+        static TkavoSetting settings;
         settings.LoadFrom(from);
         IniFile saved;
         settings.SaveTo(saved);

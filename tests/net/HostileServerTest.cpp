@@ -3,6 +3,7 @@
 // the channels of its last good answer.
 #include "net/CycleFixture.h"
 
+#include "net/IndexParser.h"
 #include "support/TestHttpServer.h"
 
 #include <gtest/gtest.h>
@@ -131,6 +132,35 @@ TEST_F(HostileServerTest, EveryKindOfBadAnswerFailsInTimeAndKeepsTheList)
     }
     // Bodies are capped at 32 MiB, so no answer may grow the program by much more.
     EXPECT_LT(PeakMemoryKiB() - memoryBefore, 200 * 1024);
+}
+
+// However small its lines, a YP cannot list more channels than the cap; the whole index is refused.
+TEST_F(HostileServerTest, AnIndexOfTooManyChannelsIsRefusedWhole)
+{
+    TkavoYpItem& yp = AddYp("/yp/");
+    server.Route("/yp/index.txt", HttpReply::Ok(Index()));
+    RunCycle(true);
+    ASSERT_EQ(Record(yp).ChList.Count(), 50);
+
+    // The smallest line the parser takes: a name, an ID, empty fields and the last one.
+    std::string line = "c<>1";
+    for (int field = 2; field < IndexFieldCount - 1; ++field)
+        line += "<>";
+    line += "<>0\n";
+    std::string atCap;
+    atCap.reserve(line.size() * (MaxChannelsPerYp + 1));
+    for (int i = 0; i < MaxChannelsPerYp; ++i)
+        atCap += line;
+    server.Route("/yp/index.txt", HttpReply::Ok(atCap + line, BodyEncoding::Gzip));
+    RunCycle(true);
+    ASSERT_EQ(Errors().size(), 1u);
+    EXPECT_NE(Errors()[0].find(std::to_string(MaxChannelsPerYp)), std::string::npos) << Errors()[0];
+    EXPECT_EQ(Record(yp).ChList.Count(), 50);
+
+    server.Route("/yp/index.txt", HttpReply::Ok(atCap, BodyEncoding::Gzip));
+    RunCycle(true);
+    EXPECT_EQ(Errors().size(), 1u);
+    EXPECT_EQ(Record(yp).ChList.Count(), MaxChannelsPerYp);
 }
 
 // The local server's status page is read with the same client and the same deadline.
