@@ -118,8 +118,9 @@ const TkavoYpRecord* TkavoNet::Yp(const std::string& url) const
     return nullptr;
 }
 
-void TkavoNet::SettingsReloaded()
+void TkavoNet::SettingsReloaded(const std::vector<std::string>& removed)
 {
+    m_droppedUrls.insert(removed.begin(), removed.end());
     if (!m_running) {
         followSettings(true);
         return;

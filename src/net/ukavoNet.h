@@ -118,8 +118,10 @@ public:
     // update time and its PCRaw channel; its log, its previous list and its counters start again.
     // A YP no longer configured goes, and its PCRaw channel is closed. While a cycle runs, the cycle
     // goes on with what it took at its start, and the records follow the settings when it finishes
-    // (a YP removed in the meantime starts again without channels even when it is back).
-    void SettingsReloaded();
+    // (a YP removed in the meantime starts again without channels even when it is back). The YPs
+    // of removed were taken out of the settings and put back (a dialog's edit that was cancelled):
+    // they start again without channels as well.
+    void SettingsReloaded(const std::vector<std::string>& removed = {});
     // The records follow YP entries edited in place, keeping all their state; every cycle does
     // this when it starts. Not while a cycle runs.
     void FollowSettings() { followSettings(false); }

@@ -26,6 +26,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QProcess>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
@@ -757,6 +758,32 @@ private slots:
         QVERIFY(finished.wait(5000));
         QCOMPARE(Names(h.Main->ListViewNow), std::string("A"));
         QVERIFY(!h.Main->Common().Busy);
+    }
+
+    // A YP taken out in a cancelled dialog comes back as a new entry, without its channels; a
+    // dialog cancelled without that change keeps them.
+    void cancelledRemovalStartsTheYpAgain()
+    {
+        Harness h;
+        h.Start();
+        QVERIFY(h.Cycle(Index({{"A", 5}}), true));
+        QCOMPARE(h.Net->Yps()[0].ChList.Count(), 1);
+        const auto closeDialog = [&](bool removeYp) {
+            QTimer::singleShot(50, [removeYp] {
+                auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+                QVERIFY(dialog);
+                if (removeYp)
+                    dialog->findChild<QPushButton*>(QStringLiteral("ypButtonDel"))->click();
+                dialog->reject();
+            });
+            h.Main->ShowConfigDialog();
+        };
+        closeDialog(false);
+        QCOMPARE(h.Net->Yps()[0].ChList.Count(), 1);
+        closeDialog(true);
+        QCOMPARE(h.Setting.YpList.Count(), 1);
+        QCOMPARE(h.Net->Yps().Count(), 1);
+        QCOMPARE(h.Net->Yps()[0].ChList.Count(), 0);
     }
 
     // Closing while a cycle runs hides the window at once, waits for the cycle and writes the

@@ -707,10 +707,17 @@ void TkavoMain::RefreshTimer()
     StartCycle(false);
 }
 
-void TkavoMain::ReloadSettings()
+void TkavoMain::ReloadSettings(const TkavoSetting* cancelled)
 {
     m_setting.Load();
-    m_net.SettingsReloaded();
+    // A YP the cancelled edit had removed lost its channels with it, as the entry it comes back as
+    // is a new one.
+    std::vector<std::string> removed;
+    if (cancelled)
+        for (const TkavoYpItem& yp : m_setting.YpList)
+            if (!cancelled->YpList.HasUrl(yp.Url))
+                removed.push_back(yp.Url);
+    m_net.SettingsReloaded(removed);
 }
 
 bool TkavoMain::CommitSettings(const TkavoSetting& edited)
@@ -740,7 +747,7 @@ void TkavoMain::ShowConfigDialog()
     const bool ok = dialog.exec() == QDialog::Accepted;
     m_configDialogOpen = false;
     if (!ok) {
-        ReloadSettings();
+        ReloadSettings(&edited);
         return;
     }
     CommitSettings(edited);

@@ -114,8 +114,9 @@ public:
     bool FirstListDone() const { return m_firstListDone; }
     // Status bar panel 0 to 2.
     QString StatusPanel(int panel) const;
-    // Loads the settings file again; the retrieval module's records follow.
-    void ReloadSettings();
+    // Loads the settings file again; the retrieval module's records follow. cancelled: the edited
+    // copy of a dialog that was cancelled, whose removed YPs start again without channels.
+    void ReloadSettings(const TkavoSetting* cancelled = nullptr);
     // Saves settings edited in a dialog and loads them back. A save that fails says why and keeps
     // the edits in memory (false then).
     bool CommitSettings(const TkavoSetting& edited);
