@@ -1,5 +1,5 @@
-#include "CommonTestSupport.h"
 #include "common/YpLikePage.h"
+#include "CommonTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -61,8 +61,15 @@ YpLikeLiteOptions Lite(int rule, int min = 0, int max = 15, int count = 15)
 TEST(YpLikeLiteFilter, ListenerRules)
 {
     TkavoChList list;
-    Fill(list, {{"minus1", -1}, {"zero", 0}, {"one", 1}, {"four", 4}, {"five", 5},
-                                       {"nine", 9}, {"ten", 10}, {"fifteen", 15}, {"sixteen", 16}});
+    Fill(list, {{"minus1", -1},
+                {"zero", 0},
+                {"one", 1},
+                {"four", 4},
+                {"five", 5},
+                {"nine", 9},
+                {"ten", 10},
+                {"fifteen", 15},
+                {"sixteen", 16}});
     struct Case
     {
         const char* Label;
@@ -74,8 +81,7 @@ TEST(YpLikeLiteFilter, ListenerRules)
     YpLikeLiteOptions noRule = Lite(4);
     noRule.Lite[4] = false;
     const std::array<Case, 9> cases = {{
-        {"lite off: every channel, whatever the rule", off,
-         "minus1 zero one four five nine ten fifteen sixteen"},
+        {"lite off: every channel, whatever the rule", off, "minus1 zero one four five nine ten fifteen sixteen"},
         {"lite on without a rule", noRule, "minus1 zero one four five nine ten fifteen sixteen"},
         {"=0 hides 0 but not -1", Lite(4), "minus1 one four five nine ten fifteen sixteen"},
         {"<=0", Lite(1), "one four five nine ten fifteen sixteen"},
@@ -122,8 +128,8 @@ TEST(YpLikeLiteFilter, AlwaysShownChannelsPassEveryRuleAndAreNotCounted)
         top20 += " c" + std::to_string(i);
     top20 += " favorite c21 relaying playing";
     EXPECT_EQ(Shown(list, Lite(7)), top20);
-    EXPECT_EQ(Shown(list, Lite(6)),
-              "new c1 c2 find c4 c5 c6 c7 c8 c9 c10 favorite relaying playing") << "top 10 shows 9 ordinary";
+    EXPECT_EQ(Shown(list, Lite(6)), "new c1 c2 find c4 c5 c6 c7 c8 c9 c10 favorite relaying playing")
+        << "top 10 shows 9 ordinary";
     EXPECT_EQ(Shown(list, Lite(10, 0, 15, 3)), "new c1 c2 find favorite relaying playing") << "custom top 3";
     EXPECT_EQ(Shown(list, Lite(10, 0, 15, INT_MIN)), "new find favorite relaying playing") << "custom top INT_MIN";
 }
