@@ -54,6 +54,22 @@ constexpr std::array<ActionRow, TkavoActionCount> Rows = {{
     {MainVisualFixedColumn, "ActionMainVisualFixedColumn", "カラムサイズ調整[放送中->放送終了](&C)"},
     {MainVisualStatusBar, "ActionMainVisualStatusBar", "ステータスバー(&B)", true},
     {MainVisualShowContextMenu, "ActionMainVisualShowContextMenu", "コンテキストメニュー表示(&P)"},
+    {MainVisualYpLikeRestorePos, "ActionMainVisualYpLikeRestorePos", "スクロール位置を復元する(&R)", true},
+    {MainVisualYpLikeModeFromStream, "ActionMainVisualYpLikeModeFromStream", "about:blankに直接書込(&S)", true},
+    {MainVisualYpLikeModeFromTempFile, "ActionMainVisualYpLikeModeFromTempFile", "テンポラリファイルをナビゲート(&T)",
+     true},
+    {MainVisualYpLikeLite0, "ActionMainVisualYpLikeLite0", "有効(&0)", true},
+    {MainVisualYpLikeLite1, "ActionMainVisualYpLikeLite1", "<=0(&1)", true},
+    {MainVisualYpLikeLite2, "ActionMainVisualYpLikeLite2", "<5(&2)", true},
+    {MainVisualYpLikeLite3, "ActionMainVisualYpLikeLite3", "<10(&3)", true},
+    {MainVisualYpLikeLite4, "ActionMainVisualYpLikeLite4", "=0(&4)", true},
+    {MainVisualYpLikeLite5, "ActionMainVisualYpLikeLite5", "カスタム(リスナ)(&C)", true},
+    {MainVisualYpLikeLite6, "ActionMainVisualYpLikeLite6", "上位(10)(&5)", true},
+    {MainVisualYpLikeLite7, "ActionMainVisualYpLikeLite7", "上位(20)(&6)", true},
+    {MainVisualYpLikeLite8, "ActionMainVisualYpLikeLite8", "上位(30)(&7)", true},
+    {MainVisualYpLikeLite9, "ActionMainVisualYpLikeLite9", "上位(40)(&8)", true},
+    {MainVisualYpLikeLite10, "ActionMainVisualYpLikeLite10", "カスタム(上位)(&J)", true},
+    {LVYpLikeLite, "ActionLVYpLikeLite", "軽量モード(&L)"},
 }};
 
 // The table lists every id once, in the order of the enumeration.

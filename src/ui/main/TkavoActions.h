@@ -52,6 +52,21 @@ enum class TkavoActionId {
     MainVisualFixedColumn,
     MainVisualStatusBar,
     MainVisualShowContextMenu,
+    MainVisualYpLikeRestorePos,
+    MainVisualYpLikeModeFromStream,
+    MainVisualYpLikeModeFromTempFile,
+    MainVisualYpLikeLite0,
+    MainVisualYpLikeLite1,
+    MainVisualYpLikeLite2,
+    MainVisualYpLikeLite3,
+    MainVisualYpLikeLite4,
+    MainVisualYpLikeLite5,
+    MainVisualYpLikeLite6,
+    MainVisualYpLikeLite7,
+    MainVisualYpLikeLite8,
+    MainVisualYpLikeLite9,
+    MainVisualYpLikeLite10,
+    LVYpLikeLite,
     Count
 };
 constexpr std::size_t TkavoActionCount = static_cast<std::size_t>(TkavoActionId::Count);

@@ -13,6 +13,7 @@
 #include <QGuiApplication>
 #include <QMenu>
 
+#include <algorithm>
 #include <array>
 #include <tuple>
 
@@ -79,16 +80,31 @@ void TkavoChannelActions::Attach(TkavoListView* view)
 void TkavoChannelActions::PlaySelected(TkavoListView* view, bool direct)
 {
     Guarded("PlayChannel", [&] {
-        const TkavoChItem* channel = view ? view->SelectedChannel() : nullptr;
+        TkavoChItem* channel = view ? view->SelectedChannel() : nullptr;
         if (!channel)
             return;
         // Copied: playing may run a dialog, and a refill during it frees the record.
         const std::string url = direct ? channel->DirectStreamURL : channel->StreamURL;
-        const std::string name = channel->ChannelName;
-        const std::string type = channel->Type;
-        if (!m_launcher().PlayChannel(url, name, type))
-            m_launcher().OpenWithDefaultHandler(url);
+        Play(url, std::string(channel->ChannelName), std::string(channel->Type), channel);
     });
+}
+
+void TkavoChannelActions::Play(const std::string& url, const std::string& name, const std::string& type,
+                               TkavoChItem* playItem)
+{
+    const std::string hash = playItem ? playItem->Hash : std::string();
+    if (!m_launcher().PlayChannel(url, name, type))
+        m_launcher().OpenWithDefaultHandler(url);
+    if (!playItem || !m_setting.URL.LocalChInfo || !m_view)
+        return;
+    // Playing may have run a dialog; the record is only used when the view still shows it.
+    const auto& rows = m_view->Model().Rows();
+    if (std::find(rows.begin(), rows.end(), playItem) == rows.end() || playItem->Hash != hash)
+        return;
+    playItem->LocalStatus = "CONNECT";
+    playItem->Diff = TkavoDiff::Relaying;
+    m_view->viewport()->update();
+    emit Marked();
 }
 
 void TkavoChannelActions::PrepareListMenu()

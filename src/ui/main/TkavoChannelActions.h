@@ -3,6 +3,7 @@
 #include <QObject>
 
 #include <functional>
+#include <string>
 
 class QMenu;
 class QWidget;
@@ -10,6 +11,7 @@ class QWidget;
 namespace kavo {
 
 class TkavoActions;
+struct TkavoChItem;
 class TkavoCommon;
 class TkavoLauncher;
 class TkavoListView;
@@ -35,12 +37,19 @@ public:
     // Plays the view's selected channel (its direct stream URL when direct), falling back to the
     // desktop's handler.
     void PlaySelected(TkavoListView* view, bool direct = false);
+    // Plays a URL for a channel (CP932 texts). With the local server's list read, the channel of
+    // playItem (may be null) shows as relayed until the next refresh, and Marked is raised.
+    void Play(const std::string& url, const std::string& name, const std::string& type, TkavoChItem* playItem);
     // Enables the context menu's channel actions for the current view's selection.
     void PrepareListMenu();
     // The selected channel's clipboard text onto the clipboard.
     void CopySelected();
 
     QMenu* PopupMenuListItem() const { return m_popupMenuListItem; }
+
+signals:
+    // A play request marked its channel as relayed.
+    void Marked();
 
 private:
     const TkavoSetting& m_setting;

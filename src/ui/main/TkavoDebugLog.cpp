@@ -69,6 +69,14 @@ void Exception(const char* where, std::exception_ptr error)
     out << "\n";
 }
 
+void Message(const char* where, const std::string& text)
+{
+    if (!g_enabled)
+        return;
+    if (std::ofstream out(FilePath(), std::ios::app); out)
+        out << FormatMonthDayTime(Now()) << " " << where << ": " << text << "\n";
+}
+
 } // namespace DebugLog
 
 TkavoApplication::TkavoApplication(int& argc, char** argv) : QApplication(argc, argv) {}

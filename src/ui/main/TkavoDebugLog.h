@@ -15,6 +15,8 @@ bool Enabled();
 std::string FilePath();
 // Writes where it was caught, what it says and the stack at this point.
 void Exception(const char* where, std::exception_ptr error);
+// Writes one line (UTF-8) about something that went wrong without an exception.
+void Message(const char* where, const std::string& text);
 
 // Runs a user-interface handler; an exception it throws leaves the window as it was and is logged.
 template <class F>

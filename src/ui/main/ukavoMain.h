@@ -32,6 +32,7 @@ class TkavoChannelActions;
 class TkavoCommon;
 class TkavoLauncher;
 class TkavoNet;
+class TkavoYpLike;
 class VisitedUrls;
 
 // What the find dialog keeps between searches; the window holds it until the dialog takes over.
@@ -98,6 +99,7 @@ public:
     TkavoNet& Net() const { return m_net; }
     const TkavoActions& Actions() const { return m_actions; }
     TkavoChannelActions& ChannelActions() const { return *m_channelActions; }
+    TkavoYpLike& YpLike() const { return *m_ypLike; }
     TkavoFindState Find;
     TkavoWindowOptions& WindowOptions() { return m_windowOptions; }
     const TkavoWindowOptions& WindowOptions() const { return m_windowOptions; }
@@ -115,6 +117,8 @@ public:
     TkavoListView* CurrentListView() const;
     int ReloadCountdown() const { return m_reloadCountdown; }
     bool FirstListDone() const { return m_firstListDone; }
+    // Rebuilds the YP-style page now when it is the current page, else at its next showing.
+    void YpLikeChanged();
     // Status bar panel 0 to 2.
     QString StatusPanel(int panel) const;
     // Loads the settings file again; the retrieval module's records follow.
@@ -195,6 +199,7 @@ private:
     std::unique_ptr<ProcessStarter> m_ownStarter;
     TkavoActions m_actions;
     TkavoChannelActions* m_channelActions = nullptr;
+    TkavoYpLike* m_ypLike = nullptr;
     TActionListKeyConfigMgr* m_keyConfig = nullptr;
     std::unique_ptr<VisitedUrls> m_visited;
     std::unique_ptr<TkavoLauncher> m_launcher;
@@ -211,7 +216,6 @@ private:
     bool m_firstListDone = false;
     bool m_ypLikeDirty = false;
     bool m_reapplyFind = false;
-    int m_ypLikeScrollTop = -1;
     bool m_creating = true;
     bool m_closing = false;
     bool m_closed = false;
