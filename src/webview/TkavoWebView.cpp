@@ -177,16 +177,16 @@ private:
     // that opens another address while the user clicks gets nothing.
     void routeClickedLink(const QUrl& requested)
     {
-        runJavaScript(
-            QStringLiteral("typeof kavoTakeLink === 'function' ? kavoTakeLink() : null"),
-            QWebEngineScript::ApplicationWorld, [this, requested](const QVariant& result) {
-                const QVariantMap link = result.toMap();
-                const QUrl href(link.value(QStringLiteral("href")).toString());
-                if (link.isEmpty() || href.toString(QUrl::FullyEncoded) != requested.toString(QUrl::FullyEncoded))
-                    return;
-                if (m_events.LinkClicked)
-                    m_events.LinkClicked(link.value(QStringLiteral("target")).toString());
-            });
+        runJavaScript(QStringLiteral("typeof kavoTakeLink === 'function' ? kavoTakeLink() : null"),
+                      QWebEngineScript::ApplicationWorld, [this, requested](const QVariant& result) {
+                          const QVariantMap link = result.toMap();
+                          const QUrl href(link.value(QStringLiteral("href")).toString());
+                          if (link.isEmpty() ||
+                              href.toString(QUrl::FullyEncoded) != requested.toString(QUrl::FullyEncoded))
+                              return;
+                          if (m_events.LinkClicked)
+                              m_events.LinkClicked(link.value(QStringLiteral("target")).toString());
+                      });
     }
 
     const TkavoHtmlViewEvents& m_events;

@@ -177,11 +177,10 @@ public:
     // Clicks an element of the page the way a user does.
     void Click(const QString& id, Qt::MouseButton button = Qt::LeftButton) const
     {
-        const QVariantList box =
-            Js(QStringLiteral("(r => [r.left + r.width / 2, r.top + r.height / 2])("
-                              "document.getElementById('%1').getBoundingClientRect())")
-                   .arg(id))
-                .toList();
+        const QVariantList box = Js(QStringLiteral("(r => [r.left + r.width / 2, r.top + r.height / 2])("
+                                                   "document.getElementById('%1').getBoundingClientRect())")
+                                        .arg(id))
+                                     .toList();
         QVERIFY2(box.size() == 2, qPrintable(id));
         QWidget* target = Browser()->focusProxy();
         const QPoint at(box[0].toInt(), box[1].toInt());

@@ -31,8 +31,8 @@ using enum TkavoActionId;
 namespace {
 
 constexpr TkavoActionId LiteIds[] = {
-    MainVisualYpLikeLite0, MainVisualYpLikeLite1, MainVisualYpLikeLite2, MainVisualYpLikeLite3,
-    MainVisualYpLikeLite4, MainVisualYpLikeLite5, MainVisualYpLikeLite6, MainVisualYpLikeLite7,
+    MainVisualYpLikeLite0, MainVisualYpLikeLite1, MainVisualYpLikeLite2,  MainVisualYpLikeLite3,
+    MainVisualYpLikeLite4, MainVisualYpLikeLite5, MainVisualYpLikeLite6,  MainVisualYpLikeLite7,
     MainVisualYpLikeLite8, MainVisualYpLikeLite9, MainVisualYpLikeLite10,
 };
 
@@ -68,8 +68,9 @@ void TkavoYpLike::wireActions()
         if (i > 0)
             rules->addAction(action);
         connect(action, &QAction::toggled, this, [this, i](bool on) { m_options.YpLikeLite[i] = on; });
-        connect(action, &QAction::triggered, this,
-                [this, i] { Guarded("ActionMainVisualYpLikeLiteExecute", [&] { liteTriggered(static_cast<int>(i)); }); });
+        connect(action, &QAction::triggered, this, [this, i] {
+            Guarded("ActionMainVisualYpLikeLiteExecute", [&] { liteTriggered(static_cast<int>(i)); });
+        });
     }
     auto* modes = new QActionGroup(this);
     modes->addAction(m_actions[MainVisualYpLikeModeFromStream]);
@@ -155,9 +156,9 @@ void TkavoYpLike::liteTriggered(int index)
         }
     } else if (index == 10) {
         bool ok = false;
-        const QString answer = QInputDialog::getText(m_window, U("YP風表示->軽量モード->カスタム(上位)"),
-                                                     U("最大値を入力してください"), QLineEdit::Normal,
-                                                     QString::number(m_options.YpLikeLiteCustomCount), &ok);
+        const QString answer =
+            QInputDialog::getText(m_window, U("YP風表示->軽量モード->カスタム(上位)"), U("最大値を入力してください"),
+                                  QLineEdit::Normal, QString::number(m_options.YpLikeLiteCustomCount), &ok);
         if (ok) {
             const int count = ParseLiteCount(answer.toStdString());
             if (count != m_options.YpLikeLiteCustomCount) {
@@ -174,7 +175,9 @@ void TkavoYpLike::Shown(bool stale)
 {
     if (!m_view) {
         TkavoHtmlViewEvents events;
-        events.LoadFinished = [this](bool ok) { Guarded("WebBrowserYPLikeDocumentComplete", [&] { loadFinished(ok); }); };
+        events.LoadFinished = [this](bool ok) {
+            Guarded("WebBrowserYPLikeDocumentComplete", [&] { loadFinished(ok); });
+        };
         events.LinkHovered = [this](const QString& url) { emit StatusText(url); };
         events.LinkClicked = [this](const QString& target) {
             Guarded("WebBrowserYPLikeNewWindow", [&] { LinkClicked(target); });
@@ -210,8 +213,8 @@ void TkavoYpLike::Build()
     lite.CustomCount = m_options.YpLikeLiteCustomCount;
     const TkavoChList& list = m_chList();
     // Built now: the rows point into lists the next refresh frees.
-    std::string page = BuildYpLikePage(m_common, list, m_listViewNow->Model().Rows(),
-                                       YpLikeLiteFilter(lite, m_setting.Notify.Rank2));
+    std::string page =
+        BuildYpLikePage(m_common, list, m_listViewNow->Model().Rows(), YpLikeLiteFilter(lite, m_setting.Notify.Rank2));
     if (!m_actions[MainVisualYpLikeRestorePos]->isChecked()) {
         load(page);
         return;

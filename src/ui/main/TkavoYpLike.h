@@ -34,8 +34,7 @@ public:
     // step with the actions.
     TkavoYpLike(const TkavoSetting& setting, TkavoCommon& common, TkavoWindowOptions& options,
                 const TkavoActions& actions, TkavoChannelActions& channelActions, TkavoListView* listViewNow,
-                std::function<const TkavoChList&()> chList, std::function<TkavoLauncher&()> launcher,
-                QWidget* window);
+                std::function<const TkavoChList&()> chList, std::function<TkavoLauncher&()> launcher, QWidget* window);
     ~TkavoYpLike() override;
 
     // The page of the page control that holds the browser.
