@@ -7,9 +7,12 @@ BENCH_ARGS ?= --benchmark_repetitions=3 --benchmark_display_aggregates_only=true
 
 # make install: into $(DESTDIR)$(PREFIX); make uninstall removes what the last install wrote.
 PREFIX ?= /usr/local
+# The libFuzzer harnesses: their own build folder, built by clang with the sanitizers.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_FLAGS = -fsanitize=address,undefined -fsanitize=fuzzer-no-link -fno-sanitize-recover=all -fno-omit-frame-pointer
 
-.PHONY: sanitize
-.PHONY: all bootstrap configure build test bench run screenshot format check-format clean
+.PHONY: all bootstrap configure build test bench run screenshot format check-format clean fuzz sanitize
 .PHONY: install uninstall deb check-install
 
 all: build
@@ -32,6 +35,13 @@ test: bootstrap
 bench: configure
 	@cmake --build $(BUILD) --target kavo_bench
 	@$(BUILD)/bench/kavo_bench --benchmark_counters_tabular=true $(BENCH_ARGS)
+
+# Runs every harness for FUZZ_SECONDS and prints executions and findings per harness.
+fuzz: bootstrap
+	@CI= cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+		-DCMAKE_CXX_COMPILER=clang++ "-DCMAKE_C_FLAGS=$(FUZZ_FLAGS)" "-DCMAKE_CXX_FLAGS=$(FUZZ_FLAGS)" >/dev/null
+	@cmake --build $(FUZZ_BUILD) --target kavo_fuzz
+	@scripts/fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 run: build
 	@scripts/run $(BUILD) $(ARGS)
@@ -66,14 +76,12 @@ check-install: build
 	@scripts/check-install $(BUILD)
 
 clean:
-	rm -rf $(BUILD)
+# make install: into $(DESTDIR)$(PREFIX); make uninstall removes what the last install wrote.
+PREFIX ?= /usr/local
+# The libFuzzer harnesses: their own build folder, built by clang with the sanitizers.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_FLAGS = -fsanitize=address,undefined -fsanitize=fuzzer-no-link -fno-sanitize-recover=all -fno-omit-frame-pointer
 
-# The engine and refresh tests under ThreadSanitizer, and every test under AddressSanitizer and
-# UndefinedBehaviorSanitizer, each in a build folder of its own.
-sanitize: bootstrap
-	@cmake -S . -B $(BUILD)-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAVO_SANITIZE=thread >/dev/null
-	@cmake --build $(BUILD)-tsan --target test_net test_core test_settings
-	@cd $(BUILD)-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j$$(nproc) --timeout 600 -R "Cycle|Records|Settings|UpdateYp"
-	@cmake -S . -B $(BUILD)-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAVO_SANITIZE=address,undefined >/dev/null
-	@cmake --build $(BUILD)-asan
-	@cd $(BUILD)-asan && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ctest --output-on-failure -j$$(nproc) --timeout 600
+.PHONY: all bootstrap configure build test bench run screenshot format check-format clean fuzz sanitize
+.PHONY: install uninstall deb check-install

@@ -9,6 +9,7 @@
 #include "platform/DateTime.h"
 #include "platform/HtmlEntities.h"
 #include "platform/ProgramFolder.h"
+#include "platform/RegularFile.h"
 #include "settings/IniFile.h"
 #include "settings/ukavoConfig.h"
 #include "version.h"
@@ -508,13 +509,10 @@ std::string ReadTemplateFile(const std::string& path)
 {
     if (path.empty())
         return {};
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    if (in)
-        bytes << in.rdbuf();
-    if (!in || in.bad())
-        throw FileError{"cannot read " + path + ": " + std::strerror(errno)};
-    return JoinLines(SplitLines(bytes.str()));
+    std::string bytes;
+    if (const int error = ReadRegularFile(path, MaxTemplateBytes, bytes); error != 0)
+        throw FileError{"cannot read " + path + ": " + ReadErrorText(error, MaxTemplateBytes)};
+    return JoinLines(SplitLines(bytes));
 }
 
 TemplateTexts ReadTemplates(const Options& options)
@@ -726,7 +724,10 @@ int Main(int argc, char** argv)
     SetProgramName("kavo");
     SetProgramFolder(ResolveProgramFolder(ProgramFolderSources::FromEnvironment(options.Home, "")));
     // Read once; the settings and the retrieval module take what they keep there.
-    const IniFile settingsFile = IniFile::Read(TkavoSetting::SettingsFileName());
+    std::string problem;
+    const IniFile settingsFile = IniFile::Read(TkavoSetting::SettingsFileName(), &problem);
+    if (!problem.empty())
+        std::cerr << Program << ": " << Cp932ToUtf8(problem) << std::endl;
     TkavoSetting setting;
     setting.LoadFrom(settingsFile);
 

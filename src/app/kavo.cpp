@@ -18,6 +18,7 @@
 #include <QMessageBox>
 #include <QPixmap>
 #include <QScreen>
+#include <QStatusBar>
 #include <QTimer>
 #include <QWindow>
 
@@ -229,7 +230,8 @@ int Main(int argc, char** argv)
 
     // The program's parts, made in this order and freed in reverse. The settings file is read once
     // here; each part takes what it keeps there.
-    const IniFile settingsFile = IniFile::Read(TkavoSetting::SettingsFileName());
+    std::string settingsProblem;
+    const IniFile settingsFile = IniFile::Read(TkavoSetting::SettingsFileName(), &settingsProblem);
     TkavoCommon common(setting);
     TkavoNotifyMgr notifyMgr(setting, common);
     notifyMgr.StartMinimized = options.Minimized;
@@ -243,6 +245,8 @@ int Main(int argc, char** argv)
         QMessageBox::critical(nullptr, QStringLiteral("kavo"), QString::fromStdString(error.what()));
         return 1;
     }
+    if (!settingsProblem.empty())
+        window.statusBar()->showMessage(QString::fromStdString(Cp932ToUtf8(settingsProblem)));
     QObject::connect(&instance, &TkavoSingleInstance::Activated, &window,
                      [&notifyMgr] { notifyMgr.ShowApplication(); });
     QObject::connect(&window, &TkavoMain::ClosedDown, &app, &QCoreApplication::quit, Qt::QueuedConnection);

@@ -5,9 +5,11 @@
 #include "platform/VisitedUrls.h"
 #include "settings/ukavoConfig.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <netdb.h>
 #include <poll.h>
+#include <string_view>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -37,11 +39,42 @@ std::string LiteralReplacement(const std::string& text)
     return out;
 }
 
-// An argument starting with "-" would be taken for an option by the browser or the handler, and a
-// URL never starts so.
-bool LooksLikeOption(const std::string& url)
+// An argument starting with "-" would be taken for an option by the program that gets it. Blanks
+// in front do not make it safe: some programs trim their arguments.
+bool LooksLikeOption(std::string_view argument)
 {
-    return !url.empty() && url.front() == '-';
+    const std::size_t first = argument.find_first_not_of(" \t\r\n\f\v");
+    return first != std::string_view::npos && argument[first] == '-';
+}
+
+std::string_view TrimBlanks(std::string_view text)
+{
+    const std::size_t first = text.find_first_not_of(" \t\r\n\f\v");
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t\r\n\f\v") - first + 1);
+}
+
+// A web page a YP names: only these schemes may reach a browser or the desktop's handler, which
+// would open files, scripts or other programs' links just as readily.
+bool IsWebUrl(std::string_view url)
+{
+    const auto startsWith = [url](std::string_view scheme) {
+        return url.size() > scheme.size() && std::equal(scheme.begin(), scheme.end(), url.begin(), [](char a, char b) {
+                   return a == (b >= 'A' && b <= 'Z' ? static_cast<char>(b - 'A' + 'a') : b);
+               });
+    };
+    return startsWith("http://") || startsWith("https://");
+}
+
+// A value shown in a message; the text may be long and comes from a YP.
+std::string Shown(std::string_view text)
+{
+    constexpr std::size_t limit = 200;
+    std::string shown(Cp932Cut(text, limit));
+    if (shown.size() < text.size())
+        shown += "...";
+    return shown;
 }
 
 } // namespace
@@ -62,6 +95,20 @@ TkavoCommand TkavoLauncher::programCommand(const std::string& value, const std::
     return ParseCommandLine(Cp932ToUtf8(value), folders);
 }
 
+void TkavoLauncher::refuse(const std::string& message) const
+{
+    if (OnRefused)
+        OnRefused(message);
+}
+
+bool TkavoLauncher::refuseOptionLike(const std::string& argument) const
+{
+    if (!LooksLikeOption(argument))
+        return false;
+    refuse(Sjis("「-」で始まる値はオプションと見なされるため渡しません: ") + Shown(Utf8ToCp932(argument)));
+    return true;
+}
+
 bool TkavoLauncher::openWith(const std::string& program, const std::string& url)
 {
     TkavoCommand command = programCommand(program, programSearchFolders());
@@ -73,15 +120,22 @@ bool TkavoLauncher::openWith(const std::string& program, const std::string& url)
 
 bool TkavoLauncher::OpenWithDefaultHandler(const std::string& url)
 {
-    if (url.empty() || LooksLikeOption(url))
+    if (url.empty())
         return false;
-    return m_starter.OpenWithDesktop(Cp932ToUtf8(url)).Started();
+    const std::string target = Cp932ToUtf8(url);
+    if (refuseOptionLike(target))
+        return false;
+    return m_starter.OpenWithDesktop(target).Started();
 }
 
-void TkavoLauncher::OpenUrl(const std::string& url)
+void TkavoLauncher::OpenUrl(const std::string& text)
 {
-    if (LooksLikeOption(url))
+    // Browsers drop blanks around an address; so do we, before looking at its scheme.
+    const std::string url(TrimBlanks(text));
+    if (!IsWebUrl(url)) {
+        refuse(Sjis("http/https 以外のURLは開きません: ") + Shown(text));
         return;
+    }
     const auto remember = [&] {
         if (m_setting.ColorFont.Visit && m_visited)
             m_visited->Add(url);
@@ -104,7 +158,7 @@ void TkavoLauncher::OpenUrl(const std::string& url)
             remember();
         return;
     }
-    if (url.find("://") != std::string::npos && OpenWithDefaultHandler(url))
+    if (OpenWithDefaultHandler(url))
         remember();
 }
 
@@ -152,8 +206,11 @@ bool TkavoLauncher::startPlayer(const std::string& url, const std::string& name)
     // The URL and the name go in as whole arguments: a name from a YP can hold quotes and blanks,
     // and tag-like text in it must not be expanded.
     TkavoCommand command = programCommand(m_setting.Etc.PlayerFileName, {tubex});
-    command.Arguments.push_back(Cp932ToUtf8(url));
-    command.Arguments.push_back(Cp932ToUtf8(HtmlDecode(name)));
+    for (const std::string& value : {Cp932ToUtf8(url), Cp932ToUtf8(HtmlDecode(name))}) {
+        if (refuseOptionLike(value))
+            return false;
+        command.Arguments.push_back(value);
+    }
     return m_starter.Start(command, {}, m_setting.Priority.CommandProcess).Started();
 }
 
@@ -201,12 +258,40 @@ void TkavoLauncher::RunCommand(const std::string& command, const TkavoChItem* ch
         text = m_regExp.Replace(text, LiteralReplacement(answer));
     }
     // Tags are expanded inside each word, so a value with quotes or blanks stays one argument.
-    const auto expand = [&](const std::string& word) {
+    const auto expand = [&](const std::string& word, const TkavoChItem* record) {
         if (!m_expandTags)
             return word;
-        return Cp932ToUtf8(m_expandTags(Utf8ToCp932(word), channel));
+        return Cp932ToUtf8(m_expandTags(Utf8ToCp932(word), record));
     };
-    const TkavoCommand started = ParseCommandLine(Cp932ToUtf8(text), programSearchFolders(), expand);
+    // The program may come from the user's text and the path tags, never from a channel's values:
+    // a word that expands differently for the channel than for an empty record does not name it.
+    bool programFromChannel = false;
+    const auto programWord = [&](const std::string& word) {
+        const std::string expanded = expand(word, channel);
+        if (channel && expanded != expand(word, nullptr)) {
+            programFromChannel = true;
+            return std::string();
+        }
+        return expanded;
+    };
+    // A value that makes a whole argument start with "-" (where the user's text does not) would be
+    // taken for an option.
+    std::string optionLike;
+    const auto argumentWord = [&](const std::string& word) {
+        std::string expanded = expand(word, channel);
+        if (optionLike.empty() && channel && LooksLikeOption(expanded) && !LooksLikeOption(expand(word, nullptr)))
+            optionLike = expanded;
+        return expanded;
+    };
+    const TkavoCommand started = ParseCommandLine(Cp932ToUtf8(text), programSearchFolders(), argumentWord, programWord);
+    if (started.Program.empty() && programFromChannel) {
+        refuse(Sjis("ツールのプログラム名にチャンネルの値は使えません: ") + Shown(command));
+        return;
+    }
+    if (!optionLike.empty()) {
+        refuse(Sjis("「-」で始まる値はオプションと見なされるため渡しません: ") + Shown(Utf8ToCp932(optionLike)));
+        return;
+    }
     m_starter.Start(started, {}, m_setting.Priority.CommandProcess);
 }
 

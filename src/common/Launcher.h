@@ -29,9 +29,9 @@ public:
     TkavoLauncher(const TkavoSetting& setting, std::string programFolder, ExpandTags expandTags, Prompt prompt,
                   VisitedUrls* visited, ProcessStarter& starter);
 
-    // A web page: the bulletin-board browser for URLs matching its pattern, else the configured
-    // browser, else the default handler for a text with "://". Throws TkavoRegExpError for an
-    // invalid bulletin-board pattern, before anything is opened.
+    // A web page named by a YP: the bulletin-board browser for URLs matching its pattern, else the
+    // configured browser, else the default handler. Only http and https pages are opened. Throws
+    // TkavoRegExpError for an invalid bulletin-board pattern, before anything is opened.
     void OpenUrl(const std::string& url);
     // Starts PeerCast, and hands the channel to the dedicated player when its type matches, or to
     // PeerCast as a "peercast://" URL when that is enabled. False: nobody took the URL, open it with
@@ -45,10 +45,15 @@ public:
     // it was not started.
     bool StopPeerCast();
     // Asks once for <inputbox/>, expands the channel tags (channel may be null) and starts the
-    // command line.
+    // command line, unless a channel's value would form its program or an option-like argument.
     void RunCommand(const std::string& command, const TkavoChItem* channel);
     // The desktop's handler for a URL or file; false when it could not be started.
     bool OpenWithDefaultHandler(const std::string& url);
+
+    // Told (CP932 text, for the status bar) why a value from a YP was not handed on: a page that
+    // is not http or https, a value that would start an argument with "-", a tool whose program
+    // would come from a channel's values. Nothing is started then.
+    std::function<void(const std::string& message)> OnRefused;
 
 private:
     std::vector<std::string> programSearchFolders() const;
@@ -56,6 +61,9 @@ private:
     TkavoCommand programCommand(const std::string& value, const std::vector<std::string>& folders) const;
     bool peerCastAnswers() const;
     bool startPlayer(const std::string& url, const std::string& name);
+    void refuse(const std::string& message) const;
+    // True (and told) when the argument, as the program would get it, looks like an option.
+    bool refuseOptionLike(const std::string& argument) const;
     bool openWith(const std::string& program, const std::string& url);
 
     const TkavoSetting& m_setting;

@@ -2,6 +2,7 @@
 
 #include "platform/Cp932.h"
 #include "platform/ProgramFolder.h"
+#include "platform/RegularFile.h"
 #include "settings/IniFile.h"
 #include "settings/ukavoConfig.h"
 
@@ -44,26 +45,14 @@ bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b)
     return true;
 }
 
-// Reads a whole file; on failure the CP932 text of the error, naming the file.
+// Reads a whole template file; on failure the CP932 text of the error, naming the file.
 bool ReadFile(const std::string& path, std::string& content, std::string& error)
 {
-    content.clear();
-    FILE* file = std::fopen(path.c_str(), "rb");
-    int code = 0;
-    if (!file) {
-        code = errno;
-    } else {
-        char buffer[16384];
-        std::size_t got = 0;
-        while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
-            content.append(buffer, got);
-        if (std::ferror(file))
-            code = errno ? errno : EIO;
-        std::fclose(file);
-    }
+    const int code = ReadRegularFile(path, MaxTemplateBytes, content);
     if (code == 0)
         return true;
-    error = Sjis("ファイル \"") + Utf8ToCp932(path) + Sjis("\" を読めません: ") + std::generic_category().message(code);
+    error = Sjis("ファイル \"") + Utf8ToCp932(path) + Sjis("\" を読めません: ") +
+            Utf8ToCp932(ReadErrorText(code, MaxTemplateBytes));
     return false;
 }
 

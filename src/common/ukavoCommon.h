@@ -20,6 +20,10 @@ namespace kavo {
 class IniFile;
 class TkavoSetting;
 
+// A template file larger than this is refused: real ones are a few KiB, and each is held and
+// expanded whole.
+inline constexpr std::size_t MaxTemplateBytes = std::size_t{4} << 20;
+
 // Where the program keeps its state. Paths are file system paths.
 struct TkavoCommonPaths
 {

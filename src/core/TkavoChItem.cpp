@@ -149,18 +149,18 @@ void TkavoChList::Assign(const TkavoDataList& source)
     }
 }
 
-int TkavoChList::TotalListeners() const
+std::int64_t TkavoChList::TotalListeners() const
 {
-    int total = 0;
+    std::int64_t total = 0;
     for (const TkavoChItem& channel : *this)
         if (channel.Listeners > 0)
             total += channel.Listeners;
     return total;
 }
 
-int TkavoChList::TotalRelays() const
+std::int64_t TkavoChList::TotalRelays() const
 {
-    int total = 0;
+    std::int64_t total = 0;
     for (const TkavoChItem& channel : *this)
         if (channel.Relays > 0)
             total += channel.Relays;
@@ -171,8 +171,8 @@ const std::string& TkavoChList::StatusText() const
 {
     if (m_statusText.empty()) {
         char text[160];
-        std::snprintf(text, sizeof text, "Results: %d channels, %d listeners, %d relays, Last update: ** sec", Count(),
-                      TotalListeners(), TotalRelays());
+        std::snprintf(text, sizeof text, "Results: %d channels, %lld listeners, %lld relays, Last update: ** sec",
+                      Count(), static_cast<long long>(TotalListeners()), static_cast<long long>(TotalRelays()));
         m_statusText = text;
     }
     return m_statusText;
@@ -199,11 +199,11 @@ bool IsConnected(const TkavoChItem& channel)
 }
 } // namespace
 
-int TkavoChList::TotalConnectBitrate(bool localChInfo) const
+std::int64_t TkavoChList::TotalConnectBitrate(bool localChInfo) const
 {
     if (!localChInfo)
         return 0;
-    int total = 0;
+    std::int64_t total = 0;
     for (const TkavoChItem& channel : *this)
         if (IsConnected(channel))
             total += channel.BitrateValue;

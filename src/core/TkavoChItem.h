@@ -98,14 +98,15 @@ public:
     void Assign(const TkavoDataList& source) override;
     void AddFrom(const TkavoDataList& source) override;
 
-    int TotalListeners() const;
-    int TotalRelays() const;
+    // Sums of 32-bit counts: 64 bits, so that a YP's largest figures cannot wrap around.
+    std::int64_t TotalListeners() const;
+    std::int64_t TotalRelays() const;
     // Computed on first request and kept until the next Clear.
     const std::string& StatusText() const;
     TkavoChItem* FindByHash(const std::string& hash) const;
     void ClearFind();
     // Counted only when the local server's channel list is read (URL/LocalChInfo).
-    int TotalConnectBitrate(bool localChInfo) const;
+    std::int64_t TotalConnectBitrate(bool localChInfo) const;
     int TotalConnectCount(bool localChInfo) const;
 
 private:

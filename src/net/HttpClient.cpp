@@ -1,10 +1,13 @@
 #include "net/HttpClient.h"
 
+#include "net/ContentDecoder.h"
 #include "platform/LazyLibrary.h"
 
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cctype>
+#include <memory>
 #include <string_view>
 
 namespace kavo {
@@ -59,11 +62,33 @@ CURL* Handle(void* curl)
     return static_cast<CURL*>(curl);
 }
 
+long DeadlineSeconds(const HttpOptions& options)
+{
+    return 2L * std::max(1, options.TimeoutSeconds);
+}
+
 const std::string& TooLargeMessage()
 {
     static const std::string message =
         "the answer is larger than " + std::to_string(HttpClient::MaxBodyBytes >> 20) + " MiB";
     return message;
+}
+
+bool SameHeaderName(std::string_view line, std::string_view name)
+{
+    if (line.size() <= name.size() || line[name.size()] != ':')
+        return false;
+    for (std::size_t i = 0; i < name.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(line[i])) != name[i])
+            return false;
+    return true;
+}
+
+// 2xx answers other than "no content" carry a body; anything else left after the redirects (304,
+// a redirect without a usable Location, an interim answer) is no index.
+bool CarriesBody(long status)
+{
+    return status >= 200 && status < 300 && status != 204 && status != 205;
 }
 
 } // namespace
@@ -87,7 +112,9 @@ struct HttpClient::Transfer
     std::string Body;
     std::string StatusLine; // of the last answer, after redirects
     long Status = 0;
-    bool TooLarge = false;
+    bool HeaderComplete = false;
+    ContentEncoding Encoding = ContentEncoding::Identity;
+    std::unique_ptr<ContentDecoder> Decoder;
     char ErrorText[CURL_ERROR_SIZE] = {};
 
     static std::size_t Write(char* data, std::size_t size, std::size_t count, void* user)
@@ -97,12 +124,12 @@ struct HttpClient::Transfer
         // An error page is not an index: stop reading it.
         if (transfer.Status >= 400)
             return 0;
-        if (bytes > MaxBodyBytes - transfer.Body.size()) {
-            transfer.TooLarge = true;
-            return 0;
-        }
-        transfer.Body.append(data, bytes);
-        return bytes;
+        // Nor is the body of an answer that should have none.
+        if (!CarriesBody(transfer.Status))
+            return bytes;
+        if (!transfer.Decoder)
+            transfer.Decoder = std::make_unique<ContentDecoder>(transfer.Encoding, MaxBodyBytes);
+        return transfer.Decoder->Feed(std::string_view(data, bytes), transfer.Body) ? bytes : 0;
     }
 
     static std::size_t Header(char* data, std::size_t size, std::size_t count, void* user)
@@ -110,15 +137,25 @@ struct HttpClient::Transfer
         auto& transfer = *static_cast<Transfer*>(user);
         const std::size_t bytes = size * count;
         std::string_view line(data, bytes);
+        while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+            line.remove_suffix(1);
         if (line.starts_with("HTTP/")) {
-            while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
-                line.remove_suffix(1);
+            // Each answer (a redirect, an interim answer, the final one) starts afresh.
             transfer.StatusLine = line;
             transfer.Status = 0;
+            transfer.HeaderComplete = false;
+            transfer.Encoding = ContentEncoding::Identity;
+            transfer.Decoder.reset();
+            transfer.Body.clear();
             const std::size_t blank = line.find(' ');
             if (blank != std::string_view::npos)
-                for (std::size_t i = blank + 1; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i)
+                for (std::size_t i = blank + 1; i < line.size() && i < blank + 4 && line[i] >= '0' && line[i] <= '9';
+                     ++i)
                     transfer.Status = transfer.Status * 10 + (line[i] - '0');
+        } else if (line.empty()) {
+            transfer.HeaderComplete = true;
+        } else if (SameHeaderName(line, "content-encoding")) {
+            transfer.Encoding = ContentEncodingOf(line.substr(17));
         }
         return bytes;
     }
@@ -147,8 +184,10 @@ HttpClient::HttpClient() : m_httpVersion(CURL_HTTP_VERSION_1_1)
     api.easy_setopt(curl, CURLOPT_AUTOREFERER, 0L);
     api.easy_setopt(curl, CURLOPT_USERAGENT, UserAgent);
     api.easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-    // libcurl sends exactly this list and inflates what it names.
+    // libcurl sends exactly this list; the client inflates the answers itself, so that a stream
+    // cut off before its end is noticed.
     api.easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, AcceptEncoding);
+    api.easy_setopt(curl, CURLOPT_HTTP_CONTENT_DECODING, 0L);
     // An empty name turns on the cookie engine without a file: cookies live as long as the client.
     api.easy_setopt(curl, CURLOPT_COOKIEFILE, "");
     api.easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(MaxBodyBytes));
@@ -188,6 +227,10 @@ void HttpClient::Apply(const HttpOptions& options)
     api.easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, seconds);
     api.easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     api.easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, seconds);
+    // A server that sends a byte now and then passes the rule above; the whole answer must be
+    // there by this deadline.
+    m_deadlineSeconds = DeadlineSeconds(options);
+    api.easy_setopt(curl, CURLOPT_TIMEOUT, m_deadlineSeconds);
 }
 
 HttpResponse HttpClient::Get(const std::string& url)
@@ -214,13 +257,33 @@ HttpResponse HttpClient::Get(const std::string& url)
     api.easy_setopt(curl, CURLOPT_HEADERDATA, nullptr);
 
     response.Status = transfer.Status;
-    if (transfer.TooLarge || code == CURLE_FILESIZE_EXCEEDED) {
+    const bool tooLarge = transfer.Decoder && transfer.Decoder->TooLarge();
+    if (tooLarge || code == CURLE_FILESIZE_EXCEEDED) {
         response.Error = TooLargeMessage();
+    } else if (code == CURLE_OPERATION_TIMEDOUT) {
+        // Either nothing came for the time-out or the whole answer missed its deadline.
+        response.Error = transfer.ErrorText[0]
+                             ? std::string("timed out: ") + transfer.ErrorText
+                             : "timed out: no complete answer within " + std::to_string(m_deadlineSeconds) + " seconds";
     } else if (transfer.Status >= 400) {
         response.Error = transfer.StatusLine;
+    } else if (transfer.Decoder && !transfer.Decoder->Error().empty()) {
+        response.Error = transfer.Decoder->Error();
+    } else if (code == CURLE_OUT_OF_MEMORY && !transfer.HeaderComplete) {
+        // libcurl refuses a header line (a Location, a cookie) beyond its limit this way.
+        response.Error = "a header of the answer is too long";
     } else if (code == CURLE_OK) {
-        response.Outcome = HttpOutcome::Complete;
-        response.Body = std::move(transfer.Body);
+        if (!CarriesBody(transfer.Status)) {
+            response.Error = transfer.StatusLine.empty() ? "the answer has no status line"
+                                                         : "the answer carries no index: " + transfer.StatusLine;
+            if (transfer.Status >= 300 && transfer.Status < 400)
+                response.Error += " (no usable Location)";
+        } else if (transfer.Decoder && !transfer.Decoder->Finish()) {
+            response.Error = transfer.Decoder->Error();
+        } else {
+            response.Outcome = HttpOutcome::Complete;
+            response.Body = std::move(transfer.Body);
+        }
     } else if (code == CURLE_PARTIAL_FILE || code == CURLE_GOT_NOTHING) {
         response.Outcome = HttpOutcome::ClosedEarly;
     } else {

@@ -12,7 +12,8 @@ struct HttpOptions
     int Protocol = -1;
     std::string ProxyHost; // "" for no proxy
     int ProxyPort = 0;
-    // Bounds connecting and any stretch of the transfer in which nothing arrives.
+    // Bounds connecting and any stretch of the transfer in which nothing arrives; the whole answer
+    // must have arrived within twice this time.
     int TimeoutSeconds = 60;
 };
 
@@ -42,7 +43,8 @@ CurlVersion LibcurlVersion();
 
 // A blocking HTTP client for one thread at a time. It keeps its connections and cookies until it
 // is destroyed, offers "deflate, gzip, identity" and inflates such answers, follows redirects and
-// sends the fixed headers the YPs have always seen.
+// sends the fixed headers the YPs have always seen. Only a 2xx answer with content is an index:
+// 204, 304, a redirect it cannot follow and a compressed body cut off before its end are errors.
 class HttpClient
 {
 public:
@@ -67,6 +69,7 @@ private:
     void* m_headers = nullptr;             // curl_slist*
     const struct CurlApi* m_api = nullptr; // libcurl's functions; null when it could not be loaded
     long m_httpVersion;
+    long m_deadlineSeconds = 120;
 };
 
 } // namespace kavo

@@ -25,7 +25,8 @@ public:
     Converter& operator=(const Converter&) = delete;
 
     // Converts all of input; on a sequence iconv refuses, appends `replacement` and skips
-    // skipLength(rest) bytes of the input.
+    // skipLength(rest) bytes of the input. The buffer only ever grows by doubling, so a text made
+    // of nothing but invalid bytes still costs time in proportion to its length.
     template <class Skip>
     std::string Convert(std::string_view input, std::string_view replacement, Skip skipLength)
     {
@@ -47,10 +48,10 @@ public:
                 continue;
             }
             // EILSEQ, or EINVAL for a sequence cut off at the end.
-            out.resize(used);
-            out.append(replacement);
-            used = out.size();
-            out.resize(used + inLeft * 2 + 16);
+            if (out.size() - used < replacement.size())
+                out.resize(out.size() * 2 + replacement.size());
+            std::memcpy(out.data() + used, replacement.data(), replacement.size());
+            used += replacement.size();
             const std::size_t skip = std::min(inLeft, skipLength(std::string_view(in, inLeft)));
             in += skip;
             inLeft -= skip;

@@ -213,9 +213,12 @@ std::string FindExecutable(const std::string& name, const std::vector<std::strin
 }
 
 TkavoCommand ParseCommandLine(std::string_view line, const std::vector<std::string>& searchFolders,
-                              const CommandWordTransform& transform)
+                              const CommandWordTransform& transform, const CommandWordTransform& programTransform)
 {
     const auto apply = [&](const std::string& word) { return transform ? transform(word) : word; };
+    const auto applyToProgram = [&](const std::string& word) {
+        return programTransform ? programTransform(word) : apply(word);
+    };
     TkavoCommand command;
     const std::vector<CommandWord> words = SplitCommandWords(line);
     if (words.empty())
@@ -223,11 +226,11 @@ TkavoCommand ParseCommandLine(std::string_view line, const std::vector<std::stri
 
     std::size_t programWords = 1;
     if (words.front().Quoted) {
-        command.Program = FindExecutable(apply(words.front().Text), searchFolders);
+        command.Program = FindExecutable(applyToProgram(words.front().Text), searchFolders);
     } else {
         for (std::size_t k = 0; k < words.size() && !words[k].Quoted; ++k) {
             const std::string prefix(line.substr(words.front().Begin, words[k].End - words.front().Begin));
-            command.Program = FindExecutable(apply(prefix), searchFolders);
+            command.Program = FindExecutable(applyToProgram(prefix), searchFolders);
             if (!command.Program.empty()) {
                 programWords = k + 1;
                 break;

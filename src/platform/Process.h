@@ -60,8 +60,10 @@ using CommandWordTransform = std::function<std::string(const std::string& word)>
 // executable file (so an unquoted path with blanks works); the words after it are the arguments.
 // When no prefix names one, Program stays "" and the arguments are the words after the first.
 // An unquoted word that the transform empties is dropped; a quoted one stays as an empty argument.
+// programTransform, when given, takes the place of transform for the program candidates.
 TkavoCommand ParseCommandLine(std::string_view line, const std::vector<std::string>& searchFolders = {},
-                              const CommandWordTransform& transform = {});
+                              const CommandWordTransform& transform = {},
+                              const CommandWordTransform& programTransform = {});
 
 // What happened to a start. Launching ignores it; tests read it.
 struct TkavoStartResult

@@ -137,7 +137,11 @@ bool YpScriptRunner::DMSStdin(std::string& s, int count, bool line)
         return true;
     }
     // Characters, not bytes: a read never splits a double-byte or multi-byte character.
-    const std::size_t cut = script_text::PrefixBytes(text, static_cast<std::size_t>(count), m_encoding);
+    std::size_t cut = script_text::PrefixBytes(text, static_cast<std::size_t>(count), m_encoding);
+    // Nor a line break: the rest would start with a lone LF, read back as an empty line with a
+    // break of its own, so reading one character at a time would never get past it.
+    if (cut > 0 && cut < text.size() && text[cut - 1] == '\r' && text[cut] == '\n')
+        ++cut;
     s = text.substr(0, cut);
     StdinLines = SplitLines(std::string_view(text).substr(cut));
     return true;

@@ -1,15 +1,20 @@
 #include "settings/IniFile.h"
 
 #include "platform/Cp932.h"
+#include "platform/RegularFile.h"
 
 #include <algorithm>
 #include <bit>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,6 +27,8 @@ namespace kavo {
 namespace {
 
 constexpr std::size_t MaxFileSize = std::size_t{1} << 30; // offsets are 32-bit
+// A temporary file of a save older than this, and unlocked, was left by a save that never ended.
+constexpr auto StaleTemporaryAge = std::chrono::minutes(1);
 
 constexpr bool IsBlank(char c)
 {
@@ -156,52 +163,15 @@ bool SameName(std::string_view a, std::string_view b)
     return true;
 }
 
-// Reads the whole file. On failure returns false with errno in error (ENOENT for a missing file).
+// Reads the whole file. On failure returns false with an errno value in error (ENOENT for a
+// missing file, EINVAL for anything but a regular file, EFBIG for one too large).
 bool ReadWholeFile(const std::string& path, std::string& out, int& error)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = errno;
-        return false;
-    }
-    struct stat st
-    {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-        ::close(fd);
-        return false;
-    }
-    // One byte more than the size, so the read that reports the end needs no second resize.
-    out.resize(static_cast<std::size_t>(st.st_size) + 1);
-    std::size_t got = 0;
-    for (;;) {
-        if (got == out.size()) {
-            if (out.size() > MaxFileSize) {
-                ::close(fd);
-                error = EFBIG;
-                return false;
-            }
-            out.resize(out.size() * 2);
-        }
-        const ssize_t r = ::read(fd, out.data() + got, out.size() - got);
-        if (r < 0) {
-            if (errno == EINTR)
-                continue;
-            error = errno;
-            ::close(fd);
-            return false;
-        }
-        if (r == 0)
-            break;
-        got += static_cast<std::size_t>(r);
-    }
-    ::close(fd);
-    if (got > MaxFileSize) {
-        error = EFBIG;
-        return false;
-    }
-    out.resize(got);
-    return true;
+    const int result = ReadRegularFile(path, MaxFileSize, out);
+    if (result == 0)
+        return true;
+    error = result == NotARegularFile ? EINVAL : result == FileTooLarge ? EFBIG : result;
+    return false;
 }
 
 std::string ParentFolder(const std::string& path)
@@ -274,13 +244,55 @@ IniFile IniFile::FromText(std::string text)
     return ini;
 }
 
-IniFile IniFile::Read(const std::string& path)
+IniFile IniFile::Read(const std::string& path, std::string* problem)
 {
     std::string content;
-    int error = 0;
-    if (!ReadWholeFile(path, content, error))
-        content.clear();
-    return FromText(std::move(content));
+    const int error = ReadRegularFile(path, MaxFileSize, content);
+    if (error != 0) {
+        if (problem && error != ENOENT)
+            *problem = Utf8ToCp932(path) + Sjis(" を読み込めません: ") + Utf8ToCp932(ReadErrorText(error, MaxFileSize));
+        return IniFile();
+    }
+    const bool blank = content.find_first_not_of(" \t\r\n") == std::string::npos;
+    IniFile ini = FromText(std::move(content));
+    // Text without a single section header is no settings file, whatever it is.
+    if (problem && !blank && ini.m_sections.size() == 1)
+        *problem = Utf8ToCp932(path) + Sjis(" は設定ファイルの形式ではありません (セクションがありません)");
+    return ini;
+}
+
+void IniFile::RemoveStaleTemporaries(const std::string& path)
+{
+    const std::string folder = ParentFolder(path);
+    const std::size_t slash = path.rfind('/');
+    const std::string prefix = "." + (slash == std::string::npos ? path : path.substr(slash + 1)) + ".";
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return;
+    const auto now = std::chrono::system_clock::now();
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        // mkostemp's six characters after our prefix, nothing else.
+        if (name.size() != prefix.size() + 6 || !name.starts_with(prefix) ||
+            !std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
+                         [](char c) { return std::isalnum(static_cast<unsigned char>(c)); }))
+            continue;
+        const std::string file = folder + "/" + std::string(name);
+        const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0)
+            continue;
+        struct stat st
+        {};
+        // A save in progress holds its lock; a young file may belong to one that has not taken
+        // it yet.
+        const bool stale = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+                           now - std::chrono::system_clock::from_time_t(st.st_mtime) > StaleTemporaryAge &&
+                           ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (stale)
+            ::unlink(file.c_str());
+        ::close(fd);
+    }
+    ::closedir(dir);
 }
 
 void IniFile::Update(const std::string& path, const std::function<void(IniFile&)>& change)
@@ -311,6 +323,9 @@ void IniFile::parse()
     const char* const base = m_store.data();
     const char* const end = base + m_store.size();
     const char* p = base;
+    // Editors may put a UTF-8 byte-order mark in front of the first section header.
+    while (std::string_view(p, static_cast<std::size_t>(end - p)).starts_with("\xEF\xBB\xBF"))
+        p += 3;
     Section* current = &m_sections.back();
     while (p < end) {
         const char* const start = p;
@@ -670,10 +685,13 @@ void IniFile::Write(const std::string& path) const
     const std::string folder = ParentFolder(target);
     const std::size_t slash = target.rfind('/');
     const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+    RemoveStaleTemporaries(target);
     std::string temporary = folder + "/." + name + ".XXXXXX";
     int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0)
         throw IniWriteError(path, errno);
+    // Tells RemoveStaleTemporaries of another process that this file is still being written.
+    ::flock(fd, LOCK_EX | LOCK_NB);
 
     const auto fail = [&](int error) {
         if (fd >= 0)

@@ -45,8 +45,12 @@ public:
     IniFile() = default;
 
     static IniFile FromText(std::string text);
-    // A missing or unreadable file gives an empty image.
-    static IniFile Read(const std::string& path);
+    // A missing or unreadable file gives an empty image. With problem, a file that exists but could
+    // not be read (a folder, a FIFO, no permission, too large) or holds no section at all is told
+    // there as a CP932 message naming it; a missing file is no problem.
+    static IniFile Read(const std::string& path, std::string* problem = nullptr);
+    // Removes the temporary files that saves of path interrupted for good left beside it.
+    static void RemoveStaleTemporaries(const std::string& path);
     // Reads the file again, applies change in memory and replaces the file in one step: the file
     // holds either all of the change or none of it. Throws IniWriteError.
     static void Update(const std::string& path, const std::function<void(IniFile&)>& change);

@@ -792,14 +792,15 @@ void TkavoSetting::VisitOptions(const std::function<void(std::string_view name, 
 
 // ---- Load
 
-void TkavoSetting::Load()
+void TkavoSetting::Load(std::string* problem)
 {
-    Load(SettingsFileName());
+    Load(SettingsFileName(), problem);
 }
 
-void TkavoSetting::Load(const std::string& fileName)
+void TkavoSetting::Load(const std::string& fileName, std::string* problem)
 {
-    LoadFrom(IniFile::Read(fileName));
+    LoadFrom(IniFile::Read(fileName, problem));
+    IniFile::RemoveStaleTemporaries(fileName);
 }
 
 void TkavoSetting::LoadFrom(const IniFile& ini)

@@ -131,9 +131,10 @@ public:
     TkavoFont AllFont = SystemFont();
 
     // Replaces everything with the content of the settings file. A missing file reads as an empty
-    // one; nothing is reported. Of YP entries with the same Url the first is kept.
-    void Load();
-    void Load(const std::string& fileName);
+    // one; a file that could not be read also does, and problem (when given) gets a CP932 message
+    // that says so. Of YP entries with the same Url the first is kept.
+    void Load(std::string* problem = nullptr);
+    void Load(const std::string& fileName, std::string* problem = nullptr);
     void LoadFrom(const IniFile& ini);
     // Writes everything into the settings file in one atomic step, keeping the sections and keys
     // that other parts of the program keep there. Throws IniWriteError; the file is then unchanged.

@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -274,15 +276,26 @@ TEST_F(KavoListTest, UsageErrors)
         EXPECT_EQ(run.Out, "") << args[0];
     }
     std::ofstream(home / "channel.html") << "<channelname/>";
-    const std::array<std::vector<std::string>, 3> templateCases{{
+    // Templates that are no regular file or far larger than any real one are refused by name.
+    fs::create_directories(home / "folder.html");
+    ASSERT_EQ(mkfifo((home / "fifo.html").c_str(), 0600), 0);
+    std::ofstream(home / "huge.html") << "x";
+    fs::resize_file(home / "huge.html", std::uintmax_t{5} << 20);
+    const std::array<std::vector<std::string>, 6> templateCases{{
         {"--template", (home / "missing.html").string()},
         {"--template", (home / "channel.html").string(), "--footer", (home / "missing.html").string()},
         {"--template", (home / "channel.html").string(), "--format", "json"},
+        {"--template", (home / "folder.html").string()},
+        {"--template", (home / "channel.html").string(), "--header", (home / "fifo.html").string()},
+        {"--template", (home / "huge.html").string()},
     }};
     for (const auto& args : templateCases) {
         const Outcome run = Start(args);
         EXPECT_EQ(run.Status, 2) << args.back();
         EXPECT_NE(run.Err.find("kavo-list: "), std::string::npos) << args.back();
+        if (args.back().starts_with(home.string())) {
+            EXPECT_NE(run.Err.find(args.back()), std::string::npos) << run.Err;
+        }
         EXPECT_EQ(run.Out, "") << args.back();
     }
     EXPECT_TRUE(server.Requests().empty());
@@ -446,6 +459,42 @@ TEST_F(KavoListTest, TableAndTsvOutput)
     EXPECT_NE(lines[2].find("[ゲーム - 初見さん歓迎 & 雑談 - <Open>] Playing: artist - title"), std::string::npos)
         << lines[2];
     EXPECT_EQ(lines[4], "Results: 3 channels, 12 listeners, 3 relays, Last update: ** sec");
+}
+
+// A settings file that cannot be taken is said so (and never waited for); a byte-order mark in
+// front of it is no reason to lose the YPs.
+TEST_F(KavoListTest, SettingsFilesThatCannotBeReadAreSaidSo)
+{
+    const fs::path ini = home / "kavo.ini";
+    struct Case
+    {
+        const char* name;
+        std::function<void()> make;
+        std::size_t yps;
+        bool told;
+    };
+    const std::array<Case, 5> cases{{
+        {"byte-order mark",
+         [&] {
+             WriteSettings("[YP]\n" + YpSettings(0, "/yp/", true));
+             const std::string text = ReadFile(ini);
+             std::ofstream(ini, std::ios::binary) << "\xEF\xBB\xBF" + text;
+         },
+         1, false},
+        {"missing", [] {}, 0, false},
+        {"folder", [&] { fs::create_directories(ini); }, 0, true},
+        {"fifo", [&] { ASSERT_EQ(mkfifo(ini.c_str(), 0600), 0); }, 0, true},
+        {"random bytes",
+         [&] { std::ofstream(ini, std::ios::binary) << std::string("\x8f\x00\xff\x13garbage\x01", 12); }, 0, true},
+    }};
+    for (const Case& c : cases) {
+        fs::remove_all(ini);
+        c.make();
+        const Outcome run = Start({"--settings"});
+        EXPECT_EQ(run.Status, 0) << c.name << ": " << run.Err;
+        EXPECT_EQ(Json::parse(run.Out)["YpList"].size(), c.yps) << c.name;
+        EXPECT_EQ(run.Err.find("kavo.ini") != std::string::npos, c.told) << c.name << ": " << run.Err;
+    }
 }
 
 TEST_F(KavoListTest, SettingsHelpAndVersion)

@@ -389,6 +389,94 @@ TEST_F(LauncherFixture, ChannelValuesNeverSplitOrExtendTheCommand)
     ExpectRecordsMatchCalls("channel values");
 }
 
+// A YP chooses the texts of its channels, never what runs: no other scheme than http and https,
+// no option-like argument, no program. Each refusal is told, and nothing starts.
+TEST_F(LauncherFixture, ValuesFromAYpChooseNothing)
+{
+    std::vector<std::string> refusals;
+    m_launcher.OnRefused = [&](const std::string& message) { refusals.push_back(message); };
+    const std::string browser = m_root / "My Tools/browser";
+    struct UrlCase
+    {
+        const char* url;
+        const char* opened; // "" when refused
+    };
+    const std::array<UrlCase, 11> urls{{
+        {"/etc/passwd", ""},
+        {"file:///etc/passwd", ""},
+        {"javascript:alert(1)", ""},
+        {"data:text/html,<script>x</script>", ""},
+        {"smb://host/share", ""},
+        {"ssh://host", ""},
+        {" --help", ""},
+        {"\t-x http://example.org/", ""},
+        {"http:", ""},
+        {" http://example.org/a ", "http://example.org/a"},
+        {"HTTPS://example.org/", "HTTPS://example.org/"},
+    }};
+    for (const std::string& configured : {browser, std::string()}) {
+        m_setting.Etc.Browser = configured;
+        for (const UrlCase& c : urls) {
+            ClearRecords();
+            refusals.clear();
+            m_launcher.OpenUrl(c.url);
+            const std::string context = std::string(c.url) + (configured.empty() ? " (desktop)" : " (browser)");
+            if (*c.opened) {
+                EXPECT_EQ(
+                    m_starter.Summary(),
+                    std::vector<std::string>{(configured.empty() ? "xdg-open: " : "browser: ") + std::string(c.opened)})
+                    << context;
+                EXPECT_TRUE(refusals.empty()) << context;
+            } else {
+                EXPECT_TRUE(m_starter.Calls.empty()) << context << ": " << Joined(m_starter.Summary());
+                EXPECT_EQ(refusals.size(), 1u) << context;
+            }
+            ExpectRecordsMatchCalls(context);
+        }
+    }
+
+    // The player gets the name as it is after decoding, so "&nbsp;" counts as a blank.
+    m_setting.Etc.Player = true;
+    m_setting.Etc.PlayerType = "";
+    for (const char* name : {"-x", " --help", "&nbsp;--help"}) {
+        ClearRecords();
+        refusals.clear();
+        EXPECT_TRUE(m_launcher.PlayChannel(LocalStream, name, "WMV")) << name;
+        EXPECT_EQ(m_starter.Summary(), std::vector<std::string>{"peercast: "}) << name;
+        EXPECT_EQ(refusals.size(), 1u) << name;
+        ExpectRecordsMatchCalls(name);
+    }
+
+    struct ToolCase
+    {
+        const char* name;
+        std::string line;
+        std::string channelName;
+        std::vector<std::string> starts; // empty: refused
+    };
+    const std::string tool = m_root / "My Tools/tool";
+    const std::array<ToolCase, 8> tools{{
+        {"a whole argument", "\"" + tool + "\" <channelname/>", "--help", {}},
+        {"a quoted whole argument after a blank", "\"" + tool + "\" \"<channelname/>\"", " -x", {}},
+        {"inside the user's option", "\"" + tool + "\" --name=<channelname/>", "-x", {"tool: --name=-x"}},
+        {"after the user's dash", "\"" + tool + "\" -<channelname/>", "x", {"tool: -x"}},
+        {"the program word", "<channelname/> x", "peercast", {}},
+        {"a quoted program word", "\"<channelname/>\" x", m_root / "bin/peercast", {}},
+        {"part of the program word", "<exepath/><channelname/>", "tools/run", {}},
+        {"path tags may name it", "<exepath/>tools/run <channelname/>", "ok", {"run: ok"}},
+    }};
+    for (const ToolCase& c : tools) {
+        ClearRecords();
+        refusals.clear();
+        TkavoChItem channel;
+        channel.ChannelName = c.channelName;
+        m_launcher.RunCommand(c.line, &channel);
+        EXPECT_EQ(m_starter.Summary(), c.starts) << c.name;
+        EXPECT_EQ(refusals.size(), c.starts.empty() ? 1u : 0u) << c.name;
+        ExpectRecordsMatchCalls(c.name);
+    }
+}
+
 TEST_F(LauncherFixture, InvalidPatternsRaiseBeforeAnythingStarts)
 {
     m_setting.Etc.Player = true;

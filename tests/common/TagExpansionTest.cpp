@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdint>
+#include <limits>
 #include <vector>
 
 namespace kavo {
@@ -151,6 +153,11 @@ TEST_F(TagExpansion, ConnectedTotalsCountLocalChannels)
     idle.LocalStatus = "IDLE";
     idle.BitrateValue = 300;
     EXPECT_EQ(common->ExpandListTags(list, "<totalconnectbitrate/>/<totalconnectcount/>"), "500/1");
+    // The largest bitrates a YP can list add up without wrapping around.
+    channel->BitrateValue = std::numeric_limits<std::int32_t>::max();
+    idle.LocalStatus = "RECEIVE";
+    idle.BitrateValue = std::numeric_limits<std::int32_t>::max();
+    EXPECT_EQ(common->ExpandListTags(list, "<totalconnectbitrate/>/<totalconnectcount/>"), "4294967294/2");
     Setting().URL.LocalChInfo = false;
     EXPECT_EQ(common->ExpandListTags(list, "<totalconnectbitrate/>/<totalconnectcount/>"), "0/0");
 }

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <array>
 #include <filesystem>
 #include <set>
@@ -131,6 +133,19 @@ TEST_F(CommonTest, FirstFailureEndsTheLoadAndIsReported)
     EXPECT_EQ(common->PopupTemplate(), (std::vector<std::string>{"newer"}));
     EXPECT_EQ(common->ClipboardTemplate(), (std::vector<std::string>{"old"}));
     EXPECT_EQ(common->FooterTemplate(), (std::vector<std::string>{"old"}));
+
+    // A FIFO is refused rather than waited for, and so is a file far larger than any template.
+    std::filesystem::remove(Folder.File("templates/clipboard.txt"));
+    ASSERT_EQ(::mkfifo(Folder.File("templates/clipboard.txt").c_str(), 0600), 0);
+    EXPECT_FALSE(common->LoadTemplates());
+    ASSERT_EQ(reports.size(), 3u);
+    EXPECT_NE(reports[2].find("clipboard.txt"), std::string::npos) << reports[2];
+    std::filesystem::remove(Folder.File("templates/clipboard.txt"));
+    WriteTemplate("clipboard.txt", "x");
+    std::filesystem::resize_file(Folder.File("templates/clipboard.txt"), MaxTemplateBytes + 1);
+    EXPECT_FALSE(common->LoadTemplates());
+    ASSERT_EQ(reports.size(), 4u);
+    EXPECT_NE(reports[3].find("clipboard.txt"), std::string::npos) << reports[3];
 
     // Without a handler the failure is still returned.
     common->OnTemplateError = nullptr;

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdint>
+#include <limits>
 
 namespace kavo {
 namespace {
@@ -167,6 +169,24 @@ TEST_F(Records, ConnectTotalsCountOnlyWhenLocalInfoIsRead)
     EXPECT_EQ(list.TotalConnectBitrate(false), 0);
     EXPECT_EQ(list.TotalConnectCount(true), 1);
     EXPECT_EQ(list.TotalConnectBitrate(true), 300);
+}
+
+// A YP may list the largest counts a field holds; the sums must not wrap around.
+TEST_F(Records, TotalsOfTheLargestCountsDoNotOverflow)
+{
+    constexpr std::int32_t most = std::numeric_limits<std::int32_t>::max();
+    TkavoChList list;
+    for (const char* hash : {"A", "B", "C"}) {
+        TkavoChItem& channel = AddChannel(list, hash, hash, most);
+        channel.Relays = most;
+        channel.BitrateValue = most;
+        channel.LocalStatus = "RECEIVE";
+    }
+    const std::int64_t sum = std::int64_t{3} * most;
+    EXPECT_EQ(list.TotalListeners(), sum);
+    EXPECT_EQ(list.TotalRelays(), sum);
+    EXPECT_EQ(list.StatusText(), "Results: 3 channels, 6442450941 listeners, 6442450941 relays, Last update: ** sec");
+    EXPECT_EQ(list.TotalConnectBitrate(true), sum);
 }
 
 TEST_F(Records, YpAssignCopiesSettingsStateAndLists)

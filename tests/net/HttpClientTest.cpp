@@ -205,6 +205,72 @@ TEST(HttpClientTest, FailuresAndEarlyCloses)
     }
 }
 
+// What a hostile or broken server may answer instead of an index: each is an error that says what
+// was wrong, never an empty or half list.
+TEST(HttpClientTest, AnswersThatCarryNoWholeIndexAreErrors)
+{
+    TestHttpServer server;
+    const std::string body = Body();
+    const auto cut = [&](BodyEncoding encoding, bool http10) {
+        const std::string encoded = test::Encode(body, encoding);
+        HttpReply reply;
+        reply.Encoding = encoding;
+        reply.BodyIsEncoded = true;
+        reply.Body = encoded.substr(0, encoded.size() * 6 / 10); // Content-Length matches the cut
+        reply.Http10 = http10;
+        return reply;
+    };
+    const auto status = [](int code, const char* reason) {
+        HttpReply reply;
+        reply.Status = code;
+        reply.Reason = reason;
+        return reply;
+    };
+    HttpReply emptyLocation = status(301, "Moved Permanently");
+    emptyLocation.Headers.emplace_back("Location", "");
+    HttpReply garbage = HttpReply::Ok("this is not gzip data at all, but says so");
+    garbage.Encoding = BodyEncoding::Gzip;
+    garbage.BodyIsEncoded = true;
+    HttpReply unknownEncoding = HttpReply::Ok(body);
+    unknownEncoding.Headers.emplace_back("Content-Encoding", "br");
+    HttpReply longHeader = HttpReply::Ok(body);
+    longHeader.Headers.emplace_back("X-Filler", std::string(300 << 10, 'a'));
+    HttpReply longLocation = HttpReply::Redirect("/" + std::string(300 << 10, 'a'));
+
+    struct Case
+    {
+        const char* path;
+        HttpReply reply;
+        const char* message; // contained in the error
+    };
+    const std::array<Case, 12> cases{{
+        {"/gzip-cut", cut(BodyEncoding::Gzip, false), "cut off"},
+        {"/deflate-cut", cut(BodyEncoding::Deflate, false), "cut off"},
+        {"/raw-deflate-cut", cut(BodyEncoding::RawDeflate, false), "cut off"},
+        {"/gzip-http10-cut", cut(BodyEncoding::Gzip, true), "cut off"},
+        {"/gzip-garbage", garbage, "broken"},
+        {"/unknown-encoding", unknownEncoding, "encoding"},
+        {"/204", status(204, "No Content"), "204 No Content"},
+        {"/304", status(304, "Not Modified"), "304 Not Modified"},
+        {"/302-without-location", status(302, "Found"), "302 Found"},
+        {"/301-empty-location", emptyLocation, "301"},
+        {"/long-header", longHeader, "header of the answer is too long"},
+        {"/long-location", longLocation, "too long"},
+    }};
+    HttpClient client;
+    client.Apply(Options(5));
+    for (const Case& c : cases) {
+        server.Route(c.path, c.reply);
+        const HttpResponse response = client.Get(server.Url(c.path));
+        EXPECT_EQ(response.Outcome, HttpOutcome::Failed) << c.path << ": " << response.Error;
+        EXPECT_TRUE(response.Body.empty()) << c.path;
+        EXPECT_NE(response.Error.find(c.message), std::string::npos) << c.path << ": " << response.Error;
+    }
+    // The client still works after all of them.
+    server.Route("/gzip", HttpReply::Ok(body, BodyEncoding::Gzip));
+    EXPECT_EQ(client.Get(server.Url("/gzip")).Body, body);
+}
+
 TEST(HttpClientTest, UnreachableServerFailsWithTheLibraryMessage)
 {
     int port;

@@ -65,6 +65,24 @@ TEST(Cp932, InvalidBytesBecomeReplacementCharacters)
         EXPECT_EQ(Cp932ToUtf8(in), expected) << Hex(in);
 }
 
+// Whole texts of bad bytes (a hostile index, a broken template) convert in one pass: 8 MiB of them
+// took hours while the buffer was resized at each one.
+TEST(Cp932, LongRunsOfInvalidBytesConvertInOnePass)
+{
+    constexpr std::size_t size = 8 << 20;
+    const std::string bad = "\xEF\xBF\xBD";
+    const std::string badCp932(size, '\x80');
+    const std::string converted = Cp932ToUtf8(badCp932 + Sjis("あ"));
+    ASSERT_EQ(converted.size(), size * bad.size() + 3);
+    EXPECT_EQ(converted.substr(size * bad.size() - 3), bad + "あ");
+
+    std::string badUtf8(size, '\xFF');
+    badUtf8 += "あ";
+    const std::string back = Utf8ToCp932(badUtf8);
+    ASSERT_EQ(back.size(), size + 2);
+    EXPECT_EQ(back.substr(size - 1), "?" + Sjis("あ"));
+}
+
 TEST(Cp932, CutNeverSplitsADoubleByteCharacter)
 {
     const std::string text = Sjis("aあいb");

@@ -97,7 +97,7 @@ struct ParseCase
 
 TEST_F(ProcessFixture, FindsTheProgramByItsPrefixes)
 {
-    const std::string root = m_root.Path().string();
+    const std::string root = m_root.Path();
     const std::array<ParseCase, 9> cases{{
         {"unquoted path with blanks", root + "/my tools/rec tool --a b", "my tools/rec tool", {"--a", "b"}},
         {"quoted path with blanks", "\"" + root + "/my tools/rec tool\" \"x y\"", "my tools/rec tool", {"x y"}},
@@ -118,7 +118,7 @@ TEST_F(ProcessFixture, FindsTheProgramByItsPrefixes)
 
 TEST_F(ProcessFixture, TransformedValuesStayOneArgument)
 {
-    const std::string root = m_root.Path().string();
+    const std::string root = m_root.Path();
     const CommandWordTransform expand = [&](const std::string& word) {
         if (word == "<dir/>/rec tool")
             return root + "/my tools/rec tool";

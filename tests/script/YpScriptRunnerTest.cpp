@@ -48,7 +48,12 @@ TEST(DMSStdinTest, LineAndCountProtocol)
         Case{"everything", {{0, false}}, "a\r\nb\r\nc\r\n", true, ""},
         Case{"negative count is everything", {{-1, false}}, "a\r\nb\r\nc\r\n", true, ""},
         Case{"nothing after everything", {{0, false}, {0, true}}, "unchanged", false, ""},
-        Case{"a cut inside a line break", {{2, false}}, "a\r", true, "[][b][c]"},
+        Case{"a cut inside a line break takes all of it", {{2, false}}, "a\r\n", true, "[b][c]"},
+        Case{"one character at a time gets past the breaks",
+             {{1, false}, {1, false}, {1, false}, {1, false}, {1, false}, {1, false}},
+             "\r\n",
+             true,
+             ""},
         Case{"more than there is", {{100, false}}, "a\r\nb\r\nc\r\n", true, ""},
         Case{"lines one by one to the end", {{0, true}, {0, true}, {0, true}, {1, false}}, "unchanged", false, ""},
     };

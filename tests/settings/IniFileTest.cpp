@@ -5,9 +5,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <ctime>
+#include <fcntl.h>
+#include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <vector>
 
 namespace kavo {
@@ -234,6 +241,91 @@ TEST(IniFileUpdate, WritesThroughALink)
     IniFile::Update(link, [](IniFile& ini) { ini.WriteInteger("A", "k", 2); });
     EXPECT_TRUE(std::filesystem::is_symlink(link));
     EXPECT_EQ(ReadFile(target), "[A]\r\nk=2\r\n");
+}
+
+TEST(IniFileRead, SaysWhyAFileCouldNotBeRead)
+{
+    TempFolder folder;
+    const std::string path = folder.File("kavo.ini");
+    struct Case
+    {
+        const char* name;
+        std::function<void()> make;
+        const char* problem; // contained in the message; "" for none
+        bool hasSection;
+    };
+    const std::array<Case, 7> cases{{
+        {"missing", [] {}, "", false},
+        {"empty", [&] { WriteFile(path, ""); }, "", false},
+        {"byte-order mark", [&] { WriteFile(path, "\xEF\xBB\xBF[YP]\r\nUrl0=x\r\n"); }, "", true},
+        {"two byte-order marks", [&] { WriteFile(path, "\xEF\xBB\xBF\xEF\xBB\xBF[YP]\r\nUrl0=x\r\n"); }, "", true},
+        {"folder", [&] { std::filesystem::create_directory(path); }, "not a regular file", false},
+        {"fifo", [&] { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }, "not a regular file", false},
+        {"no section at all", [&] { WriteFile(path, std::string("\x8f\x00\xffgarbage=1\x01", 12)); }, "kavo.ini",
+         false},
+    }};
+    for (const Case& c : cases) {
+        std::filesystem::remove_all(path);
+        c.make();
+        std::string problem;
+        const IniFile ini = IniFile::Read(path, &problem);
+        EXPECT_EQ(ini.HasSection("YP"), c.hasSection) << c.name;
+        if (*c.problem) {
+            EXPECT_NE(problem.find(c.problem), std::string::npos) << c.name << ": " << problem;
+            EXPECT_NE(problem.find(path), std::string::npos) << c.name << ": " << problem;
+        } else {
+            EXPECT_EQ(problem, "") << c.name;
+        }
+    }
+    // The mark is not written back.
+    WriteFile(path, "\xEF\xBB\xBF[YP]\r\nUrl0=x\r\n");
+    IniFile::Update(path, [](IniFile& ini) { ini.WriteString("YP", "Url0", "y"); });
+    EXPECT_EQ(ReadFile(path), "[YP]\r\nUrl0=y\r\n");
+
+    std::filesystem::remove_all(path);
+    WriteFile(path, "[A]\r\nk=1\r\n");
+    ASSERT_EQ(::chmod(path.c_str(), 0), 0);
+    const std::string unreadable = test::RunUnprivileged([&] {
+        std::string problem;
+        IniFile::Read(path, &problem);
+        return problem;
+    });
+    if (unreadable != test::NoPrivilegeDrop) {
+        EXPECT_NE(unreadable.find(path), std::string::npos) << unreadable;
+    }
+}
+
+// A save killed halfway leaves its temporary file; the next save (or load) of the program removes
+// it, but never one that a save in progress still holds.
+TEST(IniFileUpdate, RemovesTheTemporariesOfSavesThatNeverEnded)
+{
+    TempFolder folder;
+    const std::string path = folder.File("kavo.ini");
+    const auto make = [&](const std::string& name, bool old) {
+        WriteFile(folder.File(name), "[half");
+        if (old) {
+            const timespec times[2] = {{0, UTIME_OMIT}, {std::time(nullptr) - 3600, 0}};
+            ::utimensat(AT_FDCWD, folder.File(name).c_str(), times, 0);
+        }
+    };
+    make(".kavo.ini.a1B2c3", true);
+    make(".kavo.ini.Zz9Yy8", true);
+    make(".kavo.ini.young1", false);
+    make(".kavo.ini.held99", true);
+    make(".other.ini.a1B2c3", true);
+    make(".kavo.ini.toolong7", true);
+    const int held = ::open(folder.File(".kavo.ini.held99").c_str(), O_RDONLY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+
+    IniFile::Update(path, [](IniFile& ini) { ini.WriteInteger("A", "k", 1); });
+    ::close(held);
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.Path()))
+        left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{".kavo.ini.held99", ".kavo.ini.toolong7", ".kavo.ini.young1",
+                                              ".other.ini.a1B2c3", "kavo.ini"}));
 }
 
 TEST(IniFileUpdate, MissingFileReadsEmpty)

@@ -3,6 +3,8 @@
 // Small executable scripts that stand in for outside programs in tests: each records its process
 // id, current folder and arguments into a file, so a test sees what really got started.
 
+#include "support/TempFolder.h"
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -13,32 +15,6 @@
 #include <vector>
 
 namespace kavo::test {
-
-// A fresh folder under the system's temporary folder, removed with everything in it.
-class TempFolder
-{
-public:
-    TempFolder()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kavo-test-XXXXXX").string();
-        if (::mkdtemp(pattern.data()))
-            m_path = std::filesystem::canonical(pattern);
-    }
-    ~TempFolder()
-    {
-        std::error_code ec;
-        if (!m_path.empty())
-            std::filesystem::remove_all(m_path, ec);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    const std::filesystem::path& Path() const { return m_path; }
-    std::string operator/(const std::string& name) const { return (m_path / name).string(); }
-
-private:
-    std::filesystem::path m_path;
-};
 
 struct ProcessRecord
 {

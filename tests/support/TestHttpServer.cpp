@@ -354,8 +354,15 @@ void TestHttpServer::serve(int fd)
                 return;
             left -= piece;
         }
-    } else if (!sendAll(fd, std::string_view(body).substr(0, std::min(body.size(), reply.CloseAfter)))) {
-        return;
+    } else {
+        std::string_view rest = std::string_view(body).substr(0, std::min(body.size(), reply.CloseAfter));
+        const std::size_t piece = reply.DripBytes > 0 ? reply.DripBytes : rest.size();
+        while (!rest.empty()) {
+            const std::string_view now = rest.substr(0, piece);
+            rest.remove_prefix(now.size());
+            if (!sendAll(fd, now) || (!rest.empty() && reply.DripInterval.count() > 0 && !wait(reply.DripInterval)))
+                return;
+        }
     }
     // An orderly close: the client sees the end of the stream, not a reset.
     shutdown(fd, SHUT_WR);

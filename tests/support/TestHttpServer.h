@@ -42,6 +42,9 @@ struct HttpReply
     bool CloseWithoutAnswer = false;
     // Instead of Body: this many bytes of filler without Content-Length, until the client gives up.
     std::uint64_t StreamBytes = 0;
+    // Sends the body DripBytes at a time with DripInterval between the pieces (0: all at once).
+    std::size_t DripBytes = 0;
+    std::chrono::milliseconds DripInterval{0};
 
     static HttpReply Ok(std::string body, BodyEncoding encoding = BodyEncoding::Identity);
     static HttpReply Redirect(std::string location, int status = 302);

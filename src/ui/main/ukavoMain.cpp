@@ -262,6 +262,9 @@ TkavoLauncher& TkavoMain::Launcher()
                 return ok ? Utf8ToCp932(answer.toStdString()) : value;
             },
             m_visited.get(), *m_services.Starter);
+        m_launcher->OnRefused = [this](const std::string& message) {
+            statusBar()->showMessage(FromCp932(message), 10000);
+        };
     }
     return *m_launcher;
 }

@@ -1,0 +1,23 @@
+// HTML entities: encoding leaves no character the table names, decoding never grows a text, and a
+// text without "&" comes back from encoding and decoding as it was.
+#include "FuzzSupport.h"
+
+#include "common/HtmlEntities.h"
+
+using namespace kavo;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string_view input = fuzz::Text(data, size);
+    const std::string encoded = HtmlEncode(input);
+    FUZZ_CHECK(encoded.find_first_of("<>\"' ") == std::string::npos);
+    FUZZ_CHECK(encoded.size() <= 6 * input.size());
+    const std::string decoded = HtmlDecode(input);
+    FUZZ_CHECK(decoded.size() <= input.size());
+    std::string reused = "left over";
+    HtmlDecode(input, reused);
+    FUZZ_CHECK(reused == decoded);
+    if (input.find('&') == std::string_view::npos)
+        FUZZ_CHECK(HtmlDecode(encoded) == input);
+    return 0;
+}
