@@ -26,8 +26,8 @@
 #include <fstream>
 #include <string>
 
-#include <unistd.h>
 #include <memory>
+#include <unistd.h>
 
 namespace kavo::bench {
 namespace {
