@@ -141,8 +141,10 @@ public:
         Server.Route("/yp/index.txt", HttpReply::Ok(index));
         // The once-a-minute rule of manual refreshes, run down fast.
         Main->TimerReload.setInterval(1);
-        QTest::qWaitFor([this] { return Main->ReloadCountdown() == 0; }, 5000);
+        const bool allowed = QTest::qWaitFor([this] { return Main->ReloadCountdown() == 0; }, 5000);
         Main->TimerReload.setInterval(1000);
+        if (!allowed)
+            return false;
         QSignalSpy finished(Main.get(), &TkavoMain::CycleFinished);
         Main->Refresh();
         return finished.wait(10000);
