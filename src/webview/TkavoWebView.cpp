@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMimeDatabase>
+#include <QOpenGLContext>
 #include <QPointer>
 #include <QVariantMap>
 #include <QWebEngineNewWindowRequest>
@@ -23,6 +24,14 @@
 #include <unistd.h>
 
 #include <utility>
+
+// The context Qt shares among all OpenGL users; the browser engine renders through it. Qt makes it at
+// start-up only when asked before the application object exists, which would cost every start the
+// time to bring up OpenGL: the module makes it here instead, the first time the page is shown.
+QT_BEGIN_NAMESPACE
+Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext* context);
+Q_GUI_EXPORT QOpenGLContext* qt_gl_global_share_context();
+QT_END_NAMESPACE
 
 namespace kavo {
 namespace {
@@ -57,6 +66,15 @@ void PrepareEngine()
     if (done)
         return;
     done = true;
+    if (!qt_gl_global_share_context()) {
+        // Without it the engine renders in software, where OpenGL cannot be had (offscreen).
+        auto* context = new QOpenGLContext;
+        context->setFormat(QSurfaceFormat::defaultFormat());
+        if (context->create())
+            qt_gl_set_global_share_context(context);
+        else
+            delete context;
+    }
     // The engine's sandbox refuses to run as root.
     if (geteuid() == 0) {
         QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
