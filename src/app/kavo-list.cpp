@@ -3,13 +3,16 @@
 #include "common/Templates.h"
 #include "common/YpLikePage.h"
 #include "common/ukavoCommon.h"
+#include "core/FindPattern.h"
 #include "net/EventLoop.h"
+#include "net/History.h"
 #include "net/ukavoNet.h"
 #include "platform/Cp932.h"
 #include "platform/DateTime.h"
 #include "platform/HtmlEntities.h"
 #include "platform/ProgramFolder.h"
 #include "platform/RegularFile.h"
+#include "platform/TkavoRegExp.h"
 #include "settings/IniFile.h"
 #include "settings/ukavoConfig.h"
 #include "version.h"
@@ -59,6 +62,16 @@ combined list of channels on air.
   --all-cycles        print the lists after every refresh, not only after the last
   --log               also print the ended channels (json output always carries them)
   --settings          print the settings as loaded and exit
+  --yp-status         instead of a list, print the state of every configured YP as recorded in
+                      history.sqlite: its last result, channels, time since the last success,
+                      failures in a row and its last ten attempts (json)
+  --history           instead of a list, print the broadcasts recorded in history.sqlite,
+                      newest first: first and last sighting, highest listener count, name, YP,
+                      genre and description of the last sighting
+  --since DAYS        with --history: only broadcasts seen in the last DAYS days
+  --search TEXT       with --history: only broadcasts whose name, genre or description match
+                      TEXT as kavo's find does (words separated by blanks are alternatives,
+                      each a regular expression, case ignored)
   --template FILE [--header FILE] [--footer FILE]
                       instead of a list, print the header expanded with the list tags, FILE
                       expanded with the channel tags for every channel on air, and the footer;
@@ -81,6 +94,9 @@ number, ChannelName, ..., Favorite), texts in UTF-8 and still HTML-escaped as th
 TSV output: a header line, then one line a channel: cycle, list ("on-air" or "ended"), then
 the same fields as JSON.
 
+Every refresh is recorded in history.sqlite in the program folder. --yp-status and --history
+fetch nothing unless --cycles is given: then they print after the refreshes.
+
 Exit status: 0 when at least one enabled YP was fetched without error, or none is enabled;
 1 when every enabled YP failed; 2 for a usage error or a template file that cannot be read.
 )";
@@ -102,6 +118,11 @@ struct Options
     bool AllCycles = false;
     bool Log = false;
     bool Settings = false;
+    bool CyclesGiven = false;
+    bool YpStatus = false;
+    bool History = false;
+    double SinceDays = 0; // 0: every broadcast kept
+    std::optional<std::string> Search;
     std::string Template;
     std::string Header;
     std::string Footer;
@@ -208,6 +229,7 @@ Options ParseArguments(int argc, char** argv)
             if (!number || *number < 1 || *number > 1000000 || *number != std::floor(*number))
                 throw UsageError{"--cycles needs a whole number of at least 1, not \"" + text + "\""};
             options.Cycles = static_cast<int>(*number);
+            options.CyclesGiven = true;
         } else if (arg == "--manual") {
             flag(options.Manual);
         } else if (arg == "--interval") {
@@ -239,6 +261,18 @@ Options ParseArguments(int argc, char** argv)
             flag(options.Log);
         } else if (arg == "--settings") {
             flag(options.Settings);
+        } else if (arg == "--yp-status") {
+            flag(options.YpStatus);
+        } else if (arg == "--history") {
+            flag(options.History);
+        } else if (arg == "--since") {
+            const std::string text = value();
+            const auto number = ParseNumber(text);
+            if (!number || *number <= 0)
+                throw UsageError{"--since needs a number of days, not \"" + text + "\""};
+            options.SinceDays = *number;
+        } else if (arg == "--search") {
+            options.Search = value();
         } else if (arg == "--template") {
             options.Template = value();
         } else if (arg == "--header") {
@@ -267,8 +301,14 @@ Options ParseArguments(int argc, char** argv)
     if (options.Lite && !options.Page)
         throw UsageError{"--lite goes with --page"};
     if (options.Page && (!options.Template.empty() || formatGiven || options.Log || options.AllCycles ||
-                         options.Cycles != 1 || options.Settings))
+                         options.Cycles != 1 || options.Settings || options.YpStatus || options.History))
         throw UsageError{"--page prints one page after one refresh; it goes only with --home and --lite"};
+    if (options.YpStatus && options.History)
+        throw UsageError{"--yp-status and --history print different tables; give one of them"};
+    if ((options.YpStatus || options.History) && (!options.Template.empty() || options.Log || options.AllCycles))
+        throw UsageError{"--yp-status and --history print no channel list: not with --template, --log or --all-cycles"};
+    if ((options.SinceDays > 0 || options.Search) && !options.History)
+        throw UsageError{"--since and --search go with --history"};
     return options;
 }
 
@@ -530,6 +570,164 @@ std::string ExpandTemplates(const TkavoCommon& common, const TemplateTexts& text
     return page;
 }
 
+// ---- History
+
+std::string DateTimeText(TDateTime value)
+{
+    if (value <= 0)
+        return {};
+    // TDateTime counts local time, so it is broken down without a time zone.
+    const auto seconds = static_cast<std::time_t>(std::llround((value - 25569.0) * SecondsPerDay));
+    std::tm tm{};
+    gmtime_r(&seconds, &tm);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
+    return text;
+}
+
+const char* OutcomeName(YpOutcome outcome)
+{
+    static constexpr std::array<const char*, YpOutcomeCount> names = {"fetched", "skipped", "failed", "not-index",
+                                                                      "incomplete"};
+    return names[static_cast<std::size_t>(outcome) % names.size()];
+}
+
+Json AttemptJson(const YpAttemptRow& a)
+{
+    return Json{{"Time", DateTimeText(a.Time)}, {"Result", OutcomeName(a.Outcome)},
+                {"HttpStatus", a.HttpStatus},   {"Bytes", a.Bytes},
+                {"Channels", a.Channels},       {"DurationMs", a.DurationMs},
+                {"Error", Utf8(a.Error)}};
+}
+
+// Prints rows of CP932 cells in columns; the first row is the header. Columns named in `right`
+// are aligned to the right.
+void PrintColumns(const std::vector<std::vector<std::string>>& rows, const std::vector<bool>& right)
+{
+    std::vector<std::size_t> widths(rows.empty() ? 0 : rows[0].size(), 0);
+    for (const auto& row : rows)
+        for (std::size_t i = 0; i < row.size() && i < widths.size(); ++i)
+            widths[i] = std::max(widths[i], row[i].size());
+    for (const auto& row : rows) {
+        std::string line;
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            const std::string padding(widths[i] - row[i].size(), ' ');
+            if (i + 1 == row.size()) {
+                line += right[i] ? padding + row[i] : row[i];
+                break;
+            }
+            line += (right[i] ? padding + row[i] : row[i] + padding) + "  ";
+        }
+        while (!line.empty() && line.back() == ' ')
+            line.pop_back();
+        std::cout << Utf8(line) << '\n';
+    }
+}
+
+void PrintYpStatus(HistoryStore& history, const TkavoSetting& setting, Format format)
+{
+    std::vector<YpHealth> configured;
+    for (const TkavoYpItem& yp : setting.YpList)
+        configured.push_back(YpHealth::Of(yp.Url, yp.Title, yp.Enabled));
+    const std::vector<YpHealth> rows = history.YpStatus(configured);
+    const TDateTime now = Now();
+    if (format == Format::Json) {
+        for (const YpHealth& yp : rows) {
+            Json line = {{"Url", Utf8(yp.Url)},
+                         {"Title", Utf8(yp.Title)},
+                         {"Enabled", yp.Enabled},
+                         {"Result", yp.Recent.empty() ? "" : OutcomeName(yp.Recent.front().Outcome)},
+                         {"Channels", yp.Channels},
+                         {"LastSuccess", DateTimeText(yp.LastSuccess)},
+                         {"FailuresInRow", yp.FailuresInRow},
+                         {"Failing", yp.Failing()},
+                         {"Recent", Json::array()}};
+            for (const YpAttemptRow& a : yp.Recent)
+                line["Recent"].push_back(AttemptJson(a));
+            std::cout << Dump(line) << '\n';
+        }
+        return;
+    }
+    std::vector<std::vector<std::string>> table;
+    if (format == Format::Tsv)
+        table.push_back(
+            {"Title", "Url", "Enabled", "Result", "HttpStatus", "Channels", "LastSuccess", "FailuresInRow", "Error"});
+    else
+        table.push_back({"YP", Sjis("状態"), Sjis("チャンネル"), Sjis("最終成功"), Sjis("連続失敗"), "URL"});
+    for (const YpHealth& yp : rows) {
+        const YpAttemptRow* last = yp.Recent.empty() ? nullptr : &yp.Recent.front();
+        if (format == Format::Tsv) {
+            std::vector<std::string> cells = {yp.Title,
+                                              yp.Url,
+                                              yp.Enabled ? "1" : "0",
+                                              last ? OutcomeName(last->Outcome) : "",
+                                              last ? std::to_string(last->HttpStatus) : "",
+                                              std::to_string(yp.Channels),
+                                              DateTimeText(yp.LastSuccess),
+                                              std::to_string(yp.FailuresInRow),
+                                              last ? last->Error : ""};
+            std::string line;
+            for (const std::string& cell : cells)
+                line += (line.empty() ? "" : "\t") + TsvCell(Json(Utf8(cell)));
+            std::cout << line << '\n';
+            continue;
+        }
+        table.push_back({yp.Title.empty() ? yp.Url : yp.Title, YpResultText(yp), std::to_string(yp.Channels),
+                         SinceText(yp.LastSuccess, now), std::to_string(yp.FailuresInRow), yp.Url});
+    }
+    if (format == Format::Table)
+        PrintColumns(table, {false, false, true, false, true, false});
+}
+
+void PrintHistory(HistoryStore& history, const Options& options, const std::string& pattern)
+{
+    BroadcastQuery query;
+    query.Pattern = pattern;
+    query.Limit = 0;
+    if (options.SinceDays > 0)
+        query.Since = Now() - options.SinceDays;
+    const std::vector<BroadcastRow> rows = history.Broadcasts(query);
+    switch (options.OutputFormat) {
+    case Format::Json:
+        for (const BroadcastRow& b : rows)
+            std::cout << Dump(Json{{"FirstSeen", DateTimeText(b.FirstSeen)},
+                                   {"LastSeen", DateTimeText(b.LastSeen)},
+                                   {"OnAir", b.OnAir},
+                                   {"MaxListeners", b.MaxListeners},
+                                   {"ChannelName", Utf8(b.ChannelName)},
+                                   {"Hash", b.Hash},
+                                   {"YpTitle", Utf8(b.YpTitle)},
+                                   {"YpUrl", Utf8(b.YpUrl)},
+                                   {"Genre", Utf8(b.Genre)},
+                                   {"Description", Utf8(b.Description)}})
+                      << '\n';
+        break;
+    case Format::Tsv:
+        std::cout
+            << "FirstSeen\tLastSeen\tOnAir\tMaxListeners\tChannelName\tHash\tYpTitle\tYpUrl\tGenre\tDescription\n";
+        for (const BroadcastRow& b : rows) {
+            std::string line = DateTimeText(b.FirstSeen) + "\t" + DateTimeText(b.LastSeen) + "\t" +
+                               (b.OnAir ? "1" : "0") + "\t" + std::to_string(b.MaxListeners);
+            for (const std::string* text : {&b.ChannelName, &b.Hash, &b.YpTitle, &b.YpUrl, &b.Genre, &b.Description})
+                line += "\t" + TsvCell(Json(Utf8(*text)));
+            std::cout << line << '\n';
+        }
+        break;
+    case Format::Table: {
+        std::vector<std::vector<std::string>> table = {
+            {Sjis("開始"), Sjis("最終"), Sjis("最大"), "Channel", "YP", "Genre - Description"}};
+        for (const BroadcastRow& b : rows)
+            table.push_back({FormatMonthDayTime(b.FirstSeen), FormatMonthDayTime(b.LastSeen) + (b.OnAir ? " *" : ""),
+                             std::to_string(b.MaxListeners), std::string(Cp932Cut(HtmlDecode(b.ChannelName), 40)),
+                             b.YpTitle,
+                             std::string(Cp932Cut(HtmlDecode(GenreDescriptionOf(b.Genre, b.Description)), 100))});
+        PrintColumns(table, {false, false, true, false, false, false});
+        std::cout << Utf8(Sjis("* 最後の取得で放送中")) << '\n';
+        break;
+    }
+    }
+}
+
 // ---- Cycles
 
 // The system clock moved on by the time steps asked for.
@@ -558,8 +756,9 @@ std::string ForTerminal(std::string text)
 }
 
 int RunCycles(const Options& options, const std::optional<TemplateTexts>& templates, const TkavoSetting& setting,
-              const IniFile& settingsFile)
+              const IniFile& settingsFile, HistoryStore& history)
 {
+    const bool reportOnly = options.YpStatus || options.History;
     std::shared_ptr<SteppedClock> clock;
     if (options.TimeStepMinutes > 0) {
         clock = std::make_shared<SteppedClock>();
@@ -586,10 +785,11 @@ int RunCycles(const Options& options, const std::optional<TemplateTexts>& templa
     };
     net.OnError = [&](TkavoNet&, const std::string& error) { report(error); };
     net.OnCycleError = [&](TkavoNet&, const std::string& message) { report(message); };
+    net.OnRecord = [&](RetrievalRecord& record) { history.Record(record); };
     net.Prepare(settingsFile);
 
     bool succeeded = false;
-    if (options.OutputFormat == Format::Tsv && !templates)
+    if (options.OutputFormat == Format::Tsv && !templates && !reportOnly)
         PrintTsvHeader();
     for (int cycle = 1; cycle <= options.Cycles; ++cycle) {
         {
@@ -601,8 +801,11 @@ int RunCycles(const Options& options, const std::optional<TemplateTexts>& templa
         loop.RunUntil([&] { return !net.Running(); }, std::chrono::hours(24 * 365));
         const TkavoNet::CycleReport& result = net.LastCycle();
         succeeded = succeeded || result.Retrieved > result.Failed;
+        // What is printed is in the file too.
+        history.Flush();
 
-        if (templates && (options.AllCycles || cycle == options.Cycles)) {
+        if (reportOnly) {
+        } else if (templates && (options.AllCycles || cycle == options.Cycles)) {
             std::cout << ForTerminal(Utf8(ExpandTemplates(*common, *templates, net.ChList())));
             std::cout.flush();
         } else if (options.AllCycles || cycle == options.Cycles) {
@@ -702,6 +905,33 @@ int RunPage(const Options& options, const TkavoSetting& setting, const IniFile& 
     return enabled == 0 || result.Retrieved > result.Failed ? 0 : 1;
 }
 
+// --yp-status and --history, after the refreshes asked for, if any.
+int RunReport(const Options& options, const std::optional<TemplateTexts>& templates, const TkavoSetting& setting,
+              const IniFile& settingsFile, HistoryStore& history)
+{
+    std::string pattern;
+    if (options.Search) {
+        pattern = FindPatternFromInput(Utf8ToCp932(*options.Search));
+        try {
+            TkavoRegExp check;
+            check.Pattern = pattern;
+            check.Test("");
+        } catch (const TkavoRegExpError& error) {
+            std::cerr << Program << ": --search: " << error.what() << std::endl;
+            return 2;
+        }
+    }
+    int status = 0;
+    if (options.CyclesGiven)
+        status = RunCycles(options, templates, setting, settingsFile, history);
+    if (options.YpStatus)
+        PrintYpStatus(history, setting, options.OutputFormat);
+    else
+        PrintHistory(history, options, pattern);
+    std::cout.flush();
+    return status;
+}
+
 int Main(int argc, char** argv)
 {
     Options options;
@@ -746,7 +976,11 @@ int Main(int argc, char** argv)
             return 2;
         }
     }
-    return RunCycles(options, templates, setting, settingsFile);
+    HistoryStore history(ProgramFolder() + "/" + HistoryStore::FileName);
+    history.SetProblemHandler([](const std::string& problem) { std::cerr << Program << ": " << problem << std::endl; });
+    if (options.YpStatus || options.History)
+        return RunReport(options, templates, setting, settingsFile, history);
+    return RunCycles(options, templates, setting, settingsFile, history);
 }
 
 } // namespace

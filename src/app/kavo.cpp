@@ -1,5 +1,7 @@
 // kavo: the desktop program.
 #include "common/ukavoCommon.h"
+#include "net/History.h"
+#include "net/LastList.h"
 #include "net/ukavoNet.h"
 #include "platform/Cp932.h"
 #include "platform/ProgramFolder.h"
@@ -232,12 +234,19 @@ int Main(int argc, char** argv)
     // here; each part takes what it keeps there.
     std::string settingsProblem;
     const IniFile settingsFile = IniFile::Read(TkavoSetting::SettingsFileName(), &settingsProblem);
+    // Before the retrieval module, whose last cycle it may still have to write.
+    HistoryStore history(folder + "/" + HistoryStore::FileName);
+    history.SetProblemHandler([](const std::string& problem) {
+        QMetaObject::invokeMethod(
+            qApp, [problem] { DebugLog::Note("history", problem); }, Qt::QueuedConnection);
+    });
     TkavoCommon common(setting);
     TkavoNotifyMgr notifyMgr(setting, common);
     notifyMgr.StartMinimized = options.Minimized;
     TkavoNet net(
         [](std::function<void()> job) { QMetaObject::invokeMethod(qApp, std::move(job), Qt::QueuedConnection); },
         setting);
+    net.OnRecord = [&history](RetrievalRecord& record) { history.Record(record); };
     TkavoMain window(setting, common, notifyMgr, net);
     try {
         window.InitialSetup(settingsFile);
@@ -247,6 +256,12 @@ int Main(int argc, char** argv)
     }
     if (!settingsProblem.empty())
         window.statusBar()->showMessage(QString::fromStdString(Cp932ToUtf8(settingsProblem)));
+    window.SetHistory(history);
+    DebugLog::Guarded("LoadLastList", [&] {
+        auto previous = std::make_unique<TkavoChList>();
+        if (LoadLastList(history, setting, *previous) > 0)
+            window.ShowPreviousList(std::move(previous));
+    });
     QObject::connect(&instance, &TkavoSingleInstance::Activated, &window,
                      [&notifyMgr] { notifyMgr.ShowApplication(); });
     QObject::connect(&window, &TkavoMain::ClosedDown, &app, &QCoreApplication::quit, Qt::QueuedConnection);

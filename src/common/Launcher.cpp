@@ -7,10 +7,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <netdb.h>
 #include <poll.h>
 #include <string_view>
 #include <sys/socket.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace kavo {
@@ -185,16 +188,42 @@ bool TkavoLauncher::StartPeerCast(const std::string& url)
         command.Arguments.push_back(Cp932ToUtf8(url));
     }
     const std::string folder = FolderOf(command.Program);
-    return m_starter.Start(command, folder, m_setting.Priority.PeerCastProcess).Started() && withUrl;
+    const TkavoStartResult started = m_starter.Start(command, folder, m_setting.Priority.PeerCastProcess);
+    if (started.Process) {
+        std::erase_if(m_peerCasts, [](const auto& process) { return !process->Running(); });
+        m_peerCasts.push_back(started.Process);
+    }
+    return started.Started() && withUrl;
 }
 
-bool TkavoLauncher::StopPeerCast()
+int TkavoLauncher::EndPeerCast()
 {
-    TkavoCommand command = programCommand(m_setting.Etc.PeerCast, programSearchFolders());
-    if (command.Program.empty())
-        return false;
-    command.Arguments = {"-kill"};
-    return m_starter.Start(command, FolderOf(command.Program), 0).Started();
+    std::vector<std::shared_ptr<ProcessHandle>> ending;
+    for (const auto& process : m_peerCasts)
+        if (process->Running())
+            ending.push_back(process);
+    m_peerCasts.clear();
+    if (ending.empty()) {
+        const TkavoCommand command = programCommand(m_setting.Etc.PeerCast, programSearchFolders());
+        for (std::unique_ptr<ProcessHandle>& process : FindProcessesOf(command.Program))
+            ending.push_back(std::move(process));
+    }
+    if (ending.empty())
+        return 0;
+    const int count = static_cast<int>(ending.size());
+    ++*m_endings;
+    try {
+        std::thread([ending, endings = m_endings, grace = PeerCastGrace] {
+            EndProcesses(ending, grace);
+            --*endings;
+        }).detach();
+    } catch (const std::system_error&) {
+        // Without a thread the processes are still asked to end, only not made to.
+        for (const auto& process : ending)
+            process->Signal(SIGTERM);
+        --*m_endings;
+    }
+    return count;
 }
 
 bool TkavoLauncher::startPlayer(const std::string& url, const std::string& name)

@@ -3,8 +3,12 @@
 #include "platform/Process.h"
 #include "platform/TkavoRegExp.h"
 
+#include <atomic>
+#include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace kavo {
 
@@ -41,9 +45,14 @@ public:
     // Starts the PeerCast program unless its server already answers; with a "peercast://" URL it
     // gets " -url" and the URL. True when it was started with the URL.
     bool StartPeerCast(const std::string& url);
-    // Starts the PeerCast program, found as StartPeerCast finds it, with "-kill" alone. False when
-    // it was not started.
-    bool StopPeerCast();
+    // Ends the PeerCast server, as its servers on this system take no "-kill": the processes this
+    // launcher started that still run, else the user's processes whose executable is the program
+    // that StartPeerCast would start. They get SIGTERM, and SIGKILL when they still run after
+    // PeerCastGrace; the wait runs on a thread of its own. The number of processes ended.
+    int EndPeerCast();
+    // An EndPeerCast still waits for its processes to end.
+    bool PeerCastEnding() const { return *m_endings > 0; }
+    std::chrono::milliseconds PeerCastGrace{5000};
     // Asks once for <inputbox/>, expands the channel tags (channel may be null) and starts the
     // command line, unless a channel's value would form its program or an option-like argument.
     void RunCommand(const std::string& command, const TkavoChItem* channel);
@@ -73,6 +82,10 @@ private:
     VisitedUrls* m_visited;
     ProcessStarter& m_starter;
     TkavoRegExp m_regExp;
+    // The PeerCast processes started in this run.
+    std::vector<std::shared_ptr<ProcessHandle>> m_peerCasts;
+    // Shared with the threads that end processes, which may outlive the launcher.
+    std::shared_ptr<std::atomic<int>> m_endings = std::make_shared<std::atomic<int>>(0);
 };
 
 // Host and port of an "http://host:port/..." address; port 80 when it names none. False when the

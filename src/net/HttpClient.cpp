@@ -231,6 +231,8 @@ void HttpClient::Apply(const HttpOptions& options)
     // there by this deadline.
     m_deadlineSeconds = DeadlineSeconds(options);
     api.easy_setopt(curl, CURLOPT_TIMEOUT, m_deadlineSeconds);
+    if (!options.UserAgent.empty())
+        api.easy_setopt(curl, CURLOPT_USERAGENT, options.UserAgent.c_str());
 }
 
 HttpResponse HttpClient::Get(const std::string& url)

@@ -15,6 +15,8 @@ struct HttpOptions
     // Bounds connecting and any stretch of the transfer in which nothing arrives; the whole answer
     // must have arrived within twice this time.
     int TimeoutSeconds = 60;
+    // "" keeps the user agent the client already sends.
+    std::string UserAgent;
 };
 
 enum class HttpOutcome {

@@ -5,6 +5,8 @@
 #include "platform/DateTime.h"
 #include "platform/TkavoRegExp.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <limits>
 #include <memory>
@@ -213,6 +215,31 @@ void ParseInto(TkavoYpRecord& yp, std::string_view index, TkavoRegExp& regExp, R
 }
 
 } // namespace
+
+std::string NotIndexReason(std::string_view text)
+{
+    bool blank = true;
+    bool fields = false;
+    ForEachLine(text, [&](std::string_view line) {
+        if (fields)
+            return;
+        if (line.find_first_not_of(" \t\f\v") != std::string_view::npos)
+            blank = false;
+        int separators = 0;
+        for (std::size_t at = line.find("<>"); at != std::string_view::npos && separators < IndexFieldCount - 1;
+             at = line.find("<>", at + 2))
+            ++separators;
+        fields = separators >= IndexFieldCount - 1;
+    });
+    if (blank || fields)
+        return {};
+    std::string head(text.substr(0, 4096));
+    std::transform(head.begin(), head.end(), head.begin(), [](unsigned char c) { return std::tolower(c); });
+    for (const char* tag : {"<html", "<!doctype html", "<head", "<body"})
+        if (head.find(tag) != std::string::npos)
+            return "the answer is an HTML page, not a channel index";
+    return "no line of the answer has the 19 fields of a channel index";
+}
 
 void ParseIndex(TkavoYpRecord& yp, std::string_view index, TkavoRegExp& regExp)
 {

@@ -79,6 +79,11 @@ private:
 
 int CountLines(std::string_view text);
 
+// Why a YP's answer is plainly not an index: it has something other than blanks, yet no line with
+// the 19 fields (an HTML error or maintenance page, as a rule). "" when it may be one; an empty
+// answer is an empty YP.
+std::string NotIndexReason(std::string_view text);
+
 // Appends one record to yp.ChList for every accepted line of the CP932 index. A line that cannot
 // be read is skipped; every line, skipped or not, counts for the records' No.
 void ParseIndex(TkavoYpRecord& yp, std::string_view index, TkavoRegExp& regExp);

@@ -230,16 +230,23 @@ void TkavoNet::execute()
     if (m_cycle.ThreadPriority != 0)
         ApplyThreadPriority(m_cycle.ThreadPriority);
     try {
+        m_record = RetrievalRecord{};
+        m_record.Time = Now();
         ReadLocalChannels();
         for (TkavoYpRecord& yp : m_yps) {
             if (!yp.Enabled) {
                 yp.ChList.Clear();
                 continue;
             }
-            retrieveOrSkip(yp);
+            YpAttempt& attempt = m_record.Attempts.emplace_back();
+            attempt.Url = yp.Url;
+            attempt.Title = yp.Title;
+            attempt.ChList = &yp.ChList;
+            retrieveOrSkip(yp, attempt);
             UpdateYp(yp);
             MarkLocal(yp);
             MarkVisited(yp);
+            attempt.Channels = yp.ChList.Count();
         }
         m_cycleEnd = Now();
         m_firstCycleDone = true;
@@ -250,23 +257,42 @@ void TkavoNet::execute()
         m_working.EndedEarly = true;
         m_working.Error = "unknown failure";
     }
+    raiseRecord();
     m_dispatcher([this, alive = m_alive] {
         if (*alive)
             finish();
     });
 }
 
-void TkavoNet::retrieveOrSkip(TkavoYpRecord& yp)
+void TkavoNet::raiseRecord()
 {
+    if (OnRecord) {
+        try {
+            OnRecord(m_record);
+        } catch (...) {
+            // A record that cannot be kept costs the record, not the cycle.
+        }
+    }
+    m_record = RetrievalRecord{};
+}
+
+void TkavoNet::retrieveOrSkip(TkavoYpRecord& yp, YpAttempt& attempt)
+{
+    attempt.Time = Now();
     if (m_firstCycleDone && !m_cycle.Manual) {
         const bool throttled = !hasPcrawHandle(yp) || PcrawChannelError(yp) != 0;
-        if (throttled && Now() < yp.LastUpdate + ThrottleDays) {
+        if (throttled && attempt.Time < yp.LastUpdate + ThrottleDays) {
             ++m_working.Skipped;
+            attempt.Outcome = YpOutcome::Skipped;
             return;
         }
     }
     ++m_working.Retrieved;
-    const std::string error = RetrieveYp(yp);
+    const auto started = std::chrono::steady_clock::now();
+    const std::string error = RetrieveYp(yp, attempt);
+    attempt.DurationMs = static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count());
+    attempt.Error = error;
     if (error.empty()) {
         yp.LastUpdate = Now();
         return;
@@ -279,6 +305,13 @@ void TkavoNet::retrieveOrSkip(TkavoYpRecord& yp)
 
 std::string TkavoNet::RetrieveYp(TkavoYpRecord& yp)
 {
+    YpAttempt attempt;
+    return RetrieveYp(yp, attempt);
+}
+
+std::string TkavoNet::RetrieveYp(TkavoYpRecord& yp, YpAttempt& attempt)
+{
+    attempt.Outcome = YpOutcome::Failed;
     std::string index;
     bool closedEarly = false;
     try {
@@ -287,6 +320,7 @@ std::string TkavoNet::RetrieveYp(TkavoYpRecord& yp)
                 index = RunYpScript(yp, {});
             } else {
                 HttpResponse response = http().Get(yp.Url + "index.txt?host=" + yp.Host);
+                attempt.HttpStatus = response.Status;
                 if (response.Outcome == HttpOutcome::Failed)
                     throw RetrievalFailure(response.Error);
                 closedEarly = response.Outcome == HttpOutcome::ClosedEarly;
@@ -309,6 +343,8 @@ std::string TkavoNet::RetrieveYp(TkavoYpRecord& yp)
         return DownloadErrorText(yp.Url, failure.what());
     }
 
+    attempt.Bytes = index.size();
+    attempt.Outcome = closedEarly ? YpOutcome::Incomplete : YpOutcome::Fetched;
     // A server that closed the connection early leaves the previous list; that is not an error.
     if (!closedEarly) {
         std::string_view text = StripUtf8Bom(index);
@@ -317,11 +353,19 @@ std::string TkavoNet::RetrieveYp(TkavoYpRecord& yp)
             try {
                 converted = Utf8ToCp932(text);
             } catch (const std::exception&) {
+                attempt.Outcome = YpOutcome::Failed;
                 return ConversionErrorText(yp.Url);
             }
             text = converted;
         }
+        // An error page in place of the index would empty the YP's list, or fill it with rubbish.
+        if (const std::string reason = NotIndexReason(text); !reason.empty()) {
+            attempt.Outcome = YpOutcome::NotIndex;
+            return DownloadErrorText(yp.Url, reason);
+        }
         ReplaceFromIndex(yp, text, m_regExp);
+        if (OnRecord)
+            attempt.Index.assign(text);
         yp.ChList.Valid = true;
         ++yp.SuccessCount;
     }
@@ -340,6 +384,11 @@ void TkavoNet::finish()
         m_chList.LastUpdate = m_cycleEnd;
     if (m_reloadPending)
         followSettings(true);
+    if (m_clearLogPending) {
+        m_clearLogPending = false;
+        for (TkavoYpRecord& yp : m_yps)
+            yp.ChListLog.Clear();
+    }
     // Clear, then AddFrom of every YP's lists in configuration order, enabled or not.
     std::vector<const TkavoChList*> onAir;
     std::vector<const TkavoChList*> ended;
@@ -357,6 +406,17 @@ void TkavoNet::finish()
         OnSuccess(*this);
     if (OnComplate)
         OnComplate(*this);
+}
+
+void TkavoNet::ClearLog()
+{
+    if (m_running) {
+        m_clearLogPending = true;
+        return;
+    }
+    for (TkavoYpRecord& yp : m_yps)
+        yp.ChListLog.Clear();
+    m_chListLog.Clear();
 }
 
 // ---- Steps that later work fills in

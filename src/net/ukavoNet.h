@@ -5,6 +5,7 @@
 #include "core/TkavoFavoriteItem.h"
 #include "core/TkavoYpItem.h"
 #include "net/HttpClient.h"
+#include "net/RetrievalRecord.h"
 #include "platform/TkavoRegExp.h"
 #include "settings/ukavoConfig.h"
 
@@ -58,6 +59,7 @@ public:
     using Dispatcher = std::function<void(std::function<void()>)>;
     using TkavoNotifyEvent = std::function<void(TkavoNet& sender)>;
     using TkavoOnError = std::function<void(TkavoNet& sender, const std::string& error)>;
+    using TkavoOnRecord = std::function<void(RetrievalRecord& record)>;
 
     // What the last finished cycle did, for result lines and exit statuses.
     struct CycleReport
@@ -80,6 +82,11 @@ public:
     // A failure ended the cycle before every YP was done; the main thread, right before OnSuccess.
     // The GUI shows the message in a message box.
     TkavoOnError OnCycleError;
+    // What the cycle did YP by YP, for a record of refreshes: raised on the worker once the last YP
+    // is done (also when the cycle ended early), before the finish step. The channel lists it
+    // points to may be read during the call only; the handler may take the index texts. An
+    // exception it throws is dropped.
+    TkavoOnRecord OnRecord;
 
     // The settings must outlive the module.
     TkavoNet(Dispatcher dispatcher, const TkavoSetting& setting);
@@ -124,8 +131,14 @@ public:
     void ResetHttp();
     // Obtains, converts and parses one YP's index into its ChList. The error text, "" on success.
     std::string RetrieveYp(TkavoYpRecord& yp);
+    // The same, noting the outcome, the HTTP status, the size and, when kept, the index text.
+    std::string RetrieveYp(TkavoYpRecord& yp, YpAttempt& attempt);
     // The version the PCRaw library reports, when one is loaded.
     std::optional<std::string> PcrawVersion() const;
+    // Empties the log of ended channels of every YP and ChListLog; the log starts again from
+    // nothing. While a cycle runs, whose worker writes the logs, its finish step does it before the
+    // lists are merged. Main thread.
+    void ClearLog();
     // A new script engine for the retrieval scripts; false while a cycle runs.
     bool RecreateScriptEngine();
     // The store that marks channels whose contact page was opened (ColorFont/Visit); not owned,
@@ -152,7 +165,8 @@ private:
     // The records follow the configured YPs (see SettingsReloaded); reload: the settings were loaded
     // again, so the kept records start their logs and counters again.
     void followSettings(bool reload);
-    void retrieveOrSkip(TkavoYpRecord& yp);
+    void retrieveOrSkip(TkavoYpRecord& yp, YpAttempt& attempt);
+    void raiseRecord();
     HttpClient& http();
     // http.get of the retrieval scripts.
     std::string scriptFetch(const std::string& url);
@@ -193,6 +207,7 @@ private:
     // Reloads that arrived while a cycle ran, applied by its finish step: whether one did, and the
     // Urls that were no longer configured after one of them.
     bool m_reloadPending = false;
+    bool m_clearLogPending = false;
     std::unordered_set<std::string> m_droppedUrls;
     std::vector<std::string> m_cycleUrls; // of the records the running cycle works on
     TkavoChList m_chList;
@@ -215,8 +230,9 @@ private:
     TkavoRegExp m_regExp;
 
     CycleSettings m_cycle;
-    CycleReport m_report;  // filled by the worker, read after the finish step
-    CycleReport m_working; // the running cycle's
+    CycleReport m_report;     // filled by the worker, read after the finish step
+    CycleReport m_working;    // the running cycle's
+    RetrievalRecord m_record; // the running cycle's, for OnRecord
     TDateTime m_cycleEnd = 0;
     std::atomic<bool> m_running{false};
     std::thread m_worker;

@@ -1,14 +1,20 @@
 #include "platform/Process.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <system_error>
 #include <thread>
@@ -249,7 +255,7 @@ TkavoCommand ParseCommandLine(std::string_view line, const std::vector<std::stri
 TkavoStartResult StartProcess(const TkavoCommand& command, const std::string& folder, int priorityIndex)
 {
     if (command.Program.empty())
-        return {-1, ENOENT};
+        return {-1, ENOENT, nullptr};
 
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(command.Program.c_str()));
@@ -284,21 +290,143 @@ TkavoStartResult StartProcess(const TkavoCommand& command, const std::string& fo
     ::posix_spawn_file_actions_destroy(&actions);
     ::posix_spawnattr_destroy(&attributes);
     if (error != 0)
-        return {-1, error};
+        return {-1, error, nullptr};
 
     // Raising the priority needs a privilege we usually lack; the process then runs as we do.
     if (const std::optional<int> nice = NiceOfPriority(priorityIndex))
         ::setpriority(PRIO_PROCESS, static_cast<id_t>(pid), *nice);
     // Only now: once reaped, the pid could belong to someone else.
+    std::shared_ptr<ProcessHandle> process = ProcessHandle::Open(pid);
     Reap(pid);
-    return {pid, 0};
+    return {pid, 0, std::move(process)};
+}
+
+std::unique_ptr<ProcessHandle> ProcessHandle::Open(int pid)
+{
+    if (pid <= 0)
+        return nullptr;
+    // Through syscall(): glibc 2.36 declares its wrappers without C linkage for C++.
+    const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    if (fd < 0)
+        return nullptr;
+    return std::unique_ptr<ProcessHandle>(new ProcessHandle(pid, fd));
+}
+
+ProcessHandle::~ProcessHandle()
+{
+    ::close(m_fd);
+}
+
+bool ProcessHandle::Running() const
+{
+    return !WaitEnded(std::chrono::milliseconds(0));
+}
+
+bool ProcessHandle::Signal(int signal) const
+{
+    return ::syscall(SYS_pidfd_send_signal, m_fd, signal, nullptr, 0) == 0;
+}
+
+bool ProcessHandle::WaitEnded(std::chrono::milliseconds timeout) const
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd ended{m_fd, POLLIN, 0};
+        const int ready = ::poll(&ended, 1, static_cast<int>(std::max<std::int64_t>(0, left.count())));
+        if (ready > 0)
+            return true;
+        if (ready == 0 || errno != EINTR)
+            return false;
+    }
+}
+
+namespace {
+
+// Real and effective user of a process are the caller's.
+bool OwnedByUs(const std::string& procFolder)
+{
+    std::ifstream status(procFolder + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("Uid:", 0) != 0)
+            continue;
+        unsigned long real = 0;
+        unsigned long effective = 0;
+        if (std::sscanf(line.c_str() + 4, "%lu %lu", &real, &effective) != 2)
+            return false;
+        return real == ::getuid() && effective == ::getuid();
+    }
+    return false;
+}
+
+bool RunsExecutable(const std::string& procFolder, const struct stat& file, const std::string& canonicalPath)
+{
+    const std::string link = procFolder + "/exe";
+    struct stat running
+    {};
+    if (::stat(link.c_str(), &running) == 0 && running.st_dev == file.st_dev && running.st_ino == file.st_ino)
+        return true;
+    // Replaced on disk while it runs (an upgrade): the link names the old file as deleted.
+    std::error_code ec;
+    const std::filesystem::path target = std::filesystem::read_symlink(link, ec);
+    return !ec && !canonicalPath.empty() && target.string() == canonicalPath + " (deleted)";
+}
+
+} // namespace
+
+std::vector<std::unique_ptr<ProcessHandle>> FindProcessesOf(const std::string& executable)
+{
+    std::vector<std::unique_ptr<ProcessHandle>> found;
+    struct stat file
+    {};
+    if (executable.empty() || ::stat(executable.c_str(), &file) != 0)
+        return found;
+    std::error_code ec;
+    const std::string canonicalPath = std::filesystem::canonical(executable, ec).string();
+    const pid_t self = ::getpid();
+    std::filesystem::directory_iterator it("/proc", ec);
+    for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        const std::filesystem::directory_entry& entry = *it;
+        const std::string name = entry.path().filename().string();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        const int pid = std::atoi(name.c_str());
+        if (pid <= 0 || pid == self)
+            continue;
+        const std::string folder = entry.path().string();
+        if (!OwnedByUs(folder) || !RunsExecutable(folder, file, canonicalPath))
+            continue;
+        // Checked again through the pinned process: if the pid was reused between the checks,
+        // the handle's process has ended and is left alone.
+        std::unique_ptr<ProcessHandle> process = ProcessHandle::Open(pid);
+        if (process && OwnedByUs(folder) && RunsExecutable(folder, file, canonicalPath) && process->Running())
+            found.push_back(std::move(process));
+    }
+    return found;
+}
+
+void EndProcesses(const std::vector<std::shared_ptr<ProcessHandle>>& processes, std::chrono::milliseconds grace)
+{
+    for (const auto& process : processes)
+        if (process)
+            process->Signal(SIGTERM);
+    const auto deadline = std::chrono::steady_clock::now() + grace;
+    for (const auto& process : processes) {
+        if (!process)
+            continue;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (!process->WaitEnded(std::max(left, std::chrono::milliseconds(0))))
+            process->Signal(SIGKILL);
+    }
 }
 
 TkavoStartResult OpenWithDesktop(const std::string& target)
 {
     // A target starting with "-" would be read as an option of the handler.
     if (target.empty() || target.front() == '-')
-        return {-1, EINVAL};
+        return {-1, EINVAL, nullptr};
     TkavoCommand command{FindExecutable("xdg-open"), {target}};
     return StartProcess(command, {}, 0);
 }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -65,11 +67,38 @@ TkavoCommand ParseCommandLine(std::string_view line, const std::vector<std::stri
                               const CommandWordTransform& transform = {},
                               const CommandWordTransform& programTransform = {});
 
+// A process pinned by a pidfd: signals reach the process it was opened for, never a later one
+// that got the same pid after it ended.
+class ProcessHandle
+{
+public:
+    // The process with this pid, or null when there is none (or the kernel offers no pidfd).
+    static std::unique_ptr<ProcessHandle> Open(int pid);
+    ~ProcessHandle();
+    ProcessHandle(const ProcessHandle&) = delete;
+    ProcessHandle& operator=(const ProcessHandle&) = delete;
+
+    int Pid() const { return m_pid; }
+    // It has not ended yet (an ended child that is not reaped yet counts as ended).
+    bool Running() const;
+    bool Signal(int signal) const;
+    // Waits at most the time-out for it to end; true when it has.
+    bool WaitEnded(std::chrono::milliseconds timeout) const;
+
+private:
+    ProcessHandle(int pid, int fd) : m_pid(pid), m_fd(fd) {}
+    int m_pid;
+    int m_fd;
+};
+
 // What happened to a start. Launching ignores it; tests read it.
 struct TkavoStartResult
 {
     int Pid = -1;
     int Error = 0; // errno of the failure
+    // The started process, for a caller that may want to end it later; null when none was started
+    // or the kernel offers no pidfd.
+    std::shared_ptr<ProcessHandle> Process;
     bool Started() const { return Pid > 0; }
 };
 
@@ -81,6 +110,15 @@ TkavoStartResult StartProcess(const TkavoCommand& command, const std::string& fo
 
 // Opens a URL or file with the desktop's default handler (xdg-open from $PATH).
 TkavoStartResult OpenWithDesktop(const std::string& target);
+
+// The running processes of the calling user, other than this one, whose executable is this file:
+// the same file (also through links), or, for a program replaced since it started, the same path.
+// A script names its interpreter as executable and is never found this way.
+std::vector<std::unique_ptr<ProcessHandle>> FindProcessesOf(const std::string& executable);
+
+// Sends SIGTERM to every process, waits up to grace for them to end, and sends SIGKILL to those
+// still running. Blocks for at most grace.
+void EndProcesses(const std::vector<std::shared_ptr<ProcessHandle>>& processes, std::chrono::milliseconds grace);
 
 // The process starts the launcher uses. The default is the real thing; the GUI may hand URLs to
 // its own desktop service, and tests may watch the calls.

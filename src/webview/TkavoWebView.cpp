@@ -60,6 +60,13 @@ const char* ClickRecorder = R"JS(
 })();
 )JS";
 
+void addFlag(const QByteArray& flag)
+{
+    const QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    if (!flags.contains(flag))
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.isEmpty() ? flag : flags + ' ' + flag);
+}
+
 void PrepareEngine()
 {
     static bool done = false;
@@ -67,20 +74,17 @@ void PrepareEngine()
         return;
     done = true;
     if (!qt_gl_global_share_context()) {
-        // Without it the engine renders in software, where OpenGL cannot be had (offscreen).
+        // Kept even when it cannot be created, as Qt keeps its own: the engine then renders in
+        // software (offscreen, or no OpenGL at all).
         auto* context = new QOpenGLContext;
         context->setFormat(QSurfaceFormat::defaultFormat());
-        if (context->create())
-            qt_gl_set_global_share_context(context);
-        else
-            delete context;
+        if (!context->create())
+            addFlag("--disable-gpu");
+        qt_gl_set_global_share_context(context);
     }
     // The engine's sandbox refuses to run as root.
-    if (geteuid() == 0) {
-        QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
-        if (!flags.contains("--no-sandbox"))
-            qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.isEmpty() ? "--no-sandbox" : flags + " --no-sandbox");
-    }
+    if (geteuid() == 0)
+        addFlag("--no-sandbox");
     QWebEngineUrlScheme page(PageScheme);
     page.setSyntax(QWebEngineUrlScheme::Syntax::Host);
     // Templates may name their files with file URLs (the $ee{<templatepath/>} form).

@@ -7,7 +7,9 @@
 #include <nlohmann/json.hpp>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iomanip>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -522,6 +525,184 @@ TEST_F(KavoListTest, SettingsHelpAndVersion)
     const Outcome version = Start({"--version"}, false);
     EXPECT_EQ(version.Status, 0);
     EXPECT_TRUE(version.Out.starts_with("kavo-list (kavo) ")) << version.Out;
+}
+
+// ---- The record of refreshes
+
+// "YYYY-MM-DD hh:mm:ss" as seconds, for differences.
+long Seconds(const std::string& text)
+{
+    std::tm tm{};
+    std::istringstream in(text);
+    in >> std::get_time(&tm, "%Y-%m-%d %H:%M:%S");
+    return static_cast<long>(timegm(&tm));
+}
+
+std::vector<Json> JsonLines(const std::string& text)
+{
+    std::vector<Json> lines;
+    for (const std::string& line : Lines(text))
+        lines.push_back(Json::parse(line));
+    return lines;
+}
+
+TEST_F(KavoListTest, HistoryFollowsBroadcastsOverCyclesAndRuns)
+{
+    const auto line = [](const std::string& name, const std::string& id, int listeners) {
+        return name + "<>" + id + "<><><>genre<>desc<>" + std::to_string(listeners) +
+               "<>0<>300<>WMV<><><><><><>1:05<>click<><>0\r\n";
+    };
+    server.Route("/a/index.txt", HttpReply::Ok(line("alpha", ChannelId, 3) + line("beta", std::string(32, 'B'), 9)));
+    WriteSettings("[URL]\nTimeout=5\n[YP]\n" + YpSettings(0, "/a/", true));
+    // Two refreshes 11 minutes apart by kavo's clock; then beta is gone.
+    ASSERT_EQ(Start({"--cycles", "2", "--time-step", "11"}).Status, 0);
+    server.Route("/a/index.txt", HttpReply::Ok(line("alpha", ChannelId, 5)));
+    ASSERT_EQ(Start({}).Status, 0);
+
+    const Outcome run = Start({"--history", "--format", "json"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    const std::vector<Json> rows = JsonLines(run.Out);
+    ASSERT_EQ(rows.size(), 2u) << run.Out;
+    const Json& beta = rows[0]; // listed after alpha in the same fetch
+    EXPECT_EQ(beta["ChannelName"], "beta");
+    EXPECT_EQ(beta["OnAir"], false);
+    EXPECT_NEAR(Seconds(beta["LastSeen"]) - Seconds(beta["FirstSeen"]), 11 * 60, 1);
+    EXPECT_EQ(beta["MaxListeners"], 9);
+    EXPECT_EQ(beta["YpTitle"], "YP 0");
+    const Json& alpha = rows[1];
+    EXPECT_EQ(alpha["ChannelName"], "alpha");
+    EXPECT_EQ(alpha["OnAir"], true);
+    EXPECT_EQ(alpha["MaxListeners"], 5);
+    EXPECT_EQ(alpha["Hash"], ChannelId);
+
+    const Outcome search = Start({"--history", "--search", "BET", "--since", "1", "--format", "tsv"});
+    ASSERT_EQ(search.Status, 0) << search.Err;
+    const auto lines = Lines(search.Out);
+    ASSERT_EQ(lines.size(), 2u) << search.Out;
+    EXPECT_EQ(lines[0].substr(0, 19), "FirstSeen\tLastSeen\t");
+    EXPECT_NE(lines[1].find("\tbeta\t"), std::string::npos);
+    EXPECT_EQ(Start({"--history", "--search", "("}).Status, 2);
+}
+
+TEST_F(KavoListTest, YpStatusShowsEachYpsLastTurn)
+{
+    server.Route("/ok/index.txt",
+                 HttpReply::Ok("one<>" + ChannelId + "<><><><><>1<>0<>300<>WMV<><><><><><><><><>0\r\n"));
+    server.Route("/page/index.txt", HttpReply::Ok("<html><body>Service Unavailable</body></html>"));
+    WriteSettings("[URL]\nTimeout=5\n[YP]\n" + YpSettings(0, "/ok/", true) + YpSettings(1, "/page/", true) +
+                  YpSettings(2, "/off/", false));
+    const Outcome run = Start({"--yp-status", "--cycles", "1", "--format", "json"});
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    const std::vector<Json> rows = JsonLines(run.Out);
+    ASSERT_EQ(rows.size(), 3u) << run.Out;
+    EXPECT_EQ(rows[0]["Result"], "fetched");
+    EXPECT_EQ(rows[0]["Channels"], 1);
+    EXPECT_EQ(rows[0]["Failing"], false);
+    EXPECT_EQ(rows[0]["Recent"][0]["HttpStatus"], 200);
+    EXPECT_EQ(rows[1]["Result"], "not-index");
+    EXPECT_EQ(rows[1]["FailuresInRow"], 1);
+    EXPECT_EQ(rows[1]["Failing"], true);
+    EXPECT_EQ(rows[2]["Enabled"], false);
+    EXPECT_EQ(rows[2]["Recent"], Json::array());
+
+    // Without --cycles it only reads.
+    server.ClearRequests();
+    const Outcome table = Start({"--yp-status"});
+    EXPECT_EQ(table.Status, 0);
+    EXPECT_TRUE(server.Requests().empty());
+    ASSERT_EQ(Lines(table.Out).size(), 4u) << table.Out;
+    EXPECT_NE(Lines(table.Out)[2].find("一覧ではない応答"), std::string::npos) << table.Out;
+}
+
+TEST_F(KavoListTest, AHistoryFileThatIsNoDatabaseCostsNoChannels)
+{
+    server.Route("/a/index.txt",
+                 HttpReply::Ok("one<>" + ChannelId + "<><><><><>1<>0<>300<>WMV<><><><><><><><><>0\r\n"));
+    WriteSettings("[URL]\nTimeout=5\n[YP]\n" + YpSettings(0, "/a/", true));
+    const std::string garbage(5000, '#');
+    std::ofstream(home / "history.sqlite", std::ios::binary) << garbage;
+
+    const Outcome run = Start({"--cycles", "2", "--manual", "--format", "json"});
+    ASSERT_EQ(run.Status, 0);
+    ASSERT_EQ(JsonLines(run.Out).at(0)["channels"].size(), 1u);
+    // Reported once, for two refreshes; the file is left for a look.
+    EXPECT_EQ(Lines(run.Err).size(), 1u) << run.Err;
+    EXPECT_NE(run.Err.find("history.sqlite"), std::string::npos);
+    EXPECT_EQ(ReadFile(home / "history.sqlite"), garbage);
+}
+
+TEST_F(KavoListTest, KilledWhileRecordingLosesAtMostTheRefreshUnderWay)
+{
+    std::string index;
+    for (int i = 0; i < 3000; ++i) {
+        char id[33];
+        std::snprintf(id, sizeof id, "%032X", i + 1);
+        index += "channel " + std::to_string(i) + "<>" + id + "<><><>genre<>desc<>" + std::to_string(i % 50) +
+                 "<>0<>300<>WMV<><><><><><>1:00<>click<><>0\r\n";
+    }
+    server.Route("/a/index.txt", HttpReply::Ok(index));
+    server.Route("/b/index.txt", HttpReply::Ok(index));
+    WriteSettings("[URL]\nTimeout=5\n[YP]\n" + YpSettings(0, "/a/", true) + YpSettings(1, "/b/", true));
+    // One word a refresh, printed once the refresh is written.
+    std::ofstream(home / "header.txt") << "refresh";
+    std::ofstream(home / "channel.txt") << "";
+    const auto refreshes = [](const std::string& text) {
+        std::size_t count = 0;
+        for (std::size_t at = text.find("refresh"); at != std::string::npos; at = text.find("refresh", at + 1))
+            ++count;
+        return count;
+    };
+
+    const fs::path out = home / "stdout.txt";
+    std::vector<std::string> args = {KAVO_LIST_PATH,
+                                     "--home",
+                                     home.string(),
+                                     "--cycles",
+                                     "1000000",
+                                     "--manual",
+                                     "--all-cycles",
+                                     "--header",
+                                     (home / "header.txt").string(),
+                                     "--template",
+                                     (home / "channel.txt").string()};
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    for (int i = 0; i < 200 && refreshes(ReadFile(out)) < 5; ++i)
+        usleep(50000);
+    usleep(37000); // somewhere inside a refresh
+    kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    const std::size_t printed = refreshes(ReadFile(out));
+    ASSERT_GE(printed, 5u);
+
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((home / "history.sqlite").c_str(), &db), SQLITE_OK);
+    const auto number = [db](const char* sql) {
+        sqlite3_stmt* statement = nullptr;
+        long long value = -1;
+        if (sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) == SQLITE_OK && sqlite3_step(statement) == SQLITE_ROW)
+            value = sqlite3_column_int64(statement, 0);
+        sqlite3_finalize(statement);
+        return value;
+    };
+    EXPECT_EQ(number("SELECT COUNT(*) FROM pragma_integrity_check WHERE integrity_check = 'ok'"), 1);
+    const long long attempts = number("SELECT COUNT(*) FROM attempt");
+    // Both YPs' turns of a refresh, or neither.
+    EXPECT_EQ(attempts % 2, 0);
+    EXPECT_GE(attempts / 2, static_cast<long long>(printed));
+    EXPECT_LE(attempts / 2, static_cast<long long>(printed) + 1);
+    // The broadcasts on air belong to the last refresh written.
+    EXPECT_EQ(number("SELECT COUNT(*) FROM broadcast WHERE last_seen IS NULL"), 6000);
+    sqlite3_close(db);
 }
 
 } // namespace

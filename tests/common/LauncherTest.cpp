@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <array>
+#include <chrono>
+#include <filesystem>
 #include <map>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -257,18 +259,41 @@ TEST_F(LauncherFixture, PeerCastIsNotStartedTwiceOrWhenMissing)
     EXPECT_TRUE(m_starter.Calls.empty()) << "neither PeerCast nor the player";
 }
 
-TEST_F(LauncherFixture, StopPeerCastFindsARelativeProgramAsStartingDoes)
+// PeerCast is a copy of a real program, as /proc names the executable of a script's interpreter.
+TEST_F(LauncherFixture, EndPeerCastEndsWhatItStartedElseTheProgramsProcesses)
 {
-    // In the program folder, as the README allows.
-    test::WriteRecorder(m_programFolder + "/bin/peercast", m_records);
-    m_setting.Etc.PeerCast = "bin/peercast";
-    ASSERT_TRUE(m_launcher.StopPeerCast());
-    ASSERT_EQ(m_starter.Calls.size(), 1u);
-    EXPECT_EQ(Joined(m_starter.Calls[0].Arguments), "-kill");
-    EXPECT_EQ(m_starter.Calls[0].Folder, m_programFolder + "/bin");
+    const std::string program = m_programFolder + "/bin/peercast";
+    std::filesystem::create_directories(m_programFolder + "/bin");
+    std::filesystem::copy_file(FindExecutable("sleep"), program);
+    const std::string otherProgram = m_root / "other/peercast";
+    std::filesystem::create_directories(m_root / "other");
+    std::filesystem::copy_file(FindExecutable("sleep"), otherProgram);
+    m_setting.Etc.PeerCast = "bin/peercast 30"; // found in the program folder, as starting finds it
+    const auto runningOnly = [](std::vector<std::unique_ptr<ProcessHandle>> processes) {
+        std::erase_if(processes, [](const auto& process) { return !process->Running(); });
+        return processes;
+    };
 
-    m_setting.Etc.PeerCast = "no such/peercast";
-    EXPECT_FALSE(m_launcher.StopPeerCast());
+    // Started by the launcher: ended by its handle.
+    m_launcher.StartPeerCast("");
+    ASSERT_EQ(m_starter.Calls.size(), 1u);
+    auto started = runningOnly(FindProcessesOf(program));
+    ASSERT_EQ(started.size(), 1u);
+    const TkavoStartResult unrelated = ProcessStarter().Start({otherProgram, {"30"}}, {}, 0);
+    ASSERT_TRUE(unrelated.Process);
+    EXPECT_EQ(m_launcher.EndPeerCast(), 1);
+    EXPECT_TRUE(started[0]->WaitEnded(std::chrono::seconds(5)));
+
+    // Started by someone else: found by its program.
+    const TkavoStartResult outside = ProcessStarter().Start({program, {"30"}}, {}, 0);
+    ASSERT_TRUE(outside.Process);
+    EXPECT_EQ(m_launcher.EndPeerCast(), 1);
+    EXPECT_TRUE(outside.Process->WaitEnded(std::chrono::seconds(5)));
+
+    EXPECT_EQ(m_launcher.EndPeerCast(), 0) << "nothing left to end";
+    EXPECT_TRUE(unrelated.Process->Running()) << "another program with the same bytes";
+    EndProcesses({unrelated.Process}, std::chrono::milliseconds(100));
+    EXPECT_EQ(m_starter.Calls.size(), 1u) << "no -kill is started";
 }
 
 struct PlayerPathCase

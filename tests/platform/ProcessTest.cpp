@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
+#include <thread>
 #include <unistd.h>
 
 namespace kavo {
@@ -224,6 +225,91 @@ TEST_F(ProcessFixture, DesktopHandlerGetsTheTargetAsOneArgument)
 
     EXPECT_FALSE(OpenWithDesktop("--help").Started()) << "an option is no target";
     EXPECT_FALSE(OpenWithDesktop("").Started());
+}
+
+} // namespace
+} // namespace kavo
+
+namespace kavo {
+namespace {
+
+// Copies of a real program under names of their own: /proc names the copy as the executable.
+class ProcessEndingFixture : public ::testing::Test
+{
+protected:
+    std::string CopyOfSleep(const std::string& name)
+    {
+        const std::string path = m_root / name;
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+        std::filesystem::copy_file(FindExecutable("sleep"), path, std::filesystem::copy_options::overwrite_existing);
+        return path;
+    }
+
+    std::shared_ptr<ProcessHandle> Start(const std::string& program, std::vector<std::string> arguments = {"30"})
+    {
+        const TkavoStartResult started = StartProcess({program, std::move(arguments)}, {}, 0);
+        EXPECT_TRUE(started.Process) << program;
+        if (started.Process)
+            m_started.push_back(started.Process);
+        return started.Process;
+    }
+
+    static std::vector<int> Pids(const std::vector<std::unique_ptr<ProcessHandle>>& processes)
+    {
+        std::vector<int> pids;
+        for (const auto& process : processes)
+            pids.push_back(process->Pid());
+        std::sort(pids.begin(), pids.end());
+        return pids;
+    }
+
+    void TearDown() override { EndProcesses(m_started, std::chrono::milliseconds(100)); }
+
+    test::TempFolder m_root;
+    std::vector<std::shared_ptr<ProcessHandle>> m_started;
+};
+
+TEST_F(ProcessEndingFixture, FindsTheProcessesOfOneProgramOnly)
+{
+    const std::string program = CopyOfSleep("a/peercast");
+    const std::string sameBytesElsewhere = CopyOfSleep("b/peercast");
+    std::filesystem::create_symlink(program, m_root / "link");
+    const auto mine = Start(program);
+    const auto other = Start(sameBytesElsewhere);
+    ASSERT_TRUE(mine && other);
+
+    EXPECT_EQ(Pids(FindProcessesOf(program)), std::vector<int>{mine->Pid()});
+    EXPECT_EQ(Pids(FindProcessesOf(m_root / "link")), std::vector<int>{mine->Pid()}) << "through a link";
+    EXPECT_TRUE(FindProcessesOf(m_root / "missing").empty());
+
+    // Upgraded while it runs: the old process still counts as the program's.
+    std::filesystem::remove(program);
+    CopyOfSleep("a/peercast");
+    EXPECT_EQ(Pids(FindProcessesOf(program)), std::vector<int>{mine->Pid()}) << "replaced on disk";
+
+    EndProcesses({mine}, std::chrono::seconds(5));
+    EXPECT_TRUE(mine->WaitEnded(std::chrono::seconds(5)));
+    EXPECT_TRUE(FindProcessesOf(program).empty()) << "an ended process is not found";
+    EXPECT_TRUE(other->Running()) << "the other program was left alone";
+}
+
+TEST_F(ProcessEndingFixture, AProcessThatIgnoresTermIsKilledAfterTheGrace)
+{
+    const auto shell = Start(FindExecutable("sh"), {"-c", "trap '' TERM; exec sleep 30"});
+    ASSERT_TRUE(shell);
+    // Until the exec, the shell may not have set its trap yet.
+    const std::string exe = "/proc/" + std::to_string(shell->Pid()) + "/exe";
+    const std::string sleepProgram = std::filesystem::canonical(FindExecutable("sleep")).string();
+    for (int i = 0; i < 500 && std::filesystem::read_symlink(exe).string() != sleepProgram; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(std::filesystem::read_symlink(exe).string(), sleepProgram);
+
+    const auto grace = std::chrono::milliseconds(300);
+    const auto before = std::chrono::steady_clock::now();
+    EndProcesses({shell}, grace);
+    EXPECT_TRUE(shell->WaitEnded(std::chrono::seconds(5)));
+    // SIGTERM alone would have ended it at once; poll may wake a little before the grace is over.
+    EXPECT_GE(std::chrono::steady_clock::now() - before, grace / 2) << "SIGTERM alone ended it";
 }
 
 } // namespace

@@ -1,4 +1,6 @@
 #include "common/ukavoCommon.h"
+#include "net/History.h"
+#include "net/LastList.h"
 #include "net/ukavoNet.h"
 #include "platform/Cp932.h"
 #include "platform/DateTime.h"
@@ -8,6 +10,7 @@
 #include "support/NotifyTestSupport.h"
 #include "support/TestHttpServer.h"
 #include "ui/main/TkavoChannelActions.h"
+#include "ui/main/TkavoDebugLog.h"
 #include "ui/main/TkavoSingleInstance.h"
 #include "ui/main/ukavoMain.h"
 
@@ -19,7 +22,9 @@
 #include <QDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStatusBar>
@@ -71,13 +76,28 @@ class RecordingStarter : public ProcessStarter
 {
 public:
     std::vector<TkavoCommand> Started;
+    std::vector<std::string> Opened;
     TkavoStartResult Start(const TkavoCommand& command, const std::string&, int) override
     {
         Started.push_back(command);
         return {};
     }
-    TkavoStartResult OpenWithDesktop(const std::string&) override { return {}; }
+    TkavoStartResult OpenWithDesktop(const std::string& target) override
+    {
+        Opened.push_back(target);
+        return {};
+    }
 };
+
+// The names of the listed actions that are enabled, without "ActionLV".
+QString EnabledActions(const TkavoMain& main, std::initializer_list<const char*> names)
+{
+    QStringList enabled;
+    for (const char* name : names)
+        if (main.Action(QStringLiteral("ActionLV") + QLatin1String(name))->isEnabled())
+            enabled.append(QLatin1String(name));
+    return enabled.join(QLatin1Char(' '));
+}
 
 // A program folder with templates, icons and settings that fetch one YP of a local server; the
 // channel notification text is the channel's name.
@@ -377,6 +397,305 @@ private slots:
         QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("A"));
     }
 
+    // What the context menu enables for the selected channel, the page and the local server.
+    void contextMenuPreparationRules()
+    {
+        Harness h;
+        h.Start();
+        QVERIFY(h.Cycle(Index({{"A", 5}}), true));
+        TkavoListView* now = h.Main->ListViewNow;
+        const auto enabled = [&] {
+            h.Main->ChannelActions().PrepareListMenu();
+            return EnabledActions(*h.Main, {"Play", "PlayDirect", "OpenContact", "OpenChat", "OpenStatistics",
+                                            "NotifyTest", "Copy", "Clear", "YpLikeLite", "AdminCmdStop", "AdminCmdBump",
+                                            "ViewRelayInfo", "Change"});
+        };
+        struct Case
+        {
+            const char* Name;
+            std::function<void(TkavoChItem&, TkavoSetting&)> Set;
+            const char* Enabled;
+        };
+        const Case cases[] = {
+            {"stream and contact only", [](TkavoChItem&, TkavoSetting&) {}, "Play OpenContact NotifyTest Copy"},
+            {"every URL",
+             [](TkavoChItem& c, TkavoSetting&) { c.DirectStreamURL = c.ChatURL = c.StatisticsURL = "http://x/"; },
+             "Play PlayDirect OpenContact OpenChat OpenStatistics NotifyTest Copy"},
+            {"no stream URL", [](TkavoChItem& c, TkavoSetting&) { c.StreamURL.clear(); },
+             "OpenContact NotifyTest Copy"},
+            {"known to the watched local server",
+             [](TkavoChItem& c, TkavoSetting& s) {
+                 s.URL.LocalChInfo = true;
+                 c.LocalStatus = "RECEIVE";
+             },
+             "Play OpenContact NotifyTest Copy AdminCmdStop AdminCmdBump ViewRelayInfo"},
+            {"local server not watched", [](TkavoChItem& c, TkavoSetting&) { c.LocalStatus = "RECEIVE"; },
+             "Play OpenContact NotifyTest Copy"},
+            {"unknown to the local server", [](TkavoChItem&, TkavoSetting& s) { s.URL.LocalChInfo = true; },
+             "Play OpenContact NotifyTest Copy"},
+            {"changed texts", [](TkavoChItem& c, TkavoSetting&) { c.Diff = TkavoDiff::Change; },
+             "Play OpenContact NotifyTest Copy Change"},
+        };
+        now->SelectRow(0);
+        TkavoChItem& channel = *now->SelectedChannel();
+        TkavoChItem original;
+        original.Assign(channel);
+        original.StreamURL = "http://localhost:7144/pls/" + Id("A");
+        original.ContactURL = "http://example.com/A";
+        original.DirectStreamURL = original.ChatURL = original.StatisticsURL = original.LocalStatus = "";
+        original.Diff = TkavoDiff::None;
+        for (const Case& c : cases) {
+            channel.Assign(original);
+            h.Setting.URL.LocalChInfo = false;
+            c.Set(channel, h.Setting);
+            QVERIFY2(enabled() == QLatin1String(c.Enabled),
+                     qPrintable(QLatin1String(c.Name) + QLatin1String(": ") + enabled()));
+        }
+        QVERIFY(!h.Main->Action(QStringLiteral("ActionLVYpLikeLite"))->isVisible());
+
+        // While a cycle runs the local server's channels are about to change: no admin items.
+        channel.Assign(original);
+        h.Setting.URL.LocalChInfo = true;
+        channel.LocalStatus = "RECEIVE";
+        HttpReply slow = HttpReply::Ok(Index({{"A", 5}}));
+        slow.Delay = std::chrono::milliseconds(800);
+        h.Server.Route("/yp/index.txt", slow);
+        QSignalSpy finished(h.Main.get(), &TkavoMain::CycleFinished);
+        h.Clock->AddMinutes(11);
+        h.Main->Action(QStringLiteral("ActionMainModeAuto"))->setChecked(true);
+        h.Main->RefreshTimer();
+        QCOMPARE(enabled(), QStringLiteral("Play OpenContact NotifyTest Copy"));
+        QVERIFY(finished.wait(10000));
+
+        now->clearSelection();
+        QCOMPARE(enabled(), QString());
+        h.Main->Action(QStringLiteral("ActionTabLog"))->trigger();
+        QCOMPARE(enabled(), QStringLiteral("Clear"));
+        h.Main->Action(QStringLiteral("ActionTabYpLike"))->trigger();
+        QCOMPARE(enabled(), QStringLiteral("YpLikeLite"));
+        QVERIFY(h.Main->Action(QStringLiteral("ActionLVYpLikeLite"))->isVisible());
+    }
+
+    // The change menu shows what changed as "previous -> current", entities decoded, literally.
+    void changeMenuShowsPreviousAndCurrent()
+    {
+        Harness h;
+        h.Start();
+        QVERIFY(h.Cycle(Index({{"A", 5}}), true));
+        h.Main->ListViewNow->SelectRow(0);
+        TkavoChItem& channel = *h.Main->ListViewNow->SelectedChannel();
+        channel.Diff = TkavoDiff::Change;
+        channel.PrevPlaying = "old &amp; gold";
+        channel.Playing = "new";
+        channel.PrevComment = channel.Comment;
+        channel.PrevGenre = channel.Genre;
+        channel.PrevDescription = channel.Description;
+        h.Main->ChannelActions().PrepareListMenu();
+        QCOMPARE(h.Main->Action(QStringLiteral("ActionLVChangePlaying"))->text(), QStringLiteral("old && gold -> new"));
+        QCOMPARE(h.Main->Action(QStringLiteral("ActionLVChangeComment"))->text(), QString());
+        QCOMPARE(h.Main->Action(QStringLiteral("ActionLVChangeGenreAndDesc"))->text(), QString());
+    }
+
+    // Blank lines of the clipboard template are dropped, and no line ends in blanks.
+    void copyDropsBlankLines()
+    {
+        Harness h;
+        WriteFile(h.Folder.File("templates/clipboard.txt"), "<channelname/>  \r\n\r\n \t \r\n[<channelname/>]\r\n");
+        h.Start();
+        QVERIFY(h.Cycle(Index({{"A", 5}}), true));
+        h.Main->ListViewNow->SelectRow(0);
+        h.Main->ChannelActions().CopySelected();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("A\r\n[A]"));
+    }
+
+    // With the local server watched, a played channel shows that it is relayed until the next
+    // refresh; without, nothing changes.
+    void playMarksTheChannelUntilTheNextRefresh()
+    {
+        Harness h;
+        h.Start();
+        h.Setting.URL.LocalChInfoAddr = h.Server.Url("/admin?cmd=viewxml");
+        QVERIFY(h.Cycle(Index({{"A", 5}}), true));
+        TkavoListView* now = h.Main->ListViewNow;
+        now->SelectRow(0);
+        const TkavoDiff before = now->SelectedChannel()->Diff;
+        h.Main->ChannelActions().PlaySelected(now);
+        QCOMPARE(now->SelectedChannel()->Diff, before);
+        QCOMPARE(now->SelectedChannel()->LocalStatus, std::string());
+
+        h.Setting.URL.LocalChInfo = true;
+        QSignalSpy redrawn(&now->Model(), &QAbstractItemModel::dataChanged);
+        h.Main->ChannelActions().PlaySelected(now);
+        QCOMPARE(now->SelectedChannel()->Diff, TkavoDiff::Relaying);
+        QCOMPARE(now->SelectedChannel()->LocalStatus, std::string("CONNECT"));
+        QCOMPARE(redrawn.count(), 1);
+
+        QVERIFY(h.Cycle(Index({{"A", 5}}), false));
+        now->SelectRow(0);
+        QCOMPARE(now->SelectedChannel()->LocalStatus, std::string());
+        QVERIFY(now->SelectedChannel()->Diff != TkavoDiff::Relaying);
+    }
+
+    // Stop and bump mark the row first, then reach the local server one at a time; the relay page
+    // opens on the same server.
+    void adminCommandsReachTheLocalServer()
+    {
+        Harness h;
+        h.Start();
+        QVERIFY(h.Cycle(Index({{"A", 5}}), true));
+        h.Setting.URL.LocalChInfo = true;
+        h.Setting.URL.LocalChInfoAddr = h.Server.Url("/admin?cmd=viewxml");
+        TkavoChannelActions& actions = h.Main->ChannelActions();
+        TkavoListView* now = h.Main->ListViewNow;
+        now->SelectRow(0);
+        TkavoChItem& channel = *now->SelectedChannel();
+        channel.LocalStatus = "RECEIVE";
+        const std::string id = Id("A");
+        QAction* stop = h.Main->Action(QStringLiteral("ActionLVAdminCmdStop"));
+        QAction* bump = h.Main->Action(QStringLiteral("ActionLVAdminCmdBump"));
+
+        HttpReply slow = HttpReply::Error(500, "Internal Server Error"); // the answer is ignored
+        slow.Delay = std::chrono::milliseconds(500);
+        h.Server.Route("/admin", slow);
+        actions.PrepareListMenu();
+        stop->trigger();
+        QCOMPARE(channel.LocalStatus, std::string());
+        QCOMPARE(channel.Diff, TkavoDiff::None);
+        QVERIFY(actions.AdminCommandRunning());
+        QVERIFY(!stop->isEnabled() && !bump->isEnabled());
+        channel.LocalStatus = "RECEIVE";
+        actions.PrepareListMenu();
+        QVERIFY2(!bump->isEnabled(), "the menu must not offer a second command while one runs");
+        bump->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(!actions.AdminCommandRunning(), 10000);
+        QVERIFY(stop->isEnabled() && bump->isEnabled());
+
+        h.Server.Route("/admin", HttpReply::Ok("<html/>"));
+        bump->trigger();
+        QCOMPARE(channel.LocalStatus, std::string("CONNECT"));
+        QCOMPARE(channel.Diff, TkavoDiff::Relaying);
+        QTRY_VERIFY_WITH_TIMEOUT(!actions.AdminCommandRunning(), 10000);
+        std::vector<std::string> targets;
+        for (const HttpRequest& request : h.Server.RequestsFor("/admin"))
+            if (request.Target.find("viewxml") == std::string::npos)
+                targets.push_back(request.Target);
+        QCOMPARE(targets, (std::vector<std::string>{"/admin?cmd=stop&id=" + id, "/admin?cmd=bump&id=" + id}));
+
+        actions.PrepareListMenu();
+        h.Main->Action(QStringLiteral("ActionLVViewRelayInfo"))->trigger();
+        QCOMPARE(h.Starter.Opened.back(), h.Server.Url("/html/ja/relayinfo.html?id=" + id));
+    }
+
+    // The test notification takes the channel's favorites as they are now, whatever Rank2 says.
+    void notificationTestMatchesFavoritesAgain()
+    {
+        Harness h;
+        h.Start();
+        QVERIFY(h.Cycle(Index({{"A", 5}}), true));
+        h.Main->NotifyMgr().Abort();
+        h.TrayMessages.clear();
+        h.Setting.Notify.notifyCheckBoxFavorite = true; // favorites only
+        auto& favorite = h.Setting.Favorites.Add(std::make_unique<TkavoFavoriteItem>());
+        favorite.Enabled = true;
+        favorite.Channel = true;
+        favorite.Word = "A";
+        h.Main->ListViewNow->SelectRow(0);
+        QVERIFY(!h.Main->ListViewNow->SelectedChannel()->Favorite);
+        h.Main->ChannelActions().PrepareListMenu();
+        h.Main->Action(QStringLiteral("ActionLVNotifyTest"))->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(!h.TrayMessages.isEmpty(), 5000);
+        QCOMPARE(h.TrayMessages.value(0), QStringLiteral("2:A"));
+    }
+
+    // Clearing the log empties the ended page and every YP's log; while a refresh runs, the
+    // refresh's own endings go too. On the on-air page it does nothing.
+    void clearEmptiesTheLog()
+    {
+        Harness h;
+        h.Start();
+        QVERIFY(h.Cycle(Index({{"A", 5}, {"B", 3}, {"C", 2}}), true));
+        QVERIFY(h.Cycle(Index({{"A", 5}, {"C", 2}}), false));
+        QCOMPARE(Names(h.Main->ListViewLog), std::string("B"));
+        QAction* clear = h.Main->Action(QStringLiteral("ActionLVClear"));
+        h.Main->ChannelActions().PrepareListMenu();
+        clear->trigger();
+        QCOMPARE(Names(h.Main->ListViewLog), std::string("B"));
+
+        h.Main->Action(QStringLiteral("ActionTabLog"))->trigger();
+        h.Main->ChannelActions().PrepareListMenu();
+        clear->trigger();
+        QCOMPARE(Names(h.Main->ListViewLog), std::string());
+        QCOMPARE(h.Net->ChListLog().Count(), 0);
+        for (const TkavoYpRecord& yp : h.Net->Yps())
+            QCOMPARE(yp.ChListLog.Count(), 0);
+
+        QVERIFY(h.Cycle(Index({{"A", 5}}), false)); // C ends
+        QCOMPARE(Names(h.Main->ListViewLog), std::string("C"));
+        HttpReply slow = HttpReply::Ok(Index({}));
+        slow.Delay = std::chrono::milliseconds(800);
+        h.Server.Route("/yp/index.txt", slow);
+        QSignalSpy finished(h.Main.get(), &TkavoMain::CycleFinished);
+        h.Clock->AddMinutes(11);
+        h.Main->RefreshTimer(); // A ends in this one
+        QVERIFY(h.Net->Running());
+        clear->trigger();
+        QCOMPARE(Names(h.Main->ListViewLog), std::string());
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(Names(h.Main->ListViewLog), std::string());
+    }
+
+    // One tool item per entry, in order; an item runs its own entry's command, also when two
+    // entries share a title, with the selected channel or none.
+    void toolMenusRunTheirOwnEntry()
+    {
+        Harness h;
+        h.Start();
+        for (const char* name : {"tool1", "tool2"}) {
+            const std::string path = h.Folder.File(name);
+            WriteFile(path, "#!/bin/sh\n");
+            std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+        }
+        TkavoChannelActions& actions = h.Main->ChannelActions();
+        actions.BuildToolMenus();
+        QCOMPARE(actions.MainToolMenu()->actions().size(), 1);
+        QCOMPARE(actions.ToolMenu()->actions().value(0)->text(), QString::fromUtf8("なし"));
+        actions.ToolMenu()->actions().value(0)->trigger();
+        QVERIFY(h.Starter.Started.empty());
+
+        QVERIFY(h.Cycle(Index({{"A", 5}}), true));
+        h.Setting.Tools = {"dup=" + h.Folder.File("tool1") + " <channelname/>",
+                           "dup=" + h.Folder.File("tool2") + " <channelname/>", "other=" + h.Folder.File("tool1")};
+        actions.BuildToolMenus();
+        for (QMenu* menu : {actions.MainToolMenu(), actions.ToolMenu()}) {
+            QStringList titles;
+            for (QAction* item : menu->actions())
+                titles.append(item->text());
+            QCOMPARE(titles, (QStringList{QStringLiteral("dup"), QStringLiteral("dup"), QStringLiteral("other")}));
+        }
+        h.Main->ListViewNow->SelectRow(0);
+        h.Starter.Started.clear();
+        actions.ToolMenu()->actions().value(1)->trigger();
+        h.Main->ListViewNow->clearSelection();
+        actions.MainToolMenu()->actions().value(1)->trigger();
+        QCOMPARE(h.Starter.Started.size(), std::size_t{2});
+        QCOMPARE(h.Starter.Started[0].Program, h.Folder.File("tool2"));
+        QCOMPARE(h.Starter.Started[0].Arguments, std::vector<std::string>{"A"});
+        QCOMPARE(h.Starter.Started[1].Program, h.Folder.File("tool2"));
+        QVERIFY(h.Starter.Started[1].Arguments.empty());
+    }
+
+    // Nothing to end: a line in the debug log, and no message.
+    void exitPeerCastWithoutAServerOnlyLogs()
+    {
+        Harness h;
+        h.Start();
+        h.Main->Action(QStringLiteral("ActionMainHelpDebugMode"))->setChecked(true);
+        h.Main->Action(QStringLiteral("ActionMainHelpExitPeerCast"))->trigger();
+        QVERIFY(!QApplication::activeModalWidget());
+        QVERIFY(ReadFile(DebugLog::FilePath()).find("no PeerCast process to end") != std::string::npos);
+        h.Main->Action(QStringLiteral("ActionMainHelpDebugMode"))->setChecked(false);
+    }
+
     // A manual refresh within a minute of the last is refused at once and fetches nothing.
     void manualRefreshCountdown()
     {
@@ -464,6 +783,49 @@ private slots:
         QVERIFY(ini.HasKey("ColumnSize", "ChannelName"));
         QVERIFY(ini.HasKey("CoolBar", "ID2"));
         h.Main.reset(); // before the finish timer ends the process
+    }
+
+    // The list of an earlier run is shown greyed, with its time, until the first refresh; that
+    // refresh marks nothing new, for the old channels were never part of the comparison.
+    void previousListUntilTheFirstRefresh()
+    {
+        Harness h;
+        h.Start();
+        auto history = std::make_unique<HistoryStore>(h.Folder.File("history.sqlite"));
+        const TDateTime earlier = h.Clock->Now() - 1;
+        {
+            TkavoChList none;
+            RetrievalRecord record;
+            record.Time = earlier;
+            YpAttempt& a = record.Attempts.emplace_back();
+            a.Url = h.Server.Url("/yp/");
+            a.Time = earlier;
+            a.Outcome = YpOutcome::Fetched;
+            a.Index = Index({{"Old", 3}, {"A", 5}});
+            a.ChList = &none;
+            history->Record(record);
+            history->Flush();
+        }
+        h.Main->SetHistory(*history);
+        QVERIFY(h.Main->Action(QStringLiteral("ActionMainVisualHistory"))->isEnabled());
+        auto previous = std::make_unique<TkavoChList>();
+        QCOMPARE(LoadLastList(*history, h.Setting, *previous), earlier);
+        h.Main->ShowPreviousList(std::move(previous));
+        QCOMPARE(Names(h.Main->ListViewNow), std::string("A Old"));
+        QVERIFY(h.Main->ListViewNow->Model().Greyed());
+        const auto* label = h.Main->findChild<QLabel*>(QStringLiteral("LabelPreviousList"));
+        QVERIFY(label && !label->isHidden());
+        QCOMPARE(label->text(),
+                 QString::fromUtf8("前回 %1 の一覧").arg(QString::fromStdString(FormatMonthDayTime(earlier))));
+
+        QVERIFY(h.Cycle(Index({{"A", 5}, {"B", 2}}), true));
+        QCOMPARE(Names(h.Main->ListViewNow), std::string("A B"));
+        QVERIFY(!h.Main->ListViewNow->Model().Greyed());
+        QVERIFY(label->isHidden());
+        QVERIFY(!h.Main->ShowsPreviousList());
+        for (const TkavoChItem* channel : h.Main->ListViewNow->Model().Rows())
+            QCOMPARE(channel->Diff, TkavoDiff::None);
+        h.Main.reset(); // before the history it shows
     }
 
     // The program started a second time hands its command line over and exits with 0.

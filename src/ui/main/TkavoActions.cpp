@@ -50,6 +50,17 @@ constexpr std::array<ActionRow, TkavoActionCount> Rows = {{
     {LVOpenChat, "ActionLVOpenChat", "チャットURLを開く(&2)"},
     {LVOpenStatistics, "ActionLVOpenStatistics", "統計URLを開く(&3)"},
     {LVCopy, "ActionLVCopy", "コピー(&C)", false, Qt::CTRL | Qt::Key_C},
+    {LVOpen, "ActionLVOpen", "開く(&O)"},
+    {LVAdminCmdStop, "ActionLVAdminCmdStop", "&Stop"},
+    {LVAdminCmdBump, "ActionLVAdminCmdBump", "&Bump"},
+    {LVViewRelayInfo, "ActionLVViewRelayInfo", "&ViewRelayInfo"},
+    {LVClear, "ActionLVClear", "クリア(&R)"},
+    {LVNotifyTest, "ActionLVNotifyTest", "通知のテスト(&N)"},
+    {LVYpLikeLite, "ActionLVYpLikeLite", "軽量モード(&L)"},
+    {LVChange, "ActionLVChange", "更新テキスト(&D)"},
+    {LVChangeGenreAndDesc, "ActionLVChangeGenreAndDesc", ""},
+    {LVChangePlaying, "ActionLVChangePlaying", ""},
+    {LVChangeComment, "ActionLVChangeComment", ""},
     {MainVisualEnableEnsureVisible, "ActionMainVisualEnableEnsureVisible", "選択中のチャンネルを常に表示(&E)", true},
     {MainVisualFixedColumn, "ActionMainVisualFixedColumn", "カラムサイズ調整[放送中->放送終了](&C)"},
     {MainVisualStatusBar, "ActionMainVisualStatusBar", "ステータスバー(&B)", true},
@@ -69,7 +80,8 @@ constexpr std::array<ActionRow, TkavoActionCount> Rows = {{
     {MainVisualYpLikeLite8, "ActionMainVisualYpLikeLite8", "上位(30)(&7)", true},
     {MainVisualYpLikeLite9, "ActionMainVisualYpLikeLite9", "上位(40)(&8)", true},
     {MainVisualYpLikeLite10, "ActionMainVisualYpLikeLite10", "カスタム(上位)(&J)", true},
-    {LVYpLikeLite, "ActionLVYpLikeLite", "軽量モード(&L)"},
+    {MainVisualYpStatus, "ActionMainVisualYpStatus", "YPの状態(&Y)"},
+    {MainVisualHistory, "ActionMainVisualHistory", "放送履歴(&H)"},
 }};
 
 // The table lists every id once, in the order of the enumeration.

@@ -48,6 +48,17 @@ enum class TkavoActionId {
     LVOpenChat,
     LVOpenStatistics,
     LVCopy,
+    LVOpen,
+    LVAdminCmdStop,
+    LVAdminCmdBump,
+    LVViewRelayInfo,
+    LVClear,
+    LVNotifyTest,
+    LVYpLikeLite,
+    LVChange,
+    LVChangeGenreAndDesc,
+    LVChangePlaying,
+    LVChangeComment,
     MainVisualEnableEnsureVisible,
     MainVisualFixedColumn,
     MainVisualStatusBar,
@@ -66,7 +77,8 @@ enum class TkavoActionId {
     MainVisualYpLikeLite8,
     MainVisualYpLikeLite9,
     MainVisualYpLikeLite10,
-    LVYpLikeLite,
+    MainVisualYpStatus,
+    MainVisualHistory,
     Count
 };
 constexpr std::size_t TkavoActionCount = static_cast<std::size_t>(TkavoActionId::Count);

@@ -222,6 +222,18 @@ int TkavoChannelModel::FindColumn(const std::string& caption) const
     return found == m_captions.end() ? -1 : static_cast<int>(found - m_captions.begin());
 }
 
+int TkavoChannelModel::RowOf(const TkavoChItem* channel) const
+{
+    const auto found = std::find(m_rows.begin(), m_rows.end(), channel);
+    return channel && found != m_rows.end() ? static_cast<int>(found - m_rows.begin()) : -1;
+}
+
+void TkavoChannelModel::RowChanged(int row)
+{
+    if (row >= 0 && row < Count() && columnCount() > 0)
+        emit dataChanged(index(row, 0), index(row, columnCount() - 1));
+}
+
 void TkavoChannelModel::Fill(const TkavoChList& list)
 {
     beginResetModel();
@@ -339,6 +351,15 @@ int TkavoChannelModel::FindHash(const std::string& hash, int start) const
             return row;
     }
     return -1;
+}
+
+void TkavoChannelModel::SetGreyed(bool greyed)
+{
+    if (m_greyed == greyed)
+        return;
+    m_greyed = greyed;
+    if (!m_rows.empty())
+        emit dataChanged(index(0, 0), index(Count() - 1, columnCount() - 1));
 }
 
 int TkavoChannelModel::rowCount(const QModelIndex& parent) const

@@ -78,10 +78,17 @@ public:
     TkavoChItem* Channel(int row) const;
     int Count() const { return static_cast<int>(m_rows.size()); }
     const std::vector<TkavoChItem*>& Rows() const { return m_rows; }
+    // The row of this record, or -1.
+    int RowOf(const TkavoChItem* channel) const;
+    // The record of the row changed: its cells are drawn again.
+    void RowChanged(int row);
 
     // Sorts the rows by the column; a false flag reverses the comparison. Ties keep their order.
     void SortByColumn(int column, bool ascending);
     int LastSortedColumn() const { return m_lastSorted; }
+    // Rows of an earlier run: drawn greyed until the first refresh replaces them.
+    void SetGreyed(bool greyed);
+    bool Greyed() const { return m_greyed; }
     void SetLastSortedColumn(int column) { m_lastSorted = column; }
     // Moves every "raw" channel (any case) to the end, both groups keeping their order.
     void MoveRawToEnd();
@@ -109,6 +116,7 @@ private:
     int m_channelNameColumn = -1;
     int m_typeColumn = -1;
     int m_lastSorted = -1;
+    bool m_greyed = false;
 };
 
 } // namespace kavo

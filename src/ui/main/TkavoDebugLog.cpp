@@ -10,12 +10,15 @@
 #include <cstdlib>
 #include <fstream>
 #include <typeinfo>
+#include <vector>
 
 namespace kavo {
 namespace DebugLog {
 namespace {
 
 bool g_enabled = false;
+// Notes that came while debug mode was off, written when it is switched on.
+std::vector<std::string> g_pendingNotes;
 
 std::string Describe(std::exception_ptr error)
 {
@@ -39,6 +42,23 @@ std::string Describe(std::exception_ptr error)
 void SetEnabled(bool on)
 {
     g_enabled = on;
+    if (!on || g_pendingNotes.empty())
+        return;
+    if (std::ofstream out(FilePath(), std::ios::app); out)
+        for (const std::string& line : g_pendingNotes)
+            out << line << "\n\n";
+    g_pendingNotes.clear();
+}
+
+void Note(const char* where, const std::string& text)
+{
+    const std::string line = FormatMonthDayTime(Now()) + " " + where + ": " + text;
+    if (!g_enabled) {
+        g_pendingNotes.push_back(line);
+        return;
+    }
+    if (std::ofstream out(FilePath(), std::ios::app); out)
+        out << line << "\n\n";
 }
 
 bool Enabled()
@@ -69,11 +89,12 @@ void Exception(const char* where, std::exception_ptr error)
     out << "\n";
 }
 
-void Message(const char* where, const std::string& text)
+void Line(const char* where, const std::string& text)
 {
     if (!g_enabled)
         return;
-    if (std::ofstream out(FilePath(), std::ios::app); out)
+    std::ofstream out(FilePath(), std::ios::app);
+    if (out)
         out << FormatMonthDayTime(Now()) << " " << where << ": " << text << "\n";
 }
 

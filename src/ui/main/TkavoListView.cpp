@@ -40,6 +40,8 @@ QStyleOptionViewItem TkavoChannelDelegate::CellOption(const QStyleOptionViewItem
         link = true;
         text = ToQColor(look.TextLinkColor, palette);
     }
+    if (model->Greyed())
+        text = palette.color(QPalette::Disabled, QPalette::Text);
     o.palette.setColor(QPalette::Text, text);
     const bool selected = o.state & QStyle::State_Selected;
     const bool focused = o.widget && o.widget->hasFocus();

@@ -21,6 +21,8 @@
 #include <QMessageBox>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include <fstream>
 
 namespace kavo {
@@ -97,22 +99,12 @@ void TkavoYpLike::wireActions()
     m_viewMenu->addMenu(m_liteMenu);
     m_viewMenu->addMenu(navigate);
 
-    // The lists' context menu offers the lite mode too, while the page is the current one.
-    QAction* lite = m_actions[LVYpLikeLite];
-    lite->setMenu(m_liteMenu);
-    QMenu* popup = m_channelActions.PopupMenuListItem();
-    const QList<QAction*> items = popup->actions();
-    QAction* before = nullptr;
-    for (qsizetype i = 0; i + 1 < items.size(); ++i)
-        if (items[i]->menu() && items[i]->menu()->objectName() == QStringLiteral("N10"))
-            before = items[i + 1];
-    popup->insertAction(before, lite);
-    lite->setVisible(false);
-    connect(popup, &QMenu::aboutToShow, this, [this] {
-        const bool shown = m_actions[TabYpLike]->isChecked();
-        m_actions[LVYpLikeLite]->setEnabled(shown);
-        m_actions[LVYpLikeLite]->setVisible(shown);
-    });
+    // The lists' context menu offers the same items while the page is the current one.
+    QMenu* contextLite = m_channelActions.LiteMenu();
+    contextLite->addAction(m_actions[MainVisualYpLikeLite0]);
+    contextLite->addSeparator();
+    for (std::size_t i = 1; i < std::size(LiteIds); ++i)
+        contextLite->addAction(m_actions[LiteIds[i]]);
 }
 
 void TkavoYpLike::OptionsRead()
@@ -268,7 +260,7 @@ void TkavoYpLike::scriptError(const QString& message, int line, const QString& s
 {
     // The page's scripts go on; the user hears of it only in debug mode.
     const QString text = QStringLiteral("%1 (%2:%3)").arg(message, source).arg(line);
-    DebugLog::Message("WebBrowserYPLikeScriptError", text.toStdString());
+    DebugLog::Line("WebBrowserYPLikeScriptError", text.toStdString());
     if (!m_actions[MainHelpDebugMode]->isChecked())
         return;
     auto* box = new QMessageBox(QMessageBox::Warning, m_window->windowTitle(), text, QMessageBox::Ok, m_window);
@@ -288,10 +280,10 @@ void TkavoYpLike::LinkClicked(const QString& target)
         TkavoChItem* channel = m_chList().FindByHash(what.Argument);
         if (!channel)
             return; // ended since the page was built
-        TkavoChannelModel& model = m_listViewNow->Model();
-        const auto& rows = model.Rows();
-        TkavoChItem* playItem = std::find(rows.begin(), rows.end(), channel) != rows.end() ? channel : nullptr;
-        m_channelActions.Play(link, std::string(channel->ChannelName), std::string(channel->Type), playItem);
+        // The row of the on-air view shows the mark; a channel the view leaves out has none.
+        const auto& rows = m_listViewNow->Model().Rows();
+        const bool listed = std::find(rows.begin(), rows.end(), channel) != rows.end();
+        m_channelActions.Play(link, listed ? m_listViewNow : nullptr, channel);
         return;
     }
     case YpLikeLink::Kind::Menu: {

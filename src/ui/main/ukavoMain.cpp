@@ -17,6 +17,7 @@
 #include "ui/keys/uActionListKeyConfigMgr.h"
 #include "ui/main/TkavoChannelActions.h"
 #include "ui/main/TkavoDebugLog.h"
+#include "ui/main/TkavoHistoryViews.h"
 #include "ui/main/TkavoYpLike.h"
 
 #include <QAction>
@@ -181,7 +182,7 @@ void TkavoMain::FormCreate()
     connect(m_keyConfig, &TActionListKeyConfigMgr::SaveFailed, this,
             [this](const QString& message) { QMessageBox::critical(this, windowTitle(), message); });
     m_channelActions = new TkavoChannelActions(
-        m_setting, m_common, m_actions, [this]() -> TkavoLauncher& { return Launcher(); }, this);
+        m_setting, m_common, m_actions, [this]() -> TkavoLauncher& { return Launcher(); }, m_net, m_notifyMgr, this);
     m_ypLike = new TkavoYpLike(
         m_setting, m_common, m_windowOptions, m_actions, *m_channelActions, ListViewNow,
         [this]() -> const TkavoChList& { return m_net.ChList(); }, [this]() -> TkavoLauncher& { return Launcher(); },
@@ -196,7 +197,8 @@ void TkavoMain::FormCreate()
     connect(m_ypLike, &TkavoYpLike::SortRequested, this,
             [this](int column) { Guarded("YpLikeSort", [&] { ColumnClick(ListViewNow, column); }); });
     connect(m_ypLike, &TkavoYpLike::StatusText, this, [this](const QString& text) { m_panels[2]->setText(text); });
-    connect(m_channelActions, &TkavoChannelActions::Marked, this, [this] { YpLikeChanged(); });
+    // Marks of a play or an admin command while the page is shown.
+    connect(m_channelActions, &TkavoChannelActions::YpLikeRebuildNeeded, this, [this] { YpLikeChanged(); });
     ConnectActions();
     CreateMenus();
     CreateStatusBar();
@@ -338,6 +340,8 @@ void TkavoMain::ConnectActions()
             ListViewLog->setColumnWidth(i, ListViewNow->columnWidth(i));
     });
     m_actions[MainVisualStatusBar]->setChecked(true);
+    m_actions[MainVisualYpStatus]->setEnabled(false); // until there is a history
+    m_actions[MainVisualHistory]->setEnabled(false);
     connect(m_actions[MainVisualStatusBar], &QAction::toggled, this, [this](bool on) { statusBar()->setVisible(on); });
     connectAction(MainVisualShowContextMenu, "ActionMainVisualShowContextMenu", [this] {
         if (PageControl->currentIndex() == PageNow || PageControl->currentIndex() == PageLog)
@@ -369,6 +373,9 @@ void TkavoMain::CreateMenus()
     view->addMenu(m_ypLike->ViewMenu());
     view->addAction(act("ActionMainVisualStatusBar"));
     view->addAction(act("ActionMainVisualShowContextMenu"));
+    view->addSeparator();
+    view->addAction(act("ActionMainVisualYpStatus"));
+    view->addAction(act("ActionMainVisualHistory"));
 
     QMenu* notify = menuBar()->addMenu(U("  通知(&N)"));
     notify->addAction(act("ActionMainNotifyChannel"));
@@ -379,6 +386,7 @@ void TkavoMain::CreateMenus()
 
     QMenu* tools = menuBar()->addMenu(U("  ツール(&T)"));
     tools->setObjectName(QStringLiteral("MenuTool"));
+    m_channelActions->SetMainToolMenu(tools);
 
     QMenu* help = menuBar()->addMenu(U("  ヘルプ(&H)"));
     help->addAction(act("ActionMainHelpStartPeerCast"));
@@ -441,6 +449,7 @@ void TkavoMain::InitialSetup(const IniFile& settingsFile)
     m_common.InitColumnNames();
     m_common.ReadTheme(settingsFile);
     m_setting.LoadFrom(settingsFile);
+    m_channelActions->BuildToolMenus();
     m_notifyMgr.ApplyTimers();
     m_net.Prepare(settingsFile);
     ApplyPriorities();
@@ -501,6 +510,33 @@ void TkavoMain::RestorePlacement()
     }
     ShowPage(PageNow);
     m_creating = false;
+}
+
+void TkavoMain::SetHistory(HistoryStore& history)
+{
+    if (!m_historyViews)
+        m_historyViews = new TkavoHistoryViews(history, m_setting, m_actions[MainVisualYpStatus],
+                                               m_actions[MainVisualHistory], statusBar(), this);
+    m_actions[MainVisualYpStatus]->setEnabled(true);
+    m_actions[MainVisualHistory]->setEnabled(true);
+}
+
+void TkavoMain::ShowPreviousList(std::unique_ptr<TkavoChList> list)
+{
+    if (!list || m_firstListDone)
+        return;
+    if (!m_previousListLabel) {
+        m_previousListLabel = new QLabel(statusBar());
+        m_previousListLabel->setObjectName(QStringLiteral("LabelPreviousList"));
+        statusBar()->addPermanentWidget(m_previousListLabel);
+    }
+    m_previousListLabel->setText(U("前回 %1 の一覧").arg(FromCp932(FormatMonthDayTime(list->LastUpdate))));
+    m_previousListLabel->show();
+    m_modelNow->SetGreyed(true);
+    FillView(ListViewNow, *list);
+    m_previousList = std::move(list);
+    ListViewNow->SortAscending = true;
+    SortView(ListViewNow, m_modelNow->FindColumn(ColumnCaptionById("Listener")));
 }
 
 void TkavoMain::ApplyPriorities()
@@ -739,6 +775,7 @@ void TkavoMain::ApplySettings(const TkavoSetting& before, bool columnsChanged, b
         }
     }
     m_notifyMgr.ApplyTimers();
+    m_channelActions->BuildToolMenus();
     const auto trayOptions = [](const TkavoSetting& s) {
         return std::tuple(s.Etc.Minimized, s.Etc.ApplicationTitle, s.Etc.AutoDownLoad, s.Etc.TaskTray,
                           s.Notify.Position);
@@ -834,6 +871,11 @@ void TkavoMain::ListHandler()
         m_reapplyFind = true;
     FillView(ListViewNow, m_net.ChList());
     FillView(ListViewLog, m_net.ChListLog());
+    if (m_previousList) {
+        m_modelNow->SetGreyed(false);
+        m_previousListLabel->hide();
+        m_previousList.reset();
+    }
     m_panels[1]->setText(QTime::currentTime().toString(QStringLiteral("hh:mm")));
     if (!m_firstListDone) {
         m_firstListDone = true;
@@ -958,7 +1000,8 @@ void TkavoMain::YpLikeChanged()
 
 void TkavoMain::ExitPeerCast()
 {
-    Launcher().StopPeerCast();
+    if (Launcher().EndPeerCast() == 0)
+        DebugLog::Line("ExitPeerCast", "no PeerCast process to end");
 }
 
 bool TkavoMain::eventFilter(QObject* watched, QEvent* event)
@@ -1000,6 +1043,8 @@ void TkavoMain::CloseQuery()
         IniFile::Update(TkavoSetting::SettingsFileName(), [this](IniFile& ini) { WriteWindowOptions(ini); });
     });
     WaitWhile([this] { return m_common.Busy.load(); });
+    // A PeerCast ended on the way out may still need its SIGKILL.
+    WaitWhile([this] { return m_launcher && m_launcher->PeerCastEnding(); });
     if (m_actions[FileCanDMS]->isChecked() && !m_setting.Event.OnDestroy.empty()) {
         if (!m_dms)
             m_dms = std::make_unique<ScriptEngine>();

@@ -24,12 +24,14 @@ class QToolBar;
 
 namespace kavo {
 
+class HistoryStore;
 class IniFile;
 class ProcessStarter;
 class ScriptEngine;
 class TActionListKeyConfigMgr;
 class TkavoChannelActions;
 class TkavoCommon;
+class TkavoHistoryViews;
 class TkavoLauncher;
 class TkavoNet;
 class TkavoYpLike;
@@ -149,6 +151,14 @@ public:
     // Shows the window once the placement is restored; false when a start-up minimised stays hidden.
     void RestorePlacement();
 
+    // The record of refreshes behind "YPの状態" and "放送履歴"; without one both actions are off.
+    void SetHistory(HistoryStore& history);
+    TkavoHistoryViews* HistoryViews() const { return m_historyViews; }
+    // Until the first refresh of this run, the on-air view shows these channels of an earlier
+    // run, greyed, and the status bar their time. They take no part in change marks.
+    void ShowPreviousList(std::unique_ptr<TkavoChList> list);
+    bool ShowsPreviousList() const { return m_previousList != nullptr; }
+
 signals:
     // A cycle's views and notifications are done (after OnComplate).
     void CycleFinished();
@@ -204,6 +214,10 @@ private:
     std::unique_ptr<VisitedUrls> m_visited;
     std::unique_ptr<TkavoLauncher> m_launcher;
     std::unique_ptr<ScriptEngine> m_dms;
+
+    TkavoHistoryViews* m_historyViews = nullptr;
+    std::unique_ptr<TkavoChList> m_previousList;
+    QLabel* m_previousListLabel = nullptr;
 
     TkavoChannelModel* m_modelNow = nullptr;
     TkavoChannelModel* m_modelLog = nullptr;

@@ -1,0 +1,177 @@
+// The record of refreshes: writing one refresh of 10,000 channels against the refresh pipeline of
+// the same list (RetrievalBench.cpp), and opening the history window over 500,000 broadcasts.
+#include "BenchRatios.h"
+#include "IndexGenerator.h"
+
+#include "core/TkavoYpItem.h"
+#include "net/History.h"
+#include "net/IndexParser.h"
+#include "platform/Cp932.h"
+#include "platform/TkavoRegExp.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#ifdef KAVO_PROGRAM
+#include "ui/dialogs/BroadcastHistoryWindow.h"
+
+#include <QApplication>
+#include <QTreeView>
+#endif
+
+namespace kavo::bench {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A folder of its own, removed at exit.
+const fs::path& Folder()
+{
+    static const fs::path folder = [] {
+        std::string name = (fs::temp_directory_path() / "kavo-bench-history-XXXXXX").string();
+        if (!mkdtemp(name.data()))
+            std::abort();
+        std::atexit([] {
+            std::error_code error;
+            fs::remove_all(Folder(), error);
+        });
+        return fs::path(name);
+    }();
+    return folder;
+}
+
+// One fetch of the YP as the retrieval hands it over.
+void RecordFetch(HistoryStore& history, TkavoYpRecord& yp, const std::string& index, TDateTime time)
+{
+    RetrievalRecord record;
+    record.Time = time;
+    YpAttempt& a = record.Attempts.emplace_back();
+    a.Url = yp.Url;
+    a.Title = "bench";
+    a.Time = time;
+    a.Outcome = YpOutcome::Fetched;
+    a.HttpStatus = 200;
+    a.Bytes = index.size();
+    a.Channels = yp.ChList.Count();
+    a.Index = index;
+    a.ChList = &yp.ChList;
+    history.Record(record);
+    history.Flush();
+}
+
+// Every refresh, a tenth of the channels gain or lose a listener (each one up, ten refreshes
+// later down again, so that some reach a new highest count) and one in a hundred is replaced by a
+// new channel: one broadcast ends and another begins.
+void BM_RecordRefresh(benchmark::State& state)
+{
+    const int channels = static_cast<int>(state.range(0));
+    const std::string index = Utf8ToCp932(StripUtf8Bom(GenerateIndex(channels, IndexEncoding::Utf8, 7)));
+    TkavoYpRecord yp;
+    yp.Url = "http://yp.example.net/";
+    yp.ChType = "wmv|raw|flv|mkv|mp3|ogg";
+    TkavoRegExp regExp;
+    ReplaceFromIndex(yp, index, regExp);
+    const fs::path file = Folder() / ("record-" + std::to_string(channels) + ".sqlite");
+    HistoryStore history(file.string());
+    TDateTime now = 45000;
+    RecordFetch(history, yp, index, now);
+    int fresh = 0;
+    int refresh = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        now += 10.0 / MinutesPerDay;
+        ++refresh;
+        int i = 0;
+        for (TkavoChItem& c : yp.ChList) {
+            if (i % 10 == refresh % 10)
+                c.Listeners += refresh / 10 % 2 ? -1 : 1;
+            if (i % 100 == fresh % 100 && c.HasHash()) {
+                char id[40];
+                std::snprintf(id, sizeof id, "F%031d", ++fresh);
+                c.Hash = id;
+            }
+            ++i;
+        }
+        state.ResumeTiming();
+        RecordFetch(history, yp, index, now);
+    }
+    if (!history.Problem().empty())
+        state.SkipWithError(history.Problem().c_str());
+}
+// The writer thread's work counts: the process's CPU time is taken.
+BENCHMARK(BM_RecordRefresh)->Arg(10000)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
+
+#ifdef KAVO_PROGRAM
+
+QApplication& HistoryApp()
+{
+    static int argc = 1;
+    static char name[] = "kavo_bench";
+    static char* argv[] = {name, nullptr};
+    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance()))
+        return *app;
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
+}
+
+// 50 fetches of 10,000 channels each, every one new: 500,000 broadcasts.
+const std::string& LargeHistory()
+{
+    static const std::string path = [] {
+        const std::string file = (Folder() / "large.sqlite").string();
+        HistoryStore history(file);
+        TkavoYpRecord yp;
+        yp.Url = "http://yp.example.net/";
+        yp.ChType = "wmv|raw|flv|mkv|mp3|ogg";
+        TkavoRegExp regExp;
+        ReplaceFromIndex(yp, Utf8ToCp932(StripUtf8Bom(GenerateIndex(10000, IndexEncoding::Utf8, 9))), regExp);
+        for (int fetch = 0; fetch < 50; ++fetch) {
+            int i = 0;
+            for (TkavoChItem& c : yp.ChList) {
+                char id[40];
+                std::snprintf(id, sizeof id, "%08X%024d", fetch, i++);
+                c.Hash = id;
+            }
+            RecordFetch(history, yp, {}, 45000 + fetch / 24.0);
+        }
+        return file;
+    }();
+    return path;
+}
+
+// From nothing to the window with its first page laid out, the file opened anew each time.
+void BM_HistoryWindowFirstPage(benchmark::State& state)
+{
+    HistoryApp();
+    const std::string& file = LargeHistory();
+    {
+        HistoryStore check(file);
+        state.counters["broadcasts"] = static_cast<double>(check.BroadcastCount());
+    }
+    for (auto _ : state) {
+        HistoryStore history(file);
+        BroadcastHistoryWindow window(history);
+        window.show();
+        QCoreApplication::processEvents();
+        benchmark::DoNotOptimize(window.Model().rowCount());
+        window.View()->viewport()->repaint();
+    }
+}
+BENCHMARK(BM_HistoryWindowFirstPage)->Unit(benchmark::kMillisecond);
+
+#endif
+
+} // namespace
+} // namespace kavo::bench
+
+namespace {
+using kavo::bench::AddRatio;
+const bool ratioRecord = AddRatio({"history: recording a refresh / refresh pipeline, 10,000 channels",
+                                   "BM_RecordRefresh/10000/process_time", "BM_RefreshPipeline/10000", 0.2, false});
+} // namespace

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+namespace kavo {
+
+// Sends the stop and bump commands to the local PeerCast server: one GET at a time on a thread of
+// its own, with the headers the server's admin pages have always seen. The answer and any failure
+// are dropped; the caller learns only that the command is over.
+class AdminCommandWorker
+{
+public:
+    using Dispatcher = std::function<void(std::function<void()>)>;
+
+    static constexpr const char* UserAgent = "Mozilla/3.0 (compatible; Indy Library)";
+
+    // dispatcher runs a job on the main thread. timeoutSeconds bounds connecting and any stretch of
+    // the answer in which nothing arrives, so that a hung server cannot hold the commands back.
+    explicit AdminCommandWorker(Dispatcher dispatcher, int timeoutSeconds = 10);
+    // Waits for a request still running; its end is then not reported.
+    ~AdminCommandWorker();
+    AdminCommandWorker(const AdminCommandWorker&) = delete;
+    AdminCommandWorker& operator=(const AdminCommandWorker&) = delete;
+
+    // Starts the request and returns at once; onEnd runs through the dispatcher when it is over.
+    // False, and nothing is sent, while another command runs. Main thread.
+    bool Start(const std::string& url, std::function<void()> onEnd);
+    // From Start until onEnd has run.
+    bool Running() const { return m_running; }
+
+private:
+    Dispatcher m_dispatcher;
+    int m_timeoutSeconds;
+    std::atomic<bool> m_running{false};
+    std::thread m_worker;
+    // Lets an end that arrives after destruction see that the worker is gone.
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+};
+
+} // namespace kavo

@@ -1,0 +1,782 @@
+#include "net/History.h"
+
+#include "core/FindPattern.h"
+#include "core/TkavoChItem.h"
+#include "platform/Cp932.h"
+#include "platform/TkavoRegExp.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+#include <stdexcept>
+#include <unordered_set>
+
+namespace kavo {
+
+namespace {
+
+constexpr const char* Schema = R"(
+CREATE TABLE IF NOT EXISTS yp(
+    id INTEGER PRIMARY KEY, url BLOB NOT NULL UNIQUE, title BLOB NOT NULL DEFAULT '', last_success REAL);
+CREATE TABLE IF NOT EXISTS attempt(
+    id INTEGER PRIMARY KEY, yp INTEGER NOT NULL, time REAL NOT NULL, outcome INTEGER NOT NULL,
+    status INTEGER NOT NULL, bytes INTEGER NOT NULL, channels INTEGER NOT NULL, duration_ms INTEGER NOT NULL,
+    error BLOB NOT NULL);
+CREATE INDEX IF NOT EXISTS attempt_by_yp ON attempt(yp, time);
+CREATE TABLE IF NOT EXISTS broadcast(
+    id INTEGER PRIMARY KEY, yp INTEGER NOT NULL, hash TEXT NOT NULL, name BLOB NOT NULL,
+    first_seen REAL NOT NULL, last_seen REAL, listeners INTEGER NOT NULL, genre BLOB NOT NULL,
+    description BLOB NOT NULL);
+CREATE INDEX IF NOT EXISTS broadcast_by_first ON broadcast(first_seen);
+CREATE INDEX IF NOT EXISTS broadcast_by_name ON broadcast(name, first_seen);
+CREATE INDEX IF NOT EXISTS broadcast_on_air ON broadcast(yp) WHERE last_seen IS NULL;
+CREATE TABLE IF NOT EXISTS last_index(yp INTEGER PRIMARY KEY, time REAL NOT NULL, text BLOB NOT NULL);
+)";
+
+// A broadcast still listed in the last fetch has no last_seen of its own: it was last seen in its
+// YP's last fetch. So a refresh writes only what changed, not every channel on air.
+constexpr const char* LastSeen = "COALESCE(b.last_seen, y.last_success)";
+
+// A YP that reports a channel on air for less time than has passed since the last sighting (with
+// this much slack for the YP's rounding) lists a new broadcast of it.
+constexpr double RestartSlackDays = 10.0 / MinutesPerDay;
+
+class SqliteError : public std::runtime_error
+{
+public:
+    SqliteError(sqlite3* db, const std::string& what)
+        : std::runtime_error(what + ": " + (db ? sqlite3_errmsg(db) : "cannot open")),
+          Code(db ? sqlite3_extended_errcode(db) : SQLITE_CANTOPEN)
+    {}
+    int Code;
+};
+
+std::string_view Blob(sqlite3_stmt* statement, int column)
+{
+    const void* data = sqlite3_column_blob(statement, column);
+    const int size = sqlite3_column_bytes(statement, column);
+    return data ? std::string_view(static_cast<const char*>(data), static_cast<std::size_t>(size)) : std::string_view();
+}
+
+} // namespace
+
+std::string SinceText(TDateTime then, TDateTime now)
+{
+    if (then <= 0)
+        return "-";
+    const double minutes = (now - then) * MinutesPerDay;
+    if (minutes < 1)
+        return Sjis("1分未満");
+    if (minutes < 60)
+        return std::to_string(static_cast<long>(minutes)) + Sjis("分前");
+    if (minutes < 48 * 60)
+        return std::to_string(static_cast<long>(minutes / 60)) + Sjis("時間前");
+    return std::to_string(static_cast<long>(minutes / (24 * 60))) + Sjis("日前");
+}
+
+std::string YpResultText(const YpHealth& yp)
+{
+    if (yp.Recent.empty())
+        return "-";
+    const YpAttemptRow& last = yp.Recent.front();
+    std::string text = YpOutcomeText(last.Outcome);
+    if (last.Outcome == YpOutcome::Failed && last.HttpStatus >= 300)
+        text += " (HTTP " + std::to_string(last.HttpStatus) + ")";
+    return text;
+}
+
+std::string AttemptText(const YpAttemptRow& a)
+{
+    std::string text = FormatMonthDayTime(a.Time) + " " + YpOutcomeText(a.Outcome);
+    if (a.Outcome == YpOutcome::Skipped)
+        return text;
+    if (a.HttpStatus > 0)
+        text += " HTTP " + std::to_string(a.HttpStatus);
+    char figures[96];
+    std::snprintf(figures, sizeof figures, " %llu B %d%s %.2f%s", static_cast<unsigned long long>(a.Bytes), a.Channels,
+                  Sjis("件").c_str(), a.DurationMs / 1000.0, Sjis("秒").c_str());
+    text += figures;
+    // The detail of the error text, without the YP's URL that leads it.
+    if (const std::size_t detail = a.Error.rfind('\n'); detail != std::string::npos)
+        text += " " + a.Error.substr(detail + 1);
+    else if (!a.Error.empty())
+        text += " " + a.Error;
+    return text;
+}
+
+// One SQLite connection with its prepared statements; used by one thread at a time.
+class HistoryStore::Connection
+{
+public:
+    // Throws SqliteError when the file cannot be opened as a database.
+    Connection(const std::string& path, bool create, int busyTimeoutMs)
+    {
+        const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
+        if (sqlite3_open_v2(path.c_str(), &m_db, flags, nullptr) != SQLITE_OK) {
+            const SqliteError error(m_db, "cannot open");
+            sqlite3_close(m_db);
+            throw error;
+        }
+        sqlite3_extended_result_codes(m_db, 1);
+        sqlite3_busy_timeout(m_db, busyTimeoutMs);
+    }
+    ~Connection()
+    {
+        for (auto& [sql, statement] : m_statements)
+            sqlite3_finalize(statement);
+        sqlite3_close(m_db);
+    }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    sqlite3* Db() const { return m_db; }
+
+    void Exec(const char* sql)
+    {
+        if (sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
+            throw SqliteError(m_db, sql);
+    }
+
+    // A statement reset and ready for new bindings.
+    sqlite3_stmt* Prepare(const char* sql)
+    {
+        sqlite3_stmt*& statement = m_statements[sql];
+        if (!statement) {
+            if (sqlite3_prepare_v3(m_db, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) != SQLITE_OK)
+                throw SqliteError(m_db, "cannot prepare a statement");
+        } else {
+            sqlite3_reset(statement);
+            sqlite3_clear_bindings(statement);
+        }
+        return statement;
+    }
+
+    // Steps once; true for a row, false when done.
+    bool Step(sqlite3_stmt* statement)
+    {
+        const int rc = sqlite3_step(statement);
+        if (rc == SQLITE_ROW)
+            return true;
+        if (rc != SQLITE_DONE) {
+            const SqliteError error(m_db, "cannot read or write");
+            sqlite3_reset(statement);
+            throw error;
+        }
+        sqlite3_reset(statement);
+        return false;
+    }
+
+    void Run(sqlite3_stmt* statement)
+    {
+        while (Step(statement)) {
+        }
+    }
+
+private:
+    sqlite3* m_db = nullptr;
+    std::unordered_map<const char*, sqlite3_stmt*> m_statements;
+};
+
+namespace {
+
+void Bind(sqlite3_stmt* s, int i, std::string_view text)
+{
+    sqlite3_bind_blob(s, i, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
+}
+
+void Bind(sqlite3_stmt* s, int i, double value)
+{
+    sqlite3_bind_double(s, i, value);
+}
+
+void Bind(sqlite3_stmt* s, int i, std::int64_t value)
+{
+    sqlite3_bind_int64(s, i, value);
+}
+
+} // namespace
+
+HistoryStore::HistoryStore(std::string filePath, HistoryLimits limits)
+    : m_filePath(std::move(filePath)), m_limits(limits)
+{}
+
+HistoryStore::~HistoryStore()
+{
+    {
+        std::lock_guard lock(m_queueLock);
+        m_stop = true;
+    }
+    m_queueWake.notify_all();
+    if (m_writer.joinable())
+        m_writer.join();
+}
+
+std::string HistoryStore::Problem() const
+{
+    std::lock_guard lock(m_problemLock);
+    return m_problem;
+}
+
+void HistoryStore::report(const std::string& message)
+{
+    {
+        std::lock_guard lock(m_problemLock);
+        if (!m_problem.empty())
+            return;
+        m_problem = m_filePath + ": " + message;
+    }
+    if (m_onProblem)
+        m_onProblem(m_filePath + ": " + message);
+}
+
+void HistoryStore::Record(RetrievalRecord& record)
+{
+    Pending pending;
+    pending.Time = record.Time;
+    pending.Yps.reserve(record.Attempts.size());
+    for (YpAttempt& attempt : record.Attempts) {
+        PendingYp& yp = pending.Yps.emplace_back();
+        const TkavoChList* channels = attempt.ChList;
+        yp.Attempt = std::move(attempt);
+        yp.Attempt.ChList = nullptr;
+        if (yp.Attempt.Outcome != YpOutcome::Fetched || !channels)
+            continue;
+        yp.Sightings.reserve(static_cast<std::size_t>(channels->Count()));
+        for (const TkavoChItem& c : *channels) {
+            Sighting& s = yp.Sightings.emplace_back();
+            s.Key = c.HasHash() ? c.Hash : std::string(NoHash) + c.ChannelName;
+            s.Hash = c.Hash;
+            s.Name = c.ChannelName;
+            s.Genre = c.Genre;
+            s.Description = c.Description;
+            s.Listeners = c.Listeners;
+            s.OnAir = c.BroadcastDuration();
+        }
+    }
+    {
+        std::lock_guard lock(m_queueLock);
+        if (m_stop)
+            return;
+        m_queue.push_back(std::move(pending));
+        if (!m_writer.joinable())
+            m_writer = std::thread([this] { writerLoop(); });
+    }
+    m_queueWake.notify_one();
+}
+
+void HistoryStore::Flush()
+{
+    std::unique_lock lock(m_queueLock);
+    m_queueDone.wait(lock, [this] { return m_queue.empty() && !m_writing; });
+}
+
+void HistoryStore::writerLoop()
+{
+    std::unique_lock lock(m_queueLock);
+    while (true) {
+        m_queueWake.wait(lock, [this] { return m_stop || !m_queue.empty(); });
+        if (m_queue.empty())
+            break; // stopping, and everything is written
+        Pending pending = std::move(m_queue.front());
+        m_queue.pop_front();
+        m_writing = true;
+        lock.unlock();
+        write(pending);
+        if (m_onWritten)
+            m_onWritten();
+        lock.lock();
+        m_writing = false;
+        m_queueDone.notify_all();
+    }
+    lock.unlock();
+    storePendingIndexes();
+    m_db.reset();
+}
+
+bool HistoryStore::openWriter()
+{
+    if (m_db)
+        return true;
+    try {
+        auto db = std::make_unique<Connection>(m_filePath, true, m_limits.BusyTimeoutMs);
+        // WAL: readers never wait for the writer, and a refresh is one append to the log that a
+        // killed process either finished or did not start.
+        db->Exec("PRAGMA journal_mode=WAL");
+        db->Exec("PRAGMA synchronous=NORMAL");
+        // A refresh touches pages all over the broadcasts: a cache that holds them, and a log that
+        // takes several refreshes before it is copied back, so that each page is copied once for
+        // many refreshes.
+        db->Exec("PRAGMA cache_size=-32768");
+        db->Exec("PRAGMA wal_autocheckpoint=8192");
+        db->Exec("PRAGMA journal_size_limit=67108864");
+        db->Exec("BEGIN IMMEDIATE");
+        try {
+            db->Exec(Schema);
+            db->Exec("COMMIT");
+        } catch (...) {
+            sqlite3_exec(db->Db(), "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+        m_db = std::move(db);
+        m_yps.clear();
+        return true;
+    } catch (const SqliteError& error) {
+        report(error.what());
+        return false;
+    }
+}
+
+void HistoryStore::write(Pending& pending)
+{
+    if (!openWriter())
+        return;
+    Connection& db = *m_db;
+    try {
+        db.Exec("BEGIN IMMEDIATE");
+        try {
+            for (PendingYp& yp : pending.Yps)
+                writeYp(db, pending, yp);
+            // Pruning scans the tables: when the store opens, once a day, and after many new rows.
+            if (m_lastPrune == 0 || pending.Time >= m_lastPrune + 1 ||
+                m_insertedSincePrune >= std::max<std::int64_t>(1, m_limits.MaxBroadcasts / 100))
+                prune(db, pending.Time);
+            db.Exec("COMMIT");
+        } catch (...) {
+            sqlite3_exec(db.Db(), "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+    } catch (const SqliteError& error) {
+        // What the writer remembers of the broadcasts on air may no longer be what the file says.
+        m_yps.clear();
+        report(error.what());
+        // A damaged file stays as it is; the next refresh tries again, for a lock may go away.
+        m_db.reset();
+    }
+}
+
+HistoryStore::YpState& HistoryStore::ypState(Connection& db, const std::string& url, const std::string& title)
+{
+    YpState& state = m_yps[url];
+    if (state.Id == 0) {
+        sqlite3_stmt* insert = db.Prepare("INSERT OR IGNORE INTO yp(url, title) VALUES(?1, ?2)");
+        Bind(insert, 1, url);
+        Bind(insert, 2, title);
+        db.Run(insert);
+        sqlite3_stmt* find = db.Prepare("SELECT id, title, last_success FROM yp WHERE url = ?1");
+        Bind(find, 1, url);
+        if (!db.Step(find))
+            throw SqliteError(db.Db(), "a YP row went missing");
+        state.Id = sqlite3_column_int64(find, 0);
+        state.Title = Blob(find, 1);
+        state.LastSuccess = sqlite3_column_double(find, 2);
+        db.Run(find);
+        sqlite3_stmt* index = db.Prepare("SELECT time FROM last_index WHERE yp = ?1");
+        Bind(index, 1, state.Id);
+        if (db.Step(index))
+            state.IndexStored = sqlite3_column_double(index, 0);
+        db.Run(index);
+    }
+    if (state.Title != title) {
+        sqlite3_stmt* update = db.Prepare("UPDATE yp SET title = ?2 WHERE id = ?1");
+        Bind(update, 1, state.Id);
+        Bind(update, 2, title);
+        db.Run(update);
+        state.Title = title;
+    }
+    return state;
+}
+
+void HistoryStore::loadOpen(Connection& db, YpState& state)
+{
+    state.Open.clear();
+    sqlite3_stmt* select = db.Prepare(
+        "SELECT id, hash, name, listeners, genre, description FROM broadcast WHERE yp = ?1 AND last_seen IS NULL");
+    Bind(select, 1, state.Id);
+    while (db.Step(select)) {
+        OpenBroadcast open;
+        open.Id = sqlite3_column_int64(select, 0);
+        const std::string hash(Blob(select, 1));
+        open.Name = Blob(select, 2);
+        open.Listeners = sqlite3_column_int(select, 3);
+        open.Genre = Blob(select, 4);
+        open.Description = Blob(select, 5);
+        const std::string key = hash.empty() || hash == NoHash ? std::string(NoHash) + open.Name : hash;
+        state.Open.insert_or_assign(key, std::move(open));
+    }
+    state.Loaded = true;
+}
+
+void HistoryStore::writeYp(Connection& db, const Pending& pending, PendingYp& yp)
+{
+    const YpAttempt& a = yp.Attempt;
+    YpState& state = ypState(db, a.Url, a.Title);
+
+    sqlite3_stmt* attempt = db.Prepare("INSERT INTO attempt(yp, time, outcome, status, bytes, channels, duration_ms, "
+                                       "error) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
+    Bind(attempt, 1, state.Id);
+    Bind(attempt, 2, a.Time > 0 ? a.Time : pending.Time);
+    Bind(attempt, 3, static_cast<std::int64_t>(a.Outcome));
+    Bind(attempt, 4, static_cast<std::int64_t>(a.HttpStatus));
+    Bind(attempt, 5, static_cast<std::int64_t>(a.Bytes));
+    Bind(attempt, 6, static_cast<std::int64_t>(a.Channels));
+    Bind(attempt, 7, static_cast<std::int64_t>(a.DurationMs));
+    Bind(attempt, 8, a.Error);
+    db.Run(attempt);
+    if (a.Outcome != YpOutcome::Fetched)
+        return;
+
+    if (!state.Loaded)
+        loadOpen(db, state);
+    const TDateTime now = a.Time > 0 ? a.Time : pending.Time;
+    const TDateTime previous = state.LastSuccess;
+    const std::uint64_t fetch = ++m_fetches;
+    const auto close = [&](std::int64_t id) {
+        sqlite3_stmt* update = db.Prepare("UPDATE broadcast SET last_seen = ?2 WHERE id = ?1");
+        Bind(update, 1, id);
+        Bind(update, 2, previous > 0 ? previous : now);
+        db.Run(update);
+    };
+
+    for (const Sighting& s : yp.Sightings) {
+        auto found = state.Open.find(s.Key);
+        if (found != state.Open.end()) {
+            if (found->second.Seen == fetch)
+                continue; // listed twice: the first line counts
+            if (s.OnAir > 0 && previous > 0 && now - previous > s.OnAir + RestartSlackDays) {
+                close(found->second.Id);
+                state.Open.erase(found);
+                found = state.Open.end();
+            }
+        }
+        if (found == state.Open.end()) {
+            sqlite3_stmt* insert =
+                db.Prepare("INSERT INTO broadcast(yp, hash, name, first_seen, listeners, genre, description) "
+                           "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+            Bind(insert, 1, state.Id);
+            sqlite3_bind_text(insert, 2, s.Hash.data(), static_cast<int>(s.Hash.size()), SQLITE_STATIC);
+            Bind(insert, 3, s.Name);
+            Bind(insert, 4, now);
+            Bind(insert, 5, static_cast<std::int64_t>(s.Listeners));
+            Bind(insert, 6, s.Genre);
+            Bind(insert, 7, s.Description);
+            db.Run(insert);
+            OpenBroadcast open{sqlite3_last_insert_rowid(db.Db()), s.Listeners, s.Name, s.Genre, s.Description, fetch};
+            state.Open.insert_or_assign(s.Key, std::move(open));
+            ++m_insertedSincePrune;
+            continue;
+        }
+        OpenBroadcast& open = found->second;
+        open.Seen = fetch;
+        const bool texts = s.Name != open.Name || s.Genre != open.Genre || s.Description != open.Description;
+        if (!texts) {
+            // The common change: more listeners. The name's index stays as it is.
+            if (s.Listeners > open.Listeners) {
+                open.Listeners = s.Listeners;
+                sqlite3_stmt* update = db.Prepare("UPDATE broadcast SET listeners = ?2 WHERE id = ?1");
+                Bind(update, 1, open.Id);
+                Bind(update, 2, static_cast<std::int64_t>(open.Listeners));
+                db.Run(update);
+            }
+            continue;
+        }
+        open.Listeners = std::max(open.Listeners, s.Listeners);
+        open.Name = s.Name;
+        open.Genre = s.Genre;
+        open.Description = s.Description;
+        sqlite3_stmt* update =
+            db.Prepare("UPDATE broadcast SET name = ?2, listeners = ?3, genre = ?4, description = ?5 WHERE id = ?1");
+        Bind(update, 1, open.Id);
+        Bind(update, 2, open.Name);
+        Bind(update, 3, static_cast<std::int64_t>(open.Listeners));
+        Bind(update, 4, open.Genre);
+        Bind(update, 5, open.Description);
+        db.Run(update);
+    }
+    // Missing from a fetch of its YP: the broadcast ended after the fetch before.
+    for (auto it = state.Open.begin(); it != state.Open.end();) {
+        if (it->second.Seen == fetch) {
+            ++it;
+            continue;
+        }
+        close(it->second.Id);
+        it = state.Open.erase(it);
+    }
+
+    sqlite3_stmt* success = db.Prepare("UPDATE yp SET last_success = ?2 WHERE id = ?1");
+    Bind(success, 1, state.Id);
+    Bind(success, 2, now);
+    db.Run(success);
+    state.LastSuccess = now;
+
+    if (now - state.IndexStored >= IndexInterval || now < state.IndexStored) {
+        storeIndex(db, state, now, a.Index);
+    } else {
+        state.PendingIndex = std::move(yp.Attempt.Index);
+        state.PendingIndexTime = now;
+    }
+}
+
+void HistoryStore::storeIndex(Connection& db, YpState& state, TDateTime time, const std::string& index)
+{
+    sqlite3_stmt* statement = db.Prepare("INSERT OR REPLACE INTO last_index(yp, time, text) VALUES(?1, ?2, ?3)");
+    Bind(statement, 1, state.Id);
+    Bind(statement, 2, time);
+    Bind(statement, 3, index);
+    db.Run(statement);
+    state.IndexStored = time;
+    state.PendingIndex.clear();
+    state.PendingIndexTime = 0;
+}
+
+void HistoryStore::storePendingIndexes()
+{
+    if (!m_db)
+        return;
+    try {
+        m_db->Exec("BEGIN IMMEDIATE");
+        try {
+            for (auto& [url, state] : m_yps)
+                if (state.PendingIndexTime > 0)
+                    storeIndex(*m_db, state, state.PendingIndexTime, state.PendingIndex);
+            m_db->Exec("COMMIT");
+        } catch (...) {
+            sqlite3_exec(m_db->Db(), "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+    } catch (const SqliteError& error) {
+        report(error.what());
+    }
+}
+
+void HistoryStore::prune(Connection& db, TDateTime now)
+{
+    const double cutoff = now - m_limits.KeepDays;
+    const auto run = [&](const char* sql, auto value) {
+        sqlite3_stmt* statement = db.Prepare(sql);
+        Bind(statement, 1, value);
+        db.Run(statement);
+        return sqlite3_changes(db.Db());
+    };
+    int removed = 0;
+    removed += run("DELETE FROM broadcast WHERE last_seen < ?1", cutoff);
+    // On air when their YP was last fetched, long ago.
+    removed += run("DELETE FROM broadcast WHERE last_seen IS NULL AND yp IN "
+                   "(SELECT id FROM yp WHERE last_success < ?1)",
+                   cutoff);
+    // The oldest ended broadcasts beyond the limit.
+    removed += run("DELETE FROM broadcast WHERE last_seen IS NOT NULL AND id <= "
+                   "(SELECT id FROM broadcast ORDER BY id DESC LIMIT 1 OFFSET ?1)",
+                   static_cast<std::int64_t>(m_limits.MaxBroadcasts));
+    run("DELETE FROM attempt WHERE time < ?1", cutoff);
+    run("DELETE FROM attempt WHERE id <= (SELECT id FROM attempt ORDER BY id DESC LIMIT 1 OFFSET ?1)",
+        static_cast<std::int64_t>(m_limits.MaxAttempts));
+    if (removed > 0)
+        for (auto& [url, state] : m_yps)
+            state.Loaded = false;
+    m_lastPrune = now;
+    m_insertedSincePrune = 0;
+}
+
+// ---- Readers
+
+HistoryStore::Connection* HistoryStore::reader()
+{
+    if (!m_read) {
+        try {
+            m_read = std::make_unique<Connection>(m_filePath, false, 200);
+        } catch (const SqliteError&) {
+            // Nothing recorded yet, or nothing that can be read: the writer reports what it meets.
+            return nullptr;
+        }
+    }
+    return m_read.get();
+}
+
+namespace {
+
+// Runs a reader; a file without the tables yet reads as empty, a damaged one is reported.
+template <class F>
+auto ReadOr(F&& read, decltype(read()) fallback, const std::function<void(const std::string&)>& report)
+{
+    try {
+        return read();
+    } catch (const SqliteError& error) {
+        const int primary = error.Code & 0xFF;
+        if (primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT)
+            report(error.what());
+        return fallback;
+    }
+}
+
+} // namespace
+
+std::vector<YpHealth> HistoryStore::YpStatus(const std::vector<YpHealth>& configured)
+{
+    std::vector<YpHealth> rows = configured;
+    std::lock_guard lock(m_readLock);
+    Connection* db = reader();
+    if (!db)
+        return rows;
+    const auto read = [&] {
+        for (YpHealth& yp : rows) {
+            yp.Recent.clear();
+            yp.LastSuccess = 0;
+            yp.FailuresInRow = 0;
+            yp.Channels = 0;
+            sqlite3_stmt* find = db->Prepare("SELECT id, last_success FROM yp WHERE url = ?1");
+            Bind(find, 1, yp.Url);
+            if (!db->Step(find))
+                continue;
+            const std::int64_t id = sqlite3_column_int64(find, 0);
+            yp.LastSuccess = sqlite3_column_double(find, 1);
+            db->Run(find);
+            sqlite3_stmt* recent =
+                db->Prepare("SELECT time, outcome, status, bytes, channels, duration_ms, error FROM attempt "
+                            "WHERE yp = ?1 ORDER BY time DESC, id DESC LIMIT ?2");
+            Bind(recent, 1, id);
+            Bind(recent, 2, std::int64_t{YpHealth::RecentAttempts});
+            while (db->Step(recent)) {
+                YpAttemptRow row;
+                row.Time = sqlite3_column_double(recent, 0);
+                row.Outcome = static_cast<YpOutcome>(sqlite3_column_int(recent, 1) % YpOutcomeCount);
+                row.HttpStatus = sqlite3_column_int(recent, 2);
+                row.Bytes = static_cast<std::uint64_t>(sqlite3_column_int64(recent, 3));
+                row.Channels = sqlite3_column_int(recent, 4);
+                row.DurationMs = sqlite3_column_int(recent, 5);
+                row.Error = Blob(recent, 6);
+                yp.Recent.push_back(std::move(row));
+            }
+            // Failures since the last fetch, counted over the whole record, not only the recent ten.
+            sqlite3_stmt* failures =
+                db->Prepare("SELECT COUNT(*) FROM attempt WHERE yp = ?1 AND outcome IN (2, 3) AND time >= "
+                            "COALESCE((SELECT MAX(time) FROM attempt WHERE yp = ?1 AND outcome = 0), 0)");
+            Bind(failures, 1, id);
+            if (db->Step(failures))
+                yp.FailuresInRow = sqlite3_column_int(failures, 0);
+            db->Run(failures);
+            sqlite3_stmt* channels = db->Prepare(
+                "SELECT channels FROM attempt WHERE yp = ?1 AND outcome = 0 ORDER BY time DESC, id DESC LIMIT 1");
+            Bind(channels, 1, id);
+            if (db->Step(channels))
+                yp.Channels = sqlite3_column_int(channels, 0);
+            db->Run(channels);
+        }
+        return rows;
+    };
+    return ReadOr(read, rows, [this](const std::string& m) { report(m); });
+}
+
+std::vector<BroadcastRow> HistoryStore::Broadcasts(const BroadcastQuery& query)
+{
+    std::optional<TkavoRegExp> regExp;
+    std::shared_ptr<const TkavoRegExp::Compiled> pattern;
+    if (!query.Pattern.empty()) {
+        regExp.emplace();
+        regExp->IgnoreCase = true;
+        regExp->Pattern = query.Pattern;
+        pattern = regExp->Compile();
+    }
+    std::lock_guard lock(m_readLock);
+    Connection* db = reader();
+    if (!db)
+        return {};
+    const auto read = [&] {
+        std::vector<BroadcastRow> rows;
+        // The index on first_seen gives the order; the row values let a page start where the last
+        // one ended without counting its way there.
+        sqlite3_stmt* select = db->Prepare(
+            "SELECT b.id, b.hash, b.name, y.url, y.title, b.first_seen, COALESCE(b.last_seen, y.last_success), "
+            "b.last_seen IS NULL, b.listeners, b.genre, b.description FROM broadcast b JOIN yp y ON y.id = b.yp "
+            "WHERE (b.first_seen, b.id) < (?1, ?2) ORDER BY b.first_seen DESC, b.id DESC");
+        Bind(select, 1, query.AfterFirstSeen);
+        Bind(select, 2, query.AfterId);
+        std::string text;
+        while (db->Step(select)) {
+            if (sqlite3_column_double(select, 6) < query.Since)
+                continue;
+            if (pattern) {
+                text = FindSubject(std::string(Blob(select, 2)), std::string(Blob(select, 9)),
+                                   std::string(Blob(select, 10)));
+                if (!regExp->Test(*pattern, text))
+                    continue;
+            }
+            BroadcastRow& row = rows.emplace_back();
+            row.Id = sqlite3_column_int64(select, 0);
+            row.Hash = Blob(select, 1);
+            row.ChannelName = Blob(select, 2);
+            row.YpUrl = Blob(select, 3);
+            row.YpTitle = Blob(select, 4);
+            row.FirstSeen = sqlite3_column_double(select, 5);
+            row.LastSeen = sqlite3_column_double(select, 6);
+            row.OnAir = sqlite3_column_int(select, 7) != 0;
+            row.MaxListeners = sqlite3_column_int(select, 8);
+            row.Genre = Blob(select, 9);
+            row.Description = Blob(select, 10);
+            if (query.Limit > 0 && rows.size() >= query.Limit) {
+                sqlite3_reset(select);
+                break;
+            }
+        }
+        return rows;
+    };
+    return ReadOr(read, {}, [this](const std::string& m) { report(m); });
+}
+
+std::vector<std::pair<TDateTime, TDateTime>> HistoryStore::OnAirTimes(const std::string& channelName, TDateTime since)
+{
+    std::lock_guard lock(m_readLock);
+    Connection* db = reader();
+    if (!db)
+        return {};
+    const auto read = [&] {
+        std::vector<std::pair<TDateTime, TDateTime>> times;
+        sqlite3_stmt* select =
+            db->Prepare("SELECT b.first_seen, COALESCE(b.last_seen, y.last_success) AS seen FROM broadcast b "
+                        "JOIN yp y ON y.id = b.yp WHERE b.name = ?1 AND seen >= ?2 ORDER BY b.first_seen");
+        Bind(select, 1, channelName);
+        Bind(select, 2, since);
+        while (db->Step(select))
+            times.emplace_back(sqlite3_column_double(select, 0), sqlite3_column_double(select, 1));
+        return times;
+    };
+    return ReadOr(read, {}, [this](const std::string& m) { report(m); });
+}
+
+std::vector<StoredIndex> HistoryStore::LastIndexes()
+{
+    std::lock_guard lock(m_readLock);
+    Connection* db = reader();
+    if (!db)
+        return {};
+    const auto read = [&] {
+        std::vector<StoredIndex> indexes;
+        sqlite3_stmt* select =
+            db->Prepare("SELECT y.url, l.time, l.text FROM last_index l JOIN yp y ON y.id = l.yp ORDER BY y.id");
+        while (db->Step(select))
+            indexes.push_back(
+                {std::string(Blob(select, 0)), sqlite3_column_double(select, 1), std::string(Blob(select, 2))});
+        return indexes;
+    };
+    return ReadOr(read, {}, [this](const std::string& m) { report(m); });
+}
+
+std::int64_t HistoryStore::BroadcastCount()
+{
+    std::lock_guard lock(m_readLock);
+    Connection* db = reader();
+    if (!db)
+        return 0;
+    const auto read = [&] {
+        sqlite3_stmt* count = db->Prepare("SELECT COUNT(*) FROM broadcast");
+        std::int64_t n = 0;
+        if (db->Step(count))
+            n = sqlite3_column_int64(count, 0);
+        db->Run(count);
+        return n;
+    };
+    return ReadOr(read, std::int64_t{0}, [this](const std::string& m) { report(m); });
+}
+
+} // namespace kavo

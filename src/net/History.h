@@ -1,0 +1,248 @@
+#pragma once
+
+#include "net/RetrievalRecord.h"
+#include "platform/DateTime.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+struct sqlite3;
+
+namespace kavo {
+
+// How much the history keeps.
+struct HistoryLimits
+{
+    double KeepDays = 90;
+    std::int64_t MaxBroadcasts = 500000;
+    std::int64_t MaxAttempts = 500000;
+    // How long the writer waits for another program's lock before the refresh goes unrecorded.
+    int BusyTimeoutMs = 2000;
+};
+
+// One YP's turn as the history keeps it.
+struct YpAttemptRow
+{
+    TDateTime Time = 0;
+    YpOutcome Outcome = YpOutcome::Skipped;
+    long HttpStatus = 0;
+    std::uint64_t Bytes = 0;
+    int Channels = 0;
+    int DurationMs = 0;
+    std::string Error; // CP932
+};
+
+// The state of one configured YP.
+struct YpHealth
+{
+    std::string Url;
+    std::string Title;
+    bool Enabled = false;
+    std::vector<YpAttemptRow> Recent; // newest first, at most RecentAttempts
+    TDateTime LastSuccess = 0;        // 0: never fetched
+    int Channels = 0;                 // of the last fetch
+    // Turns that failed or brought no index since the last fetch; skipped turns do not count.
+    int FailuresInRow = 0;
+
+    static constexpr int RecentAttempts = 10;
+    // A configured YP, as YpStatus takes it.
+    static YpHealth Of(std::string url, std::string title, bool enabled)
+    {
+        YpHealth yp;
+        yp.Url = std::move(url);
+        yp.Title = std::move(title);
+        yp.Enabled = enabled;
+        return yp;
+    }
+    bool Failing() const { return FailuresInRow > 0; }
+};
+
+// How long ago: "1分未満", "3分前", "2時間前", "4日前"; "-" for 0 (never). CP932.
+std::string SinceText(TDateTime then, TDateTime now);
+// A YP's last result: "取得", "失敗 (HTTP 404)", "一覧ではない応答", ...; "-" before its first turn.
+std::string YpResultText(const YpHealth& yp);
+// One turn on a line: "12/10 21:30 取得 HTTP 200 12345 B 120件 0.31秒", then the error's detail.
+std::string AttemptText(const YpAttemptRow& attempt);
+
+// One broadcast: a channel from the first to the last fetch of its YP that listed it.
+struct BroadcastRow
+{
+    std::int64_t Id = 0;
+    std::string Hash;
+    std::string ChannelName; // CP932, HTML-escaped as the YP sent it
+    std::string YpUrl;
+    std::string YpTitle;
+    TDateTime FirstSeen = 0;
+    TDateTime LastSeen = 0;
+    // Still listed by the YP's last fetch.
+    bool OnAir = false;
+    int MaxListeners = -1;
+    std::string Genre; // of the last sighting
+    std::string Description;
+};
+
+// Which broadcasts, newest first (by their first sighting).
+struct BroadcastQuery
+{
+    // Only broadcasts seen at or after this time.
+    TDateTime Since = 0;
+    // A find pattern (a regular expression, case ignored) tried on the channel name followed by
+    // "[genre - description]"; "" for every broadcast. An invalid one throws TkavoRegExpError.
+    std::string Pattern;
+    // The next page: the rows after this one (FirstSeen, Id) of the previous page.
+    TDateTime AfterFirstSeen = std::numeric_limits<double>::max();
+    std::int64_t AfterId = std::numeric_limits<std::int64_t>::max();
+    // 0 for no limit.
+    std::size_t Limit = 200;
+};
+
+// One YP's index of its last fetch, for the list at start-up. The file takes a YP's index at
+// most every IndexInterval days while the store is open (at 10,000 channels an index is a
+// megabyte or more), and the newest one when it closes.
+struct StoredIndex
+{
+    std::string Url;
+    TDateTime Time = 0;
+    std::string Index; // CP932
+};
+
+// The record of refreshes in an SQLite file ("history.sqlite" in the program folder): every YP's
+// turns, the broadcasts seen, and each YP's last index. Record hands a refresh to a writer thread
+// of the store, which writes it in one transaction, so neither the window nor the retrieval waits
+// for the disk; readers use a connection of their own, from any thread.
+//
+// The store never fails its caller: a file that cannot be opened, is damaged, read-only or locked
+// is reported once through the problem handler, the refresh goes unrecorded, and readers find
+// nothing (or what can still be read).
+class HistoryStore
+{
+public:
+    static constexpr const char* FileName = "history.sqlite";
+    static constexpr double IndexInterval = 30.0 / (24 * 60);
+
+    explicit HistoryStore(std::string filePath, HistoryLimits limits = {});
+    // Writes what is queued first.
+    ~HistoryStore();
+    HistoryStore(const HistoryStore&) = delete;
+    HistoryStore& operator=(const HistoryStore&) = delete;
+
+    const std::string& FilePath() const { return m_filePath; }
+
+    // Set before the first Record. The problem handler is called once, with a message naming
+    // the file, on whichever thread met the problem; written after every refresh the writer
+    // handled, on the writer thread.
+    void SetProblemHandler(std::function<void(const std::string&)> handler) { m_onProblem = std::move(handler); }
+    void SetWrittenHandler(std::function<void()> handler) { m_onWritten = std::move(handler); }
+    // The first problem met, "" while there was none.
+    std::string Problem() const;
+
+    // Takes what the history needs from a cycle's record (the channels are read during the call;
+    // the index texts are taken) and queues it for the writer. Any thread; returns at once.
+    void Record(RetrievalRecord& record);
+    // Waits until everything recorded so far is written (or failed).
+    void Flush();
+
+    // The state of each YP given (Url, Title, Enabled), in that order.
+    std::vector<YpHealth> YpStatus(const std::vector<YpHealth>& configured);
+    std::vector<BroadcastRow> Broadcasts(const BroadcastQuery& query);
+    // When a channel of this name was on air, from `since` on: (first, last) sightings, in order.
+    std::vector<std::pair<TDateTime, TDateTime>> OnAirTimes(const std::string& channelName, TDateTime since);
+    // Every YP's index of its last fetch.
+    std::vector<StoredIndex> LastIndexes();
+    std::int64_t BroadcastCount();
+
+private:
+    struct Sighting
+    {
+        std::string Key; // the ID; the name for a channel without one
+        std::string Hash;
+        std::string Name;
+        std::string Genre;
+        std::string Description;
+        std::int32_t Listeners = -1;
+        TDateTime OnAir = 0; // the time on air the YP gives; 0 when unknown
+    };
+    struct PendingYp
+    {
+        YpAttempt Attempt; // without its channel list
+        std::vector<Sighting> Sightings;
+    };
+    struct Pending
+    {
+        TDateTime Time = 0;
+        std::vector<PendingYp> Yps;
+    };
+    struct OpenBroadcast
+    {
+        std::int64_t Id = 0;
+        std::int32_t Listeners = -1;
+        std::string Name;
+        std::string Genre;
+        std::string Description;
+        std::uint64_t Seen = 0; // the fetch that listed it last
+    };
+    struct YpState
+    {
+        std::int64_t Id = 0;
+        std::string Title;
+        TDateTime LastSuccess = 0;
+        bool Loaded = false;       // Open holds the YP's broadcasts on air
+        TDateTime IndexStored = 0; // of the index in the file
+        // The newest index when it is not yet in the file.
+        std::string PendingIndex;
+        TDateTime PendingIndexTime = 0;
+        std::unordered_map<std::string, OpenBroadcast> Open;
+    };
+    class Connection;
+
+    void writerLoop();
+    void write(Pending& pending);
+    void writeYp(Connection& db, const Pending& pending, PendingYp& yp);
+    YpState& ypState(Connection& db, const std::string& url, const std::string& title);
+    void loadOpen(Connection& db, YpState& state);
+    void prune(Connection& db, TDateTime now);
+    void storeIndex(Connection& db, YpState& state, TDateTime time, const std::string& index);
+    // The newest indexes not yet in the file, in one transaction: when the writer stops.
+    void storePendingIndexes();
+    bool openWriter();
+    // The reader connection, opened on demand; nullptr when the file cannot be read.
+    Connection* reader();
+    void report(const std::string& message);
+
+    std::string m_filePath;
+    HistoryLimits m_limits;
+    std::function<void(const std::string&)> m_onProblem;
+    std::function<void()> m_onWritten;
+    mutable std::mutex m_problemLock;
+    std::string m_problem;
+
+    std::mutex m_queueLock;
+    std::condition_variable m_queueWake;
+    std::condition_variable m_queueDone;
+    std::deque<Pending> m_queue;
+    bool m_writing = false;
+    bool m_stop = false;
+    std::thread m_writer;
+
+    // The writer thread's own.
+    std::unique_ptr<Connection> m_db;
+    std::unordered_map<std::string, YpState> m_yps;
+    std::uint64_t m_fetches = 0;
+    TDateTime m_lastPrune = 0;
+    std::int64_t m_insertedSincePrune = 0;
+
+    std::mutex m_readLock;
+    std::unique_ptr<Connection> m_read;
+};
+
+} // namespace kavo

@@ -1,0 +1,102 @@
+#include "net/AdminCommand.h"
+
+#include "net/EventLoop.h"
+#include "support/TestHttpServer.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+
+namespace kavo {
+namespace {
+
+using test::HttpReply;
+using test::TestHttpServer;
+using namespace std::chrono_literals;
+
+class AdminCommandFixture : public ::testing::Test
+{
+protected:
+    // Runs the command and the loop until its end arrives; false when it never does.
+    bool RunToEnd(const std::string& url)
+    {
+        bool ended = false;
+        if (!worker.Start(url, [&] { ended = true; }))
+            return false;
+        return loop.RunUntil([&] { return ended; }, 10s) && !worker.Running();
+    }
+
+    TestHttpServer server;
+    EventLoop loop;
+    AdminCommandWorker worker{loop.Dispatcher(), 1};
+};
+
+TEST_F(AdminCommandFixture, SendsOneGetWithTheAdminHeaders)
+{
+    server.Route("/admin", HttpReply::Ok("<html/>"));
+    ASSERT_TRUE(RunToEnd(server.Url("/admin?cmd=bump&id=0123456789ABCDEF0123456789ABCDEF")));
+    const auto requests = server.RequestsFor("/admin");
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].Method, "GET");
+    EXPECT_EQ(requests[0].Target, "/admin?cmd=bump&id=0123456789ABCDEF0123456789ABCDEF");
+    EXPECT_EQ(requests[0].Header("User-Agent"), "Mozilla/3.0 (compatible; Indy Library)");
+    EXPECT_EQ(requests[0].Header("Accept"), "text/html, */*");
+}
+
+TEST_F(AdminCommandFixture, OneCommandAtATime)
+{
+    HttpReply slow = HttpReply::Ok("");
+    slow.Delay = 300ms;
+    server.Route("/admin", slow);
+    bool ended = false;
+    ASSERT_TRUE(worker.Start(server.Url("/admin?cmd=stop&id=1"), [&] { ended = true; }));
+    EXPECT_TRUE(worker.Running());
+    EXPECT_FALSE(worker.Start(server.Url("/admin?cmd=bump&id=2"), [] { ADD_FAILURE() << "refused command ended"; }));
+    ASSERT_TRUE(loop.RunUntil([&] { return ended; }, 10s));
+    EXPECT_FALSE(worker.Running());
+    ASSERT_TRUE(RunToEnd(server.Url("/admin?cmd=bump&id=3")));
+    std::vector<std::string> targets;
+    for (const auto& request : server.RequestsFor("/admin"))
+        targets.push_back(request.Target);
+    EXPECT_EQ(targets, (std::vector<std::string>{"/admin?cmd=stop&id=1", "/admin?cmd=bump&id=3"}));
+}
+
+struct FailureCase
+{
+    const char* name;
+    HttpReply reply;
+};
+
+// Whatever the server does, the command ends and the next one may start.
+TEST_F(AdminCommandFixture, FailuresAndSilenceEndTheCommand)
+{
+    HttpReply hung = HttpReply::Ok("late");
+    hung.Delay = 4s; // past the worker's one-second time-out
+    HttpReply closed;
+    closed.CloseWithoutAnswer = true;
+    const std::array<FailureCase, 3> cases{{
+        {"error status", HttpReply::Error(404, "Not Found")},
+        {"closed without an answer", closed},
+        {"no answer within the time-out", hung},
+    }};
+    for (const FailureCase& c : cases) {
+        server.Route("/admin", c.reply);
+        EXPECT_TRUE(RunToEnd(server.Url("/admin?cmd=stop&id=1"))) << c.name;
+    }
+    EXPECT_TRUE(RunToEnd("http://127.0.0.1:1/admin?cmd=stop&id=1")) << "nobody listening";
+}
+
+TEST_F(AdminCommandFixture, AnEndAfterTheWorkerIsGoneIsDropped)
+{
+    auto own = std::make_unique<AdminCommandWorker>(loop.Dispatcher(), 1);
+    server.Route("/admin", HttpReply::Ok(""));
+    bool ended = false;
+    ASSERT_TRUE(own->Start(server.Url("/admin?cmd=stop&id=1"), [&] { ended = true; }));
+    own.reset(); // waits for the request; its end is still queued
+    loop.RunPending();
+    EXPECT_FALSE(ended);
+}
+
+} // namespace
+} // namespace kavo
