@@ -1,6 +1,7 @@
 // kavo-list: runs retrieval cycles with the settings of the program folder and prints the
 // combined channel lists, for scripts, for tests and for trying settings out.
 #include "common/Templates.h"
+#include "common/YpLikePage.h"
 #include "common/ukavoCommon.h"
 #include "core/ChannelSearch.h"
 #include "core/FindPattern.h"
@@ -82,6 +83,12 @@ combined list of channels on air.
                       expanded with the channel tags for every channel on air, and the footer;
                       the files are CP932 like kavo's templates (ie_header.html,
                       ie_channel.html, ie_footer.html)
+  --page              instead of a list, print the page of kavo's YP-style view: its header,
+                      one block for every channel the lite mode shows, in the order the list of
+                      channels on air first shows them, and its footer, from the templates of
+                      the settings' theme; the bytes are the page's own (CP932)
+  --lite RULE         the lite mode of --page: off, =0, <=0, <5, <10, range:MIN,MAX (hides
+                      MIN to MAX listeners) or top:N; without it, the settings' [Window] keys
   --help              print this help and exit
   --version           print the version and exit
 
@@ -127,6 +134,8 @@ struct Options
     std::string Template;
     std::string Header;
     std::string Footer;
+    bool Page = false;
+    std::optional<YpLikeLiteOptions> Lite;
     bool Help = false;
     bool Version = false;
 };
@@ -135,6 +144,52 @@ struct UsageError
 {
     std::string Message;
 };
+
+// --lite: "off", "=0", "<=0", "<5", "<10", "range:MIN,MAX" or "top:N".
+std::optional<YpLikeLiteOptions> ParseLite(std::string_view text)
+{
+    YpLikeLiteOptions options;
+    options.Lite.fill(false);
+    options.Lite[0] = true;
+    const auto whole = [](std::string_view digits) -> std::optional<int> {
+        int value = 0;
+        const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+        if (digits.empty() || error != std::errc() || end != digits.data() + digits.size())
+            return std::nullopt;
+        return value;
+    };
+    if (text == "off") {
+        options.Lite[0] = false;
+        options.Lite[4] = true;
+    } else if (text == "=0") {
+        options.Lite[4] = true;
+    } else if (text == "<=0") {
+        options.Lite[1] = true;
+    } else if (text == "<5") {
+        options.Lite[2] = true;
+    } else if (text == "<10") {
+        options.Lite[3] = true;
+    } else if (text.starts_with("range:")) {
+        const std::string_view range = text.substr(6);
+        const std::size_t comma = range.find(',');
+        const auto min = comma == std::string_view::npos ? std::nullopt : whole(range.substr(0, comma));
+        const auto max = comma == std::string_view::npos ? std::nullopt : whole(range.substr(comma + 1));
+        if (!min || !max)
+            return std::nullopt;
+        options.Lite[5] = true;
+        options.CustomMin = *min;
+        options.CustomMax = *max;
+    } else if (text.starts_with("top:")) {
+        const auto count = whole(text.substr(4));
+        if (!count)
+            return std::nullopt;
+        options.Lite[10] = true;
+        options.CustomCount = *count;
+    } else {
+        return std::nullopt;
+    }
+    return options;
+}
 
 std::optional<double> ParseNumber(std::string_view text)
 {
@@ -236,6 +291,13 @@ Options ParseArguments(int argc, char** argv)
             options.Header = value();
         } else if (arg == "--footer") {
             options.Footer = value();
+        } else if (arg == "--page") {
+            flag(options.Page);
+        } else if (arg == "--lite") {
+            const std::string text = value();
+            options.Lite = ParseLite(text);
+            if (!options.Lite)
+                throw UsageError{"--lite is off, =0, <=0, <5, <10, range:MIN,MAX or top:N, not \"" + text + "\""};
         } else if (arg == "--help" || arg == "-h") {
             flag(options.Help);
         } else if (arg == "--version") {
@@ -250,6 +312,11 @@ Options ParseArguments(int argc, char** argv)
         throw UsageError{"--header and --footer go with --template"};
     if (!options.Template.empty() && (formatGiven || options.Log))
         throw UsageError{"--template prints the templates; it does not go with --format or --log"};
+    if (options.Lite && !options.Page)
+        throw UsageError{"--lite goes with --page"};
+    if (options.Page && (!options.Template.empty() || formatGiven || options.Log || options.AllCycles ||
+                         options.Cycles != 1 || options.Settings || options.YpStatus || options.History))
+        throw UsageError{"--page prints one page after one refresh; it goes only with --home and --lite"};
     if (options.YpStatus && options.History)
         throw UsageError{"--yp-status and --history print different tables; give one of them"};
     if ((options.YpStatus || options.History) && (!options.Template.empty() || options.Log || options.AllCycles))
@@ -854,6 +921,57 @@ int RunCycles(const Options& options, const std::optional<TemplateTexts>& templa
     return enabled == 0 || succeeded ? 0 : 1;
 }
 
+// The lite mode as kavo keeps it in [Window].
+YpLikeLiteOptions LiteFromSettings(const IniFile& settingsFile)
+{
+    YpLikeLiteOptions lite;
+    for (std::size_t i = 0; i < lite.Lite.size(); ++i)
+        lite.Lite[i] = settingsFile.ReadInteger("Window", "YpLikeLite" + std::to_string(i), lite.Lite[i]) != 0;
+    lite.CustomMin = settingsFile.ReadInteger("Window", "YpLikeLiteCustomMin", lite.CustomMin);
+    lite.CustomMax = settingsFile.ReadInteger("Window", "YpLikeLiteCustomMax", lite.CustomMax);
+    lite.CustomCount = settingsFile.ReadInteger("Window", "YpLikeLiteCustomCount", lite.CustomCount);
+    return lite;
+}
+
+// One refresh, then the page of kavo's YP-style view, byte for byte.
+int RunPage(const Options& options, const TkavoSetting& setting, const IniFile& settingsFile)
+{
+    TkavoCommon common(setting, TkavoCommonPaths::Current(), nullptr);
+    bool templatesRead = true;
+    common.OnTemplateError = [&](const std::string& message) {
+        std::cerr << Program << ": " << ForTerminal(Utf8(message)) << std::endl;
+        templatesRead = false;
+    };
+    common.ReadTheme(settingsFile);
+    common.LoadTemplates();
+    if (!templatesRead)
+        return 2;
+    const YpLikeLiteOptions lite = options.Lite ? *options.Lite : LiteFromSettings(settingsFile);
+
+    int enabled = 0;
+    for (const TkavoYpItem& yp : setting.YpList)
+        enabled += yp.Enabled;
+    EventLoop loop;
+    TkavoNet net(loop.Dispatcher(), setting);
+    const auto report = [](TkavoNet&, const std::string& error) {
+        static std::mutex lock;
+        std::lock_guard guard(lock);
+        std::cerr << ForTerminal(Utf8(error)) << std::endl;
+    };
+    net.OnError = report;
+    net.OnCycleError = report;
+    net.Prepare(settingsFile);
+    net.Manual = true;
+    net.StartRetrieval();
+    loop.RunUntil([&] { return !net.Running(); }, std::chrono::hours(24 * 365));
+    const TkavoNet::CycleReport& result = net.LastCycle();
+
+    const TkavoChList& list = net.ChList();
+    std::cout << BuildYpLikePage(common, list, OnAirFirstOrder(list), YpLikeLiteFilter(lite, setting.Notify.Rank2));
+    std::cout.flush();
+    return enabled == 0 || result.Retrieved > result.Failed ? 0 : 1;
+}
+
 // --yp-status and --history, after the refreshes asked for, if any.
 int RunReport(const Options& options, const std::optional<TemplateTexts>& templates, const TkavoSetting& setting,
               const IniFile& settingsFile, HistoryStore& history)
@@ -914,6 +1032,8 @@ int Main(int argc, char** argv)
         std::cout << Dump(SettingsJson(setting), 2) << '\n';
         return 0;
     }
+    if (options.Page)
+        return RunPage(options, setting, settingsFile);
     std::optional<TemplateTexts> templates;
     if (!options.Template.empty()) {
         try {

@@ -9,6 +9,7 @@
 #include "settings/ukavoConfig.h"
 #include "ui/main/TkavoDebugLog.h"
 #include "ui/main/TkavoSingleInstance.h"
+#include "ui/main/TkavoYpLike.h"
 #include "ui/main/ukavoMain.h"
 #include "version.h"
 
@@ -143,7 +144,16 @@ private:
                 m_window.Actions()[TkavoActionId::TabLog]->trigger();
                 QTimer::singleShot(500, this, [this] {
                     save(m_window.grab(), "log.png");
-                    m_window.close();
+                    // The YP-style page: the browser starts now, its first load takes a moment.
+                    connect(&m_window.YpLike(), &TkavoYpLike::Loaded, this, [this] {
+                        QTimer::singleShot(1500, this, [this] {
+                            save(m_window.grab(), "yplike.png");
+                            m_window.close();
+                        });
+                    });
+                    m_window.Actions()[TkavoActionId::TabYpLike]->trigger();
+                    if (!m_window.YpLike().Created()) // no browser here: nothing will load
+                        m_window.close();
                 });
             });
         }

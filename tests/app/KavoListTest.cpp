@@ -362,6 +362,56 @@ TEST_F(KavoListTest, TemplatesExpandOverTheChannelsOnAir)
     EXPECT_EQ(Lines(channels.Out).size(), 3u) << channels.Out;
 }
 
+// One index line: name, ID, listeners and type; the other fields empty or neutral.
+std::string IndexLine(const std::string& name, char id, int listeners, const std::string& type = "FLV")
+{
+    return name + "<>" + std::string(32, id) + "<><><><><>" + std::to_string(listeners) + "<>0<>300<>" + type +
+           "<><><><><><>0:10<>click<><>0\r\n";
+}
+
+TEST_F(KavoListTest, PageFollowsTheOnAirOrderTheThemeAndTheLiteMode)
+{
+    server.Route("/yp/index.txt",
+                 HttpReply::Ok(IndexLine("few", 'A', 3) + IndexLine("raw", 'B', 90, "RAW") + IndexLine("none", 'C', 0) +
+                               IndexLine("many", 'D', 40) + IndexLine("unknown", 'E', -1)));
+    const std::string settings = "[YP]\n" + YpSettings(0, "/yp/", true) + "[Theme]\nTemplates=テーマ\n";
+    WriteSettings(settings + "[Window]\nYpLikeLite0=1\nYpLikeLite4=1\n");
+    const fs::path theme = home / "templates" / "テーマ";
+    fs::create_directories(theme);
+    std::ofstream(theme / "ie_header.html", std::ios::binary) << Sjis("<p>一覧</p>");
+    std::ofstream(theme / "ie_channel.html", std::ios::binary) << "<channelname/>=<listener/>";
+    std::ofstream(theme / "ie_footer.html", std::ios::binary) << "<totalresults/>";
+    for (const char* name : {"notify.txt", "popup.txt", "clipboard.txt"})
+        std::ofstream(theme / name) << "";
+    const std::string footer = "Results: 5 channels, 133 listeners, 0 relays, Last update: ** sec\r\n";
+
+    struct Case
+    {
+        std::vector<std::string> Args;
+        std::string Channels;
+    };
+    const std::array<Case, 4> cases{{
+        // The settings' "=0": the channel without listeners is left out, -1 stays.
+        {{"--page"}, "many=40 / 0\r\nfew=3 / 0\r\nunknown=-1 / 0\r\nraw=90 / 0\r\n"},
+        {{"--page", "--lite", "off"}, "many=40 / 0\r\nfew=3 / 0\r\nnone=0 / 0\r\nunknown=-1 / 0\r\nraw=90 / 0\r\n"},
+        {{"--page", "--lite=range:0,3"}, "many=40 / 0\r\nunknown=-1 / 0\r\nraw=90 / 0\r\n"},
+        {{"--page", "--lite", "top:3"}, "many=40 / 0\r\nfew=3 / 0\r\n"},
+    }};
+    for (const Case& c : cases) {
+        const Outcome run = Start(c.Args);
+        ASSERT_EQ(run.Status, 0) << run.Err;
+        // The page's own bytes: CP932, CR LF.
+        EXPECT_EQ(run.Out, Sjis("<p>一覧</p>\r\n") + c.Channels + footer) << c.Args.back();
+    }
+
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--page", "--lite", "<3"}, {"--page", "--lite", "range:1"}, {"--lite", "off"}, {"--page", "--log"}}) {
+        const Outcome run = Start(args);
+        EXPECT_EQ(run.Status, 2) << args.back();
+        EXPECT_EQ(run.Out, "") << args.back();
+    }
+}
+
 TEST_F(KavoListTest, AScriptFetchesAndRewritesTheIndex)
 {
     server.Route("/yp/index.txt", HttpReply::Ok(RealLookingIndex()));

@@ -20,6 +20,7 @@
 #include "ui/main/TkavoChannelActions.h"
 #include "ui/main/TkavoDebugLog.h"
 #include "ui/main/TkavoHistoryViews.h"
+#include "ui/main/TkavoYpLike.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -173,10 +174,6 @@ void TkavoMain::FormCreate()
     ListViewLog->setToolTip(QString());
     PageControl->addWidget(ListViewNow);
     PageControl->addWidget(ListViewLog);
-    auto* ypLike = new QLabel(U("YP風表示"));
-    ypLike->setObjectName(QStringLiteral("TabSheetYpLike"));
-    ypLike->setAlignment(Qt::AlignCenter);
-    PageControl->addWidget(ypLike);
     setCentralWidget(PageControl);
     resize(573, 447);
 
@@ -188,8 +185,22 @@ void TkavoMain::FormCreate()
             [this](const QString& message) { QMessageBox::critical(this, windowTitle(), message); });
     m_channelActions = new TkavoChannelActions(
         m_setting, m_common, m_actions, [this]() -> TkavoLauncher& { return Launcher(); }, m_net, m_notifyMgr, this);
-    // The YP-style page is built again when it shows next.
-    connect(m_channelActions, &TkavoChannelActions::YpLikeRebuildNeeded, this, [this] { m_ypLikeDirty = true; });
+    m_ypLike = new TkavoYpLike(
+        m_setting, m_common, m_windowOptions, m_actions, *m_channelActions, ListViewNow,
+        [this]() -> const TkavoChList& { return m_net.ChList(); }, [this]() -> TkavoLauncher& { return Launcher(); },
+        this);
+    PageControl->addWidget(m_ypLike->Page());
+    connect(m_ypLike, &TkavoYpLike::LiteChanged, this, [this](bool stale) {
+        if (stale)
+            m_ypLikeDirty = true;
+        if (m_actions[TabYpLike]->isChecked())
+            ShowPage(PageYpLike);
+    });
+    connect(m_ypLike, &TkavoYpLike::SortRequested, this,
+            [this](int column) { Guarded("YpLikeSort", [&] { ColumnClick(ListViewNow, column); }); });
+    connect(m_ypLike, &TkavoYpLike::StatusText, this, [this](const QString& text) { m_panels[2]->setText(text); });
+    // Marks of a play or an admin command while the page is shown.
+    connect(m_channelActions, &TkavoChannelActions::YpLikeRebuildNeeded, this, [this] { YpLikeChanged(); });
     ConnectActions();
     CreateMenus();
     CreateStatusBar();
@@ -236,7 +247,6 @@ void TkavoMain::FormCreate()
 
     qApp->installEventFilter(this);
 
-    m_ypLikeScrollTop = -1;
     // Made once and kept hidden: it holds the search and its history for the whole run.
     m_findDialog = new TkavoFind(Find, m_common, this);
 }
@@ -297,7 +307,7 @@ void TkavoMain::ConnectActions()
     });
     connectAction(MainHelpInitTemplate, "ActionMainHelpInitTemplate", [this] {
         m_common.LoadTemplates();
-        m_ypLikeDirty = true;
+        YpLikeChanged();
     });
     connectAction(MainHelpStartPeerCast, "ActionMainHelpStartPeerCast", [this] { Launcher().PlayChannel("", "", ""); });
     connectAction(MainHelpExitPeerCast, "ActionMainHelpExitPeerCast", [this] { ExitPeerCast(); });
@@ -371,6 +381,7 @@ void TkavoMain::CreateMenus()
     QMenu* list = view->addMenu(U("リストビュー(&L)"));
     list->addAction(act("ActionMainVisualEnableEnsureVisible"));
     list->addAction(act("ActionMainVisualFixedColumn"));
+    view->addMenu(m_ypLike->ViewMenu());
     view->addAction(act("ActionMainVisualStatusBar"));
     view->addAction(act("ActionMainVisualShowContextMenu"));
     view->addSeparator();
@@ -652,6 +663,7 @@ void TkavoMain::ReadWindowOptions(const IniFile& ini)
     // A radio pair: the later key wins when a hand-edited file checks both.
     if (!m_actions[MainModeAuto]->isChecked())
         m_actions[MainModeManual]->setChecked(true);
+    m_ypLike->OptionsRead();
     DebugModeChanged();
     statusBar()->setVisible(m_actions[MainVisualStatusBar]->isChecked());
     m_net.CanDMS = m_actions[FileCanDMS]->isChecked();
@@ -860,9 +872,10 @@ void TkavoMain::FindChannel2()
     if (m_findDialog->exec() != QDialog::Accepted)
         return;
     ApplyFind(ListViewNow, Find.FindValue);
-    // The sort's follow-up marks the page stale; with a pattern the page is stale already.
     if (TrimSearchInput(Find.FindValue).empty())
         SortView(ListViewNow, m_modelNow->LastSortedColumn());
+    // The page shows the search at once.
+    YpLikeChanged();
 }
 
 void TkavoMain::FindClear()
@@ -1049,9 +1062,9 @@ void TkavoMain::NowSorted()
         ApplyFind(ListViewNow, Find.FindValue);
     }
     m_modelNow->MoveRawToEnd();
-    m_ypLikeDirty = true;
     if (m_actions[MainVisualEnableEnsureVisible]->isChecked())
         ListViewNow->EnsureSelectionVisible(true);
+    YpLikeChanged();
 }
 
 void TkavoMain::LogSorted()
@@ -1072,12 +1085,21 @@ void TkavoMain::ShowPage(int page)
     Action(QString::fromLatin1(tabs[static_cast<std::size_t>(page)]))->setChecked(true);
     m_channelActions->SetCurrentView(page == PageLog ? ListViewLog : ListViewNow);
     if (page == PageYpLike) {
-        m_ypLikeDirty = false; // the page shows no channels yet
+        const bool stale = m_ypLikeDirty;
+        m_ypLikeDirty = false;
+        m_ypLike->Shown(stale);
         return;
     }
     ShowContactUrl(CurrentListView()->SelectedChannel());
     if (!TimerInitialize.isActive())
         CurrentListView()->setFocus();
+}
+
+void TkavoMain::YpLikeChanged()
+{
+    m_ypLikeDirty = true;
+    if (m_actions[TabYpLike]->isChecked())
+        ShowPage(PageYpLike);
 }
 
 void TkavoMain::ExitPeerCast()
@@ -1094,6 +1116,10 @@ bool TkavoMain::eventFilter(QObject* watched, QEvent* event)
             Guarded("F5", [this] { m_actions[MainRefresh]->trigger(); });
         return true;
     }
+    // Keys and the wheel scroll the YP-style page while it is the current one.
+    if ((event->type() == QEvent::KeyPress || event->type() == QEvent::Wheel) && m_ypLike &&
+        m_actions[TabYpLike]->isChecked() && isActiveWindow())
+        m_ypLike->FocusPage();
     return QMainWindow::eventFilter(watched, event);
 }
 

@@ -35,6 +35,7 @@ class TkavoCommon;
 class TkavoHistoryViews;
 class TkavoLauncher;
 class TkavoNet;
+class TkavoYpLike;
 class VisitedUrls;
 
 // What the program and the tests may put in place of the desktop's services.
@@ -93,6 +94,7 @@ public:
     TkavoNet& Net() const { return m_net; }
     const TkavoActions& Actions() const { return m_actions; }
     TkavoChannelActions& ChannelActions() const { return *m_channelActions; }
+    TkavoYpLike& YpLike() const { return *m_ypLike; }
     // What the find dialog keeps between searches.
     TkavoFindState Find;
     TkavoFind* FindDialog() const { return m_findDialog; }
@@ -112,6 +114,8 @@ public:
     TkavoListView* CurrentListView() const;
     int ReloadCountdown() const { return m_reloadCountdown; }
     bool FirstListDone() const { return m_firstListDone; }
+    // Rebuilds the YP-style page now when it is the current page, else at its next showing.
+    void YpLikeChanged();
     // Status bar panel 0 to 2.
     QString StatusPanel(int panel) const;
     // Loads the settings file again; the retrieval module's records follow. cancelled: the edited
@@ -213,6 +217,7 @@ private:
     std::unique_ptr<ProcessStarter> m_ownStarter;
     TkavoActions m_actions;
     TkavoChannelActions* m_channelActions = nullptr;
+    TkavoYpLike* m_ypLike = nullptr;
     TActionListKeyConfigMgr* m_keyConfig = nullptr;
     std::unique_ptr<VisitedUrls> m_visited;
     std::unique_ptr<TkavoLauncher> m_launcher;
@@ -233,7 +238,6 @@ private:
     bool m_firstListDone = false;
     bool m_ypLikeDirty = false;
     bool m_reapplyFind = false;
-    int m_ypLikeScrollTop = -1;
     bool m_creating = true;
     bool m_closing = false;
     bool m_closed = false;

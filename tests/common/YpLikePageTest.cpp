@@ -1,0 +1,218 @@
+#include "common/YpLikePage.h"
+#include "CommonTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <climits>
+#include <string>
+#include <vector>
+
+namespace kavo::test {
+namespace {
+
+// A channel as the filter sees it: listeners, state and the flags that force it onto the page.
+struct Row
+{
+    const char* Name;
+    int Listeners;
+    TkavoDiff Diff = TkavoDiff::None;
+    bool Find = false;
+    bool YpLike = false;
+};
+
+void Fill(TkavoChList& list, const std::vector<Row>& rows)
+{
+    for (const Row& row : rows) {
+        auto channel = std::make_unique<TkavoChItem>();
+        channel->ChannelName = row.Name;
+        channel->Listeners = row.Listeners;
+        channel->Diff = row.Diff;
+        channel->Find = row.Find;
+        channel->YpLike = row.YpLike;
+        list.Add(std::move(channel));
+    }
+}
+
+// The names the filter lets through, in row order, joined by blanks.
+std::string Shown(const TkavoChList& list, const YpLikeLiteOptions& options, int rank2 = 4)
+{
+    YpLikeLiteFilter filter(options, rank2);
+    std::string names;
+    for (const TkavoChItem& channel : list)
+        if (filter.Passes(channel))
+            names += (names.empty() ? "" : " ") + channel.ChannelName;
+    return names;
+}
+
+// Lite mode on with rule `rule` (1..10).
+YpLikeLiteOptions Lite(int rule, int min = 0, int max = 15, int count = 15)
+{
+    YpLikeLiteOptions options;
+    options.Lite.fill(false);
+    options.Lite[0] = true;
+    options.Lite[static_cast<std::size_t>(rule)] = true;
+    options.CustomMin = min;
+    options.CustomMax = max;
+    options.CustomCount = count;
+    return options;
+}
+
+TEST(YpLikeLiteFilter, ListenerRules)
+{
+    TkavoChList list;
+    Fill(list, {{"minus1", -1},
+                {"zero", 0},
+                {"one", 1},
+                {"four", 4},
+                {"five", 5},
+                {"nine", 9},
+                {"ten", 10},
+                {"fifteen", 15},
+                {"sixteen", 16}});
+    struct Case
+    {
+        const char* Label;
+        YpLikeLiteOptions Options;
+        const char* Expected;
+    };
+    YpLikeLiteOptions off = Lite(4);
+    off.Lite[0] = false;
+    YpLikeLiteOptions noRule = Lite(4);
+    noRule.Lite[4] = false;
+    const std::array<Case, 9> cases = {{
+        {"lite off: every channel, whatever the rule", off, "minus1 zero one four five nine ten fifteen sixteen"},
+        {"lite on without a rule", noRule, "minus1 zero one four five nine ten fifteen sixteen"},
+        {"=0 hides 0 but not -1", Lite(4), "minus1 one four five nine ten fifteen sixteen"},
+        {"<=0", Lite(1), "one four five nine ten fifteen sixteen"},
+        {"<5", Lite(2), "five nine ten fifteen sixteen"},
+        {"<10", Lite(3), "ten fifteen sixteen"},
+        {"custom 0,15 hides the closed range", Lite(5, 0, 15), "minus1 sixteen"},
+        {"custom -1,3", Lite(5, -1, 3), "four five nine ten fifteen sixteen"},
+        {"custom with min above max hides nothing", Lite(5, 10, 5),
+         "minus1 zero one four five nine ten fifteen sixteen"},
+    }};
+    for (const Case& c : cases)
+        EXPECT_EQ(Shown(list, c.Options), c.Expected) << c.Label;
+}
+
+TEST(YpLikeLiteFilter, AlwaysShownChannelsPassEveryRuleAndAreNotCounted)
+{
+    // 30 ordinary channels with 0 listeners, and forced ones among them.
+    std::vector<Row> rows;
+    for (int i = 0; i < 30; ++i)
+        rows.push_back({"", 0});
+    rows[0] = {"new", 0, TkavoDiff::New};
+    rows[3] = {"find", 0, TkavoDiff::None, true};
+    rows[20] = {"favorite", 0, TkavoDiff::None, false, true};
+    rows[25] = {"relaying", 0, TkavoDiff::Relaying};
+    rows[29] = {"playing", 0, TkavoDiff::Playing};
+    rows[28] = {"prenew", 0, TkavoDiff::PreNew};
+    std::vector<std::string> names;
+    names.reserve(rows.size()); // the names' pointers go into rows
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        if (!*rows[i].Name) {
+            names.push_back("c" + std::to_string(i));
+            rows[i].Name = names.back().c_str();
+        }
+    TkavoChList list;
+    Fill(list, rows);
+
+    EXPECT_EQ(Shown(list, Lite(4)), "new find favorite relaying playing") << "=0 with Rank2 4";
+    EXPECT_EQ(Shown(list, Lite(4), 3), "find favorite relaying prenew playing") << "=0 with Rank2 3";
+
+    // Top 20: the first 19 ordinary channels plus every forced one wherever it stands ("prenew" is
+    // ordinary while Rank2 is 4).
+    std::string top20 = "new c1 c2 find";
+    for (int i = 4; i < 20; ++i)
+        top20 += " c" + std::to_string(i);
+    top20 += " favorite c21 relaying playing";
+    EXPECT_EQ(Shown(list, Lite(7)), top20);
+    EXPECT_EQ(Shown(list, Lite(6)), "new c1 c2 find c4 c5 c6 c7 c8 c9 c10 favorite relaying playing")
+        << "top 10 shows 9 ordinary";
+    EXPECT_EQ(Shown(list, Lite(10, 0, 15, 3)), "new c1 c2 find favorite relaying playing") << "custom top 3";
+    EXPECT_EQ(Shown(list, Lite(10, 0, 15, INT_MIN)), "new find favorite relaying playing") << "custom top INT_MIN";
+}
+
+TEST(YpLikeLite, CustomAnswers)
+{
+    struct RangeCase
+    {
+        const char* Answer;
+        std::optional<std::pair<int, int>> Expected;
+    };
+    const std::array<RangeCase, 7> ranges = {{
+        {"0,15", std::pair{0, 15}},
+        {"-1,3", std::pair{-1, 3}},
+        {" 5,20 ", std::pair{5, 20}},
+        {"0,abc", std::nullopt},
+        {"1,2 3,4", std::nullopt}, // two pairs
+        {"", std::nullopt},
+        {"0,99999999999", std::nullopt},
+    }};
+    for (const RangeCase& c : ranges)
+        EXPECT_EQ(ParseLiteRange(c.Answer), c.Expected) << c.Answer;
+
+    const std::array<std::pair<const char*, int>, 6> counts = {
+        {{"25", 25}, {"-3", -3}, {" 7 ", 7}, {"abc", 15}, {"", 15}, {"5x", 15}}};
+    for (const auto& [answer, expected] : counts)
+        EXPECT_EQ(ParseLiteCount(answer), expected) << answer;
+
+    EXPECT_EQ(LiteRangeCaption(-1, 3), "カスタム(リスナ)[-1<=3](&C)");
+    EXPECT_EQ(LiteCountCaption(15), "カスタム(上位)[15](&C)");
+}
+
+TEST(YpLikePage, OnAirFirstOrderAndPage)
+{
+    TkavoChList list;
+    Fill(list, {{"a", 5}, {"raw1", 100}, {"b", 50}, {"hidden", 70}, {"c", 5}, {"d", 0}});
+    list[1].Type = "RAW";
+    list[3].ListDisable = true;
+    std::string order;
+    for (const TkavoChItem* channel : OnAirFirstOrder(list))
+        order += channel->ChannelName + " ";
+    EXPECT_EQ(order, "b a c d raw1 ");
+
+    CommonFixture fixture;
+    fixture.WriteAllTemplates("");
+    fixture.WriteTemplate("ie_header.html", "H:<totalresults/>|");
+    fixture.WriteTemplate("ie_channel.html", "<channelname/>=<listener/>");
+    fixture.WriteTemplate("ie_footer.html", "F");
+    auto common = fixture.Create();
+    ASSERT_TRUE(common->LoadTemplates());
+    const std::string page = BuildYpLikePage(*common, list, OnAirFirstOrder(list), YpLikeLiteFilter(Lite(4), 4));
+    // The header and footer count the whole list; the blocks follow the rows and the filter.
+    EXPECT_EQ(page, "H:" + list.StatusText() + "|\r\nb=50 / 0\r\na=5 / 0\r\nc=5 / 0\r\nraw1=100 / 0\r\nF\r\n");
+}
+
+TEST(YpLikePage, LinkRouting)
+{
+    const std::string id = "0123456789ABCDEF0123456789ABCDEF";
+    using K = YpLikeLink::Kind;
+    struct Case
+    {
+        std::string Target;
+        K Kind;
+        std::string Argument;
+    };
+    const std::array<Case, 10> cases = {{
+        {"http://127.0.0.1:7144/pls/" + id + "?tip=1.2.3.4:7144", K::Play, id},
+        {"peercast://pls/" + id, K::Play, id},
+        {"PEERCAST://PLS/" + id, K::Play, id},
+        {"http://127.0.0.1:7144/pls/0123", K::Open, "http://127.0.0.1:7144/pls/0123"},
+        {"kavo://menu/?" + id, K::Menu, id},
+        {"kavo://actn/?ActionMainRefresh", K::Action, "ActionMainRefresh"},
+        {"KAVO://ACTN/?x", K::Action, "x"},
+        {"kavo://sort/?Listener", K::Sort, "Listener"},
+        {"kavo://sort/?", K::Open, "kavo://sort/?"},
+        {"https://example.com/bbs/?kavo://actn/?x", K::Open, "https://example.com/bbs/?kavo://actn/?x"},
+    }};
+    for (const Case& c : cases) {
+        const YpLikeLink link = ClassifyYpLikeLink(c.Target);
+        EXPECT_EQ(link.What, c.Kind) << c.Target;
+        EXPECT_EQ(link.Argument, c.Argument) << c.Target;
+    }
+}
+
+} // namespace
+} // namespace kavo::test

@@ -1,0 +1,327 @@
+// The YP-style page in a real browser, offscreen: made on first show, following the on-air view,
+// and its links routed only when the user clicked them.
+#include "common/ukavoCommon.h"
+#include "net/ukavoNet.h"
+#include "platform/Cp932.h"
+#include "platform/DateTime.h"
+#include "platform/Process.h"
+#include "platform/ProgramFolder.h"
+#include "settings/IniFile.h"
+#include "support/NotifyTestSupport.h"
+#include "support/TestHttpServer.h"
+#include "ui/main/TkavoChannelActions.h"
+#include "ui/main/TkavoHtmlView.h"
+#include "ui/main/TkavoYpLike.h"
+#include "ui/main/ukavoMain.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+
+#include <filesystem>
+#include <memory>
+
+using namespace kavo;
+using namespace kavo::test;
+
+namespace {
+
+std::string Id(char c)
+{
+    return std::string(32, c);
+}
+
+std::string Line(const std::string& name, char id, int listeners)
+{
+    return name + "<>" + Id(id) + "<>10.0.0.1:7144<>http://example.com/" + name + "<>genre<>desc<>" +
+           std::to_string(listeners) + "<>1<>300<>WMV<><><><><>%20<>1:05<>click<><>0\r\n";
+}
+
+class RecordingStarter : public ProcessStarter
+{
+public:
+    std::vector<std::string> Started; // program and arguments, or "open <url>"
+    TkavoStartResult Start(const TkavoCommand& command, const std::string&, int) override
+    {
+        std::string line = command.Program;
+        for (const std::string& arg : command.Arguments)
+            line += " " + arg;
+        Started.push_back(line);
+        return {};
+    }
+    TkavoStartResult OpenWithDesktop(const std::string& url) override
+    {
+        Started.push_back("open " + url);
+        return {};
+    }
+};
+
+// Every channel block carries its links; the page's scripts try what only the user may do.
+const char* Header = R"(<!DOCTYPE html><html><head><meta charset="Shift_JIS"><base target="_blank">
+<style>a { display: block; height: 30px; } body { margin: 0; }</style></head><body>
+<a id="sort" href="kavo://sort/?Listener">sort</a>
+<a id="action" href="kavo://actn/?ActionMainVisualStatusBar">action</a>
+<a id="hijack" href="kavo://actn/?ActionMainVisualStatusBar"
+   onclick="window.open('kavo://actn/?ActionMainNotifyRefresh'); return false;">hijack</a>
+<a id="outside" href="http://example.com/a?x=1&amp;y=2">outside</a>
+<script>
+addEventListener('load', function () {
+    document.getElementById('action').click();
+    window.open('kavo://actn/?ActionMainNotifyRefresh');
+    location.href = 'http://example.com/by-script';
+});
+</script>
+)";
+const char* Channel = R"(<a class="ch" id="ch-<hash/>" href="<stream/>"><channelname/></a>
+<a id="menu-<hash/>" href="kavo://menu/?<hash/>">menu</a>
+)";
+const char* Footer = "<div style=\"height: 3000px\"></div></body></html>";
+
+class Harness
+{
+public:
+    TempFolder Folder;
+    TestHttpServer Server;
+    RecordingStarter Starter;
+    TkavoSetting Setting;
+    std::unique_ptr<TkavoCommon> Common;
+    std::unique_ptr<TkavoNotifyMgr> NotifyMgr;
+    std::unique_ptr<TkavoNet> Net;
+    std::unique_ptr<TkavoMain> Main;
+
+    explicit Harness(const std::string& moreSettings = "")
+    {
+        namespace fs = std::filesystem;
+        fs::create_directories(Folder.File("templates"));
+        for (const char* name : {"notify.txt", "clipboard.txt", "popup.txt"})
+            WriteFile(Folder.File(std::string("templates/") + name), "<channelname/>");
+        WriteFile(Folder.File("templates/ie_header.html"), Header);
+        WriteFile(Folder.File("templates/ie_channel.html"), Channel);
+        WriteFile(Folder.File("templates/ie_footer.html"), Footer);
+        fs::copy(fs::path(KAVO_TEST_DATA) / ".." / ".." / "data" / "icons", Folder.File("icons"));
+        WriteFile(Folder.File("kavo.ini"), "[YP]\nEnabled0=1\nTitle0=yp\nChType0=wmv\nUrl0=" + Server.Url("/yp/") +
+                                               "\n[Etc]\nPeerCast=/nonexistent/peercast\nPlayerFileName=\n"
+                                               "[Notify]\nRank2=4\nTTS=0\nSound=0\nChannel=0\n" +
+                                               moreSettings);
+        SetProgramFolder(Folder.Path());
+        TkavoNotifyPlatform platform;
+        platform.BalloonPlayer = std::make_unique<RecordingWavePlayer>(std::make_shared<QStringList>());
+        platform.WorkerPlayer = std::make_unique<RecordingFilePlayer>(std::make_shared<RecordingFilePlayer::Log>());
+        platform.CreateSpeech = [] { return std::unique_ptr<SpeechEngine>(); };
+        platform.TrayAvailable = [] { return false; };
+        Common = std::make_unique<TkavoCommon>(Setting, TkavoCommonPaths::Current(), nullptr);
+        NotifyMgr = std::make_unique<TkavoNotifyMgr>(Setting, *Common, std::move(platform));
+        Net = std::make_unique<TkavoNet>(
+            [](std::function<void()> job) { QMetaObject::invokeMethod(qApp, std::move(job), Qt::QueuedConnection); },
+            Setting);
+        TkavoMainServices services;
+        services.Starter = &Starter;
+        Main = std::make_unique<TkavoMain>(Setting, *Common, *NotifyMgr, *Net, services);
+        Main->InitialSetup(IniFile::Read(TkavoSetting::SettingsFileName()));
+        Main->RestorePlacement();
+        Main->resize(800, 600);
+        QTRY_VERIFY(Main->Common().Initialized);
+    }
+    ~Harness()
+    {
+        Main.reset();
+        Net.reset();
+        NotifyMgr.reset();
+        Common.reset();
+    }
+
+    bool Cycle(const std::string& index)
+    {
+        Server.Route("/yp/index.txt", HttpReply::Ok(index));
+        // The once-a-minute rule of manual refreshes, run down fast.
+        Main->TimerReload.setInterval(1);
+        const bool allowed = QTest::qWaitFor([this] { return Main->ReloadCountdown() == 0; }, 5000);
+        Main->TimerReload.setInterval(1000);
+        if (!allowed)
+            return false;
+        QSignalSpy finished(Main.get(), &TkavoMain::CycleFinished);
+        Main->Refresh();
+        return finished.wait(10000);
+    }
+
+    QWebEngineView* Browser() const
+    {
+        TkavoHtmlView* view = Main->YpLike().View();
+        return view ? qobject_cast<QWebEngineView*>(view->Widget()) : nullptr;
+    }
+
+    QVariant Js(const QString& script) const
+    {
+        QVariant result;
+        bool done = false;
+        Browser()->page()->runJavaScript(script, [&](const QVariant& value) {
+            result = value;
+            done = true;
+        });
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(done, 10000); }();
+        return result;
+    }
+
+    // Channel names in the page's order.
+    std::string PageNames() const
+    {
+        return Js(QStringLiteral("Array.from(document.querySelectorAll('a.ch')).map(a => a.textContent).join(' ')"))
+            .toString()
+            .toStdString();
+    }
+
+    // Clicks an element of the page the way a user does.
+    void Click(const QString& id, Qt::MouseButton button = Qt::LeftButton) const
+    {
+        const QVariantList box = Js(QStringLiteral("(r => [r.left + r.width / 2, r.top + r.height / 2])("
+                                                   "document.getElementById('%1').getBoundingClientRect())")
+                                        .arg(id))
+                                     .toList();
+        QVERIFY2(box.size() == 2, qPrintable(id));
+        QWidget* target = Browser()->focusProxy();
+        const QPoint at(box[0].toInt(), box[1].toInt());
+        QTest::mouseMove(target, at);
+        QTest::mousePress(target, button, {}, at);
+        QTest::mouseRelease(target, button, {}, at);
+    }
+
+    // Shows the page and waits for its load.
+    bool ShowAndLoad(QAction* trigger)
+    {
+        QSignalSpy loaded(&Main->YpLike(), &TkavoYpLike::Loaded);
+        trigger->trigger();
+        return loaded.wait(30000);
+    }
+};
+
+std::string Names(const TkavoListView* view)
+{
+    std::string names;
+    for (const TkavoChItem* channel : view->Model().Rows())
+        names += (names.empty() ? "" : " ") + channel->ChannelName;
+    return names;
+}
+
+} // namespace
+
+class YpLikeViewTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void madeOnFirstShowAndFollowsTheOnAirView()
+    {
+        Harness h;
+        QVERIFY(h.Cycle(Line("few", 'A', 3) + Line("zero", 'B', 0) + Line("many", 'C', 40) + Line("some", 'D', 9)));
+        QVERIFY(!h.Main->YpLike().Created());
+        QVERIFY(h.ShowAndLoad(h.Main->Action(QStringLiteral("ActionTabYpLike"))));
+        // The default lite mode is off: every row of the view, in its order.
+        QCOMPARE(h.PageNames(), Names(h.Main->ListViewNow));
+        QCOMPARE(h.PageNames(), std::string("many some few zero"));
+
+        // A rule change while the lite mode is off leaves the page alone; switching it on rebuilds.
+        QSignalSpy loaded(&h.Main->YpLike(), &TkavoYpLike::Loaded);
+        h.Main->Action(QStringLiteral("ActionMainVisualYpLikeLite3"))->trigger();
+        QTest::qWait(300);
+        QCOMPARE(loaded.count(), 0);
+        QVERIFY(h.ShowAndLoad(h.Main->Action(QStringLiteral("ActionMainVisualYpLikeLite0"))));
+        QCOMPARE(h.PageNames(), std::string("many"));
+        QCOMPARE(h.Main->WindowOptions().YpLikeLite[3], true);
+        QCOMPARE(h.Main->WindowOptions().YpLikeLite[4], false);
+    }
+
+    void userClicksAreRoutedAndScriptsAreNot()
+    {
+        Harness h;
+        QVERIFY(h.Cycle(Line("few", 'A', 3) + Line("many", 'C', 40)));
+        QVERIFY(h.ShowAndLoad(h.Main->Action(QStringLiteral("ActionTabYpLike"))));
+        QTest::qWait(500); // the page's own load handler has run
+        QAction* statusBar = h.Main->Action(QStringLiteral("ActionMainVisualStatusBar"));
+        QAction* notifyRefresh = h.Main->Action(QStringLiteral("ActionMainNotifyRefresh"));
+        QSignalSpy statusBarRuns(statusBar, &QAction::triggered);
+        QSignalSpy notifyRefreshRuns(notifyRefresh, &QAction::triggered);
+        QCOMPARE(statusBarRuns.count(), 0);
+        QVERIFY(h.Starter.Started.empty());
+
+        // An action link runs its action once per click.
+        h.Click(QStringLiteral("action"));
+        QTRY_COMPARE(statusBarRuns.count(), 1);
+        // A script that opens another link while the user clicks gets nothing.
+        h.Click(QStringLiteral("hijack"));
+        QTest::qWait(500);
+        QCOMPARE(notifyRefreshRuns.count(), 0);
+        QCOMPARE(statusBarRuns.count(), 1);
+
+        // Sort links sort the on-air view (already by listeners: the first click inverts, the second
+        // turns back); the page follows.
+        QSignalSpy loaded(&h.Main->YpLike(), &TkavoYpLike::Loaded);
+        h.Click(QStringLiteral("sort"));
+        QTRY_VERIFY(loaded.count() >= 1);
+        QTRY_COMPARE(h.PageNames(), std::string("few many"));
+        QCOMPARE(Names(h.Main->ListViewNow), std::string("few many"));
+        loaded.clear();
+        h.Click(QStringLiteral("sort"));
+        QTRY_VERIFY(loaded.count() >= 1);
+        QTRY_COMPARE(h.PageNames(), std::string("many few"));
+
+        // A playlist link plays its channel; any other link opens in the browser, entities decoded.
+        h.Click(QStringLiteral("ch-") + QString::fromStdString(Id('C')));
+        QTRY_COMPARE(h.Starter.Started.size(), std::size_t(1));
+        QVERIFY2(h.Starter.Started[0].find("/pls/" + Id('C')) != std::string::npos, h.Starter.Started[0].c_str());
+        h.Click(QStringLiteral("outside"));
+        QTRY_COMPARE(h.Starter.Started.size(), std::size_t(2));
+        QCOMPARE(h.Starter.Started[1], std::string("open http://example.com/a?x=1&y=2"));
+
+        // A menu link selects the channel and opens the channel menu.
+        h.Click(QStringLiteral("menu-") + QString::fromStdString(Id('A')));
+        QMenu* menu = h.Main->ChannelActions().PopupMenuListItem();
+        QTRY_VERIFY(menu->isVisible());
+        QCOMPARE(h.Main->ListViewNow->SelectedChannel()->ChannelName, std::string("few"));
+        QVERIFY(h.Main->Action(QStringLiteral("ActionLVYpLikeLite"))->isVisible());
+        menu->hide();
+
+        // Nothing the page's scripts tried reached the program.
+        QCOMPARE(notifyRefreshRuns.count(), 0);
+        QCOMPARE(h.Starter.Started.size(), std::size_t(2));
+        QCOMPARE(h.Browser()->url(), QUrl(QStringLiteral("kavo-page://page/page.html")));
+    }
+
+    void temporaryFileModeAndScrollRestore()
+    {
+        Harness h("[Window]\nYpLikeModeFromStream=0\nYpLikeModeFromTempFile=1\nYpLikeRestorePos=1\n");
+        QVERIFY(h.Cycle(Line("few", 'A', 3) + Line("many", 'C', 40)));
+        QVERIFY(h.ShowAndLoad(h.Main->Action(QStringLiteral("ActionTabYpLike"))));
+        const QString temp = QString::fromStdString(h.Folder.File("templates/temp.html"));
+        QCOMPARE(h.Browser()->url(), QUrl::fromLocalFile(temp));
+        QCOMPARE(h.PageNames(), std::string("many few"));
+
+        h.Js(QStringLiteral("document.scrollingElement.scrollTop = 700"));
+        QCOMPARE(h.Js(QStringLiteral("document.scrollingElement.scrollTop")).toInt(), 700);
+        // A refresh while the page is shown rebuilds it in place and keeps the position.
+        QSignalSpy loaded(&h.Main->YpLike(), &TkavoYpLike::Loaded);
+        QVERIFY(h.Cycle(Line("few", 'A', 50) + Line("many", 'C', 40)));
+        QTRY_VERIFY(loaded.count() >= 1);
+        QTRY_COMPARE(h.PageNames(), std::string("few many"));
+        QCOMPARE(h.Browser()->url(), QUrl::fromLocalFile(temp));
+        QTRY_COMPARE(h.Js(QStringLiteral("document.scrollingElement.scrollTop")).toInt(), 700);
+    }
+};
+
+int main(int argc, char** argv)
+{
+    // The browser engine on machines without a GPU, or as root, and with a runtime folder of its own.
+    QTemporaryDir runtime;
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--no-sandbox --disable-gpu");
+    QApplication app(argc, argv);
+    YpLikeViewTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "YpLikeViewTest.moc"
