@@ -1,5 +1,7 @@
 #include "ui/dialogs/BroadcastHistoryWindow.h"
 
+#include "ui/Cp932Text.h"
+
 #include "core/FindPattern.h"
 #include "platform/Cp932.h"
 #include "platform/HtmlEntities.h"
@@ -18,15 +20,6 @@
 #include <cmath>
 
 namespace kavo {
-namespace {
-
-QString FromCp932(const std::string& text)
-{
-    return QString::fromStdString(Cp932ToUtf8(text));
-}
-
-} // namespace
-
 // ---- Model
 
 BroadcastHistoryModel::BroadcastHistoryModel(HistoryStore& history, QObject* parent)

@@ -1,5 +1,7 @@
 #include "ui/dialogs/YpStatusWindow.h"
 
+#include "ui/Cp932Text.h"
+
 #include "net/History.h"
 #include "platform/Cp932.h"
 #include "platform/DateTime.h"
@@ -12,15 +14,6 @@
 #include <QVBoxLayout>
 
 namespace kavo {
-namespace {
-
-QString FromCp932(const std::string& text)
-{
-    return QString::fromStdString(Cp932ToUtf8(text));
-}
-
-} // namespace
-
 YpStatusWindow::YpStatusWindow(HistoryStore& history, const TkavoSetting& setting, QWidget* parent)
     : QDialog(parent), m_history(history), m_setting(setting)
 {

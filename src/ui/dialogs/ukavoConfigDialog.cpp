@@ -1,5 +1,7 @@
 #include "ui/dialogs/ukavoConfigDialog.h"
 
+#include "ui/Cp932Text.h"
+
 #include "common/ukavoCommon.h"
 #include "platform/Cp932.h"
 #include "settings/IniFile.h"
@@ -24,22 +26,12 @@
 namespace kavo {
 namespace {
 
-QString Q(const std::string& cp932)
-{
-    return QString::fromStdString(Cp932ToUtf8(cp932));
-}
-
-std::string S(const QString& text)
-{
-    return Utf8ToCp932(text.toStdString());
-}
-
 // Stores what a control shows, but keeps the stored bytes when the control shows them unchanged:
 // a value the user did not touch is written back exactly as it was read.
 void Take(std::string& field, const QString& shown)
 {
-    if (Q(field) != shown)
-        field = S(shown);
+    if (FromCp932(field) != shown)
+        field = ToCp932(shown);
 }
 
 // An index of a fixed list; a value the list does not have (nothing shown) is kept.
@@ -52,7 +44,7 @@ void TakeIndex(int& field, int shown)
 QFont ToQFont(const TkavoFont& font, QFont base)
 {
     if (!font.Name.empty())
-        base.setFamily(Q(font.Name));
+        base.setFamily(FromCp932(font.Name));
     if (font.Size > 0)
         base.setPointSize(font.Size);
     return base;
@@ -85,7 +77,7 @@ bool ColumnIsFixed(const std::string& caption)
 // Column lines carry their CP932 caption.
 QListWidgetItem* ColumnLine(const std::string& caption, QListWidget* list)
 {
-    auto* item = new QListWidgetItem(Q(caption), list);
+    auto* item = new QListWidgetItem(FromCp932(caption), list);
     item->setData(Qt::UserRole, QByteArray::fromStdString(caption));
     return item;
 }
@@ -309,16 +301,16 @@ void TkavoConfig::FillControls()
     const TkavoSetting& s = m_setting;
 
     for (const TkavoYpItem& yp : s.YpList) {
-        auto* item = new QListWidgetItem(Q(yp.Title), m_ui->ypListBox);
+        auto* item = new QListWidgetItem(FromCp932(yp.Title), m_ui->ypListBox);
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(yp.Enabled ? Qt::Checked : Qt::Unchecked);
     }
 
     m_ui->urlComboBoxProtocol->setCurrentIndex(s.URL.Protocol);
-    m_ui->urlEditProxy->setText(Q(s.URL.Proxy));
-    m_ui->urlEditTimeout->setText(Q(s.URL.Timeout));
+    m_ui->urlEditProxy->setText(FromCp932(s.URL.Proxy));
+    m_ui->urlEditTimeout->setText(FromCp932(s.URL.Timeout));
     m_ui->urlCheckBoxLocalChInfo->setChecked(s.URL.LocalChInfo);
-    m_ui->urlEditLocalChInfoAddr->setText(Q(s.URL.LocalChInfoAddr));
+    m_ui->urlEditLocalChInfoAddr->setText(FromCp932(s.URL.LocalChInfoAddr));
 
     const auto& n = s.Notify;
     m_ui->notifyComboBoxUpdate2->setCurrentText(QString::number(n.Update2));
@@ -328,10 +320,10 @@ void TkavoConfig::FillControls()
     m_ui->notifyCheckBoxUnique->setChecked(n.Unique);
     m_ui->notifyCheckBoxRankUpOrDown2None->setChecked(n.RankUpOrDown2None);
     m_ui->notifyCheckBoxFavorite->setChecked(n.notifyCheckBoxFavorite);
-    m_ui->notifyEditTitle->setText(Q(n.Title));
-    m_ui->notifyComboBoxBalloonTimer->setCurrentText(Q(n.BallonTimer));
+    m_ui->notifyEditTitle->setText(FromCp932(n.Title));
+    m_ui->notifyComboBoxBalloonTimer->setCurrentText(FromCp932(n.BallonTimer));
     m_ui->notifyCheckBoxCutLongString->setChecked(n.CutLongString);
-    m_ui->notifyComboBoxCutLongStringRange->setCurrentText(Q(n.CutLongStringRange));
+    m_ui->notifyComboBoxCutLongStringRange->setCurrentText(FromCp932(n.CutLongStringRange));
     m_ui->notifyCheckBoxClickActive->setChecked(n.ClickActive);
     m_ui->notifyCheckBoxPosition->setChecked(n.Position);
     m_ui->notifyButtonPositionLeftTop->setChecked(n.PositionLeftTop);
@@ -340,9 +332,9 @@ void TkavoConfig::FillControls()
     m_ui->notifyButtonPositionRightBottom->setChecked(n.PositionRightBottom);
     m_ui->notifyCheckBoxSound->setChecked(n.Sound);
     m_ui->notifyCheckBoxSoundCustom->setChecked(n.SoundCustom);
-    m_ui->notifyEditSoundFile->setText(Q(n.SoundFile));
+    m_ui->notifyEditSoundFile->setText(FromCp932(n.SoundFile));
     m_ui->notifyCheckBoxTTS->setChecked(n.TTS);
-    m_ui->notifyEditTTSSpeed->setText(Q(n.TTSSpeed));
+    m_ui->notifyEditTTSSpeed->setText(FromCp932(n.TTSSpeed));
 
     for (const std::string& caption : s.Columns)
         ColumnLine(caption, m_ui->clmListBoxDisplayDo);
@@ -353,23 +345,23 @@ void TkavoConfig::FillControls()
 
     m_toolFilling = true;
     for (const std::string& tool : s.Tools)
-        ToolAddRow(m_ui->toolVLEditor->rowCount(), Q(std::string(TkavoSetting::ToolTitle(tool))),
-                   Q(std::string(TkavoSetting::ToolCommandOf(tool))));
+        ToolAddRow(m_ui->toolVLEditor->rowCount(), FromCp932(std::string(TkavoSetting::ToolTitle(tool))),
+                   FromCp932(std::string(TkavoSetting::ToolCommandOf(tool))));
     m_toolFilling = false;
 
     const auto& e = s.Etc;
-    m_ui->etcEditPeerCast->setText(Q(e.PeerCast));
+    m_ui->etcEditPeerCast->setText(FromCp932(e.PeerCast));
     m_ui->etcCheckBoxDirectChOpen->setChecked(e.DirectChOpen);
-    m_ui->etcEditBrowser->setText(Q(e.Browser));
-    m_ui->etcEdit2ch->setText(Q(e.TwoCh));
-    m_ui->etcEdit2chPtn->setText(Q(e.TwoChPtn));
-    m_ui->etcEditApplicationTitle->setText(Q(e.ApplicationTitle));
+    m_ui->etcEditBrowser->setText(FromCp932(e.Browser));
+    m_ui->etcEdit2ch->setText(FromCp932(e.TwoCh));
+    m_ui->etcEdit2chPtn->setText(FromCp932(e.TwoChPtn));
+    m_ui->etcEditApplicationTitle->setText(FromCp932(e.ApplicationTitle));
     m_ui->etcCheckBoxAutoDownLoad->setChecked(e.AutoDownLoad);
     m_ui->etcCheckBoxMinimized->setChecked(e.Minimized);
     m_ui->etcCheckBoxTaskTray->setChecked(e.TaskTray);
     m_ui->etcCheckBoxPlayer->setChecked(e.Player);
-    m_ui->etcEditPlayerFileName->setText(Q(e.PlayerFileName));
-    m_ui->etcComboBoxPlayerType->setCurrentText(Q(e.PlayerType));
+    m_ui->etcEditPlayerFileName->setText(FromCp932(e.PlayerFileName));
+    m_ui->etcComboBoxPlayerType->setCurrentText(FromCp932(e.PlayerType));
 
     m_look = s.ColorFont;
     m_textFont = s.TextFont;
@@ -382,8 +374,8 @@ void TkavoConfig::FillControls()
     m_ui->priorityPeerCastProcess->setCurrentIndex(s.Priority.PeerCastProcess);
     m_ui->priorityCommandProcess->setCurrentIndex(s.Priority.CommandProcess);
 
-    m_ui->evtEditOnCreate->setText(Q(s.Event.OnCreate));
-    m_ui->evtEditOnDestroy->setText(Q(s.Event.OnDestroy));
+    m_ui->evtEditOnCreate->setText(FromCp932(s.Event.OnCreate));
+    m_ui->evtEditOnDestroy->setText(FromCp932(s.Event.OnDestroy));
 }
 
 void TkavoConfig::ConnectControls()
@@ -510,7 +502,7 @@ void TkavoConfig::CopyToSetting()
     Take(s.URL.LocalChInfoAddr, ui.urlEditLocalChInfoAddr->text());
 
     auto& n = s.Notify;
-    s.SetUpdate2(ParseIniInteger(S(ui.notifyComboBoxUpdate2->currentText().trimmed())).value_or(10));
+    s.SetUpdate2(ParseIniInteger(ToCp932(ui.notifyComboBoxUpdate2->currentText().trimmed())).value_or(10));
     TakeIndex(n.Rank2, ui.notifyComboBoxExRank2->currentIndex());
     n.LogRankUp = ui.notifyCheckBoxLogRankUp->isChecked();
     TakeIndex(n.LogRangeHour, ui.notifyComboBoxLogRangeHour->currentIndex());
@@ -623,16 +615,16 @@ void TkavoConfig::YpSelectionChanged()
 void TkavoConfig::ShowYpDetail(const TkavoYpItem& yp)
 {
     m_ypDetailLive = false;
-    m_ui->ypEditTitle->setText(Q(yp.Title));
-    m_ui->ypEditUrl->setText(Q(yp.Url));
-    m_ui->ypEditHost->setText(Q(yp.Host));
-    m_ui->ypComboBoxBitrate->setCurrentText(Q(yp.Bitrate));
-    m_ui->ypComboBoxType->setCurrentText(Q(yp.ChType));
-    m_ui->ypEditScript->setText(Q(yp.Script));
+    m_ui->ypEditTitle->setText(FromCp932(yp.Title));
+    m_ui->ypEditUrl->setText(FromCp932(yp.Url));
+    m_ui->ypEditHost->setText(FromCp932(yp.Host));
+    m_ui->ypComboBoxBitrate->setCurrentText(FromCp932(yp.Bitrate));
+    m_ui->ypComboBoxType->setCurrentText(FromCp932(yp.ChType));
+    m_ui->ypEditScript->setText(FromCp932(yp.Script));
     m_ui->ypCheckBoxUTF2SJIS->setChecked(yp.UTF2SJIS);
     m_ui->ypCheckBoxChatURLFix->setChecked(yp.ChatURLFix);
-    m_ui->ypEditPCRawChName->setText(Q(yp.PCRawChName2));
-    m_ui->ypEditPCRawChIP->setText(Q(yp.PCRawChIP));
+    m_ui->ypEditPCRawChName->setText(FromCp932(yp.PCRawChName2));
+    m_ui->ypEditPCRawChIP->setText(FromCp932(yp.PCRawChIP));
     m_ui->ypCheckBoxNoNotify2->setChecked(yp.NoNotify2);
     m_ypDetailLive = true;
 }
@@ -654,7 +646,7 @@ void TkavoConfig::YpDetailChanged()
     Take(yp.PCRawChName2, m_ui->ypEditPCRawChName->text());
     Take(yp.PCRawChIP, m_ui->ypEditPCRawChIP->text());
     yp.NoNotify2 = m_ui->ypCheckBoxNoNotify2->isChecked();
-    m_ui->ypListBox->item(row)->setText(Q(yp.Title));
+    m_ui->ypListBox->item(row)->setText(FromCp932(yp.Title));
 }
 
 void TkavoConfig::YpAdd()
@@ -662,7 +654,7 @@ void TkavoConfig::YpAdd()
     auto yp = std::make_unique<TkavoYpItem>();
     yp->Title = "noname";
     const TkavoYpItem& added = m_setting.YpList.Add(std::move(yp));
-    auto* item = new QListWidgetItem(Q(added.Title), m_ui->ypListBox);
+    auto* item = new QListWidgetItem(FromCp932(added.Title), m_ui->ypListBox);
     item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
     item->setCheckState(added.Enabled ? Qt::Checked : Qt::Unchecked);
     SelectYp(m_ui->ypListBox->count() - 1);

@@ -1,5 +1,7 @@
 #include "ui/dialogs/ukavoFavorite.h"
 
+#include "ui/Cp932Text.h"
+
 #include "common/ukavoCommon.h"
 #include "core/FavoritePreview.h"
 #include "platform/Cp932.h"
@@ -15,16 +17,6 @@
 
 namespace kavo {
 namespace {
-
-QString Q(const std::string& cp932)
-{
-    return QString::fromStdString(Cp932ToUtf8(cp932));
-}
-
-std::string S(const QString& text)
-{
-    return Utf8ToCp932(text.toStdString());
-}
 
 constexpr TColor Rgb(int r, int g, int b)
 {
@@ -110,7 +102,7 @@ TkavoFavorite::TkavoFavorite(TkavoFavoriteList& favorites, TkavoCommon& common, 
     FillColors(m_ui->favColorComboText);
 
     for (const TkavoFavoriteItem& favorite : m_favorites) {
-        auto* line = new QListWidgetItem(Q(favorite.Title), m_ui->favListBox);
+        auto* line = new QListWidgetItem(FromCp932(favorite.Title), m_ui->favListBox);
         line->setFlags(line->flags() | Qt::ItemIsUserCheckable);
         line->setCheckState(favorite.Enabled ? Qt::Checked : Qt::Unchecked);
     }
@@ -132,7 +124,7 @@ TkavoFavorite::TkavoFavorite(TkavoFavoriteList& favorites, TkavoCommon& common, 
     connect(m_ui->favButtonCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_ui->favButtonSoundFile, &QToolButton::clicked, this, [this] { BrowseSoundFile(); });
     connect(m_ui->favButtonPlayTest, &QPushButton::clicked, this,
-            [this] { m_common.PlayWave(S(m_ui->favEditSoundFile->text())); });
+            [this] { m_common.PlayWave(ToCp932(m_ui->favEditSoundFile->text())); });
 
     for (QLineEdit* edit : {static_cast<QLineEdit*>(m_ui->favEditTitle), static_cast<QLineEdit*>(m_ui->favEditWord),
                             static_cast<QLineEdit*>(m_ui->favEditSoundFile)})
@@ -193,9 +185,9 @@ void TkavoFavorite::SelectionChanged()
 void TkavoFavorite::ShowDetail(const TkavoFavoriteFields& favorite)
 {
     m_filling = true;
-    m_ui->favEditTitle->setText(Q(favorite.Title));
-    m_ui->favEditWord->setText(Q(favorite.Word));
-    m_ui->favEditSoundFile->setText(Q(favorite.FileName));
+    m_ui->favEditTitle->setText(FromCp932(favorite.Title));
+    m_ui->favEditWord->setText(FromCp932(favorite.Word));
+    m_ui->favEditSoundFile->setText(FromCp932(favorite.FileName));
     m_ui->favCheckBoxColor->setChecked(favorite.ColorEnabled);
     ShowColor(m_ui->favColorCombo, favorite.Color);
     m_ui->favCheckBoxColorText->setChecked(favorite.ColorTextEnabled);
@@ -223,8 +215,8 @@ void TkavoFavorite::DetailChanged()
     if (m_filling || line < 0 || line >= m_favorites.Count())
         return;
     TkavoFavoriteItem& favorite = m_favorites[line];
-    favorite.Title = S(m_ui->favEditTitle->text());
-    favorite.Word = S(m_ui->favEditWord->text());
+    favorite.Title = ToCp932(m_ui->favEditTitle->text());
+    favorite.Word = ToCp932(m_ui->favEditWord->text());
     favorite.Channel = m_ui->favCheckBoxChannelName->isChecked();
     favorite.Description = m_ui->favCheckBoxDescription->isChecked();
     favorite.StreamURL = m_ui->favCheckBoxStreamURL->isChecked();
@@ -235,7 +227,7 @@ void TkavoFavorite::DetailChanged()
     favorite.Listeners = m_ui->favCheckBoxListeners->isChecked();
     favorite.Bitrate = m_ui->favCheckBoxBitrate->isChecked();
     favorite.RegExp = m_ui->favCheckBoxRegExp->isChecked();
-    favorite.FileName = S(m_ui->favEditSoundFile->text());
+    favorite.FileName = ToCp932(m_ui->favEditSoundFile->text());
     favorite.ColorEnabled = m_ui->favCheckBoxColor->isChecked();
     favorite.Color = ColorOf(m_ui->favColorCombo);
     favorite.ColorTextEnabled = m_ui->favCheckBoxColorText->isChecked();
@@ -243,7 +235,7 @@ void TkavoFavorite::DetailChanged()
     favorite.ListDisable = m_ui->favCheckBoxListDisable->isChecked();
     favorite.YpLike = m_ui->favCheckBoxYpLite->isChecked();
     favorite.NotNotify = m_ui->favCheckBoxNotNotify->isChecked();
-    m_ui->favListBox->item(line)->setText(Q(favorite.Title));
+    m_ui->favListBox->item(line)->setText(FromCp932(favorite.Title));
     UpdatePreview();
 }
 
@@ -261,7 +253,7 @@ void TkavoFavorite::UpdatePreview()
     }
     QStringList names;
     for (const std::string& name : preview.Names)
-        names.append(Q(HtmlDecode(name)));
+        names.append(FromCp932(HtmlDecode(name)));
     QString text = QString::fromUtf8("放送中 %1 件が該当").arg(preview.Count);
     if (!names.isEmpty())
         text += QStringLiteral(": ") + names.join(QString::fromUtf8("、"));
@@ -276,7 +268,7 @@ void TkavoFavorite::Add()
     favorite->Title = "noname";
     favorite->Channel = true;
     favorite->RegExp = true;
-    auto* line = new QListWidgetItem(Q(favorite->Title));
+    auto* line = new QListWidgetItem(FromCp932(favorite->Title));
     line->setFlags(line->flags() | Qt::ItemIsUserCheckable);
     line->setCheckState(Qt::Unchecked);
     m_favorites.Add(std::move(favorite));
@@ -312,7 +304,7 @@ void TkavoFavorite::Move(int step)
         const QSignalBlocker blocker(m_ui->favListBox);
         for (const int row : {line, other}) {
             QListWidgetItem* item = m_ui->favListBox->item(row);
-            item->setText(Q(m_favorites[row].Title));
+            item->setText(FromCp932(m_favorites[row].Title));
             item->setCheckState(m_favorites[row].Enabled ? Qt::Checked : Qt::Unchecked);
         }
     }

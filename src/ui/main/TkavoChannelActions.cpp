@@ -1,5 +1,7 @@
 #include "ui/main/TkavoChannelActions.h"
 
+#include "ui/Cp932Text.h"
+
 #include "common/Launcher.h"
 #include "common/ukavoCommon.h"
 #include "core/FavoriteMatcher.h"
@@ -27,11 +29,6 @@ namespace kavo {
 using DebugLog::Guarded;
 
 namespace {
-
-QString FromCp932(const std::string& text)
-{
-    return QString::fromStdString(Cp932ToUtf8(text));
-}
 
 // A menu caption that shows the text as it is: "&" would mark an access key.
 QString LiteralCaption(const std::string& cp932)

@@ -1,5 +1,7 @@
 #include "ui/main/ukavoMain.h"
 
+#include "ui/Cp932Text.h"
+
 #include "common/Launcher.h"
 #include "common/ukavoCommon.h"
 #include "core/ChannelSearch.h"
@@ -58,11 +60,6 @@ namespace {
 QString U(const char* utf8)
 {
     return QString::fromUtf8(utf8);
-}
-
-QString FromCp932(const std::string& text)
-{
-    return QString::fromStdString(Cp932ToUtf8(text));
 }
 
 constexpr int PageNow = 0;

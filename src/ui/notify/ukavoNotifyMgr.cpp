@@ -1,5 +1,7 @@
 #include "ui/notify/ukavoNotifyMgr.h"
 
+#include "ui/Cp932Text.h"
+
 #include "common/ukavoCommon.h"
 #include "notify/NotifyRules.h"
 #include "platform/Cp932.h"
@@ -23,11 +25,6 @@ namespace {
 constexpr int QueueCheckInterval = 500;
 constexpr int ActivateDelay = 50;
 constexpr int CornerInset = 16;
-
-QString FromCp932(const std::string& text)
-{
-    return QString::fromStdString(Cp932ToUtf8(text));
-}
 
 QSystemTrayIcon::MessageIcon TrayIconOfKind(int kind)
 {
