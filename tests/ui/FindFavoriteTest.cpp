@@ -5,6 +5,7 @@
 #include "platform/ProgramFolder.h"
 #include "settings/IniFile.h"
 #include "support/NotifyTestSupport.h"
+#include "support/ProgramParts.h"
 #include "support/TestHttpServer.h"
 #include "ui/dialogs/ukavoFavorite.h"
 #include "ui/dialogs/ukavoFind.h"
@@ -77,17 +78,12 @@ std::string Names(const TkavoListView* view, bool markFound = true)
 
 // A program folder with templates, icons and settings over one YP of a local server, and the
 // program's parts made in its order.
-class Harness
+class Harness : public ProgramParts
 {
 public:
     TempFolder Folder;
     TestHttpServer Server;
     std::shared_ptr<ManualClock> Clock = std::make_shared<ManualClock>(DateTimeFromTime(std::time(nullptr)));
-    TkavoSetting Setting;
-    std::unique_ptr<TkavoCommon> Common;
-    std::unique_ptr<TkavoNotifyMgr> NotifyMgr;
-    std::unique_ptr<TkavoNet> Net;
-    std::unique_ptr<TkavoMain> Main;
 
     explicit Harness(const std::string& favorites = "")
     {
@@ -106,29 +102,15 @@ public:
     }
     ~Harness()
     {
-        Main.reset();
-        Net.reset();
-        NotifyMgr.reset();
-        Common.reset();
+        Free();
         SetClock(nullptr);
         SetProgramFolder({});
     }
 
     void Start()
     {
-        TkavoNotifyPlatform platform;
-        platform.BalloonPlayer = std::make_unique<RecordingWavePlayer>(std::make_shared<QStringList>());
-        platform.WorkerPlayer = std::make_unique<RecordingFilePlayer>(std::make_shared<RecordingFilePlayer::Log>());
-        platform.CreateSpeech = [] { return std::unique_ptr<SpeechEngine>(); };
-        platform.TrayAvailable = [] { return true; };
-        platform.ShowTrayMessage = [](const QString&, const QString&, int, int) {};
-        Common = std::make_unique<TkavoCommon>(Setting, TkavoCommonPaths::Current(), nullptr);
-        NotifyMgr = std::make_unique<TkavoNotifyMgr>(Setting, *Common, std::move(platform));
-        Net = std::make_unique<TkavoNet>(
-            [](std::function<void()> job) { QMetaObject::invokeMethod(qApp, std::move(job), Qt::QueuedConnection); },
-            Setting);
-        Main = std::make_unique<TkavoMain>(Setting, *Common, *NotifyMgr, *Net);
-        Main->InitialSetup(IniFile::Read(TkavoSetting::SettingsFileName()));
+        Create();
+        InitialSetup();
         QTRY_VERIFY(Main->Common().Initialized);
         Main->Action(QStringLiteral("ActionMainModeAuto"))->setChecked(true);
     }

@@ -8,6 +8,7 @@
 #include "platform/ProgramFolder.h"
 #include "settings/IniFile.h"
 #include "support/NotifyTestSupport.h"
+#include "support/ProgramParts.h"
 #include "support/TestHttpServer.h"
 #include "ui/main/TkavoChannelActions.h"
 #include "ui/main/TkavoDebugLog.h"
@@ -102,20 +103,13 @@ QString EnabledActions(const TkavoMain& main, std::initializer_list<const char*>
 
 // A program folder with templates, icons and settings that fetch one YP of a local server; the
 // channel notification text is the channel's name.
-class Harness
+class Harness : public ProgramParts
 {
 public:
     TempFolder Folder;
     TestHttpServer Server;
     std::shared_ptr<ManualClock> Clock = std::make_shared<ManualClock>(DateTimeFromTime(std::time(nullptr)));
     RecordingStarter Starter;
-    QStringList TrayMessages;
-    // The program's parts, made in the program's order.
-    TkavoSetting Setting;
-    std::unique_ptr<TkavoCommon> Common;
-    std::unique_ptr<TkavoNotifyMgr> NotifyMgr;
-    std::unique_ptr<TkavoNet> Net;
-    std::unique_ptr<TkavoMain> Main;
 
     explicit Harness(const std::string& moreSettings = "")
     {
@@ -136,38 +130,22 @@ public:
     }
     ~Harness()
     {
-        Main.reset();
-        Net.reset();
-        NotifyMgr.reset();
-        Common.reset();
+        Free();
         SetClock(nullptr);
     }
 
-    // Makes the parts as the program does; then the start-up step.
+    // Makes the parts as the program does.
     void Create()
     {
-        TkavoNotifyPlatform platform;
-        platform.BalloonPlayer = std::make_unique<RecordingWavePlayer>(std::make_shared<QStringList>());
-        platform.WorkerPlayer = std::make_unique<RecordingFilePlayer>(std::make_shared<RecordingFilePlayer::Log>());
-        platform.CreateSpeech = [] { return std::unique_ptr<SpeechEngine>(); };
-        platform.TrayAvailable = [] { return true; };
-        platform.ShowTrayMessage = [this](const QString&, const QString& text, int kind, int) {
-            TrayMessages.append(QStringLiteral("%1:").arg(kind) + text);
-        };
-        Common = std::make_unique<TkavoCommon>(Setting, TkavoCommonPaths::Current(), nullptr);
-        NotifyMgr = std::make_unique<TkavoNotifyMgr>(Setting, *Common, std::move(platform));
-        Net = std::make_unique<TkavoNet>(
-            [](std::function<void()> job) { QMetaObject::invokeMethod(qApp, std::move(job), Qt::QueuedConnection); },
-            Setting);
         TkavoMainServices services;
         services.Starter = &Starter;
-        Main = std::make_unique<TkavoMain>(Setting, *Common, *NotifyMgr, *Net, services);
+        ProgramParts::Create(services);
     }
 
     void Start()
     {
         Create();
-        Main->InitialSetup(IniFile::Read(TkavoSetting::SettingsFileName()));
+        InitialSetup();
         Main->RestorePlacement();
         QTRY_VERIFY(Main->Common().Initialized);
     }

@@ -8,6 +8,7 @@
 #include "platform/ProgramFolder.h"
 #include "settings/IniFile.h"
 #include "support/NotifyTestSupport.h"
+#include "support/ProgramParts.h"
 #include "support/TestHttpServer.h"
 #include "ui/main/TkavoChannelActions.h"
 #include "ui/main/TkavoHtmlView.h"
@@ -83,17 +84,12 @@ const char* Channel = R"(<a class="ch" id="ch-<hash/>" href="<stream/>"><channel
 )";
 const char* Footer = "<div style=\"height: 3000px\"></div></body></html>";
 
-class Harness
+class Harness : public ProgramParts
 {
 public:
     TempFolder Folder;
     TestHttpServer Server;
     RecordingStarter Starter;
-    TkavoSetting Setting;
-    std::unique_ptr<TkavoCommon> Common;
-    std::unique_ptr<TkavoNotifyMgr> NotifyMgr;
-    std::unique_ptr<TkavoNet> Net;
-    std::unique_ptr<TkavoMain> Main;
 
     explicit Harness(const std::string& moreSettings = "")
     {
@@ -110,31 +106,15 @@ public:
                                                "[Notify]\nRank2=4\nTTS=0\nSound=0\nChannel=0\n" +
                                                moreSettings);
         SetProgramFolder(Folder.Path());
-        TkavoNotifyPlatform platform;
-        platform.BalloonPlayer = std::make_unique<RecordingWavePlayer>(std::make_shared<QStringList>());
-        platform.WorkerPlayer = std::make_unique<RecordingFilePlayer>(std::make_shared<RecordingFilePlayer::Log>());
-        platform.CreateSpeech = [] { return std::unique_ptr<SpeechEngine>(); };
-        platform.TrayAvailable = [] { return false; };
-        Common = std::make_unique<TkavoCommon>(Setting, TkavoCommonPaths::Current(), nullptr);
-        NotifyMgr = std::make_unique<TkavoNotifyMgr>(Setting, *Common, std::move(platform));
-        Net = std::make_unique<TkavoNet>(
-            [](std::function<void()> job) { QMetaObject::invokeMethod(qApp, std::move(job), Qt::QueuedConnection); },
-            Setting);
         TkavoMainServices services;
         services.Starter = &Starter;
-        Main = std::make_unique<TkavoMain>(Setting, *Common, *NotifyMgr, *Net, services);
-        Main->InitialSetup(IniFile::Read(TkavoSetting::SettingsFileName()));
+        Create(services, false);
+        InitialSetup();
         Main->RestorePlacement();
         Main->resize(800, 600);
         QTRY_VERIFY(Main->Common().Initialized);
     }
-    ~Harness()
-    {
-        Main.reset();
-        Net.reset();
-        NotifyMgr.reset();
-        Common.reset();
-    }
+    ~Harness() { Free(); }
 
     bool Cycle(const std::string& index)
     {
