@@ -2,7 +2,7 @@
 // text without "&" comes back from encoding and decoding as it was.
 #include "FuzzSupport.h"
 
-#include "common/HtmlEntities.h"
+#include "platform/HtmlEntities.h"
 
 using namespace kavo;
 

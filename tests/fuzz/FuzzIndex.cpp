@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     std::string_view input = fuzz::Text(data, size);
     const unsigned options = fuzz::TakeByte(input);
-    TkavoYpItem yp;
+    TkavoYpRecord yp;
     yp.Url = "http://yp.example/";
     yp.Host = options & 1 ? "localhost:7144" : "";
     yp.ChatURLFix = options & 2;
