@@ -156,6 +156,8 @@ private slots:
         row("-16454", QKeySequence(), "");
         row("16384", QKeySequence(), ""); // Ctrl without a key
         row("0x4046", QKeySequence(), "");
+        // Qt reads a control character after "Num+" as the keypad's key 0, which has no name.
+        QTest::newRow("Num+NUL") << QStringLiteral("Num+") + QChar(0) << QKeySequence() << QString();
     }
 
     void parsesValuesOfTheFile()

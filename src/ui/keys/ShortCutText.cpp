@@ -247,7 +247,8 @@ QKeySequence TextToShortCut(QStringView text)
     if (parsed.count() != 1)
         return {};
     const QKeyCombination key = parsed[0];
-    if (key.key() == Qt::Key_unknown || (key.keyboardModifiers() & ShortcutModifiers))
+    // Qt reads some control characters as a key 0, which no keyboard sends.
+    if (key.key() == Qt::Key_unknown || key.key() == Qt::Key(0) || (key.keyboardModifiers() & ShortcutModifiers))
         return {};
     return QKeySequence(QKeyCombination(modifiers | key.keyboardModifiers(), key.key()));
 }
