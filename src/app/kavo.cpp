@@ -238,7 +238,7 @@ int Main(int argc, char** argv)
     HistoryStore history(folder + "/" + HistoryStore::FileName);
     history.SetProblemHandler([](const std::string& problem) {
         QMetaObject::invokeMethod(
-            qApp, [problem] { DebugLog::Note("history", problem); }, Qt::QueuedConnection);
+            qApp, [problem] { DebugLog::Line("history", problem); }, Qt::QueuedConnection);
     });
     TkavoCommon common(setting);
     TkavoNotifyMgr notifyMgr(setting, common);

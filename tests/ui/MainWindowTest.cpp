@@ -675,6 +675,22 @@ private slots:
         h.Main->Action(QStringLiteral("ActionMainHelpDebugMode"))->setChecked(false);
     }
 
+    // Lines logged while debug mode is off wait for it, the last hundred of them.
+    void debugLogKeepsTheLastLinesUntilSwitchedOn()
+    {
+        DebugLog::SetEnabled(false);
+        std::filesystem::remove(DebugLog::FilePath());
+        for (int i = 0; i < 150; ++i)
+            DebugLog::Line("test", "waiting line " + std::to_string(i) + ".");
+        QVERIFY(!std::filesystem::exists(DebugLog::FilePath()));
+        DebugLog::SetEnabled(true);
+        const std::string log = ReadFile(DebugLog::FilePath());
+        QVERIFY(log.find("waiting line 49.") == std::string::npos);
+        QVERIFY(log.find("waiting line 50.") != std::string::npos);
+        QVERIFY(log.find("waiting line 149.") != std::string::npos);
+        DebugLog::SetEnabled(false);
+    }
+
     // A manual refresh within a minute of the last is refused at once and fetches nothing.
     void manualRefreshCountdown()
     {

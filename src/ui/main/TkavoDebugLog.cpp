@@ -8,17 +8,18 @@
 
 #include <array>
 #include <cstdlib>
+#include <deque>
 #include <fstream>
 #include <typeinfo>
-#include <vector>
 
 namespace kavo {
 namespace DebugLog {
 namespace {
 
 bool g_enabled = false;
-// Notes that came while debug mode was off, written when it is switched on.
-std::vector<std::string> g_pendingNotes;
+// Lines that came while debug mode was off, written when it is switched on; only the last ones.
+constexpr std::size_t KeptLines = 100;
+std::deque<std::string> g_pendingLines;
 
 std::string Describe(std::exception_ptr error)
 {
@@ -42,23 +43,12 @@ std::string Describe(std::exception_ptr error)
 void SetEnabled(bool on)
 {
     g_enabled = on;
-    if (!on || g_pendingNotes.empty())
+    if (!on || g_pendingLines.empty())
         return;
     if (std::ofstream out(FilePath(), std::ios::app); out)
-        for (const std::string& line : g_pendingNotes)
-            out << line << "\n\n";
-    g_pendingNotes.clear();
-}
-
-void Note(const char* where, const std::string& text)
-{
-    const std::string line = FormatMonthDayTime(Now()) + " " + where + ": " + text;
-    if (!g_enabled) {
-        g_pendingNotes.push_back(line);
-        return;
-    }
-    if (std::ofstream out(FilePath(), std::ios::app); out)
-        out << line << "\n\n";
+        for (const std::string& line : g_pendingLines)
+            out << line << "\n";
+    g_pendingLines.clear();
 }
 
 bool Enabled()
@@ -91,11 +81,15 @@ void Exception(const char* where, std::exception_ptr error)
 
 void Line(const char* where, const std::string& text)
 {
-    if (!g_enabled)
+    std::string line = FormatMonthDayTime(Now()) + " " + where + ": " + text;
+    if (!g_enabled) {
+        if (g_pendingLines.size() == KeptLines)
+            g_pendingLines.pop_front();
+        g_pendingLines.push_back(std::move(line));
         return;
-    std::ofstream out(FilePath(), std::ios::app);
-    if (out)
-        out << FormatMonthDayTime(Now()) << " " << where << ": " << text << "\n";
+    }
+    if (std::ofstream out(FilePath(), std::ios::app); out)
+        out << line << "\n";
 }
 
 } // namespace DebugLog

@@ -15,11 +15,9 @@ bool Enabled();
 std::string FilePath();
 // Writes where it was caught, what it says and the stack at this point.
 void Exception(const char* where, std::exception_ptr error);
-// Writes one line of what happened where.
+// Writes one line of what happened where. While debug mode is off the last lines wait and are
+// written when it is switched on, so a problem met at start-up is not lost.
 void Line(const char* where, const std::string& text);
-// Writes a line about something that went wrong without an exception reaching a handler; while
-// debug mode is off the line waits until it is switched on.
-void Note(const char* where, const std::string& text);
 
 // Runs a user-interface handler; an exception it throws leaves the window as it was and is logged.
 template <class F>
