@@ -334,6 +334,8 @@ std::string TkavoNet::RetrieveYp(TkavoYpRecord& yp, YpAttempt& attempt)
     std::string index;
     bool closedEarly = false;
     try {
+        if (OnFetchYp)
+            OnFetchYp(yp);
         if (!PcrawHasFreshData(yp)) {
             if (YpScriptAvailable(yp)) {
                 index = RunYpScript(yp, {});

@@ -87,6 +87,9 @@ public:
     // points to may be read during the call only; the handler may take the index texts. An
     // exception it throws is dropped.
     TkavoOnRecord OnRecord;
+    // Raised on the worker as each YP's fetch starts, within that YP's error handling: whatever it
+    // throws fails this YP with its text and the cycle goes on, as any failure inside one YP does.
+    std::function<void(const TkavoYpItem& yp)> OnFetchYp;
 
     // The settings must outlive the module.
     TkavoNet(Dispatcher dispatcher, const TkavoSetting& setting);

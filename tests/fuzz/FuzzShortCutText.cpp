@@ -1,8 +1,8 @@
 // The shortcut text form of KeyConfig.ini: any value reads as at most one key, and a key that was
 // read is written as a short text that reads back as the same key and is written the same again,
 // so saving and loading never drift. Keys of the number pad without a name of their own (digits,
-// arrows, Enter) are written as the main key and read back as it. The same holds for every Windows shortcut value the file may hold
-// instead of a text.
+// arrows, Enter) are written as the main key and read back as it. The same holds for every Windows shortcut value the
+// file may hold instead of a text.
 #include "FuzzSupport.h"
 
 #include "ui/keys/ShortCutText.h"

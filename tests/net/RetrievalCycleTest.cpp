@@ -12,6 +12,7 @@
 
 #include <array>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -215,6 +216,39 @@ TEST_F(RetrievalCycleTest, AFailedYpGetsAFreshClientAndTheOthersGoOn)
     // The client was replaced after the failure: the cookie is gone.
     EXPECT_FALSE(server.RequestsFor("/c/index.txt").back().HasHeader("Cookie"));
     EXPECT_EQ(Names(net->ChList()), (std::vector<std::string>{"a", "b", "c"}));
+}
+
+// Whatever goes wrong inside one YP fails that YP with an error text; the others are fetched.
+TEST_F(RetrievalCycleTest, AnyExceptionInsideOneYpFailsOnlyThatYp)
+{
+    server.Route("/a/index.txt", HttpReply::Ok(IndexLine("a", Id(1))));
+    server.Route("/b/index.txt", HttpReply::Ok(IndexLine("b", Id(2))));
+    TkavoYpItem& a = AddYp("/a/");
+    AddYp("/b/");
+    const std::string frame = a.Url + "\r\n" + Sjis("ダウンロードエラー") + "\r\n" + Sjis("詳細：");
+    struct Case
+    {
+        std::function<void()> fail;
+        std::string detail;
+    };
+    const std::vector<Case> cases{
+        {[] { throw std::bad_alloc(); }, "out of memory"},
+        {[] { throw std::logic_error("engine error"); }, "engine error"},
+    };
+    for (const Case& c : cases) {
+        net->OnFetchYp = [&](const TkavoYpItem& yp) {
+            if (yp.Url == a.Url)
+                c.fail();
+        };
+        clock->AddMinutes(1);
+        RunCycle(true);
+        EXPECT_FALSE(net->LastCycle().EndedEarly) << c.detail;
+        ASSERT_FALSE(Errors().empty());
+        EXPECT_EQ(Errors().back(), frame + c.detail);
+        EXPECT_EQ(Names(net->ChList()), std::vector<std::string>{"b"}) << c.detail;
+        EXPECT_EQ(net->LastCycle().Failed, 1);
+    }
+    net->OnFetchYp = nullptr;
 }
 
 TEST_F(RetrievalCycleTest, MergeLeavesOutDuplicatesWhenUnique)
