@@ -15,16 +15,15 @@ namespace kavo {
 
 TkavoRefreshFeedback::TkavoRefreshFeedback(const TkavoSetting& setting, TkavoNet& net, QAbstractItemView& listViewNow,
                                            QStatusBar& statusBar, QAction* configure, QObject* parent)
-    : QObject(parent), m_status(new QLabel(&statusBar)),
-      m_emptyState(new TkavoEmptyState(
-          listViewNow,
-          [&setting] {
-              for (const TkavoYpItem& yp : setting.YpList)
-                  if (yp.Enabled)
-                      return true;
-              return false;
-          },
-          configure))
+    : QObject(parent), m_status(new QLabel(&statusBar)), m_emptyState(new TkavoEmptyState(
+                                                             listViewNow,
+                                                             [&setting] {
+                                                                 for (const TkavoYpItem& yp : setting.YpList)
+                                                                     if (yp.Enabled)
+                                                                         return true;
+                                                                 return false;
+                                                             },
+                                                             configure))
 {
     m_status->setObjectName(QStringLiteral("LabelRefreshProgress"));
     statusBar.addPermanentWidget(m_status);

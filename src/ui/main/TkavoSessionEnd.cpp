@@ -35,7 +35,8 @@ TkavoSessionEnd::TkavoSessionEnd(QWidget& window, QObject* parent) : QObject(par
         m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
         connect(m_notifier, &QSocketNotifier::activated, this, &TkavoSessionEnd::signalArrived);
         for (std::size_t i = 0; i < EndSignals.size(); ++i) {
-            struct sigaction action{};
+            struct sigaction action
+            {};
             action.sa_handler = &OnEndSignal;
             sigemptyset(&action.sa_mask);
             action.sa_flags = SA_RESTART;
