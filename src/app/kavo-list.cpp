@@ -362,17 +362,26 @@ std::string Utf8(std::string_view cp932)
 
 // ---- Channels
 
-// ISO 8601 local time to the second with the zone's offset at that moment:
-// "2026-12-10T17:20:05+09:00". Empty for no time (0 and less).
-std::string Iso8601Local(TDateTime value)
+// The fields of a time kept as TDateTime, which counts local wall-clock time, so it is broken
+// down without a time zone. None for no time (0 and less).
+std::optional<std::tm> WallClock(TDateTime value)
 {
     if (value <= 0)
-        return {};
-    // The serial counts local wall-clock time: its fields are the local ones, and the offset is
-    // the zone's at that moment.
+        return std::nullopt;
     const auto seconds = static_cast<std::time_t>(std::llround((value - 25569.0) * SecondsPerDay));
-    std::tm wall{};
-    gmtime_r(&seconds, &wall);
+    std::tm tm{};
+    gmtime_r(&seconds, &tm);
+    return tm;
+}
+
+// ISO 8601 local time to the second with the zone's offset at that moment:
+// "2026-12-10T17:20:05+09:00". Empty for no time.
+std::string Iso8601Local(TDateTime value)
+{
+    const std::optional<std::tm> fields = WallClock(value);
+    if (!fields)
+        return {};
+    const std::tm& wall = *fields;
     std::tm local = wall;
     local.tm_isdst = -1;
     const std::time_t moment = mktime(&local);
@@ -671,14 +680,11 @@ std::string ExpandTemplates(const TkavoCommon& common, const TemplateTexts& text
 
 std::string DateTimeText(TDateTime value)
 {
-    if (value <= 0)
+    const std::optional<std::tm> tm = WallClock(value);
+    if (!tm)
         return {};
-    // TDateTime counts local time, so it is broken down without a time zone.
-    const auto seconds = static_cast<std::time_t>(std::llround((value - 25569.0) * SecondsPerDay));
-    std::tm tm{};
-    gmtime_r(&seconds, &tm);
     char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &*tm);
     return text;
 }
 
