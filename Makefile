@@ -47,7 +47,7 @@ fuzz: bootstrap
 run: build
 	@scripts/run $(BUILD) $(ARGS)
 
-# PNGs of both lists, a balloon and the settings dialog in $(BUILD)/screenshots/, from a private X server.
+# PNGs of both lists, a balloon, a first start and the settings dialog in $(BUILD)/screenshots/, from a private X server.
 screenshot: build
 	@scripts/screenshot $(BUILD)
 

@@ -62,6 +62,8 @@ combined list of channels on air.
   --format FORMAT     table (default, for people), tsv (for scripts) or json (one object a line)
   --all-cycles        print the lists after every refresh, not only after the last
   --log               also print the ended channels (json output always carries them)
+  --all               also list the channels that a favorite with "リストに表示しない" hides
+                      (kavo's window never shows them; they carry ListDisable true)
   --find TEXT         search the lists as kavo's find dialog does: the words of TEXT, split at
                       blanks, are alternatives of a regular expression (letter case ignored)
                       looked for in name, genre, description, playing and comment; the
@@ -83,6 +85,8 @@ combined list of channels on air.
                       expanded with the channel tags for every channel on air, and the footer;
                       the files are CP932 like kavo's templates (ie_header.html,
                       ie_channel.html, ie_footer.html)
+  --encoding ENC      with --template: utf-8 (default) or sjis, the encoding of what is
+                      printed; a charset the templates declare is printed as it stands
   --page              instead of a list, print the page of kavo's YP-style view: its header,
                       one block for every channel the lite mode shows, in the order the list of
                       channels on air first shows them, and its footer, from the templates of
@@ -96,12 +100,16 @@ Errors of single YPs go to standard error as they happen.
 
 JSON output: {"cycle": n, "channels": [...], "log": [...], "errors": [...], "StatusText": "..."};
 every channel carries every field of kavo's channel record under its own name (No, Diff as a
-number, ChannelName, ..., Favorite), texts in UTF-8 and still HTML-escaped as the YP sent them.
+number, ChannelName, ..., Favorite), texts in UTF-8 and still HTML-escaped as the YP sent them;
+TimeStamp is local time in ISO 8601 with its offset (2026-12-10T17:20:05+09:00), and
+TimeStampSerial the same moment as kavo keeps it, days since 1899-12-30.
 TSV output: a header line, then one line a channel: cycle, list ("on-air" or "ended"), then
 the same fields as JSON.
 
 Every refresh is recorded in history.sqlite in the program folder. --yp-status and --history
 fetch nothing unless --cycles is given: then they print after the refreshes.
+
+A settings file without an enabled YP is said so on standard error.
 
 Exit status: 0 when at least one enabled YP was fetched without error, or none is enabled;
 1 when every enabled YP failed; 2 for a usage error or a template file that cannot be read.
@@ -111,6 +119,11 @@ enum class Format {
     Table,
     Tsv,
     Json
+};
+
+enum class Encoding {
+    Utf8,
+    Sjis
 };
 
 struct Options
@@ -123,6 +136,7 @@ struct Options
     Format OutputFormat = Format::Table;
     bool AllCycles = false;
     bool Log = false;
+    bool All = false;
     bool Settings = false;
     bool CyclesGiven = false;
     bool YpStatus = false;
@@ -134,6 +148,7 @@ struct Options
     std::string Template;
     std::string Header;
     std::string Footer;
+    std::optional<Encoding> TemplateEncoding;
     bool Page = false;
     std::optional<YpLikeLiteOptions> Lite;
     bool Help = false;
@@ -267,6 +282,8 @@ Options ParseArguments(int argc, char** argv)
             flag(options.AllCycles);
         } else if (arg == "--log") {
             flag(options.Log);
+        } else if (arg == "--all") {
+            flag(options.All);
         } else if (arg == "--find") {
             options.Find = value();
         } else if (arg == "--find-only") {
@@ -291,6 +308,14 @@ Options ParseArguments(int argc, char** argv)
             options.Header = value();
         } else if (arg == "--footer") {
             options.Footer = value();
+        } else if (arg == "--encoding") {
+            const std::string text = value();
+            if (text == "utf-8")
+                options.TemplateEncoding = Encoding::Utf8;
+            else if (text == "sjis")
+                options.TemplateEncoding = Encoding::Sjis;
+            else
+                throw UsageError{"--encoding is utf-8 or sjis, not \"" + text + "\""};
         } else if (arg == "--page") {
             flag(options.Page);
         } else if (arg == "--lite") {
@@ -312,15 +337,19 @@ Options ParseArguments(int argc, char** argv)
         throw UsageError{"--header and --footer go with --template"};
     if (!options.Template.empty() && (formatGiven || options.Log))
         throw UsageError{"--template prints the templates; it does not go with --format or --log"};
+    if (options.TemplateEncoding && options.Template.empty())
+        throw UsageError{"--encoding goes with --template"};
     if (options.Lite && !options.Page)
         throw UsageError{"--lite goes with --page"};
-    if (options.Page && (!options.Template.empty() || formatGiven || options.Log || options.AllCycles ||
+    if (options.Page && (!options.Template.empty() || formatGiven || options.Log || options.All || options.AllCycles ||
                          options.Cycles != 1 || options.Settings || options.YpStatus || options.History))
         throw UsageError{"--page prints one page after one refresh; it goes only with --home and --lite"};
     if (options.YpStatus && options.History)
         throw UsageError{"--yp-status and --history print different tables; give one of them"};
-    if ((options.YpStatus || options.History) && (!options.Template.empty() || options.Log || options.AllCycles))
-        throw UsageError{"--yp-status and --history print no channel list: not with --template, --log or --all-cycles"};
+    if ((options.YpStatus || options.History) &&
+        (!options.Template.empty() || options.Log || options.All || options.AllCycles))
+        throw UsageError{
+            "--yp-status and --history print no channel list: not with --template, --log, --all or --all-cycles"};
     if ((options.SinceDays > 0 || options.Search) && !options.History)
         throw UsageError{"--since and --search go with --history"};
     return options;
@@ -332,6 +361,43 @@ std::string Utf8(std::string_view cp932)
 }
 
 // ---- Channels
+
+// The fields of a time kept as TDateTime, which counts local wall-clock time, so it is broken
+// down without a time zone. None for no time (0 and less).
+std::optional<std::tm> WallClock(TDateTime value)
+{
+    if (value <= 0)
+        return std::nullopt;
+    const auto seconds = static_cast<std::time_t>(std::llround((value - 25569.0) * SecondsPerDay));
+    std::tm tm{};
+    gmtime_r(&seconds, &tm);
+    return tm;
+}
+
+// ISO 8601 local time to the second with the zone's offset at that moment:
+// "2026-12-10T17:20:05+09:00". Empty for no time.
+std::string Iso8601Local(TDateTime value)
+{
+    const std::optional<std::tm> fields = WallClock(value);
+    if (!fields)
+        return {};
+    const std::tm& wall = *fields;
+    std::tm local = wall;
+    local.tm_isdst = -1;
+    const std::time_t moment = mktime(&local);
+    long offset = 0;
+    if (moment != static_cast<std::time_t>(-1)) {
+        std::tm zone{};
+        localtime_r(&moment, &zone);
+        offset = zone.tm_gmtoff;
+    }
+    const long minutes = (offset < 0 ? -offset : offset) / 60;
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02ld:%02ld", wall.tm_year + 1900, wall.tm_mon + 1,
+                  wall.tm_mday, wall.tm_hour, wall.tm_min, wall.tm_sec, offset < 0 ? '-' : '+', minutes / 60,
+                  minutes % 60);
+    return text;
+}
 
 struct Field
 {
@@ -365,7 +431,8 @@ const std::vector<Field>& ChannelFields()
         Text("ContactURL", &TkavoChItem::ContactURL),
         Text("StreamURL", &TkavoChItem::StreamURL),
         Text("DirectStreamURL", &TkavoChItem::DirectStreamURL),
-        Value("TimeStamp", &TkavoChItem::TimeStamp),
+        {"TimeStamp", [](const TkavoChItem& c) { return Json(Iso8601Local(c.TimeStamp)); }},
+        Value("TimeStampSerial", &TkavoChItem::TimeStamp),
         Text("Hash", &TkavoChItem::Hash),
         Value("Find", &TkavoChItem::Find),
         Text("Playing", &TkavoChItem::Playing),
@@ -446,24 +513,43 @@ void PrintTsv(int cycle, const char* listName, const TkavoChList& list)
     }
 }
 
+// At most maxBytes bytes of CP932 text; a text that had to be cut ends with "…".
+std::string CutWithEllipsis(std::string_view text, std::size_t maxBytes)
+{
+    if (text.size() <= maxBytes)
+        return std::string(text);
+    static const std::string ellipsis = Sjis("…");
+    return std::string(Cp932Cut(text, maxBytes - ellipsis.size())) + ellipsis;
+}
+
+// The title of the YP a channel came from, its address when no configured YP has it.
+std::string YpTitleOf(const TkavoSetting& setting, const TkavoChItem& channel)
+{
+    const int index = setting.YpList.IndexOfUrl(channel.YpAddr);
+    if (index >= 0 && !setting.YpList[static_cast<std::size_t>(index)].Title.empty())
+        return setting.YpList[static_cast<std::size_t>(index)].Title;
+    return channel.YpAddr;
+}
+
 // Columns are measured in CP932 bytes, which is also their width on a terminal: a double-byte
 // character takes two columns.
-void PrintTable(const TkavoChList& list)
+void PrintTable(const TkavoChList& list, const TkavoSetting& setting)
 {
     struct Row
     {
         std::vector<std::string> Cells; // CP932
     };
-    const std::vector<std::string> header = {"No",      "!",    "Channel", "Listeners/Relays",
-                                             "Bitrate", "Type", "Time",    "Genre - Description"};
+    const std::vector<std::string> header = {"No",   "!",    "Channel", "Listeners/Relays",   "Bitrate",
+                                             "Type", "Time", "YP",      "Genre - Description"};
     std::vector<Row> rows;
     for (const TkavoChItem& c : list) {
         std::string description = HtmlDecode(c.GenreDescription());
         if (!c.Playing.empty())
             description += (description.empty() ? "" : " ") + HtmlDecode(c.Playing);
-        rows.push_back({{std::to_string(c.No), DiffText(c.Diff), std::string(Cp932Cut(HtmlDecode(c.ChannelName), 40)),
-                         std::to_string(c.Listeners) + "/" + std::to_string(c.Relays), c.Bitrate, c.Type,
-                         c.BroadcastTime, std::string(Cp932Cut(description, 100))}});
+        rows.push_back(
+            {{std::to_string(c.No), DiffText(c.Diff), CutWithEllipsis(HtmlDecode(c.ChannelName), 40),
+              std::to_string(c.Listeners) + "/" + std::to_string(c.Relays), c.Bitrate, c.Type, c.BroadcastTime,
+              CutWithEllipsis(YpTitleOf(setting, c), 20), CutWithEllipsis(description, 100)}});
     }
     std::vector<std::size_t> widths;
     for (const std::string& title : header)
@@ -594,14 +680,11 @@ std::string ExpandTemplates(const TkavoCommon& common, const TemplateTexts& text
 
 std::string DateTimeText(TDateTime value)
 {
-    if (value <= 0)
+    const std::optional<std::tm> tm = WallClock(value);
+    if (!tm)
         return {};
-    // TDateTime counts local time, so it is broken down without a time zone.
-    const auto seconds = static_cast<std::time_t>(std::llround((value - 25569.0) * SecondsPerDay));
-    std::tm tm{};
-    gmtime_r(&seconds, &tm);
     char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &*tm);
     return text;
 }
 
@@ -738,9 +821,8 @@ void PrintHistory(HistoryStore& history, const Options& options, const std::stri
             {Sjis("開始"), Sjis("最終"), Sjis("最大"), "Channel", "YP", "Genre - Description"}};
         for (const BroadcastRow& b : rows)
             table.push_back({FormatMonthDayTime(b.FirstSeen), FormatMonthDayTime(b.LastSeen) + (b.OnAir ? " *" : ""),
-                             std::to_string(b.MaxListeners), std::string(Cp932Cut(HtmlDecode(b.ChannelName), 40)),
-                             b.YpTitle,
-                             std::string(Cp932Cut(HtmlDecode(GenreDescriptionOf(b.Genre, b.Description)), 100))});
+                             std::to_string(b.MaxListeners), CutWithEllipsis(HtmlDecode(b.ChannelName), 40), b.YpTitle,
+                             CutWithEllipsis(HtmlDecode(GenreDescriptionOf(b.Genre, b.Description)), 100)});
         PrintColumns(table, {false, false, true, false, false, false});
         std::cout << Utf8(Sjis("* 最後の取得で放送中")) << '\n';
         break;
@@ -750,13 +832,14 @@ void PrintHistory(HistoryStore& history, const Options& options, const std::stri
 
 // ---- Search
 
-// The lists as printed: copies with the channels the search finds marked, and with --find-only
-// the others left out.
+// The lists as printed: as the window shows them, without the channels a favorite hides (unless
+// --all); with --find copies with the channels the search finds marked, and with --find-only the
+// others left out.
 class SearchedLists
 {
 public:
     explicit SearchedLists(const Options& options)
-        : m_active(options.Find.has_value()), m_only(options.FindOnly),
+        : m_active(options.Find.has_value()), m_only(options.FindOnly), m_all(options.All),
           m_pattern(m_active ? MakeSearchPattern(Utf8ToCp932(*options.Find), m_regExp) : std::string())
     {}
     // The pattern as the find dialog would hold it (CP932).
@@ -764,14 +847,22 @@ public:
 
     const TkavoChList& Shown(const TkavoChList& source, TkavoChList& copy)
     {
-        if (!m_active)
+        bool anyHidden = false;
+        for (const TkavoChItem& channel : source)
+            anyHidden = anyHidden || (channel.ListDisable && !m_all);
+        if (!m_active && !anyHidden)
             return source;
         copy.Clear();
-        ChannelSearch search(m_pattern, m_regExp);
+        std::optional<ChannelSearch> search;
+        if (m_active)
+            search.emplace(m_pattern, m_regExp);
         for (const TkavoChItem& channel : source) {
+            if (channel.ListDisable && !m_all)
+                continue;
             auto found = std::make_unique<TkavoChItem>();
             found->Assign(channel);
-            found->Find = search.Matches(*found);
+            if (search)
+                found->Find = search->Matches(*found);
             if (found->Find || !m_only)
                 copy.Add(std::move(found));
         }
@@ -782,6 +873,7 @@ public:
 private:
     bool m_active;
     bool m_only;
+    bool m_all;
     TkavoRegExp m_regExp;
     std::string m_pattern;
 };
@@ -813,6 +905,19 @@ std::string ForTerminal(std::string text)
     return out;
 }
 
+// The YPs a refresh fetches; none is said so, as the refresh then has nothing to do.
+int EnabledYps(const TkavoSetting& setting)
+{
+    int enabled = 0;
+    for (const TkavoYpItem& yp : setting.YpList)
+        enabled += yp.Enabled;
+    if (enabled == 0)
+        std::cerr << Program << ": no YP is enabled in " << TkavoSetting::SettingsFileName()
+                  << ", so there is nothing to fetch. Add one in kavo's settings dialog (page \"YP\") or see"
+                     " \"Adding a YP\" in kavo's README.\n";
+    return enabled;
+}
+
 int RunCycles(const Options& options, const std::optional<TemplateTexts>& templates, const TkavoSetting& setting,
               const IniFile& settingsFile, HistoryStore& history)
 {
@@ -822,9 +927,7 @@ int RunCycles(const Options& options, const std::optional<TemplateTexts>& templa
         clock = std::make_shared<SteppedClock>();
         SetClock(clock);
     }
-    int enabled = 0;
-    for (const TkavoYpItem& yp : setting.YpList)
-        enabled += yp.Enabled;
+    const int enabled = EnabledYps(setting);
 
     // Tag expansion only; it plays no sounds.
     std::optional<TkavoCommon> common;
@@ -873,7 +976,8 @@ int RunCycles(const Options& options, const std::optional<TemplateTexts>& templa
 
         if (reportOnly) {
         } else if (templates && (options.AllCycles || cycle == options.Cycles)) {
-            std::cout << ForTerminal(Utf8(ExpandTemplates(*common, *templates, onAir)));
+            const std::string page = ExpandTemplates(*common, *templates, onAir);
+            std::cout << ForTerminal(options.TemplateEncoding == Encoding::Sjis ? page : Utf8(page));
             std::cout.flush();
         } else if (options.AllCycles || cycle == options.Cycles) {
             std::lock_guard lock(errorLock);
@@ -896,10 +1000,10 @@ int RunCycles(const Options& options, const std::optional<TemplateTexts>& templa
             case Format::Table:
                 if (options.AllCycles)
                     std::cout << "# cycle " << cycle << '\n';
-                PrintTable(onAir);
+                PrintTable(onAir, setting);
                 if (options.Log) {
                     std::cout << '\n' << Utf8(Sjis("放送終了")) << '\n';
-                    PrintTable(ended);
+                    PrintTable(ended, setting);
                 }
                 std::cout << Utf8(net.ChList().StatusText()) << '\n';
                 if (options.AllCycles && cycle < options.Cycles)
@@ -948,9 +1052,7 @@ int RunPage(const Options& options, const TkavoSetting& setting, const IniFile& 
         return 2;
     const YpLikeLiteOptions lite = options.Lite ? *options.Lite : LiteFromSettings(settingsFile);
 
-    int enabled = 0;
-    for (const TkavoYpItem& yp : setting.YpList)
-        enabled += yp.Enabled;
+    const int enabled = EnabledYps(setting);
     EventLoop loop;
     TkavoNet net(loop.Dispatcher(), setting);
     const auto report = [](TkavoNet&, const std::string& error) {

@@ -5,9 +5,11 @@
 #include "net/ukavoNet.h"
 #include "platform/Cp932.h"
 #include "platform/ProgramFolder.h"
+#include "settings/IniEncoding.h"
 #include "settings/IniFile.h"
 #include "settings/ukavoConfig.h"
 #include "ui/main/TkavoDebugLog.h"
+#include "ui/main/TkavoSessionEnd.h"
 #include "ui/main/TkavoSingleInstance.h"
 #include "ui/main/TkavoYpLike.h"
 #include "ui/main/ukavoMain.h"
@@ -43,7 +45,8 @@ The desktop client for PeerCast YP channel directories.
   --minimized         start minimised (or in the tray, as the settings say)
   --quit-after-show   end as soon as the window is first shown (for measurements)
   --screenshot DIR    for documentation and checks: wait for the first refresh, run a second one,
-                      save PNGs of both lists and of the screen with its balloon into DIR, and end
+                      save PNGs of both lists and of the screen with its balloon into DIR, and end;
+                      with no YP enabled, save the window as a first start shows it
   --help              print this help and exit
   --version           print the version and exit
 
@@ -98,14 +101,22 @@ private:
     QString m_serverName;
 };
 
-// Drives the window through two refreshes and saves what it shows; see --screenshot.
+// Drives the window through two refreshes and saves what it shows; see --screenshot. Without an
+// enabled YP there is no refresh to wait for: the window of a first start is saved.
 class ScreenshotDriver : public QObject
 {
 public:
-    ScreenshotDriver(TkavoMain& window, const QString& folder) : m_window(window), m_folder(folder)
+    ScreenshotDriver(TkavoMain& window, const QString& folder, bool firstStart) : m_window(window), m_folder(folder)
     {
         QDir().mkpath(folder);
         window.resize(1000, 600); // wide enough for every default column that matters
+        if (firstStart) {
+            QTimer::singleShot(2000, this, [this] {
+                save(m_window.grab(), "first-start.png");
+                m_window.close();
+            });
+            return;
+        }
         connect(&window, &TkavoMain::CycleFinished, this, [this] { cycleFinished(); });
         // A YP that never answers must not keep the program running.
         QTimer::singleShot(120000, this, [this] {
@@ -233,6 +244,9 @@ int Main(int argc, char** argv)
     // The program's parts, made in this order and freed in reverse. The settings file is read once
     // here; each part takes what it keeps there.
     std::string settingsProblem;
+    SetIniUtf8Handler([](const std::string& path) {
+        DebugLog::Note("settings", path + " is no Shift-JIS but UTF-8: read as UTF-8; the next save writes Shift-JIS");
+    });
     const IniFile settingsFile = IniFile::Read(TkavoSetting::SettingsFileName(), &settingsProblem);
     // Before the retrieval module, whose last cycle it may still have to write.
     HistoryStore history(folder + "/" + HistoryStore::FileName);
@@ -248,6 +262,8 @@ int Main(int argc, char** argv)
         setting);
     net.OnRecord = [&history](RetrievalRecord& record) { history.Record(record); };
     TkavoMain window(setting, common, notifyMgr, net);
+    // SIGTERM, SIGINT and the end of the session close the window as its close box does.
+    TkavoSessionEnd sessionEnd(window);
     try {
         window.InitialSetup(settingsFile);
     } catch (const TkavoStartupError& error) {
@@ -271,8 +287,12 @@ int Main(int argc, char** argv)
         window.windowHandle()->installEventFilter(&quitOnExpose);
     }
     std::unique_ptr<ScreenshotDriver> screenshots;
-    if (!options.Screenshots.empty())
-        screenshots = std::make_unique<ScreenshotDriver>(window, QString::fromStdString(options.Screenshots));
+    if (!options.Screenshots.empty()) {
+        bool enabled = false;
+        for (const TkavoYpItem& yp : setting.YpList)
+            enabled = enabled || yp.Enabled;
+        screenshots = std::make_unique<ScreenshotDriver>(window, QString::fromStdString(options.Screenshots), !enabled);
+    }
     window.RestorePlacement();
     const int result = app.exec();
     return screenshots && screenshots->Failed() ? 1 : result;

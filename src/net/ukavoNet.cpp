@@ -252,11 +252,16 @@ void TkavoNet::execute()
         m_record = RetrievalRecord{};
         m_record.Time = Now();
         ReadLocalChannels();
+        int total = 0;
+        for (const TkavoYpRecord& yp : m_yps)
+            total += yp.Enabled ? 1 : 0;
+        int current = 0;
         for (TkavoYpRecord& yp : m_yps) {
             if (!yp.Enabled) {
                 yp.ChList.Clear();
                 continue;
             }
+            raiseProgress(++current, total, yp.Title.empty() ? yp.Url : yp.Title);
             YpAttempt& attempt = m_record.Attempts.emplace_back();
             attempt.Url = yp.Url;
             attempt.Title = yp.Title;
@@ -280,6 +285,16 @@ void TkavoNet::execute()
     m_dispatcher([this, alive = m_alive] {
         if (*alive)
             finish();
+    });
+}
+
+void TkavoNet::raiseProgress(int current, int total, const std::string& title)
+{
+    if (!OnProgress)
+        return;
+    m_dispatcher([this, alive = m_alive, current, total, title] {
+        if (*alive && OnProgress)
+            OnProgress(*this, current, total, title);
     });
 }
 

@@ -60,6 +60,7 @@ public:
     using TkavoNotifyEvent = std::function<void(TkavoNet& sender)>;
     using TkavoOnError = std::function<void(TkavoNet& sender, const std::string& error)>;
     using TkavoOnRecord = std::function<void(RetrievalRecord& record)>;
+    using TkavoOnProgress = std::function<void(TkavoNet& sender, int current, int total, const std::string& title)>;
 
     // What the last finished cycle did, for result lines and exit statuses.
     struct CycleReport
@@ -90,6 +91,10 @@ public:
     // Raised on the worker as each YP's fetch starts, within that YP's error handling: whatever it
     // throws fails this YP with its text and the cycle goes on, as any failure inside one YP does.
     std::function<void(const TkavoYpItem& yp)> OnFetchYp;
+    // An enabled YP's turn begins: its place among the cycle's enabled YPs (from 1), their number
+    // and its title (CP932; its Url when it has none). The main thread, through the dispatcher, so
+    // it may arrive after the worker has gone on; always before the finish step.
+    TkavoOnProgress OnProgress;
 
     // The settings must outlive the module.
     TkavoNet(Dispatcher dispatcher, const TkavoSetting& setting);
@@ -176,6 +181,7 @@ private:
     void followSettings(bool reload);
     void retrieveOrSkip(TkavoYpRecord& yp, YpAttempt& attempt);
     void raiseRecord();
+    void raiseProgress(int current, int total, const std::string& title);
     void rematchFavorites();
     HttpClient& http();
     // http.get of the retrieval scripts.

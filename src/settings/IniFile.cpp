@@ -2,6 +2,7 @@
 
 #include "platform/Cp932.h"
 #include "platform/RegularFile.h"
+#include "settings/IniEncoding.h"
 
 #include <algorithm>
 #include <bit>
@@ -253,6 +254,8 @@ IniFile IniFile::Read(const std::string& path, std::string* problem)
             *problem = Utf8ToCp932(path) + Sjis(" を読み込めません: ") + Utf8ToCp932(ReadErrorText(error, MaxFileSize));
         return IniFile();
     }
+    if (ConvertUtf8SettingsText(content))
+        ReportIniUtf8(path);
     const bool blank = content.find_first_not_of(" \t\r\n") == std::string::npos;
     IniFile ini = FromText(std::move(content));
     // Text without a single section header is no settings file, whatever it is.
@@ -305,6 +308,9 @@ void IniFile::Update(const std::string& path, const std::function<void(IniFile&)
             throw IniWriteError(path, error);
         content.clear();
     }
+    // A file an editor saved in UTF-8 is written back in CP932.
+    if (ConvertUtf8SettingsText(content))
+        ReportIniUtf8(path);
     // Room for the lines a save writes anew, so the store grows once.
     content.reserve(2 * content.size() + 4096);
     IniFile ini = FromText(std::move(content));

@@ -15,7 +15,10 @@
 #include <unistd.h>
 
 #include <array>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -175,6 +178,7 @@ TEST_F(KavoListTest, JsonCarriesEveryFieldOfTheRecords)
         {"StreamURL", "http://localhost:7144/pls/" + ChannelId + "?tip=192.168.0.2:7144"},
         {"DirectStreamURL", "http://192.168.0.2:7144/pls/" + ChannelId},
         {"TimeStamp", game["TimeStamp"]},
+        {"TimeStampSerial", game["TimeStampSerial"]},
         {"Hash", ChannelId},
         {"Find", false},
         {"Playing", "Playing: artist - title"},
@@ -204,14 +208,31 @@ TEST_F(KavoListTest, JsonCarriesEveryFieldOfTheRecords)
         {"Favorite", true},
     };
     EXPECT_EQ(game, expected) << game.dump(1);
-    EXPECT_GT(game["TimeStamp"].get<double>(), 40000.0);
+    // ISO 8601 local time with the zone's offset, and kavo's day serial of the same moment.
+    const double serial = game["TimeStampSerial"].get<double>();
+    EXPECT_GT(serial, 40000.0);
+    const std::time_t moment = static_cast<std::time_t>(std::llround((serial - 25569.0) * 86400.0));
+    std::tm wall{};
+    gmtime_r(&moment, &wall);
+    std::tm local = wall;
+    local.tm_isdst = -1;
+    const std::time_t utc = mktime(&local);
+    std::tm zone{};
+    localtime_r(&utc, &zone);
+    char iso[64];
+    std::strftime(iso, sizeof iso, "%Y-%m-%dT%H:%M:%S", &wall);
+    const long offset = zone.tm_gmtoff / 60;
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, "%c%02ld:%02ld", offset < 0 ? '-' : '+', std::labs(offset) / 60,
+                  std::labs(offset) % 60);
+    EXPECT_EQ(game["TimeStamp"], std::string(iso) + suffix);
 
     const Json& notice = channels[0];
     EXPECT_EQ(notice["ChannelName"], "◆YPからのお知らせ");
     EXPECT_EQ(notice["Hash"], "00000000000000000000000000000000");
     EXPECT_EQ(notice["Listeners"], -9);
     EXPECT_EQ(notice["StreamURL"], "http://localhost:7144/pls/00000000000000000000000000000000");
-    EXPECT_EQ(notice["TimeStamp"], game["TimeStamp"]);
+    EXPECT_EQ(notice["TimeStampSerial"], game["TimeStampSerial"]);
     const Json& raw = channels[2];
     EXPECT_EQ(raw["Hash"], "fedcba9876543210fedcba9876543210");
     EXPECT_EQ(raw["Description"], "a <b> & \"c\"");
@@ -237,12 +258,13 @@ TEST_F(KavoListTest, ExitStatusFollowsTheEnabledYps)
         std::string yps;
         int status;
         std::size_t errors;
+        bool noneEnabled; // said on standard error
     };
     const std::array<Case, 4> cases{{
-        {"every enabled YP failed", YpSettings(0, "/bad/", true) + YpSettings(1, "/ok/", false), 1, 1},
-        {"one of two failed", YpSettings(0, "/bad/", true) + YpSettings(1, "/ok/", true), 0, 1},
-        {"none enabled", YpSettings(0, "/bad/", false), 0, 0},
-        {"no YPs at all", "", 0, 0},
+        {"every enabled YP failed", YpSettings(0, "/bad/", true) + YpSettings(1, "/ok/", false), 1, 1, false},
+        {"one of two failed", YpSettings(0, "/bad/", true) + YpSettings(1, "/ok/", true), 0, 1, false},
+        {"none enabled", YpSettings(0, "/bad/", false), 0, 0, true},
+        {"no YPs at all", "", 0, 0, true},
     }};
     for (const Case& c : cases) {
         WriteSettings("[URL]\nTimeout=5\n[YP]\n" + c.yps);
@@ -251,6 +273,9 @@ TEST_F(KavoListTest, ExitStatusFollowsTheEnabledYps)
         ASSERT_EQ(Lines(run.Out).size(), 1u) << c.name;
         const Json result = Json::parse(run.Out);
         ASSERT_EQ(result["errors"].size(), c.errors) << c.name;
+        const bool toldNone =
+            run.Err.find("kavo-list: no YP is enabled in " + (home / "kavo.ini").string()) != std::string::npos;
+        EXPECT_EQ(toldNone, c.noneEnabled) << c.name << ": " << run.Err;
         if (c.errors > 0) {
             const std::string text = server.Url("/bad/") + "\r\nダウンロードエラー\r\n詳細：HTTP/1.1 404 Not Found";
             EXPECT_EQ(result["errors"][0], text) << c.name;
@@ -262,7 +287,11 @@ TEST_F(KavoListTest, ExitStatusFollowsTheEnabledYps)
 TEST_F(KavoListTest, UsageErrors)
 {
     WriteSettings("");
-    const std::array<std::vector<std::string>, 10> cases{{
+    const std::array<std::vector<std::string>, 14> cases{{
+        {"--encoding", "sjis"},
+        {"--template", "t.html", "--encoding", "latin1"},
+        {"--page", "--all"},
+        {"--history", "--all"},
         {"--format", "xml"},
         {"--find-only"},
         {"--find"},
@@ -355,6 +384,15 @@ TEST_F(KavoListTest, TemplatesExpandOverTheChannelsOnAir)
                        "<li>2. ゲーム実況? (12 / 3) [ゲーム - 初見さん歓迎 &amp; 雑談 - &lt;Open&gt;]</li>\n"
                        "<li>3. raw text (-1 / 0) [a <b> & \"c\"]</li>\n"
                        "<p>以上 </p>\n");
+
+    // Shift-JIS on request: the bytes of the templates, with the line ends of the terminal.
+    const Outcome sjis = Start({"--template", (home / "channel.html").string(), "--header",
+                                (home / "header.html").string(), "--encoding", "sjis"});
+    ASSERT_EQ(sjis.Status, 0) << sjis.Err;
+    EXPECT_EQ(sjis.Out, Sjis("<h1>一覧</h1>\n<p>Results: 3 channels, 12 listeners, 3 relays, Last update: ** sec</p>\n"
+                             "<li>1. ◆YPからのお知らせ (-9 / -9) [お知らせ - メンテナンス予定 - &lt;Open&gt;]</li>\n"
+                             "<li>2. ゲーム実況? (12 / 3) [ゲーム - 初見さん歓迎 &amp; 雑談 - &lt;Open&gt;]</li>\n"
+                             "<li>3. raw text (-1 / 0) [a <b> & \"c\"]</li>\n"));
 
     // Without header and footer only the channels are printed.
     const Outcome channels = Start({"--template", (home / "channel.html").string()});
@@ -490,10 +528,45 @@ TEST_F(KavoListTest, TableAndTsvOutput)
     const auto lines = Lines(table.Out);
     ASSERT_EQ(lines.size(), 5u) << table.Out;
     EXPECT_TRUE(lines[0].starts_with("No  !")) << lines[0];
+    EXPECT_LT(lines[0].find("  Time "), lines[0].find("  YP  Genre")) << lines[0];
+    EXPECT_NE(lines[2].find("  123:45  YP 0  "), std::string::npos) << lines[2];
     // Entities are decoded for people.
     EXPECT_NE(lines[2].find("[ゲーム - 初見さん歓迎 & 雑談 - <Open>] Playing: artist - title"), std::string::npos)
         << lines[2];
     EXPECT_EQ(lines[4], "Results: 3 channels, 12 listeners, 3 relays, Last update: ** sec");
+}
+
+// A favorite with "リストに表示しない" hides its channels as the window does, in every output;
+// --all shows them.
+TEST_F(KavoListTest, ChannelsAFavoriteHidesAreLeftOutUnlessAll)
+{
+    const std::string longName(35, 'x');
+    server.Route("/yp/index.txt", HttpReply::Ok(IndexLine("shown", 'A', 5) + IndexLine("secret", 'B', 9) +
+                                                IndexLine("長い名前の" + longName, 'C', 1)));
+    WriteSettings("[YP]\n" + YpSettings(0, "/yp/", true) +
+                  "[Favorite]\nTitle0=hide\nEnabled0=1\nWord0=secret\nChannel0=1\nListDisable0=1\n");
+    std::ofstream(home / "channel.html") << "<channelname/>\n";
+    const std::array<std::vector<std::string>, 4> outputs{{
+        {"--format", "json"},
+        {"--format", "tsv"},
+        {},
+        {"--template", (home / "channel.html").string()},
+    }};
+    for (const auto& output : outputs) {
+        for (const bool all : {false, true}) {
+            std::vector<std::string> args = output;
+            if (all)
+                args.push_back("--all");
+            const Outcome run = Start(args);
+            const std::string name = (output.empty() ? "table" : output.back()) + (all ? " --all" : "");
+            ASSERT_EQ(run.Status, 0) << name << ": " << run.Err;
+            EXPECT_NE(run.Out.find("shown"), std::string::npos) << name;
+            EXPECT_EQ(run.Out.find("secret") != std::string::npos, all) << name << ":\n" << run.Out;
+        }
+    }
+    // The table cuts long texts to their column and says so with "…".
+    const Outcome table = Start({});
+    EXPECT_NE(table.Out.find("長い名前の" + std::string(28, 'x') + "…  "), std::string::npos) << table.Out;
 }
 
 // A settings file that cannot be taken is said so (and never waited for); a byte-order mark in

@@ -1,4 +1,5 @@
 #include "settings/IniFile.h"
+#include "settings/IniEncoding.h"
 
 #include "platform/Cp932.h"
 #include "settings/SettingsTestSupport.h"
@@ -293,6 +294,53 @@ TEST(IniFileRead, SaysWhyAFileCouldNotBeRead)
     if (unreadable != test::NoPrivilegeDrop) {
         EXPECT_NE(unreadable.find(path), std::string::npos) << unreadable;
     }
+}
+
+// A file an editor saved in UTF-8 is read as UTF-8 and said so; a file of the Windows program, and
+// one that is valid in both encodings, is read byte for byte.
+TEST(IniFileRead, Utf8FilesAreConvertedAndCp932FilesLeftAlone)
+{
+    TempFolder folder;
+    const std::string path = folder / "kavo.ini";
+    std::vector<std::string> told;
+    SetIniUtf8Handler([&](const std::string& file) { told.push_back(file); });
+    struct Case
+    {
+        const char* name;
+        std::string bytes;
+        std::string title; // the value read, CP932
+        bool converted;
+    };
+    const std::array<Case, 7> cases{{
+        {"CP932", Sjis("[YP]\r\nTitle0=ゲーム実況\r\n"), Sjis("ゲーム実況"), false},
+        {"ASCII", "[YP]\r\nTitle0=yp\r\n", "yp", false},
+        {"UTF-8", "[YP]\r\nTitle0=ゲーム実況\r\n", Sjis("ゲーム実況"), true},
+        {"UTF-8 with a byte-order mark", "\xEF\xBB\xBF[YP]\nTitle0=あ\n", Sjis("あ"), true},
+        {"UTF-8 without a CP932 form", "[YP]\r\nTitle0=🎮あ\r\n", Sjis("?あ"), true},
+        // E9 80 9A E7 9F A5 are three CP932 characters as well: the Windows reading wins.
+        {"valid in both", "[YP]\r\nTitle0=通知\r\n", "\xE9\x80\x9A\xE7\x9F\xA5", false},
+        {"valid in neither", "[YP]\r\nTitle0=\xFF\xFE\r\n", "\xFF\xFE", false},
+    }};
+    for (const Case& c : cases) {
+        told.clear();
+        WriteFile(path, c.bytes);
+        const IniFile ini = IniFile::Read(path);
+        EXPECT_EQ(ini.ReadString("YP", "Title0", "-"), c.title) << c.name;
+        EXPECT_EQ(told, c.converted ? std::vector<std::string>{path} : std::vector<std::string>{}) << c.name;
+    }
+
+    // The next save writes the whole file in CP932, the lines it did not touch as well.
+    WriteFile(path, "[YP]\r\nTitle0=ゲーム\r\n[Other]\r\nName=配信\r\n");
+    IniFile::Update(path, [](IniFile& ini) { ini.WriteString("YP", "Url0", "x"); });
+    EXPECT_EQ(ReadFile(path), Sjis("[YP]\r\nTitle0=ゲーム\r\nUrl0=x\r\n[Other]\r\nName=配信\r\n"));
+    // A file of the Windows program is written back byte for byte.
+    const std::string windows = Sjis("[YP]\r\nTitle0=ゲーム\r\n") + "[Raw]\r\nk=\x82\xA0\xED\x40\r\n";
+    WriteFile(path, windows);
+    told.clear();
+    IniFile::Update(path, [](IniFile& ini) { ini.WriteString("YP", "Title0", Sjis("ゲーム")); });
+    EXPECT_EQ(ReadFile(path), windows);
+    EXPECT_TRUE(told.empty());
+    SetIniUtf8Handler(nullptr);
 }
 
 // A save killed halfway leaves its temporary file; the next save (or load) of the program removes

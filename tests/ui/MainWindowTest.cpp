@@ -10,8 +10,12 @@
 #include "support/NotifyTestSupport.h"
 #include "support/ProgramParts.h"
 #include "support/TestHttpServer.h"
+#include "ui/dialogs/ukavoConfigDialog.h"
 #include "ui/main/TkavoChannelActions.h"
 #include "ui/main/TkavoDebugLog.h"
+#include "ui/main/TkavoEmptyState.h"
+#include "ui/main/TkavoRefreshFeedback.h"
+#include "ui/main/TkavoSessionEnd.h"
 #include "ui/main/TkavoSingleInstance.h"
 #include "ui/main/ukavoMain.h"
 
@@ -26,13 +30,16 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QTabWidget>
 #include <QTest>
 #include <QTimer>
 
+#include <csignal>
 #include <filesystem>
 #include <memory>
 
@@ -169,6 +176,21 @@ public:
     int Fetches() const { return static_cast<int>(Server.RequestsFor("/yp/index.txt").size()); }
 };
 
+// Runs answer on the modal dialog the next step opens, once it is shown; the answer must close it.
+void WhenModal(std::function<void(QWidget*)> answer)
+{
+    auto* poll = new QTimer;
+    poll->setInterval(10);
+    QObject::connect(poll, &QTimer::timeout, [poll, answer] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            poll->stop();
+            poll->deleteLater();
+            answer(modal);
+        }
+    });
+    poll->start();
+}
+
 TkavoChItem& AddChannel(TkavoChList& list, const char* name, int no, TkavoDiff diff, int listeners, int bitrate,
                         const char* broadcast, const char* yp, const char* time)
 {
@@ -200,6 +222,120 @@ class MainWindowTest : public QObject
     Q_OBJECT
 
 private slots:
+    // With no YP enabled the on-air list says so, and its button opens the settings on the "YP"
+    // page; a refresh then has nothing to fetch and the text stays until a YP is enabled.
+    void firstStartSaysNoYpIsEnabled()
+    {
+        Harness h;
+        WriteFile(h.Folder.File("kavo.ini"), "[YP]\nEnabled0=0\nTitle0=yp\nUrl0=" + h.Server.Url("/yp/") +
+                                                 "\n[Etc]\nPeerCast=/nonexistent/peercast\n");
+        h.Start();
+        TkavoEmptyState& empty = h.Main->RefreshFeedback().EmptyState();
+        QVERIFY(empty.isVisible());
+        QVERIFY2(empty.Text().contains(QString::fromUtf8("有効なYPがありません")), qPrintable(empty.Text()));
+        QVERIFY(empty.Button()->isVisible());
+
+        TkavoConfig::LastPageIndex = 3;
+        QString page;
+        WhenModal([&](QWidget* dialog) {
+            auto* pages = dialog->findChild<QTabWidget*>(QStringLiteral("PageControl"));
+            page = pages ? pages->tabText(pages->currentIndex()) : QString();
+            static_cast<QDialog*>(dialog)->reject();
+        });
+        QTest::mouseClick(empty.Button(), Qt::LeftButton);
+        QCOMPARE(page, QStringLiteral("YP"));
+
+        QVERIFY(h.Cycle("", true));
+        QCOMPARE(h.Fetches(), 0);
+        QVERIFY(empty.isVisible());
+        WriteFile(h.Folder.File("kavo.ini"), "[YP]\nEnabled0=1\nTitle0=yp\nUrl0=" + h.Server.Url("/yp/") + "\n");
+        h.Main->ReloadSettings();
+        QVERIFY(empty.isHidden());
+    }
+
+    // A refresh says in the status bar which YP it fetches; the first one says "更新中…" in the
+    // still empty list.
+    void refreshSaysWhatItFetches()
+    {
+        Harness h;
+        WriteFile(h.Folder.File("kavo.ini"), "[YP]\nEnabled0=1\nTitle0=first\nChType0=.+\nUrl0=" + h.Server.Url("/a/") +
+                                                 "\nEnabled1=0\nTitle1=off\nUrl1=" + h.Server.Url("/off/") +
+                                                 "\nEnabled2=1\nTitle2=second\nChType2=.+\nUrl2=" +
+                                                 h.Server.Url("/b/") + "\n[Etc]\nPeerCast=/nonexistent/peercast\n");
+        h.Server.Route("/a/index.txt", HttpReply::Ok(Index({{"A", 5}})));
+        h.Server.Route("/b/index.txt", HttpReply::Ok(Index({{"B", 7}})));
+        h.Start();
+        TkavoEmptyState& empty = h.Main->RefreshFeedback().EmptyState();
+        QVERIFY(empty.isHidden());
+
+        QSignalSpy status(&h.Main->RefreshFeedback(), &TkavoRefreshFeedback::StatusChanged);
+        QSignalSpy finished(h.Main.get(), &TkavoMain::CycleFinished);
+        h.Main->Refresh();
+        QCOMPARE(empty.Text(), QString::fromUtf8("更新中…"));
+        QVERIFY(finished.wait(10000));
+        QStringList said;
+        for (const QList<QVariant>& change : status)
+            said.append(change.at(0).toString());
+        QCOMPARE(said, QStringList({QString::fromUtf8("更新中…"), QString::fromUtf8("更新中 1/2: first"),
+                                    QString::fromUtf8("更新中 2/2: second"), QString()}));
+        QVERIFY(empty.isHidden());
+        QCOMPARE(h.Main->ListViewNow->Model().rowCount(), 2);
+    }
+
+    // Message boxes carry the application title; an empty one stands for "kavo".
+    void messageBoxesCarryTheApplicationTitle_data()
+    {
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("default") << QString() << QStringLiteral("kavo");
+        QTest::newRow("empty") << QStringLiteral("ApplicationTitle=\n") << QStringLiteral("kavo");
+        QTest::newRow("own") << QString::fromUtf8("ApplicationTitle=かぼ\n") << QString::fromUtf8("かぼ");
+    }
+
+    void messageBoxesCarryTheApplicationTitle()
+    {
+        QFETCH(QString, setting);
+        QFETCH(QString, title);
+        Harness h;
+        WriteFile(h.Folder.File("kavo.ini"), Sjis("[Etc]\nPeerCast=/nonexistent/peercast\n" + setting.toStdString()));
+        h.Start();
+        QCOMPARE(h.Main->windowTitle(), title);
+        QString boxTitle;
+        QString boxText;
+        WhenModal([&](QWidget* box) {
+            boxTitle = box->windowTitle();
+            boxText = static_cast<QMessageBox*>(box)->text();
+            static_cast<QMessageBox*>(box)->accept();
+        });
+        h.Main->Action(QStringLiteral("ActionMainHelpInitDMS"))->trigger();
+        QCOMPARE(boxText, QString::fromUtf8("成功"));
+        QCOMPARE(boxTitle, title);
+    }
+
+    // SIGTERM closes the window as its close box does: the refresh under way ends first and the
+    // window's options are written. A second request finds the window closed.
+    void endSignalCloseWaitsForTheRefresh()
+    {
+        Harness h;
+        h.Start();
+        TkavoSessionEnd sessionEnd(*h.Main);
+        HttpReply slow = HttpReply::Ok(Index({{"A", 5}}));
+        slow.Delay = std::chrono::milliseconds(500);
+        h.Server.Route("/yp/index.txt", slow);
+        QSignalSpy finished(h.Main.get(), &TkavoMain::CycleFinished);
+        QSignalSpy closed(h.Main.get(), &TkavoMain::ClosedDown);
+        h.Main->Refresh();
+        QVERIFY(h.Main->Common().Busy);
+        QVERIFY(ReadFile(h.Folder.File("kavo.ini")).find("[Window]") == std::string::npos);
+        ::raise(SIGTERM);
+        QVERIFY(closed.wait(10000));
+        QCOMPARE(finished.count(), 1);
+        QVERIFY(ReadFile(h.Folder.File("kavo.ini")).find("[Window]") != std::string::npos);
+        ::raise(SIGINT);
+        QTest::qWait(100);
+        QCOMPARE(closed.count(), 1);
+    }
+
     // Every comparison of the column table, both directions where the direction is the point.
     void sortingFollowsTheColumnTable()
     {
@@ -414,6 +550,13 @@ private slots:
              "Play OpenContact NotifyTest Copy"},
             {"changed texts", [](TkavoChItem& c, TkavoSetting&) { c.Diff = TkavoDiff::Change; },
              "Play OpenContact NotifyTest Copy Change"},
+            // A YP's information line: its /pls/000…0 is no stream.
+            {"no channel ID",
+             [](TkavoChItem& c, TkavoSetting&) {
+                 c.Hash = NoHash;
+                 c.DirectStreamURL = "http://x/";
+             },
+             "OpenContact NotifyTest Copy"},
         };
         now->SelectRow(0);
         TkavoChItem& channel = *now->SelectedChannel();
@@ -512,6 +655,17 @@ private slots:
         QVERIFY(h.Cycle(Index({{"A", 5}}), false));
         now->SelectRow(0);
         QCOMPARE(now->SelectedChannel()->LocalStatus, std::string());
+        QVERIFY(now->SelectedChannel()->Diff != TkavoDiff::Relaying);
+
+        // A line without a channel ID plays nothing, however it is asked for.
+        h.Setting.Operation.KeyEnterChOpen = true;
+        now->SelectedChannel()->Hash = NoHash;
+        const std::size_t started = h.Starter.Started.size() + h.Starter.Opened.size();
+        emit now->DoubleClickedRow();
+        emit now->EnterPressed();
+        h.Main->Action(QStringLiteral("ActionLVPlay"))->trigger();
+        h.Main->Action(QStringLiteral("ActionLVPlayDirect"))->trigger();
+        QCOMPARE(h.Starter.Started.size() + h.Starter.Opened.size(), started);
         QVERIFY(now->SelectedChannel()->Diff != TkavoDiff::Relaying);
     }
 

@@ -65,6 +65,7 @@ private:
     bool m_speechFails = false;
     bool m_trayAvailable = false;
     QList<TrayMessage> m_trayMessages;
+    int m_trayHidden = 0;
     std::unique_ptr<TkavoNotifyMgr> m_mgr;
 
     TkavoCommon& common() { return *m_fixture->Common; }
@@ -87,6 +88,7 @@ private:
         platform.ShowTrayMessage = [this](const QString& title, const QString& text, int kind, int msecs) {
             m_trayMessages.append({title, text, kind, msecs});
         };
+        platform.HideTrayMessage = [this] { ++m_trayHidden; };
         m_mgr = std::make_unique<TkavoNotifyMgr>(Setting(), common(), std::move(platform));
         m_mgr->ApplyTimers();
     }
@@ -102,6 +104,7 @@ private slots:
         m_speechFails = false;
         m_trayAvailable = false;
         m_trayMessages.clear();
+        m_trayHidden = 0;
         auto& notify = Setting().Notify;
         notify.Title = Sjis("通知");
         notify.BallonTimer = "1";
@@ -209,6 +212,34 @@ private slots:
         QCOMPARE(finish.count(), 2);
         QVERIFY(!balloon().isVisible());
         QVERIFY(!timer("TimerQueueCheck")->isActive());
+    }
+
+    // "中止" takes the balloon off the screen at once, a tray balloon as well as the free one; the
+    // display time's end then has nothing left to hide.
+    void abortHidesTheBalloonOnScreen_data()
+    {
+        QTest::addColumn<bool>("tray");
+        QTest::newRow("free balloon") << false;
+        QTest::newRow("tray balloon") << true;
+    }
+
+    void abortHidesTheBalloonOnScreen()
+    {
+        QFETCH(bool, tray);
+        Setting().Notify.Position = !tray;
+        m_trayAvailable = tray;
+        QSignalSpy begin(m_mgr.get(), &TkavoNotifyMgr::OnNotifyBegin);
+        QSignalSpy finish(m_mgr.get(), &TkavoNotifyMgr::OnNotifyFinish);
+        m_mgr->Notify(Item("one"), false);
+        QTRY_COMPARE_WITH_TIMEOUT(begin.count(), 1, 2000);
+        QCOMPARE(balloon().isVisible(), !tray);
+        QCOMPARE(m_trayMessages.size(), tray ? 1 : 0);
+
+        m_mgr->Abort();
+        QVERIFY(!balloon().isVisible());
+        QCOMPARE(m_trayHidden, tray ? 1 : 0);
+        QTRY_COMPARE_WITH_TIMEOUT(finish.count(), 2, 2000);
+        QCOMPARE(m_trayHidden, tray ? 1 : 0);
     }
 
     // An immediate notification shows at once without the queue's begin signal, and still ends

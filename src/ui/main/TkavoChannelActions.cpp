@@ -184,7 +184,8 @@ void TkavoChannelActions::Attach(TkavoListView* view)
 void TkavoChannelActions::PlaySelected(TkavoListView* view, bool direct)
 {
     TkavoChItem* channel = view ? view->SelectedChannel() : nullptr;
-    if (!channel)
+    // A line without a channel ID ("◆Status" and the like) is the YP's news, not a stream.
+    if (!channel || !channel->HasHash())
         return;
     Play(direct ? channel->DirectStreamURL : channel->StreamURL, view, channel);
 }
@@ -228,8 +229,9 @@ void TkavoChannelActions::PrepareListMenu()
 {
     using enum TkavoActionId;
     const TkavoChItem* channel = m_view ? m_view->SelectedChannel() : nullptr;
-    m_actions[LVPlay]->setEnabled(channel && !channel->StreamURL.empty());
-    m_actions[LVPlayDirect]->setEnabled(channel && !channel->DirectStreamURL.empty());
+    const bool playable = channel && channel->HasHash();
+    m_actions[LVPlay]->setEnabled(playable && !channel->StreamURL.empty());
+    m_actions[LVPlayDirect]->setEnabled(playable && !channel->DirectStreamURL.empty());
     m_actions[LVOpenContact]->setEnabled(channel && !channel->ContactURL.empty());
     m_actions[LVOpenChat]->setEnabled(channel && !channel->ChatURL.empty());
     m_actions[LVOpenStatistics]->setEnabled(channel && !channel->StatisticsURL.empty());

@@ -278,8 +278,9 @@ void TkavoYpLike::LinkClicked(const QString& target)
     switch (what.What) {
     case YpLikeLink::Kind::Play: {
         TkavoChItem* channel = m_chList().FindByHash(what.Argument);
-        if (!channel)
-            return; // ended since the page was built
+        // Ended since the page was built, or a line of the YP's own without a channel behind it.
+        if (!channel || !channel->HasHash())
+            return;
         // The row of the on-air view shows the mark; a channel the view leaves out has none.
         const auto& rows = m_listViewNow->Model().Rows();
         const bool listed = std::find(rows.begin(), rows.end(), channel) != rows.end();

@@ -19,9 +19,11 @@
 #include "ui/dialogs/ukavoFavorite.h"
 #include "ui/dialogs/ukavoVersion.h"
 #include "ui/keys/uActionListKeyConfigMgr.h"
+#include "ui/main/TkavoApplicationTitle.h"
 #include "ui/main/TkavoChannelActions.h"
 #include "ui/main/TkavoDebugLog.h"
 #include "ui/main/TkavoHistoryViews.h"
+#include "ui/main/TkavoRefreshFeedback.h"
 #include "ui/main/TkavoYpLike.h"
 
 #include <QAction>
@@ -105,6 +107,7 @@ TkavoMain::~TkavoMain()
     qApp->removeEventFilter(this);
     // A cycle still running reads the visited-URL store, which goes with the window.
     m_net.Stop();
+    m_net.OnProgress = nullptr;
     m_net.SetVisitedUrls(nullptr);
     // The rows point into the retrieval module's lists.
     const TkavoChList empty;
@@ -201,6 +204,8 @@ void TkavoMain::FormCreate()
     ConnectActions();
     CreateMenus();
     CreateStatusBar();
+    m_refreshFeedback =
+        new TkavoRefreshFeedback(m_setting, m_net, *ListViewNow, *statusBar(), m_actions[MainConfig], this);
     {
         const std::vector<QAction*> all = m_actions.All();
         m_keyConfig->SetActionList(QList<QAction*>(all.begin(), all.end()));
@@ -501,8 +506,9 @@ void TkavoMain::InitialSetup(const IniFile& settingsFile)
     m_modelLog->SetLastSortedColumn(m_modelLog->FindColumn(ColumnCaptionById("TimeStamp")));
     ListViewNow->header()->setSortIndicator(m_modelNow->LastSortedColumn(), Qt::DescendingOrder);
     ListViewLog->header()->setSortIndicator(m_modelLog->LastSortedColumn(), Qt::DescendingOrder);
+    m_refreshFeedback->SettingsChanged();
 
-    setWindowTitle(FromCp932(m_setting.Etc.ApplicationTitle));
+    ApplyApplicationTitle(*this, m_setting.Etc.ApplicationTitle);
     Guarded("KeyConfig", [this] { m_keyConfig->Load(); });
     TimerRefresh.start();
     TimerInitialize.start();
@@ -727,6 +733,7 @@ void TkavoMain::ReloadSettings(const TkavoSetting* cancelled)
             if (!cancelled->YpList.HasUrl(yp.Url))
                 removed.push_back(yp.Url);
     m_net.SettingsReloaded(removed);
+    m_refreshFeedback->SettingsChanged();
 }
 
 bool TkavoMain::CommitSettings(const TkavoSetting& edited)
@@ -738,6 +745,7 @@ bool TkavoMain::CommitSettings(const TkavoSetting& edited)
         QMessageBox::critical(this, windowTitle(), FromCp932(error.what()));
         m_setting = edited;
         m_net.SettingsReloaded();
+        m_refreshFeedback->SettingsChanged();
         return false;
     }
     ReloadSettings();
@@ -798,7 +806,7 @@ void TkavoMain::ApplySettings(const TkavoSetting& before, bool columnsChanged, b
     };
     if (trayOptions(before) != trayOptions(m_setting))
         m_notifyMgr.ApplyTray();
-    setWindowTitle(FromCp932(m_setting.Etc.ApplicationTitle));
+    ApplyApplicationTitle(*this, m_setting.Etc.ApplicationTitle);
 }
 
 void TkavoMain::ShowFavoriteDialog()
@@ -931,6 +939,7 @@ void TkavoMain::StartCycle(bool manual)
     TimerRefresh.stop();
     SetActionsBusy(true);
     m_common.Busy = true;
+    m_refreshFeedback->Started();
     m_notifyErrors = m_actions[MainNotifyError]->isChecked();
     m_errorTitle = m_setting.Notify.Title;
     Launcher(); // the cycle marks visited links from the store
@@ -940,6 +949,7 @@ void TkavoMain::StartCycle(bool manual)
     } catch (...) {
         // No cycle runs, so no completion will clear the flag.
         m_common.Busy = false;
+        m_refreshFeedback->Finished();
         SetActionsBusy(false);
         TimerRefresh.start();
         throw;
@@ -1018,6 +1028,7 @@ void TkavoMain::CompletionHandler()
     statusBar()->setToolTip(FromCp932(m_net.ChList().StatusText()));
     SetActionsBusy(false);
     m_common.Busy = false;
+    m_refreshFeedback->Finished();
     emit CycleFinished();
 }
 

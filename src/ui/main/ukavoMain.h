@@ -35,6 +35,7 @@ class TkavoCommon;
 class TkavoHistoryViews;
 class TkavoLauncher;
 class TkavoNet;
+class TkavoRefreshFeedback;
 class TkavoYpLike;
 class VisitedUrls;
 
@@ -95,6 +96,8 @@ public:
     const TkavoActions& Actions() const { return m_actions; }
     TkavoChannelActions& ChannelActions() const { return *m_channelActions; }
     TkavoYpLike& YpLike() const { return *m_ypLike; }
+    // The refresh under way in the status bar and the on-air view's empty state.
+    TkavoRefreshFeedback& RefreshFeedback() const { return *m_refreshFeedback; }
     // What the find dialog keeps between searches.
     TkavoFindState Find;
     TkavoFind* FindDialog() const { return m_findDialog; }
@@ -218,6 +221,7 @@ private:
     TkavoActions m_actions;
     TkavoChannelActions* m_channelActions = nullptr;
     TkavoYpLike* m_ypLike = nullptr;
+    TkavoRefreshFeedback* m_refreshFeedback = nullptr;
     TActionListKeyConfigMgr* m_keyConfig = nullptr;
     std::unique_ptr<VisitedUrls> m_visited;
     std::unique_ptr<TkavoLauncher> m_launcher;

@@ -7,6 +7,7 @@
 #include "platform/Cp932.h"
 #include "ui/notify/SpeechEngine.h"
 #include "ui/notify/TkavoBalloonHint.h"
+#include "ui/notify/TkavoDesktopNotifier.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -88,6 +89,16 @@ TkavoNotifyPlatform TkavoNotifyPlatform::Desktop()
     platform.WorkerPlayer = CreateCanberraFilePlayer();
     platform.CreateSpeech = &CreateQtSpeechEngine;
     platform.TrayAvailable = &QSystemTrayIcon::isSystemTrayAvailable;
+    if (TkavoDesktopNotifier::TrayUsesNotifications()) {
+        auto notifier = std::make_shared<TkavoDesktopNotifier>();
+        platform.ShowTrayMessage = [notifier](const QString& title, const QString& text, int kind, int msecs) {
+            notifier->Show(title, text, kind, msecs);
+        };
+        platform.HideTrayMessage = [notifier] { notifier->Close(); };
+        platform.WatchTrayMessageClicks = [notifier](std::function<void()> clicked) {
+            notifier->Clicked = std::move(clicked);
+        };
+    }
     return platform;
 }
 
@@ -116,6 +127,8 @@ TkavoNotifyMgr::TkavoNotifyMgr(const TkavoSetting& setting, TkavoCommon& common,
     // The main window sets the program's icon; the stand-in waits until the tray is shown.
     m_tray->setIcon(QApplication::windowIcon());
     connect(m_tray, &QSystemTrayIcon::messageClicked, this, &TkavoNotifyMgr::BalloonClick);
+    if (m_platform.WatchTrayMessageClicks)
+        m_platform.WatchTrayMessageClicks([this] { BalloonClick(); });
     connect(m_tray, &QSystemTrayIcon::activated, this, &TkavoNotifyMgr::TrayIconActivated);
 }
 
@@ -315,6 +328,7 @@ void TkavoNotifyMgr::showItem(const TkavoNotifyItem& item)
     if (notify.Position) {
         anchor = BalloonAnchor(WorkArea(), notify);
     } else if (trayAvailable()) {
+        m_trayMessageShown = true;
         if (m_platform.ShowTrayMessage)
             m_platform.ShowTrayMessage(title, text, item.Kind, msecs);
         else
@@ -351,8 +365,14 @@ void TkavoNotifyMgr::playBalloonSound(int kind)
 
 void TkavoNotifyMgr::hideBalloon()
 {
-    // A tray balloon cannot be taken back through Qt; it ends after its own time.
     m_balloon->CancelHint();
+    if (!m_trayMessageShown)
+        return;
+    m_trayMessageShown = false;
+    if (m_platform.HideTrayMessage)
+        m_platform.HideTrayMessage();
+    else
+        m_tray->showMessage(QString(), QString(), QSystemTrayIcon::NoIcon, 0);
 }
 
 void TkavoNotifyMgr::speak(const std::string& text)

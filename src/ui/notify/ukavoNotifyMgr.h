@@ -35,6 +35,11 @@ struct TkavoNotifyPlatform
     std::function<bool()> TrayAvailable;                         // does the desktop show tray icons?
     // Shows the tray icon's balloon (kind as in TkavoNotifyItem); empty: the tray icon's own.
     std::function<void(const QString& title, const QString& text, int kind, int msecs)> ShowTrayMessage;
+    // Takes back the balloon ShowTrayMessage showed; empty: the tray icon's own balloon, which Qt
+    // hides when asked to show an empty one.
+    std::function<void()> HideTrayMessage;
+    // Given the manager's reaction to a click on a balloon ShowTrayMessage showed, once.
+    std::function<void(std::function<void()> clicked)> WatchTrayMessageClicks;
 
     // libcanberra, Qt TextToSpeech and the desktop's tray.
     static TkavoNotifyPlatform Desktop();
@@ -135,6 +140,8 @@ private:
     std::unique_ptr<TkavoBalloonHint> m_balloon;
     QSystemTrayIcon* m_tray;
     bool m_trayClickRestores = false;
+    // A tray balloon is on screen (or may be: its own time may have ended it).
+    bool m_trayMessageShown = false;
 };
 
 // Lets the window answer the manager's requests to show, hide and toggle it.
