@@ -36,8 +36,8 @@ constexpr std::array<TkavoActionId, 3> TabActions = {TabNow, TabLog, TabYpLike};
 
 } // namespace
 
-TkavoFrame::TkavoFrame(QMainWindow& window, const TkavoSetting& setting, TkavoCommon& common,
-                       TkavoNotifyMgr& notifyMgr, const TkavoActions& actions, QMenu* ypLikeMenu)
+TkavoFrame::TkavoFrame(QMainWindow& window, const TkavoSetting& setting, TkavoCommon& common, TkavoNotifyMgr& notifyMgr,
+                       const TkavoActions& actions, QMenu* ypLikeMenu)
     : QObject(&window), m_window(window), m_setting(setting), m_common(common), m_notifyMgr(notifyMgr),
       m_actions(actions)
 {
@@ -50,6 +50,10 @@ TkavoFrame::TkavoFrame(QMainWindow& window, const TkavoSetting& setting, TkavoCo
         return ToCp932(answer);
     };
     createMenus(ypLikeMenu);
+    // The menus' shortcuts work in the whole window, whether the bands are shown or not.
+    for (QMenu* menu : m_mainMenus)
+        m_window.addAction(menu->menuAction());
+    m_window.addAction(m_popupMenuSysMenu->menuAction());
     createStatusBar();
     connectActions();
     m_window.installEventFilter(this);

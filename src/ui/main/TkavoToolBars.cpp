@@ -278,7 +278,7 @@ QMenu* TkavoToolBars::ChevronMenu(TkavoBand* band)
         if (action->isSeparator()) {
             m_chevron->addSeparator();
         } else if (action == m_actions[MainRefresh]) {
-            QMenu* entry = m_chevron->addMenu(Trimmed(QString(action->text()).remove(QLatin1Char('&'))));
+            QMenu* entry = m_chevron->addMenu(Trimmed(action->text()));
             entry->addAction(action);
             entry->addSeparator();
             entry->addActions(m_modeMenu->actions());
@@ -308,9 +308,8 @@ void TkavoToolBars::AddDragSource(QWidget* widget, bool always)
 bool TkavoToolBars::isDragSource(QObject* watched) const
 {
     const bool fixed = m_actions[CoolFixed]->isChecked();
-    return std::any_of(m_dragSources.begin(), m_dragSources.end(), [&](const auto& source) {
-        return source.first == watched && (source.second || fixed);
-    });
+    return std::any_of(m_dragSources.begin(), m_dragSources.end(),
+                       [&](const auto& source) { return source.first == watched && (source.second || fixed); });
 }
 
 bool TkavoToolBars::eventFilter(QObject* watched, QEvent* event)
@@ -332,7 +331,8 @@ bool TkavoToolBars::eventFilter(QObject* watched, QEvent* event)
         }
         return type == QEvent::MouseButtonRelease;
     }
-    const bool mouse = type == QEvent::MouseButtonPress || type == QEvent::MouseMove || type == QEvent::MouseButtonRelease;
+    const bool mouse =
+        type == QEvent::MouseButtonPress || type == QEvent::MouseMove || type == QEvent::MouseButtonRelease;
     if (!mouse || !isDragSource(watched))
         return false;
     const auto* mouseEvent = static_cast<QMouseEvent*>(event);

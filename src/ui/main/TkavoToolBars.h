@@ -46,7 +46,11 @@ class TkavoToolBars : public QObject
     Q_OBJECT
 
 public:
-    enum BandId { BandMain = 0, BandTab = 1, BandTool = 2 };
+    enum BandId {
+        BandMain = 0,
+        BandTab = 1,
+        BandTool = 2
+    };
 
     // mainMenus: the top-level menus in order; modeMenu: the refresh button's drop-down; contextMenu:
     // what a right click on a band shows. Everything must outlive the bars.
