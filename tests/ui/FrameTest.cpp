@@ -13,6 +13,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMessageBox>
@@ -193,9 +194,16 @@ private slots:
             QVERIFY(area.intersects(run.W().geometry()));
             QCOMPARE(run.W().size(), QSize(640, 480).boundedTo(area.size()));
         }
-        for (const auto& [text, expected] : std::vector<std::pair<const char*, std::optional<bool>>>{
-                 {"TRUE", true}, {"yes", true}, {"y", true}, {"False", false}, {"NO", false}, {"n", false},
-                 {"1", std::nullopt}, {"", std::nullopt}, {"truly", std::nullopt}})
+        for (const auto& [text, expected] :
+             std::vector<std::pair<const char*, std::optional<bool>>>{{"TRUE", true},
+                                                                      {"yes", true},
+                                                                      {"y", true},
+                                                                      {"False", false},
+                                                                      {"NO", false},
+                                                                      {"n", false},
+                                                                      {"1", std::nullopt},
+                                                                      {"", std::nullopt},
+                                                                      {"truly", std::nullopt}})
             QVERIFY2(TkavoPlacement::ParseBool(text) == expected, text);
     }
 
@@ -214,13 +222,18 @@ private slots:
         Run run;
         QTRY_VERIFY(run.Common->Initialized);
         QVERIFY(run.NotifyMgr->TrayActive());
+        run.W().setGeometry(150, 160, 620, 430);
+        const QRect normal = run.W().normalGeometry();
         run.W().setWindowState(Qt::WindowMinimized);
         QCoreApplication::processEvents();
         QCoreApplication::processEvents();
         QCOMPARE(run.W().isHidden(), taskTray);
         QCOMPARE(run.W().Frame().InTray(), taskTray);
-        if (!taskTray)
-            QVERIFY(run.W().isMinimized());
+        QVERIFY(run.W().isMinimized());
+        run.NotifyMgr->ShowApplication();
+        QVERIFY(run.W().isVisible() && !run.W().isMinimized());
+        QCOMPARE(run.W().normalGeometry(), normal);
+        QVERIFY(!run.W().Frame().InTray());
     }
 
     // F9 hides into the tray even with Etc/TaskTray off; a click on the icon brings the window back
@@ -299,8 +312,7 @@ private slots:
         QCOMPARE(run.Common->Theme, std::string("dark"));
         QCOMPARE(change->text(), U("テーマ変更[dark](&M)"));
         QCOMPARE(run.Common->NotifyTemplate().at(0), std::string("templates/dark"));
-        QCOMPARE(IniFile::Read(folder.Temp.File("kavo.ini")).ReadString("Theme", "Templates", ""),
-                 std::string("dark"));
+        QCOMPARE(IniFile::Read(folder.Temp.File("kavo.ini")).ReadString("Theme", "Templates", ""), std::string("dark"));
     }
 
     // Panel 2's URL: a double click opens it, except on the YP-style page; "URLのコピー" copies it.
@@ -431,6 +443,29 @@ private slots:
         QTest::mouseMove(source, at - QPoint(30, 0));
         QTest::mouseRelease(source, Qt::LeftButton, {}, at - QPoint(30, 0));
         QCOMPARE(started, moves);
+    }
+
+    // With KAVO_SCREENSHOTS set to a folder: the frame there at the screen's scale
+    // ("frame-100.png", "frame-200.png"), wide and narrowed until bands hide buttons.
+    void screenshots()
+    {
+        const QString folder = qEnvironmentVariable("KAVO_SCREENSHOTS");
+        if (folder.isEmpty())
+            QSKIP("KAVO_SCREENSHOTS is not set");
+        QDir().mkpath(folder);
+        Folder programFolder;
+        Run run;
+        TkavoMain& w = run.W();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QTRY_VERIFY(run.Common->Initialized);
+        w.SetStatusPanel(2, QStringLiteral("http://yp.example.com/contact"));
+        const int scale = qRound(w.devicePixelRatioF() * 100);
+        for (const auto& [width, name] : {std::pair{720, "frame"}, std::pair{0, "frame-narrow"}}) {
+            w.resize(width > 0 ? width : w.minimumSizeHint().width() + 40, 260);
+            QTest::qWait(300);
+            const QString path = folder + QStringLiteral("/%1-%2.png").arg(QLatin1String(name)).arg(scale);
+            QVERIFY2(w.grab().save(path), qPrintable(path));
+        }
     }
 };
 

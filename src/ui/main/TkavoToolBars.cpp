@@ -10,7 +10,9 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QProxyStyle>
 #include <QStyle>
+#include <QStyleOptionToolButton>
 #include <QToolButton>
 #include <QWindow>
 
@@ -86,6 +88,24 @@ QIcon CommandIcon(const QString& path)
     return icon;
 }
 
+// The menu band's buttons look like a menu bar's entries: no drop-down mark beside their captions.
+class MenuBandStyle : public QProxyStyle
+{
+public:
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option, QPainter* painter,
+                            const QWidget* widget) const override
+    {
+        if (const auto* button = qstyleoption_cast<const QStyleOptionToolButton*>(option);
+            button && control == CC_ToolButton) {
+            QStyleOptionToolButton plain = *button;
+            plain.features &= ~QStyleOptionToolButton::HasMenu;
+            QProxyStyle::drawComplexControl(control, &plain, painter, widget);
+            return;
+        }
+        QProxyStyle::drawComplexControl(control, option, painter, widget);
+    }
+};
+
 QString Trimmed(const QString& caption)
 {
     return caption.trimmed();
@@ -129,12 +149,17 @@ TkavoToolBars::TkavoToolBars(QMainWindow& window, const TkavoActions& actions, c
     TkavoBand* main = m_bands[BandMain];
     main->setToolButtonStyle(Qt::ToolButtonTextOnly);
     main->setMinimumHeight(18);
+    main->setFont(QApplication::font("QMenuBar"));
+    auto* menuStyle = new MenuBandStyle;
+    menuStyle->setParent(main);
     for (QMenu* menu : m_mainMenus) {
         QAction* action = menu->menuAction();
         action->setIconText(menu->title());
         main->addAction(action);
-        if (auto* button = qobject_cast<QToolButton*>(main->widgetForAction(action)))
+        if (auto* button = qobject_cast<QToolButton*>(main->widgetForAction(action))) {
             button->setPopupMode(QToolButton::InstantPopup);
+            button->setStyle(menuStyle);
+        }
     }
 
     const auto addButtons = [this](TkavoBand* band, const auto& buttons) {
