@@ -3,6 +3,7 @@
 #include "platform/Process.h"
 #include "platform/ProgramFolder.h"
 #include "settings/IniFile.h"
+#include "support/BrowserTestMain.h"
 #include "support/ProgramParts.h"
 #include "support/TempFolder.h"
 #include "ui/main/TkavoFrame.h"
@@ -20,7 +21,6 @@
 #include <QScreen>
 #include <QStackedWidget>
 #include <QStatusBar>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 
@@ -471,13 +471,7 @@ private slots:
 
 int main(int argc, char** argv)
 {
-    // The YP-style page's browser engine on machines without a GPU, or as root.
-    QTemporaryDir runtime;
-    qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--no-sandbox --disable-gpu");
-    QApplication app(argc, argv);
-    FrameTest test;
-    return QTest::qExec(&test, argc, argv);
+    return BrowserTestMain<FrameTest>(argc, argv);
 }
 
 #include "FrameTest.moc"
