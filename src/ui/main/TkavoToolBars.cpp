@@ -116,6 +116,9 @@ QString Trimmed(const QString& caption)
 TkavoBand::TkavoBand(int id, const QString& name, QWidget* parent) : QToolBar(name, parent), m_id(id)
 {
     setObjectName(name);
+    // The bands live in rows at the top of the window, as the layout records them.
+    setAllowedAreas(Qt::TopToolBarArea);
+    setFloatable(false);
 }
 
 void TkavoBand::SetPreferredWidth(int width)
