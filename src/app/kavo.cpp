@@ -245,7 +245,7 @@ int Main(int argc, char** argv)
     // here; each part takes what it keeps there.
     std::string settingsProblem;
     SetIniUtf8Handler([](const std::string& path) {
-        DebugLog::Note("settings", path + " is no Shift-JIS but UTF-8: read as UTF-8; the next save writes Shift-JIS");
+        DebugLog::Line("settings", path + " is no Shift-JIS but UTF-8: read as UTF-8; the next save writes Shift-JIS");
     });
     const IniFile settingsFile = IniFile::Read(TkavoSetting::SettingsFileName(), &settingsProblem);
     // Before the retrieval module, whose last cycle it may still have to write.

@@ -832,8 +832,8 @@ private slots:
     // Lines logged while debug mode is off wait for it, the last hundred of them.
     void debugLogKeepsTheLastLinesUntilSwitchedOn()
     {
+        Harness h; // a program folder of its own
         DebugLog::SetEnabled(false);
-        std::filesystem::remove(DebugLog::FilePath());
         for (int i = 0; i < 150; ++i)
             DebugLog::Line("test", "waiting line " + std::to_string(i) + ".");
         QVERIFY(!std::filesystem::exists(DebugLog::FilePath()));

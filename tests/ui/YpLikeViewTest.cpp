@@ -7,6 +7,7 @@
 #include "platform/Process.h"
 #include "platform/ProgramFolder.h"
 #include "settings/IniFile.h"
+#include "support/BrowserTestMain.h"
 #include "support/NotifyTestSupport.h"
 #include "support/ProgramParts.h"
 #include "support/TestHttpServer.h"
@@ -20,7 +21,6 @@
 #include <QMenu>
 #include <QSignalSpy>
 #include <QStatusBar>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QWebEnginePage>
 #include <QWebEngineView>
@@ -295,13 +295,7 @@ private slots:
 
 int main(int argc, char** argv)
 {
-    // The browser engine on machines without a GPU, or as root, and with a runtime folder of its own.
-    QTemporaryDir runtime;
-    qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--no-sandbox --disable-gpu");
-    QApplication app(argc, argv);
-    YpLikeViewTest test;
-    return QTest::qExec(&test, argc, argv);
+    return BrowserTestMain<YpLikeViewTest>(argc, argv);
 }
 
 #include "YpLikeViewTest.moc"

@@ -85,6 +85,12 @@ constexpr std::array<ActionRow, TkavoActionCount> Rows = {{
     {MainVisualYpLikeLite10, "ActionMainVisualYpLikeLite10", "カスタム(上位)(&J)", true},
     {MainVisualYpStatus, "ActionMainVisualYpStatus", "YPの状態(&Y)"},
     {MainVisualHistory, "ActionMainVisualHistory", "放送履歴(&H)"},
+    {SysVChangeToolBar, "ActionSysVChangeToolBar", "ツールバー(&C)", true},
+    {SysVChangeStatusBar, "ActionSysVChangeStatusBar", "ステータスバー(&S)", true},
+    {SysVChangeMainMenu, "ActionSysVChangeMainMenu", "メインメニュー(&M)", true},
+    {MainVisualChangeTheme, "ActionMainVisualChangeTheme", "テーマ変更(&T)"},
+    {StatusCopy, "ActionStatusCopy", "URLのコピー(&C)"},
+    {CoolFixed, "ActionCoolFixed", "ツールバーを固定する(&B)", true},
 }};
 
 // The table lists every id once, in the order of the enumeration.

@@ -82,6 +82,12 @@ enum class TkavoActionId {
     MainVisualYpLikeLite10,
     MainVisualYpStatus,
     MainVisualHistory,
+    SysVChangeToolBar,
+    SysVChangeStatusBar,
+    SysVChangeMainMenu,
+    MainVisualChangeTheme,
+    StatusCopy,
+    CoolFixed,
     Count
 };
 constexpr std::size_t TkavoActionCount = static_cast<std::size_t>(TkavoActionId::Count);

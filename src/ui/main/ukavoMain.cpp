@@ -22,8 +22,11 @@
 #include "ui/main/TkavoApplicationTitle.h"
 #include "ui/main/TkavoChannelActions.h"
 #include "ui/main/TkavoDebugLog.h"
+#include "ui/main/TkavoFrame.h"
 #include "ui/main/TkavoHistoryViews.h"
+#include "ui/main/TkavoPlacement.h"
 #include "ui/main/TkavoRefreshFeedback.h"
+#include "ui/main/TkavoToolBars.h"
 #include "ui/main/TkavoYpLike.h"
 
 #include <QAction>
@@ -39,12 +42,10 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
-#include <QMenuBar>
 #include <QMessageBox>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QTime>
-#include <QToolBar>
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -64,9 +65,9 @@ QString U(const char* utf8)
     return QString::fromUtf8(utf8);
 }
 
-constexpr int PageNow = 0;
-constexpr int PageLog = 1;
-constexpr int PageYpLike = 2;
+constexpr int PageNow = TkavoFrame::PageNow;
+constexpr int PageLog = TkavoFrame::PageLog;
+constexpr int PageYpLike = TkavoFrame::PageYpLike;
 
 // The retrieval module's script engine is recreated once the module offers it.
 template <class Net>
@@ -134,7 +135,12 @@ TkavoListView* TkavoMain::CurrentListView() const
 
 QString TkavoMain::StatusPanel(int panel) const
 {
-    return m_panels.at(static_cast<std::size_t>(panel))->text();
+    return m_frame->StatusPanel(panel);
+}
+
+void TkavoMain::SetStatusPanel(int panel, const QString& text)
+{
+    m_frame->SetStatusPanel(panel, text);
 }
 
 void TkavoMain::FormCreate()
@@ -198,12 +204,11 @@ void TkavoMain::FormCreate()
     });
     connect(m_ypLike, &TkavoYpLike::SortRequested, this,
             [this](int column) { Guarded("YpLikeSort", [&] { ColumnClick(ListViewNow, column); }); });
-    connect(m_ypLike, &TkavoYpLike::StatusText, this, [this](const QString& text) { m_panels[2]->setText(text); });
+    connect(m_ypLike, &TkavoYpLike::StatusText, this, [this](const QString& text) { SetStatusPanel(2, text); });
     // Marks of a play or an admin command while the page is shown.
     connect(m_channelActions, &TkavoChannelActions::YpLikeRebuildNeeded, this, [this] { YpLikeChanged(); });
     ConnectActions();
-    CreateMenus();
-    CreateStatusBar();
+    ConnectFrame();
     m_refreshFeedback =
         new TkavoRefreshFeedback(m_setting, m_net, *ListViewNow, *statusBar(), m_actions[MainConfig], this);
     {
@@ -246,6 +251,10 @@ void TkavoMain::FormCreate()
     TimerFinish.setSingleShot(true);
     TimerFinish.setInterval(10000);
     connect(&TimerFinish, &QTimer::timeout, this, [this] { TimerFinishTimer(); });
+
+    m_placement = new TkavoPlacement(ProgramFolder() + "/" + TkavoPlacement::FileName, *this,
+                                     {m_actions[TabNow], m_actions[TabLog], m_actions[TabYpLike], m_actions[CoolFixed]},
+                                     TimerInitialize);
 
     qApp->installEventFilter(this);
 
@@ -330,132 +339,36 @@ void TkavoMain::ConnectActions()
         close();
     });
     connect(m_actions[TrayExit], &QAction::triggered, this, &QWidget::close);
-    connectAction(FilePutTaskTray, "ActionFilePutTaskTray", [this] {
-        if (!m_notifyMgr.TrayActive())
-            m_notifyMgr.SetTrayActive(true);
-        m_notifyMgr.HideApplication();
-        m_notifyMgr.SetTrayClickRestores(true);
-    });
-
-    auto* tabs = new QActionGroup(this);
-    const std::array<TkavoActionId, 3> tabActions = {TabNow, TabLog, TabYpLike};
-    for (int page = 0; page < 3; ++page) {
-        QAction* tab = m_actions[tabActions[static_cast<std::size_t>(page)]];
-        tabs->addAction(tab);
-        connect(tab, &QAction::triggered, this, [this, page] { ShowPage(page); });
-    }
-    m_actions[TabNow]->setChecked(true);
-    connect(m_actions[TabNext], &QAction::triggered, this, [this] { ShowPage((PageControl->currentIndex() + 1) % 3); });
-    connect(m_actions[TabBack], &QAction::triggered, this, [this] { ShowPage((PageControl->currentIndex() + 2) % 3); });
 
     connectAction(MainVisualFixedColumn, "ActionMainVisualFixedColumn", [this] {
         for (int i = 0; i < m_modelNow->columnCount() && i < m_modelLog->columnCount(); ++i)
             ListViewLog->setColumnWidth(i, ListViewNow->columnWidth(i));
     });
-    m_actions[MainVisualStatusBar]->setChecked(true);
     m_actions[MainVisualYpStatus]->setEnabled(false); // until there is a history
     m_actions[MainVisualHistory]->setEnabled(false);
-    connect(m_actions[MainVisualStatusBar], &QAction::toggled, this, [this](bool on) { statusBar()->setVisible(on); });
     connectAction(MainVisualShowContextMenu, "ActionMainVisualShowContextMenu", [this] {
         if (PageControl->currentIndex() == PageNow || PageControl->currentIndex() == PageLog)
             m_channelActions->PopupMenuListItem()->popup(PageControl->mapToGlobal(QPoint(0, 0)));
     });
 }
 
-void TkavoMain::CreateMenus()
+void TkavoMain::ConnectFrame()
 {
-    const auto act = [this](const char* name) { return m_actions.Find(QString::fromLatin1(name)); };
-    QMenu* file = menuBar()->addMenu(U("  ファイル(&F)"));
-    file->addAction(act("ActionFilePutTaskTray"));
-    file->addAction(act("ActionFileCanDMS"));
-    file->addSeparator();
-    file->addAction(act("ActionFileExit"));
-    file->addAction(act("ActionFileExitAll"));
-
-    QMenu* view = menuBar()->addMenu(U("  表示(&V)"));
-    QMenu* tab = view->addMenu(U("タブ(&T)"));
-    tab->addAction(act("ActionTabNext"));
-    tab->addAction(act("ActionTabBack"));
-    tab->addSeparator();
-    tab->addAction(act("ActionTabNow"));
-    tab->addAction(act("ActionTabLog"));
-    tab->addAction(act("ActionTabYpLike"));
-    QMenu* list = view->addMenu(U("リストビュー(&L)"));
-    list->addAction(act("ActionMainVisualEnableEnsureVisible"));
-    list->addAction(act("ActionMainVisualFixedColumn"));
-    view->addMenu(m_ypLike->ViewMenu());
-    view->addAction(act("ActionMainVisualStatusBar"));
-    view->addAction(act("ActionMainVisualShowContextMenu"));
-    view->addSeparator();
-    view->addAction(act("ActionMainVisualYpStatus"));
-    view->addAction(act("ActionMainVisualHistory"));
-
-    QMenu* notify = menuBar()->addMenu(U("  通知(&N)"));
-    notify->addAction(act("ActionMainNotifyChannel"));
-    notify->addAction(act("ActionMainNotifyRefresh"));
-    notify->addAction(act("ActionMainNotifyError"));
-    notify->addSeparator();
-    notify->addAction(act("ActionMainNotifyAbort"));
-
-    QMenu* tools = menuBar()->addMenu(U("  ツール(&T)"));
-    tools->setObjectName(QStringLiteral("MenuTool"));
-    m_channelActions->SetMainToolMenu(tools);
-
-    QMenu* help = menuBar()->addMenu(U("  ヘルプ(&H)"));
-    help->addAction(act("ActionMainHelpStartPeerCast"));
-    help->addAction(act("ActionMainHelpExitPeerCast"));
-    help->addAction(act("ActionMainHelpKeyConfigSave"));
-    help->addAction(act("ActionMainHelpKeyConfigLoad"));
-    help->addSeparator();
-    help->addAction(act("ActionMainHelpInitTemplate"));
-    help->addAction(act("ActionMainHelpInitDMS"));
-    help->addAction(act("ActionMainHelpDebugMode"));
-    help->addSeparator();
-    help->addAction(act("ActionMainHelpVersion"));
-
-    m_toolBar = addToolBar(U("ツール"));
-    m_toolBar->setObjectName(QStringLiteral("ToolBarTool"));
-    m_toolBar->setMovable(false);
-    m_toolBar->addAction(act("ActionMainRefresh"));
-    m_toolBar->addAction(act("ActionMainModeManual"));
-    m_toolBar->addAction(act("ActionMainModeAuto"));
-    m_toolBar->addAction(act("ActionLVFindChannel2"));
-    m_toolBar->addSeparator();
-    m_toolBar->addAction(act("ActionMainConfig"));
-    m_toolBar->addAction(act("ActionMainFavorite"));
-    m_toolBar->addAction(act("ActionMainNotifyAbort"));
-    m_toolBar->addSeparator();
-    m_toolBar->addAction(act("ActionTabNow"));
-    m_toolBar->addAction(act("ActionTabLog"));
-    m_toolBar->addAction(act("ActionTabYpLike"));
-
-    m_popupMenuTrayIcon = new QMenu(this);
-    m_popupMenuTrayIcon->setObjectName(QStringLiteral("PopupMenuTrayIcon"));
-    m_popupMenuTrayIcon->addAction(act("ActionMainRefresh"));
-    QMenu* mode = m_popupMenuTrayIcon->addMenu(U("更新モード(&M)"));
-    mode->addAction(act("ActionMainModeManual"));
-    mode->addAction(act("ActionMainModeAuto"));
-    m_popupMenuTrayIcon->addAction(act("ActionMainNotifyAbort"));
-    m_popupMenuTrayIcon->addSeparator();
-    QMenu* exit = m_popupMenuTrayIcon->addMenu(U("終了(&X)"));
-    exit->addAction(act("ActionTrayExit"));
-    exit->addAction(act("ActionFileExitAll"));
-}
-
-void TkavoMain::CreateStatusBar()
-{
-    QStatusBar* bar = statusBar();
-    bar->setObjectName(QStringLiteral("JvStatusBar"));
-    const std::array<int, 3> widths = {24, 40, 50};
-    for (std::size_t i = 0; i < m_panels.size(); ++i) {
-        auto* panel = new QLabel(bar);
-        panel->setObjectName(QStringLiteral("JvStatusBarPanel%1").arg(i));
-        panel->setMinimumWidth(widths[i]);
-        if (i < 2)
-            panel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        bar->addWidget(panel, i == 2 ? 1 : 0);
-        m_panels[i] = panel;
-    }
+    m_frame = new TkavoFrame(*this, m_setting, m_common, m_notifyMgr, m_actions, m_ypLike->ViewMenu());
+    m_channelActions->SetMainToolMenu(m_frame->ToolMenu());
+    m_toolBars = new TkavoToolBars(*this, m_actions, m_frame->MainMenus(), m_frame->PopupMenuMode(),
+                                   m_frame->PopupMenuCoolBar());
+    m_toolBars->AddDragSource(m_frame->StatusBar(), true);
+    connect(m_frame, &TkavoFrame::PageRequested, this,
+            [this](int page) { Guarded("ShowPage", [this, page] { ShowPage(page); }); });
+    connect(m_frame, &TkavoFrame::UrlOpenRequested, this,
+            [this](const QString& url) { Guarded("JvStatusBarDblClick", [&] { Launcher().OpenUrl(ToCp932(url)); }); });
+    connect(m_frame, &TkavoFrame::ThemeChanged, this, [this] {
+        m_ypLike->ForgetTempFile();
+        m_actions[MainHelpInitTemplate]->trigger();
+    });
+    connect(m_frame, &TkavoFrame::Restored, m_toolBars, &TkavoToolBars::ApplyBandStyles);
+    connect(m_actions[SysVChangeToolBar], &QAction::toggled, m_toolBars, &TkavoToolBars::SetVisible);
 }
 
 void TkavoMain::InitialSetup(const IniFile& settingsFile)
@@ -469,7 +382,7 @@ void TkavoMain::InitialSetup(const IniFile& settingsFile)
     ApplyPriorities();
 
     ApplyAllFont();
-    m_notifyMgr.JvTrayIcon().setContextMenu(m_popupMenuTrayIcon);
+    m_notifyMgr.JvTrayIcon().setContextMenu(m_frame->PopupMenuTrayIcon());
 
     const std::string iconFolder = m_common.GetIconPath();
     Guarded("Main2.ico", [&] {
@@ -493,6 +406,7 @@ void TkavoMain::InitialSetup(const IniFile& settingsFile)
     }
     m_modelNow->SetIcons(m_stateIcons);
     m_modelLog->SetIcons(m_stateIcons);
+    m_toolBars->LoadIcons(iconFolder);
 
     m_channelActions->SetCurrentView(ListViewNow);
     BuildColumns(ListViewNow);
@@ -509,7 +423,9 @@ void TkavoMain::InitialSetup(const IniFile& settingsFile)
     m_refreshFeedback->SettingsChanged();
 
     ApplyApplicationTitle(*this, m_setting.Etc.ApplicationTitle);
+    m_frame->UpdateThemeCaption();
     Guarded("KeyConfig", [this] { m_keyConfig->Load(); });
+    Guarded("dfm.ini", [this] { m_placement->Load(); });
     TimerRefresh.start();
     TimerInitialize.start();
 }
@@ -523,8 +439,10 @@ void TkavoMain::RestorePlacement()
         else
             show();
     }
-    ShowPage(PageNow);
+    ShowPage(m_frame->CheckedPage());
+    m_toolBars->ApplyVisualTheme(TkavoToolBars::DesktopThemed());
     m_creating = false;
+    Guarded("RestoreLayout", [this] { m_toolBars->RestoreLayout(m_windowOptions.CoolBands); });
 }
 
 void TkavoMain::SetHistory(HistoryStore& history)
@@ -668,7 +586,7 @@ void TkavoMain::ReadWindowOptions(const IniFile& ini)
         m_actions[MainModeManual]->setChecked(true);
     m_ypLike->OptionsRead();
     DebugModeChanged();
-    statusBar()->setVisible(m_actions[MainVisualStatusBar]->isChecked());
+    m_frame->ApplyStatusBar();
     m_net.CanDMS = m_actions[FileCanDMS]->isChecked();
     ReadColumnWidths(ini);
 }
@@ -696,9 +614,14 @@ void TkavoMain::DebugModeChanged()
 void TkavoMain::TimerInitializeTimer()
 {
     TimerInitialize.stop();
-    m_panels[0]->setText(QStringLiteral("0"));
-    m_panels[1]->clear();
-    m_panels[2]->clear();
+    SetStatusPanel(0, QStringLiteral("0"));
+    SetStatusPanel(1, QString());
+    SetStatusPanel(2, QString());
+    // The window has no menu bar of its own: the main menu is a band.
+    m_actions[SysVChangeMainMenu]->setChecked(false);
+    m_actions[SysVChangeToolBar]->setChecked(!m_toolBars->Band(TkavoToolBars::BandMain)->isHidden());
+    m_actions[SysVChangeStatusBar]->setChecked(!statusBar()->isHidden());
+    m_toolBars->ApplyBandStyles();
     Guarded("StartPeerCast", [this] { Launcher().PlayChannel("", "", ""); });
     Guarded("OnCreate", [this] {
         if (m_actions[FileCanDMS]->isChecked() && !m_setting.Event.OnCreate.empty()) {
@@ -987,7 +910,7 @@ void TkavoMain::ListHandler()
         m_previousListLabel->hide();
         m_previousList.reset();
     }
-    m_panels[1]->setText(QTime::currentTime().toString(QStringLiteral("hh:mm")));
+    SetStatusPanel(1, QTime::currentTime().toString(QStringLiteral("hh:mm")));
     if (!m_firstListDone) {
         m_firstListDone = true;
         ApplyListLook();
@@ -1051,7 +974,7 @@ void TkavoMain::TimerReloadTimer()
         return;
     }
     --m_reloadCountdown;
-    m_panels[0]->setText(QString::number(m_reloadCountdown));
+    SetStatusPanel(0, QString::number(m_reloadCountdown));
 }
 
 void TkavoMain::ColumnClick(TkavoListView* view, int column)
@@ -1083,7 +1006,7 @@ void TkavoMain::LogSorted()
 
 void TkavoMain::ShowContactUrl(TkavoChItem* channel)
 {
-    m_panels[2]->setText(channel ? FromCp932(channel->ContactURL) : QString());
+    SetStatusPanel(2, channel ? FromCp932(channel->ContactURL) : QString());
 }
 
 void TkavoMain::ShowPage(int page)
@@ -1143,6 +1066,9 @@ void TkavoMain::WaitWhile(const std::function<bool()>& running)
 void TkavoMain::CloseQuery()
 {
     const auto cutoff = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimerFinish.interval());
+    if (m_toolBars->LaidOut())
+        m_windowOptions.CoolBands = m_toolBars->CaptureLayout();
+    m_placement->Save();
     m_closing = true;
     TimerInitialize.stop(); // its tray step would show the window again
     m_windowMaximizedAtClose = isMaximized();

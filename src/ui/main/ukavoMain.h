@@ -21,7 +21,6 @@ class QActionGroup;
 class QLabel;
 class QMenu;
 class QStackedWidget;
-class QToolBar;
 
 namespace kavo {
 
@@ -32,10 +31,13 @@ class ScriptEngine;
 class TActionListKeyConfigMgr;
 class TkavoChannelActions;
 class TkavoCommon;
+class TkavoFrame;
 class TkavoHistoryViews;
 class TkavoLauncher;
 class TkavoNet;
 class TkavoRefreshFeedback;
+class TkavoPlacement;
+class TkavoToolBars;
 class TkavoYpLike;
 class VisitedUrls;
 
@@ -98,6 +100,9 @@ public:
     TkavoYpLike& YpLike() const { return *m_ypLike; }
     // The refresh under way in the status bar and the on-air view's empty state.
     TkavoRefreshFeedback& RefreshFeedback() const { return *m_refreshFeedback; }
+    TkavoFrame& Frame() const { return *m_frame; }
+    TkavoToolBars& ToolBars() const { return *m_toolBars; }
+    TkavoPlacement& Placement() const { return *m_placement; }
     // What the find dialog keeps between searches.
     TkavoFindState Find;
     TkavoFind* FindDialog() const { return m_findDialog; }
@@ -121,6 +126,7 @@ public:
     void YpLikeChanged();
     // Status bar panel 0 to 2.
     QString StatusPanel(int panel) const;
+    void SetStatusPanel(int panel, const QString& text);
     // Loads the settings file again; the retrieval module's records follow. cancelled: the edited
     // copy of a dialog that was cancelled, whose removed YPs start again without channels.
     void ReloadSettings(const TkavoSetting* cancelled = nullptr);
@@ -156,7 +162,8 @@ public:
     // the start-up timer. Throws TkavoStartupError when a state icon cannot be read.
     void InitialSetup(const IniFile& settingsFile);
 
-    // Shows the window once the placement is restored; false when a start-up minimised stays hidden.
+    // Shows the window (unless it starts minimised) as the placement store left it: maximised as
+    // Window/Max says, on the stored tab, with the stored layout of the bands.
     void RestorePlacement();
 
     // The record of refreshes behind "YPの状態" and "放送履歴"; without one both actions are off.
@@ -203,8 +210,7 @@ private:
     // keeping its top row.
     void RefillViews();
     void ConnectActions();
-    void CreateMenus();
-    void CreateStatusBar();
+    void ConnectFrame();
     void ShowPage(int page);
     void ExitPeerCast();
     void CloseQuery();
@@ -233,9 +239,9 @@ private:
 
     TkavoChannelModel* m_modelNow = nullptr;
     TkavoChannelModel* m_modelLog = nullptr;
-    QToolBar* m_toolBar = nullptr;
-    QMenu* m_popupMenuTrayIcon = nullptr;
-    std::array<QLabel*, 3> m_panels{};
+    TkavoFrame* m_frame = nullptr;
+    TkavoToolBars* m_toolBars = nullptr;
+    TkavoPlacement* m_placement = nullptr;
     std::array<QIcon, TkavoDiffCount> m_stateIcons;
 
     int m_reloadCountdown = 0;

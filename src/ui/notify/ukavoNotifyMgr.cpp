@@ -17,6 +17,7 @@
 #include <QWidget>
 
 #include <filesystem>
+#include <memory>
 #include <system_error>
 
 namespace kavo {
@@ -408,7 +409,14 @@ bool TkavoNotifyMgr::trayAvailable() const
 
 void ConnectMainWindow(TkavoNotifyMgr& manager, QWidget& window)
 {
-    const auto show = [&window](bool raise) {
+    // A window hidden and shown again is placed anew by the window manager: the geometry it had
+    // when it went into the tray, maximised or not, is put back when it comes out.
+    auto trayGeometry = std::make_shared<QByteArray>();
+    const auto show = [&window, trayGeometry](bool raise) {
+        if (!trayGeometry->isEmpty() && window.isHidden()) {
+            window.restoreGeometry(*trayGeometry);
+            trayGeometry->clear();
+        }
         const Qt::WindowStates state = window.windowState();
         if (state & Qt::WindowMinimized)
             window.setWindowState(state & ~Qt::WindowMinimized);
@@ -418,11 +426,14 @@ void ConnectMainWindow(TkavoNotifyMgr& manager, QWidget& window)
             window.activateWindow();
         }
     };
-    const auto hide = [&window](bool intoTray) {
-        if (intoTray)
+    const auto hide = [&window, trayGeometry](bool intoTray) {
+        if (intoTray) {
+            if (!window.isHidden())
+                *trayGeometry = window.saveGeometry();
             window.hide();
-        else
+        } else {
             window.showMinimized();
+        }
     };
     QObject::connect(&manager, &TkavoNotifyMgr::ShowWindowRequested, &window, show);
     QObject::connect(&manager, &TkavoNotifyMgr::HideWindowRequested, &window, hide);
