@@ -600,6 +600,8 @@ void HistoryStore::storePendingIndexes()
 
 void HistoryStore::prune(Connection& db, TDateTime now)
 {
+    // Each step finds what it removes through an index, or counts from the oldest end, so that a
+    // prune over 500,000 broadcasts costs what it removes, not a walk through all of them.
     const double cutoff = now - m_limits.KeepDays;
     const auto run = [&](const char* sql, auto value) {
         sqlite3_stmt* statement = db.Prepare(sql);
@@ -607,22 +609,42 @@ void HistoryStore::prune(Connection& db, TDateTime now)
         db.Run(statement);
         return sqlite3_changes(db.Db());
     };
-    int removed = 0;
-    removed += run("DELETE FROM broadcast WHERE last_seen < ?1", cutoff);
-    // On air when their YP was last fetched, long ago.
-    removed += run("DELETE FROM broadcast WHERE last_seen IS NULL AND yp IN "
-                   "(SELECT id FROM yp WHERE last_success < ?1)",
-                   cutoff);
-    // The oldest ended broadcasts beyond the limit.
-    removed += run("DELETE FROM broadcast WHERE last_seen IS NOT NULL AND id <= "
-                   "(SELECT id FROM broadcast ORDER BY id DESC LIMIT 1 OFFSET ?1)",
-                   static_cast<std::int64_t>(m_limits.MaxBroadcasts));
-    run("DELETE FROM attempt WHERE time < ?1", cutoff);
-    run("DELETE FROM attempt WHERE id <= (SELECT id FROM attempt ORDER BY id DESC LIMIT 1 OFFSET ?1)",
-        static_cast<std::int64_t>(m_limits.MaxAttempts));
-    if (removed > 0)
+    const auto number = [&](const char* sql, std::optional<std::int64_t> value) -> std::optional<std::int64_t> {
+        sqlite3_stmt* statement = db.Prepare(sql);
+        if (value)
+            Bind(statement, 1, *value);
+        std::optional<std::int64_t> result;
+        if (db.Step(statement) && sqlite3_column_type(statement, 0) != SQLITE_NULL)
+            result = sqlite3_column_int64(statement, 0);
+        db.Run(statement);
+        return result;
+    };
+    // The id of the newest row beyond the newest `limit` of a table, counted from its oldest end.
+    const auto beyond = [&](const char* count, const char* nth, std::int64_t limit) -> std::optional<std::int64_t> {
+        // A count without a condition reads only the pages of the smallest index.
+        const std::int64_t rows = number(count, std::nullopt).value_or(0);
+        if (rows <= limit)
+            return std::nullopt;
+        return number(nth, rows - limit - 1);
+    };
+
+    // Ended before the cutoff, so begun before it too: the index on first_seen finds them.
+    run("DELETE FROM broadcast WHERE first_seen < ?1 AND last_seen < ?1", cutoff);
+    // On air when their YP was last fetched, long ago. The writer reads its YPs' broadcasts on
+    // air again; the other steps remove only ended ones.
+    if (run("DELETE FROM broadcast WHERE last_seen IS NULL AND yp IN (SELECT id FROM yp WHERE last_success < ?1)",
+            cutoff) > 0)
         for (auto& [url, state] : m_yps)
             state.Loaded = false;
+    // The oldest ended broadcasts beyond the limit.
+    if (const auto last = beyond("SELECT COUNT(*) FROM broadcast",
+                                 "SELECT id FROM broadcast ORDER BY id LIMIT 1 OFFSET ?1", m_limits.MaxBroadcasts))
+        run("DELETE FROM broadcast WHERE last_seen IS NOT NULL AND id <= ?1", *last);
+    // Every turn belongs to a YP of the table: its index on (yp, time) finds the old ones.
+    run("DELETE FROM attempt WHERE yp IN (SELECT id FROM yp) AND time < ?1", cutoff);
+    if (const auto last = beyond("SELECT COUNT(*) FROM attempt", "SELECT id FROM attempt ORDER BY id LIMIT 1 OFFSET ?1",
+                                 m_limits.MaxAttempts))
+        run("DELETE FROM attempt WHERE id <= ?1", *last);
     m_lastPrune = now;
     m_insertedSincePrune = 0;
 }
