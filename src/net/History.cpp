@@ -256,7 +256,24 @@ void HistoryStore::Record(RetrievalRecord& record)
         }
         yp.Sightings.clear();
         yp.Sightings.reserve(static_cast<std::size_t>(channels->Count()));
-        for (const TkavoChItem& c : *channels) {
+        // The records and their texts lie all over the heap: those of a few channels ahead are
+        // asked for, so that the reads of several channels overlap instead of waiting in turn.
+        const int count = channels->Count();
+        for (int i = 0; i < count; ++i) {
+            if (i + 8 < count) {
+                const TkavoChItem& ahead = (*channels)[i + 8];
+                for (const void* field :
+                     {static_cast<const void*>(&ahead.ChannelName), static_cast<const void*>(&ahead.Hash),
+                      static_cast<const void*>(&ahead.Genre), static_cast<const void*>(&ahead.Description),
+                      static_cast<const void*>(&ahead.BroadcastTime)})
+                    PrefetchLine(field);
+            }
+            if (i + 4 < count) {
+                const TkavoChItem& ahead = (*channels)[i + 4];
+                for (const std::string* text : {&ahead.ChannelName, &ahead.Hash, &ahead.Genre, &ahead.Description})
+                    PrefetchLine(text->data());
+            }
+            const TkavoChItem& c = (*channels)[i];
             yp.Add(c.Hash, !c.HasHash(), c.ChannelName, c.Genre, c.Description);
             yp.Sightings.back().Listeners = c.Listeners;
             yp.Sightings.back().OnAir = c.BroadcastDuration();
@@ -498,10 +515,16 @@ void HistoryStore::writeYp(Connection& db, const Pending& pending, PendingYp& yp
         ++m_insertedSincePrune;
     };
 
+    // The keys' hashes first, so that the table's slots of a few channels ahead can be asked for.
+    m_keyHashes.clear();
+    for (const Sighting& s : yp.Sightings)
+        m_keyHashes.push_back(OnAirTable::KeyHash(yp.Key(s)));
     for (std::uint32_t at = 0; at < yp.Sightings.size(); ++at) {
+        if (at + 8 < m_keyHashes.size())
+            state.OnAir.Prefetch(m_keyHashes[at + 8]);
         const Sighting& s = yp.Sightings[at];
         const std::string_view key = yp.Key(s);
-        const std::uint64_t keyHash = OnAirTable::KeyHash(key);
+        const std::uint64_t keyHash = m_keyHashes[at];
         OnAirTable::Entry* entry = state.OnAir.Find(keyHash, [&](const OnAirTable::Entry& e) {
             const PendingYp& in = e.Seen == fetch ? yp : state.Last;
             return in.Key(in.Sightings[e.Sighting]) == key;

@@ -268,6 +268,7 @@ private:
     std::unique_ptr<Connection> m_db;
     std::unordered_map<std::string, YpState> m_yps;
     std::uint64_t m_fetches = 0;
+    std::vector<std::uint64_t> m_keyHashes; // of the fetch being written
     TDateTime m_lastPrune = 0;
     std::int64_t m_insertedSincePrune = 0;
 
