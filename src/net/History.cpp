@@ -244,8 +244,7 @@ void HistoryStore::Record(RetrievalRecord& record)
         if (yp.Attempt.Outcome != YpOutcome::Fetched || !channels)
             continue;
         // The buffers of a fetch written before, so that a refresh neither allocates nor faults in
-        // fresh pages for its 10,000 channels. One pass over the channels, whose records lie all
-        // over the heap.
+        // fresh pages for its 10,000 channels.
         {
             std::lock_guard lock(m_queueLock);
             if (!m_spare.empty()) {
