@@ -23,6 +23,8 @@ public:
     // CPU time per iteration: steadier than wall time while other work shares the machine. With
     // repetitions the median of them is taken (the console then shows only the aggregates).
     std::map<std::string, double> Times;
+    // Per run name, its counters (the medians with repetitions).
+    std::map<std::string, std::map<std::string, double>> Counters;
 
     void ReportRuns(const std::vector<Run>& runs) override
     {
@@ -32,10 +34,17 @@ public:
                 continue;
             const double time = run.GetAdjustedCPUTime() * benchmark::GetTimeUnitMultiplier(run.time_unit);
             // The repetitions come before their median, which then takes their place.
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if (median)
                 Times[run.run_name.str()] = time;
             else if (run.run_type == Run::RT_Iteration)
                 Times.emplace(run.benchmark_name(), time);
+            for (const auto& [name, counter] : run.counters) {
+                if (median)
+                    Counters[run.run_name.str()][name] = counter.value;
+                else if (run.run_type == Run::RT_Iteration)
+                    Counters[run.benchmark_name()].emplace(name, counter.value);
+            }
         }
     }
 };
@@ -63,15 +72,23 @@ int main(int argc, char** argv)
 
     bool printedHeader = false;
     for (const Ratio& ratio : Ratios()) {
-        const auto numerator = reporter.Times.find(ratio.Numerator);
-        const auto denominator = reporter.Times.find(ratio.Denominator);
-        if (numerator == reporter.Times.end() || denominator == reporter.Times.end() || denominator->second <= 0)
-            continue;
+        double value = 0;
+        if (!ratio.Counter.empty()) {
+            const auto run = reporter.Counters.find(ratio.Numerator);
+            if (run == reporter.Counters.end() || !run->second.contains(ratio.Counter))
+                continue;
+            value = run->second.at(ratio.Counter);
+        } else {
+            const auto numerator = reporter.Times.find(ratio.Numerator);
+            const auto denominator = reporter.Times.find(ratio.Denominator);
+            if (numerator == reporter.Times.end() || denominator == reporter.Times.end() || denominator->second <= 0)
+                continue;
+            value = numerator->second / denominator->second;
+        }
         if (!printedHeader) {
             std::printf("\n%-58s %10s %10s  %s\n", "ratio", "measured", "target", "");
             printedHeader = true;
         }
-        const double value = numerator->second / denominator->second;
         const bool met = ratio.AtLeast ? value >= ratio.Target : value <= ratio.Target;
         std::printf("%-58s %10.2f %9s%.1f  %s\n", ratio.Label.c_str(), value, ratio.AtLeast ? ">=" : "<=", ratio.Target,
                     met ? "met" : "NOT MET");

@@ -5,7 +5,9 @@
 namespace kavo::bench {
 
 // A figure printed after the run: the time of `numerator` divided by the time of `denominator`
-// (benchmark run names, e.g. "BM_Parse/10000"), checked against a target.
+// (benchmark run names, e.g. "BM_Parse/10000"), checked against a target. With Counter, the
+// figure is that counter of the numerator's run instead (a ratio the benchmark measured itself),
+// and the denominator is not used.
 struct Ratio
 {
     std::string Label;
@@ -13,6 +15,7 @@ struct Ratio
     std::string Denominator;
     double Target;
     bool AtLeast; // true: the ratio must be >= Target; false: <= Target
+    std::string Counter = {};
 };
 
 // Call from a static initialiser: `static const bool r = AddRatio({...});`

@@ -3,6 +3,7 @@
 #include "core/ChannelKey.h"
 #include "platform/Cp932.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdio>
@@ -67,22 +68,51 @@ std::string TkavoChItem::PrevGenreDescription() const
 
 TDateTime TkavoChItem::BroadcastDuration() const
 {
-    std::vector<std::string_view> pieces;
+    // Read for every channel of every refresh. The usual "h:mm" in one pass; signs, long numbers
+    // and empty pieces below.
+    std::array<long long, 3> plain{};
+    std::size_t count = 0;
+    int digits = 0;
+    for (const char c : BroadcastTime) {
+        if (c >= '0' && c <= '9' && digits < 9) {
+            plain[count] = plain[count] * 10 + (c - '0');
+            ++digits;
+        } else if (c == ':' && digits > 0 && count < 2) {
+            ++count;
+            digits = 0;
+        } else {
+            digits = -1;
+            break;
+        }
+    }
+    if (digits > 0) {
+        ++count;
+        std::array<long long, 3> values{};
+        std::copy_n(plain.begin(), count, values.end() - static_cast<std::ptrdiff_t>(count));
+        return static_cast<double>(values[0]) + static_cast<double>(values[1]) / 24.0 +
+               static_cast<double>(values[2]) / MinutesPerDay;
+    }
+
+    // A fourth piece may only be the empty one after a trailing colon.
+    std::array<std::string_view, 4> pieces;
+    count = 0;
     std::string_view rest = BroadcastTime;
     while (true) {
+        if (count == pieces.size())
+            return 0;
         const std::size_t colon = rest.find(':');
-        pieces.push_back(rest.substr(0, colon));
+        pieces[count++] = rest.substr(0, colon);
         if (colon == std::string_view::npos)
             break;
         rest.remove_prefix(colon + 1);
     }
-    if (!pieces.empty() && pieces.back().empty())
-        pieces.pop_back();
-    if (pieces.empty() || pieces.size() > 3)
+    if (pieces[count - 1].empty())
+        --count;
+    if (count == 0 || count > 3)
         return 0;
 
     std::array<long long, 3> values{};
-    for (std::size_t i = 0; i < pieces.size(); ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
         std::string_view piece = pieces[i];
         if (piece.starts_with('+'))
             piece.remove_prefix(1);
@@ -90,7 +120,7 @@ TDateTime TkavoChItem::BroadcastDuration() const
         const auto [end, error] = std::from_chars(piece.data(), piece.data() + piece.size(), value);
         if (piece.empty() || error != std::errc() || end != piece.data() + piece.size())
             return 0;
-        values[3 - pieces.size() + i] = value;
+        values[3 - count + i] = value;
     }
     const auto& [days, hours, minutes] = values;
     return static_cast<double>(days) + static_cast<double>(hours) / 24.0 + static_cast<double>(minutes) / MinutesPerDay;

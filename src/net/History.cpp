@@ -243,16 +243,39 @@ void HistoryStore::Record(RetrievalRecord& record)
         yp.Attempt.ChList = nullptr;
         if (yp.Attempt.Outcome != YpOutcome::Fetched || !channels)
             continue;
+        // The buffers of a fetch written before, so that a refresh neither allocates nor faults in
+        // fresh pages for its 10,000 channels.
+        {
+            std::lock_guard lock(m_queueLock);
+            if (!m_spare.empty()) {
+                yp.Sightings.swap(m_spare.back().Sightings);
+                yp.Texts.swap(m_spare.back().Texts);
+                m_spare.pop_back();
+            }
+        }
+        yp.Sightings.clear();
         yp.Sightings.reserve(static_cast<std::size_t>(channels->Count()));
-        for (const TkavoChItem& c : *channels) {
-            Sighting& s = yp.Sightings.emplace_back();
-            s.Key = c.HasHash() ? c.Hash : std::string(NoHash) + c.ChannelName;
-            s.Hash = c.Hash;
-            s.Name = c.ChannelName;
-            s.Genre = c.Genre;
-            s.Description = c.Description;
-            s.Listeners = c.Listeners;
-            s.OnAir = c.BroadcastDuration();
+        // The records and their texts lie all over the heap: those of a few channels ahead are
+        // asked for, so that the reads of several channels overlap instead of waiting in turn.
+        const int count = channels->Count();
+        for (int i = 0; i < count; ++i) {
+            if (i + 8 < count) {
+                const TkavoChItem& ahead = (*channels)[i + 8];
+                for (const void* field :
+                     {static_cast<const void*>(&ahead.ChannelName), static_cast<const void*>(&ahead.Hash),
+                      static_cast<const void*>(&ahead.Genre), static_cast<const void*>(&ahead.Description),
+                      static_cast<const void*>(&ahead.BroadcastTime)})
+                    PrefetchLine(field);
+            }
+            if (i + 4 < count) {
+                const TkavoChItem& ahead = (*channels)[i + 4];
+                for (const std::string* text : {&ahead.ChannelName, &ahead.Hash, &ahead.Genre, &ahead.Description})
+                    PrefetchLine(text->data());
+            }
+            const TkavoChItem& c = (*channels)[i];
+            yp.Add(c.Hash, !c.HasHash(), c.ChannelName, c.Genre, c.Description);
+            yp.Sightings.back().Listeners = c.Listeners;
+            yp.Sightings.back().OnAir = c.BroadcastDuration();
         }
     }
     {
@@ -264,6 +287,23 @@ void HistoryStore::Record(RetrievalRecord& record)
             m_writer = std::thread([this] { writerLoop(); });
     }
     m_queueWake.notify_one();
+}
+
+void HistoryStore::PendingYp::Add(std::string_view hash, bool byName, std::string_view name, std::string_view genre,
+                                  std::string_view description)
+{
+    Sighting& s = Sightings.emplace_back();
+    const auto piece = [&](Piece piece, std::string_view text) {
+        s.At[piece] = static_cast<std::uint32_t>(Texts.size());
+        Texts += text;
+    };
+    s.ByName = byName;
+    piece(HashPiece, hash);
+    piece(PrefixPiece, byName ? std::string_view(NoHash) : std::string_view());
+    piece(NamePiece, name);
+    piece(GenrePiece, genre);
+    piece(DescriptionPiece, description);
+    s.At[PieceCount] = static_cast<std::uint32_t>(Texts.size());
 }
 
 void HistoryStore::Flush()
@@ -287,6 +327,15 @@ void HistoryStore::writerLoop()
         if (m_onWritten)
             m_onWritten();
         lock.lock();
+        for (PendingYp& yp : pending.Yps) {
+            if (yp.Sightings.capacity() == 0 || m_spare.size() >= MaxSpareBuffers)
+                continue;
+            PendingYp& spare = m_spare.emplace_back();
+            spare.Sightings.swap(yp.Sightings);
+            spare.Sightings.clear();
+            spare.Texts.swap(yp.Texts);
+            spare.Texts.clear();
+        }
         m_writing = false;
         m_queueDone.notify_all();
     }
@@ -390,20 +439,26 @@ HistoryStore::YpState& HistoryStore::ypState(Connection& db, const std::string& 
 
 void HistoryStore::loadOpen(Connection& db, YpState& state)
 {
-    state.Open.clear();
+    state.OnAir.Clear();
+    state.Last.Sightings.clear();
+    state.Last.Texts.clear();
     sqlite3_stmt* select = db.Prepare(
         "SELECT id, hash, name, listeners, genre, description FROM broadcast WHERE yp = ?1 AND last_seen IS NULL");
     Bind(select, 1, state.Id);
     while (db.Step(select)) {
-        OpenBroadcast open;
-        open.Id = sqlite3_column_int64(select, 0);
-        const std::string hash(Blob(select, 1));
-        open.Name = Blob(select, 2);
-        open.Listeners = sqlite3_column_int(select, 3);
-        open.Genre = Blob(select, 4);
-        open.Description = Blob(select, 5);
-        const std::string key = hash.empty() || hash == NoHash ? std::string(NoHash) + open.Name : hash;
-        state.Open.insert_or_assign(key, std::move(open));
+        const std::string_view hash = Blob(select, 1);
+        state.Last.Add(hash, hash.empty() || hash == NoHash, Blob(select, 2), Blob(select, 4), Blob(select, 5));
+        const auto at = static_cast<std::uint32_t>(state.Last.Sightings.size() - 1);
+        const std::string_view key = state.Last.Key(state.Last.Sightings[at]);
+        const std::uint64_t keyHash = OnAirTable::KeyHash(key);
+        OnAirTable::Entry* open = state.OnAir.Find(keyHash, [&](const OnAirTable::Entry& entry) {
+            return state.Last.Key(state.Last.Sightings[entry.Sighting]) == key;
+        });
+        if (!open)
+            open = &state.OnAir.Add(keyHash);
+        open->Id = sqlite3_column_int64(select, 0);
+        open->Listeners = sqlite3_column_int(select, 3);
+        open->Sighting = at;
     }
     state.Loaded = true;
 }
@@ -438,71 +493,86 @@ void HistoryStore::writeYp(Connection& db, const Pending& pending, PendingYp& yp
         Bind(update, 2, previous > 0 ? previous : now);
         db.Run(update);
     };
+    const auto open = [&](OnAirTable::Entry& entry, std::uint32_t at) {
+        const Sighting& s = yp.Sightings[at];
+        sqlite3_stmt* insert =
+            db.Prepare("INSERT INTO broadcast(yp, hash, name, first_seen, listeners, genre, description) "
+                       "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+        const std::string_view hash = yp.Text(s, HashPiece);
+        Bind(insert, 1, state.Id);
+        sqlite3_bind_text(insert, 2, hash.data(), static_cast<int>(hash.size()), SQLITE_STATIC);
+        Bind(insert, 3, yp.Text(s, NamePiece));
+        Bind(insert, 4, now);
+        Bind(insert, 5, static_cast<std::int64_t>(s.Listeners));
+        Bind(insert, 6, yp.Text(s, GenrePiece));
+        Bind(insert, 7, yp.Text(s, DescriptionPiece));
+        db.Run(insert);
+        entry.Id = sqlite3_last_insert_rowid(db.Db());
+        entry.Listeners = s.Listeners;
+        entry.Seen = fetch;
+        entry.Sighting = at;
+        ++m_insertedSincePrune;
+    };
 
-    for (const Sighting& s : yp.Sightings) {
-        auto found = state.Open.find(s.Key);
-        if (found != state.Open.end()) {
-            if (found->second.Seen == fetch)
-                continue; // listed twice: the first line counts
-            if (s.OnAir > 0 && previous > 0 && now - previous > s.OnAir + RestartSlackDays) {
-                close(found->second.Id);
-                state.Open.erase(found);
-                found = state.Open.end();
-            }
-        }
-        if (found == state.Open.end()) {
-            sqlite3_stmt* insert =
-                db.Prepare("INSERT INTO broadcast(yp, hash, name, first_seen, listeners, genre, description) "
-                           "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
-            Bind(insert, 1, state.Id);
-            sqlite3_bind_text(insert, 2, s.Hash.data(), static_cast<int>(s.Hash.size()), SQLITE_STATIC);
-            Bind(insert, 3, s.Name);
-            Bind(insert, 4, now);
-            Bind(insert, 5, static_cast<std::int64_t>(s.Listeners));
-            Bind(insert, 6, s.Genre);
-            Bind(insert, 7, s.Description);
-            db.Run(insert);
-            OpenBroadcast open{sqlite3_last_insert_rowid(db.Db()), s.Listeners, s.Name, s.Genre, s.Description, fetch};
-            state.Open.insert_or_assign(s.Key, std::move(open));
-            ++m_insertedSincePrune;
+    // The keys' hashes first, so that the table's slots of a few channels ahead can be asked for.
+    m_keyHashes.clear();
+    for (const Sighting& s : yp.Sightings)
+        m_keyHashes.push_back(OnAirTable::KeyHash(yp.Key(s)));
+    for (std::uint32_t at = 0; at < yp.Sightings.size(); ++at) {
+        if (at + 8 < m_keyHashes.size())
+            state.OnAir.Prefetch(m_keyHashes[at + 8]);
+        const Sighting& s = yp.Sightings[at];
+        const std::string_view key = yp.Key(s);
+        const std::uint64_t keyHash = m_keyHashes[at];
+        OnAirTable::Entry* entry = state.OnAir.Find(keyHash, [&](const OnAirTable::Entry& e) {
+            const PendingYp& in = e.Seen == fetch ? yp : state.Last;
+            return in.Key(in.Sightings[e.Sighting]) == key;
+        });
+        if (!entry) {
+            open(state.OnAir.Add(keyHash), at);
             continue;
         }
-        OpenBroadcast& open = found->second;
-        open.Seen = fetch;
-        const bool texts = s.Name != open.Name || s.Genre != open.Genre || s.Description != open.Description;
-        if (!texts) {
+        if (entry->Seen == fetch)
+            continue; // listed twice: the first line counts
+        if (s.OnAir > 0 && previous > 0 && now - previous > s.OnAir + RestartSlackDays) {
+            close(entry->Id);
+            open(*entry, at);
+            continue;
+        }
+        const bool texts = yp.SameTexts(s, state.Last, state.Last.Sightings[entry->Sighting]);
+        entry->Seen = fetch;
+        entry->Sighting = at;
+        if (texts) {
             // The common change: more listeners. The name's index stays as it is.
-            if (s.Listeners > open.Listeners) {
-                open.Listeners = s.Listeners;
+            if (s.Listeners > entry->Listeners) {
+                entry->Listeners = s.Listeners;
                 sqlite3_stmt* update = db.Prepare("UPDATE broadcast SET listeners = ?2 WHERE id = ?1");
-                Bind(update, 1, open.Id);
-                Bind(update, 2, static_cast<std::int64_t>(open.Listeners));
+                Bind(update, 1, entry->Id);
+                Bind(update, 2, static_cast<std::int64_t>(entry->Listeners));
                 db.Run(update);
             }
             continue;
         }
-        open.Listeners = std::max(open.Listeners, s.Listeners);
-        open.Name = s.Name;
-        open.Genre = s.Genre;
-        open.Description = s.Description;
+        entry->Listeners = std::max(entry->Listeners, s.Listeners);
         sqlite3_stmt* update =
             db.Prepare("UPDATE broadcast SET name = ?2, listeners = ?3, genre = ?4, description = ?5 WHERE id = ?1");
-        Bind(update, 1, open.Id);
-        Bind(update, 2, open.Name);
-        Bind(update, 3, static_cast<std::int64_t>(open.Listeners));
-        Bind(update, 4, open.Genre);
-        Bind(update, 5, open.Description);
+        Bind(update, 1, entry->Id);
+        Bind(update, 2, yp.Text(s, NamePiece));
+        Bind(update, 3, static_cast<std::int64_t>(entry->Listeners));
+        Bind(update, 4, yp.Text(s, GenrePiece));
+        Bind(update, 5, yp.Text(s, DescriptionPiece));
         db.Run(update);
     }
     // Missing from a fetch of its YP: the broadcast ended after the fetch before.
-    for (auto it = state.Open.begin(); it != state.Open.end();) {
-        if (it->second.Seen == fetch) {
-            ++it;
-            continue;
-        }
-        close(it->second.Id);
-        it = state.Open.erase(it);
-    }
+    state.OnAir.EraseIf([&](const OnAirTable::Entry& entry) {
+        if (entry.Seen == fetch)
+            return true;
+        close(entry.Id);
+        return false;
+    });
+    // The entries left all name sightings of this fetch; the writer recycles the buffers of the last.
+    state.Last.Sightings.swap(yp.Sightings);
+    state.Last.Texts.swap(yp.Texts);
 
     sqlite3_stmt* success = db.Prepare("UPDATE yp SET last_success = ?2 WHERE id = ?1");
     Bind(success, 1, state.Id);
@@ -552,6 +622,8 @@ void HistoryStore::storePendingIndexes()
 
 void HistoryStore::prune(Connection& db, TDateTime now)
 {
+    // Each step finds what it removes through an index, or counts from the oldest end, so that a
+    // prune over 500,000 broadcasts costs what it removes, not a walk through all of them.
     const double cutoff = now - m_limits.KeepDays;
     const auto run = [&](const char* sql, auto value) {
         sqlite3_stmt* statement = db.Prepare(sql);
@@ -559,22 +631,42 @@ void HistoryStore::prune(Connection& db, TDateTime now)
         db.Run(statement);
         return sqlite3_changes(db.Db());
     };
-    int removed = 0;
-    removed += run("DELETE FROM broadcast WHERE last_seen < ?1", cutoff);
-    // On air when their YP was last fetched, long ago.
-    removed += run("DELETE FROM broadcast WHERE last_seen IS NULL AND yp IN "
-                   "(SELECT id FROM yp WHERE last_success < ?1)",
-                   cutoff);
-    // The oldest ended broadcasts beyond the limit.
-    removed += run("DELETE FROM broadcast WHERE last_seen IS NOT NULL AND id <= "
-                   "(SELECT id FROM broadcast ORDER BY id DESC LIMIT 1 OFFSET ?1)",
-                   static_cast<std::int64_t>(m_limits.MaxBroadcasts));
-    run("DELETE FROM attempt WHERE time < ?1", cutoff);
-    run("DELETE FROM attempt WHERE id <= (SELECT id FROM attempt ORDER BY id DESC LIMIT 1 OFFSET ?1)",
-        static_cast<std::int64_t>(m_limits.MaxAttempts));
-    if (removed > 0)
+    const auto number = [&](const char* sql, std::optional<std::int64_t> value) -> std::optional<std::int64_t> {
+        sqlite3_stmt* statement = db.Prepare(sql);
+        if (value)
+            Bind(statement, 1, *value);
+        std::optional<std::int64_t> result;
+        if (db.Step(statement) && sqlite3_column_type(statement, 0) != SQLITE_NULL)
+            result = sqlite3_column_int64(statement, 0);
+        db.Run(statement);
+        return result;
+    };
+    // The id of the newest row beyond the newest `limit` of a table, counted from its oldest end.
+    const auto beyond = [&](const char* count, const char* nth, std::int64_t limit) -> std::optional<std::int64_t> {
+        // A count without a condition reads only the pages of the smallest index.
+        const std::int64_t rows = number(count, std::nullopt).value_or(0);
+        if (rows <= limit)
+            return std::nullopt;
+        return number(nth, rows - limit - 1);
+    };
+
+    // Ended before the cutoff, so begun before it too: the index on first_seen finds them.
+    run("DELETE FROM broadcast WHERE first_seen < ?1 AND last_seen < ?1", cutoff);
+    // On air when their YP was last fetched, long ago. The writer reads its YPs' broadcasts on
+    // air again; the other steps remove only ended ones.
+    if (run("DELETE FROM broadcast WHERE last_seen IS NULL AND yp IN (SELECT id FROM yp WHERE last_success < ?1)",
+            cutoff) > 0)
         for (auto& [url, state] : m_yps)
             state.Loaded = false;
+    // The oldest ended broadcasts beyond the limit.
+    if (const auto last = beyond("SELECT COUNT(*) FROM broadcast",
+                                 "SELECT id FROM broadcast ORDER BY id LIMIT 1 OFFSET ?1", m_limits.MaxBroadcasts))
+        run("DELETE FROM broadcast WHERE last_seen IS NOT NULL AND id <= ?1", *last);
+    // Every turn belongs to a YP of the table: its index on (yp, time) finds the old ones.
+    run("DELETE FROM attempt WHERE yp IN (SELECT id FROM yp) AND time < ?1", cutoff);
+    if (const auto last = beyond("SELECT COUNT(*) FROM attempt", "SELECT id FROM attempt ORDER BY id LIMIT 1 OFFSET ?1",
+                                 m_limits.MaxAttempts))
+        run("DELETE FROM attempt WHERE id <= ?1", *last);
     m_lastPrune = now;
     m_insertedSincePrune = 0;
 }

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "net/OnAirTable.h"
 #include "net/RetrievalRecord.h"
 #include "platform/DateTime.h"
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -12,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -107,8 +110,9 @@ struct BroadcastQuery
 };
 
 // One YP's index of its last fetch, for the list at start-up. The file takes a YP's index at
-// most every IndexInterval days while the store is open (at 10,000 channels an index is a
-// megabyte or more), and the newest one when it closes.
+// most every IndexInterval days while the store is open, and the newest one when it closes: at
+// 10,000 channels an index is megabytes, and writing it costs as much as recording several
+// refreshes. After a crash the list at start-up is at most that old (and shows its time).
 struct StoredIndex
 {
     std::string Url;
@@ -128,7 +132,7 @@ class HistoryStore
 {
 public:
     static constexpr const char* FileName = "history.sqlite";
-    static constexpr double IndexInterval = 30.0 / (24 * 60);
+    static constexpr double IndexInterval = 2.0 / 24;
 
     explicit HistoryStore(std::string filePath, HistoryLimits limits = {});
     // Writes what is queued first.
@@ -162,13 +166,21 @@ public:
     std::int64_t BroadcastCount();
 
 private:
+    // A channel of a fetch. Its texts lie one after another in its fetch's Texts, so that handing
+    // a list over allocates nothing per channel: the ID, the key's prefix (NoHash before the name
+    // of a channel without an ID, whose key is the name), the name, the genre, the description.
+    enum Piece : std::uint8_t {
+        HashPiece,
+        PrefixPiece,
+        NamePiece,
+        GenrePiece,
+        DescriptionPiece,
+        PieceCount
+    };
     struct Sighting
     {
-        std::string Key; // the ID; the name for a channel without one
-        std::string Hash;
-        std::string Name;
-        std::string Genre;
-        std::string Description;
+        std::array<std::uint32_t, PieceCount + 1> At{}; // where each piece begins, then the end
+        bool ByName = false;
         std::int32_t Listeners = -1;
         TDateTime OnAir = 0; // the time on air the YP gives; 0 when unknown
     };
@@ -176,32 +188,47 @@ private:
     {
         YpAttempt Attempt; // without its channel list
         std::vector<Sighting> Sightings;
+        std::string Texts;
+
+        std::string_view Text(const Sighting& s, Piece first, Piece last) const
+        {
+            return std::string_view(Texts).substr(s.At[first], s.At[last + 1] - s.At[first]);
+        }
+        std::string_view Text(const Sighting& s, Piece piece) const { return Text(s, piece, piece); }
+        std::string_view Key(const Sighting& s) const
+        {
+            return s.ByName ? Text(s, PrefixPiece, NamePiece) : Text(s, HashPiece);
+        }
+        // The name, genre and description of `s` are those of `o` in `other`.
+        bool SameTexts(const Sighting& s, const PendingYp& other, const Sighting& o) const
+        {
+            return Text(s, NamePiece).size() == other.Text(o, NamePiece).size() &&
+                   Text(s, GenrePiece).size() == other.Text(o, GenrePiece).size() &&
+                   Text(s, NamePiece, DescriptionPiece) == other.Text(o, NamePiece, DescriptionPiece);
+        }
+        void Add(std::string_view hash, bool byName, std::string_view name, std::string_view genre,
+                 std::string_view description);
     };
     struct Pending
     {
         TDateTime Time = 0;
         std::vector<PendingYp> Yps;
     };
-    struct OpenBroadcast
-    {
-        std::int64_t Id = 0;
-        std::int32_t Listeners = -1;
-        std::string Name;
-        std::string Genre;
-        std::string Description;
-        std::uint64_t Seen = 0; // the fetch that listed it last
-    };
     struct YpState
     {
         std::int64_t Id = 0;
         std::string Title;
         TDateTime LastSuccess = 0;
-        bool Loaded = false;       // Open holds the YP's broadcasts on air
+        bool Loaded = false;       // OnAir holds the YP's broadcasts on air
         TDateTime IndexStored = 0; // of the index in the file
         // The newest index when it is not yet in the file.
         std::string PendingIndex;
         TDateTime PendingIndexTime = 0;
-        std::unordered_map<std::string, OpenBroadcast> Open;
+        // An entry of OnAir seen in the fetch being written names its sighting there, any other
+        // one its sighting in Last: the YP's last fetch, or its broadcasts on air as the file has
+        // them.
+        OnAirTable OnAir;
+        PendingYp Last;
     };
     class Connection;
 
@@ -230,6 +257,9 @@ private:
     std::condition_variable m_queueWake;
     std::condition_variable m_queueDone;
     std::deque<Pending> m_queue;
+    // Buffers of fetches written, for the next ones.
+    static constexpr std::size_t MaxSpareBuffers = 16;
+    std::vector<PendingYp> m_spare;
     bool m_writing = false;
     bool m_stop = false;
     std::thread m_writer;
@@ -238,6 +268,7 @@ private:
     std::unique_ptr<Connection> m_db;
     std::unordered_map<std::string, YpState> m_yps;
     std::uint64_t m_fetches = 0;
+    std::vector<std::uint64_t> m_keyHashes; // of the fetch being written
     TDateTime m_lastPrune = 0;
     std::int64_t m_insertedSincePrune = 0;
 

@@ -60,7 +60,7 @@ TEST_F(Records, DerivedTexts)
 
 TEST_F(Records, BroadcastDuration)
 {
-    constexpr std::array<std::pair<const char*, double>, 10> cases = {{
+    constexpr std::array<std::pair<const char*, double>, 12> cases = {{
         {"1:30", 1.5 / 24},
         {"45", 45 / 1440.0},
         {"1:2:3", 1 + 2 / 24.0 + 3 / 1440.0},
@@ -70,6 +70,8 @@ TEST_F(Records, BroadcastDuration)
         {"1:x", 0},
         {"1::5", 0}, // an empty piece in the middle is no integer
         {"1:2:3:4", 0},
+        {"1:2:3:", 1 + 2 / 24.0 + 3 / 1440.0},
+        {"1:2:3::", 0},
         {"", 0},
     }};
     for (const auto& [text, days] : cases) {
