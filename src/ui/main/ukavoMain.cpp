@@ -14,9 +14,6 @@
 #include "script/YpScriptRunner.h"
 #include "settings/IniFile.h"
 #include "settings/ukavoConfig.h"
-#include "ui/dialogs/ukavoConfigDialog.h"
-#include "ui/dialogs/ukavoFavorite.h"
-#include "ui/dialogs/ukavoVersion.h"
 #include "ui/keys/uActionListKeyConfigMgr.h"
 #include "ui/main/TkavoApplicationTitle.h"
 #include "ui/main/TkavoChannelActions.h"
@@ -26,6 +23,7 @@
 #include "ui/main/TkavoHistoryViews.h"
 #include "ui/main/TkavoPlacement.h"
 #include "ui/main/TkavoRefreshFeedback.h"
+#include "ui/main/TkavoSettingsFlow.h"
 #include "ui/main/TkavoToolBars.h"
 #include "ui/main/TkavoYpLike.h"
 
@@ -53,7 +51,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <thread>
-#include <tuple>
 
 namespace kavo {
 namespace {
@@ -265,6 +262,8 @@ void TkavoMain::FormCreate()
 
     // Made once and kept hidden: it holds the search and its history for the whole run.
     m_findDialog = new TkavoFind(Find, m_common, this);
+    m_settingsFlow = new TkavoSettingsFlow(*this, m_setting, m_common, m_net, m_notifyMgr, *m_views, *m_channelActions,
+                                           *m_refreshFeedback, *m_findDialog, this);
 }
 
 TkavoLauncher& TkavoMain::Launcher()
@@ -328,13 +327,13 @@ void TkavoMain::ConnectActions()
     connectAction(MainHelpStartPeerCast, "ActionMainHelpStartPeerCast", [this] { Launcher().PlayChannel("", "", ""); });
     connectAction(MainHelpExitPeerCast, "ActionMainHelpExitPeerCast", [this] { ExitPeerCast(); });
     connectAction(MainConfig, "ActionMainConfig", [this] { ShowConfigDialog(); });
-    connectAction(MainFavorite, "ActionMainFavorite", [this] { ShowFavoriteDialog(); });
+    connectAction(MainFavorite, "ActionMainFavorite", [this] { m_settingsFlow->ShowFavoriteDialog(); });
     connectAction(LVFindChannel, "ActionLVFindChannel", [this] { FindChannel(); });
     connectAction(LVFindChannel2, "ActionLVFindChannel2", [this] { FindChannel2(); });
     connectAction(LVFindClear, "ActionLVFindClear", [this] { FindClear(); });
     // Their keys work wherever the focus is in the window.
     addActions({m_actions[LVFindChannel], m_actions[LVFindChannel2], m_actions[LVFindClear]});
-    connectAction(MainHelpVersion, "ActionMainHelpVersion", [this] { ShowVersionDialog(); });
+    connectAction(MainHelpVersion, "ActionMainHelpVersion", [this] { m_settingsFlow->ShowVersionDialog(); });
     connectAction(MainHelpKeyConfigSave, "ActionMainHelpKeyConfigSave", [this] { m_keyConfig->Save(); });
     connectAction(MainHelpKeyConfigLoad, "ActionMainHelpKeyConfigLoad", [this] { m_keyConfig->Load(); });
 
@@ -381,9 +380,9 @@ void TkavoMain::InitialSetup(const IniFile& settingsFile)
     m_channelActions->BuildToolMenus();
     m_notifyMgr.ApplyTimers();
     m_net.Prepare(settingsFile);
-    ApplyPriorities();
+    m_settingsFlow->ApplyPriorities();
 
-    ApplyAllFont();
+    m_settingsFlow->ApplyAllFont();
     m_notifyMgr.JvTrayIcon().setContextMenu(m_frame->PopupMenuTrayIcon());
 
     const std::string iconFolder = m_common.GetIconPath();
@@ -446,14 +445,6 @@ void TkavoMain::SetHistory(HistoryStore& history)
                                                m_actions[MainVisualHistory], statusBar(), this);
     m_actions[MainVisualYpStatus]->setEnabled(true);
     m_actions[MainVisualHistory]->setEnabled(true);
-}
-
-void TkavoMain::ApplyPriorities()
-{
-    const auto& priority = m_setting.Priority;
-    ApplyProcessPriority(priority.KAVOProcess);
-    if (priority.KAVOThread != 0)
-        ApplyThreadPriority(priority.KAVOThread);
 }
 
 namespace {
@@ -586,97 +577,17 @@ void TkavoMain::RefreshTimer()
 
 void TkavoMain::ReloadSettings(const TkavoSetting* cancelled)
 {
-    m_setting.Load();
-    // A YP the cancelled edit had removed lost its channels with it, as the entry it comes back as
-    // is a new one.
-    std::vector<std::string> removed;
-    if (cancelled)
-        for (const TkavoYpItem& yp : m_setting.YpList)
-            if (!cancelled->YpList.HasUrl(yp.Url))
-                removed.push_back(yp.Url);
-    m_net.SettingsReloaded(removed);
-    m_refreshFeedback->SettingsChanged();
+    m_settingsFlow->ReloadSettings(cancelled);
 }
 
 bool TkavoMain::CommitSettings(const TkavoSetting& edited)
 {
-    try {
-        edited.Save();
-    } catch (const IniWriteError& error) {
-        // The edits stay in memory; the file is as it was.
-        QMessageBox::critical(this, windowTitle(), FromCp932(error.what()));
-        m_setting = edited;
-        m_net.SettingsReloaded();
-        m_refreshFeedback->SettingsChanged();
-        return false;
-    }
-    ReloadSettings();
-    return true;
+    return m_settingsFlow->CommitSettings(edited);
 }
 
 void TkavoMain::ShowConfigDialog()
 {
-    if (m_configDialogOpen)
-        return;
-    m_configDialogOpen = true;
-    ReloadSettings();
-    const TkavoSetting before = m_setting;
-    TkavoSetting edited = m_setting;
-    TkavoConfig dialog(edited, m_common, this);
-    const bool ok = dialog.exec() == QDialog::Accepted;
-    m_configDialogOpen = false;
-    if (!ok) {
-        ReloadSettings(&edited);
-        return;
-    }
-    CommitSettings(edited);
-    ApplySettings(before, dialog.ColumnsChanged(), dialog.LookChanged());
-}
-
-void TkavoMain::ApplySettings(const TkavoSetting& before, bool columnsChanged, bool lookChanged)
-{
-    const std::array<std::string, 2> sortedCaptions = m_views->SortedCaptions();
-    ApplyPriorities();
-    if (columnsChanged)
-        m_views->RebuildColumns();
-    if (lookChanged) {
-        m_views->ApplyListLook();
-        ApplyAllFont();
-    }
-    if (columnsChanged || lookChanged)
-        m_views->Refill(sortedCaptions);
-    m_notifyMgr.ApplyTimers();
-    m_channelActions->BuildToolMenus();
-    const auto trayOptions = [](const TkavoSetting& s) {
-        return std::tuple(s.Etc.Minimized, s.Etc.ApplicationTitle, s.Etc.AutoDownLoad, s.Etc.TaskTray,
-                          s.Notify.Position);
-    };
-    if (trayOptions(before) != trayOptions(m_setting))
-        m_notifyMgr.ApplyTray();
-    ApplyApplicationTitle(*this, m_setting.Etc.ApplicationTitle);
-}
-
-void TkavoMain::ShowFavoriteDialog()
-{
-    if (m_favoriteDialogOpen || m_configDialogOpen)
-        return;
-    m_favoriteDialogOpen = true;
-    ReloadSettings();
-    TkavoSetting edited = m_setting;
-    bool ok = false;
-    {
-        TkavoFavorite dialog(edited.Favorites, m_common, m_net.ChList(), font(), this);
-        ok = dialog.exec() == QDialog::Accepted;
-    }
-    m_favoriteDialogOpen = false;
-    if (!ok) {
-        ReloadSettings();
-        return;
-    }
-    CommitSettings(edited);
-    // While a cycle runs, its finish step matches its new lists and its list handler refills.
-    if (m_net.RematchFavorites())
-        m_views->RefillViews();
+    m_settingsFlow->ShowConfigDialog();
 }
 
 void TkavoMain::FindChannel()
@@ -718,30 +629,6 @@ void TkavoMain::FindClear()
     if (ypLike || Find.MoveResultsUp)
         m_views->SortView(view, view->Model().LastSortedColumn());
     view->viewport()->update();
-}
-
-void TkavoMain::ShowVersionDialog()
-{
-    TkavoVersion dialog(font(), this);
-    dialog.SetApplicationTitle(FromCp932(m_setting.Etc.ApplicationTitle));
-    std::optional<QString> pcraw;
-    if (const auto version = m_net.PcrawVersion())
-        pcraw = QString::fromStdString(*version);
-    dialog.SetPcrawVersion(pcraw);
-    dialog.exec();
-}
-
-void TkavoMain::ApplyAllFont()
-{
-    const TkavoFont& allFont = m_setting.AllFont;
-    if (allFont.Name.empty())
-        return;
-    QFont font(FromCp932(allFont.Name));
-    if (allFont.Size > 0)
-        font.setPointSize(allFont.Size);
-    if (font != this->font())
-        setFont(font);
-    m_findDialog->setFont(font);
 }
 
 void TkavoMain::Refresh()

@@ -36,6 +36,7 @@ class TkavoHistoryViews;
 class TkavoLauncher;
 class TkavoNet;
 class TkavoRefreshFeedback;
+class TkavoSettingsFlow;
 class TkavoPlacement;
 class TkavoToolBars;
 class TkavoYpLike;
@@ -137,9 +138,8 @@ public:
     bool CommitSettings(const TkavoSetting& edited);
     // The settings dialog; on OK the window takes the new settings on as the dialog changed them.
     void ShowConfigDialog();
-    void ShowVersionDialog();
-    // The favorites dialog; on OK the channels on air are matched again and both views refilled.
-    void ShowFavoriteDialog();
+    // The dialogs of the settings, favorites and version, and taking their settings on.
+    TkavoSettingsFlow& SettingsFlow() const { return *m_settingsFlow; }
     // Searching the lists: the find dialog for the current view (Ctrl+F) or for the YP-style page
     // (F3), and clearing the marks (Esc).
     void FindChannel();
@@ -191,12 +191,8 @@ private:
     void TimerReloadTimer();
     void TimerFinishTimer();
     void StartCycle(bool manual);
-    void ApplyPriorities();
     void ShowContactUrl(TkavoChItem* channel);
     void SetActionsBusy(bool busy);
-    void ApplyAllFont();
-    // After the settings dialog's OK: what changed against before takes effect.
-    void ApplySettings(const TkavoSetting& before, bool columnsChanged, bool lookChanged);
     void ConnectActions();
     void ConnectFrame();
     void ShowPage(int page);
@@ -215,6 +211,7 @@ private:
     TkavoActions m_actions;
     TkavoChannelActions* m_channelActions = nullptr;
     TkavoChannelViews* m_views = nullptr;
+    TkavoSettingsFlow* m_settingsFlow = nullptr;
     TkavoYpLike* m_ypLike = nullptr;
     TkavoRefreshFeedback* m_refreshFeedback = nullptr;
     TActionListKeyConfigMgr* m_keyConfig = nullptr;
@@ -239,8 +236,6 @@ private:
     // them, the main thread writes them only while no cycle runs.
     bool m_notifyErrors = true;
     std::string m_errorTitle;
-    bool m_configDialogOpen = false;
-    bool m_favoriteDialogOpen = false;
     TkavoFind* m_findDialog = nullptr;
     // Options of views that come later are kept so that they are written back as read.
     TkavoWindowOptions m_windowOptions;
