@@ -34,8 +34,7 @@ TkavoSettingsFlow::TkavoSettingsFlow(QWidget& window, TkavoSetting& setting, Tka
                                      TkavoFind& findDialog, QObject* parent)
     : QObject(parent), m_window(window), m_setting(setting), m_common(common), m_net(net), m_notifyMgr(notifyMgr),
       m_views(views), m_channelActions(channelActions), m_refreshFeedback(refreshFeedback), m_findDialog(findDialog)
-{
-}
+{}
 
 void TkavoSettingsFlow::ReloadSettings(const TkavoSetting* cancelled)
 {

@@ -4,7 +4,6 @@
 
 #include "common/Launcher.h"
 #include "common/ukavoCommon.h"
-#include "core/ChannelSearch.h"
 #include "net/ukavoNet.h"
 #include "platform/Cp932.h"
 #include "platform/Process.h"
@@ -17,6 +16,7 @@
 #include "ui/keys/uActionListKeyConfigMgr.h"
 #include "ui/main/TkavoApplicationTitle.h"
 #include "ui/main/TkavoChannelActions.h"
+#include "ui/main/TkavoChannelFind.h"
 #include "ui/main/TkavoChannelViews.h"
 #include "ui/main/TkavoDebugLog.h"
 #include "ui/main/TkavoFrame.h"
@@ -264,6 +264,9 @@ void TkavoMain::FormCreate()
     m_findDialog = new TkavoFind(Find, m_common, this);
     m_settingsFlow = new TkavoSettingsFlow(*this, m_setting, m_common, m_net, m_notifyMgr, *m_views, *m_channelActions,
                                            *m_refreshFeedback, *m_findDialog, this);
+    m_channelFind =
+        new TkavoChannelFind(*m_findDialog, Find, m_common, *m_views, *m_channelActions, m_actions, *PageControl, this);
+    connect(m_channelFind, &TkavoChannelFind::YpLikeSearched, this, [this] { YpLikeChanged(); });
 }
 
 TkavoLauncher& TkavoMain::Launcher()
@@ -592,43 +595,17 @@ void TkavoMain::ShowConfigDialog()
 
 void TkavoMain::FindChannel()
 {
-    if (m_actions[TabYpLike]->isChecked()) {
-        FindChannel2();
-        return;
-    }
-    TkavoListView* view = CurrentListView();
-    if (m_findDialog->exec() != QDialog::Accepted || !view)
-        return;
-    m_views->ApplyFind(view, Find.FindValue);
-    if (!TrimSearchInput(Find.FindValue).empty())
-        view->viewport()->update();
-    else
-        m_views->SortView(view, view->Model().LastSortedColumn()); // back to the order moved rows had changed
+    m_channelFind->FindChannel();
 }
 
 void TkavoMain::FindChannel2()
 {
-    if (!m_actions[TabYpLike]->isChecked()) {
-        FindChannel();
-        return;
-    }
-    if (m_findDialog->exec() != QDialog::Accepted)
-        return;
-    m_views->ApplyFind(ListViewNow, Find.FindValue);
-    if (TrimSearchInput(Find.FindValue).empty())
-        m_views->SortView(ListViewNow, ListViewNow->Model().LastSortedColumn());
-    // The page shows the search at once.
-    YpLikeChanged();
+    m_channelFind->FindChannel2();
 }
 
 void TkavoMain::FindClear()
 {
-    const bool ypLike = PageControl->currentIndex() == PageYpLike;
-    TkavoListView* view = PageControl->currentIndex() == PageLog ? ListViewLog : ListViewNow;
-    view->Model().ApplyFind({}, false, m_common.RegExp);
-    if (ypLike || Find.MoveResultsUp)
-        m_views->SortView(view, view->Model().LastSortedColumn());
-    view->viewport()->update();
+    m_channelFind->FindClear();
 }
 
 void TkavoMain::Refresh()

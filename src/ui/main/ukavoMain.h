@@ -29,6 +29,7 @@ class ProcessStarter;
 class ScriptEngine;
 class TActionListKeyConfigMgr;
 class TkavoChannelActions;
+class TkavoChannelFind;
 class TkavoChannelViews;
 class TkavoCommon;
 class TkavoFrame;
@@ -212,6 +213,7 @@ private:
     TkavoChannelActions* m_channelActions = nullptr;
     TkavoChannelViews* m_views = nullptr;
     TkavoSettingsFlow* m_settingsFlow = nullptr;
+    TkavoChannelFind* m_channelFind = nullptr;
     TkavoYpLike* m_ypLike = nullptr;
     TkavoRefreshFeedback* m_refreshFeedback = nullptr;
     TActionListKeyConfigMgr* m_keyConfig = nullptr;
