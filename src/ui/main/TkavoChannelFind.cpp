@@ -18,8 +18,7 @@ TkavoChannelFind::TkavoChannelFind(TkavoFind& dialog, const TkavoFindState& find
                                    const TkavoActions& actions, const QStackedWidget& pages, QObject* parent)
     : QObject(parent), m_dialog(dialog), m_find(find), m_common(common), m_views(views),
       m_channelActions(channelActions), m_actions(actions), m_pages(pages)
-{
-}
+{}
 
 void TkavoChannelFind::FindChannel()
 {
