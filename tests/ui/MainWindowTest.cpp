@@ -12,6 +12,7 @@
 #include "support/TestHttpServer.h"
 #include "ui/dialogs/ukavoConfigDialog.h"
 #include "ui/main/TkavoChannelActions.h"
+#include "ui/main/TkavoChannelViews.h"
 #include "ui/main/TkavoDebugLog.h"
 #include "ui/main/TkavoEmptyState.h"
 #include "ui/main/TkavoRefreshFeedback.h"
@@ -462,11 +463,11 @@ private slots:
 
         // Clicks: the sorted column inverts its flag (fewest first), another column sorts ascending.
         TkavoListView* now = h.Main->ListViewNow;
-        h.Main->ColumnClick(now, now->Model().FindColumn(ColumnCaptionById("Listener")));
+        h.Main->ChannelViews().ColumnClick(now, now->Model().FindColumn(ColumnCaptionById("Listener")));
         QCOMPARE(Names(now), std::string("A F E C G"));
-        h.Main->ColumnClick(now, now->Model().FindColumn(ColumnCaptionById("Listener")));
+        h.Main->ChannelViews().ColumnClick(now, now->Model().FindColumn(ColumnCaptionById("Listener")));
         QCOMPARE(Names(now), std::string("E F A G C"));
-        h.Main->ColumnClick(now, now->Model().FindColumn(ColumnCaptionById("No")));
+        h.Main->ChannelViews().ColumnClick(now, now->Model().FindColumn(ColumnCaptionById("No")));
         QCOMPARE(Names(now), std::string("A E F C G"));
     }
 

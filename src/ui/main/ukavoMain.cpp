@@ -4,10 +4,8 @@
 
 #include "common/Launcher.h"
 #include "common/ukavoCommon.h"
-#include "core/ChannelSearch.h"
 #include "net/ukavoNet.h"
 #include "platform/Cp932.h"
-#include "platform/DateTime.h"
 #include "platform/Process.h"
 #include "platform/ProgramFolder.h"
 #include "platform/VisitedUrls.h"
@@ -15,17 +13,17 @@
 #include "script/YpScriptRunner.h"
 #include "settings/IniFile.h"
 #include "settings/ukavoConfig.h"
-#include "ui/dialogs/ukavoConfigDialog.h"
-#include "ui/dialogs/ukavoFavorite.h"
-#include "ui/dialogs/ukavoVersion.h"
 #include "ui/keys/uActionListKeyConfigMgr.h"
 #include "ui/main/TkavoApplicationTitle.h"
 #include "ui/main/TkavoChannelActions.h"
+#include "ui/main/TkavoChannelFind.h"
+#include "ui/main/TkavoChannelViews.h"
 #include "ui/main/TkavoDebugLog.h"
 #include "ui/main/TkavoFrame.h"
 #include "ui/main/TkavoHistoryViews.h"
 #include "ui/main/TkavoPlacement.h"
 #include "ui/main/TkavoRefreshFeedback.h"
+#include "ui/main/TkavoSettingsFlow.h"
 #include "ui/main/TkavoToolBars.h"
 #include "ui/main/TkavoYpLike.h"
 
@@ -37,10 +35,8 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QHeaderView>
 #include <QInputDialog>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QStackedWidget>
@@ -55,7 +51,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <thread>
-#include <tuple>
 
 namespace kavo {
 namespace {
@@ -111,9 +106,7 @@ TkavoMain::~TkavoMain()
     m_net.OnProgress = nullptr;
     m_net.SetVisitedUrls(nullptr);
     // The rows point into the retrieval module's lists.
-    const TkavoChList empty;
-    m_modelNow->Fill(empty);
-    m_modelLog->Fill(empty);
+    m_views->Clear();
     m_dms.reset();
     m_launcher.reset();
     m_visited.reset();
@@ -131,6 +124,21 @@ TkavoNotifyItem TkavoMain::NotifyItem(const std::string& text, int kind) const
 TkavoListView* TkavoMain::CurrentListView() const
 {
     return m_channelActions->CurrentView();
+}
+
+bool TkavoMain::FirstListDone() const
+{
+    return m_views->FirstListDone();
+}
+
+void TkavoMain::ShowPreviousList(std::unique_ptr<TkavoChList> list)
+{
+    m_views->ShowPreviousList(std::move(list), *statusBar());
+}
+
+bool TkavoMain::ShowsPreviousList() const
+{
+    return m_views->ShowsPreviousList();
 }
 
 QString TkavoMain::StatusPanel(int panel) const
@@ -173,11 +181,11 @@ void TkavoMain::FormCreate()
     // The page control with hidden tabs: on air, ended, and the YP-style page.
     PageControl = new QStackedWidget(this);
     PageControl->setObjectName(QStringLiteral("PageControl"));
-    m_modelNow = new TkavoChannelModel(&m_common, &m_setting.YpList, this);
-    m_modelLog = new TkavoChannelModel(&m_common, &m_setting.YpList, this);
-    ListViewNow = new TkavoListView(QStringLiteral("ListViewNow"), m_modelNow);
-    ListViewLog = new TkavoListView(QStringLiteral("ListViewLog"), m_modelLog);
-    ListViewLog->setToolTip(QString());
+    m_views = new TkavoChannelViews(m_setting, m_common, m_net, m_actions, Find, this);
+    ListViewNow = m_views->ListViewNow();
+    ListViewLog = m_views->ListViewLog();
+    connect(m_views, &TkavoChannelViews::FindApplied, this, [this] { m_ypLikeDirty = true; });
+    connect(m_views, &TkavoChannelViews::NowSorted, this, [this] { YpLikeChanged(); });
     PageControl->addWidget(ListViewNow);
     PageControl->addWidget(ListViewLog);
     setCentralWidget(PageControl);
@@ -203,7 +211,7 @@ void TkavoMain::FormCreate()
             ShowPage(PageYpLike);
     });
     connect(m_ypLike, &TkavoYpLike::SortRequested, this,
-            [this](int column) { Guarded("YpLikeSort", [&] { ColumnClick(ListViewNow, column); }); });
+            [this](int column) { Guarded("YpLikeSort", [&] { m_views->ColumnClick(ListViewNow, column); }); });
     connect(m_ypLike, &TkavoYpLike::StatusText, this, [this](const QString& text) { SetStatusPanel(2, text); });
     // Marks of a play or an admin command while the page is shown.
     connect(m_channelActions, &TkavoChannelActions::YpLikeRebuildNeeded, this, [this] { YpLikeChanged(); });
@@ -218,8 +226,6 @@ void TkavoMain::FormCreate()
 
     for (TkavoListView* view : {ListViewNow, ListViewLog}) {
         m_channelActions->Attach(view);
-        connect(view->header(), &QHeaderView::sectionClicked, this,
-                [this, view](int column) { Guarded("ColumnClick", [&] { ColumnClick(view, column); }); });
         connect(view, &TkavoListView::MenuKeyReleased, this,
                 [this] { m_actions[MainVisualShowContextMenu]->trigger(); });
         connect(view, &TkavoListView::CurrentChannelChanged, this, [this, view](TkavoChItem* channel) {
@@ -227,10 +233,6 @@ void TkavoMain::FormCreate()
                 ShowContactUrl(channel);
         });
     }
-    connect(ListViewNow, &TkavoListView::Sorted, this,
-            [this] { Guarded("ListViewNowSorted", [this] { NowSorted(); }); });
-    connect(ListViewLog, &TkavoListView::Sorted, this,
-            [this] { Guarded("ListViewLogSorted", [this] { LogSorted(); }); });
 
     connect(&m_notifyMgr, &TkavoNotifyMgr::OnNotifyBegin, this,
             [this] { m_actions[MainNotifyAbort]->setEnabled(true); });
@@ -260,6 +262,11 @@ void TkavoMain::FormCreate()
 
     // Made once and kept hidden: it holds the search and its history for the whole run.
     m_findDialog = new TkavoFind(Find, m_common, this);
+    m_settingsFlow = new TkavoSettingsFlow(*this, m_setting, m_common, m_net, m_notifyMgr, *m_views, *m_channelActions,
+                                           *m_refreshFeedback, *m_findDialog, this);
+    m_channelFind =
+        new TkavoChannelFind(*m_findDialog, Find, m_common, *m_views, *m_channelActions, m_actions, *PageControl, this);
+    connect(m_channelFind, &TkavoChannelFind::YpLikeSearched, this, [this] { YpLikeChanged(); });
 }
 
 TkavoLauncher& TkavoMain::Launcher()
@@ -323,13 +330,13 @@ void TkavoMain::ConnectActions()
     connectAction(MainHelpStartPeerCast, "ActionMainHelpStartPeerCast", [this] { Launcher().PlayChannel("", "", ""); });
     connectAction(MainHelpExitPeerCast, "ActionMainHelpExitPeerCast", [this] { ExitPeerCast(); });
     connectAction(MainConfig, "ActionMainConfig", [this] { ShowConfigDialog(); });
-    connectAction(MainFavorite, "ActionMainFavorite", [this] { ShowFavoriteDialog(); });
+    connectAction(MainFavorite, "ActionMainFavorite", [this] { m_settingsFlow->ShowFavoriteDialog(); });
     connectAction(LVFindChannel, "ActionLVFindChannel", [this] { FindChannel(); });
     connectAction(LVFindChannel2, "ActionLVFindChannel2", [this] { FindChannel2(); });
     connectAction(LVFindClear, "ActionLVFindClear", [this] { FindClear(); });
     // Their keys work wherever the focus is in the window.
     addActions({m_actions[LVFindChannel], m_actions[LVFindChannel2], m_actions[LVFindClear]});
-    connectAction(MainHelpVersion, "ActionMainHelpVersion", [this] { ShowVersionDialog(); });
+    connectAction(MainHelpVersion, "ActionMainHelpVersion", [this] { m_settingsFlow->ShowVersionDialog(); });
     connectAction(MainHelpKeyConfigSave, "ActionMainHelpKeyConfigSave", [this] { m_keyConfig->Save(); });
     connectAction(MainHelpKeyConfigLoad, "ActionMainHelpKeyConfigLoad", [this] { m_keyConfig->Load(); });
 
@@ -340,10 +347,7 @@ void TkavoMain::ConnectActions()
     });
     connect(m_actions[TrayExit], &QAction::triggered, this, &QWidget::close);
 
-    connectAction(MainVisualFixedColumn, "ActionMainVisualFixedColumn", [this] {
-        for (int i = 0; i < m_modelNow->columnCount() && i < m_modelLog->columnCount(); ++i)
-            ListViewLog->setColumnWidth(i, ListViewNow->columnWidth(i));
-    });
+    connectAction(MainVisualFixedColumn, "ActionMainVisualFixedColumn", [this] { m_views->CopyWidthsToLog(); });
     m_actions[MainVisualYpStatus]->setEnabled(false); // until there is a history
     m_actions[MainVisualHistory]->setEnabled(false);
     connectAction(MainVisualShowContextMenu, "ActionMainVisualShowContextMenu", [this] {
@@ -379,9 +383,9 @@ void TkavoMain::InitialSetup(const IniFile& settingsFile)
     m_channelActions->BuildToolMenus();
     m_notifyMgr.ApplyTimers();
     m_net.Prepare(settingsFile);
-    ApplyPriorities();
+    m_settingsFlow->ApplyPriorities();
 
-    ApplyAllFont();
+    m_settingsFlow->ApplyAllFont();
     m_notifyMgr.JvTrayIcon().setContextMenu(m_frame->PopupMenuTrayIcon());
 
     const std::string iconFolder = m_common.GetIconPath();
@@ -404,22 +408,14 @@ void TkavoMain::InitialSetup(const IniFile& settingsFile)
             throw TkavoStartupError(path + U(" を読み込めません").toStdString());
         m_stateIcons[i] = QIcon(pixmap);
     }
-    m_modelNow->SetIcons(m_stateIcons);
-    m_modelLog->SetIcons(m_stateIcons);
+    m_views->SetIcons(m_stateIcons);
     m_toolBars->LoadIcons(iconFolder);
 
     m_channelActions->SetCurrentView(ListViewNow);
-    BuildColumns(ListViewNow);
-    BuildColumns(ListViewLog);
+    m_views->BuildColumns();
     Guarded("ReadWindowOptions", [&] { ReadWindowOptions(settingsFile); });
-    ApplyListLook();
-
-    FillView(ListViewNow, m_net.ChList());
-    FillView(ListViewLog, m_net.ChListLog());
-    m_modelNow->SetLastSortedColumn(m_modelNow->FindColumn(ColumnCaptionById("Listener")));
-    m_modelLog->SetLastSortedColumn(m_modelLog->FindColumn(ColumnCaptionById("TimeStamp")));
-    ListViewNow->header()->setSortIndicator(m_modelNow->LastSortedColumn(), Qt::DescendingOrder);
-    ListViewLog->header()->setSortIndicator(m_modelLog->LastSortedColumn(), Qt::DescendingOrder);
+    m_views->ApplyListLook();
+    m_views->ShowInitialLists();
     m_refreshFeedback->SettingsChanged();
 
     ApplyApplicationTitle(*this, m_setting.Etc.ApplicationTitle);
@@ -452,63 +448,6 @@ void TkavoMain::SetHistory(HistoryStore& history)
                                                m_actions[MainVisualHistory], statusBar(), this);
     m_actions[MainVisualYpStatus]->setEnabled(true);
     m_actions[MainVisualHistory]->setEnabled(true);
-}
-
-void TkavoMain::ShowPreviousList(std::unique_ptr<TkavoChList> list)
-{
-    if (!list || m_firstListDone)
-        return;
-    if (!m_previousListLabel) {
-        m_previousListLabel = new QLabel(statusBar());
-        m_previousListLabel->setObjectName(QStringLiteral("LabelPreviousList"));
-        statusBar()->addPermanentWidget(m_previousListLabel);
-    }
-    m_previousListLabel->setText(U("前回 %1 の一覧").arg(FromCp932(FormatMonthDayTime(list->LastUpdate))));
-    m_previousListLabel->show();
-    m_modelNow->SetGreyed(true);
-    FillView(ListViewNow, *list);
-    m_previousList = std::move(list);
-    ListViewNow->SortAscending = true;
-    SortView(ListViewNow, m_modelNow->FindColumn(ColumnCaptionById("Listener")));
-}
-
-void TkavoMain::ApplyPriorities()
-{
-    const auto& priority = m_setting.Priority;
-    ApplyProcessPriority(priority.KAVOProcess);
-    if (priority.KAVOThread != 0)
-        ApplyThreadPriority(priority.KAVOThread);
-}
-
-void TkavoMain::BuildColumns(TkavoListView* view)
-{
-    std::vector<std::string> captions = m_setting.Columns;
-    if (captions.empty())
-        captions = DefaultColumnCaptions();
-    view->Model().SetColumns(captions);
-}
-
-void TkavoMain::ReadColumnWidths(const IniFile& ini)
-{
-    for (auto [view, section] : {std::pair{ListViewNow, "ColumnSize"}, std::pair{ListViewLog, "ColumnSizeLog"}}) {
-        const TkavoChannelModel& model = view->Model();
-        for (int i = 0; i < model.columnCount(); ++i) {
-            const std::string& caption = model.Caption(i);
-            const int fallback = ParseIniInteger(m_common.ColumnWidthByCaption.Value(caption)).value_or(50);
-            const std::string& id = ColumnIdByCaption(caption);
-            view->setColumnWidth(i, id.empty() ? fallback : ini.ReadInteger(section, id, fallback));
-        }
-    }
-}
-
-void TkavoMain::WriteColumnWidths(IniFile& ini) const
-{
-    for (auto [view, section] : {std::pair{ListViewNow, "ColumnSize"}, std::pair{ListViewLog, "ColumnSizeLog"}}) {
-        const TkavoChannelModel& model = view->Model();
-        for (int i = 0; i < model.columnCount(); ++i)
-            if (const std::string& id = ColumnIdByCaption(model.Caption(i)); !id.empty())
-                ini.WriteInteger(section, id, view->columnWidth(i));
-    }
 }
 
 namespace {
@@ -588,7 +527,7 @@ void TkavoMain::ReadWindowOptions(const IniFile& ini)
     DebugModeChanged();
     m_frame->ApplyStatusBar();
     m_net.CanDMS = m_actions[FileCanDMS]->isChecked();
-    ReadColumnWidths(ini);
+    m_views->ReadColumnWidths(ini);
 }
 
 void TkavoMain::WriteWindowOptions(IniFile& ini)
@@ -597,13 +536,7 @@ void TkavoMain::WriteWindowOptions(IniFile& ini)
     ini.EraseSection("CoolBar");
     for (const WindowOption& option : WindowOptionTable())
         ini.WriteInteger(option.Section, option.Key, option.Get(*this));
-    WriteColumnWidths(ini);
-}
-
-void TkavoMain::ApplyListLook()
-{
-    for (TkavoListView* view : {ListViewNow, ListViewLog})
-        view->ApplyListLook(m_setting.ColorFont, m_setting.TextFont);
+    m_views->WriteColumnWidths(ini);
 }
 
 void TkavoMain::DebugModeChanged()
@@ -647,197 +580,32 @@ void TkavoMain::RefreshTimer()
 
 void TkavoMain::ReloadSettings(const TkavoSetting* cancelled)
 {
-    m_setting.Load();
-    // A YP the cancelled edit had removed lost its channels with it, as the entry it comes back as
-    // is a new one.
-    std::vector<std::string> removed;
-    if (cancelled)
-        for (const TkavoYpItem& yp : m_setting.YpList)
-            if (!cancelled->YpList.HasUrl(yp.Url))
-                removed.push_back(yp.Url);
-    m_net.SettingsReloaded(removed);
-    m_refreshFeedback->SettingsChanged();
+    m_settingsFlow->ReloadSettings(cancelled);
 }
 
 bool TkavoMain::CommitSettings(const TkavoSetting& edited)
 {
-    try {
-        edited.Save();
-    } catch (const IniWriteError& error) {
-        // The edits stay in memory; the file is as it was.
-        QMessageBox::critical(this, windowTitle(), FromCp932(error.what()));
-        m_setting = edited;
-        m_net.SettingsReloaded();
-        m_refreshFeedback->SettingsChanged();
-        return false;
-    }
-    ReloadSettings();
-    return true;
+    return m_settingsFlow->CommitSettings(edited);
 }
 
 void TkavoMain::ShowConfigDialog()
 {
-    if (m_configDialogOpen)
-        return;
-    m_configDialogOpen = true;
-    ReloadSettings();
-    const TkavoSetting before = m_setting;
-    TkavoSetting edited = m_setting;
-    TkavoConfig dialog(edited, m_common, this);
-    const bool ok = dialog.exec() == QDialog::Accepted;
-    m_configDialogOpen = false;
-    if (!ok) {
-        ReloadSettings(&edited);
-        return;
-    }
-    CommitSettings(edited);
-    ApplySettings(before, dialog.ColumnsChanged(), dialog.LookChanged());
-}
-
-void TkavoMain::ApplySettings(const TkavoSetting& before, bool columnsChanged, bool lookChanged)
-{
-    const std::array<int, 2> sorted = {m_modelNow->LastSortedColumn(), m_modelLog->LastSortedColumn()};
-    const std::array<std::string, 2> sortedCaptions = {m_modelNow->Caption(sorted[0]), m_modelLog->Caption(sorted[1])};
-    ApplyPriorities();
-    if (columnsChanged) {
-        WriteColumnWidths(m_columnWidths);
-        BuildColumns(ListViewNow);
-        BuildColumns(ListViewLog);
-        ReadColumnWidths(m_columnWidths);
-    }
-    if (lookChanged) {
-        ApplyListLook();
-        ApplyAllFont();
-    }
-    if (columnsChanged || lookChanged) {
-        for (std::size_t i = 0; i < 2; ++i) {
-            TkavoListView* view = i == 0 ? ListViewNow : ListViewLog;
-            const int top = view->indexAt(QPoint(0, 0)).row();
-            FillView(view, i == 0 ? m_net.ChList() : m_net.ChListLog());
-            const int column = view->Model().FindColumn(sortedCaptions[i]);
-            view->Model().SetLastSortedColumn(column >= 0 ? column : 0);
-            SortView(view, view->Model().LastSortedColumn());
-            if (top >= 0 && top < view->Model().rowCount())
-                view->scrollTo(view->Model().index(top, 0), QAbstractItemView::PositionAtTop);
-        }
-    }
-    m_notifyMgr.ApplyTimers();
-    m_channelActions->BuildToolMenus();
-    const auto trayOptions = [](const TkavoSetting& s) {
-        return std::tuple(s.Etc.Minimized, s.Etc.ApplicationTitle, s.Etc.AutoDownLoad, s.Etc.TaskTray,
-                          s.Notify.Position);
-    };
-    if (trayOptions(before) != trayOptions(m_setting))
-        m_notifyMgr.ApplyTray();
-    ApplyApplicationTitle(*this, m_setting.Etc.ApplicationTitle);
-}
-
-void TkavoMain::ShowFavoriteDialog()
-{
-    if (m_favoriteDialogOpen || m_configDialogOpen)
-        return;
-    m_favoriteDialogOpen = true;
-    ReloadSettings();
-    TkavoSetting edited = m_setting;
-    bool ok = false;
-    {
-        TkavoFavorite dialog(edited.Favorites, m_common, m_net.ChList(), font(), this);
-        ok = dialog.exec() == QDialog::Accepted;
-    }
-    m_favoriteDialogOpen = false;
-    if (!ok) {
-        ReloadSettings();
-        return;
-    }
-    CommitSettings(edited);
-    // While a cycle runs, its finish step matches its new lists and its list handler refills.
-    if (m_net.RematchFavorites())
-        RefillViews();
-}
-
-void TkavoMain::RefillViews()
-{
-    m_reapplyFind = Find.KeepFind;
-    for (TkavoListView* view : {ListViewNow, ListViewLog}) {
-        const int top = view->indexAt(QPoint(0, 0)).row();
-        const int column = view->Model().LastSortedColumn();
-        FillView(view, view == ListViewNow ? m_net.ChList() : m_net.ChListLog());
-        SortView(view, column);
-        if (top >= 0 && top < view->Model().rowCount())
-            view->scrollTo(view->Model().index(top, 0), QAbstractItemView::PositionAtTop);
-    }
-    m_reapplyFind = false;
-}
-
-void TkavoMain::ApplyFind(TkavoListView* view, const std::string& pattern)
-{
-    m_ypLikeDirty = true;
-    view->Model().ApplyFind(pattern, Find.MoveResultsUp, m_common.RegExp);
+    m_settingsFlow->ShowConfigDialog();
 }
 
 void TkavoMain::FindChannel()
 {
-    if (m_actions[TabYpLike]->isChecked()) {
-        FindChannel2();
-        return;
-    }
-    TkavoListView* view = CurrentListView();
-    if (m_findDialog->exec() != QDialog::Accepted || !view)
-        return;
-    ApplyFind(view, Find.FindValue);
-    if (!TrimSearchInput(Find.FindValue).empty())
-        view->viewport()->update();
-    else
-        SortView(view, view->Model().LastSortedColumn()); // back to the order moved rows had changed
+    m_channelFind->FindChannel();
 }
 
 void TkavoMain::FindChannel2()
 {
-    if (!m_actions[TabYpLike]->isChecked()) {
-        FindChannel();
-        return;
-    }
-    if (m_findDialog->exec() != QDialog::Accepted)
-        return;
-    ApplyFind(ListViewNow, Find.FindValue);
-    if (TrimSearchInput(Find.FindValue).empty())
-        SortView(ListViewNow, m_modelNow->LastSortedColumn());
-    // The page shows the search at once.
-    YpLikeChanged();
+    m_channelFind->FindChannel2();
 }
 
 void TkavoMain::FindClear()
 {
-    const bool ypLike = PageControl->currentIndex() == PageYpLike;
-    TkavoListView* view = PageControl->currentIndex() == PageLog ? ListViewLog : ListViewNow;
-    view->Model().ApplyFind({}, false, m_common.RegExp);
-    if (ypLike || Find.MoveResultsUp)
-        SortView(view, view->Model().LastSortedColumn());
-    view->viewport()->update();
-}
-
-void TkavoMain::ShowVersionDialog()
-{
-    TkavoVersion dialog(font(), this);
-    dialog.SetApplicationTitle(FromCp932(m_setting.Etc.ApplicationTitle));
-    std::optional<QString> pcraw;
-    if (const auto version = m_net.PcrawVersion())
-        pcraw = QString::fromStdString(*version);
-    dialog.SetPcrawVersion(pcraw);
-    dialog.exec();
-}
-
-void TkavoMain::ApplyAllFont()
-{
-    const TkavoFont& allFont = m_setting.AllFont;
-    if (allFont.Name.empty())
-        return;
-    QFont font(FromCp932(allFont.Name));
-    if (allFont.Size > 0)
-        font.setPointSize(allFont.Size);
-    if (font != this->font())
-        setFont(font);
-    m_findDialog->setFont(font);
+    m_channelFind->FindClear();
 }
 
 void TkavoMain::Refresh()
@@ -879,56 +647,16 @@ void TkavoMain::StartCycle(bool manual)
     }
 }
 
-void TkavoMain::FillView(TkavoListView* view, const TkavoChList& list)
-{
-    TkavoChannelModel& model = view->Model();
-    // The rows may already point at freed records here: the retrieval module has replaced its lists.
-    const std::string hash = model.FindColumn(ColumnCaptionById("Hash")) > 0 ? view->SelectedHash() : std::string();
-    model.Fill(list);
-    // The all-zero ID is shared by every channel without one: it names no channel to go back to.
-    if (hash.empty() || hash == NoHash)
-        return;
-    if (const int row = model.FindHash(hash, 1); row >= 0) {
-        view->SelectRow(row);
-        view->scrollTo(model.index(row, 0));
-    }
-}
-
-void TkavoMain::SortView(TkavoListView* view, int column)
-{
-    view->Sort(column);
-}
-
 void TkavoMain::ListHandler()
 {
-    if (Find.KeepFind)
-        m_reapplyFind = true;
-    FillView(ListViewNow, m_net.ChList());
-    FillView(ListViewLog, m_net.ChListLog());
-    if (m_previousList) {
-        m_modelNow->SetGreyed(false);
-        m_previousListLabel->hide();
-        m_previousList.reset();
-    }
     SetStatusPanel(1, QTime::currentTime().toString(QStringLiteral("hh:mm")));
-    if (!m_firstListDone) {
-        m_firstListDone = true;
-        ApplyListLook();
-        ListViewNow->SortAscending = true;
-        ListViewLog->SortAscending = false;
-        SortView(ListViewNow, m_modelNow->FindColumn(ColumnCaptionById("Listener")));
-        SortView(ListViewLog, m_modelLog->FindColumn(ColumnCaptionById("TimeStamp")));
-        ListViewNow->viewport()->update();
-        ListViewLog->viewport()->update();
-        if (isVisible())
-            CurrentListView()->setFocus();
-    } else {
-        SortView(ListViewNow, m_modelNow->LastSortedColumn());
-        SortView(ListViewLog, m_modelLog->LastSortedColumn());
-    }
+    const bool first = !m_views->FirstListDone();
+    m_views->ShowLists();
+    if (first && isVisible())
+        CurrentListView()->setFocus();
 
     TkavoChList ranked;
-    for (TkavoChItem* channel : m_modelNow->Rows()) {
+    for (TkavoChItem* channel : ListViewNow->Model().Rows()) {
         if (static_cast<int>(channel->Diff) != m_setting.Notify.Rank2 || channel->ListDisable)
             continue;
         auto copy = std::make_unique<TkavoChItem>();
@@ -975,33 +703,6 @@ void TkavoMain::TimerReloadTimer()
     }
     --m_reloadCountdown;
     SetStatusPanel(0, QString::number(m_reloadCountdown));
-}
-
-void TkavoMain::ColumnClick(TkavoListView* view, int column)
-{
-    if (column == view->Model().LastSortedColumn())
-        view->SortAscending = !view->SortAscending;
-    else
-        view->SortAscending = true;
-    SortView(view, column);
-}
-
-void TkavoMain::NowSorted()
-{
-    if (m_reapplyFind) {
-        m_reapplyFind = false;
-        ApplyFind(ListViewNow, Find.FindValue);
-    }
-    m_modelNow->MoveRawToEnd();
-    if (m_actions[MainVisualEnableEnsureVisible]->isChecked())
-        ListViewNow->EnsureSelectionVisible(true);
-    YpLikeChanged();
-}
-
-void TkavoMain::LogSorted()
-{
-    if (m_actions[MainVisualEnableEnsureVisible]->isChecked())
-        ListViewLog->EnsureSelectionVisible(false);
 }
 
 void TkavoMain::ShowContactUrl(TkavoChItem* channel)

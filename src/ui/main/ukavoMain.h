@@ -18,7 +18,6 @@
 
 class QAction;
 class QActionGroup;
-class QLabel;
 class QMenu;
 class QStackedWidget;
 
@@ -30,12 +29,15 @@ class ProcessStarter;
 class ScriptEngine;
 class TActionListKeyConfigMgr;
 class TkavoChannelActions;
+class TkavoChannelFind;
+class TkavoChannelViews;
 class TkavoCommon;
 class TkavoFrame;
 class TkavoHistoryViews;
 class TkavoLauncher;
 class TkavoNet;
 class TkavoRefreshFeedback;
+class TkavoSettingsFlow;
 class TkavoPlacement;
 class TkavoToolBars;
 class TkavoYpLike;
@@ -97,6 +99,8 @@ public:
     TkavoNet& Net() const { return m_net; }
     const TkavoActions& Actions() const { return m_actions; }
     TkavoChannelActions& ChannelActions() const { return *m_channelActions; }
+    // The two channel lists: columns, filling, sorting, find marks and look.
+    TkavoChannelViews& ChannelViews() const { return *m_views; }
     TkavoYpLike& YpLike() const { return *m_ypLike; }
     // The refresh under way in the status bar and the on-air view's empty state.
     TkavoRefreshFeedback& RefreshFeedback() const { return *m_refreshFeedback; }
@@ -121,7 +125,7 @@ public:
     QAction* Action(const QString& name) const { return m_actions.Find(name); }
     TkavoListView* CurrentListView() const;
     int ReloadCountdown() const { return m_reloadCountdown; }
-    bool FirstListDone() const { return m_firstListDone; }
+    bool FirstListDone() const;
     // Rebuilds the YP-style page now when it is the current page, else at its next showing.
     void YpLikeChanged();
     // Status bar panel 0 to 2.
@@ -135,21 +139,17 @@ public:
     bool CommitSettings(const TkavoSetting& edited);
     // The settings dialog; on OK the window takes the new settings on as the dialog changed them.
     void ShowConfigDialog();
-    void ShowVersionDialog();
-    // The favorites dialog; on OK the channels on air are matched again and both views refilled.
-    void ShowFavoriteDialog();
+    // The dialogs of the settings, favorites and version, and taking their settings on.
+    TkavoSettingsFlow& SettingsFlow() const { return *m_settingsFlow; }
     // Searching the lists: the find dialog for the current view (Ctrl+F) or for the YP-style page
     // (F3), and clearing the marks (Esc).
     void FindChannel();
     void FindChannel2();
     void FindClear();
-    // Marks the view's channels that the pattern finds; moves them up when the dialog says so.
-    void ApplyFind(TkavoListView* view, const std::string& pattern);
 
     // The handlers, public so the program's pieces and the tests can drive them.
     void RefreshTimer();
     void Refresh();
-    void ColumnClick(TkavoListView* view, int column);
     // What the retrieval module raises.
     void ListHandler();
     void CompletionHandler();
@@ -172,7 +172,7 @@ public:
     // Until the first refresh of this run, the on-air view shows these channels of an earlier
     // run, greyed, and the status bar their time. They take no part in change marks.
     void ShowPreviousList(std::unique_ptr<TkavoChList> list);
-    bool ShowsPreviousList() const { return m_previousList != nullptr; }
+    bool ShowsPreviousList() const;
 
 signals:
     // A cycle's views and notifications are done (after OnComplate).
@@ -192,23 +192,8 @@ private:
     void TimerReloadTimer();
     void TimerFinishTimer();
     void StartCycle(bool manual);
-    void ApplyPriorities();
-    void BuildColumns(TkavoListView* view);
-    void ReadColumnWidths(const IniFile& ini);
-    void WriteColumnWidths(IniFile& ini) const;
-    void FillView(TkavoListView* view, const TkavoChList& list);
-    void SortView(TkavoListView* view, int column);
-    void NowSorted();
-    void LogSorted();
     void ShowContactUrl(TkavoChItem* channel);
     void SetActionsBusy(bool busy);
-    void ApplyListLook();
-    void ApplyAllFont();
-    // After the settings dialog's OK: what changed against before takes effect.
-    void ApplySettings(const TkavoSetting& before, bool columnsChanged, bool lookChanged);
-    // Both views filled again from the retrieval module's lists and sorted as they were, each
-    // keeping its top row.
-    void RefillViews();
     void ConnectActions();
     void ConnectFrame();
     void ShowPage(int page);
@@ -226,6 +211,9 @@ private:
     std::unique_ptr<ProcessStarter> m_ownStarter;
     TkavoActions m_actions;
     TkavoChannelActions* m_channelActions = nullptr;
+    TkavoChannelViews* m_views = nullptr;
+    TkavoSettingsFlow* m_settingsFlow = nullptr;
+    TkavoChannelFind* m_channelFind = nullptr;
     TkavoYpLike* m_ypLike = nullptr;
     TkavoRefreshFeedback* m_refreshFeedback = nullptr;
     TActionListKeyConfigMgr* m_keyConfig = nullptr;
@@ -234,20 +222,14 @@ private:
     std::unique_ptr<ScriptEngine> m_dms;
 
     TkavoHistoryViews* m_historyViews = nullptr;
-    std::unique_ptr<TkavoChList> m_previousList;
-    QLabel* m_previousListLabel = nullptr;
 
-    TkavoChannelModel* m_modelNow = nullptr;
-    TkavoChannelModel* m_modelLog = nullptr;
     TkavoFrame* m_frame = nullptr;
     TkavoToolBars* m_toolBars = nullptr;
     TkavoPlacement* m_placement = nullptr;
     std::array<QIcon, TkavoDiffCount> m_stateIcons;
 
     int m_reloadCountdown = 0;
-    bool m_firstListDone = false;
     bool m_ypLikeDirty = false;
-    bool m_reapplyFind = false;
     bool m_creating = true;
     bool m_closing = false;
     bool m_closed = false;
@@ -256,11 +238,7 @@ private:
     // them, the main thread writes them only while no cycle runs.
     bool m_notifyErrors = true;
     std::string m_errorTitle;
-    bool m_configDialogOpen = false;
-    bool m_favoriteDialogOpen = false;
     TkavoFind* m_findDialog = nullptr;
-    // Column widths by caption, kept while the columns are rebuilt.
-    IniFile m_columnWidths;
     // Options of views that come later are kept so that they are written back as read.
     TkavoWindowOptions m_windowOptions;
 };
