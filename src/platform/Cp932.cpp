@@ -1,7 +1,9 @@
 #include "platform/Cp932.h"
 
 #include <algorithm>
+#include <bitset>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <iconv.h>
 #include <stdexcept>
@@ -84,6 +86,40 @@ std::size_t Utf8SequenceLength(std::string_view text)
     return length;
 }
 
+const std::bitset<0x10000>& AssignedPairs()
+{
+    // Every pair is converted once, all in one pass. A line feed follows each pair: no trail byte
+    // is a line feed, so a pair without a mapping cannot run into the next one, and each line of
+    // the result is one character, or U+FFFD and what became of the lone trail byte.
+    static const std::bitset<0x10000> assigned = [] {
+        std::string pairs;
+        for (unsigned l = 0x81; l <= 0xFC; ++l)
+            if (IsCp932Lead(static_cast<unsigned char>(l)))
+                for (unsigned t = 0x40; t <= 0xFC; ++t)
+                    pairs += {static_cast<char>(l), static_cast<char>(t), '\n'};
+        const std::string utf8 = Cp932ToUtf8(pairs);
+        std::bitset<0x10000> table;
+        std::size_t line = 0;
+        std::size_t pos = 0;
+        while (pos < utf8.size()) {
+            std::size_t end = utf8.find('\n', pos);
+            if (end == std::string::npos)
+                end = utf8.size();
+            const std::string_view character(utf8.data() + pos, end - pos);
+            if (!character.empty() && character.size() == Utf8SequenceLength(character) &&
+                character != "\xEF\xBF\xBD") {
+                const auto l = static_cast<unsigned char>(pairs[line * 3]);
+                const auto t = static_cast<unsigned char>(pairs[line * 3 + 1]);
+                table.set(l << 8 | t);
+            }
+            ++line;
+            pos = end + 1;
+        }
+        return table;
+    }();
+    return assigned;
+}
+
 } // namespace
 
 std::string Utf8ToCp932(std::string_view utf8)
@@ -101,6 +137,79 @@ std::string Cp932ToUtf8(std::string_view cp932)
     thread_local Converter converter("UTF-8", "CP932");
     // A bad lead byte is skipped alone, so the byte after it starts the next character.
     return converter.Convert(cp932, "\xEF\xBF\xBD", [](std::string_view) { return std::size_t{1}; });
+}
+
+bool IsAssignedCp932Pair(unsigned char lead, unsigned char trail)
+{
+    return AssignedPairs().test(static_cast<unsigned>(lead) << 8 | trail);
+}
+
+bool IsValidCp932(std::string_view text)
+{
+    const std::bitset<0x10000>& assigned = AssignedPairs();
+    const std::size_t n = text.size();
+    for (std::size_t i = 0; i < n;) {
+        // Settings files are mostly ASCII: step over it eight bytes at a time.
+        if (i + 8 <= n) {
+            std::uint64_t word;
+            std::memcpy(&word, text.data() + i, 8);
+            if ((word & 0x8080808080808080u) == 0) {
+                i += 8;
+                continue;
+            }
+        }
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80 || (c >= 0xA1 && c <= 0xDF)) {
+            ++i;
+            continue;
+        }
+        if (i + 1 >= n || !assigned.test(static_cast<unsigned>(c) << 8 | static_cast<unsigned char>(text[i + 1])))
+            return false;
+        i += 2;
+    }
+    return true;
+}
+
+bool IsValidUtf8(std::string_view text)
+{
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t length = 0;
+        unsigned min = 0;
+        unsigned code = 0;
+        if (c >= 0xC2 && c <= 0xDF) {
+            length = 2;
+            min = 0x80;
+            code = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3;
+            min = 0x800;
+            code = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4;
+            min = 0x10000;
+            code = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + length > text.size())
+            return false;
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80)
+                return false;
+            code = (code << 6) | (next & 0x3F);
+        }
+        // Overlong forms, surrogates and code points past U+10FFFF are no UTF-8.
+        if (code < min || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
+            return false;
+        i += length;
+    }
+    return true;
 }
 
 std::string_view Cp932Cut(std::string_view text, std::size_t maxBytes)

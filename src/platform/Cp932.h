@@ -22,6 +22,14 @@ constexpr bool IsCp932Lead(unsigned char c)
 {
     return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
 }
+// Whether the double-byte character lead+trail has a meaning in code page 932 (not merely its
+// lead and trail bytes in range).
+bool IsAssignedCp932Pair(unsigned char lead, unsigned char trail);
+// Valid CP932: every double-byte character is an assigned pair, and no byte stands alone that
+// only a pair may hold.
+bool IsValidCp932(std::string_view text);
+// Well-formed UTF-8: no overlong form, no surrogate, nothing past U+10FFFF, nothing cut off.
+bool IsValidUtf8(std::string_view text);
 // Length in bytes of the character starting at text[pos] (1 or 2; 1 for a lone lead byte at the end).
 inline std::size_t Cp932CharLength(std::string_view text, std::size_t pos)
 {

@@ -83,15 +83,6 @@ constexpr char32_t kReplacement = 0xFFFD;
 
 } // namespace
 
-bool IsValidUtf8(std::string_view text)
-{
-    for (std::size_t pos = 0, len = 0; pos < text.size(); pos += len) {
-        if (DecodeOne(text, pos, len, false) == kInvalid)
-            return false;
-    }
-    return true;
-}
-
 std::string SanitizeUtf8(std::string_view text)
 {
     if (IsValidUtf8(text))

@@ -129,7 +129,6 @@ private:
 
 // Encoding helpers shared with the retrieval runner.
 namespace script_text {
-bool IsValidUtf8(std::string_view text);
 // Invalid sequences become U+FFFD.
 std::string SanitizeUtf8(std::string_view text);
 // Bytes of a file or an answer: UTF-8 (byte-order mark dropped) when they are valid UTF-8,

@@ -12,10 +12,6 @@ namespace kavo {
 // both and needs nothing.
 bool ConvertUtf8SettingsText(std::string& text);
 
-// Valid CP932: every double-byte character has a lead and a trail byte in range and a mapping.
-bool IsValidCp932(std::string_view text);
-bool IsValidUtf8(std::string_view text);
-
 // Told the path of every settings file that reading converted from UTF-8 (main thread).
 void SetIniUtf8Handler(std::function<void(const std::string& path)> handler);
 void ReportIniUtf8(const std::string& path);

@@ -124,6 +124,29 @@ TEST(Cp932, FindMatchesOnlyOnCharacterBoundaries)
         EXPECT_EQ(Cp932Find(c.text, c.word), c.expected) << Hex(c.text) << " / " << c.word;
 }
 
+TEST(Cp932, KnowsWhichDoubleBytePairsAreAssigned)
+{
+    struct Case
+    {
+        unsigned char lead, trail;
+        bool assigned;
+    };
+    const Case cases[] = {
+        {0x81, 0x40, true},                       // ideographic space, the first pair
+        {0x82, 0xA0, true},                       // hiragana a
+        {0x81, 0x80, true},                       // a trail byte above 0x7F
+        {0x87, 0x40, true},                       // circled digit one (NEC special row)
+        {0xFA, 0x40, true},                       // small roman numeral one (IBM extension)
+        {0xFC, 0x4B, true},                       // the last assigned pair
+        {0x81, 0x7F, false},                      // 0x7F is never a trail byte
+        {0x85, 0x40, false},                      // unassigned rows
+        {0xEB, 0x40, false}, {0x81, 0xAD, false}, // unassigned cell in an assigned row
+        {0xFC, 0x4C, false}, {0x41, 0x41, false}, // not a lead byte at all
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(IsAssignedCp932Pair(c.lead, c.trail), c.assigned) << std::hex << int(c.lead) << int(c.trail);
+}
+
 TEST(Cp932, StripsAByteOrderMark)
 {
     EXPECT_EQ(StripUtf8Bom("\xEF\xBB\xBFname"), "name");
