@@ -30,9 +30,35 @@ CREATE TABLE IF NOT EXISTS broadcast(
     first_seen REAL NOT NULL, last_seen REAL, listeners INTEGER NOT NULL, genre BLOB NOT NULL,
     description BLOB NOT NULL);
 CREATE INDEX IF NOT EXISTS broadcast_by_first ON broadcast(first_seen);
-CREATE INDEX IF NOT EXISTS broadcast_by_name ON broadcast(name, first_seen);
 CREATE INDEX IF NOT EXISTS broadcast_on_air ON broadcast(yp) WHERE last_seen IS NULL;
 CREATE TABLE IF NOT EXISTS last_index(yp INTEGER PRIMARY KEY, time REAL NOT NULL, text BLOB NOT NULL);
+CREATE TABLE IF NOT EXISTS broadcast_name(
+    name BLOB NOT NULL, first_seen REAL NOT NULL, id INTEGER NOT NULL, PRIMARY KEY(name, first_seen, id)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS broadcast_name_upto(id INTEGER NOT NULL);
+CREATE TRIGGER IF NOT EXISTS broadcast_renamed AFTER UPDATE OF name ON broadcast WHEN old.name IS NOT new.name BEGIN
+    UPDATE broadcast_name SET name = new.name WHERE name = old.name AND first_seen = old.first_seen AND id = old.id;
+END;
+CREATE TRIGGER IF NOT EXISTS broadcast_deleted AFTER DELETE ON broadcast BEGIN
+    DELETE FROM broadcast_name WHERE name = old.name AND first_seen = old.first_seen AND id = old.id;
+END;
+)";
+
+// The broadcasts by name: broadcast_name holds (name, first_seen, id) of exactly the broadcasts up to
+// the id in broadcast_name_upto, and the newer ones are read from the end of broadcast. An index on
+// the names would take every new broadcast at a random place, a page written for each; the newer
+// ones go in together, once there are enough of them (so that each page takes many), sorted.
+// Version 1 of the file: broadcast_name instead of the index broadcast_by_name of version 0.
+constexpr int SchemaVersion = 1;
+
+// Fills broadcast_name from the broadcasts, for a file of version 0 or one that a version 0 program
+// wrote to since (it adds its index again and no broadcasts to broadcast_name).
+constexpr const char* RebuildNames = R"(
+DELETE FROM broadcast_name;
+INSERT INTO broadcast_name SELECT name, first_seen, id FROM broadcast ORDER BY name, first_seen, id;
+DELETE FROM broadcast_name_upto;
+INSERT INTO broadcast_name_upto SELECT COALESCE(MAX(id), 0) FROM broadcast;
+DROP INDEX IF EXISTS broadcast_by_name;
+PRAGMA user_version = 1;
 )";
 
 // A broadcast still listed in the last fetch has no last_seen of its own: it was last seen in its
@@ -50,6 +76,7 @@ public:
         : std::runtime_error(what + ": " + (db ? sqlite3_errmsg(db) : "cannot open")),
           Code(db ? sqlite3_extended_errcode(db) : SQLITE_CANTOPEN)
     {}
+    SqliteError(const std::string& what, int code) : std::runtime_error(what), Code(code) {}
     int Code;
 };
 
@@ -172,6 +199,15 @@ public:
     {
         while (Step(statement)) {
         }
+    }
+
+    // The first column of the first row, 0 when there is none.
+    std::int64_t Number(const char* sql)
+    {
+        sqlite3_stmt* statement = Prepare(sql);
+        const std::int64_t value = Step(statement) ? sqlite3_column_int64(statement, 0) : 0;
+        Run(statement);
+        return value;
     }
 
 private:
@@ -362,7 +398,16 @@ bool HistoryStore::openWriter()
         db->Exec("PRAGMA journal_size_limit=67108864");
         db->Exec("BEGIN IMMEDIATE");
         try {
+            const std::int64_t version = db->Number("PRAGMA user_version");
+            if (version > SchemaVersion)
+                throw SqliteError("written by a later version of kavo (file version " + std::to_string(version) + ")",
+                                  SQLITE_CANTOPEN);
             db->Exec(Schema);
+            if (version < SchemaVersion ||
+                db->Number("SELECT COUNT(*) FROM sqlite_master WHERE name = 'broadcast_by_name'") > 0)
+                db->Exec(RebuildNames);
+            m_nameUpto = db->Number("SELECT id FROM broadcast_name_upto");
+            m_unnamed = db->Number("SELECT COUNT(*) FROM broadcast WHERE id > (SELECT id FROM broadcast_name_upto)");
             db->Exec("COMMIT");
         } catch (...) {
             sqlite3_exec(db->Db(), "ROLLBACK", nullptr, nullptr, nullptr);
@@ -391,6 +436,8 @@ void HistoryStore::write(Pending& pending)
             if (m_lastPrune == 0 || pending.Time >= m_lastPrune + 1 ||
                 m_insertedSincePrune >= std::max<std::int64_t>(1, m_limits.MaxBroadcasts / 100))
                 prune(db, pending.Time);
+            if (m_unnamed >= std::max<std::int64_t>(1, m_limits.MaxBroadcasts / 20))
+                addNames(db);
             db.Exec("COMMIT");
         } catch (...) {
             sqlite3_exec(db.Db(), "ROLLBACK", nullptr, nullptr, nullptr);
@@ -512,6 +559,7 @@ void HistoryStore::writeYp(Connection& db, const Pending& pending, PendingYp& yp
         entry.Seen = fetch;
         entry.Sighting = at;
         ++m_insertedSincePrune;
+        ++m_unnamed;
     };
 
     // The keys' hashes first, so that the table's slots of a few channels ahead can be asked for.
@@ -667,8 +715,31 @@ void HistoryStore::prune(Connection& db, TDateTime now)
     if (const auto last = beyond("SELECT COUNT(*) FROM attempt", "SELECT id FROM attempt ORDER BY id LIMIT 1 OFFSET ?1",
                                  m_limits.MaxAttempts))
         run("DELETE FROM attempt WHERE id <= ?1", *last);
+    // A new broadcast takes the id after the highest one left: when the newest ones went, the
+    // names end where the broadcasts now do.
+    const std::int64_t newest = db.Number("SELECT COALESCE(MAX(id), 0) FROM broadcast");
+    if (newest < m_nameUpto) {
+        sqlite3_stmt* upto = db.Prepare("UPDATE broadcast_name_upto SET id = ?1");
+        Bind(upto, 1, newest);
+        db.Run(upto);
+        m_nameUpto = newest;
+    }
+    m_unnamed = db.Number("SELECT COUNT(*) FROM broadcast WHERE id > (SELECT id FROM broadcast_name_upto)");
     m_lastPrune = now;
     m_insertedSincePrune = 0;
+}
+
+void HistoryStore::addNames(Connection& db)
+{
+    sqlite3_stmt* insert = db.Prepare("INSERT INTO broadcast_name SELECT name, first_seen, id FROM broadcast "
+                                      "WHERE id > ?1 ORDER BY name, first_seen, id");
+    Bind(insert, 1, m_nameUpto);
+    db.Run(insert);
+    m_nameUpto = std::max(m_nameUpto, db.Number("SELECT COALESCE(MAX(id), 0) FROM broadcast"));
+    sqlite3_stmt* upto = db.Prepare("UPDATE broadcast_name_upto SET id = ?1");
+    Bind(upto, 1, m_nameUpto);
+    db.Run(upto);
+    m_unnamed = 0;
 }
 
 // ---- Readers
@@ -824,9 +895,13 @@ std::vector<std::pair<TDateTime, TDateTime>> HistoryStore::OnAirTimes(const std:
         return {};
     const auto read = [&] {
         std::vector<std::pair<TDateTime, TDateTime>> times;
-        sqlite3_stmt* select =
-            db->Prepare("SELECT b.first_seen, COALESCE(b.last_seen, y.last_success) AS seen FROM broadcast b "
-                        "JOIN yp y ON y.id = b.yp WHERE b.name = ?1 AND seen >= ?2 ORDER BY b.first_seen");
+        sqlite3_stmt* select = db->Prepare(
+            "SELECT b.first_seen, COALESCE(b.last_seen, y.last_success) AS seen FROM broadcast_name n "
+            "JOIN broadcast b ON b.id = n.id JOIN yp y ON y.id = b.yp WHERE n.name = ?1 AND seen >= ?2 "
+            "UNION ALL "
+            "SELECT b.first_seen, COALESCE(b.last_seen, y.last_success) AS seen FROM broadcast b "
+            "JOIN yp y ON y.id = b.yp WHERE b.id > (SELECT id FROM broadcast_name_upto) AND b.name = ?1 AND seen >= ?2 "
+            "ORDER BY 1");
         Bind(select, 1, channelName);
         Bind(select, 2, since);
         while (db->Step(select))

@@ -238,6 +238,8 @@ private:
     YpState& ypState(Connection& db, const std::string& url, const std::string& title);
     void loadOpen(Connection& db, YpState& state);
     void prune(Connection& db, TDateTime now);
+    // Puts the broadcasts after m_nameUpto into broadcast_name.
+    void addNames(Connection& db);
     void storeIndex(Connection& db, YpState& state, TDateTime time, const std::string& index);
     // The newest indexes not yet in the file, in one transaction: when the writer stops.
     void storePendingIndexes();
@@ -271,6 +273,8 @@ private:
     std::vector<std::uint64_t> m_keyHashes; // of the fetch being written
     TDateTime m_lastPrune = 0;
     std::int64_t m_insertedSincePrune = 0;
+    std::int64_t m_nameUpto = 0; // broadcast_name holds the broadcasts up to this id
+    std::int64_t m_unnamed = 0;  // and this many are after it
 
     std::mutex m_readLock;
     std::unique_ptr<Connection> m_read;

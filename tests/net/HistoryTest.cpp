@@ -322,6 +322,93 @@ TEST_F(HistoryStoreTest, OldAndSurplusEntriesArePruned)
     EXPECT_TRUE(Store().YpStatus({YpHealth::Of("http://gone/", "", true)}).at(0).Recent.empty());
 }
 
+TEST_F(HistoryStoreTest, OnAirTimesFindBroadcastsByNameWhetherOrNotTheirNamesWereFiledYet)
+{
+    // MaxBroadcasts 20 files the names of new broadcasts at every refresh, the default at none here.
+    for (const std::int64_t maxBroadcasts : {std::int64_t{20}, HistoryLimits{}.MaxBroadcasts}) {
+        SCOPED_TRACE(maxBroadcasts);
+        store.reset();
+        std::filesystem::remove(path);
+        HistoryLimits limits;
+        limits.MaxBroadcasts = maxBroadcasts;
+        Store(limits);
+        Fetch(0, {{{"x", 1}, {"y", 2}}});
+        Fetch(10, {{{"x", 1}}});
+        Fetch(20, {{{"x", 1}, {"y", 3}}});
+        Fetch(30, {{{"renamed", 1}, {"y", 3}}}); // the same ID under another name
+        const auto times = [&](const char* name) {
+            std::vector<std::string> spans;
+            for (const auto& [first, last] : Store().OnAirTimes(name, Start))
+                spans.push_back(std::to_string(std::lround((first - Start) * MinutesPerDay)) + "-" +
+                                std::to_string(std::lround((last - Start) * MinutesPerDay)));
+            return spans;
+        };
+        EXPECT_EQ(times("y"), (std::vector<std::string>{"0-0", "20-30"}));
+        EXPECT_EQ(times("renamed"), (std::vector<std::string>{"0-30"}));
+        EXPECT_TRUE(times("x").empty());
+    }
+}
+
+TEST_F(HistoryStoreTest, AFileOfTheFormerLayoutIsTakenOverInPlace)
+{
+    // The tables as the first version of the store made them, with an ended and an on-air broadcast.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    const std::string t0 = std::to_string(Start);
+    const std::string t10 = std::to_string(Start + 10 / MinutesPerDay);
+    const std::string sql =
+        "CREATE TABLE yp(id INTEGER PRIMARY KEY, url BLOB NOT NULL UNIQUE, title BLOB NOT NULL DEFAULT '', "
+        "last_success REAL);"
+        "CREATE TABLE attempt(id INTEGER PRIMARY KEY, yp INTEGER NOT NULL, time REAL NOT NULL, outcome INTEGER NOT "
+        "NULL, status INTEGER NOT NULL, bytes INTEGER NOT NULL, channels INTEGER NOT NULL, duration_ms INTEGER NOT "
+        "NULL, error BLOB NOT NULL);"
+        "CREATE INDEX attempt_by_yp ON attempt(yp, time);"
+        "CREATE TABLE broadcast(id INTEGER PRIMARY KEY, yp INTEGER NOT NULL, hash TEXT NOT NULL, name BLOB NOT NULL, "
+        "first_seen REAL NOT NULL, last_seen REAL, listeners INTEGER NOT NULL, genre BLOB NOT NULL, description BLOB "
+        "NOT NULL);"
+        "CREATE INDEX broadcast_by_first ON broadcast(first_seen);"
+        "CREATE INDEX broadcast_by_name ON broadcast(name, first_seen);"
+        "CREATE INDEX broadcast_on_air ON broadcast(yp) WHERE last_seen IS NULL;"
+        "CREATE TABLE last_index(yp INTEGER PRIMARY KEY, time REAL NOT NULL, text BLOB NOT NULL);"
+        "INSERT INTO yp VALUES(1, CAST('http://yp/' AS BLOB), CAST('yp' AS BLOB), " +
+        t10 +
+        ");"
+        "INSERT INTO attempt VALUES(1, 1, " +
+        t10 +
+        ", 0, 200, 100, 2, 10, X'');"
+        "INSERT INTO broadcast VALUES(1, 1, '" +
+        Id(1) + "', CAST('x' AS BLOB), " + t0 +
+        ", NULL, 7, "
+        "CAST('genre' AS BLOB), X'');"
+        "INSERT INTO broadcast VALUES(2, 1, '" +
+        Id(2) + "', CAST('y' AS BLOB), " + t0 + ", " + t0 +
+        ", 4, "
+        "CAST('genre' AS BLOB), X'');";
+    ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+
+    Fetch(20, {{{"x", 1, 3}, {"y", 2, 1}}});
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"y 20-20* 1 genre", "y 0-0 4 genre", "x 0-20* 7 genre"}));
+    EXPECT_EQ(Store().OnAirTimes("y", Start).size(), 2u);
+    EXPECT_EQ(Store().OnAirTimes("x", Start).size(), 1u);
+    EXPECT_EQ(Store().YpStatus({YpHealth::Of("http://yp/", "yp", true)}).at(0).Recent.size(), 2u);
+    EXPECT_TRUE(Store().Problem().empty()) << Store().Problem();
+
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    const auto number = [db](const char* query) {
+        sqlite3_stmt* statement = nullptr;
+        long long value = -1;
+        if (sqlite3_prepare_v2(db, query, -1, &statement, nullptr) == SQLITE_OK &&
+            sqlite3_step(statement) == SQLITE_ROW)
+            value = sqlite3_column_int64(statement, 0);
+        sqlite3_finalize(statement);
+        return value;
+    };
+    EXPECT_EQ(number("PRAGMA user_version"), 1);
+    EXPECT_EQ(number("SELECT COUNT(*) FROM sqlite_master WHERE name = 'broadcast_by_name'"), 0);
+    sqlite3_close(db);
+}
+
 // ---- Files the store cannot use
 
 TEST_F(HistoryStoreTest, AFileItCannotUseIsReportedOnceAndLeftAlone)
@@ -329,9 +416,10 @@ TEST_F(HistoryStoreTest, AFileItCannotUseIsReportedOnceAndLeftAlone)
     enum class Kind {
         Garbage,
         ReadOnly,
-        Locked
+        Locked,
+        Later // made by a later version of the store
     };
-    for (const Kind kind : {Kind::Garbage, Kind::ReadOnly, Kind::Locked}) {
+    for (const Kind kind : {Kind::Garbage, Kind::ReadOnly, Kind::Locked, Kind::Later}) {
         SCOPED_TRACE(static_cast<int>(kind));
         store.reset();
         std::filesystem::remove_all(folder);
@@ -347,6 +435,12 @@ TEST_F(HistoryStoreTest, AFileItCannotUseIsReportedOnceAndLeftAlone)
         if (kind == Kind::ReadOnly)
             std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
                                                    std::filesystem::perms::others_read);
+        if (kind == Kind::Later) {
+            sqlite3* db = nullptr;
+            ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+            ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version = 99", nullptr, nullptr, nullptr), SQLITE_OK);
+            sqlite3_close(db);
+        }
         if (kind == Kind::Locked) {
             ASSERT_EQ(sqlite3_open(path.c_str(), &lock), SQLITE_OK);
             ASSERT_EQ(sqlite3_exec(lock, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
