@@ -30,7 +30,6 @@ CREATE TABLE IF NOT EXISTS broadcast(
     first_seen REAL NOT NULL, last_seen REAL, listeners INTEGER NOT NULL, genre BLOB NOT NULL,
     description BLOB NOT NULL);
 CREATE INDEX IF NOT EXISTS broadcast_by_first ON broadcast(first_seen);
-CREATE INDEX IF NOT EXISTS broadcast_on_air ON broadcast(yp) WHERE last_seen IS NULL;
 CREATE TABLE IF NOT EXISTS last_index(yp INTEGER PRIMARY KEY, time REAL NOT NULL, text BLOB NOT NULL);
 CREATE TABLE IF NOT EXISTS broadcast_name(
     name BLOB NOT NULL, first_seen REAL NOT NULL, id INTEGER NOT NULL, PRIMARY KEY(name, first_seen, id)) WITHOUT ROWID;
@@ -43,21 +42,28 @@ CREATE TRIGGER IF NOT EXISTS broadcast_deleted AFTER DELETE ON broadcast BEGIN
 END;
 )";
 
-// The broadcasts by name: broadcast_name holds (name, first_seen, id) of exactly the broadcasts up to
-// the id in broadcast_name_upto, and the newer ones are read from the end of broadcast. An index on
-// the names would take every new broadcast at a random place, a page written for each; the newer
-// ones go in together, once there are enough of them (so that each page takes many), sorted.
-// Version 1 of the file: broadcast_name instead of the index broadcast_by_name of version 0.
+// Version 1 of the file. The broadcasts by name: broadcast_name holds (name, first_seen, id) of
+// exactly the broadcasts up to the id in broadcast_name_upto, and the newer ones are read from the
+// end of broadcast. An index on the names would take every new broadcast at a random page, one page
+// written for each; the newer ones go in together once there are many of them, sorted, so that each
+// page written takes many. The broadcasts on air: from yp.on_air_from on (the lowest id of the YP's
+// broadcasts on air, 0 when unknown), where last_seen is NULL. A partial index on them lost an
+// entry at a random page for every broadcast that ended.
+// Version 0 had the indexes broadcast_by_name and broadcast_on_air instead.
 constexpr int SchemaVersion = 1;
 
-// Fills broadcast_name from the broadcasts, for a file of version 0 or one that a version 0 program
-// wrote to since (it adds its index again and no broadcasts to broadcast_name).
-constexpr const char* RebuildNames = R"(
+constexpr const char* FromVersion0 = "ALTER TABLE yp ADD COLUMN on_air_from INTEGER NOT NULL DEFAULT 0";
+
+// For a file of version 0, and for one that a program of version 0 wrote to since: it adds its
+// indexes again and no broadcasts to broadcast_name, and it can reuse the ids of broadcasts pruned.
+constexpr const char* Rebuild = R"(
 DELETE FROM broadcast_name;
 INSERT INTO broadcast_name SELECT name, first_seen, id FROM broadcast ORDER BY name, first_seen, id;
 DELETE FROM broadcast_name_upto;
 INSERT INTO broadcast_name_upto SELECT COALESCE(MAX(id), 0) FROM broadcast;
+UPDATE yp SET on_air_from = 0;
 DROP INDEX IF EXISTS broadcast_by_name;
+DROP INDEX IF EXISTS broadcast_on_air;
 PRAGMA user_version = 1;
 )";
 
@@ -403,9 +409,12 @@ bool HistoryStore::openWriter()
                 throw SqliteError("written by a later version of kavo (file version " + std::to_string(version) + ")",
                                   SQLITE_CANTOPEN);
             db->Exec(Schema);
+            if (version < 1)
+                db->Exec(FromVersion0);
             if (version < SchemaVersion ||
-                db->Number("SELECT COUNT(*) FROM sqlite_master WHERE name = 'broadcast_by_name'") > 0)
-                db->Exec(RebuildNames);
+                db->Number("SELECT COUNT(*) FROM sqlite_master WHERE name IN ('broadcast_by_name', "
+                           "'broadcast_on_air')") > 0)
+                db->Exec(Rebuild);
             m_nameUpto = db->Number("SELECT id FROM broadcast_name_upto");
             m_unnamed = db->Number("SELECT COUNT(*) FROM broadcast WHERE id > (SELECT id FROM broadcast_name_upto)");
             db->Exec("COMMIT");
@@ -460,13 +469,14 @@ HistoryStore::YpState& HistoryStore::ypState(Connection& db, const std::string& 
         Bind(insert, 1, url);
         Bind(insert, 2, title);
         db.Run(insert);
-        sqlite3_stmt* find = db.Prepare("SELECT id, title, last_success FROM yp WHERE url = ?1");
+        sqlite3_stmt* find = db.Prepare("SELECT id, title, last_success, on_air_from FROM yp WHERE url = ?1");
         Bind(find, 1, url);
         if (!db.Step(find))
             throw SqliteError(db.Db(), "a YP row went missing");
         state.Id = sqlite3_column_int64(find, 0);
         state.Title = Blob(find, 1);
         state.LastSuccess = sqlite3_column_double(find, 2);
+        state.OnAirFrom = sqlite3_column_int64(find, 3);
         db.Run(find);
         sqlite3_stmt* index = db.Prepare("SELECT time FROM last_index WHERE yp = ?1");
         Bind(index, 1, state.Id);
@@ -489,9 +499,10 @@ void HistoryStore::loadOpen(Connection& db, YpState& state)
     state.OnAir.Clear();
     state.Last.Sightings.clear();
     state.Last.Texts.clear();
-    sqlite3_stmt* select = db.Prepare(
-        "SELECT id, hash, name, listeners, genre, description FROM broadcast WHERE yp = ?1 AND last_seen IS NULL");
+    sqlite3_stmt* select = db.Prepare("SELECT id, hash, name, listeners, genre, description FROM broadcast "
+                                      "WHERE id >= ?2 AND yp = ?1 AND last_seen IS NULL");
     Bind(select, 1, state.Id);
+    Bind(select, 2, state.OnAirFrom);
     while (db.Step(select)) {
         const std::string_view hash = Blob(select, 1);
         state.Last.Add(hash, hash.empty() || hash == NoHash, Blob(select, 2), Blob(select, 4), Blob(select, 5));
@@ -622,9 +633,14 @@ void HistoryStore::writeYp(Connection& db, const Pending& pending, PendingYp& yp
     state.Last.Sightings.swap(yp.Sightings);
     state.Last.Texts.swap(yp.Texts);
 
-    sqlite3_stmt* success = db.Prepare("UPDATE yp SET last_success = ?2 WHERE id = ?1");
+    // The row is written anyway: the lowest id on air goes with the time.
+    std::int64_t onAirFrom = std::numeric_limits<std::int64_t>::max();
+    state.OnAir.ForEach([&](const OnAirTable::Entry& entry) { onAirFrom = std::min(onAirFrom, entry.Id); });
+    state.OnAirFrom = state.OnAir.Size() > 0 ? onAirFrom : 0;
+    sqlite3_stmt* success = db.Prepare("UPDATE yp SET last_success = ?2, on_air_from = ?3 WHERE id = ?1");
     Bind(success, 1, state.Id);
     Bind(success, 2, now);
+    Bind(success, 3, state.OnAirFrom);
     db.Run(success);
     state.LastSuccess = now;
 
@@ -702,7 +718,8 @@ void HistoryStore::prune(Connection& db, TDateTime now)
     run("DELETE FROM broadcast WHERE first_seen < ?1 AND last_seen < ?1", cutoff);
     // On air when their YP was last fetched, long ago. The writer reads its YPs' broadcasts on
     // air again; the other steps remove only ended ones.
-    if (run("DELETE FROM broadcast WHERE last_seen IS NULL AND yp IN (SELECT id FROM yp WHERE last_success < ?1)",
+    if (run("DELETE FROM broadcast WHERE id >= (SELECT MIN(on_air_from) FROM yp WHERE last_success < ?1) AND "
+            "last_seen IS NULL AND yp IN (SELECT id FROM yp WHERE last_success < ?1)",
             cutoff) > 0)
         for (auto& [url, state] : m_yps)
             state.Loaded = false;

@@ -219,8 +219,9 @@ private:
         std::int64_t Id = 0;
         std::string Title;
         TDateTime LastSuccess = 0;
-        bool Loaded = false;       // OnAir holds the YP's broadcasts on air
-        TDateTime IndexStored = 0; // of the index in the file
+        std::int64_t OnAirFrom = 0; // no broadcast of the YP on air has a lower id
+        bool Loaded = false;        // OnAir holds the YP's broadcasts on air
+        TDateTime IndexStored = 0;  // of the index in the file
         // The newest index when it is not yet in the file.
         std::string PendingIndex;
         TDateTime PendingIndexTime = 0;

@@ -405,7 +405,7 @@ TEST_F(HistoryStoreTest, AFileOfTheFormerLayoutIsTakenOverInPlace)
         return value;
     };
     EXPECT_EQ(number("PRAGMA user_version"), 1);
-    EXPECT_EQ(number("SELECT COUNT(*) FROM sqlite_master WHERE name = 'broadcast_by_name'"), 0);
+    EXPECT_EQ(number("SELECT COUNT(*) FROM sqlite_master WHERE type = 'index' AND name LIKE 'broadcast_%'"), 1);
     sqlite3_close(db);
 }
 
