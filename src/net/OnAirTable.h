@@ -50,13 +50,6 @@ public:
     // Removes the entries `keep` returns false for; `keep` may see an entry twice.
     template <class Keep>
     void EraseIf(Keep&& keep);
-    template <class F>
-    void ForEach(F&& f) const
-    {
-        for (const Entry& entry : m_slots)
-            if (entry.KeyHash != 0)
-                f(entry);
-    }
     void Clear();
     std::size_t Size() const { return m_size; }
 
