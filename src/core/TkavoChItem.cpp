@@ -66,14 +66,14 @@ std::string TkavoChItem::PrevGenreDescription() const
     return GenreDescriptionOf(PrevGenre, PrevDescription);
 }
 
-TDateTime TkavoChItem::BroadcastDuration() const
+TDateTime TkavoChItem::DurationOf(std::string_view broadcastTime)
 {
     // Read for every channel of every refresh. The usual "h:mm" in one pass; signs, long numbers
     // and empty pieces below.
     std::array<long long, 3> plain{};
     std::size_t count = 0;
     int digits = 0;
-    for (const char c : BroadcastTime) {
+    for (const char c : broadcastTime) {
         if (c >= '0' && c <= '9' && digits < 9) {
             plain[count] = plain[count] * 10 + (c - '0');
             ++digits;
@@ -96,7 +96,7 @@ TDateTime TkavoChItem::BroadcastDuration() const
     // A fourth piece may only be the empty one after a trailing colon.
     std::array<std::string_view, 4> pieces;
     count = 0;
-    std::string_view rest = BroadcastTime;
+    std::string_view rest = broadcastTime;
     while (true) {
         if (count == pieces.size())
             return 0;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace kavo {
 
@@ -77,7 +78,8 @@ struct TkavoChItem : TkavoDataItem
     std::string GenreDescription() const;
     std::string PrevGenreDescription() const;
     // Time on air in days from "m", "h:m" or "d:h:m"; 0 for anything else.
-    TDateTime BroadcastDuration() const;
+    TDateTime BroadcastDuration() const { return DurationOf(BroadcastTime); }
+    static TDateTime DurationOf(std::string_view broadcastTime);
     bool HasHash() const { return !Hash.empty() && Hash != NoHash; }
 };
 

@@ -315,9 +315,8 @@ void HistoryStore::Record(RetrievalRecord& record)
                     PrefetchLine(text->data());
             }
             const TkavoChItem& c = (*channels)[i];
-            yp.Add(c.Hash, !c.HasHash(), c.ChannelName, c.Genre, c.Description);
+            yp.Add(c.Hash, !c.HasHash(), c.ChannelName, c.Genre, c.Description, c.BroadcastTime);
             yp.Sightings.back().Listeners = c.Listeners;
-            yp.Sightings.back().OnAir = c.BroadcastDuration();
         }
     }
     {
@@ -332,7 +331,7 @@ void HistoryStore::Record(RetrievalRecord& record)
 }
 
 void HistoryStore::PendingYp::Add(std::string_view hash, bool byName, std::string_view name, std::string_view genre,
-                                  std::string_view description)
+                                  std::string_view description, std::string_view onAir)
 {
     Sighting& s = Sightings.emplace_back();
     const auto piece = [&](Piece piece, std::string_view text) {
@@ -345,6 +344,7 @@ void HistoryStore::PendingYp::Add(std::string_view hash, bool byName, std::strin
     piece(NamePiece, name);
     piece(GenrePiece, genre);
     piece(DescriptionPiece, description);
+    piece(OnAirPiece, onAir);
     s.At[PieceCount] = static_cast<std::uint32_t>(Texts.size());
 }
 
@@ -509,7 +509,7 @@ void HistoryStore::loadOpen(Connection& db, YpState& state)
     Bind(select, 2, state.OnAirFrom);
     while (db.Step(select)) {
         const std::string_view hash = Blob(select, 1);
-        state.Last.Add(hash, hash.empty() || hash == NoHash, Blob(select, 2), Blob(select, 4), Blob(select, 5));
+        state.Last.Add(hash, hash.empty() || hash == NoHash, Blob(select, 2), Blob(select, 4), Blob(select, 5), {});
         const auto at = static_cast<std::uint32_t>(state.Last.Sightings.size() - 1);
         const std::string_view key = state.Last.Key(state.Last.Sightings[at]);
         const std::uint64_t keyHash = OnAirTable::KeyHash(key);
@@ -597,7 +597,10 @@ void HistoryStore::writeYp(Connection& db, const Pending& pending, PendingYp& yp
         }
         if (entry->Seen == fetch)
             continue; // listed twice: the first line counts
-        if (s.OnAir > 0 && previous > 0 && now - previous > s.OnAir + RestartSlackDays) {
+        // A time on air is at least 0: only a fetch this long after the one before may find a restart.
+        const bool late = previous > 0 && now - previous > RestartSlackDays;
+        if (const TDateTime onAir = late ? TkavoChItem::DurationOf(yp.Text(s, OnAirPiece)) : 0;
+            onAir > 0 && now - previous > onAir + RestartSlackDays) {
             close(entry->Id);
             open(*entry, at);
             continue;

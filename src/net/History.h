@@ -168,13 +168,15 @@ public:
 private:
     // A channel of a fetch. Its texts lie one after another in its fetch's Texts, so that handing
     // a list over allocates nothing per channel: the ID, the key's prefix (NoHash before the name
-    // of a channel without an ID, whose key is the name), the name, the genre, the description.
+    // of a channel without an ID, whose key is the name), the name, the genre, the description, and
+    // the time on air as the YP gives it (read only when a fetch comes long after the one before).
     enum Piece : std::uint8_t {
         HashPiece,
         PrefixPiece,
         NamePiece,
         GenrePiece,
         DescriptionPiece,
+        OnAirPiece,
         PieceCount
     };
     struct Sighting
@@ -182,7 +184,6 @@ private:
         std::array<std::uint32_t, PieceCount + 1> At{}; // where each piece begins, then the end
         bool ByName = false;
         std::int32_t Listeners = -1;
-        TDateTime OnAir = 0; // the time on air the YP gives; 0 when unknown
     };
     struct PendingYp
     {
@@ -207,7 +208,7 @@ private:
                    Text(s, NamePiece, DescriptionPiece) == other.Text(o, NamePiece, DescriptionPiece);
         }
         void Add(std::string_view hash, bool byName, std::string_view name, std::string_view genre,
-                 std::string_view description);
+                 std::string_view description, std::string_view onAir);
     };
     struct Pending
     {
