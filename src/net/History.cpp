@@ -597,8 +597,9 @@ void HistoryStore::writeYp(Connection& db, const Pending& pending, PendingYp& yp
         }
         if (entry->Seen == fetch)
             continue; // listed twice: the first line counts
-        // A time on air is at least 0: only a fetch this long after the one before may find a restart.
-        const bool late = previous > 0 && now - previous > RestartSlackDays;
+        // A time on air is a whole number of minutes, so a positive one is at least a minute: a fetch
+        // within half a minute more than the slack after the one before finds no restart.
+        const bool late = previous > 0 && now - previous > RestartSlackDays + 0.5 / MinutesPerDay;
         if (const TDateTime onAir = late ? TkavoChItem::DurationOf(yp.Text(s, OnAirPiece)) : 0;
             onAir > 0 && now - previous > onAir + RestartSlackDays) {
             close(entry->Id);

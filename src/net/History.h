@@ -169,7 +169,8 @@ private:
     // A channel of a fetch. Its texts lie one after another in its fetch's Texts, so that handing
     // a list over allocates nothing per channel: the ID, the key's prefix (NoHash before the name
     // of a channel without an ID, whose key is the name), the name, the genre, the description, and
-    // the time on air as the YP gives it (read only when a fetch comes long after the one before).
+    // the time on air as the YP gives it (read only when a fetch comes more than ten minutes after
+    // the one before).
     enum Piece : std::uint8_t {
         HashPiece,
         PrefixPiece,

@@ -258,6 +258,32 @@ TEST_F(HistoryStoreTest, AStoreOfALaterRunGoesOnWhereTheLastStopped)
     EXPECT_EQ(Rows(), (std::vector<std::string>{"x 720-720* 3 genre", "y 0-720* 3 genre", "x 0-0 3 genre"}));
 }
 
+TEST_F(HistoryStoreTest, AChannelOnAirForLessThanTheGapSinceTheLastFetchStartedAgain)
+{
+    struct Case
+    {
+        double Gap; // minutes between the fetches
+        const char* OnAir;
+        std::size_t Broadcasts;
+    };
+    // Ten minutes of slack for the YP's rounding.
+    const std::array<Case, 5> cases = {{
+        {10.4, "0:01", 1},
+        {11.5, "0:01", 2},
+        {11.5, "0:02", 1},
+        {15, "", 1}, // an unknown time on air never tells
+        {60 * 24 * 2 + 11, "2:0:00", 2},
+    }};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.Gap) + " " + c.OnAir);
+        store.reset();
+        std::filesystem::remove(path);
+        Fetch(0, {{{"x", 1, 5, "genre", c.OnAir}}});
+        Fetch(c.Gap, {{{"x", 1, 5, "genre", c.OnAir}}});
+        EXPECT_EQ(Rows().size(), c.Broadcasts);
+    }
+}
+
 TEST_F(HistoryStoreTest, SearchMatchesAsTheFindDialogDoes)
 {
     Fetch(0, {{{"Alpha&amp;Co", 1, 1, "talk"}, {"beta", 2, 1, "game"}, {"gamma", 3, 1, "music"}}});
