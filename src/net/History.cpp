@@ -921,13 +921,20 @@ std::vector<std::pair<TDateTime, TDateTime>> HistoryStore::OnAirTimes(const std:
         return {};
     const auto read = [&] {
         std::vector<std::pair<TDateTime, TDateTime>> times;
-        sqlite3_stmt* select = db->Prepare(
-            "SELECT b.first_seen, COALESCE(b.last_seen, y.last_success) AS seen FROM broadcast_name n "
-            "JOIN broadcast b ON b.id = n.id JOIN yp y ON y.id = b.yp WHERE n.name = ?1 AND seen >= ?2 "
-            "UNION ALL "
-            "SELECT b.first_seen, COALESCE(b.last_seen, y.last_success) AS seen FROM broadcast b "
-            "JOIN yp y ON y.id = b.yp WHERE b.id > (SELECT id FROM broadcast_name_upto) AND b.name = ?1 AND seen >= ?2 "
-            "ORDER BY 1");
+        sqlite3_stmt* select = nullptr;
+        try {
+            select = db->Prepare(
+                "SELECT b.first_seen, COALESCE(b.last_seen, y.last_success) AS seen FROM broadcast_name n "
+                "JOIN broadcast b ON b.id = n.id JOIN yp y ON y.id = b.yp WHERE n.name = ?1 AND seen >= ?2 "
+                "UNION ALL "
+                "SELECT b.first_seen, COALESCE(b.last_seen, y.last_success) AS seen FROM broadcast b "
+                "JOIN yp y ON y.id = b.yp WHERE b.id > (SELECT id FROM broadcast_name_upto) AND b.name = ?1 AND "
+                "seen >= ?2 ORDER BY 1");
+        } catch (const SqliteError&) {
+            // A file of version 0 that no refresh has brought to this version yet: its index on names.
+            select = db->Prepare("SELECT b.first_seen, COALESCE(b.last_seen, y.last_success) AS seen FROM broadcast b "
+                                 "JOIN yp y ON y.id = b.yp WHERE b.name = ?1 AND seen >= ?2 ORDER BY b.first_seen");
+        }
         Bind(select, 1, channelName);
         Bind(select, 2, since);
         while (db->Step(select))

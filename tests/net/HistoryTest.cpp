@@ -413,6 +413,8 @@ TEST_F(HistoryStoreTest, AFileOfTheFormerLayoutIsTakenOverInPlace)
     ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
     sqlite3_close(db);
 
+    // Read before any refresh has taken the file over.
+    EXPECT_EQ(Store().OnAirTimes("y", Start).size(), 1u);
     Fetch(20, {{{"x", 1, 3}, {"y", 2, 1}}});
     EXPECT_EQ(Rows(), (std::vector<std::string>{"y 20-20* 1 genre", "y 0-0 4 genre", "x 0-20* 7 genre"}));
     EXPECT_EQ(Store().OnAirTimes("y", Start).size(), 2u);
