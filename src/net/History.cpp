@@ -396,10 +396,11 @@ bool HistoryStore::openWriter()
         // killed process either finished or did not start.
         db->Exec("PRAGMA journal_mode=WAL");
         db->Exec("PRAGMA synchronous=NORMAL");
-        // A refresh touches pages all over the broadcasts: a cache that holds them, and a log that
-        // takes several refreshes before it is copied back, so that each page is copied once for
-        // many refreshes.
-        db->Exec("PRAGMA cache_size=-32768");
+        // A log that takes several refreshes before it is copied back, so that each page is copied
+        // once for many refreshes. The cache holds the inner pages of the tables and the recent
+        // ones; SQLite walks all of it at every commit, so a larger one costs more at each refresh
+        // than the reads it saves (the pages of broadcasts ending are read from the system's cache).
+        db->Exec("PRAGMA cache_size=-8192");
         db->Exec("PRAGMA wal_autocheckpoint=8192");
         db->Exec("PRAGMA journal_size_limit=67108864");
         // Some builds of SQLite zero every page that is freed, and write it: the overflow pages of a
