@@ -1,5 +1,5 @@
-// CP932 to and from UTF-8: outputs are bounded and well formed, and one round trip reaches a text
-// that further round trips keep.
+// CP932 to and from UTF-8: outputs are bounded and well formed, the validity checks agree with
+// the conversions, and one round trip reaches a text that further round trips keep.
 #include "FuzzSupport.h"
 
 #include "platform/Cp932.h"
@@ -23,6 +23,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string utf8 = Cp932ToUtf8(input);
     FUZZ_CHECK(utf8.size() <= 3 * input.size());
     FUZZ_CHECK(fuzz::IsUtf8(utf8));
+    // What the checks call valid converts without a replacement character.
+    if (IsValidCp932(input))
+        FUZZ_CHECK(utf8.find("\xEF\xBF\xBD") == std::string::npos);
+    FUZZ_CHECK(IsValidUtf8(input) == fuzz::IsUtf8(input));
     const std::string cp932 = Utf8ToCp932(utf8);
     FUZZ_CHECK(cp932.size() <= utf8.size());
     FUZZ_CHECK(Cp932ToUtf8(cp932) == Cp932ToUtf8(Utf8ToCp932(Cp932ToUtf8(cp932))));
