@@ -578,6 +578,9 @@ void HistoryStore::writeYp(Connection& db, const Pending& pending, PendingYp& yp
         ++m_unnamed;
     };
 
+    // A time on air is a whole number of minutes, so a positive one is at least a minute: a fetch
+    // within half a minute more than the slack after the one before finds no restart.
+    const bool late = previous > 0 && now - previous > RestartSlackDays + 0.5 / MinutesPerDay;
     // The keys' hashes first, so that the table's slots of a few channels ahead can be asked for.
     m_keyHashes.clear();
     for (const Sighting& s : yp.Sightings)
@@ -598,9 +601,6 @@ void HistoryStore::writeYp(Connection& db, const Pending& pending, PendingYp& yp
         }
         if (entry->Seen == fetch)
             continue; // listed twice: the first line counts
-        // A time on air is a whole number of minutes, so a positive one is at least a minute: a fetch
-        // within half a minute more than the slack after the one before finds no restart.
-        const bool late = previous > 0 && now - previous > RestartSlackDays + 0.5 / MinutesPerDay;
         if (const TDateTime onAir = late ? TkavoChItem::DurationOf(yp.Text(s, OnAirPiece)) : 0;
             onAir > 0 && now - previous > onAir + RestartSlackDays) {
             close(entry->Id);
@@ -611,7 +611,7 @@ void HistoryStore::writeYp(Connection& db, const Pending& pending, PendingYp& yp
         entry->Seen = fetch;
         entry->Sighting = at;
         if (texts) {
-            // The common change: more listeners. The name's index stays as it is.
+            // The common change: more listeners. The table of names stays as it is.
             if (s.Listeners > entry->Listeners) {
                 entry->Listeners = s.Listeners;
                 sqlite3_stmt* update = db.Prepare("UPDATE broadcast SET listeners = ?2 WHERE id = ?1");
@@ -744,13 +744,9 @@ void HistoryStore::prune(Connection& db, TDateTime now)
         run("DELETE FROM attempt WHERE id <= ?1", *last);
     // A new broadcast takes the id after the highest one left: when the newest ones went, the
     // names end where the broadcasts now do.
-    const std::int64_t newest = db.Number("SELECT COALESCE(MAX(id), 0) FROM broadcast");
-    if (newest < m_nameUpto) {
-        sqlite3_stmt* upto = db.Prepare("UPDATE broadcast_name_upto SET id = ?1");
-        Bind(upto, 1, newest);
-        db.Run(upto);
-        m_nameUpto = newest;
-    }
+    const std::int64_t newest = newestBroadcast(db);
+    if (newest < m_nameUpto)
+        setNameUpto(db, newest);
     m_unnamed = db.Number("SELECT COUNT(*) FROM broadcast WHERE id > (SELECT id FROM broadcast_name_upto)");
     m_lastPrune = now;
     m_insertedSincePrune = 0;
@@ -762,11 +758,21 @@ void HistoryStore::addNames(Connection& db)
                                       "WHERE id > ?1 ORDER BY name, first_seen, id");
     Bind(insert, 1, m_nameUpto);
     db.Run(insert);
-    m_nameUpto = std::max(m_nameUpto, db.Number("SELECT COALESCE(MAX(id), 0) FROM broadcast"));
-    sqlite3_stmt* upto = db.Prepare("UPDATE broadcast_name_upto SET id = ?1");
-    Bind(upto, 1, m_nameUpto);
-    db.Run(upto);
+    setNameUpto(db, std::max(m_nameUpto, newestBroadcast(db)));
     m_unnamed = 0;
+}
+
+std::int64_t HistoryStore::newestBroadcast(Connection& db)
+{
+    return db.Number("SELECT COALESCE(MAX(id), 0) FROM broadcast");
+}
+
+void HistoryStore::setNameUpto(Connection& db, std::int64_t id)
+{
+    sqlite3_stmt* upto = db.Prepare("UPDATE broadcast_name_upto SET id = ?1");
+    Bind(upto, 1, id);
+    db.Run(upto);
+    m_nameUpto = id;
 }
 
 // ---- Readers

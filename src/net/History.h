@@ -243,6 +243,9 @@ private:
     void prune(Connection& db, TDateTime now);
     // Puts the broadcasts after m_nameUpto into broadcast_name.
     void addNames(Connection& db);
+    static std::int64_t newestBroadcast(Connection& db);
+    // Stores and remembers the last id that broadcast_name holds.
+    void setNameUpto(Connection& db, std::int64_t id);
     void storeIndex(Connection& db, YpState& state, TDateTime time, const std::string& index);
     // The newest indexes not yet in the file, in one transaction: when the writer stops.
     void storePendingIndexes();

@@ -2,8 +2,6 @@
 
 #include "platform/Cp932.h"
 
-#include <algorithm>
-
 namespace kavo {
 
 namespace {
