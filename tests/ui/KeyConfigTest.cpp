@@ -136,6 +136,10 @@ private slots:
         row("Refresh", Keys(Qt::Key_Refresh), "Refresh");
         row("Ctrl+Num+*", Keys(QKeyCombination(Qt::ControlModifier | Qt::KeypadModifier, Qt::Key_Asterisk)),
             "Ctrl+Num+*");
+        // Qt's names of keys that have a code read as that code's key, as they are written.
+        row("Alt+Num+Enter", Keys(Qt::ALT | Qt::Key_Return), "Alt+Enter");
+        row("Num+Left", Keys(Qt::Key_Left), "Left");
+        row("Backtab", Keys(Qt::Key_Tab), "Tab");
         row("Ctrl+-", Keys(Qt::CTRL | Qt::Key_Minus), "Ctrl+-");
         row("Ctrl++", Keys(Qt::CTRL | Qt::Key_Plus), "Ctrl++");
         row("Ctrl+^", Keys(Qt::CTRL | Qt::Key_AsciiCircum), "Ctrl+^");

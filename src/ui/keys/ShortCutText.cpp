@@ -246,10 +246,14 @@ QKeySequence TextToShortCut(QStringView text)
     const QKeySequence parsed = QKeySequence::fromString(rest.toString(), QKeySequence::PortableText);
     if (parsed.count() != 1)
         return {};
-    const QKeyCombination key = parsed[0];
+    QKeyCombination key = parsed[0];
     // Qt reads some control characters as a key 0, which no keyboard sends.
     if (key.key() == Qt::Key_unknown || key.key() == Qt::Key(0) || (key.keyboardModifiers() & ShortcutModifiers))
         return {};
+    // A key that has a virtual-key code after all reads as that code's key, the one saving writes
+    // and loading reads back: "Num+Enter" as Enter, "Backtab" as Tab.
+    if (const int code = KeyToVirtualKey(key))
+        key = VirtualKeyToKey(code);
     return QKeySequence(QKeyCombination(modifiers | key.keyboardModifiers(), key.key()));
 }
 
