@@ -84,7 +84,7 @@ clean:
 # own. CI runs it after the plain tests. The conversion of 8 MiB of bad bytes takes minutes under
 # AddressSanitizer; the plain build runs it. The browser engine's own library frees some objects
 # through a base of another size, which AddressSanitizer reports as a new-delete type mismatch.
-SANITIZE_TESTS = test_platform test_core test_settings test_net test_common test_notify test_script test_app kavo-list \
+SANITIZE_TESTS = test_platform test_core test_settings test_net test_history test_common test_notify test_script test_app kavo-list \
 	test_pcraw kavo_webview $(patsubst tests/ui/%.cpp,ui_%,$(wildcard tests/ui/*Test.cpp))
 
 sanitize: bootstrap

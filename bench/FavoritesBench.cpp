@@ -6,7 +6,7 @@
 #include "core/FavoriteMatcher.h"
 #include "platform/Cp932.h"
 #include "platform/HtmlEntities.h"
-#include "platform/TkavoRegExp.h"
+#include "platform/RegularExpression.h"
 
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <benchmark/benchmark.h>
@@ -55,7 +55,7 @@ const Fixture& Data()
 void BM_MatchFavorites(benchmark::State& state)
 {
     const Fixture& data = Data();
-    TkavoRegExp regExp;
+    RegularExpression regExp;
     int favorites = 0;
     for (auto _ : state) {
         favorites = 0;
@@ -94,7 +94,7 @@ bool UncachedTest(const std::string& pattern, const std::string& text)
 void BM_MatchFavoritesUncachedReference(benchmark::State& state)
 {
     const Fixture& data = Data();
-    TkavoRegExp regExp;
+    RegularExpression regExp;
     for (auto _ : state) {
         for (TkavoChItem& channel : data.channels) {
             channel.Favorite = UncachedTest("jbbs\\.shitaraba\\.net", channel.ContactURL);

@@ -4,10 +4,10 @@
 #include "IndexGenerator.h"
 
 #include "core/TkavoYpItem.h"
-#include "net/History.h"
+#include "history/HistoryStore.h"
 #include "net/IndexParser.h"
 #include "platform/Cp932.h"
-#include "platform/TkavoRegExp.h"
+#include "platform/RegularExpression.h"
 
 #include <benchmark/benchmark.h>
 
@@ -47,7 +47,7 @@ const fs::path& Folder()
 }
 
 // One fetch of the YP as the retrieval hands it over; the retrieval moves the index text in.
-RetrievalRecord FetchRecord(const TkavoYpRecord& yp, std::string index, TDateTime time)
+RetrievalRecord FetchRecord(const YpRecord& yp, std::string index, DateTime time)
 {
     RetrievalRecord record;
     record.Time = time;
@@ -64,7 +64,7 @@ RetrievalRecord FetchRecord(const TkavoYpRecord& yp, std::string index, TDateTim
     return record;
 }
 
-void RecordFetch(HistoryStore& history, const TkavoYpRecord& yp, std::string index, TDateTime time)
+void RecordFetch(HistoryStore& history, const YpRecord& yp, std::string index, DateTime time)
 {
     RetrievalRecord record = FetchRecord(yp, std::move(index), time);
     history.Record(record);
@@ -81,14 +81,14 @@ void BM_RecordRefresh(benchmark::State& state)
 {
     const int channels = static_cast<int>(state.range(0));
     const std::string index = Utf8ToCp932(StripUtf8Bom(GenerateIndex(channels, IndexEncoding::Utf8, 7)));
-    TkavoYpRecord yp;
+    YpRecord yp;
     yp.Url = "http://yp.example.net/";
     yp.ChType = "wmv|raw|flv|mkv|mp3|ogg";
-    TkavoRegExp regExp;
+    RegularExpression regExp;
     ReplaceFromIndex(yp, index, regExp);
     const fs::path file = Folder() / ("record-" + std::to_string(channels) + ".sqlite");
     HistoryStore history(file.string());
-    TDateTime now = 45000;
+    DateTime now = 45000;
     RecordFetch(history, yp, index, now);
     std::vector<int> listeners(static_cast<std::size_t>(channels));
     std::vector<std::string> ids(static_cast<std::size_t>(channels));
@@ -146,10 +146,10 @@ const std::string& LargeHistory()
     static const std::string path = [] {
         const std::string file = (Folder() / "large.sqlite").string();
         HistoryStore history(file);
-        TkavoYpRecord yp;
+        YpRecord yp;
         yp.Url = "http://yp.example.net/";
         yp.ChType = "wmv|raw|flv|mkv|mp3|ogg";
-        TkavoRegExp regExp;
+        RegularExpression regExp;
         ReplaceFromIndex(yp, Utf8ToCp932(StripUtf8Bom(GenerateIndex(10000, IndexEncoding::Utf8, 9))), regExp);
         for (int fetch = 0; fetch < 50; ++fetch) {
             int i = 0;

@@ -6,8 +6,8 @@
 #include "BenchChannels.h"
 #include "BenchRatios.h"
 #include "platform/Cp932.h"
-#include "settings/ukavoConfig.h"
-#include "ui/main/TkavoListView.h"
+#include "settings/TkavoSetting.h"
+#include "ui/lists/ChannelListView.h"
 
 #include <QApplication>
 #include <QStandardItemModel>
@@ -73,9 +73,9 @@ void BM_ListViewNowRefillSort(benchmark::State& state)
     App();
     TkavoChList list;
     FillChannels(list, static_cast<int>(state.range(0)));
-    TkavoChannelModel model(nullptr, nullptr);
+    ChannelModel model(nullptr, nullptr);
     model.SetColumns(Captions());
-    TkavoListView view(QStringLiteral("ListViewNow"), &model);
+    ChannelListView view(QStringLiteral("ListViewNow"), &model);
     view.resize(800, 600);
     view.show();
     view.SortAscending = true;
@@ -96,7 +96,7 @@ void BM_ListViewNowSortByName(benchmark::State& state)
     App();
     TkavoChList list;
     FillChannels(list, static_cast<int>(state.range(0)));
-    TkavoChannelModel model(nullptr, nullptr);
+    ChannelModel model(nullptr, nullptr);
     model.SetColumns(Captions());
     model.Fill(list);
     const int name = model.FindColumn(ColumnCaptionById("ChannelName"));
@@ -152,9 +152,9 @@ void BM_MemoryWith10000Channels(benchmark::State& state)
         {
             auto list = std::make_unique<TkavoChList>();
             FillChannels(*list, 10000);
-            TkavoChannelModel model(nullptr, nullptr);
+            ChannelModel model(nullptr, nullptr);
             model.SetColumns(Captions());
-            TkavoListView view(QStringLiteral("ListViewNow"), &model);
+            ChannelListView view(QStringLiteral("ListViewNow"), &model);
             model.Fill(*list);
             view.Sort(model.FindColumn(ColumnCaptionById("Listener")));
             viewKiB = RssKiB() - base;

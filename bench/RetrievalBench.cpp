@@ -7,7 +7,7 @@
 #include "net/ChannelMerge.h"
 #include "net/IndexParser.h"
 #include "platform/Cp932.h"
-#include "platform/TkavoRegExp.h"
+#include "platform/RegularExpression.h"
 
 #include <benchmark/benchmark.h>
 
@@ -58,10 +58,10 @@ BENCHMARK(BM_RefreshFloor)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMi
 void BM_RefreshPipeline(benchmark::State& state)
 {
     const std::string& index = Index(static_cast<int>(state.range(0)));
-    TkavoYpRecord yp;
+    YpRecord yp;
     yp.Url = "http://yp.example.net/";
     yp.ChType = "wmv|raw|flv|mkv|mp3|ogg";
-    TkavoRegExp regExp;
+    RegularExpression regExp;
     TkavoChList combined;
     for (auto _ : state) {
         const std::string text = Utf8ToCp932(StripUtf8Bom(index));
@@ -81,10 +81,10 @@ void BM_RefreshPipelineChanging(benchmark::State& state)
 {
     const std::string& first = Index(static_cast<int>(state.range(0)), 7);
     const std::string& second = Index(static_cast<int>(state.range(0)), 8);
-    TkavoYpRecord yp;
+    YpRecord yp;
     yp.Url = "http://yp.example.net/";
     yp.ChType = "wmv|raw|flv|mkv|mp3|ogg";
-    TkavoRegExp regExp;
+    RegularExpression regExp;
     TkavoChList combined;
     bool odd = false;
     for (auto _ : state) {
@@ -103,11 +103,11 @@ BENCHMARK(BM_RefreshPipelineChanging)->Arg(10000)->Unit(benchmark::kMillisecond)
 // (up to the cap of one YP). The figures are counters; the time is of no interest.
 void MeasureMemory(benchmark::State& state, const std::string& text, int channels)
 {
-    TkavoRegExp regExp;
+    RegularExpression regExp;
     double bytes = 0;
     for (auto _ : state) {
         const std::size_t before = mallinfo2().uordblks;
-        TkavoYpRecord yp;
+        YpRecord yp;
         yp.Url = "http://yp.example.net/";
         yp.ChType = "";
         ReplaceFromIndex(yp, text, regExp);

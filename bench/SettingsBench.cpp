@@ -4,7 +4,7 @@
 #include "BenchRatios.h"
 #include "platform/Cp932.h"
 #include "settings/IniFile.h"
-#include "settings/ukavoConfig.h"
+#include "settings/TkavoSetting.h"
 
 #include <benchmark/benchmark.h>
 

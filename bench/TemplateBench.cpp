@@ -8,8 +8,8 @@
 
 #include "common/ukavoCommon.h"
 #include "platform/DateTime.h"
-#include "platform/TkavoRegExp.h"
-#include "settings/ukavoConfig.h"
+#include "platform/RegularExpression.h"
+#include "settings/TkavoSetting.h"
 
 #include <benchmark/benchmark.h>
 
@@ -45,7 +45,7 @@ struct Fixture
             channels[i].Find = i % 2 == 0;
         }
         channels.LastUpdate = Now();
-        common = std::make_unique<TkavoCommon>(setting, TkavoCommonPaths{RepositoryData(), "kavo", ""}, nullptr);
+        common = std::make_unique<TkavoCommon>(setting, CommonPaths{RepositoryData(), "kavo", ""}, nullptr);
         loaded = common->LoadTemplates();
     }
 };
@@ -104,12 +104,12 @@ std::string Doubled(const std::string& value)
 // matching, not for compiling.
 struct Engines
 {
-    TkavoRegExp ee;
-    TkavoRegExp es;
-    TkavoRegExp plain;
+    RegularExpression ee;
+    RegularExpression es;
+    RegularExpression plain;
     Engines()
     {
-        for (TkavoRegExp* re : {&ee, &es, &plain}) {
+        for (RegularExpression* re : {&ee, &es, &plain}) {
             re->Global = true;
             re->IgnoreCase = true;
             re->Multiline = false;
@@ -167,7 +167,7 @@ std::string ExpandListTags(Engines& engines, const TkavoCommon& common, const Tk
     return text;
 }
 
-std::string ColorOf(TColor color, bool enabled, const char* fallback)
+std::string ColorOf(ColorValue color, bool enabled, const char* fallback)
 {
     if (!enabled || IsSystemColor(color))
         return std::string("#") + fallback;

@@ -7,8 +7,8 @@
 
 #include "core/FavoriteMatcher.h"
 #include "net/UpdateYp.h"
-#include "platform/TkavoRegExp.h"
-#include "settings/ukavoConfig.h"
+#include "platform/RegularExpression.h"
+#include "settings/TkavoSetting.h"
 
 #include <benchmark/benchmark.h>
 
@@ -21,10 +21,10 @@ namespace kavo::bench {
 namespace {
 
 constexpr int Channels = 10000;
-constexpr TDateTime CycleTime = 45000.5;
+constexpr DateTime CycleTime = 45000.5;
 
 // The reference: each comparison walks the other list from its start.
-void NestedScanUpdateYp(TkavoYpRecord& yp, const UpdateContext& context)
+void NestedScanUpdateYp(YpRecord& yp, const UpdateContext& context)
 {
     const UpdateOptions& options = context.Options;
     for (TkavoChItem& channel : yp.ChList)
@@ -180,7 +180,7 @@ struct Scenario
         }
     }
 
-    void Load(TkavoYpRecord& yp) const
+    void Load(YpRecord& yp) const
     {
         yp.ChListPrev.Assign(Prev);
         CopyRecords(yp.ChList, Current);
@@ -190,7 +190,7 @@ struct Scenario
     }
 };
 
-std::string Describe(const TkavoYpRecord& yp)
+std::string Describe(const YpRecord& yp)
 {
     std::string text;
     for (const TkavoChItem& c : yp.ChList)
@@ -213,17 +213,17 @@ bool SameResults()
                                                    {false, false, 1, true}, {false, true, 0, true},
                                                    {true, false, 0, false}, {false, true, 2, false}};
     const FavoriteMatcher favorites;
-    TkavoRegExp regExp;
+    RegularExpression regExp;
     bool same = true;
     for (const UpdateOptions& options : optionSets) {
         for (std::uint32_t seed = 1; seed <= 4 && same; ++seed) {
             TkavoChList pool;
             FillChannels(pool, 40, seed);
             std::mt19937 random(seed);
-            TkavoYpRecord fast;
-            TkavoYpRecord literal;
+            YpRecord fast;
+            YpRecord literal;
             fast.NoNotify2 = literal.NoNotify2 = seed % 2 == 0;
-            TDateTime now = CycleTime;
+            DateTime now = CycleTime;
             for (int cycle = 0; cycle < 40; ++cycle) {
                 now += static_cast<double>(random() % 50) / MinutesPerDay;
                 if (random() % 4 != 0) {
@@ -242,7 +242,7 @@ bool SameResults()
                             channel->Comment = "c";
                         parse.Add(std::move(channel));
                     }
-                    for (TkavoYpRecord* yp : {&fast, &literal}) {
+                    for (YpRecord* yp : {&fast, &literal}) {
                         CopyRecords(yp->ChList, parse);
                         yp->ChList.Valid = true;
                         ++yp->SuccessCount;
@@ -265,7 +265,7 @@ struct Fixture
     bool Same = SameResults();
     Scenario Cycle{Channels, 1};
     const FavoriteMatcher Favorites; // favorite matching has its own benchmark
-    TkavoRegExp RegExp;
+    RegularExpression RegExp;
 };
 
 Fixture& Data()
@@ -283,7 +283,7 @@ void RunUpdate(benchmark::State& state, Update update)
         return;
     }
     const UpdateOptions options{false, true, 1};
-    TkavoYpRecord yp;
+    YpRecord yp;
     int logged = 0;
     for (auto _ : state) {
         state.PauseTiming();
@@ -297,13 +297,13 @@ void RunUpdate(benchmark::State& state, Update update)
 
 void BM_UpdateYp(benchmark::State& state)
 {
-    RunUpdate(state, [](TkavoYpRecord& yp, const UpdateContext& context) { UpdateYp(yp, context); });
+    RunUpdate(state, [](YpRecord& yp, const UpdateContext& context) { UpdateYp(yp, context); });
 }
 BENCHMARK(BM_UpdateYp)->Unit(benchmark::kMillisecond);
 
 void BM_UpdateYpNestedScanReference(benchmark::State& state)
 {
-    RunUpdate(state, [](TkavoYpRecord& yp, const UpdateContext& context) { NestedScanUpdateYp(yp, context); });
+    RunUpdate(state, [](YpRecord& yp, const UpdateContext& context) { NestedScanUpdateYp(yp, context); });
 }
 BENCHMARK(BM_UpdateYpNestedScanReference)->Unit(benchmark::kMillisecond);
 

@@ -7,8 +7,8 @@
 #include "common/YpLikePage.h"
 #include "common/ukavoCommon.h"
 #include "platform/DateTime.h"
-#include "settings/ukavoConfig.h"
-#include "ui/main/TkavoHtmlView.h"
+#include "settings/TkavoSetting.h"
+#include "ui/htmlview/HtmlView.h"
 
 #include <QApplication>
 #include <QDir>
@@ -64,7 +64,7 @@ struct PageFixture
         FillChannels(Channels, 1000);
         Channels.LastUpdate = Now();
         const std::string data = (std::filesystem::path(__FILE__).parent_path().parent_path() / "data").string();
-        Common = std::make_unique<TkavoCommon>(Setting, TkavoCommonPaths{data, "kavo", ""}, nullptr);
+        Common = std::make_unique<TkavoCommon>(Setting, CommonPaths{data, "kavo", ""}, nullptr);
         Common->LoadTemplates();
         Rows = OnAirFirstOrder(Channels);
         Folder = QString::fromStdString(Common->TemplateFolder());
@@ -124,14 +124,14 @@ void BM_YpLikeShowToLoaded(benchmark::State& state)
     WebApp();
     PageFixture& data = Fixture();
     bool loaded = false;
-    TkavoHtmlViewEvents events;
+    HtmlViewEvents events;
     events.LoadFinished = [&](bool) { loaded = true; };
     QString error;
     auto holder = std::make_unique<QWidget>();
     holder->resize(800, 600);
     holder->show();
     const double before = ResidentKiB();
-    std::unique_ptr<TkavoHtmlView> view = CreateHtmlView(holder.get(), events, error);
+    std::unique_ptr<HtmlView> view = CreateHtmlView(holder.get(), events, error);
     if (!view) {
         state.SkipWithError(error.toStdString().c_str());
         return;

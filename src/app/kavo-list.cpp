@@ -5,17 +5,17 @@
 #include "common/ukavoCommon.h"
 #include "core/ChannelSearch.h"
 #include "core/FindPattern.h"
+#include "history/HistoryStore.h"
 #include "net/EventLoop.h"
-#include "net/History.h"
 #include "net/ukavoNet.h"
 #include "platform/Cp932.h"
 #include "platform/DateTime.h"
 #include "platform/HtmlEntities.h"
 #include "platform/ProgramFolder.h"
+#include "platform/RegularExpression.h"
 #include "platform/RegularFile.h"
-#include "platform/TkavoRegExp.h"
 #include "settings/IniFile.h"
-#include "settings/ukavoConfig.h"
+#include "settings/TkavoSetting.h"
 #include "version.h"
 
 #include <nlohmann/json.hpp>
@@ -362,9 +362,9 @@ std::string Utf8(std::string_view cp932)
 
 // ---- Channels
 
-// The fields of a time kept as TDateTime, which counts local wall-clock time, so it is broken
+// The fields of a time kept as DateTime, which counts local wall-clock time, so it is broken
 // down without a time zone. None for no time (0 and less).
-std::optional<std::tm> WallClock(TDateTime value)
+std::optional<std::tm> WallClock(DateTime value)
 {
     if (value <= 0)
         return std::nullopt;
@@ -376,7 +376,7 @@ std::optional<std::tm> WallClock(TDateTime value)
 
 // ISO 8601 local time to the second with the zone's offset at that moment:
 // "2026-12-10T17:20:05+09:00". Empty for no time.
-std::string Iso8601Local(TDateTime value)
+std::string Iso8601Local(DateTime value)
 {
     const std::optional<std::tm> fields = WallClock(value);
     if (!fields)
@@ -678,7 +678,7 @@ std::string ExpandTemplates(const TkavoCommon& common, const TemplateTexts& text
 
 // ---- History
 
-std::string DateTimeText(TDateTime value)
+std::string DateTimeText(DateTime value)
 {
     const std::optional<std::tm> tm = WallClock(value);
     if (!tm)
@@ -733,7 +733,7 @@ void PrintYpStatus(HistoryStore& history, const TkavoSetting& setting, Format fo
     for (const TkavoYpItem& yp : setting.YpList)
         configured.push_back(YpHealth::Of(yp.Url, yp.Title, yp.Enabled));
     const std::vector<YpHealth> rows = history.YpStatus(configured);
-    const TDateTime now = Now();
+    const DateTime now = Now();
     if (format == Format::Json) {
         for (const YpHealth& yp : rows) {
             Json line = {{"Url", Utf8(yp.Url)},
@@ -874,7 +874,7 @@ private:
     bool m_active;
     bool m_only;
     bool m_all;
-    TkavoRegExp m_regExp;
+    RegularExpression m_regExp;
     std::string m_pattern;
 };
 
@@ -884,7 +884,7 @@ private:
 class SteppedClock : public Clock
 {
 public:
-    TDateTime Now() const override
+    DateTime Now() const override
     {
         timespec ts{};
         clock_gettime(CLOCK_REALTIME, &ts);
@@ -933,7 +933,7 @@ int RunCycles(const Options& options, const std::optional<TemplateTexts>& templa
     std::optional<TkavoCommon> common;
     SearchedLists searched(options);
     if (templates) {
-        common.emplace(setting, TkavoCommonPaths::Current(), nullptr);
+        common.emplace(setting, CommonPaths::Current(), nullptr);
         common->FindValue2 = searched.Pattern();
         common->FindValueSource = [&searched] { return searched.Pattern(); };
     }
@@ -1040,7 +1040,7 @@ YpLikeLiteOptions LiteFromSettings(const IniFile& settingsFile)
 // One refresh, then the page of kavo's YP-style view, byte for byte.
 int RunPage(const Options& options, const TkavoSetting& setting, const IniFile& settingsFile)
 {
-    TkavoCommon common(setting, TkavoCommonPaths::Current(), nullptr);
+    TkavoCommon common(setting, CommonPaths::Current(), nullptr);
     bool templatesRead = true;
     common.OnTemplateError = [&](const std::string& message) {
         std::cerr << Program << ": " << ForTerminal(Utf8(message)) << std::endl;
@@ -1082,10 +1082,10 @@ int RunReport(const Options& options, const std::optional<TemplateTexts>& templa
     if (options.Search) {
         pattern = FindPatternFromInput(Utf8ToCp932(*options.Search));
         try {
-            TkavoRegExp check;
+            RegularExpression check;
             check.Pattern = pattern;
             check.Test("");
-        } catch (const TkavoRegExpError& error) {
+        } catch (const RegularExpressionError& error) {
             std::cerr << Program << ": --search: " << error.what() << std::endl;
             return 2;
         }

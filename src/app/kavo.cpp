@@ -1,18 +1,19 @@
 // kavo: the desktop program.
 #include "common/ukavoCommon.h"
-#include "net/History.h"
-#include "net/LastList.h"
+#include "history/HistoryStore.h"
+#include "history/LastList.h"
 #include "net/ukavoNet.h"
 #include "platform/Cp932.h"
 #include "platform/ProgramFolder.h"
 #include "settings/IniEncoding.h"
 #include "settings/IniFile.h"
-#include "settings/ukavoConfig.h"
-#include "ui/main/TkavoDebugLog.h"
-#include "ui/main/TkavoSessionEnd.h"
-#include "ui/main/TkavoSingleInstance.h"
-#include "ui/main/TkavoYpLike.h"
-#include "ui/main/ukavoMain.h"
+#include "settings/TkavoSetting.h"
+#include "ui/app/Application.h"
+#include "ui/app/DebugLog.h"
+#include "ui/app/SessionEnd.h"
+#include "ui/app/SingleInstance.h"
+#include "ui/htmlview/YpLikeView.h"
+#include "ui/window/ukavoMain.h"
 #include "version.h"
 
 #include <QAction>
@@ -152,17 +153,17 @@ private:
                 if (QScreen* screen = QGuiApplication::primaryScreen())
                     save(screen->grabWindow(0), "balloon.png");
                 save(m_window.grab(), "now.png");
-                m_window.Actions()[TkavoActionId::TabLog]->trigger();
+                m_window.Actions()[ActionId::TabLog]->trigger();
                 QTimer::singleShot(500, this, [this] {
                     save(m_window.grab(), "log.png");
                     // The YP-style page: the browser starts now, its first load takes a moment.
-                    connect(&m_window.YpLike(), &TkavoYpLike::Loaded, this, [this] {
+                    connect(&m_window.YpLike(), &YpLikeView::Loaded, this, [this] {
                         QTimer::singleShot(1500, this, [this] {
                             save(m_window.grab(), "yplike.png");
                             m_window.close();
                         });
                     });
-                    m_window.Actions()[TkavoActionId::TabYpLike]->trigger();
+                    m_window.Actions()[ActionId::TabYpLike]->trigger();
                     if (!m_window.YpLike().Created()) // no browser here: nothing will load
                         m_window.close();
                 });
@@ -177,7 +178,7 @@ private:
             return;
         }
         m_window.TimerReload.setInterval(1000);
-        m_window.Actions()[TkavoActionId::MainRefresh]->trigger();
+        m_window.Actions()[ActionId::MainRefresh]->trigger();
     }
 
     TkavoMain& m_window;
@@ -219,7 +220,7 @@ int Main(int argc, char** argv)
     }
 
     std::srand(static_cast<unsigned>(std::time(nullptr)));
-    TkavoApplication app(argc, argv);
+    Application app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kavo"));
     // Names the installed desktop entry, whose icon desktops show for the window and its notifications.
     QGuiApplication::setDesktopFileName(QStringLiteral(KAVO_APP_ID));
@@ -237,7 +238,7 @@ int Main(int argc, char** argv)
         {Utf8ToCp932(font.family().toStdString()), font.pointSize() > 0 ? font.pointSize() : 9});
 
     TkavoSetting setting;
-    TkavoSingleInstance instance(TkavoSingleInstance::ServerName(QString::fromStdString(folder)));
+    SingleInstance instance(SingleInstance::ServerName(QString::fromStdString(folder)));
     if (instance.HandOver(app.arguments()))
         return 0;
 
@@ -263,10 +264,10 @@ int Main(int argc, char** argv)
     net.OnRecord = [&history](RetrievalRecord& record) { history.Record(record); };
     TkavoMain window(setting, common, notifyMgr, net);
     // SIGTERM, SIGINT and the end of the session close the window as its close box does.
-    TkavoSessionEnd sessionEnd(window);
+    SessionEnd sessionEnd(window);
     try {
         window.InitialSetup(settingsFile);
-    } catch (const TkavoStartupError& error) {
+    } catch (const StartupError& error) {
         QMessageBox::critical(nullptr, QStringLiteral("kavo"), QString::fromStdString(error.what()));
         return 1;
     }
@@ -278,10 +279,9 @@ int Main(int argc, char** argv)
         if (LoadLastList(history, setting, *previous) > 0)
             window.ShowPreviousList(std::move(previous));
     });
-    QObject::connect(&instance, &TkavoSingleInstance::Activated, &window,
-                     [&notifyMgr] { notifyMgr.ShowApplication(); });
+    QObject::connect(&instance, &SingleInstance::Activated, &window, [&notifyMgr] { notifyMgr.ShowApplication(); });
     QObject::connect(&window, &TkavoMain::ClosedDown, &app, &QCoreApplication::quit, Qt::QueuedConnection);
-    QuitOnExpose quitOnExpose(TkavoSingleInstance::ServerName(QString::fromStdString(folder)));
+    QuitOnExpose quitOnExpose(SingleInstance::ServerName(QString::fromStdString(folder)));
     if (options.QuitAfterShow) {
         window.winId(); // creates the native window to watch
         window.windowHandle()->installEventFilter(&quitOnExpose);

@@ -3,7 +3,7 @@
 #include "platform/Cp932.h"
 #include "platform/HtmlEntities.h"
 #include "platform/VisitedUrls.h"
-#include "settings/ukavoConfig.h"
+#include "settings/TkavoSetting.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -82,29 +82,29 @@ std::string Shown(std::string_view text)
 
 } // namespace
 
-TkavoLauncher::TkavoLauncher(const TkavoSetting& setting, std::string programFolder, ExpandTags expandTags,
-                             Prompt prompt, VisitedUrls* visited, ProcessStarter& starter)
+Launcher::Launcher(const TkavoSetting& setting, std::string programFolder, ExpandTags expandTags, Prompt prompt,
+                   VisitedUrls* visited, ProcessStarter& starter)
     : m_setting(setting), m_programFolder(std::move(programFolder)), m_expandTags(std::move(expandTags)),
       m_prompt(std::move(prompt)), m_visited(visited), m_starter(starter)
 {}
 
-std::vector<std::string> TkavoLauncher::programSearchFolders() const
+std::vector<std::string> Launcher::programSearchFolders() const
 {
     return {m_programFolder};
 }
 
-TkavoCommand TkavoLauncher::programCommand(const std::string& value, const std::vector<std::string>& folders) const
+Command Launcher::programCommand(const std::string& value, const std::vector<std::string>& folders) const
 {
     return ParseCommandLine(Cp932ToUtf8(value), folders);
 }
 
-void TkavoLauncher::refuse(const std::string& message) const
+void Launcher::refuse(const std::string& message) const
 {
     if (OnRefused)
         OnRefused(message);
 }
 
-bool TkavoLauncher::refuseOptionLike(const std::string& argument) const
+bool Launcher::refuseOptionLike(const std::string& argument) const
 {
     if (!LooksLikeOption(argument))
         return false;
@@ -112,16 +112,16 @@ bool TkavoLauncher::refuseOptionLike(const std::string& argument) const
     return true;
 }
 
-bool TkavoLauncher::openWith(const std::string& program, const std::string& url)
+bool Launcher::openWith(const std::string& program, const std::string& url)
 {
-    TkavoCommand command = programCommand(program, programSearchFolders());
+    Command command = programCommand(program, programSearchFolders());
     if (command.Program.empty())
         return false;
     command.Arguments.push_back(Cp932ToUtf8(url));
     return m_starter.Start(command, {}, 0).Started();
 }
 
-bool TkavoLauncher::OpenWithDefaultHandler(const std::string& url)
+bool Launcher::OpenWithDefaultHandler(const std::string& url)
 {
     if (url.empty())
         return false;
@@ -131,7 +131,7 @@ bool TkavoLauncher::OpenWithDefaultHandler(const std::string& url)
     return m_starter.OpenWithDesktop(target).Started();
 }
 
-void TkavoLauncher::OpenUrl(const std::string& text)
+void Launcher::OpenUrl(const std::string& text)
 {
     // Browsers drop blanks around an address; so do we, before looking at its scheme.
     const std::string url(TrimBlanks(text));
@@ -165,7 +165,7 @@ void TkavoLauncher::OpenUrl(const std::string& text)
         remember();
 }
 
-bool TkavoLauncher::peerCastAnswers() const
+bool Launcher::peerCastAnswers() const
 {
     std::string host;
     int port = 0;
@@ -173,9 +173,9 @@ bool TkavoLauncher::peerCastAnswers() const
            AcceptsConnection(host, port, PeerCastProbeTimeoutMs);
 }
 
-bool TkavoLauncher::StartPeerCast(const std::string& url)
+bool Launcher::StartPeerCast(const std::string& url)
 {
-    TkavoCommand command = programCommand(m_setting.Etc.PeerCast, programSearchFolders());
+    Command command = programCommand(m_setting.Etc.PeerCast, programSearchFolders());
     if (command.Program.empty())
         return false;
     // A second server on the same port fails and lingers; the running one cannot take a URL from
@@ -188,7 +188,7 @@ bool TkavoLauncher::StartPeerCast(const std::string& url)
         command.Arguments.push_back(Cp932ToUtf8(url));
     }
     const std::string folder = FolderOf(command.Program);
-    const TkavoStartResult started = m_starter.Start(command, folder, m_setting.Priority.PeerCastProcess);
+    const StartResult started = m_starter.Start(command, folder, m_setting.Priority.PeerCastProcess);
     if (started.Process) {
         std::erase_if(m_peerCasts, [](const auto& process) { return !process->Running(); });
         m_peerCasts.push_back(started.Process);
@@ -196,7 +196,7 @@ bool TkavoLauncher::StartPeerCast(const std::string& url)
     return started.Started() && withUrl;
 }
 
-int TkavoLauncher::EndPeerCast()
+int Launcher::EndPeerCast()
 {
     std::vector<std::shared_ptr<ProcessHandle>> ending;
     for (const auto& process : m_peerCasts)
@@ -204,7 +204,7 @@ int TkavoLauncher::EndPeerCast()
             ending.push_back(process);
     m_peerCasts.clear();
     if (ending.empty()) {
-        const TkavoCommand command = programCommand(m_setting.Etc.PeerCast, programSearchFolders());
+        const Command command = programCommand(m_setting.Etc.PeerCast, programSearchFolders());
         for (std::unique_ptr<ProcessHandle>& process : FindProcessesOf(command.Program))
             ending.push_back(std::move(process));
     }
@@ -226,7 +226,7 @@ int TkavoLauncher::EndPeerCast()
     return count;
 }
 
-bool TkavoLauncher::startPlayer(const std::string& url, const std::string& name)
+bool Launcher::startPlayer(const std::string& url, const std::string& name)
 {
     std::string tubex = m_programFolder;
     if (!tubex.empty() && tubex.back() != '/')
@@ -234,7 +234,7 @@ bool TkavoLauncher::startPlayer(const std::string& url, const std::string& name)
     tubex += "tubex";
     // The URL and the name go in as whole arguments: a name from a YP can hold quotes and blanks,
     // and tag-like text in it must not be expanded.
-    TkavoCommand command = programCommand(m_setting.Etc.PlayerFileName, {tubex});
+    Command command = programCommand(m_setting.Etc.PlayerFileName, {tubex});
     for (const std::string& value : {Cp932ToUtf8(url), Cp932ToUtf8(HtmlDecode(name))}) {
         if (refuseOptionLike(value))
             return false;
@@ -243,7 +243,7 @@ bool TkavoLauncher::startPlayer(const std::string& url, const std::string& name)
     return m_starter.Start(command, {}, m_setting.Priority.CommandProcess).Started();
 }
 
-bool TkavoLauncher::PlayChannel(const std::string& url, const std::string& name, const std::string& type)
+bool Launcher::PlayChannel(const std::string& url, const std::string& name, const std::string& type)
 {
     if (programCommand(m_setting.Etc.PeerCast, programSearchFolders()).Program.empty())
         return false;
@@ -273,7 +273,7 @@ bool TkavoLauncher::PlayChannel(const std::string& url, const std::string& name,
     return StartPeerCast(url);
 }
 
-void TkavoLauncher::RunCommand(const std::string& command, const TkavoChItem* channel)
+void Launcher::RunCommand(const std::string& command, const TkavoChItem* channel)
 {
     if (command.empty())
         return;
@@ -312,7 +312,7 @@ void TkavoLauncher::RunCommand(const std::string& command, const TkavoChItem* ch
             optionLike = expanded;
         return expanded;
     };
-    const TkavoCommand started = ParseCommandLine(Cp932ToUtf8(text), programSearchFolders(), argumentWord, programWord);
+    const Command started = ParseCommandLine(Cp932ToUtf8(text), programSearchFolders(), argumentWord, programWord);
     if (started.Program.empty() && programFromChannel) {
         refuse(Sjis("ツールのプログラム名にチャンネルの値は使えません: ") + Shown(command));
         return;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/Process.h"
-#include "platform/TkavoRegExp.h"
+#include "platform/RegularExpression.h"
 
 #include <atomic>
 #include <chrono>
@@ -20,7 +20,7 @@ struct TkavoChItem;
 // player, the browsers and the desktop's default handler. Texts come in as CP932 and are converted
 // to the system's encoding at the process boundary. Every call reads the settings anew; started
 // processes are not tracked and failures to start are silent. Main thread only.
-class TkavoLauncher
+class Launcher
 {
 public:
     // Expands the path and channel tags of a text; channel may be null (an empty record's values).
@@ -30,16 +30,16 @@ public:
                                              const std::string& defaultValue)>;
 
     // visited may be null. The settings, the store and the starter must outlive the launcher.
-    TkavoLauncher(const TkavoSetting& setting, std::string programFolder, ExpandTags expandTags, Prompt prompt,
-                  VisitedUrls* visited, ProcessStarter& starter);
+    Launcher(const TkavoSetting& setting, std::string programFolder, ExpandTags expandTags, Prompt prompt,
+             VisitedUrls* visited, ProcessStarter& starter);
 
     // A web page named by a YP: the bulletin-board browser for URLs matching its pattern, else the
     // configured browser, else the default handler. Only http and https pages are opened. Throws
-    // TkavoRegExpError for an invalid bulletin-board pattern, before anything is opened.
+    // RegularExpressionError for an invalid bulletin-board pattern, before anything is opened.
     void OpenUrl(const std::string& url);
     // Starts PeerCast, and hands the channel to the dedicated player when its type matches, or to
     // PeerCast as a "peercast://" URL when that is enabled. False: nobody took the URL, open it with
-    // OpenWithDefaultHandler. Empty arguments only start PeerCast. Throws TkavoRegExpError for an
+    // OpenWithDefaultHandler. Empty arguments only start PeerCast. Throws RegularExpressionError for an
     // invalid player type pattern, before PeerCast is started.
     bool PlayChannel(const std::string& url, const std::string& name, const std::string& type);
     // Starts the PeerCast program unless its server already answers; with a "peercast://" URL it
@@ -67,7 +67,7 @@ public:
 private:
     std::vector<std::string> programSearchFolders() const;
     // A settings value naming a program, possibly with arguments of its own.
-    TkavoCommand programCommand(const std::string& value, const std::vector<std::string>& folders) const;
+    Command programCommand(const std::string& value, const std::vector<std::string>& folders) const;
     bool peerCastAnswers() const;
     bool startPlayer(const std::string& url, const std::string& name);
     void refuse(const std::string& message) const;
@@ -81,7 +81,7 @@ private:
     Prompt m_prompt;
     VisitedUrls* m_visited;
     ProcessStarter& m_starter;
-    TkavoRegExp m_regExp;
+    RegularExpression m_regExp;
     // The PeerCast processes started in this run.
     std::vector<std::shared_ptr<ProcessHandle>> m_peerCasts;
     // Shared with the threads that end processes, which may outlive the launcher.

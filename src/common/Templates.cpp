@@ -207,7 +207,7 @@ void AddNumber(PieceWriter& writer, long long value)
     writer.Add(std::string_view(room, static_cast<std::size_t>(result.ptr - room)));
 }
 
-void FormatHtmlColor(char* room, TColor color, bool enabled, std::string_view fallback)
+void FormatHtmlColor(char* room, ColorValue color, bool enabled, std::string_view fallback)
 {
     room[0] = '#';
     if (!enabled || IsSystemColor(color)) {
@@ -223,7 +223,7 @@ void FormatHtmlColor(char* room, TColor color, bool enabled, std::string_view fa
     }
 }
 
-void AddHtmlColor(PieceWriter& writer, TColor color, bool enabled, std::string_view fallback)
+void AddHtmlColor(PieceWriter& writer, ColorValue color, bool enabled, std::string_view fallback)
 {
     char* room = writer.Scratch(7);
     FormatHtmlColor(room, color, enabled, fallback);
@@ -501,7 +501,7 @@ void CompiledTemplate::ExpandTo(std::string& out, const TagValues& values) const
     }
 }
 
-std::string HtmlColor(TColor color, bool enabled, std::string_view fallback)
+std::string HtmlColor(ColorValue color, bool enabled, std::string_view fallback)
 {
     std::string out(7, '0');
     FormatHtmlColor(out.data(), color, enabled, fallback);

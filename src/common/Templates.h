@@ -146,7 +146,7 @@ bool LookupTag(std::string_view name, TagSet set, Tag& tag);
 
 // "#RRGGBB" of a stored colour, or "#" + fallback when the colour is off. A system colour has no
 // RGB value of its own, so it gives the fallback as well.
-std::string HtmlColor(TColor color, bool enabled, std::string_view fallback);
+std::string HtmlColor(ColorValue color, bool enabled, std::string_view fallback);
 
 // Value transforms of the escape forms; trail bytes of double-byte characters are left alone.
 std::string BackslashesToSlashes(std::string_view value);

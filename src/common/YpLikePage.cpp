@@ -2,7 +2,7 @@
 
 #include "common/ukavoCommon.h"
 #include "platform/Cp932.h"
-#include "platform/TkavoRegExp.h"
+#include "platform/RegularExpression.h"
 
 #include <algorithm>
 #include <charconv>
@@ -86,11 +86,11 @@ bool YpLikeLiteFilter::Passes(const TkavoChItem& channel)
 
 std::optional<std::pair<int, int>> ParseLiteRange(std::string_view answer)
 {
-    TkavoRegExp regExp;
+    RegularExpression regExp;
     regExp.IgnoreCase = true;
     regExp.Global = true;
     regExp.Pattern = "(-?[0-9]+),(-?[0-9]+)";
-    const std::vector<TkavoMatch> matches = regExp.Execute(answer);
+    const std::vector<RegExpMatch> matches = regExp.Execute(answer);
     if (matches.size() != 1)
         return std::nullopt;
     const auto min = ParseInt(matches[0].SubMatches.at(0));
@@ -148,11 +148,11 @@ std::string BuildYpLikePage(const TkavoCommon& common, const TkavoChList& list, 
 
 YpLikeLink ClassifyYpLikeLink(std::string_view target)
 {
-    TkavoRegExp regExp;
+    RegularExpression regExp;
     regExp.IgnoreCase = true;
-    const auto first = [&](const char* pattern) -> std::optional<TkavoMatch> {
+    const auto first = [&](const char* pattern) -> std::optional<RegExpMatch> {
         regExp.Pattern = pattern;
-        std::vector<TkavoMatch> matches = regExp.Execute(target);
+        std::vector<RegExpMatch> matches = regExp.Execute(target);
         if (matches.empty())
             return std::nullopt;
         return std::move(matches.front());

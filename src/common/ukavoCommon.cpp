@@ -4,7 +4,7 @@
 #include "platform/ProgramFolder.h"
 #include "platform/RegularFile.h"
 #include "settings/IniFile.h"
-#include "settings/ukavoConfig.h"
+#include "settings/TkavoSetting.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -75,7 +75,7 @@ const std::array<const char*, TkavoDiffCount> StateIconFiles = {
     "None.ico", "Up.ico", "Down.ico", "PreNew.ico", "New.ico", "Change.ico", "Idle.ico", "Relaying.ico", "Playing.ico",
 };
 
-TkavoCommonPaths TkavoCommonPaths::Current()
+CommonPaths CommonPaths::Current()
 {
     return {kavo::ProgramFolder(), kavo::ProgramName(), TkavoSetting::SettingsFileName()};
 }
@@ -101,7 +101,7 @@ bool NameValueTable::Has(std::string_view name) const
 
 // ---- TkavoCommon
 
-TkavoCommon::TkavoCommon(const TkavoSetting& setting, TkavoCommonPaths paths, std::unique_ptr<WavePlayer> player)
+TkavoCommon::TkavoCommon(const TkavoSetting& setting, CommonPaths paths, std::unique_ptr<WavePlayer> player)
     : m_setting(setting), m_paths(std::move(paths)), m_player(std::move(player)), m_random(std::random_device{}())
 {
     while (m_paths.ProgramFolder.size() > 1 && m_paths.ProgramFolder.back() == '/')
@@ -137,7 +137,7 @@ void TkavoCommon::InitColumnNames()
     ColumnCaptionById.Clear();
     ColumnIdByCaption.Clear();
     ColumnWidthByCaption.Clear();
-    for (const TkavoColumnName& column : ColumnNames()) {
+    for (const ColumnName& column : ColumnNames()) {
         ColumnCaptionById.Add(column.Id, column.Caption);
         ColumnIdByCaption.Add(column.Caption, column.Id);
         int width = 50;

@@ -3,7 +3,7 @@
 #include "common/Templates.h"
 #include "common/WavePlayer.h"
 #include "core/TkavoChItem.h"
-#include "platform/TkavoRegExp.h"
+#include "platform/RegularExpression.h"
 
 #include <array>
 #include <atomic>
@@ -25,14 +25,14 @@ class TkavoSetting;
 inline constexpr std::size_t MaxTemplateBytes = std::size_t{4} << 20;
 
 // Where the program keeps its state. Paths are file system paths.
-struct TkavoCommonPaths
+struct CommonPaths
 {
     std::string ProgramFolder; // without a trailing "/"
     std::string ProgramName;   // "kavo"
     std::string SettingsFile;  // the INI file holding [Theme] Templates; empty: none
 
     // The running program's folder, name and INI file.
-    static TkavoCommonPaths Current();
+    static CommonPaths Current();
 };
 
 // An ordered name=value table; an unknown name gives "".
@@ -74,7 +74,7 @@ class TkavoCommon : private TagEnvironment
 {
 public:
     // The settings are read on the main thread and must outlive the object.
-    explicit TkavoCommon(const TkavoSetting& setting, TkavoCommonPaths paths = TkavoCommonPaths::Current(),
+    explicit TkavoCommon(const TkavoSetting& setting, CommonPaths paths = CommonPaths::Current(),
                          std::unique_ptr<WavePlayer> player = CreateCanberraPlayer());
     // Writes Theme back to the INI file when it changed; a failure to write is ignored.
     ~TkavoCommon() override;
@@ -93,7 +93,7 @@ public:
     std::function<void(const std::string& message)> OnTemplateError;
 
     // The shared regular-expression object: every user sets the flags it needs first.
-    TkavoRegExp RegExp;
+    RegularExpression RegExp;
 
     NameValueTable ColumnCaptionById{true};
     NameValueTable ColumnIdByCaption;
@@ -126,7 +126,7 @@ public:
 
     // Replaces one tag given as a pattern ("<(no|num)/>"): its ee forms when the text holds one,
     // else its es forms, else the plain tag. The value is inserted as it is. Throws
-    // TkavoRegExpError for a bad pattern.
+    // RegularExpressionError for a bad pattern.
     std::string ReplaceTag(std::string_view text, std::string_view tagPattern, std::string_view value);
     std::string ExpandPathTags(std::string_view text) const;
     std::string ExpandListTags(const TkavoChList& list, std::string_view text) const;
@@ -174,7 +174,7 @@ private:
     std::string expandTemplate(TemplateKind kind, const TkavoChItem& channel) const;
 
     const TkavoSetting& m_setting;
-    TkavoCommonPaths m_paths;
+    CommonPaths m_paths;
     mutable std::string m_themeAsRead; // what the INI file holds, to write only a change
     std::unique_ptr<WavePlayer> m_player;
     std::array<LoadedTemplate, TemplateKindCount> m_templates;

@@ -14,7 +14,7 @@ bool Blank(char c)
     return static_cast<unsigned char>(c) <= 0x20;
 }
 
-void SetSearchFlags(TkavoRegExp& regExp)
+void SetSearchFlags(RegularExpression& regExp)
 {
     regExp.IgnoreCase = true;
     regExp.Global = true;
@@ -40,7 +40,7 @@ std::string TrimSearchInput(std::string_view input)
     return std::string(input);
 }
 
-std::string MakeSearchPattern(std::string_view input, TkavoRegExp& regExp)
+std::string MakeSearchPattern(std::string_view input, RegularExpression& regExp)
 {
     const std::string trimmed = TrimSearchInput(input);
     if (trimmed.empty())
@@ -59,7 +59,7 @@ std::string ChannelSearchText(const TkavoChItem& channel)
     return text;
 }
 
-ChannelSearch::ChannelSearch(std::string_view pattern, TkavoRegExp& regExp) : m_regExp(regExp)
+ChannelSearch::ChannelSearch(std::string_view pattern, RegularExpression& regExp) : m_regExp(regExp)
 {
     if (TrimSearchInput(pattern).empty())
         return;
@@ -87,7 +87,7 @@ bool ChannelSearch::Matches(const TkavoChItem& channel)
 }
 
 std::vector<int> ApplySearch(const std::vector<TkavoChItem*>& rows, std::string_view pattern, bool moveResultsUp,
-                             TkavoRegExp& regExp)
+                             RegularExpression& regExp)
 {
     std::vector<int> order(rows.size());
     std::iota(order.begin(), order.end(), 0);

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/TkavoChItem.h"
-#include "platform/TkavoRegExp.h"
+#include "platform/RegularExpression.h"
 
 #include <memory>
 #include <string>
@@ -18,7 +18,7 @@ std::string TrimSearchInput(std::string_view input);
 // space turned into "|", so that each blank separates alternatives, then HTML-escaped as the
 // channel texts are held. Two blanks in a row give an empty alternative, which finds every channel.
 // "" for an input of blanks only.
-std::string MakeSearchPattern(std::string_view input, TkavoRegExp& regExp);
+std::string MakeSearchPattern(std::string_view input, RegularExpression& regExp);
 
 // What a search looks in: name, genre and description, playing and comment run together, as the
 // channel holds them (HTML-escaped).
@@ -29,15 +29,15 @@ std::string ChannelSearchText(const TkavoChItem& channel);
 class ChannelSearch
 {
 public:
-    ChannelSearch(std::string_view pattern, TkavoRegExp& regExp);
+    ChannelSearch(std::string_view pattern, RegularExpression& regExp);
     bool Empty() const { return m_empty; }
     // Why the pattern cannot be used; "" when it can.
     const std::string& Error() const { return m_error; }
     bool Matches(const TkavoChItem& channel);
 
 private:
-    TkavoRegExp& m_regExp;
-    std::shared_ptr<const TkavoRegExp::Compiled> m_compiled;
+    RegularExpression& m_regExp;
+    std::shared_ptr<const RegularExpression::Compiled> m_compiled;
     bool m_empty = true;
     std::string m_error;
     std::string m_text;
@@ -47,6 +47,6 @@ private:
 // the rows' order afterwards as indices into rows: as they were, or with moveResultsUp the found
 // rows first, both groups keeping their order.
 std::vector<int> ApplySearch(const std::vector<TkavoChItem*>& rows, std::string_view pattern, bool moveResultsUp,
-                             TkavoRegExp& regExp);
+                             RegularExpression& regExp);
 
 } // namespace kavo

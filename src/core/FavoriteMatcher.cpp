@@ -2,7 +2,7 @@
 
 #include "platform/Cp932.h"
 #include "platform/HtmlEntities.h"
-#include "platform/TkavoRegExp.h"
+#include "platform/RegularExpression.h"
 
 #include <algorithm>
 #include <array>
@@ -14,14 +14,14 @@ namespace kavo {
 namespace {
 
 // Every favorite test runs with ignore case and global on, multi-line off.
-void SetFavoriteFlags(TkavoRegExp& regExp)
+void SetFavoriteFlags(RegularExpression& regExp)
 {
     regExp.IgnoreCase = true;
     regExp.Global = true;
     regExp.Multiline = false;
 }
 
-bool RegExpMatches(TkavoRegExp& regExp, std::string_view pattern, std::string_view text)
+bool RegExpMatches(RegularExpression& regExp, std::string_view pattern, std::string_view text)
 {
     SetFavoriteFlags(regExp);
     regExp.Pattern = pattern;
@@ -121,7 +121,7 @@ std::string Lowered(std::string_view text)
 }
 } // namespace
 
-bool WordMatches(std::string_view text, std::string_view word, bool isRegExp, TkavoRegExp& regExp)
+bool WordMatches(std::string_view text, std::string_view word, bool isRegExp, RegularExpression& regExp)
 {
     if (word.empty())
         return false;
@@ -145,7 +145,7 @@ FavoriteMatcher::FavoriteMatcher(const TkavoFavoriteList& favorites, std::string
     }
 }
 
-bool FavoriteMatcher::Pattern::Matches(TkavoRegExp& regExp, std::string_view subject) const
+bool FavoriteMatcher::Pattern::Matches(RegularExpression& regExp, std::string_view subject) const
 {
     if (!Tried) {
         Tried = true;
@@ -153,7 +153,7 @@ bool FavoriteMatcher::Pattern::Matches(TkavoRegExp& regExp, std::string_view sub
         regExp.Pattern = Text;
         try {
             Compiled = regExp.Compile();
-        } catch (const TkavoRegExpError&) {
+        } catch (const RegularExpressionError&) {
             return false; // an invalid pattern: no match for the whole refresh
         } catch (const std::exception&) {
             Tried = false; // out of memory: try again with the next channel
@@ -230,7 +230,7 @@ bool FavoriteMatcher::ContainsWord(FieldText& text, const std::string& foldedWor
     return false;
 }
 
-void FavoriteMatcher::Match(TkavoChItem& channel, TkavoRegExp& regExp) const
+void FavoriteMatcher::Match(TkavoChItem& channel, RegularExpression& regExp) const
 {
     channel.ColorEnabled = false;
     channel.Color = clWindow;
@@ -270,7 +270,7 @@ void FavoriteMatcher::Match(TkavoChItem& channel, TkavoRegExp& regExp) const
     }
 }
 
-void MatchFavorites(TkavoChItem& channel, const TkavoFavoriteList& favorites, TkavoRegExp& regExp,
+void MatchFavorites(TkavoChItem& channel, const TkavoFavoriteList& favorites, RegularExpression& regExp,
                     const std::string& bbsPattern)
 {
     FavoriteMatcher(favorites, bbsPattern).Match(channel, regExp);

@@ -2,7 +2,7 @@
 
 #include "core/TkavoChItem.h"
 #include "core/TkavoFavoriteItem.h"
-#include "platform/TkavoRegExp.h"
+#include "platform/RegularExpression.h"
 
 #include <memory>
 #include <string>
@@ -13,7 +13,7 @@ namespace kavo {
 
 // The favorites prepared for matching many channels: the rules are copied (a snapshot the
 // retrieval worker can keep while the favorites dialog edits the originals), and the field sets
-// and folded words are worked out once instead of once per channel. Like TkavoRegExp, a matcher
+// and folded words are worked out once instead of once per channel. Like RegularExpression, a matcher
 // keeps working buffers and belongs to one thread at a time.
 class FavoriteMatcher
 {
@@ -31,7 +31,7 @@ public:
         return *this;
     }
 
-    void Match(TkavoChItem& channel, TkavoRegExp& regExp) const;
+    void Match(TkavoChItem& channel, RegularExpression& regExp) const;
 
 private:
     // The HTML-decoded text of one field set of the channel being matched, and the same with every
@@ -51,9 +51,9 @@ private:
     {
         explicit Pattern(std::string text = {}) : Text(std::move(text)) {}
         std::string Text;
-        mutable std::shared_ptr<const TkavoRegExp::Compiled> Compiled;
+        mutable std::shared_ptr<const RegularExpression::Compiled> Compiled;
         mutable bool Tried = false;
-        bool Matches(TkavoRegExp& regExp, std::string_view subject) const;
+        bool Matches(RegularExpression& regExp, std::string_view subject) const;
     };
     struct Rule
     {
@@ -63,7 +63,7 @@ private:
         std::string LoweredWord; // a plain word with every byte "A"-"Z" lowered
         Pattern Expression;      // a regular expression
         bool ColorEnabled, ColorTextEnabled, ListDisable, YpLike, NotNotify;
-        TColor Color, ColorText;
+        ColorValue Color, ColorText;
         std::string FileName;
     };
     std::vector<Rule> m_rules;
@@ -77,12 +77,12 @@ private:
 // Applies every enabled favorite to the channel and writes its favorite marks, and marks a contact
 // URL that matches bbsPattern (Etc/2chPtn; an invalid pattern marks nothing). Each thread passes
 // its own regExp: the object caches compiled patterns and is not shared between threads.
-void MatchFavorites(TkavoChItem& channel, const TkavoFavoriteList& favorites, TkavoRegExp& regExp,
+void MatchFavorites(TkavoChItem& channel, const TkavoFavoriteList& favorites, RegularExpression& regExp,
                     const std::string& bbsPattern);
 
 // Whether word occurs in the HTML-decoded text: a regular expression (case-insensitive; any engine
 // failure is no match) or a plain word (ASCII letters folded, matching on character boundaries).
 // An empty word never matches.
-bool WordMatches(std::string_view text, std::string_view word, bool isRegExp, TkavoRegExp& regExp);
+bool WordMatches(std::string_view text, std::string_view word, bool isRegExp, RegularExpression& regExp);
 
 } // namespace kavo

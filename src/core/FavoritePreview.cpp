@@ -6,7 +6,7 @@
 
 namespace kavo {
 
-FavoritePreview PreviewFavorite(const TkavoFavoriteFields& favorite, const TkavoChList& channels, TkavoRegExp& regExp,
+FavoritePreview PreviewFavorite(const FavoriteFields& favorite, const TkavoChList& channels, RegularExpression& regExp,
                                 std::size_t maxNames)
 {
     FavoritePreview preview;
@@ -17,14 +17,14 @@ FavoritePreview PreviewFavorite(const TkavoFavoriteFields& favorite, const Tkavo
         regExp.Pattern = favorite.Word;
         try {
             regExp.Compile();
-        } catch (const TkavoRegExpError& error) {
+        } catch (const RegularExpressionError& error) {
             preview.Error = error.what();
             return preview;
         }
     }
     TkavoFavoriteList rule;
     auto item = std::make_unique<TkavoFavoriteItem>();
-    static_cast<TkavoFavoriteFields&>(*item) = favorite;
+    static_cast<FavoriteFields&>(*item) = favorite;
     item->Enabled = true;
     rule.Add(std::move(item));
     const FavoriteMatcher matcher(rule, std::string());

@@ -2,7 +2,7 @@
 
 #include "core/TkavoChItem.h"
 #include "core/TkavoFavoriteItem.h"
-#include "platform/TkavoRegExp.h"
+#include "platform/RegularExpression.h"
 
 #include <cstddef>
 #include <string>
@@ -21,7 +21,7 @@ struct FavoritePreview
 // Tests the favorite as the refresh would, switched on, against every channel of the list; the
 // channels are not changed. A regular expression that cannot be compiled matches nothing and says
 // why.
-FavoritePreview PreviewFavorite(const TkavoFavoriteFields& favorite, const TkavoChList& channels, TkavoRegExp& regExp,
+FavoritePreview PreviewFavorite(const FavoriteFields& favorite, const TkavoChList& channels, RegularExpression& regExp,
                                 std::size_t maxNames);
 
 } // namespace kavo

@@ -2,14 +2,14 @@
 
 #include "core/ChannelSearch.h"
 #include "core/TkavoChItem.h"
-#include "platform/TkavoRegExp.h"
+#include "platform/RegularExpression.h"
 
 namespace kavo {
 
 std::string FindPatternFromInput(std::string_view input)
 {
     // The find dialog's own rule, with an object of its own.
-    TkavoRegExp regExp;
+    RegularExpression regExp;
     return MakeSearchPattern(input, regExp);
 }
 

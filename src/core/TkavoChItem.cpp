@@ -66,7 +66,7 @@ std::string TkavoChItem::PrevGenreDescription() const
     return GenreDescriptionOf(PrevGenre, PrevDescription);
 }
 
-TDateTime TkavoChItem::DurationOf(std::string_view broadcastTime)
+DateTime TkavoChItem::DurationOf(std::string_view broadcastTime)
 {
     // Read for every channel of every refresh. The usual "h:mm" in one pass; signs, long numbers
     // and empty pieces below.

@@ -43,11 +43,11 @@ struct TkavoChItem : TkavoDataItem
     std::string ContactURL;
     std::string StreamURL;
     std::string DirectStreamURL;
-    TDateTime TimeStamp = 0;
+    DateTime TimeStamp = 0;
     std::string Hash;
     bool Find = false;
     std::string Playing;
-    TColor Color = clWindow;
+    ColorValue Color = clWindow;
     bool ColorEnabled = false;
     std::int32_t BitrateValue = 0;
     bool ListDisable = false;
@@ -68,7 +68,7 @@ struct TkavoChItem : TkavoDataItem
     std::string PrevGenre;
     std::string PrevDescription;
     bool ColorTextEnabled = false;
-    TColor ColorText = clWindowText;
+    ColorValue ColorText = clWindowText;
     bool Visited = false;
     bool Favorite = false;
 
@@ -78,18 +78,18 @@ struct TkavoChItem : TkavoDataItem
     std::string GenreDescription() const;
     std::string PrevGenreDescription() const;
     // Time on air in days from "m", "h:m" or "d:h:m"; 0 for anything else.
-    TDateTime BroadcastDuration() const { return DurationOf(BroadcastTime); }
-    static TDateTime DurationOf(std::string_view broadcastTime);
+    DateTime BroadcastDuration() const { return DurationOf(BroadcastTime); }
+    static DateTime DurationOf(std::string_view broadcastTime);
     bool HasHash() const { return !Hash.empty() && Hash != NoHash; }
 };
 
 std::string GenreDescriptionOf(const std::string& genre, const std::string& description);
 void AppendGenreDescription(std::string& text, const std::string& genre, const std::string& description);
 
-class TkavoChList : public TkavoTypedList<TkavoChItem>
+class TkavoChList : public TypedList<TkavoChItem>
 {
 public:
-    TDateTime LastUpdate = 0;
+    DateTime LastUpdate = 0;
     bool Valid = false;
     // Accept and AddFrom leave out a record whose ID and name the list already holds
     // (Notify/Unique); the list's owner sets it, and Assign keeps the target's own.

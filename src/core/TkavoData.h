@@ -86,7 +86,7 @@ protected:
 
 // A list of records of one class, with typed access and iteration.
 template <class T>
-class TkavoTypedList : public TkavoDataList
+class TypedList : public TkavoDataList
 {
 public:
     T& Items(int index) const { return static_cast<T&>(Item(index)); }

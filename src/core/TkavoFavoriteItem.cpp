@@ -5,7 +5,7 @@ namespace kavo {
 void TkavoFavoriteItem::Assign(const TkavoDataItem& source)
 {
     if (const auto* favorite = dynamic_cast<const TkavoFavoriteItem*>(&source); favorite && favorite != this)
-        static_cast<TkavoFavoriteFields&>(*this) = *favorite;
+        static_cast<FavoriteFields&>(*this) = *favorite;
     TkavoDataItem::Assign(source);
 }
 

@@ -8,7 +8,7 @@
 namespace kavo {
 
 // The user's rule for marking channels: a word, the fields it is searched in, and the marks.
-struct TkavoFavoriteFields
+struct FavoriteFields
 {
     bool Description = false;
     bool RegExp = false;
@@ -17,7 +17,7 @@ struct TkavoFavoriteFields
     bool Enabled = false;
     std::string Word;
     std::string FileName;
-    TColor Color = clWindow;
+    ColorValue Color = clWindow;
     bool ColorEnabled = false;
     bool ListDisable = false;
     bool StreamURL = false;
@@ -30,17 +30,17 @@ struct TkavoFavoriteFields
     bool YpLike = false;
     bool NotNotify = false;
     bool ColorTextEnabled = false;
-    TColor ColorText = clWindowText;
+    ColorValue ColorText = clWindowText;
 
-    bool operator==(const TkavoFavoriteFields&) const = default;
+    bool operator==(const FavoriteFields&) const = default;
 };
 
-struct TkavoFavoriteItem : TkavoDataItem, TkavoFavoriteFields
+struct TkavoFavoriteItem : TkavoDataItem, FavoriteFields
 {
     void Assign(const TkavoDataItem& source) override;
 };
 
-class TkavoFavoriteList : public TkavoTypedList<TkavoFavoriteItem>
+class TkavoFavoriteList : public TypedList<TkavoFavoriteItem>
 {
 public:
     bool Valid = false;

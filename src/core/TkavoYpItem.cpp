@@ -5,14 +5,14 @@ namespace kavo {
 void TkavoYpItem::Assign(const TkavoDataItem& source)
 {
     if (const auto* yp = dynamic_cast<const TkavoYpItem*>(&source); yp && yp != this)
-        static_cast<TkavoYpFields&>(*this) = *yp;
+        static_cast<YpFields&>(*this) = *yp;
     TkavoDataItem::Assign(source);
 }
 
-void TkavoYpRecord::Assign(const TkavoDataItem& source)
+void YpRecord::Assign(const TkavoDataItem& source)
 {
     TkavoYpItem::Assign(source);
-    if (const auto* yp = dynamic_cast<const TkavoYpRecord*>(&source); yp && yp != this) {
+    if (const auto* yp = dynamic_cast<const YpRecord*>(&source); yp && yp != this) {
         PCRawHandle = yp->PCRawHandle;
         PCRawUpdateTime = yp->PCRawUpdateTime;
         PCRawLastError = yp->PCRawLastError;

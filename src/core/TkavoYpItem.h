@@ -8,7 +8,7 @@
 namespace kavo {
 
 // What the user configures for one YP: the values of its [YP] entry.
-struct TkavoYpFields
+struct YpFields
 {
     std::string Host = "localhost:7144";
     std::string Title;
@@ -23,32 +23,32 @@ struct TkavoYpFields
     std::string PCRawChIP;
     bool NoNotify2 = false;
 
-    bool operator==(const TkavoYpFields&) const = default;
+    bool operator==(const YpFields&) const = default;
 };
 
 // One configured YP, as the settings hold it.
-struct TkavoYpItem : TkavoDataItem, TkavoYpFields
+struct TkavoYpItem : TkavoDataItem, YpFields
 {
     void Assign(const TkavoDataItem& source) override;
 };
 
 // The retrieval's record of one YP: its configuration as the running cycle sees it, and the lists
 // and marks the retrieval keeps for it from one cycle to the next. Owned by the retrieval module.
-struct TkavoYpRecord : TkavoYpItem
+struct YpRecord : TkavoYpItem
 {
     TkavoChList ChList;
     TkavoChList ChListLog;
     TkavoChList ChListPrev;
     std::int32_t PCRawUpdateTime = 0;
     void* PCRawHandle = nullptr; // owned by the retrieval module's PCRaw library
-    TDateTime LastUpdate = 0;
+    DateTime LastUpdate = 0;
     std::int32_t PCRawLastError = 0;
     std::int32_t SuccessCount = 0;
 
     void Assign(const TkavoDataItem& source) override;
 };
 
-class TkavoYpList : public TkavoTypedList<TkavoYpItem>
+class TkavoYpList : public TypedList<TkavoYpItem>
 {
 public:
     // Exact, case-sensitive comparison; -1 when no YP has this Url.

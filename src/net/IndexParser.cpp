@@ -3,7 +3,7 @@
 #include "net/RecordPool.h"
 #include "platform/Cp932.h"
 #include "platform/DateTime.h"
-#include "platform/TkavoRegExp.h"
+#include "platform/RegularExpression.h"
 
 #include <algorithm>
 #include <cctype>
@@ -73,7 +73,7 @@ std::int32_t IndexInteger(std::string_view text, std::int32_t fallback)
     return static_cast<std::int32_t>(value);
 }
 
-ChannelFilter::ChannelFilter(const TkavoYpItem& yp, TkavoRegExp& regExp) : m_regExp(regExp), m_pattern(yp.ChType)
+ChannelFilter::ChannelFilter(const TkavoYpItem& yp, RegularExpression& regExp) : m_regExp(regExp), m_pattern(yp.ChType)
 {
     std::vector<std::string_view> pieces;
     SplitFields(yp.Bitrate, ",", pieces);
@@ -97,7 +97,7 @@ bool ChannelFilter::typeMatches(std::string_view type)
         m_regExp.Multiline = false;
         m_regExp.Pattern = m_pattern;
         result = m_regExp.Test(type);
-    } catch (const TkavoRegExpError&) {
+    } catch (const RegularExpressionError&) {
         // An invalid expression fails every line, and the YP's list comes out empty.
         result = false;
     }
@@ -145,11 +145,11 @@ int CountChannelLines(std::string_view index, int limit)
 
 namespace {
 
-void ParseInto(TkavoYpRecord& yp, std::string_view index, TkavoRegExp& regExp, RecordPool& pool)
+void ParseInto(YpRecord& yp, std::string_view index, RegularExpression& regExp, RecordPool& pool)
 {
     static const std::string commentOpen = Sjis("「");
     static const std::string commentClose = Sjis("」");
-    const TDateTime parseTime = Now();
+    const DateTime parseTime = Now();
     ChannelFilter filter(yp, regExp);
     const std::string streamPrefix = yp.Host.empty() ? "peercast://pls/" : "http://" + yp.Host + "/pls/";
     const std::string chatPrefix = yp.Url + (yp.ChatURLFix ? "getchat?id=" : "chat.php?cn=");
@@ -257,13 +257,13 @@ std::string NotIndexReason(std::string_view text)
     return "no line of the answer has the 19 fields of a channel index";
 }
 
-void ParseIndex(TkavoYpRecord& yp, std::string_view index, TkavoRegExp& regExp)
+void ParseIndex(YpRecord& yp, std::string_view index, RegularExpression& regExp)
 {
     RecordPool none;
     ParseInto(yp, index, regExp, none);
 }
 
-void ReplaceFromIndex(TkavoYpRecord& yp, std::string_view index, TkavoRegExp& regExp)
+void ReplaceFromIndex(YpRecord& yp, std::string_view index, RegularExpression& regExp)
 {
     RecordPool old(yp.ChList);
     ParseInto(yp, index, regExp, old);

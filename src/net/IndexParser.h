@@ -13,7 +13,7 @@
 
 namespace kavo {
 
-class TkavoRegExp;
+class RegularExpression;
 
 // A YP's index is one channel a line, at least 19 fields separated by "<>".
 constexpr int IndexFieldCount = 19;
@@ -58,7 +58,7 @@ std::int32_t IndexInteger(std::string_view text, std::int32_t fallback);
 class ChannelFilter
 {
 public:
-    ChannelFilter(const TkavoYpItem& yp, TkavoRegExp& regExp);
+    ChannelFilter(const TkavoYpItem& yp, RegularExpression& regExp);
 
     bool AcceptChannel(const TkavoChItem& channel);
     bool Accepts(std::int32_t bitrate, std::string_view type);
@@ -69,7 +69,7 @@ public:
 private:
     bool typeMatches(std::string_view type);
 
-    TkavoRegExp& m_regExp;
+    RegularExpression& m_regExp;
     std::string m_pattern;
     int m_min = -1;
     int m_max = -1;
@@ -91,8 +91,8 @@ int CountChannelLines(std::string_view index, int limit);
 
 // Appends one record to yp.ChList for every accepted line of the CP932 index. A line that cannot
 // be read is skipped; every line, skipped or not, counts for the records' No.
-void ParseIndex(TkavoYpRecord& yp, std::string_view index, TkavoRegExp& regExp);
+void ParseIndex(YpRecord& yp, std::string_view index, RegularExpression& regExp);
 // Clears yp.ChList and parses the index into it, reusing the old records' storage.
-void ReplaceFromIndex(TkavoYpRecord& yp, std::string_view index, TkavoRegExp& regExp);
+void ReplaceFromIndex(YpRecord& yp, std::string_view index, RegularExpression& regExp);
 
 } // namespace kavo

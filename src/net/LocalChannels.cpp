@@ -2,7 +2,7 @@
 
 #include "net/HttpClient.h"
 #include "platform/Cp932.h"
-#include "platform/TkavoRegExp.h"
+#include "platform/RegularExpression.h"
 
 #include <charconv>
 #include <exception>
@@ -14,7 +14,7 @@ namespace kavo {
 
 namespace {
 
-void UseDocumentFlags(TkavoRegExp& regExp)
+void UseDocumentFlags(RegularExpression& regExp)
 {
     regExp.IgnoreCase = true;
     regExp.Global = true;
@@ -32,15 +32,15 @@ int IntegerOr0(std::string_view text)
 
 } // namespace
 
-std::string AttributeValue(std::string_view name, std::string_view text, TkavoRegExp& regExp)
+std::string AttributeValue(std::string_view name, std::string_view text, RegularExpression& regExp)
 {
     UseDocumentFlags(regExp);
     regExp.Pattern = std::string(name) + "=\"([^\"]*)\"";
-    const std::vector<TkavoMatch> matches = regExp.Execute(text);
+    const std::vector<RegExpMatch> matches = regExp.Execute(text);
     return matches.size() == 1 ? matches.front().SubMatches.at(0) : std::string();
 }
 
-bool ParseLocalChannels(std::string_view document, TkavoRegExp& regExp, TkavoChList& list)
+bool ParseLocalChannels(std::string_view document, RegularExpression& regExp, TkavoChList& list)
 {
     std::string text = Utf8ToCp932(document);
     std::erase_if(text, [](char c) { return c == '\r' || c == '\n'; });
@@ -51,7 +51,7 @@ bool ParseLocalChannels(std::string_view document, TkavoRegExp& regExp, TkavoChL
     try {
         UseDocumentFlags(regExp);
         regExp.Pattern = "<channels_relayed[^>]*>(.+)</channels_relayed>";
-        const std::vector<TkavoMatch> relayed = regExp.Execute(text);
+        const std::vector<RegExpMatch> relayed = regExp.Execute(text);
         if (relayed.size() == 1) {
             text = relayed.front().SubMatches.at(0);
         } else {
@@ -68,8 +68,8 @@ bool ParseLocalChannels(std::string_view document, TkavoRegExp& regExp, TkavoChL
         text = regExp.Replace(text, "");
 
         regExp.Pattern = "<channel([^>]*)>(.*?)</channel>";
-        const std::vector<TkavoMatch> elements = regExp.Execute(text);
-        for (const TkavoMatch& element : elements) {
+        const std::vector<RegExpMatch> elements = regExp.Execute(text);
+        for (const RegExpMatch& element : elements) {
             const std::string& attributes = element.SubMatches.at(0);
             const std::string& content = element.SubMatches.at(1);
             auto channel = std::make_unique<TkavoChItem>();
@@ -91,7 +91,7 @@ bool ParseLocalChannels(std::string_view document, TkavoRegExp& regExp, TkavoChL
     return true;
 }
 
-void ReadLocalChannels(bool enabled, const std::string& address, HttpClient& http, TkavoRegExp& regExp,
+void ReadLocalChannels(bool enabled, const std::string& address, HttpClient& http, RegularExpression& regExp,
                        TkavoChList& list)
 {
     if (!enabled) {
@@ -104,7 +104,7 @@ void ReadLocalChannels(bool enabled, const std::string& address, HttpClient& htt
     ParseLocalChannels(response.Body, regExp, list);
 }
 
-void MarkLocal(TkavoYpRecord& yp, const TkavoChList& local)
+void MarkLocal(YpRecord& yp, const TkavoChList& local)
 {
     if (local.Count() == 0)
         return;

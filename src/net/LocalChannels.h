@@ -9,24 +9,24 @@
 namespace kavo {
 
 class HttpClient;
-class TkavoRegExp;
+class RegularExpression;
 
 // The value of name="..." in text when the attribute occurs exactly once, else "".
-std::string AttributeValue(std::string_view name, std::string_view text, TkavoRegExp& regExp);
+std::string AttributeValue(std::string_view name, std::string_view text, RegularExpression& regExp);
 
 // Reads the local server's status document (UTF-8, as served) into list: one record per relayed
 // channel with Hash, Listeners, Relays and LocalStatus. An empty document leaves list as it was
 // and returns false, so that the channels of an earlier read keep marking.
-bool ParseLocalChannels(std::string_view document, TkavoRegExp& regExp, TkavoChList& list);
+bool ParseLocalChannels(std::string_view document, RegularExpression& regExp, TkavoChList& list);
 
 // Reads the local server's status page at address into list when enabled; empties list when not.
 // An unreachable server, a failed request or an empty answer leaves list as it was. Nothing of
 // this is reported: the local information is an extra.
-void ReadLocalChannels(bool enabled, const std::string& address, HttpClient& http, TkavoRegExp& regExp,
+void ReadLocalChannels(bool enabled, const std::string& address, HttpClient& http, RegularExpression& regExp,
                        TkavoChList& list);
 
 // Copies the local server's status into the YP's channels with the same ID and marks them
 // Playing, Idle or Relaying; a Change mark survives everything but Playing.
-void MarkLocal(TkavoYpRecord& yp, const TkavoChList& local);
+void MarkLocal(YpRecord& yp, const TkavoChList& local);
 
 } // namespace kavo

@@ -1,7 +1,7 @@
 #include "net/Pcraw.h"
 
 #include "core/TkavoYpItem.h"
-#include "platform/TkavoRegExp.h"
+#include "platform/RegularExpression.h"
 
 #include <algorithm>
 #include <cstring>
@@ -175,7 +175,7 @@ std::string PcrawLibrary::Read(void* handle) const
     return data;
 }
 
-bool PcrawHasFreshData(PcrawLibrary& library, TkavoYpRecord& yp)
+bool PcrawHasFreshData(PcrawLibrary& library, YpRecord& yp)
 {
     if (!yp.PCRawHandle)
         return false;
@@ -195,7 +195,7 @@ bool PcrawHasFreshData(PcrawLibrary& library, TkavoYpRecord& yp)
     return library.UpdateTime(yp.PCRawHandle) != yp.PCRawUpdateTime;
 }
 
-const TkavoChItem* FindPcrawIndexChannel(const TkavoYpRecord& yp, TkavoRegExp& regExp)
+const TkavoChItem* FindPcrawIndexChannel(const YpRecord& yp, RegularExpression& regExp)
 {
     regExp.Global = true;
     regExp.IgnoreCase = true;
@@ -216,7 +216,7 @@ std::string PcrawStreamUrl(std::string_view streamUrl)
     return ReplaceAll(ReplaceAll(streamUrl, "localhost", "127.0.0.1", true), "/pls/", "/stream/", false);
 }
 
-bool OpenPcrawIndexChannel(PcrawLibrary& library, TkavoYpRecord& yp, TkavoRegExp& regExp)
+bool OpenPcrawIndexChannel(PcrawLibrary& library, YpRecord& yp, RegularExpression& regExp)
 {
     const TkavoChItem* channel = FindPcrawIndexChannel(yp, regExp);
     if (!channel)

@@ -13,8 +13,8 @@
 namespace kavo {
 
 struct TkavoChItem;
-struct TkavoYpRecord;
-class TkavoRegExp;
+struct YpRecord;
+class RegularExpression;
 
 // Reading a channel's data failed; the YP's retrieval fails with this message.
 class PcrawError : public std::runtime_error
@@ -94,12 +94,12 @@ private:
 // Whether the YP's open channel has delivered data since it was opened. Reads the last error code
 // into PCRawLastError; a negative code closes the channel. A handle the library did not give out
 // is dropped.
-bool PcrawHasFreshData(PcrawLibrary& library, TkavoYpRecord& yp);
+bool PcrawHasFreshData(PcrawLibrary& library, YpRecord& yp);
 
 // The YP's index channel: walking ChList from the end, the first RAW channel without genre whose
 // name matches PCRawChName2 and whose stream URL contains PCRawChIP. nullptr when there is none.
-// Throws TkavoRegExpError when PCRawChName2 is no valid pattern.
-const TkavoChItem* FindPcrawIndexChannel(const TkavoYpRecord& yp, TkavoRegExp& regExp);
+// Throws RegularExpressionError when PCRawChName2 is no valid pattern.
+const TkavoChItem* FindPcrawIndexChannel(const YpRecord& yp, RegularExpression& regExp);
 
 // The stream URL as the local server serves the channel's data: the loopback host name becomes
 // "127.0.0.1" and "/pls/" becomes "/stream/".
@@ -107,6 +107,6 @@ std::string PcrawStreamUrl(std::string_view streamUrl);
 
 // Looks for the YP's index channel and opens it, recording handle and update time. False when
 // there is none (then nothing was tried).
-bool OpenPcrawIndexChannel(PcrawLibrary& library, TkavoYpRecord& yp, TkavoRegExp& regExp);
+bool OpenPcrawIndexChannel(PcrawLibrary& library, YpRecord& yp, RegularExpression& regExp);
 
 } // namespace kavo

@@ -28,7 +28,7 @@ struct YpAttempt
     std::string Url;
     std::string Title;
     YpOutcome Outcome = YpOutcome::Skipped;
-    TDateTime Time = 0;      // when the turn began
+    DateTime Time = 0;       // when the turn began
     long HttpStatus = 0;     // 0 without an HTTP answer (script, PCRaw channel, network failure)
     std::uint64_t Bytes = 0; // of the index as obtained, after decompression
     int Channels = 0;        // the YP's channels after its turn
@@ -43,7 +43,7 @@ struct YpAttempt
 // What one cycle did, YP by YP, in configuration order; disabled YPs are left out.
 struct RetrievalRecord
 {
-    TDateTime Time = 0; // the cycle's start
+    DateTime Time = 0; // the cycle's start
     std::vector<YpAttempt> Attempts;
 };
 

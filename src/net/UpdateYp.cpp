@@ -27,7 +27,7 @@ const TkavoChItem& Channel(const Records& records, int index)
     return static_cast<const TkavoChItem&>(*records[static_cast<std::size_t>(index)]);
 }
 
-TDateTime LogLimit(const TkavoChItem& entry, int hours)
+DateTime LogLimit(const TkavoChItem& entry, int hours)
 {
     return entry.TimeStamp + hours / 24.0;
 }
@@ -149,7 +149,7 @@ struct Scratch
 class Update
 {
 public:
-    Update(TkavoYpRecord& yp, const UpdateContext& context, Scratch& scratch)
+    Update(YpRecord& yp, const UpdateContext& context, Scratch& scratch)
         : m_yp(yp), m_context(context), m_ids(scratch.Ids), m_prevSlots(scratch.PrevSlots), m_slots(scratch.Slots),
           m_nextLog(scratch.NextLog), m_removed(scratch.Removed)
     {
@@ -302,7 +302,7 @@ private:
         return std::make_unique<TkavoChItem>();
     }
 
-    TkavoYpRecord& m_yp;
+    YpRecord& m_yp;
     const UpdateContext& m_context;
     IdTable& m_ids;
     Records m_prev;
@@ -314,7 +314,7 @@ private:
 
 } // namespace
 
-void UpdateYp(TkavoYpRecord& yp, const UpdateContext& context)
+void UpdateYp(YpRecord& yp, const UpdateContext& context)
 {
     thread_local Scratch scratch;
     Update(yp, context, scratch).Run();

@@ -3,13 +3,13 @@
 #include "core/FavoriteMatcher.h"
 #include "core/TkavoYpItem.h"
 #include "platform/DateTime.h"
-#include "settings/ukavoConfig.h"
+#include "settings/TkavoSetting.h"
 
 #include <string>
 
 namespace kavo {
 
-class TkavoRegExp;
+class RegularExpression;
 
 // The options of the Notify section that steer change marks, the log and the previous list.
 struct UpdateOptions
@@ -29,8 +29,8 @@ struct UpdateContext
 {
     UpdateOptions Options;
     const FavoriteMatcher& Favorites;
-    TkavoRegExp& RegExp;
-    TDateTime Now = 0;
+    RegularExpression& RegExp;
+    DateTime Now = 0;
 };
 
 // Compares the YP's ChList with the list of its previous cycle and keeps its log of ended channels:
@@ -38,6 +38,6 @@ struct UpdateContext
 // returning channels taken out of it, expiry, and finally ChListPrev := ChList (the list copy's
 // result, its uniqueness rule taken from Options.Unique). Runs also when the YP was skipped or
 // failed, which ages the marks of the records it still holds.
-void UpdateYp(TkavoYpRecord& yp, const UpdateContext& context);
+void UpdateYp(YpRecord& yp, const UpdateContext& context);
 
 } // namespace kavo

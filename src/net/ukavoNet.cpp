@@ -47,7 +47,7 @@ HttpOptions HttpOptionsFromSettings(const TkavoSetting::URLOptions& url)
     const auto timeout = ParseIniInteger(url.Timeout);
     options.TimeoutSeconds = timeout && *timeout > 0 ? *timeout : DefaultTimeoutSeconds;
 
-    TkavoRegExp regExp;
+    RegularExpression regExp;
     regExp.Global = true;
     regExp.IgnoreCase = true;
     regExp.Pattern = "([^:]+):([0-9]+)";
@@ -110,9 +110,9 @@ void TkavoNet::SetupHttp()
     http().Apply(m_httpOptions);
 }
 
-const TkavoYpRecord* TkavoNet::Yp(const std::string& url) const
+const YpRecord* TkavoNet::Yp(const std::string& url) const
 {
-    for (const TkavoYpRecord& yp : m_yps)
+    for (const YpRecord& yp : m_yps)
         if (yp.Url == url)
             return &yp;
     return nullptr;
@@ -140,7 +140,7 @@ void TkavoNet::followSettings(bool reload)
     std::vector<std::unique_ptr<TkavoDataItem>> old = m_yps.Release();
     std::unordered_map<std::string_view, std::size_t> oldByUrl;
     for (std::size_t i = 0; i < old.size(); ++i) {
-        const auto& yp = static_cast<const TkavoYpRecord&>(*old[i]);
+        const auto& yp = static_cast<const YpRecord&>(*old[i]);
         if (!m_droppedUrls.contains(yp.Url))
             oldByUrl.emplace(yp.Url, i);
     }
@@ -150,7 +150,7 @@ void TkavoNet::followSettings(bool reload)
         if (const auto found = oldByUrl.find(configured.Url); found != oldByUrl.end() && old[found->second]) {
             record = std::move(old[found->second]);
             if (reload) {
-                auto& yp = static_cast<TkavoYpRecord&>(*record);
+                auto& yp = static_cast<YpRecord&>(*record);
                 for (TkavoChList* list : {&yp.ChListLog, &yp.ChListPrev}) {
                     list->Clear();
                     list->Valid = false;
@@ -160,7 +160,7 @@ void TkavoNet::followSettings(bool reload)
                 yp.PCRawLastError = 0;
             }
         } else {
-            record = std::make_unique<TkavoYpRecord>();
+            record = std::make_unique<YpRecord>();
         }
         // Only the configured fields: the record's own state stays.
         record->Assign(configured);
@@ -168,7 +168,7 @@ void TkavoNet::followSettings(bool reload)
     }
     for (auto& record : old)
         if (record)
-            ClosePcrawChannel(static_cast<TkavoYpRecord&>(*record));
+            ClosePcrawChannel(static_cast<YpRecord&>(*record));
     m_droppedUrls.clear();
     m_reloadPending = false;
 }
@@ -233,7 +233,7 @@ void TkavoNet::begin()
     // Entries edited in place since the last reload take effect, without starting logs again.
     followSettings(false);
     m_cycleUrls.clear();
-    for (const TkavoYpRecord& yp : m_yps)
+    for (const YpRecord& yp : m_yps)
         m_cycleUrls.push_back(yp.Url);
     m_cycle.Manual = Manual;
     m_cycle.LocalChInfo = setting.URL.LocalChInfo;
@@ -253,10 +253,10 @@ void TkavoNet::execute()
         m_record.Time = Now();
         ReadLocalChannels();
         int total = 0;
-        for (const TkavoYpRecord& yp : m_yps)
+        for (const YpRecord& yp : m_yps)
             total += yp.Enabled ? 1 : 0;
         int current = 0;
-        for (TkavoYpRecord& yp : m_yps) {
+        for (YpRecord& yp : m_yps) {
             if (!yp.Enabled) {
                 yp.ChList.Clear();
                 continue;
@@ -310,7 +310,7 @@ void TkavoNet::raiseRecord()
     m_record = RetrievalRecord{};
 }
 
-void TkavoNet::retrieveOrSkip(TkavoYpRecord& yp, YpAttempt& attempt)
+void TkavoNet::retrieveOrSkip(YpRecord& yp, YpAttempt& attempt)
 {
     attempt.Time = Now();
     if (m_firstCycleDone && !m_cycle.Manual) {
@@ -337,13 +337,13 @@ void TkavoNet::retrieveOrSkip(TkavoYpRecord& yp, YpAttempt& attempt)
         OnError(*this, error);
 }
 
-std::string TkavoNet::RetrieveYp(TkavoYpRecord& yp)
+std::string TkavoNet::RetrieveYp(YpRecord& yp)
 {
     YpAttempt attempt;
     return RetrieveYp(yp, attempt);
 }
 
-std::string TkavoNet::RetrieveYp(TkavoYpRecord& yp, YpAttempt& attempt)
+std::string TkavoNet::RetrieveYp(YpRecord& yp, YpAttempt& attempt)
 {
     attempt.Outcome = YpOutcome::Failed;
     std::string index;
@@ -425,13 +425,13 @@ void TkavoNet::finish()
         followSettings(true);
     if (m_clearLogPending) {
         m_clearLogPending = false;
-        for (TkavoYpRecord& yp : m_yps)
+        for (YpRecord& yp : m_yps)
             yp.ChListLog.Clear();
     }
     // Clear, then AddFrom of every YP's lists in configuration order, enabled or not.
     std::vector<const TkavoChList*> onAir;
     std::vector<const TkavoChList*> ended;
-    for (const TkavoYpRecord& yp : m_yps) {
+    for (const YpRecord& yp : m_yps) {
         onAir.push_back(&yp.ChList);
         ended.push_back(&yp.ChListLog);
     }
@@ -456,7 +456,7 @@ void TkavoNet::ClearLog()
         m_clearLogPending = true;
         return;
     }
-    for (TkavoYpRecord& yp : m_yps)
+    for (YpRecord& yp : m_yps)
         yp.ChListLog.Clear();
     m_chListLog.Clear();
 }
@@ -469,17 +469,17 @@ void TkavoNet::ReadLocalChannels()
     kavo::ReadLocalChannels(m_cycle.URL.LocalChInfo, m_cycle.URL.LocalChInfoAddr, *m_http, m_regExp, m_localChList);
 }
 
-void TkavoNet::UpdateYp(TkavoYpRecord& yp)
+void TkavoNet::UpdateYp(YpRecord& yp)
 {
     kavo::UpdateYp(yp, {UpdateOptions::From(m_cycle.Notify), m_cycle.Favorites, m_regExp, Now()});
 }
 
-void TkavoNet::MarkLocal(TkavoYpRecord& yp)
+void TkavoNet::MarkLocal(YpRecord& yp)
 {
     kavo::MarkLocal(yp, m_localChList);
 }
 
-void TkavoNet::MarkVisited(TkavoYpRecord& yp)
+void TkavoNet::MarkVisited(YpRecord& yp)
 {
     if (!m_cycle.Visit)
         return;
@@ -497,7 +497,7 @@ void TkavoNet::LoadPcraw()
     m_pcraw->Load(ProgramFolder());
 }
 
-void TkavoNet::ClosePcrawChannel(TkavoYpRecord& yp)
+void TkavoNet::ClosePcrawChannel(YpRecord& yp)
 {
     if (yp.PCRawHandle && m_pcraw->Owns(yp.PCRawHandle))
         m_pcraw->Close(yp.PCRawHandle);
@@ -508,7 +508,7 @@ void TkavoNet::ClosePcrawChannels()
 {
     if (!PcrawLoaded())
         return;
-    for (TkavoYpRecord& yp : m_yps)
+    for (YpRecord& yp : m_yps)
         ClosePcrawChannel(yp);
     m_pcraw->Unload();
 }
@@ -518,12 +518,12 @@ bool TkavoNet::PcrawLoaded() const
     return m_pcraw->Loaded();
 }
 
-bool TkavoNet::hasPcrawHandle(const TkavoYpRecord& yp) const
+bool TkavoNet::hasPcrawHandle(const YpRecord& yp) const
 {
     return m_pcraw->Owns(yp.PCRawHandle);
 }
 
-int TkavoNet::PcrawChannelError(TkavoYpRecord& yp)
+int TkavoNet::PcrawChannelError(YpRecord& yp)
 {
     if (!hasPcrawHandle(yp))
         return 0;
@@ -531,12 +531,12 @@ int TkavoNet::PcrawChannelError(TkavoYpRecord& yp)
     return yp.PCRawLastError;
 }
 
-bool TkavoNet::PcrawHasFreshData(TkavoYpRecord& yp)
+bool TkavoNet::PcrawHasFreshData(YpRecord& yp)
 {
     return PcrawLoaded() && kavo::PcrawHasFreshData(*m_pcraw, yp);
 }
 
-std::string TkavoNet::ReadPcrawIndex(TkavoYpRecord& yp)
+std::string TkavoNet::ReadPcrawIndex(YpRecord& yp)
 {
     try {
         return m_pcraw->Read(yp.PCRawHandle);
@@ -545,7 +545,7 @@ std::string TkavoNet::ReadPcrawIndex(TkavoYpRecord& yp)
     }
 }
 
-void TkavoNet::OpenPcrawChannel(TkavoYpRecord& yp)
+void TkavoNet::OpenPcrawChannel(YpRecord& yp)
 {
     // An invalid PCRawChName2 throws past the YP and ends the cycle.
     if (OpenPcrawIndexChannel(*m_pcraw, yp, m_regExp))
@@ -563,7 +563,7 @@ bool TkavoNet::YpScriptAvailable(const TkavoYpItem& yp)
     return CanDMS && m_scripts->ScriptFile(yp).has_value();
 }
 
-std::string TkavoNet::RunYpScript(TkavoYpRecord& yp, const std::string& input)
+std::string TkavoNet::RunYpScript(YpRecord& yp, const std::string& input)
 {
     std::optional<std::string> stdinText;
     if (!input.empty())

@@ -6,8 +6,8 @@
 #include "core/TkavoYpItem.h"
 #include "net/HttpClient.h"
 #include "net/RetrievalRecord.h"
-#include "platform/TkavoRegExp.h"
-#include "settings/ukavoConfig.h"
+#include "platform/RegularExpression.h"
+#include "settings/TkavoSetting.h"
 
 #include <unordered_set>
 
@@ -43,7 +43,7 @@ public:
 // The retrieval module. One cycle downloads every enabled YP of the settings on a worker thread, one
 // after the other, and then, on the main thread, merges the YPs' lists into ChList and ChListLog.
 //
-// The module keeps its own record of every configured YP (TkavoYpRecord), identified by its Url:
+// The module keeps its own record of every configured YP (YpRecord), identified by its Url:
 // the channels, the log and the marks that retrieval keeps from one cycle to the next. The
 // settings object holds only what the user configured.
 //
@@ -57,10 +57,10 @@ class TkavoNet
 {
 public:
     using Dispatcher = std::function<void(std::function<void()>)>;
-    using TkavoNotifyEvent = std::function<void(TkavoNet& sender)>;
+    using EventHandler = std::function<void(TkavoNet& sender)>;
     using TkavoOnError = std::function<void(TkavoNet& sender, const std::string& error)>;
-    using TkavoOnRecord = std::function<void(RetrievalRecord& record)>;
-    using TkavoOnProgress = std::function<void(TkavoNet& sender, int current, int total, const std::string& title)>;
+    using RecordHandler = std::function<void(RetrievalRecord& record)>;
+    using ProgressHandler = std::function<void(TkavoNet& sender, int current, int total, const std::string& title)>;
 
     // What the last finished cycle did, for result lines and exit statuses.
     struct CycleReport
@@ -77,9 +77,9 @@ public:
     // Retrieval scripts may run; the main thread may switch it while a cycle runs.
     std::atomic<bool> CanDMS{true};
 
-    TkavoOnError OnError;       // one YP failed; the worker thread
-    TkavoNotifyEvent OnSuccess; // the combined lists are filled; the main thread
-    TkavoNotifyEvent OnComplate;
+    TkavoOnError OnError;   // one YP failed; the worker thread
+    EventHandler OnSuccess; // the combined lists are filled; the main thread
+    EventHandler OnComplate;
     // A failure ended the cycle before every YP was done; the main thread, right before OnSuccess.
     // The GUI shows the message in a message box.
     TkavoOnError OnCycleError;
@@ -87,14 +87,14 @@ public:
     // is done (also when the cycle ended early), before the finish step. The channel lists it
     // points to may be read during the call only; the handler may take the index texts. An
     // exception it throws is dropped.
-    TkavoOnRecord OnRecord;
+    RecordHandler OnRecord;
     // Raised on the worker as each YP's fetch starts, within that YP's error handling: whatever it
     // throws fails this YP with its text and the cycle goes on, as any failure inside one YP does.
     std::function<void(const TkavoYpItem& yp)> OnFetchYp;
     // An enabled YP's turn begins: its place among the cycle's enabled YPs (from 1), their number
     // and its title (CP932; its Url when it has none). The main thread, through the dispatcher, so
     // it may arrive after the worker has gone on; always before the finish step.
-    TkavoOnProgress OnProgress;
+    ProgressHandler OnProgress;
 
     // The settings must outlive the module.
     TkavoNet(Dispatcher dispatcher, const TkavoSetting& setting);
@@ -116,9 +116,9 @@ public:
 
     // The module's records of the configured YPs, in configuration order, as the last cycle (or the
     // last reload) left them. Main thread; changed by the next finish step or reload.
-    const TkavoTypedList<TkavoYpRecord>& Yps() const { return m_yps; }
+    const TypedList<YpRecord>& Yps() const { return m_yps; }
     // The record of the YP with this Url; nullptr when it has none yet.
-    const TkavoYpRecord* Yp(const std::string& url) const;
+    const YpRecord* Yp(const std::string& url) const;
 
     // Once at start, after the settings are loaded; the settings file as read then ([PCRAW]).
     void Prepare(const IniFile& settingsFile);
@@ -144,9 +144,9 @@ public:
     // A fresh HTTP client: open connections and cookies are dropped.
     void ResetHttp();
     // Obtains, converts and parses one YP's index into its ChList. The error text, "" on success.
-    std::string RetrieveYp(TkavoYpRecord& yp);
+    std::string RetrieveYp(YpRecord& yp);
     // The same, noting the outcome, the HTTP status, the size and, when kept, the index text.
-    std::string RetrieveYp(TkavoYpRecord& yp, YpAttempt& attempt);
+    std::string RetrieveYp(YpRecord& yp, YpAttempt& attempt);
     // The version the PCRaw library reports, when one is loaded.
     std::optional<std::string> PcrawVersion() const;
     // Empties the log of ended channels of every YP and ChListLog; the log starts again from
@@ -179,7 +179,7 @@ private:
     // The records follow the configured YPs (see SettingsReloaded); reload: the settings were loaded
     // again, so the kept records start their logs and counters again.
     void followSettings(bool reload);
-    void retrieveOrSkip(TkavoYpRecord& yp, YpAttempt& attempt);
+    void retrieveOrSkip(YpRecord& yp, YpAttempt& attempt);
     void raiseRecord();
     void raiseProgress(int current, int total, const std::string& title);
     void rematchFavorites();
@@ -188,38 +188,38 @@ private:
     std::string scriptFetch(const std::string& url);
     // Sleeps on the worker; the destructor cuts it short.
     void pause(int milliseconds);
-    bool hasPcrawHandle(const TkavoYpRecord& yp) const;
+    bool hasPcrawHandle(const YpRecord& yp) const;
 
     // Steps that later work fills in. Each is called where the cycle needs it.
     // The local server's channels into m_localChList, before the first YP.
     void ReadLocalChannels();
     // Favorites, change marks and the log against the previous cycle; after every enabled YP's
     // retrieval step, also when the YP was skipped or failed.
-    void UpdateYp(TkavoYpRecord& yp);
+    void UpdateYp(YpRecord& yp);
     // Marks the channels the local server holds.
-    void MarkLocal(TkavoYpRecord& yp);
+    void MarkLocal(YpRecord& yp);
     // Visited marks from the visited-URL store.
-    void MarkVisited(TkavoYpRecord& yp);
+    void MarkVisited(YpRecord& yp);
     bool UrlVisited(const std::string& url);
     // PCRaw index channels: the library is loaded by the constructor, and the channels still open
     // are closed by the destructor.
     void LoadPcraw();
-    void ClosePcrawChannel(TkavoYpRecord& yp);
+    void ClosePcrawChannel(YpRecord& yp);
     void ClosePcrawChannels();
     bool PcrawLoaded() const;
-    int PcrawChannelError(TkavoYpRecord& yp);
-    bool PcrawHasFreshData(TkavoYpRecord& yp);
-    std::string ReadPcrawIndex(TkavoYpRecord& yp);
-    void OpenPcrawChannel(TkavoYpRecord& yp);
+    int PcrawChannelError(YpRecord& yp);
+    bool PcrawHasFreshData(YpRecord& yp);
+    std::string ReadPcrawIndex(YpRecord& yp);
+    void OpenPcrawChannel(YpRecord& yp);
     // Retrieval scripts: whether the YP's script runs, and running it on the input text (throws
     // RetrievalFailure).
     bool YpScriptAvailable(const TkavoYpItem& yp);
-    std::string RunYpScript(TkavoYpRecord& yp, const std::string& input);
+    std::string RunYpScript(YpRecord& yp, const std::string& input);
 
     Dispatcher m_dispatcher;
     const TkavoSetting& m_setting;
     // The worker's while a cycle runs; the main thread's otherwise.
-    TkavoTypedList<TkavoYpRecord> m_yps;
+    TypedList<YpRecord> m_yps;
     // Reloads that arrived while a cycle ran, applied by its finish step: whether one did, and the
     // Urls that were no longer configured after one of them.
     bool m_reloadPending = false;
@@ -244,13 +244,13 @@ private:
     std::unique_ptr<HttpClient> m_http;
     HttpOptions m_httpOptions;
     // The worker's own; never used on the main thread while a cycle runs.
-    TkavoRegExp m_regExp;
+    RegularExpression m_regExp;
 
     CycleSettings m_cycle;
     CycleReport m_report;     // filled by the worker, read after the finish step
     CycleReport m_working;    // the running cycle's
     RetrievalRecord m_record; // the running cycle's, for OnRecord
-    TDateTime m_cycleEnd = 0;
+    DateTime m_cycleEnd = 0;
     std::atomic<bool> m_running{false};
     std::thread m_worker;
     std::mutex m_pauseLock;

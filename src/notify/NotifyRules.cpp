@@ -16,7 +16,7 @@ std::vector<TkavoNotifyItem> BuildChannelNotifications(const TkavoChList& channe
     TkavoNotifyItem current;
     auto flush = [&] {
         current.Title = title;
-        current.Kind = static_cast<std::uint8_t>(TkavoNotifyKind::Information);
+        current.Kind = static_cast<std::uint8_t>(NotifyKind::Information);
         items.push_back(std::move(current));
         current = TkavoNotifyItem();
     };

@@ -10,7 +10,7 @@
 namespace kavo {
 
 // Icon kinds of a notification.
-enum class TkavoNotifyKind : std::uint8_t {
+enum class NotifyKind : std::uint8_t {
     None = 0,
     Error = 1,
     Information = 2,
@@ -22,7 +22,7 @@ struct TkavoNotifyItem
 {
     std::string Text;
     std::string Title;
-    std::uint8_t Kind = 0;           // a TkavoNotifyKind; other values show no icon
+    std::uint8_t Kind = 0;           // a NotifyKind; other values show no icon
     std::vector<std::string> Sounds; // sound files (CP932 paths) to play with it
 
     void Assign(const TkavoNotifyItem& source) { *this = source; }

@@ -25,7 +25,7 @@ std::tm LocalTime(std::time_t t)
 } // namespace
 
 // The local calendar date and time of t, counted as if it were UTC, gives days without a time zone.
-TDateTime DateTimeFromTime(std::time_t t)
+DateTime DateTimeFromTime(std::time_t t)
 {
     const std::tm tm = LocalTime(t);
     std::tm copy = tm;
@@ -33,7 +33,7 @@ TDateTime DateTimeFromTime(std::time_t t)
     return UnixEpochDays + static_cast<double>(asUtc) / SecondsPerDay;
 }
 
-std::time_t TimeFromDateTime(TDateTime value)
+std::time_t TimeFromDateTime(DateTime value)
 {
     const auto seconds = static_cast<std::time_t>(std::llround((value - UnixEpochDays) * SecondsPerDay));
     std::tm tm{};
@@ -42,7 +42,7 @@ std::time_t TimeFromDateTime(TDateTime value)
     return mktime(&tm);
 }
 
-std::string FormatMonthDayTime(TDateTime value)
+std::string FormatMonthDayTime(DateTime value)
 {
     const auto seconds = static_cast<std::time_t>(std::llround((value - UnixEpochDays) * SecondsPerDay));
     std::tm tm{};
@@ -52,7 +52,7 @@ std::string FormatMonthDayTime(TDateTime value)
     return text;
 }
 
-TDateTime Now()
+DateTime Now()
 {
     std::shared_ptr<const Clock> clock;
     {

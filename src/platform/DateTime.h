@@ -7,25 +7,25 @@
 namespace kavo {
 
 // Days since 1899-12-30 00:00 local time, with the time of day as the fraction.
-using TDateTime = double;
+using DateTime = double;
 
 constexpr double MinutesPerDay = 24.0 * 60.0;
 constexpr double SecondsPerDay = MinutesPerDay * 60.0;
 
-TDateTime DateTimeFromTime(std::time_t t);
-std::time_t TimeFromDateTime(TDateTime value);
+DateTime DateTimeFromTime(std::time_t t);
+std::time_t TimeFromDateTime(DateTime value);
 // "mm/dd hh:nn" in local time.
-std::string FormatMonthDayTime(TDateTime value);
+std::string FormatMonthDayTime(DateTime value);
 
 // The source of "now"; tests install their own to move time by hand.
 class Clock
 {
 public:
     virtual ~Clock() = default;
-    virtual TDateTime Now() const = 0;
+    virtual DateTime Now() const = 0;
 };
 
-TDateTime Now();
+DateTime Now();
 // Installs a clock for the whole process; nullptr restores the system clock.
 void SetClock(std::shared_ptr<const Clock> clock);
 
@@ -33,13 +33,13 @@ void SetClock(std::shared_ptr<const Clock> clock);
 class ManualClock : public Clock
 {
 public:
-    explicit ManualClock(TDateTime now) : m_now(now) {}
-    TDateTime Now() const override { return m_now; }
-    void Set(TDateTime now) { m_now = now; }
+    explicit ManualClock(DateTime now) : m_now(now) {}
+    DateTime Now() const override { return m_now; }
+    void Set(DateTime now) { m_now = now; }
     void AddMinutes(double minutes) { m_now += minutes / MinutesPerDay; }
 
 private:
-    TDateTime m_now;
+    DateTime m_now;
 };
 
 } // namespace kavo

@@ -218,14 +218,14 @@ std::string FindExecutable(const std::string& name, const std::vector<std::strin
     return {};
 }
 
-TkavoCommand ParseCommandLine(std::string_view line, const std::vector<std::string>& searchFolders,
-                              const CommandWordTransform& transform, const CommandWordTransform& programTransform)
+Command ParseCommandLine(std::string_view line, const std::vector<std::string>& searchFolders,
+                         const CommandWordTransform& transform, const CommandWordTransform& programTransform)
 {
     const auto apply = [&](const std::string& word) { return transform ? transform(word) : word; };
     const auto applyToProgram = [&](const std::string& word) {
         return programTransform ? programTransform(word) : apply(word);
     };
-    TkavoCommand command;
+    Command command;
     const std::vector<CommandWord> words = SplitCommandWords(line);
     if (words.empty())
         return command;
@@ -252,7 +252,7 @@ TkavoCommand ParseCommandLine(std::string_view line, const std::vector<std::stri
     return command;
 }
 
-TkavoStartResult StartProcess(const TkavoCommand& command, const std::string& folder, int priorityIndex)
+StartResult StartProcess(const Command& command, const std::string& folder, int priorityIndex)
 {
     if (command.Program.empty())
         return {-1, ENOENT, nullptr};
@@ -422,12 +422,12 @@ void EndProcesses(const std::vector<std::shared_ptr<ProcessHandle>>& processes, 
     }
 }
 
-TkavoStartResult OpenWithDesktop(const std::string& target)
+StartResult OpenWithDesktop(const std::string& target)
 {
     // A target starting with "-" would be read as an option of the handler.
     if (target.empty() || target.front() == '-')
         return {-1, EINVAL, nullptr};
-    TkavoCommand command{FindExecutable("xdg-open"), {target}};
+    Command command{FindExecutable("xdg-open"), {target}};
     return StartProcess(command, {}, 0);
 }
 

@@ -47,7 +47,7 @@ std::vector<std::string> SplitArguments(std::string_view line);
 std::string FindExecutable(const std::string& name, const std::vector<std::string>& searchFolders = {});
 
 // A program and its arguments, ready to start.
-struct TkavoCommand
+struct Command
 {
     std::string Program; // full path of the executable; "" when the command line named none
     std::vector<std::string> Arguments;
@@ -63,9 +63,8 @@ using CommandWordTransform = std::function<std::string(const std::string& word)>
 // When no prefix names one, Program stays "" and the arguments are the words after the first.
 // An unquoted word that the transform empties is dropped; a quoted one stays as an empty argument.
 // programTransform, when given, takes the place of transform for the program candidates.
-TkavoCommand ParseCommandLine(std::string_view line, const std::vector<std::string>& searchFolders = {},
-                              const CommandWordTransform& transform = {},
-                              const CommandWordTransform& programTransform = {});
+Command ParseCommandLine(std::string_view line, const std::vector<std::string>& searchFolders = {},
+                         const CommandWordTransform& transform = {}, const CommandWordTransform& programTransform = {});
 
 // A process pinned by a pidfd: signals reach the process it was opened for, never a later one
 // that got the same pid after it ended.
@@ -92,7 +91,7 @@ private:
 };
 
 // What happened to a start. Launching ignores it; tests read it.
-struct TkavoStartResult
+struct StartResult
 {
     int Pid = -1;
     int Error = 0; // errno of the failure
@@ -106,10 +105,10 @@ struct TkavoStartResult
 // standard three, with default signal handling, in folder (empty: the current folder) and with the
 // nice value of the priority index. Returns at once; the process is reaped when it ends and is
 // never waited for otherwise.
-TkavoStartResult StartProcess(const TkavoCommand& command, const std::string& folder, int priorityIndex);
+StartResult StartProcess(const Command& command, const std::string& folder, int priorityIndex);
 
 // Opens a URL or file with the desktop's default handler (xdg-open from $PATH).
-TkavoStartResult OpenWithDesktop(const std::string& target);
+StartResult OpenWithDesktop(const std::string& target);
 
 // The running processes of the calling user, other than this one, whose executable is this file:
 // the same file (also through links), or, for a program replaced since it started, the same path.
@@ -126,11 +125,11 @@ class ProcessStarter
 {
 public:
     virtual ~ProcessStarter() = default;
-    virtual TkavoStartResult Start(const TkavoCommand& command, const std::string& folder, int priorityIndex)
+    virtual StartResult Start(const Command& command, const std::string& folder, int priorityIndex)
     {
         return StartProcess(command, folder, priorityIndex);
     }
-    virtual TkavoStartResult OpenWithDesktop(const std::string& target) { return kavo::OpenWithDesktop(target); }
+    virtual StartResult OpenWithDesktop(const std::string& target) { return kavo::OpenWithDesktop(target); }
 };
 
 } // namespace kavo

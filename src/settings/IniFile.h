@@ -82,7 +82,7 @@ public:
     std::int32_t ReadInteger(std::string_view section, std::string_view key, std::int32_t def) const;
     // "1"/"0"; any other integer is true; anything that is no integer gives the default.
     bool ReadBool(std::string_view section, std::string_view key, bool def) const;
-    TColor ReadColor(std::string_view section, std::string_view key, TColor def) const
+    ColorValue ReadColor(std::string_view section, std::string_view key, ColorValue def) const
     {
         return ReadInteger(section, key, def);
     }
@@ -96,7 +96,10 @@ public:
     {
         WriteInteger(section, key, value ? 1 : 0);
     }
-    void WriteColor(std::string_view section, std::string_view key, TColor value) { WriteInteger(section, key, value); }
+    void WriteColor(std::string_view section, std::string_view key, ColorValue value)
+    {
+        WriteInteger(section, key, value);
+    }
     // Removes every section of that name with its lines. A section written again afterwards takes
     // the place of the first one, so rewriting a list keeps the file's order stable.
     void EraseSection(std::string_view section);

@@ -5,7 +5,7 @@
 #include "platform/Cp932.h"
 #include "settings/IniFile.h"
 #include "settings/SettingsTestSupport.h"
-#include "settings/ukavoConfig.h"
+#include "settings/TkavoSetting.h"
 
 #include <filesystem>
 #include <memory>
@@ -44,7 +44,7 @@ public:
 
     CommonFixture() { std::filesystem::create_directories(Folder.File("templates")); }
 
-    TkavoCommonPaths Paths() const { return {Folder.Path(), "kavo", Folder.File("kavo.ini")}; }
+    CommonPaths Paths() const { return {Folder.Path(), "kavo", Folder.File("kavo.ini")}; }
 
     std::unique_ptr<TkavoCommon> Create()
     {
@@ -75,7 +75,7 @@ private:
 };
 
 // 2024-03-05 14:07 as days since 1899-12-30.
-constexpr TDateTime SampleTime = 45356.0 + (14 * 60 + 7) / MinutesPerDay;
+constexpr DateTime SampleTime = 45356.0 + (14 * 60 + 7) / MinutesPerDay;
 
 // A channel with every field the tags read, owned by the list given.
 inline TkavoChItem& AddSampleChannel(TkavoChList& list)

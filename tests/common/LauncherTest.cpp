@@ -2,9 +2,9 @@
 
 #include "core/TkavoChItem.h"
 #include "platform/Cp932.h"
-#include "platform/TkavoRegExp.h"
+#include "platform/RegularExpression.h"
 #include "platform/VisitedUrls.h"
-#include "settings/ukavoConfig.h"
+#include "settings/TkavoSetting.h"
 #include "support/ProcessRecords.h"
 
 #include <gtest/gtest.h>
@@ -37,16 +37,16 @@ public:
         bool Started = false;
     };
 
-    TkavoStartResult Start(const TkavoCommand& command, const std::string& folder, int priorityIndex) override
+    StartResult Start(const Command& command, const std::string& folder, int priorityIndex) override
     {
-        const TkavoStartResult result = ProcessStarter::Start(command, folder, priorityIndex);
+        const StartResult result = ProcessStarter::Start(command, folder, priorityIndex);
         Calls.push_back({std::filesystem::path(command.Program).filename().string(), command.Arguments, folder,
                          priorityIndex, result.Started()});
         return result;
     }
-    TkavoStartResult OpenWithDesktop(const std::string& target) override
+    StartResult OpenWithDesktop(const std::string& target) override
     {
-        const TkavoStartResult result = ProcessStarter::OpenWithDesktop(target);
+        const StartResult result = ProcessStarter::OpenWithDesktop(target);
         Calls.push_back({"xdg-open", {target}, {}, 0, result.Started()});
         return result;
     }
@@ -151,26 +151,26 @@ protected:
     int m_prompts = 0;
     std::string m_answer;
     std::vector<std::string> m_promptTexts;
-    TkavoLauncher m_launcher{
-        m_setting,
-        m_programFolder,
-        [this](const std::string& text, const TkavoChItem* channel) {
-            std::string out = text;
-            const auto replace = [&out](const std::string& tag, const std::string& value) {
-                for (std::size_t at = out.find(tag); at != std::string::npos; at = out.find(tag, at + value.size()))
-                    out.replace(at, tag.size(), value);
-            };
-            replace("<channelname/>", channel ? channel->ChannelName : std::string());
-            replace("<exepath/>", m_programFolder + "/");
-            return out;
-        },
-        [this](const std::string& caption, const std::string& prompt, const std::string& defaultValue) {
-            ++m_prompts;
-            m_promptTexts = {caption, prompt, defaultValue};
-            return m_answer;
-        },
-        &m_visited,
-        m_starter};
+    Launcher m_launcher{m_setting,
+                        m_programFolder,
+                        [this](const std::string& text, const TkavoChItem* channel) {
+                            std::string out = text;
+                            const auto replace = [&out](const std::string& tag, const std::string& value) {
+                                for (std::size_t at = out.find(tag); at != std::string::npos;
+                                     at = out.find(tag, at + value.size()))
+                                    out.replace(at, tag.size(), value);
+                            };
+                            replace("<channelname/>", channel ? channel->ChannelName : std::string());
+                            replace("<exepath/>", m_programFolder + "/");
+                            return out;
+                        },
+                        [this](const std::string& caption, const std::string& prompt, const std::string& defaultValue) {
+                            ++m_prompts;
+                            m_promptTexts = {caption, prompt, defaultValue};
+                            return m_answer;
+                        },
+                        &m_visited,
+                        m_starter};
 };
 
 struct PlayCase
@@ -279,13 +279,13 @@ TEST_F(LauncherFixture, EndPeerCastEndsWhatItStartedElseTheProgramsProcesses)
     ASSERT_EQ(m_starter.Calls.size(), 1u);
     auto started = runningOnly(FindProcessesOf(program));
     ASSERT_EQ(started.size(), 1u);
-    const TkavoStartResult unrelated = ProcessStarter().Start({otherProgram, {"30"}}, {}, 0);
+    const StartResult unrelated = ProcessStarter().Start({otherProgram, {"30"}}, {}, 0);
     ASSERT_TRUE(unrelated.Process);
     EXPECT_EQ(m_launcher.EndPeerCast(), 1);
     EXPECT_TRUE(started[0]->WaitEnded(std::chrono::seconds(5)));
 
     // Started by someone else: found by its program.
-    const TkavoStartResult outside = ProcessStarter().Start({program, {"30"}}, {}, 0);
+    const StartResult outside = ProcessStarter().Start({program, {"30"}}, {}, 0);
     ASSERT_TRUE(outside.Process);
     EXPECT_EQ(m_launcher.EndPeerCast(), 1);
     EXPECT_TRUE(outside.Process->WaitEnded(std::chrono::seconds(5)));
@@ -371,7 +371,7 @@ TEST_F(LauncherFixture, OpenUrlPicksTheBrowser)
         ClearRecords();
         const std::string file = m_root / ("visited-" + std::to_string(&c - cases.data()) + ".sqlite");
         VisitedUrls visited(file);
-        TkavoLauncher launcher(m_setting, m_programFolder, {}, {}, &visited, m_starter);
+        Launcher launcher(m_setting, m_programFolder, {}, {}, &visited, m_starter);
         m_setting.Etc.TwoCh = c.bbs;
         m_setting.Etc.Browser = c.browser;
         m_setting.ColorFont.Visit = c.visit;
@@ -506,11 +506,11 @@ TEST_F(LauncherFixture, InvalidPatternsRaiseBeforeAnythingStarts)
 {
     m_setting.Etc.Player = true;
     m_setting.Etc.PlayerType = "(wmv";
-    EXPECT_THROW(m_launcher.PlayChannel(LocalStream, "ch", "WMV"), TkavoRegExpError);
+    EXPECT_THROW(m_launcher.PlayChannel(LocalStream, "ch", "WMV"), RegularExpressionError);
 
     m_setting.Etc.TwoCh = m_root / "bin/bbs";
     m_setting.Etc.TwoChPtn = "[5ch";
-    EXPECT_THROW(m_launcher.OpenUrl("http://example.org/"), TkavoRegExpError);
+    EXPECT_THROW(m_launcher.OpenUrl("http://example.org/"), RegularExpressionError);
     EXPECT_TRUE(m_starter.Calls.empty()) << Joined(m_starter.Summary());
 }
 

@@ -39,7 +39,7 @@ protected:
         list.LastUpdate = SampleTimeOfList;
     }
 
-    static constexpr TDateTime SampleTimeOfList = 45357.5; // 2024-03-06 12:00
+    static constexpr DateTime SampleTimeOfList = 45357.5; // 2024-03-06 12:00
 
     // Path tags, then channel tags, in their order of expansion.
     std::vector<TagRow> PathRows() const
@@ -189,7 +189,7 @@ TEST_F(TagExpansion, Colors)
 {
     struct Case
     {
-        TColor Color;
+        ColorValue Color;
         bool Enabled;
         const char* Expected;
     };

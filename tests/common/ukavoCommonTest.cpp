@@ -1,7 +1,7 @@
 #include "CommonTestSupport.h"
 
 #include "platform/HtmlEntities.h"
-#include "platform/TkavoRegExp.h"
+#include "platform/RegularExpression.h"
 #include "settings/IniFile.h"
 
 #include <gtest/gtest.h>
@@ -175,7 +175,7 @@ TEST_F(CommonTest, ColumnTablesAgreeWithTheSettings)
     ASSERT_EQ(common->ColumnCaptionById.Count(), 18);
     ASSERT_EQ(common->ColumnIdByCaption.Count(), 18);
     ASSERT_EQ(common->ColumnWidthByCaption.Count(), 18);
-    for (const TkavoColumnName& column : ColumnNames()) {
+    for (const ColumnName& column : ColumnNames()) {
         EXPECT_EQ(common->ColumnCaptionById.Value(column.Id), ColumnCaptionById(column.Id)) << column.Id;
         EXPECT_EQ(common->ColumnIdByCaption.Value(column.Caption), column.Id) << column.Id;
         EXPECT_EQ(common->ColumnWidthByCaption.Value(column.Caption), column.Id == "Diff"          ? "20"
@@ -337,13 +337,13 @@ TEST_F(DefaultTemplatesTest, PageLinksOpenInANewWindowAndEveryTagIsExpanded)
         common->AppendHtmlChannel(page, item);
     page += common->RenderHtmlFooter(list);
 
-    TkavoRegExp regExp;
+    RegularExpression regExp;
     regExp.IgnoreCase = true;
     regExp.Global = true;
     regExp.Pattern = "<a\\s[^>]*>";
-    const std::vector<TkavoMatch> links = regExp.Execute(page);
+    const std::vector<RegExpMatch> links = regExp.Execute(page);
     ASSERT_GE(links.size(), 10u);
-    for (const TkavoMatch& link : links) {
+    for (const RegExpMatch& link : links) {
         EXPECT_NE(link.Value.find("target=\"_blank\""), std::string::npos) << link.Value;
         EXPECT_NE(link.Value.find("href=\""), std::string::npos) << link.Value;
     }

@@ -1,7 +1,7 @@
 #include "core/ChannelSearch.h"
 #include "core/FavoritePreview.h"
 #include "platform/Cp932.h"
-#include "platform/TkavoRegExp.h"
+#include "platform/RegularExpression.h"
 
 #include <gtest/gtest.h>
 
@@ -38,7 +38,7 @@ TEST(ChannelSearch, PatternOfTheTypedInput)
          "\xe3\x83\x86\xe3\x82\xb9\xe3\x83\x88"}, // a trail byte 0x5c or 0x40 stays
         {"\xe8\xa1\xa8 x", "\xe8\xa1\xa8|x"},     // "表" ends in 0x5c
     };
-    TkavoRegExp regExp;
+    RegularExpression regExp;
     for (const Case& c : cases)
         EXPECT_EQ(Cp932ToUtf8(MakeSearchPattern(Sjis(c.input), regExp)), c.pattern) << "input \"" << c.input << '"';
 }
@@ -75,7 +75,7 @@ TEST(ChannelSearch, WhatAPatternFinds)
         {"  ", {false, false, false}},       // blank: nothing
         {"", {false, false, false}},
     };
-    TkavoRegExp regExp;
+    RegularExpression regExp;
     for (const Case& c : cases) {
         std::vector<TkavoChItem*> rows;
         for (TkavoChItem& channel : channels) {
@@ -109,7 +109,7 @@ TEST(ChannelSearch, MovingResultsUpKeepsTheirOrder)
     std::vector<TkavoChItem*> rows;
     for (TkavoChItem& channel : channels)
         rows.push_back(&channel);
-    TkavoRegExp regExp;
+    RegularExpression regExp;
     for (const Case& c : cases)
         EXPECT_EQ(ApplySearch(rows, c.pattern, c.moveUp, regExp), c.order)
             << "pattern \"" << c.pattern << "\" move " << c.moveUp;
@@ -139,9 +139,9 @@ TEST(FavoritePreview, CountsAndNamesWhatTheRuleMatches)
         {"", true, false, 0, {}, false},
         {"(", false, false, 0, {}, false}, // a plain word is no expression
     };
-    TkavoRegExp regExp;
+    RegularExpression regExp;
     for (const Case& c : cases) {
-        TkavoFavoriteFields favorite;
+        FavoriteFields favorite;
         favorite.Word = c.word;
         favorite.RegExp = c.regExp;
         favorite.Channel = true;

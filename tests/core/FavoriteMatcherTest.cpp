@@ -1,7 +1,7 @@
 #include "core/FavoriteMatcher.h"
 #include "platform/Cp932.h"
-#include "platform/TkavoRegExp.h"
-#include "settings/ukavoConfig.h"
+#include "platform/RegularExpression.h"
+#include "settings/TkavoSetting.h"
 #include "support/Hex.h"
 
 #include <gtest/gtest.h>
@@ -77,7 +77,7 @@ TEST(FavoriteMatcher, WhichFavoritesMatch)
         {"Tom &amp; Jerry", {"tom & jerry"}, true},
         {"abc", {"^$", true, false}, true}, // no field: tested against the empty text
     }};
-    TkavoRegExp regExp;
+    RegularExpression regExp;
     for (const auto& c : cases) {
         TkavoFavoriteList favorites;
         AddFavorite(favorites, c.favorite);
@@ -89,7 +89,7 @@ TEST(FavoriteMatcher, WhichFavoritesMatch)
 
 TEST(FavoriteMatcher, PlainWordsMatchOnCharacterBoundariesOnly)
 {
-    TkavoRegExp regExp;
+    RegularExpression regExp;
     // "ソ" ends in the byte 0x5C, "ア" in 0x41 ("A"), "ポ" in 0x7C.
     EXPECT_FALSE(WordMatches(Sjis("ソフト"), "\\", false, regExp));
     EXPECT_FALSE(WordMatches(Sjis("アニメ"), "a", false, regExp));
@@ -112,7 +112,7 @@ TEST(FavoriteMatcher, PlainWordsAgreeWithFoldedBoundarySearch)
             c = alphabet[std::uniform_int_distribution<std::size_t>(0, alphabet.size() - 1)(random)];
         return text;
     };
-    TkavoRegExp regExp;
+    RegularExpression regExp;
     int matches = 0;
     for (int i = 0; i < 20000; ++i) {
         TkavoChItem channel;
@@ -139,7 +139,7 @@ TEST(FavoriteMatcher, PlainWordsAgreeWithFoldedBoundarySearch)
 
 TEST(FavoriteMatcher, LaterFavoritesOverrideColoursAndSound)
 {
-    TkavoRegExp regExp;
+    RegularExpression regExp;
     TkavoFavoriteList favorites;
     auto& a = AddFavorite(favorites, {"game"});
     a.ColorEnabled = true;
@@ -176,7 +176,7 @@ TEST(FavoriteMatcher, LaterFavoritesOverrideColoursAndSound)
 
 TEST(FavoriteMatcher, BulletinBoardMark)
 {
-    TkavoRegExp regExp;
+    RegularExpression regExp;
     const TkavoFavoriteList none;
     struct Case
     {

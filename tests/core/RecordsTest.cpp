@@ -193,18 +193,18 @@ TEST_F(Records, TotalsOfTheLargestCountsDoNotOverflow)
 
 TEST_F(Records, YpAssignCopiesSettingsStateAndLists)
 {
-    TkavoTypedList<TkavoYpRecord> yps;
-    auto& yp = yps.Add(std::make_unique<TkavoYpRecord>());
+    TypedList<YpRecord> yps;
+    auto& yp = yps.Add(std::make_unique<YpRecord>());
     yp.Url = "http://yp.example/";
     yp.SuccessCount = 3;
     yp.ChList.Valid = true;
     AddChannel(yp.ChList, "H", "n");
     AddChannel(yp.ChListLog, "L", "ended");
 
-    TkavoTypedList<TkavoYpRecord> copy;
+    TypedList<YpRecord> copy;
     copy.Assign(yps);
     ASSERT_EQ(copy.Count(), 1);
-    const TkavoYpRecord& c = copy.Items(0);
+    const YpRecord& c = copy.Items(0);
     EXPECT_EQ(c.Url, "http://yp.example/");
     EXPECT_EQ(c.SuccessCount, 3);
     EXPECT_TRUE(c.ChList.Valid);
@@ -215,7 +215,7 @@ TEST_F(Records, YpAssignCopiesSettingsStateAndLists)
     // A configured entry copies its configuration only.
     TkavoYpList configured;
     configured.Add(std::make_unique<TkavoYpItem>()).Assign(c);
-    EXPECT_EQ(static_cast<const TkavoYpFields&>(configured[0]), static_cast<const TkavoYpFields&>(c));
+    EXPECT_EQ(static_cast<const YpFields&>(configured[0]), static_cast<const YpFields&>(c));
     EXPECT_EQ(configured.IndexOfUrl("http://yp.example/"), 0);
     EXPECT_EQ(configured.IndexOfUrl("HTTP://yp.example/"), -1);
     EXPECT_FALSE(configured.HasUrl("http://other/"));

@@ -5,7 +5,7 @@
 #include "core/TkavoYpItem.h"
 #include "net/IndexParser.h"
 #include "platform/Cp932.h"
-#include "platform/TkavoRegExp.h"
+#include "platform/RegularExpression.h"
 
 using namespace kavo;
 
@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     std::string_view input = fuzz::Text(data, size);
     const unsigned options = fuzz::TakeByte(input);
-    TkavoYpRecord yp;
+    YpRecord yp;
     yp.Url = "http://yp.example/";
     yp.Host = options & 1 ? "localhost:7144" : "";
     yp.ChatURLFix = options & 2;
@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         converted = Utf8ToCp932(StripUtf8Bom(input));
     const std::string_view text = options & 16 ? std::string_view(converted) : input;
 
-    TkavoRegExp regExp;
+    RegularExpression regExp;
     ReplaceFromIndex(yp, text, regExp);
     const int lines = CountLines(text);
     FUZZ_CHECK(yp.ChList.Count() <= lines);

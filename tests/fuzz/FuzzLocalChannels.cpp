@@ -3,7 +3,7 @@
 #include "FuzzSupport.h"
 
 #include "net/LocalChannels.h"
-#include "platform/TkavoRegExp.h"
+#include "platform/RegularExpression.h"
 
 #include <memory>
 
@@ -12,7 +12,7 @@ using namespace kavo;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::string_view input = fuzz::Text(data, size);
-    TkavoRegExp regExp;
+    RegularExpression regExp;
     TkavoChList list;
     auto earlier = std::make_unique<TkavoChItem>();
     earlier->Hash = "earlier";

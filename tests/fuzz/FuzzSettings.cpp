@@ -3,7 +3,7 @@
 #include "FuzzSupport.h"
 
 #include "settings/IniFile.h"
-#include "settings/ukavoConfig.h"
+#include "settings/TkavoSetting.h"
 
 using namespace kavo;
 

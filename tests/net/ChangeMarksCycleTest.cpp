@@ -4,7 +4,7 @@
 #include "net/EventLoop.h"
 #include "net/ukavoNet.h"
 #include "platform/DateTime.h"
-#include "settings/ukavoConfig.h"
+#include "settings/TkavoSetting.h"
 #include "support/TestHttpServer.h"
 
 #include <gtest/gtest.h>

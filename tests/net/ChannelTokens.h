@@ -23,7 +23,7 @@ inline std::string TokenHash(const std::string& name)
     return std::string(30, '0') + hex;
 }
 
-inline void FillFromTokens(TkavoChList& list, const std::string& tokens, TDateTime timeStamp)
+inline void FillFromTokens(TkavoChList& list, const std::string& tokens, DateTime timeStamp)
 {
     std::istringstream in(tokens);
     std::string token;

@@ -6,7 +6,7 @@
 #include "platform/DateTime.h"
 #include "platform/ProgramFolder.h"
 #include "settings/IniFile.h"
-#include "settings/ukavoConfig.h"
+#include "settings/TkavoSetting.h"
 #include "support/TestHttpServer.h"
 
 #include <gtest/gtest.h>
@@ -32,7 +32,7 @@ namespace kavo::test {
 class CycleFixture : public ::testing::Test
 {
 protected:
-    static constexpr TDateTime Start = 45000.25;
+    static constexpr DateTime Start = 45000.25;
 
     void SetUp() override
     {
@@ -83,9 +83,9 @@ protected:
     TkavoSetting& Setting() { return m_setting; }
 
     // The module's record of a configured YP; it has one once a cycle started.
-    TkavoYpRecord& Record(const TkavoYpItem& yp)
+    YpRecord& Record(const TkavoYpItem& yp)
     {
-        const TkavoYpRecord* record = net->Yp(yp.Url);
+        const YpRecord* record = net->Yp(yp.Url);
         if (!record) {
             // Added since: the module takes it on, as the next cycle would.
             net->FollowSettings();
@@ -93,7 +93,7 @@ protected:
         }
         if (!record)
             throw std::logic_error("no record of " + yp.Url);
-        return const_cast<TkavoYpRecord&>(*record);
+        return const_cast<YpRecord&>(*record);
     }
 
     TkavoYpItem& AddYp(const std::string& path)

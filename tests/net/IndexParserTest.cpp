@@ -2,7 +2,7 @@
 
 #include "platform/Cp932.h"
 #include "platform/DateTime.h"
-#include "platform/TkavoRegExp.h"
+#include "platform/RegularExpression.h"
 
 #include <gtest/gtest.h>
 
@@ -79,8 +79,8 @@ protected:
     }
 
     std::shared_ptr<ManualClock> clock;
-    TkavoYpRecord yp;
-    TkavoRegExp regExp;
+    YpRecord yp;
+    RegularExpression regExp;
 };
 
 TEST(SplitFieldsTest, EmptyInnerFieldsCountButNotATrailingOne)
@@ -371,7 +371,7 @@ TEST_F(IndexParserTest, ReplacingLeavesNothingOfTheOldRecords)
     plain[18] = "0";
     const std::string index = Join(plain) + "\n" + Join(SampleFields()) + "\n";
 
-    TkavoYpRecord fresh;
+    YpRecord fresh;
     fresh.Url = yp.Url;
     fresh.Host = yp.Host;
     fresh.ChType = yp.ChType;

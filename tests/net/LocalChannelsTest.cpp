@@ -4,7 +4,7 @@
 #include "net/LocalChannels.h"
 #include "net/UpdateYp.h"
 #include "platform/DateTime.h"
-#include "platform/TkavoRegExp.h"
+#include "platform/RegularExpression.h"
 #include "support/TestHttpServer.h"
 
 #include <gtest/gtest.h>
@@ -86,7 +86,7 @@ TEST(LocalChannels, ReadsTheRelayedChannelsOfADocument)
          "E1 3 -1 receive"},
     }};
 
-    TkavoRegExp regExp;
+    RegularExpression regExp;
     for (const Case& c : cases) {
         TkavoChList list;
         FillFromTokens(list, "Z", 0); // an earlier read, replaced by any non-empty document
@@ -97,7 +97,7 @@ TEST(LocalChannels, ReadsTheRelayedChannelsOfADocument)
 
 TEST(LocalChannels, AnEmptyDocumentKeepsTheEarlierChannels)
 {
-    TkavoRegExp regExp;
+    RegularExpression regExp;
     TkavoChList list;
     ASSERT_TRUE(ParseLocalChannels(ReadFixture("viewxml-hits.xml"), regExp, list));
     for (const char* empty : {"", "\r\n\r\n"}) {
@@ -108,7 +108,7 @@ TEST(LocalChannels, AnEmptyDocumentKeepsTheEarlierChannels)
 
 TEST(LocalChannels, AttributeValueNeedsExactlyOneMatch)
 {
-    TkavoRegExp regExp;
+    RegularExpression regExp;
     regExp.IgnoreCase = false; // whatever an earlier user left, attributes match without case
     EXPECT_EQ(AttributeValue("status", " status=\"RECEIVE\" ", regExp), "RECEIVE");
     EXPECT_EQ(AttributeValue("status", " STATUS=\"\" ", regExp), "");
@@ -139,7 +139,7 @@ TEST(LocalChannels, MarkLocalSetsStatusAndMarks)
         {"any other status relays, case counts", TkavoDiff::Down, 1, "receive", TkavoDiff::Relaying},
     }};
     for (const Case& c : cases) {
-        TkavoYpRecord yp;
+        YpRecord yp;
         FillFromTokens(yp.ChList, "A B A2", 0);
         for (TkavoChItem& channel : yp.ChList) {
             channel.Diff = c.Before;
@@ -163,7 +163,7 @@ TEST(LocalChannels, MarkLocalSetsStatusAndMarks)
 
 TEST(LocalChannels, MarkLocalAppliesEveryListingOfAChannelInOrder)
 {
-    TkavoYpRecord yp;
+    YpRecord yp;
     FillFromTokens(yp.ChList, "A B", 0);
     TkavoChList local;
     FillFromTokens(local, "A B A", 0);
@@ -227,10 +227,10 @@ TEST(LocalChannels, MarksOverCyclesFromTheLocalServer)
     HttpOptions options;
     options.TimeoutSeconds = 5;
     http.Apply(options);
-    TkavoRegExp regExp;
+    RegularExpression regExp;
     const FavoriteMatcher favorites;
     TkavoChList local;
-    TkavoYpRecord yp;
+    YpRecord yp;
     std::size_t requests = 0;
     std::string address;
 

@@ -2,7 +2,7 @@
 #include "net/CycleFixture.h"
 #include "net/Pcraw.h"
 #include "platform/DynamicLibrary.h"
-#include "platform/TkavoRegExp.h"
+#include "platform/RegularExpression.h"
 
 #include <gtest/gtest.h>
 
@@ -394,9 +394,9 @@ TEST(PcrawIndexChannelTest, TheLastChannelThatFitsIsTheIndex)
          "",
          1},
     }};
-    TkavoRegExp regExp;
+    RegularExpression regExp;
     for (const Case& c : cases) {
-        TkavoYpRecord yp;
+        YpRecord yp;
         yp.PCRawChName2 = c.pattern;
         yp.PCRawChIP = c.chIp;
         for (const Channel& channel : c.channels) {
@@ -410,10 +410,10 @@ TEST(PcrawIndexChannelTest, TheLastChannelThatFitsIsTheIndex)
         EXPECT_EQ(found, c.found < 0 ? nullptr : &yp.ChList[c.found]) << c.what;
     }
 
-    TkavoYpRecord bad;
+    YpRecord bad;
     bad.PCRawChName2 = "(";
     bad.ChList.Add(std::make_unique<TkavoChItem>()).Type = "RAW";
-    EXPECT_THROW(FindPcrawIndexChannel(bad, regExp), TkavoRegExpError);
+    EXPECT_THROW(FindPcrawIndexChannel(bad, regExp), RegularExpressionError);
 }
 
 TEST(PcrawIndexChannelTest, StreamUrlOfTheLocalServer)

@@ -5,7 +5,7 @@
 #include "platform/Cp932.h"
 #include "platform/DateTime.h"
 #include "platform/VisitedUrls.h"
-#include "settings/ukavoConfig.h"
+#include "settings/TkavoSetting.h"
 #include "support/TestHttpServer.h"
 
 #include <gtest/gtest.h>

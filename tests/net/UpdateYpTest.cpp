@@ -2,8 +2,8 @@
 
 #include "net/UpdateYp.h"
 #include "platform/DateTime.h"
-#include "platform/TkavoRegExp.h"
-#include "settings/ukavoConfig.h"
+#include "platform/RegularExpression.h"
+#include "settings/TkavoSetting.h"
 
 #include <gtest/gtest.h>
 
@@ -64,12 +64,12 @@ protected:
 
     // What the retrieval cycle does for the YP: a successful parse replaces ChList and counts;
     // every cycle then updates.
-    void Run(TkavoYpRecord& yp, const Step& step, const UpdateOptions& options)
+    void Run(YpRecord& yp, const Step& step, const UpdateOptions& options)
     {
         m_clock->AddMinutes(step.Minutes);
         if (step.What == Step::Reload) {
             // The settings keep only the channels and the retrieval time of a YP.
-            auto fresh = std::make_unique<TkavoYpRecord>();
+            auto fresh = std::make_unique<YpRecord>();
             fresh->Url = yp.Url;
             fresh->NoNotify2 = yp.NoNotify2;
             fresh->LastUpdate = yp.LastUpdate;
@@ -88,7 +88,7 @@ protected:
 
     std::shared_ptr<ManualClock> m_clock = std::make_shared<ManualClock>(45000.5);
     TkavoFavoriteList m_favorites;
-    TkavoRegExp m_regExp;
+    RegularExpression m_regExp;
 
 private:
 };
@@ -174,7 +174,7 @@ TEST_F(UpdateYpTest, MarksAndLogOverCycles)
 
     for (const Case& c : cases) {
         m_clock->Set(45000.5);
-        TkavoYpRecord yp;
+        YpRecord yp;
         yp.Url = "http://yp.example/";
         yp.NoNotify2 = c.NoNotify2;
         for (std::size_t i = 0; i < c.Steps.size(); ++i) {
@@ -192,9 +192,9 @@ TEST_F(UpdateYpTest, MarksAndLogOverCycles)
 
 TEST_F(UpdateYpTest, KeepsThePreviousTextsAndLoggedRecords)
 {
-    TkavoYpRecord yp;
+    YpRecord yp;
     Run(yp, Parsed(0, "A B", ""), ChangeMarks);
-    const TDateTime firstParse = Now();
+    const DateTime firstParse = Now();
 
     // The genre moves into the description: the texts differ, the joined text does not.
     Run(yp, Parsed(10, "A+s", ""), ChangeMarks);
@@ -221,7 +221,7 @@ TEST_F(UpdateYpTest, MatchesFavoritesOnEveryRecordEveryCycle)
     favorite.ColorEnabled = true;
     favorite.Color = 0x0000FF;
 
-    TkavoYpRecord yp;
+    YpRecord yp;
     Run(yp, Parsed(0, "A B", ""), RankMarks);
     EXPECT_FALSE(yp.ChList[0].Favorite);
     EXPECT_TRUE(yp.ChList[1].Favorite);

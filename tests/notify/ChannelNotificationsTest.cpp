@@ -110,7 +110,7 @@ TEST(ChannelNotifications, CollectsChannelTextsIntoItems)
             EXPECT_EQ(items[i].Text, test.Items[i].Text) << test.Name << ", item " << i;
             EXPECT_EQ(items[i].Sounds, test.Items[i].Sounds) << test.Name << ", item " << i;
             EXPECT_EQ(items[i].Title, title) << test.Name;
-            EXPECT_EQ(items[i].Kind, static_cast<std::uint8_t>(TkavoNotifyKind::Information)) << test.Name;
+            EXPECT_EQ(items[i].Kind, static_cast<std::uint8_t>(NotifyKind::Information)) << test.Name;
         }
     }
 }

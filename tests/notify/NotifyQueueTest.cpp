@@ -1,5 +1,5 @@
+#include "notify/SoundWorker.h"
 #include "notify/TkavoNotifyItem.h"
-#include "notify/TkavoSoundWorker.h"
 
 #include <gtest/gtest.h>
 
@@ -135,7 +135,7 @@ class SoundWorkerTest : public ::testing::Test
 protected:
     std::shared_ptr<FakeFilePlayer::Shared> Player = std::make_shared<FakeFilePlayer::Shared>();
     std::atomic<bool> Closing = false;
-    TkavoSoundWorker Worker{std::make_unique<FakeFilePlayer>(Player), [this] { return Closing.load(); }};
+    SoundWorker Worker{std::make_unique<FakeFilePlayer>(Player), [this] { return Closing.load(); }};
 };
 
 TEST_F(SoundWorkerTest, PlaysEachFileOncePerRunInOrder)
@@ -201,7 +201,7 @@ TEST(SoundWorker, DestructionEndsASoundThatIsPlaying)
     auto player = std::make_shared<FakeFilePlayer::Shared>();
     player->HoldFile = "long.wav";
     {
-        TkavoSoundWorker worker(std::make_unique<FakeFilePlayer>(player), [] { return false; });
+        SoundWorker worker(std::make_unique<FakeFilePlayer>(player), [] { return false; });
         worker.Add({"long.wav", "next.wav"});
         worker.Start(0);
         player->WaitUntilHolding();

@@ -13,7 +13,7 @@ TEST(DateTime, CountsLocalDaysSince1899)
     tzset();
     // 2024-03-05 12:34 in Tokyo is 03:34 UTC.
     const std::time_t t = 1709609640;
-    const TDateTime value = DateTimeFromTime(t);
+    const DateTime value = DateTimeFromTime(t);
     EXPECT_NEAR(value, 45356.0 + (12 * 60 + 34) / MinutesPerDay, 1e-9);
     EXPECT_EQ(FormatMonthDayTime(value), "03/05 12:34");
     EXPECT_EQ(TimeFromDateTime(value), t);

@@ -111,7 +111,7 @@ TEST_F(ProcessFixture, FindsTheProgramByItsPrefixes)
         {"empty line", "", "", {}},
     }};
     for (const ParseCase& c : cases) {
-        const TkavoCommand command = ParseCommandLine(c.line, {root});
+        const Command command = ParseCommandLine(c.line, {root});
         EXPECT_EQ(command.Program, c.program.empty() ? "" : root + "/" + c.program) << c.name;
         EXPECT_EQ(Joined(command.Arguments), Joined(c.arguments)) << c.name;
     }
@@ -129,15 +129,15 @@ TEST_F(ProcessFixture, TransformedValuesStayOneArgument)
             return std::string();
         return word;
     };
-    const TkavoCommand command = ParseCommandLine("<dir/>/rec tool <name/> <none/> \"<none/>\" end", {}, expand);
+    const Command command = ParseCommandLine("<dir/>/rec tool <name/> <none/> \"<none/>\" end", {}, expand);
     EXPECT_EQ(command.Program, root + "/my tools/rec tool");
     EXPECT_EQ(Joined(command.Arguments), Joined({"a\" --evil \"b", "", "end"}));
 }
 
 TEST_F(ProcessFixture, StartsInTheFolderWithTheArguments)
 {
-    const TkavoCommand command = ParseCommandLine("rec \"two words\" '' \xe3\x81\x82");
-    const TkavoStartResult result = StartProcess(command, m_root / "my", 0);
+    const Command command = ParseCommandLine("rec \"two words\" '' \xe3\x81\x82");
+    const StartResult result = StartProcess(command, m_root / "my", 0);
     ASSERT_TRUE(result.Started()) << result.Error;
 
     const test::ProcessRecord record = RecordOf("rec");
@@ -152,7 +152,7 @@ TEST_F(ProcessFixture, StartedProcessesAreDetachedAndKeepNoDescriptorOfOurs)
     const int inherited = ::fcntl(file, F_DUPFD, 100); // without close-on-exec
     ::close(file);
     ASSERT_GE(inherited, 100);
-    const TkavoStartResult result = StartProcess(ParseCommandLine("linger"), {}, 0);
+    const StartResult result = StartProcess(ParseCommandLine("linger"), {}, 0);
     ::close(inherited);
     ASSERT_TRUE(result.Started()) << result.Error;
 
@@ -164,7 +164,7 @@ TEST_F(ProcessFixture, StartedProcessesAreDetachedAndKeepNoDescriptorOfOurs)
 
 TEST_F(ProcessFixture, AnEndedProcessLeavesNoZombie)
 {
-    const TkavoStartResult result = StartProcess(ParseCommandLine("rec"), {}, 0);
+    const StartResult result = StartProcess(ParseCommandLine("rec"), {}, 0);
     ASSERT_TRUE(result.Started()) << result.Error;
     RecordOf("rec");
 
@@ -196,7 +196,7 @@ TEST_F(ProcessFixture, PriorityIndexesMapToNiceValues)
         {"unknown index leaves it", 7, {ours}},
     }};
     for (const PriorityCase& c : cases) {
-        TkavoStartResult result;
+        StartResult result;
         std::thread starter([&] {
             ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), ours);
             result = StartProcess(ParseCommandLine("linger"), {}, c.index);
@@ -214,12 +214,12 @@ TEST_F(ProcessFixture, FailuresAreReportedNotThrown)
 {
     EXPECT_EQ(StartProcess(ParseCommandLine("no-such-program-here"), {}, 0).Error, ENOENT);
     EXPECT_FALSE(StartProcess(ParseCommandLine("rec"), m_root / "missing folder", 0).Started());
-    EXPECT_FALSE(StartProcess(TkavoCommand{m_root / "bin/plain", {}}, {}, 0).Started());
+    EXPECT_FALSE(StartProcess(Command{m_root / "bin/plain", {}}, {}, 0).Started());
 }
 
 TEST_F(ProcessFixture, DesktopHandlerGetsTheTargetAsOneArgument)
 {
-    const TkavoStartResult result = OpenWithDesktop("http://example.org/a b?x=\"1\"");
+    const StartResult result = OpenWithDesktop("http://example.org/a b?x=\"1\"");
     ASSERT_TRUE(result.Started()) << result.Error;
     EXPECT_EQ(Joined(RecordOf("xdg-open").Arguments), "http://example.org/a b?x=\"1\"");
 
@@ -247,7 +247,7 @@ protected:
 
     std::shared_ptr<ProcessHandle> Start(const std::string& program, std::vector<std::string> arguments = {"30"})
     {
-        const TkavoStartResult started = StartProcess({program, std::move(arguments)}, {}, 0);
+        const StartResult started = StartProcess({program, std::move(arguments)}, {}, 0);
         EXPECT_TRUE(started.Process) << program;
         if (started.Process)
             m_started.push_back(started.Process);

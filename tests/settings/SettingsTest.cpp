@@ -1,8 +1,8 @@
-#include "settings/ukavoConfig.h"
+#include "settings/TkavoSetting.h"
 
 #include "platform/Cp932.h"
 #include "platform/ProgramFolder.h"
-#include "platform/TkavoRegExp.h"
+#include "platform/RegularExpression.h"
 #include "settings/IniFile.h"
 #include "settings/SettingsTestSupport.h"
 
@@ -254,7 +254,7 @@ TEST_F(SettingsFileTest, ReadsAndKeepsAFileOfTheWindowsProgram)
     EXPECT_EQ(s.Columns, (std::vector<std::string>{"!", Sjis("チャンネル名"), Sjis("詳細(Playingなし)"),
                                                    Sjis("リスナー/リレー"), Sjis("配信時間")}));
     EXPECT_EQ(s.ToolCommand(Sjis("コンタクトを開く")), "\"C:\\Program Files\\Browser\\b.exe\" \"$(ContactURL)\"");
-    EXPECT_EQ(s.TextFont, (TkavoFont{Sjis("ＭＳ Ｐゴシック"), 9}));
+    EXPECT_EQ(s.TextFont, (FontSetting{Sjis("ＭＳ Ｐゴシック"), 9}));
     EXPECT_EQ(s.Priority.KAVOProcess, 3);
 
     // Saved unchanged, the file is the same to the byte: other sections, comments and order stay.
@@ -575,7 +575,7 @@ TEST(SettingsTables, BulletinBoardPatternMatchesTheBoardHostsOnly)
         {"http://blog.livedoor.jp/x/", false},
         {"", false},
     }};
-    TkavoRegExp re;
+    RegularExpression re;
     re.IgnoreCase = true;
     re.Global = true;
     re.Pattern = TkavoSetting::DefaultBbsPattern();

@@ -1,9 +1,9 @@
 #include "common/ukavoCommon.h"
 #include "platform/Cp932.h"
 #include "platform/ProgramFolder.h"
-#include "settings/ukavoConfig.h"
+#include "settings/TkavoSetting.h"
 #include "support/NotifyTestSupport.h"
-#include "ui/dialogs/ukavoConfigDialog.h"
+#include "ui/dialogs/ukavoConfig.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -42,7 +42,7 @@ QString U(const char* utf8)
     return QString::fromUtf8(utf8);
 }
 
-std::string YpFields(const TkavoYpItem& yp)
+std::string YpText(const TkavoYpItem& yp)
 {
     return (yp.Enabled ? "+" : "-") + yp.Title + "|" + yp.Url + "|" + yp.Host + "|" + yp.Bitrate + "|" + yp.ChType +
            "|" + yp.Script + "|" + (yp.UTF2SJIS ? "u" : "") + (yp.ChatURLFix ? "c" : "") + "|" + yp.PCRawChName2 + "|" +
@@ -53,7 +53,7 @@ std::vector<std::string> YpFieldsOf(const TkavoSetting& setting)
 {
     std::vector<std::string> fields;
     for (const TkavoYpItem& yp : setting.YpList)
-        fields.push_back(YpFields(yp));
+        fields.push_back(YpText(yp));
     return fields;
 }
 
@@ -79,7 +79,7 @@ public:
         WriteFile(Folder.File("kavo.ini"), ini);
         fs::copy(fs::path(KAVO_TEST_DATA) / ".." / ".." / "data" / "icons", Folder.File("icons"));
         SetProgramFolder(Folder.Path());
-        Common = std::make_unique<TkavoCommon>(Copy, TkavoCommonPaths{Folder.Path(), "kavo", Folder.File("kavo.ini")},
+        Common = std::make_unique<TkavoCommon>(Copy, CommonPaths{Folder.Path(), "kavo", Folder.File("kavo.ini")},
                                                std::make_unique<RecordingWavePlayer>(Played));
         Copy.Load();
     }
@@ -118,9 +118,9 @@ QStringList Texts(const QListWidget* list)
 }
 
 // The text colour a cell of the preview is painted with.
-QColor PreviewTextColor(TkavoListView* preview, int row, int column)
+QColor PreviewTextColor(ChannelListView* preview, int row, int column)
 {
-    auto* delegate = qobject_cast<TkavoChannelDelegate*>(preview->itemDelegate());
+    auto* delegate = qobject_cast<ChannelDelegate*>(preview->itemDelegate());
     QStyleOptionViewItem option;
     option.widget = preview;
     option.palette = preview->palette();
@@ -417,7 +417,7 @@ private slots:
         QCOMPARE(h.Copy.YpList[0].Title, Sjis("新しい名前"));
         QVERIFY(h.Copy.YpList[0].NoNotify2);
         QCOMPARE(list->item(0)->text(), U("新しい名前"));
-        QCOMPARE(YpFields(h.Copy.YpList[1]), before[1]);
+        QCOMPARE(YpText(h.Copy.YpList[1]), before[1]);
         list->item(1)->setCheckState(Qt::Checked);
         QVERIFY(h.Copy.YpList[1].Enabled);
 
@@ -600,7 +600,7 @@ private slots:
             "TextVisitColor=255\r\nVisit=1\r\nGridLine=1\r\nTextLinkColor=65280\r\n");
         auto dialog = h.Open();
         TkavoConfig& d = *dialog;
-        auto* preview = Child<TkavoListView>(d, "fontListView");
+        auto* preview = Child<ChannelListView>(d, "fontListView");
         QCOMPARE(d.font().family(), QStringLiteral("All Face"));
         QCOMPARE(preview->font().family(), QStringLiteral("Old Face"));
         QCOMPARE(preview->font().pointSize(), 13);
@@ -633,7 +633,7 @@ private slots:
         QCOMPARE(preview->font().family(), QString::fromStdString(TkavoSetting::SystemFont().Name));
         d.accept();
         const auto& look = h.Copy.ColorFont;
-        QCOMPARE(look.TextVisitColor, TColor(255));
+        QCOMPARE(look.TextVisitColor, ColorValue(255));
         QVERIFY(!look.Visit);
         QCOMPARE(look.TextLinkColor, clBlue);
         QCOMPARE(look.TextFontColor, clWindowText);
@@ -641,7 +641,7 @@ private slots:
         QCOMPARE(look.TextLinkSelColor, clHighlightText);
         QVERIFY(!look.GridLine);
         QCOMPARE(h.Copy.TextFont, TkavoSetting::SystemFont());
-        QCOMPARE(h.Copy.AllFont, (TkavoFont{"All Face", 11}));
+        QCOMPARE(h.Copy.AllFont, (FontSetting{"All Face", 11}));
     }
 
     void wholeInterfaceFontIsTheDialogsOwn()
@@ -658,7 +658,7 @@ private slots:
         QCOMPARE(Child<QPushButton>(d, "ButtonOK")->font().family(), QStringLiteral("Chosen Face"));
         QVERIFY(d.LookChanged());
         d.accept();
-        QCOMPARE(h.Copy.AllFont, (TkavoFont{"Chosen Face", 12}));
+        QCOMPARE(h.Copy.AllFont, (FontSetting{"Chosen Face", 12}));
     }
 
     // With KAVO_SCREENSHOTS set to a folder: a picture of every page there.

@@ -9,7 +9,7 @@
 #include "support/TestHttpServer.h"
 #include "ui/dialogs/ukavoFavorite.h"
 #include "ui/dialogs/ukavoFind.h"
-#include "ui/main/ukavoMain.h"
+#include "ui/window/ukavoMain.h"
 
 #include <QAction>
 #include <QApplication>
@@ -68,7 +68,7 @@ std::string Index(std::initializer_list<std::pair<const char*, int>> channels)
     return text;
 }
 
-std::string Names(const TkavoListView* view, bool markFound = true)
+std::string Names(const ChannelListView* view, bool markFound = true)
 {
     std::string names;
     for (const TkavoChItem* channel : view->Model().Rows())
@@ -159,8 +159,8 @@ private slots:
         TempFolder folder;
         SetProgramFolder(folder.Path());
         TkavoSetting setting;
-        TkavoCommon common(setting, TkavoCommonPaths{folder.Path(), "kavo", folder.File("kavo.ini")}, nullptr);
-        TkavoFindState state;
+        TkavoCommon common(setting, CommonPaths{folder.Path(), "kavo", folder.File("kavo.ini")}, nullptr);
+        FindState state;
         auto dialog = std::make_unique<TkavoFind>(state, common);
         QVERIFY(dialog->History().isEmpty()); // no file: no history and no message
         auto* input = Child<QComboBox>(*dialog, "ComboBoxFind");
@@ -204,8 +204,8 @@ private slots:
         TempFolder folder;
         SetProgramFolder(folder.Path());
         TkavoSetting setting;
-        TkavoCommon common(setting, TkavoCommonPaths{folder.Path(), "kavo", folder.File("kavo.ini")}, nullptr);
-        TkavoFindState state;
+        TkavoCommon common(setting, CommonPaths{folder.Path(), "kavo", folder.File("kavo.ini")}, nullptr);
+        FindState state;
         TkavoFind dialog(state, common);
         auto* input = Child<QComboBox>(dialog, "ComboBoxFind");
         input->setEditText(QStringLiteral("abc"));
@@ -256,7 +256,7 @@ private slots:
     {
         Harness h;
         h.Start();
-        TkavoListView* now = h.Main->ListViewNow;
+        ChannelListView* now = h.Main->ListViewNow;
         QVERIFY(h.Cycle(Index({{"alpha", 50}, {"beta", 40}, {"gamma", 30}, {"delta", 20}, {"eps", 10}})));
         QCOMPARE(Names(now), std::string("alpha beta gamma delta eps"));
 
@@ -289,7 +289,7 @@ private slots:
     {
         Harness h;
         TkavoSetting setting;
-        TkavoCommon common(setting, TkavoCommonPaths::Current(), nullptr);
+        TkavoCommon common(setting, CommonPaths::Current(), nullptr);
         TkavoFavoriteList favorites;
         favorites.Add(std::make_unique<TkavoFavoriteItem>()).Title = "one";
         const TkavoChList onAir;
@@ -357,7 +357,7 @@ private slots:
     {
         Harness h;
         TkavoSetting setting;
-        TkavoCommon common(setting, TkavoCommonPaths::Current(), nullptr);
+        TkavoCommon common(setting, CommonPaths::Current(), nullptr);
         TkavoFavoriteList favorites;
         favorites.Add(std::make_unique<TkavoFavoriteItem>()).Color = 0x123456;
         TkavoChList onAir;
@@ -372,7 +372,7 @@ private slots:
         struct Case
         {
             const char* name;
-            TColor stored;
+            ColorValue stored;
         };
         for (const Case& c : {Case{"Red", 0x0000FF}, Case{"Window background", clWindow}, Case{"Sky blue", 0xF0CAA6},
                               Case{"Custom...", 0x030201}}) {

@@ -6,10 +6,10 @@
 #include "support/BrowserTestMain.h"
 #include "support/ProgramParts.h"
 #include "support/TempFolder.h"
-#include "ui/main/TkavoFrame.h"
-#include "ui/main/TkavoPlacement.h"
-#include "ui/main/TkavoToolBars.h"
-#include "ui/main/ukavoMain.h"
+#include "ui/window/MainFrame.h"
+#include "ui/window/PlacementStore.h"
+#include "ui/window/ToolBars.h"
+#include "ui/window/ukavoMain.h"
 
 #include <QAction>
 #include <QApplication>
@@ -46,8 +46,8 @@ class RecordingStarter : public ProcessStarter
 {
 public:
     std::vector<std::string> Opened;
-    TkavoStartResult Start(const TkavoCommand&, const std::string&, int) override { return {}; }
-    TkavoStartResult OpenWithDesktop(const std::string& target) override
+    StartResult Start(const Command&, const std::string&, int) override { return {}; }
+    StartResult OpenWithDesktop(const std::string& target) override
     {
         Opened.push_back(target);
         return {};
@@ -74,7 +74,7 @@ public:
         Write(Temp.File("kavo.ini"), "[Etc]\nPeerCast=/nonexistent/peercast\n" + settings);
         SetProgramFolder(Temp.Path());
     }
-    IniFile Placement() const { return IniFile::Read(Temp.File(TkavoPlacement::FileName)); }
+    IniFile Placement() const { return IniFile::Read(Temp.File(PlacementStore::FileName)); }
 };
 
 // One run of the program over a folder.
@@ -85,7 +85,7 @@ public:
 
     Run()
     {
-        TkavoMainServices services;
+        MainServices services;
         services.Starter = &Starter;
         Create(services);
         InitialSetup();
@@ -95,7 +95,7 @@ public:
 
     TkavoMain& W() const { return *Main; }
     QAction* A(const char* name) const { return Main->Action(QString::fromLatin1(name)); }
-    TkavoBand* Band(int id) const { return Main->ToolBars().Band(id); }
+    ToolBand* Band(int id) const { return Main->ToolBars().Band(id); }
     // Closes the window as the user does and frees the parts before the finish timer would end
     // the test.
     void End()
@@ -106,10 +106,10 @@ public:
     }
 };
 
-std::vector<std::tuple<int, bool>> OrderAndBreaks(const std::array<TkavoCoolBand, 3>& layout)
+std::vector<std::tuple<int, bool>> OrderAndBreaks(const std::array<CoolBand, 3>& layout)
 {
     std::vector<std::tuple<int, bool>> result;
-    for (const TkavoCoolBand& band : layout)
+    for (const CoolBand& band : layout)
         result.emplace_back(band.ID, band.Break);
     return result;
 }
@@ -128,21 +128,20 @@ private slots:
     {
         Folder folder("[Window]\nStatusBar=0\n");
         const QRect placed(140, 120, 760, 520);
-        std::array<TkavoCoolBand, 3> layout{};
+        std::array<CoolBand, 3> layout{};
         {
             Run run;
             // A first start keeps the designed order: the menu band, then tabs and commands on row two.
             QCoreApplication::processEvents();
             using Row = std::tuple<int, bool>;
             QCOMPARE(OrderAndBreaks(run.W().ToolBars().CaptureLayout()),
-                     (std::vector<Row>{{TkavoToolBars::BandMain, false},
-                                       {TkavoToolBars::BandTab, true},
-                                       {TkavoToolBars::BandTool, false}}));
+                     (std::vector<Row>{
+                         {ToolBars::BandMain, false}, {ToolBars::BandTab, true}, {ToolBars::BandTool, false}}));
             QVERIFY(run.W().statusBar()->isHidden());
             run.W().setGeometry(placed);
             // The command band moved to the first row, ahead of the menu band.
-            run.W().insertToolBar(run.Band(TkavoToolBars::BandMain), run.Band(TkavoToolBars::BandTool));
-            run.Band(TkavoToolBars::BandTool)->SetPreferredWidth(300);
+            run.W().insertToolBar(run.Band(ToolBars::BandMain), run.Band(ToolBars::BandTool));
+            run.Band(ToolBars::BandTool)->SetPreferredWidth(300);
             run.A("ActionCoolFixed")->trigger();
             run.A("ActionTabYpLike")->trigger();
             QCOMPARE(folder.Placement().ReadString("kavoMain", "ActionTabYpLike.Checked", ""), std::string("TRUE"));
@@ -150,24 +149,24 @@ private slots:
             QCOMPARE(folder.Placement().ReadString("kavoMain", "ActionCoolFixed.Checked", ""), std::string("TRUE"));
             QCoreApplication::processEvents();
             layout = run.W().ToolBars().CaptureLayout();
-            QCOMPARE(layout[0].ID, int(TkavoToolBars::BandTool));
+            QCOMPARE(layout[0].ID, int(ToolBars::BandTool));
             QCOMPARE(layout[0].Width, 300);
-            QVERIFY(layout[1].ID == TkavoToolBars::BandMain && !layout[1].Break);
-            QVERIFY(layout[2].ID == TkavoToolBars::BandTab && layout[2].Break);
+            QVERIFY(layout[1].ID == ToolBars::BandMain && !layout[1].Break);
+            QVERIFY(layout[2].ID == ToolBars::BandTab && layout[2].Break);
             run.End();
         }
         const IniFile ini = IniFile::Read(folder.Temp.File("kavo.ini"));
-        QCOMPARE(ini.ReadInteger("CoolBar", "ID0", -1), int(TkavoToolBars::BandTool));
+        QCOMPARE(ini.ReadInteger("CoolBar", "ID0", -1), int(ToolBars::BandTool));
         QCOMPARE(ini.ReadInteger("CoolBar", "Width0", -1), layout[0].Width);
         QVERIFY(ini.ReadBool("CoolBar", "Break2", false));
         QVERIFY(!ini.ReadBool("Window", "StatusBar", true));
         QCOMPARE(folder.Placement().ReadInteger("kavoMain", "Width", 0), placed.width());
 
         Run run;
-        QCOMPARE(run.W().PageControl->currentIndex(), int(TkavoFrame::PageYpLike));
+        QCOMPARE(run.W().PageControl->currentIndex(), int(MainFrame::PageYpLike));
         QVERIFY(run.A("ActionTabYpLike")->isChecked());
         QVERIFY(run.A("ActionCoolFixed")->isChecked());
-        QVERIFY(!run.Band(TkavoToolBars::BandTool)->isMovable());
+        QVERIFY(!run.Band(ToolBars::BandTool)->isMovable());
         QCOMPARE(run.W().geometry(), placed);
         QVERIFY(run.W().statusBar()->isHidden());
         QCoreApplication::processEvents();
@@ -187,7 +186,7 @@ private slots:
         {
             Run run;
             QVERIFY(run.A("ActionTabLog")->isChecked());
-            QCOMPARE(run.W().PageControl->currentIndex(), int(TkavoFrame::PageLog));
+            QCOMPARE(run.W().PageControl->currentIndex(), int(MainFrame::PageLog));
             QVERIFY(run.A("ActionCoolFixed")->isChecked());
             QCOMPARE(run.W().TimerInitialize.interval(), 700);
             const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
@@ -204,7 +203,7 @@ private slots:
                                                                       {"1", std::nullopt},
                                                                       {"", std::nullopt},
                                                                       {"truly", std::nullopt}})
-            QVERIFY2(TkavoPlacement::ParseBool(text) == expected, text);
+            QVERIFY2(PlacementStore::ParseBool(text) == expected, text);
     }
 
     // Minimising goes into the tray only with Etc/TaskTray on; otherwise to the task bar even with
@@ -280,12 +279,12 @@ private slots:
         TkavoMain& w = run.W();
         w.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&w));
-        for (const int page : {TkavoFrame::PageLog, TkavoFrame::PageYpLike, TkavoFrame::PageNow}) {
+        for (const int page : {MainFrame::PageLog, MainFrame::PageYpLike, MainFrame::PageNow}) {
             QTest::keyClick(&w, Qt::Key_Tab, Qt::ControlModifier);
             QCOMPARE(w.PageControl->currentIndex(), page);
         }
         QTest::keyClick(&w, Qt::Key_Tab, Qt::ControlModifier | Qt::ShiftModifier);
-        QCOMPARE(w.PageControl->currentIndex(), int(TkavoFrame::PageYpLike));
+        QCOMPARE(w.PageControl->currentIndex(), int(MainFrame::PageYpLike));
         QVERIFY(run.A("ActionTabYpLike")->isChecked());
     }
 
@@ -339,7 +338,7 @@ private slots:
         run.A("ActionSysVChangeStatusBar")->trigger();
         run.A("ActionSysVChangeToolBar")->trigger();
         QVERIFY(w.statusBar()->isHidden());
-        QVERIFY(run.Band(TkavoToolBars::BandTool)->isHidden());
+        QVERIFY(run.Band(ToolBars::BandTool)->isHidden());
         QVERIFY(run.A("ActionMainVisualStatusBar")->isChecked());
         run.A("ActionMainVisualStatusBar")->trigger();
         run.A("ActionMainVisualStatusBar")->trigger();
@@ -357,13 +356,13 @@ private slots:
         Folder folder;
         Run run;
         TkavoMain& w = run.W();
-        TkavoBand* tool = run.Band(TkavoToolBars::BandTool);
+        ToolBand* tool = run.Band(ToolBars::BandTool);
         w.resize(900, 500);
         QCoreApplication::processEvents();
         QVERIFY(w.ToolBars().ChevronMenu(tool)->actions().isEmpty());
 
         // The tab band takes the row, leaving the command band its least width.
-        run.Band(TkavoToolBars::BandTab)->SetPreferredWidth(w.width());
+        run.Band(ToolBars::BandTab)->SetPreferredWidth(w.width());
         w.resize(w.minimumSizeHint().width(), 500);
         QCoreApplication::processEvents();
         QStringList hidden;
@@ -392,7 +391,7 @@ private slots:
         QCoreApplication::processEvents();
 
         // The menu band offers its hidden menus under their trimmed captions.
-        TkavoBand* main = run.Band(TkavoToolBars::BandMain);
+        ToolBand* main = run.Band(ToolBars::BandMain);
         QStringList menus;
         for (QAction* entry : w.ToolBars().ChevronMenu(main)->actions())
             menus.append(entry->text());
@@ -433,11 +432,11 @@ private slots:
         int started = 0;
         w.ToolBars().StartSystemMove = [&started] { return ++started > 0; };
         run.A("ActionCoolFixed")->setChecked(fixed);
-        QCOMPARE(run.Band(TkavoToolBars::BandMain)->isMovable(), !fixed);
+        QCOMPARE(run.Band(ToolBars::BandMain)->isMovable(), !fixed);
         if (maximized)
             w.showMaximized();
         QCoreApplication::processEvents();
-        QWidget* source = onStatusBar ? static_cast<QWidget*>(w.statusBar()) : run.Band(TkavoToolBars::BandMain);
+        QWidget* source = onStatusBar ? static_cast<QWidget*>(w.statusBar()) : run.Band(ToolBars::BandMain);
         const QPoint at(source->width() - 4, source->height() / 2);
         QTest::mousePress(source, Qt::LeftButton, {}, at);
         QTest::mouseMove(source, at - QPoint(30, 0));

@@ -1,8 +1,8 @@
 // The windows "YPの状態" and "放送履歴" over a history written by the store itself.
-#include "net/History.h"
+#include "history/HistoryStore.h"
 #include "platform/Cp932.h"
 #include "settings/SettingsTestSupport.h"
-#include "settings/ukavoConfig.h"
+#include "settings/TkavoSetting.h"
 #include "ui/dialogs/BroadcastHistoryWindow.h"
 #include "ui/dialogs/YpStatusWindow.h"
 
@@ -19,10 +19,10 @@ using namespace kavo::test;
 
 namespace {
 
-constexpr TDateTime Start = 45000.5;
+constexpr DateTime Start = 45000.5;
 
 // One turn of a YP: the channels of a fetch, or nullopt for a failure.
-void Turn(HistoryStore& history, const std::string& url, TDateTime time,
+void Turn(HistoryStore& history, const std::string& url, DateTime time,
           std::optional<std::vector<std::string>> channels)
 {
     TkavoChList list;

@@ -1,6 +1,6 @@
 #include "common/ukavoCommon.h"
-#include "net/History.h"
-#include "net/LastList.h"
+#include "history/HistoryStore.h"
+#include "history/LastList.h"
 #include "net/ukavoNet.h"
 #include "platform/Cp932.h"
 #include "platform/DateTime.h"
@@ -10,15 +10,15 @@
 #include "support/NotifyTestSupport.h"
 #include "support/ProgramParts.h"
 #include "support/TestHttpServer.h"
-#include "ui/dialogs/ukavoConfigDialog.h"
-#include "ui/main/TkavoChannelActions.h"
-#include "ui/main/TkavoChannelViews.h"
-#include "ui/main/TkavoDebugLog.h"
-#include "ui/main/TkavoEmptyState.h"
-#include "ui/main/TkavoRefreshFeedback.h"
-#include "ui/main/TkavoSessionEnd.h"
-#include "ui/main/TkavoSingleInstance.h"
-#include "ui/main/ukavoMain.h"
+#include "ui/app/DebugLog.h"
+#include "ui/app/SessionEnd.h"
+#include "ui/app/SingleInstance.h"
+#include "ui/dialogs/ukavoConfig.h"
+#include "ui/lists/ChannelActions.h"
+#include "ui/lists/ChannelViews.h"
+#include "ui/lists/EmptyState.h"
+#include "ui/window/RefreshFeedback.h"
+#include "ui/window/ukavoMain.h"
 
 #include <QAbstractItemModelTester>
 #include <QAction>
@@ -74,7 +74,7 @@ std::string Index(std::initializer_list<Ch> channels)
     return text;
 }
 
-std::string Names(const TkavoListView* view)
+std::string Names(const ChannelListView* view)
 {
     std::string names;
     for (const TkavoChItem* channel : view->Model().Rows())
@@ -85,14 +85,14 @@ std::string Names(const TkavoListView* view)
 class RecordingStarter : public ProcessStarter
 {
 public:
-    std::vector<TkavoCommand> Started;
+    std::vector<Command> Started;
     std::vector<std::string> Opened;
-    TkavoStartResult Start(const TkavoCommand& command, const std::string&, int) override
+    StartResult Start(const Command& command, const std::string&, int) override
     {
         Started.push_back(command);
         return {};
     }
-    TkavoStartResult OpenWithDesktop(const std::string& target) override
+    StartResult OpenWithDesktop(const std::string& target) override
     {
         Opened.push_back(target);
         return {};
@@ -145,7 +145,7 @@ public:
     // Makes the parts as the program does.
     void Create()
     {
-        TkavoMainServices services;
+        MainServices services;
         services.Starter = &Starter;
         ProgramParts::Create(services);
     }
@@ -231,7 +231,7 @@ private slots:
         WriteFile(h.Folder.File("kavo.ini"), "[YP]\nEnabled0=0\nTitle0=yp\nUrl0=" + h.Server.Url("/yp/") +
                                                  "\n[Etc]\nPeerCast=/nonexistent/peercast\n");
         h.Start();
-        TkavoEmptyState& empty = h.Main->RefreshFeedback().EmptyState();
+        EmptyState& empty = h.Main->RefreshFeedback().EmptyState();
         QVERIFY(empty.isVisible());
         QVERIFY2(empty.Text().contains(QString::fromUtf8("有効なYPがありません")), qPrintable(empty.Text()));
         QVERIFY(empty.Button()->isVisible());
@@ -266,10 +266,10 @@ private slots:
         h.Server.Route("/a/index.txt", HttpReply::Ok(Index({{"A", 5}})));
         h.Server.Route("/b/index.txt", HttpReply::Ok(Index({{"B", 7}})));
         h.Start();
-        TkavoEmptyState& empty = h.Main->RefreshFeedback().EmptyState();
+        EmptyState& empty = h.Main->RefreshFeedback().EmptyState();
         QVERIFY(empty.isHidden());
 
-        QSignalSpy status(&h.Main->RefreshFeedback(), &TkavoRefreshFeedback::StatusChanged);
+        QSignalSpy status(&h.Main->RefreshFeedback(), &RefreshFeedback::StatusChanged);
         QSignalSpy finished(h.Main.get(), &TkavoMain::CycleFinished);
         h.Main->Refresh();
         QCOMPARE(empty.Text(), QString::fromUtf8("更新中…"));
@@ -319,7 +319,7 @@ private slots:
     {
         Harness h;
         h.Start();
-        TkavoSessionEnd sessionEnd(*h.Main);
+        SessionEnd sessionEnd(*h.Main);
         HttpReply slow = HttpReply::Ok(Index({{"A", 5}}));
         slow.Delay = std::chrono::milliseconds(500);
         h.Server.Route("/yp/index.txt", slow);
@@ -347,7 +347,7 @@ private slots:
         AddChannel(list, "beta", 10, TkavoDiff::New, 5, 300, "1:05", "http://yp2/", "01/02 03:04");
         AddChannel(list, "alpha", 2, TkavoDiff::None, 50, 500, "30", "http://yp1/", "12/31 23:00");
         AddChannel(list, "gamma", 7, TkavoDiff::New, 1, 100, "1:00:00", "http://yp3/", "01/10 00:00");
-        TkavoChannelModel model(nullptr, &yps);
+        ChannelModel model(nullptr, &yps);
         QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
         std::vector<std::string> captions;
         for (const char* id :
@@ -422,7 +422,7 @@ private slots:
         try {
             h.Main->InitialSetup(IniFile::Read(TkavoSetting::SettingsFileName()));
             QFAIL("start-up went on");
-        } catch (const TkavoStartupError& error) {
+        } catch (const StartupError& error) {
             QVERIFY2(std::string(error.what()).find("icons/New.ico") != std::string::npos, error.what());
         }
     }
@@ -462,7 +462,7 @@ private slots:
         QVERIFY2(!shown.contains(QStringLiteral("Hidden")), qPrintable(shown));
 
         // Clicks: the sorted column inverts its flag (fewest first), another column sorts ascending.
-        TkavoListView* now = h.Main->ListViewNow;
+        ChannelListView* now = h.Main->ListViewNow;
         h.Main->ChannelViews().ColumnClick(now, now->Model().FindColumn(ColumnCaptionById("Listener")));
         QCOMPARE(Names(now), std::string("A F E C G"));
         h.Main->ChannelViews().ColumnClick(now, now->Model().FindColumn(ColumnCaptionById("Listener")));
@@ -478,7 +478,7 @@ private slots:
         Harness h;
         h.Start();
         QVERIFY(h.Cycle(Index({{"A", 5}, {"B", 50}}), true));
-        TkavoListView* now = h.Main->ListViewNow;
+        ChannelListView* now = h.Main->ListViewNow;
         now->SelectRow(1);
         QCOMPARE(now->SelectedChannel()->ChannelName, std::string("A"));
         QCOMPARE(h.Main->StatusPanel(2), QStringLiteral("http://example.com/A"));
@@ -519,7 +519,7 @@ private slots:
         Harness h;
         h.Start();
         QVERIFY(h.Cycle(Index({{"A", 5}}), true));
-        TkavoListView* now = h.Main->ListViewNow;
+        ChannelListView* now = h.Main->ListViewNow;
         const auto enabled = [&] {
             h.Main->ChannelActions().PrepareListMenu();
             return EnabledActions(*h.Main, {"Play", "PlayDirect", "OpenContact", "OpenChat", "OpenStatistics",
@@ -639,7 +639,7 @@ private slots:
         h.Start();
         h.Setting.URL.LocalChInfoAddr = h.Server.Url("/admin?cmd=viewxml");
         QVERIFY(h.Cycle(Index({{"A", 5}}), true));
-        TkavoListView* now = h.Main->ListViewNow;
+        ChannelListView* now = h.Main->ListViewNow;
         now->SelectRow(0);
         const TkavoDiff before = now->SelectedChannel()->Diff;
         h.Main->ChannelActions().PlaySelected(now);
@@ -679,8 +679,8 @@ private slots:
         QVERIFY(h.Cycle(Index({{"A", 5}}), true));
         h.Setting.URL.LocalChInfo = true;
         h.Setting.URL.LocalChInfoAddr = h.Server.Url("/admin?cmd=viewxml");
-        TkavoChannelActions& actions = h.Main->ChannelActions();
-        TkavoListView* now = h.Main->ListViewNow;
+        ChannelActions& actions = h.Main->ChannelActions();
+        ChannelListView* now = h.Main->ListViewNow;
         now->SelectRow(0);
         TkavoChItem& channel = *now->SelectedChannel();
         channel.LocalStatus = "RECEIVE";
@@ -760,7 +760,7 @@ private slots:
         clear->trigger();
         QCOMPARE(Names(h.Main->ListViewLog), std::string());
         QCOMPARE(h.Net->ChListLog().Count(), 0);
-        for (const TkavoYpRecord& yp : h.Net->Yps())
+        for (const YpRecord& yp : h.Net->Yps())
             QCOMPARE(yp.ChListLog.Count(), 0);
 
         QVERIFY(h.Cycle(Index({{"A", 5}}), false)); // C ends
@@ -789,7 +789,7 @@ private slots:
             WriteFile(path, "#!/bin/sh\n");
             std::filesystem::permissions(path, std::filesystem::perms::owner_all);
         }
-        TkavoChannelActions& actions = h.Main->ChannelActions();
+        ChannelActions& actions = h.Main->ChannelActions();
         actions.BuildToolMenus();
         QCOMPARE(actions.MainToolMenu()->actions().size(), 1);
         QCOMPARE(actions.ToolMenu()->actions().value(0)->text(), QString::fromUtf8("なし"));
@@ -968,7 +968,7 @@ private slots:
         Harness h;
         h.Start();
         auto history = std::make_unique<HistoryStore>(h.Folder.File("history.sqlite"));
-        const TDateTime earlier = h.Clock->Now() - 1;
+        const DateTime earlier = h.Clock->Now() - 1;
         {
             TkavoChList none;
             RetrievalRecord record;
@@ -1013,9 +1013,9 @@ private slots:
         TempFolder folder;
         const std::string resolved =
             ResolveProgramFolder(ProgramFolderSources::FromEnvironment(folder.Path(), std::string()));
-        TkavoSingleInstance first(TkavoSingleInstance::ServerName(QString::fromStdString(resolved)));
+        SingleInstance first(SingleInstance::ServerName(QString::fromStdString(resolved)));
         QVERIFY(!first.HandOver({}));
-        QSignalSpy activated(&first, &TkavoSingleInstance::Activated);
+        QSignalSpy activated(&first, &SingleInstance::Activated);
 
         QProcess second;
         QSignalSpy ended(&second, &QProcess::finished);

@@ -1,6 +1,6 @@
 #include "platform/Cp932.h"
 #include "support/NotifyTestSupport.h"
-#include "ui/notify/TkavoBalloonHint.h"
+#include "ui/notify/BalloonHint.h"
 #include "ui/notify/ukavoNotifyMgr.h"
 
 #include <QElapsedTimer>
@@ -70,12 +70,12 @@ private:
 
     TkavoCommon& common() { return *m_fixture->Common; }
     TkavoSetting& Setting() { return m_fixture->Settings; }
-    TkavoBalloonHint& balloon() { return m_mgr->JvBalloonHint(); }
+    BalloonHint& balloon() { return m_mgr->JvBalloonHint(); }
     QTimer* timer(const char* name) { return m_mgr->findChild<QTimer*>(QString::fromLatin1(name)); }
 
     void createManager()
     {
-        TkavoNotifyPlatform platform;
+        NotifyPlatform platform;
         platform.BalloonPlayer = std::make_unique<RecordingWavePlayer>(m_balloonSounds);
         platform.WorkerPlayer = std::make_unique<RecordingFilePlayer>(m_workerSounds);
         platform.CreateSpeech = [this]() -> std::unique_ptr<SpeechEngine> {
@@ -353,7 +353,7 @@ private slots:
 
         // The balloon touches the anchor with a corner and stays in the work area.
         const QSize size(200, 80);
-        const QRect placed(TkavoBalloonHint::Placement(anchor, size, workArea), size);
+        const QRect placed(BalloonHint::Placement(anchor, size, workArea), size);
         QVERIFY2(workArea.contains(placed), qPrintable(QStringLiteral("%1,%2").arg(placed.x()).arg(placed.y())));
         const bool touches = placed.topLeft() == anchor || placed.topRight() + QPoint(1, 0) == anchor ||
                              placed.bottomLeft() + QPoint(0, 1) == anchor ||

@@ -1,5 +1,5 @@
 // kavo as its own process: told to end by a signal, it ends as a close does and leaves no socket.
-#include "ui/main/TkavoSingleInstance.h"
+#include "ui/app/SingleInstance.h"
 
 #include <QDataStream>
 #include <QDir>
@@ -74,7 +74,7 @@ private slots:
         QVERIFY(ini.open(QIODevice::WriteOnly));
         ini.write("[Etc]\r\nPeerCast=/nonexistent/peercast\r\n");
         ini.close();
-        const QString name = kavo::TkavoSingleInstance::ServerName(home.path());
+        const QString name = kavo::SingleInstance::ServerName(home.path());
         const QString socketPath = QDir::tempPath() + QLatin1Char('/') + name;
         QVERIFY(LeaveStaleSocket(socketPath));
 

@@ -1,5 +1,6 @@
 // The YP-style page in a real browser, offscreen: made on first show, following the on-air view,
 // and its links routed only when the user clicked them.
+#include "ui/htmlview/YpLikeView.h"
 #include "common/ukavoCommon.h"
 #include "net/ukavoNet.h"
 #include "platform/Cp932.h"
@@ -11,10 +12,9 @@
 #include "support/NotifyTestSupport.h"
 #include "support/ProgramParts.h"
 #include "support/TestHttpServer.h"
-#include "ui/main/TkavoChannelActions.h"
-#include "ui/main/TkavoHtmlView.h"
-#include "ui/main/TkavoYpLike.h"
-#include "ui/main/ukavoMain.h"
+#include "ui/htmlview/HtmlView.h"
+#include "ui/lists/ChannelActions.h"
+#include "ui/window/ukavoMain.h"
 
 #include <QAction>
 #include <QApplication>
@@ -48,7 +48,7 @@ class RecordingStarter : public ProcessStarter
 {
 public:
     std::vector<std::string> Started; // program and arguments, or "open <url>"
-    TkavoStartResult Start(const TkavoCommand& command, const std::string&, int) override
+    StartResult Start(const Command& command, const std::string&, int) override
     {
         std::string line = command.Program;
         for (const std::string& arg : command.Arguments)
@@ -56,7 +56,7 @@ public:
         Started.push_back(line);
         return {};
     }
-    TkavoStartResult OpenWithDesktop(const std::string& url) override
+    StartResult OpenWithDesktop(const std::string& url) override
     {
         Started.push_back("open " + url);
         return {};
@@ -106,7 +106,7 @@ public:
                                                "[Notify]\nRank2=4\nTTS=0\nSound=0\nChannel=0\n" +
                                                moreSettings);
         SetProgramFolder(Folder.Path());
-        TkavoMainServices services;
+        MainServices services;
         services.Starter = &Starter;
         Create(services, false);
         InitialSetup();
@@ -132,7 +132,7 @@ public:
 
     QWebEngineView* Browser() const
     {
-        TkavoHtmlView* view = Main->YpLike().View();
+        HtmlView* view = Main->YpLike().View();
         return view ? qobject_cast<QWebEngineView*>(view->Widget()) : nullptr;
     }
 
@@ -174,13 +174,13 @@ public:
     // Shows the page and waits for its load.
     bool ShowAndLoad(QAction* trigger)
     {
-        QSignalSpy loaded(&Main->YpLike(), &TkavoYpLike::Loaded);
+        QSignalSpy loaded(&Main->YpLike(), &YpLikeView::Loaded);
         trigger->trigger();
         return loaded.wait(30000);
     }
 };
 
-std::string Names(const TkavoListView* view)
+std::string Names(const ChannelListView* view)
 {
     std::string names;
     for (const TkavoChItem* channel : view->Model().Rows())
@@ -206,7 +206,7 @@ private slots:
         QCOMPARE(h.PageNames(), std::string("many some few zero"));
 
         // A rule change while the lite mode is off leaves the page alone; switching it on rebuilds.
-        QSignalSpy loaded(&h.Main->YpLike(), &TkavoYpLike::Loaded);
+        QSignalSpy loaded(&h.Main->YpLike(), &YpLikeView::Loaded);
         h.Main->Action(QStringLiteral("ActionMainVisualYpLikeLite3"))->trigger();
         QTest::qWait(300);
         QCOMPARE(loaded.count(), 0);
@@ -240,7 +240,7 @@ private slots:
 
         // Sort links sort the on-air view (already by listeners: the first click inverts, the second
         // turns back); the page follows.
-        QSignalSpy loaded(&h.Main->YpLike(), &TkavoYpLike::Loaded);
+        QSignalSpy loaded(&h.Main->YpLike(), &YpLikeView::Loaded);
         h.Click(QStringLiteral("sort"));
         QTRY_VERIFY(loaded.count() >= 1);
         QTRY_COMPARE(h.PageNames(), std::string("few many"));
@@ -284,7 +284,7 @@ private slots:
         h.Js(QStringLiteral("document.scrollingElement.scrollTop = 700"));
         QCOMPARE(h.Js(QStringLiteral("document.scrollingElement.scrollTop")).toInt(), 700);
         // A refresh while the page is shown rebuilds it in place and keeps the position.
-        QSignalSpy loaded(&h.Main->YpLike(), &TkavoYpLike::Loaded);
+        QSignalSpy loaded(&h.Main->YpLike(), &YpLikeView::Loaded);
         QVERIFY(h.Cycle(Line("few", 'A', 50) + Line("many", 'C', 40)));
         QTRY_VERIFY(loaded.count() >= 1);
         QTRY_COMPARE(h.PageNames(), std::string("few many"));

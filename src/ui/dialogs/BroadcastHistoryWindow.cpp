@@ -5,7 +5,7 @@
 #include "core/FindPattern.h"
 #include "platform/Cp932.h"
 #include "platform/HtmlEntities.h"
-#include "platform/TkavoRegExp.h"
+#include "platform/RegularExpression.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -130,7 +130,7 @@ OnAirChart::OnAirChart(QWidget* parent) : QWidget(parent)
     setMinimumHeight(Days * 4 + 20);
 }
 
-void OnAirChart::SetTimes(std::vector<std::pair<TDateTime, TDateTime>> times, TDateTime now)
+void OnAirChart::SetTimes(std::vector<std::pair<DateTime, DateTime>> times, DateTime now)
 {
     m_times = std::move(times);
     m_now = now;
@@ -154,7 +154,7 @@ void OnAirChart::paintEvent(QPaintEvent*)
         painter.drawLine(x, area.top(), x, area.bottom());
         painter.drawText(QRect(x - 20, area.bottom() + 1, 40, 14), Qt::AlignCenter, QString::number(hour));
     }
-    // A TDateTime's whole part is its local day: today is the top row.
+    // A DateTime's whole part is its local day: today is the top row.
     const double today = std::floor(m_now);
     painter.setPen(palette().color(QPalette::Text));
     for (int row = 0; row < Days; row += 7) {
@@ -244,7 +244,7 @@ void BroadcastHistoryWindow::Search()
     try {
         m_model->SetPattern(pattern);
         m_status->setText(m_model->rowCount() == 0 ? QString::fromUtf8("該当する放送はありません") : QString());
-    } catch (const TkavoRegExpError&) {
+    } catch (const RegularExpressionError&) {
         m_status->setText(QString::fromUtf8("検索の正規表現が正しくありません"));
     }
     showChannel(m_view->currentIndex());
@@ -258,7 +258,7 @@ void BroadcastHistoryWindow::showChannel(const QModelIndex& index)
         return;
     }
     const BroadcastRow& row = m_model->Row(index.row());
-    const TDateTime now = Now();
+    const DateTime now = Now();
     m_chartTitle->setText(
         QString::fromUtf8("「%1」の放送 (過去%2日)").arg(FromCp932(HtmlDecode(row.ChannelName))).arg(OnAirChart::Days));
     m_chart->SetTimes(m_history.OnAirTimes(row.ChannelName, std::floor(now) - (OnAirChart::Days - 1)), now);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "net/History.h"
+#include "history/HistoryStore.h"
 
 #include <QAbstractTableModel>
 #include <QDialog>
@@ -35,7 +35,7 @@ public:
     explicit BroadcastHistoryModel(HistoryStore& history, QObject* parent = nullptr);
 
     // Starts again with this find pattern ("" for every broadcast) and reads the first page.
-    // Throws TkavoRegExpError for an invalid pattern and then shows nothing.
+    // Throws RegularExpressionError for an invalid pattern and then shows nothing.
     void SetPattern(const std::string& pattern);
     const BroadcastRow& Row(int row) const { return m_rows.at(static_cast<std::size_t>(row)); }
 
@@ -62,16 +62,16 @@ public:
     static constexpr int Days = 30;
 
     explicit OnAirChart(QWidget* parent = nullptr);
-    void SetTimes(std::vector<std::pair<TDateTime, TDateTime>> times, TDateTime now);
-    const std::vector<std::pair<TDateTime, TDateTime>>& Times() const { return m_times; }
+    void SetTimes(std::vector<std::pair<DateTime, DateTime>> times, DateTime now);
+    const std::vector<std::pair<DateTime, DateTime>>& Times() const { return m_times; }
     QSize sizeHint() const override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    std::vector<std::pair<TDateTime, TDateTime>> m_times;
-    TDateTime m_now = 0;
+    std::vector<std::pair<DateTime, DateTime>> m_times;
+    DateTime m_now = 0;
 };
 
 // "放送履歴": the broadcasts with a search box that matches as the find dialog does, and, for the

@@ -2,10 +2,10 @@
 
 #include "ui/Cp932Text.h"
 
-#include "net/History.h"
+#include "history/HistoryStore.h"
 #include "platform/Cp932.h"
 #include "platform/DateTime.h"
-#include "settings/ukavoConfig.h"
+#include "settings/TkavoSetting.h"
 
 #include <QHeaderView>
 #include <QLabel>
@@ -53,7 +53,7 @@ void YpStatusWindow::Reload()
     for (const TkavoYpItem& yp : m_setting.YpList)
         configured.push_back(YpHealth::Of(yp.Url, yp.Title, yp.Enabled));
     const std::vector<YpHealth> rows = m_history.YpStatus(configured);
-    const TDateTime now = Now();
+    const DateTime now = Now();
     m_list->clear();
     for (const YpHealth& yp : rows) {
         auto* item = new QTreeWidgetItem(m_list);

@@ -6,7 +6,7 @@
 #include "core/FavoritePreview.h"
 #include "platform/Cp932.h"
 #include "platform/HtmlEntities.h"
-#include "ui/main/TkavoChannelModel.h"
+#include "ui/lists/ChannelModel.h"
 
 #include "ui_ukavoFavorite.h"
 
@@ -18,24 +18,24 @@
 namespace kavo {
 namespace {
 
-constexpr TColor Rgb(int r, int g, int b)
+constexpr ColorValue Rgb(int r, int g, int b)
 {
-    return static_cast<TColor>(r | (g << 8) | (b << 16));
+    return static_cast<ColorValue>(r | (g << 8) | (b << 16));
 }
 
 // The item data of the "Custom..." entry: no colour value has the top byte 0x80.
-constexpr TColor CustomEntry = static_cast<TColor>(0x80000000u);
+constexpr ColorValue CustomEntry = static_cast<ColorValue>(0x80000000u);
 
-QString CustomName(TColor color)
+QString CustomName(ColorValue color)
 {
     return QStringLiteral("$%1").arg(static_cast<std::uint32_t>(color), 8, 16, QLatin1Char('0')).toUpper();
 }
 
 } // namespace
 
-const std::vector<std::pair<const char*, TColor>>& TkavoFavorite::NamedColors()
+const std::vector<std::pair<const char*, ColorValue>>& TkavoFavorite::NamedColors()
 {
-    static const std::vector<std::pair<const char*, TColor>> colors = {
+    static const std::vector<std::pair<const char*, ColorValue>> colors = {
         {"Black", Rgb(0, 0, 0)},
         {"Maroon", Rgb(128, 0, 0)},
         {"Green", Rgb(0, 128, 0)},
@@ -97,7 +97,7 @@ TkavoFavorite::TkavoFavorite(TkavoFavoriteList& favorites, TkavoCommon& common, 
 {
     m_ui->setupUi(this);
     setFont(font);
-    m_ui->favEditSoundFile->SetDropRule(TkavoFileEdit::DropRule::WaveFile);
+    m_ui->favEditSoundFile->SetDropRule(FileEdit::DropRule::WaveFile);
     FillColors(m_ui->favColorCombo);
     FillColors(m_ui->favColorComboText);
 
@@ -106,7 +106,7 @@ TkavoFavorite::TkavoFavorite(TkavoFavoriteList& favorites, TkavoCommon& common, 
         line->setFlags(line->flags() | Qt::ItemIsUserCheckable);
         line->setCheckState(favorite.Enabled ? Qt::Checked : Qt::Unchecked);
     }
-    ShowDetail(TkavoFavoriteFields{});
+    ShowDetail(FavoriteFields{});
     m_ui->favSettingPanel->setEnabled(false);
     m_ui->JvPageControl->setCurrentIndex(0);
 
@@ -182,7 +182,7 @@ void TkavoFavorite::SelectionChanged()
     m_ui->favSettingPanel->setEnabled(true);
 }
 
-void TkavoFavorite::ShowDetail(const TkavoFavoriteFields& favorite)
+void TkavoFavorite::ShowDetail(const FavoriteFields& favorite)
 {
     m_filling = true;
     m_ui->favEditTitle->setText(FromCp932(favorite.Title));
@@ -298,8 +298,7 @@ void TkavoFavorite::Move(int step)
     const int other = line + step;
     if (line < 0 || other < 0 || other >= m_favorites.Count())
         return;
-    std::swap(static_cast<TkavoFavoriteFields&>(m_favorites[line]),
-              static_cast<TkavoFavoriteFields&>(m_favorites[other]));
+    std::swap(static_cast<FavoriteFields&>(m_favorites[line]), static_cast<FavoriteFields&>(m_favorites[other]));
     {
         const QSignalBlocker blocker(m_ui->favListBox);
         for (const int row : {line, other}) {
@@ -334,7 +333,7 @@ void TkavoFavorite::FillColors(QComboBox* combo)
     }
 }
 
-void TkavoFavorite::ShowColor(QComboBox* combo, TColor color)
+void TkavoFavorite::ShowColor(QComboBox* combo, ColorValue color)
 {
     int index = combo->findData(color);
     if (index < 0) {
@@ -347,7 +346,7 @@ void TkavoFavorite::ShowColor(QComboBox* combo, TColor color)
     combo->setCurrentIndex(index);
 }
 
-TColor TkavoFavorite::ColorOf(const QComboBox* combo)
+ColorValue TkavoFavorite::ColorOf(const QComboBox* combo)
 {
     const QVariant data = combo->currentData();
     return data.isValid() && data.toInt() != CustomEntry ? data.toInt() : clWindow;
@@ -358,7 +357,7 @@ void TkavoFavorite::ColorActivated(QComboBox* combo, int index)
     if (combo->itemData(index).toInt() == CustomEntry) {
         // The colour the favorite has, or the one it had before this pick.
         const int line = SelectedLine();
-        TColor previous = clWindow;
+        ColorValue previous = clWindow;
         if (line >= 0 && line < m_favorites.Count())
             previous = combo == m_ui->favColorCombo ? m_favorites[line].Color : m_favorites[line].ColorText;
         const std::optional<QColor> chosen = Choosers.ChooseColor(this, ToQColor(previous, QApplication::palette()));

@@ -2,7 +2,7 @@
 
 #include "core/TkavoChItem.h"
 #include "core/TkavoFavoriteItem.h"
-#include "ui/dialogs/ukavoConfigDialog.h"
+#include "ui/dialogs/ukavoConfig.h"
 
 #include <QDialog>
 
@@ -40,9 +40,9 @@ public:
     static constexpr std::size_t PreviewNames = 5;
 
     // The colour drop-downs' named colours in their order (the system colours as system values).
-    static const std::vector<std::pair<const char*, TColor>>& NamedColors();
+    static const std::vector<std::pair<const char*, ColorValue>>& NamedColors();
 
-    TkavoConfigChoosers Choosers = TkavoConfigChoosers::Desktop();
+    ConfigChoosers Choosers = ConfigChoosers::Desktop();
 
     void done(int result) override;
 
@@ -50,7 +50,7 @@ private:
     int SelectedLine() const;
     void SelectLine(int line);
     void SelectionChanged();
-    void ShowDetail(const TkavoFavoriteFields& favorite);
+    void ShowDetail(const FavoriteFields& favorite);
     void DetailChanged();
     void UpdatePreview();
     void Add();
@@ -58,8 +58,8 @@ private:
     void Move(int step);
     void BrowseSoundFile();
     void FillColors(QComboBox* combo);
-    void ShowColor(QComboBox* combo, TColor color);
-    static TColor ColorOf(const QComboBox* combo);
+    void ShowColor(QComboBox* combo, ColorValue color);
+    static ColorValue ColorOf(const QComboBox* combo);
     void ColorActivated(QComboBox* combo, int index);
 
     std::unique_ptr<Ui::TkavoFavorite> m_ui;

@@ -16,7 +16,7 @@
 
 namespace kavo {
 
-TkavoFind::TkavoFind(TkavoFindState& state, TkavoCommon& common, QWidget* parent)
+TkavoFind::TkavoFind(FindState& state, TkavoCommon& common, QWidget* parent)
     : QDialog(parent), m_ui(std::make_unique<Ui::TkavoFind>()), m_state(state), m_common(common)
 {
     m_ui->setupUi(this);

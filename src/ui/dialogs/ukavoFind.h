@@ -15,7 +15,7 @@ namespace kavo {
 class TkavoCommon;
 
 // What the find dialog keeps between searches, read by the main window.
-struct TkavoFindState
+struct FindState
 {
     // The pattern of the last confirmed search (CP932): the words joined by "|", HTML-escaped.
     std::string FindValue;
@@ -36,7 +36,7 @@ public:
     static constexpr int HistoryLimit = 10;
 
     // state and common must outlive the dialog.
-    TkavoFind(TkavoFindState& state, TkavoCommon& common, QWidget* parent = nullptr);
+    TkavoFind(FindState& state, TkavoCommon& common, QWidget* parent = nullptr);
     ~TkavoFind() override;
 
     static std::string HistoryFile();
@@ -56,7 +56,7 @@ private:
     void Remember(const QString& text);
 
     std::unique_ptr<Ui::TkavoFind> m_ui;
-    TkavoFindState& m_state;
+    FindState& m_state;
     TkavoCommon& m_common;
 };
 

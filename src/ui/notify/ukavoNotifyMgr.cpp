@@ -5,9 +5,9 @@
 #include "common/ukavoCommon.h"
 #include "notify/NotifyRules.h"
 #include "platform/Cp932.h"
+#include "ui/notify/BalloonHint.h"
+#include "ui/notify/DesktopNotifier.h"
 #include "ui/notify/SpeechEngine.h"
-#include "ui/notify/TkavoBalloonHint.h"
-#include "ui/notify/TkavoDesktopNotifier.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -83,15 +83,15 @@ QPoint BalloonAnchor(const QRect& workArea, const TkavoSetting::NotifyOptions& o
     return anchor;
 }
 
-TkavoNotifyPlatform TkavoNotifyPlatform::Desktop()
+NotifyPlatform NotifyPlatform::Desktop()
 {
-    TkavoNotifyPlatform platform;
+    NotifyPlatform platform;
     platform.BalloonPlayer = CreateCanberraPlayer();
     platform.WorkerPlayer = CreateCanberraFilePlayer();
     platform.CreateSpeech = &CreateQtSpeechEngine;
     platform.TrayAvailable = &QSystemTrayIcon::isSystemTrayAvailable;
-    if (TkavoDesktopNotifier::TrayUsesNotifications()) {
-        auto notifier = std::make_shared<TkavoDesktopNotifier>();
+    if (DesktopNotifier::TrayUsesNotifications()) {
+        auto notifier = std::make_shared<DesktopNotifier>();
         platform.ShowTrayMessage = [notifier](const QString& title, const QString& text, int kind, int msecs) {
             notifier->Show(title, text, kind, msecs);
         };
@@ -103,11 +103,11 @@ TkavoNotifyPlatform TkavoNotifyPlatform::Desktop()
     return platform;
 }
 
-TkavoNotifyMgr::TkavoNotifyMgr(const TkavoSetting& setting, TkavoCommon& common, TkavoNotifyPlatform platform,
+TkavoNotifyMgr::TkavoNotifyMgr(const TkavoSetting& setting, TkavoCommon& common, NotifyPlatform platform,
                                QObject* parent)
     : QObject(parent), m_setting(setting), m_common(common), m_platform(std::move(platform)),
       m_sounds(std::move(m_platform.WorkerPlayer), [&common] { return common.Closing.load(); }), m_timerBallon(this),
-      m_timerQueueCheck(this), m_timerActive(this), m_balloon(std::make_unique<TkavoBalloonHint>()),
+      m_timerQueueCheck(this), m_timerActive(this), m_balloon(std::make_unique<BalloonHint>()),
       m_tray(new QSystemTrayIcon(this))
 {
     m_timerBallon.setObjectName(QStringLiteral("TimerBallon"));
@@ -122,7 +122,7 @@ TkavoNotifyMgr::TkavoNotifyMgr(const TkavoSetting& setting, TkavoCommon& common,
     connect(&m_timerQueueCheck, &QTimer::timeout, this, &TkavoNotifyMgr::TimerQueueCheckTimer);
     connect(&m_timerActive, &QTimer::timeout, this, &TkavoNotifyMgr::TimerActiveTimer);
 
-    connect(m_balloon.get(), &TkavoBalloonHint::Clicked, this, &TkavoNotifyMgr::BalloonClick);
+    connect(m_balloon.get(), &BalloonHint::Clicked, this, &TkavoNotifyMgr::BalloonClick);
 
     m_tray->setObjectName(QStringLiteral("JvTrayIcon"));
     // The main window sets the program's icon; the stand-in waits until the tray is shown.

@@ -2,9 +2,9 @@
 
 #include "common/WavePlayer.h"
 #include "core/TkavoChItem.h"
+#include "notify/SoundWorker.h"
 #include "notify/TkavoNotifyItem.h"
-#include "notify/TkavoSoundWorker.h"
-#include "settings/ukavoConfig.h"
+#include "settings/TkavoSetting.h"
 
 #include <QObject>
 #include <QPoint>
@@ -23,11 +23,11 @@ class QWidget;
 namespace kavo {
 
 class SpeechEngine;
-class TkavoBalloonHint;
+class BalloonHint;
 class TkavoCommon;
 
 // The desktop services the notifications use; tests put their own in place.
-struct TkavoNotifyPlatform
+struct NotifyPlatform
 {
     std::unique_ptr<WavePlayer> BalloonPlayer;                   // the free balloon's sounds; returns at once
     std::unique_ptr<SoundFilePlayer> WorkerPlayer;               // the notifications' sound files, one after another
@@ -42,7 +42,7 @@ struct TkavoNotifyPlatform
     std::function<void(std::function<void()> clicked)> WatchTrayMessageClicks;
 
     // libcanberra, Qt TextToSpeech and the desktop's tray.
-    static TkavoNotifyPlatform Desktop();
+    static NotifyPlatform Desktop();
 };
 
 // Where the free balloon points in the work area: the bottom-right corner, or the corner of the last
@@ -60,7 +60,7 @@ class TkavoNotifyMgr : public QObject
 public:
     // The settings are read on the main thread and must outlive the manager.
     TkavoNotifyMgr(const TkavoSetting& setting, TkavoCommon& common,
-                   TkavoNotifyPlatform platform = TkavoNotifyPlatform::Desktop(), QObject* parent = nullptr);
+                   NotifyPlatform platform = NotifyPlatform::Desktop(), QObject* parent = nullptr);
     ~TkavoNotifyMgr() override;
 
     // Takes Notify/BallonTimer and switches the queue on; the display timer stops.
@@ -86,7 +86,7 @@ public:
     bool StartMinimized = false;
 
     QSystemTrayIcon& JvTrayIcon() { return *m_tray; }
-    TkavoBalloonHint& JvBalloonHint() { return *m_balloon; }
+    BalloonHint& JvBalloonHint() { return *m_balloon; }
     bool TrayActive() const;
     void SetTrayActive(bool active);
     // Whether a click on the tray icon restores the main window (or minimises it when it is shown).
@@ -126,9 +126,9 @@ private:
 
     const TkavoSetting& m_setting;
     TkavoCommon& m_common;
-    TkavoNotifyPlatform m_platform;
+    NotifyPlatform m_platform;
     TkavoNotifyQueue m_queue;
-    TkavoSoundWorker m_sounds;
+    SoundWorker m_sounds;
     std::unique_ptr<SpeechEngine> m_speech;
     bool m_speechTried = false;
     QTimer m_timerBallon;
@@ -137,7 +137,7 @@ private:
     // The queue timer as the rest of the program sees it. While it is on, the QTimer itself only
     // runs when items wait, so an idle program in the tray is not woken twice a second.
     bool m_queueCheckOn = true;
-    std::unique_ptr<TkavoBalloonHint> m_balloon;
+    std::unique_ptr<BalloonHint> m_balloon;
     QSystemTrayIcon* m_tray;
     bool m_trayClickRestores = false;
     // A tray balloon is on screen (or may be: its own time may have ended it).

@@ -2,9 +2,9 @@
 
 #include "common/WavePlayer.h"
 #include "common/ukavoCommon.h"
-#include "notify/TkavoSoundWorker.h"
+#include "notify/SoundWorker.h"
 #include "settings/SettingsTestSupport.h"
-#include "settings/ukavoConfig.h"
+#include "settings/TkavoSetting.h"
 #include "ui/notify/SpeechEngine.h"
 
 #include <QString>
@@ -94,8 +94,8 @@ public:
              {"notify.txt", "popup.txt", "clipboard.txt", "ie_header.html", "ie_channel.html", "ie_footer.html"})
             WriteFile(Folder.File(std::string("templates/") + name), notifyTemplate);
         Settings.Notify.CutLongString = false;
-        Common = std::make_unique<TkavoCommon>(
-            Settings, TkavoCommonPaths{Folder.Path(), "kavo", Folder.File("kavo.ini")}, nullptr);
+        Common = std::make_unique<TkavoCommon>(Settings, CommonPaths{Folder.Path(), "kavo", Folder.File("kavo.ini")},
+                                               nullptr);
         Common->LoadTemplates();
     }
 };

@@ -3,9 +3,9 @@
 #include "common/ukavoCommon.h"
 #include "net/ukavoNet.h"
 #include "settings/IniFile.h"
-#include "settings/ukavoConfig.h"
+#include "settings/TkavoSetting.h"
 #include "support/NotifyTestSupport.h"
-#include "ui/main/ukavoMain.h"
+#include "ui/window/ukavoMain.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -32,9 +32,9 @@ public:
     ProgramParts& operator=(const ProgramParts&) = delete;
     ~ProgramParts() { Free(); }
 
-    void Create(TkavoMainServices services = {}, bool trayAvailable = true)
+    void Create(MainServices services = {}, bool trayAvailable = true)
     {
-        TkavoNotifyPlatform platform;
+        NotifyPlatform platform;
         platform.BalloonPlayer = std::make_unique<RecordingWavePlayer>(std::make_shared<QStringList>());
         platform.WorkerPlayer = std::make_unique<RecordingFilePlayer>(std::make_shared<RecordingFilePlayer::Log>());
         platform.CreateSpeech = [] { return std::unique_ptr<SpeechEngine>(); };
@@ -42,7 +42,7 @@ public:
         platform.ShowTrayMessage = [this](const QString&, const QString& text, int kind, int) {
             TrayMessages.append(QStringLiteral("%1:").arg(kind) + text);
         };
-        Common = std::make_unique<TkavoCommon>(Setting, TkavoCommonPaths::Current(), nullptr);
+        Common = std::make_unique<TkavoCommon>(Setting, CommonPaths::Current(), nullptr);
         NotifyMgr = std::make_unique<TkavoNotifyMgr>(Setting, *Common, std::move(platform));
         Net = std::make_unique<TkavoNet>(
             [](std::function<void()> job) { QMetaObject::invokeMethod(qApp, std::move(job), Qt::QueuedConnection); },

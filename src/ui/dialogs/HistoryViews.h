@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+
+class QAction;
+class QStatusBar;
+class QToolButton;
+
+namespace kavo {
+
+class BroadcastHistoryWindow;
+class HistoryStore;
+struct TkavoSetting;
+class YpStatusWindow;
+
+// The main window's way into the history: the windows "YPの状態" and "放送履歴", opened by two
+// actions and kept while open, a status bar button that shows whether a YP is failing and opens
+// "YPの状態", and a refresh of all of them whenever the history has written a refresh.
+class HistoryViews : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Everything must outlive this object, which belongs to the main window.
+    HistoryViews(HistoryStore& history, const TkavoSetting& setting, QAction* ypStatus, QAction* broadcasts,
+                 QStatusBar* statusBar, QWidget* window);
+
+    YpStatusWindow* ShowYpStatus();
+    BroadcastHistoryWindow* ShowBroadcasts();
+    QToolButton* StatusButton() const { return m_button; }
+    // Reads the YPs' state again for the button and the open windows.
+    void Refresh();
+
+private:
+    HistoryStore& m_history;
+    const TkavoSetting& m_setting;
+    QWidget* m_window;
+    QToolButton* m_button = nullptr;
+    QPointer<YpStatusWindow> m_ypStatus;
+    QPointer<BroadcastHistoryWindow> m_broadcasts;
+};
+
+} // namespace kavo

@@ -1,0 +1,314 @@
+#include "ui/htmlview/YpLikeView.h"
+
+#include "common/Launcher.h"
+#include "common/YpLikePage.h"
+#include "common/ukavoCommon.h"
+#include "platform/Cp932.h"
+#include "settings/TkavoSetting.h"
+#include "ui/app/DebugLog.h"
+#include "ui/htmlview/HtmlView.h"
+#include "ui/lists/ChannelActions.h"
+#include "ui/lists/ChannelListView.h"
+#include "ui/window/ActionTable.h"
+#include "ui/window/ukavoMain.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QCursor>
+#include <QInputDialog>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+#include <fstream>
+
+namespace kavo {
+
+using DebugLog::Guarded;
+using enum ActionId;
+
+namespace {
+
+constexpr ActionId LiteIds[] = {
+    MainVisualYpLikeLite0, MainVisualYpLikeLite1, MainVisualYpLikeLite2,  MainVisualYpLikeLite3,
+    MainVisualYpLikeLite4, MainVisualYpLikeLite5, MainVisualYpLikeLite6,  MainVisualYpLikeLite7,
+    MainVisualYpLikeLite8, MainVisualYpLikeLite9, MainVisualYpLikeLite10,
+};
+
+QString U(const char* utf8)
+{
+    return QString::fromUtf8(utf8);
+}
+
+} // namespace
+
+YpLikeView::YpLikeView(const TkavoSetting& setting, TkavoCommon& common, WindowOptions& options,
+                       const ActionTable& actions, ChannelActions& channelActions, ChannelListView* listViewNow,
+                       std::function<const TkavoChList&()> chList, std::function<Launcher&()> launcher, QWidget* window)
+    : QObject(window), m_setting(setting), m_common(common), m_options(options), m_actions(actions),
+      m_channelActions(channelActions), m_listViewNow(listViewNow), m_chList(std::move(chList)),
+      m_launcher(std::move(launcher)), m_window(window), m_page(new QWidget),
+      m_viewMenu(new QMenu(U("YP風表示(&Y)"), window)), m_liteMenu(new QMenu(U("軽量モード(&L)"), window))
+{
+    m_page->setObjectName(QStringLiteral("TabSheetYpLike"));
+    auto* layout = new QVBoxLayout(m_page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    wireActions();
+}
+
+YpLikeView::~YpLikeView() = default;
+
+void YpLikeView::wireActions()
+{
+    auto* rules = new QActionGroup(this);
+    for (std::size_t i = 0; i < std::size(LiteIds); ++i) {
+        QAction* action = m_actions[LiteIds[i]];
+        if (i > 0)
+            rules->addAction(action);
+        connect(action, &QAction::toggled, this, [this, i](bool on) { m_options.YpLikeLite[i] = on; });
+        connect(action, &QAction::triggered, this, [this, i] {
+            Guarded("ActionMainVisualYpLikeLiteExecute", [&] { liteTriggered(static_cast<int>(i)); });
+        });
+    }
+    auto* modes = new QActionGroup(this);
+    modes->addAction(m_actions[MainVisualYpLikeModeFromStream]);
+    modes->addAction(m_actions[MainVisualYpLikeModeFromTempFile]);
+    connect(m_actions[MainVisualYpLikeModeFromStream], &QAction::toggled, this,
+            [this](bool on) { m_options.YpLikeModeFromStream = on; });
+    connect(m_actions[MainVisualYpLikeModeFromTempFile], &QAction::toggled, this,
+            [this](bool on) { m_options.YpLikeModeFromTempFile = on; });
+    for (ActionId id : {MainVisualYpLikeModeFromStream, MainVisualYpLikeModeFromTempFile})
+        connect(m_actions[id], &QAction::triggered, this, [this] { m_tempFile.clear(); });
+    connect(m_actions[MainVisualYpLikeRestorePos], &QAction::toggled, this,
+            [this](bool on) { m_options.YpLikeRestorePos = on; });
+
+    m_liteMenu->setObjectName(QStringLiteral("MenuYpLikeLite"));
+    m_liteMenu->addAction(m_actions[MainVisualYpLikeLite0]);
+    m_liteMenu->addSeparator();
+    for (std::size_t i = 1; i < std::size(LiteIds); ++i)
+        m_liteMenu->addAction(m_actions[LiteIds[i]]);
+    QMenu* navigate = new QMenu(U("ナビゲート(&N)"), m_viewMenu);
+    navigate->addAction(m_actions[MainVisualYpLikeModeFromStream]);
+    navigate->addAction(m_actions[MainVisualYpLikeModeFromTempFile]);
+    m_viewMenu->setObjectName(QStringLiteral("MenuYpLike"));
+    m_viewMenu->addAction(m_actions[MainVisualYpLikeRestorePos]);
+    m_viewMenu->addMenu(m_liteMenu);
+    m_viewMenu->addMenu(navigate);
+
+    // The lists' context menu offers the same items while the page is the current one.
+    QMenu* contextLite = m_channelActions.LiteMenu();
+    contextLite->addAction(m_actions[MainVisualYpLikeLite0]);
+    contextLite->addSeparator();
+    for (std::size_t i = 1; i < std::size(LiteIds); ++i)
+        contextLite->addAction(m_actions[LiteIds[i]]);
+}
+
+void YpLikeView::OptionsRead()
+{
+    // Copied first: checking an action of a group unchecks the others, which writes back.
+    const WindowOptions read = m_options;
+    for (std::size_t i = 0; i < std::size(LiteIds); ++i)
+        m_actions[LiteIds[i]]->setChecked(read.YpLikeLite[i]);
+    m_actions[MainVisualYpLikeModeFromStream]->setChecked(read.YpLikeModeFromStream);
+    m_actions[MainVisualYpLikeModeFromTempFile]->setChecked(read.YpLikeModeFromTempFile);
+    m_actions[MainVisualYpLikeRestorePos]->setChecked(read.YpLikeRestorePos);
+    updateCaptions();
+}
+
+void YpLikeView::updateCaptions()
+{
+    m_actions[MainVisualYpLikeLite5]->setText(
+        QString::fromStdString(LiteRangeCaption(m_options.YpLikeLiteCustomMin, m_options.YpLikeLiteCustomMax)));
+    m_actions[MainVisualYpLikeLite10]->setText(
+        QString::fromStdString(LiteCountCaption(m_options.YpLikeLiteCustomCount)));
+}
+
+void YpLikeView::liteTriggered(int index)
+{
+    if (index == 5) {
+        const QString preset =
+            QStringLiteral("%1,%2").arg(m_options.YpLikeLiteCustomMin).arg(m_options.YpLikeLiteCustomMax);
+        bool ok = false;
+        const QString answer =
+            QInputDialog::getText(m_window, U("YP風表示->軽量モード->カスタム(リスナ)"),
+                                  U("最小値,最大値を入力してください"), QLineEdit::Normal, preset, &ok);
+        if (ok) {
+            if (const auto range = ParseLiteRange(answer.toStdString())) {
+                const bool changed =
+                    range->first != m_options.YpLikeLiteCustomMin || range->second != m_options.YpLikeLiteCustomMax;
+                m_options.YpLikeLiteCustomMin = range->first;
+                m_options.YpLikeLiteCustomMax = range->second;
+                if (changed)
+                    updateCaptions();
+            }
+        }
+    } else if (index == 10) {
+        bool ok = false;
+        const QString answer =
+            QInputDialog::getText(m_window, U("YP風表示->軽量モード->カスタム(上位)"), U("最大値を入力してください"),
+                                  QLineEdit::Normal, QString::number(m_options.YpLikeLiteCustomCount), &ok);
+        if (ok) {
+            const int count = ParseLiteCount(answer.toStdString());
+            if (count != m_options.YpLikeLiteCustomCount) {
+                m_options.YpLikeLiteCustomCount = count;
+                updateCaptions();
+            }
+        }
+    }
+    // A rule matters only while the lite mode is on; switching the mode always does.
+    emit LiteChanged(index == 0 || m_actions[MainVisualYpLikeLite0]->isChecked());
+}
+
+void YpLikeView::Shown(bool stale)
+{
+    if (!m_view) {
+        HtmlViewEvents events;
+        events.LoadFinished = [this](bool ok) {
+            Guarded("WebBrowserYPLikeDocumentComplete", [&] { loadFinished(ok); });
+        };
+        events.LinkHovered = [this](const QString& url) { emit StatusText(url); };
+        events.LinkClicked = [this](const QString& target) {
+            Guarded("WebBrowserYPLikeNewWindow", [&] { LinkClicked(target); });
+        };
+        events.ScriptError = [this](const QString& message, int line, const QString& source) {
+            scriptError(message, line, source);
+        };
+        QString error;
+        m_view = CreateHtmlView(m_page, events, error);
+        if (!m_view) {
+            auto* label = new QLabel(U("YP風表示を開けません: ") + error, m_page);
+            label->setAlignment(Qt::AlignCenter);
+            label->setWordWrap(true);
+            m_page->layout()->addWidget(label);
+            return;
+        }
+        m_page->layout()->addWidget(m_view->Widget());
+        stale = true;
+    }
+    if (stale)
+        Build();
+    FocusPage();
+}
+
+void YpLikeView::Build()
+{
+    if (!m_view)
+        return;
+    YpLikeLiteOptions lite;
+    lite.Lite = m_options.YpLikeLite;
+    lite.CustomMin = m_options.YpLikeLiteCustomMin;
+    lite.CustomMax = m_options.YpLikeLiteCustomMax;
+    lite.CustomCount = m_options.YpLikeLiteCustomCount;
+    const TkavoChList& list = m_chList();
+    // Built now: the rows point into lists the next refresh frees.
+    std::string page =
+        BuildYpLikePage(m_common, list, m_listViewNow->Model().Rows(), YpLikeLiteFilter(lite, m_setting.Notify.Rank2));
+    if (!m_actions[MainVisualYpLikeRestorePos]->isChecked()) {
+        load(page);
+        return;
+    }
+    m_view->ReadScrollTop([this, page = std::move(page)](int top) {
+        m_scrollTop = top;
+        Guarded("YpLikeLoad", [&] { load(page); });
+    });
+}
+
+void YpLikeView::load(const std::string& page)
+{
+    QWidget* browser = m_view->Widget();
+    const std::string folder = m_common.TemplateFolder();
+    if (m_actions[MainVisualYpLikeModeFromStream]->isChecked()) {
+        browser->setEnabled(false);
+        m_view->ShowPage(QByteArray::fromStdString(page), QString::fromStdString(folder));
+    } else if (m_actions[MainVisualYpLikeModeFromTempFile]->isChecked()) {
+        const std::string path = folder + "temp.html";
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << page;
+        browser->setEnabled(false);
+        // A theme change moves the file: the new one is navigated to.
+        if (m_tempFile != path) {
+            m_tempFile = path;
+            m_view->ShowFile(QString::fromStdString(path));
+        } else {
+            m_view->Reload();
+        }
+    }
+}
+
+void YpLikeView::loadFinished(bool ok)
+{
+    m_view->Widget()->setEnabled(true);
+    if (m_actions[TabYpLike]->isChecked()) {
+        // Only while the option is on: a position saved before it was switched off is stale.
+        if (m_actions[MainVisualYpLikeRestorePos]->isChecked() && m_scrollTop >= 0)
+            m_view->SetScrollTop(m_scrollTop);
+        FocusPage();
+    }
+    emit Loaded(ok);
+}
+
+void YpLikeView::FocusPage()
+{
+    if (m_view && m_actions[TabYpLike]->isChecked() && m_view->Widget()->isEnabled())
+        m_view->FocusPage();
+}
+
+void YpLikeView::scriptError(const QString& message, int line, const QString& source)
+{
+    // The page's scripts go on; the user hears of it only in debug mode.
+    const QString text = QStringLiteral("%1 (%2:%3)").arg(message, source).arg(line);
+    DebugLog::Line("WebBrowserYPLikeScriptError", text.toStdString());
+    if (!m_actions[MainHelpDebugMode]->isChecked())
+        return;
+    auto* box = new QMessageBox(QMessageBox::Warning, m_window->windowTitle(), text, QMessageBox::Ok, m_window);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
+void YpLikeView::LinkClicked(const QString& target)
+{
+    // The templates are CP932; so are the channel records and the launcher's URLs.
+    const std::string link = Utf8ToCp932(target.toStdString());
+    if (link.empty())
+        return;
+    const YpLikeLink what = ClassifyYpLikeLink(link);
+    switch (what.What) {
+    case YpLikeLink::Kind::Play: {
+        TkavoChItem* channel = m_chList().FindByHash(what.Argument);
+        // Ended since the page was built, or a line of the YP's own without a channel behind it.
+        if (!channel || !channel->HasHash())
+            return;
+        // The row of the on-air view shows the mark; a channel the view leaves out has none.
+        const auto& rows = m_listViewNow->Model().Rows();
+        const bool listed = std::find(rows.begin(), rows.end(), channel) != rows.end();
+        m_channelActions.Play(link, listed ? m_listViewNow : nullptr, channel);
+        return;
+    }
+    case YpLikeLink::Kind::Menu: {
+        const int row = m_listViewNow->Model().FindHash(what.Argument, 0);
+        if (row >= 0)
+            m_listViewNow->SelectRow(row);
+        if (m_listViewNow->SelectedChannel())
+            m_channelActions.PopupMenuListItem()->popup(QCursor::pos());
+        return;
+    }
+    case YpLikeLink::Kind::Action:
+        if (QAction* action = m_actions.Find(QString::fromStdString(what.Argument)))
+            action->trigger();
+        return;
+    case YpLikeLink::Kind::Sort: {
+        const std::string& caption = ColumnCaptionById(what.Argument);
+        const int column = caption.empty() ? -1 : m_listViewNow->Model().FindColumn(caption);
+        if (column >= 0)
+            emit SortRequested(column);
+        return;
+    }
+    case YpLikeLink::Kind::Open:
+        m_launcher().OpenUrl(link);
+        return;
+    }
+}
+
+} // namespace kavo

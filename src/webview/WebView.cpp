@@ -1,0 +1,314 @@
+// The browser of the YP-style page, a module of its own: the program loads it when the page is
+// first shown, so that the browser engine costs neither start-up time nor memory before.
+#include "ui/htmlview/HtmlView.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMimeDatabase>
+#include <QOpenGLContext>
+#include <QPointer>
+#include <QVariantMap>
+#include <QWebEngineNewWindowRequest>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+#include <QWebEngineSettings>
+#include <QWebEngineUrlRequestJob>
+#include <QWebEngineUrlScheme>
+#include <QWebEngineUrlSchemeHandler>
+#include <QWebEngineView>
+
+#include <unistd.h>
+
+#include <utility>
+
+// The context Qt shares among all OpenGL users; the browser engine renders through it. Qt makes it at
+// start-up only when asked before the application object exists, which would cost every start the
+// time to bring up OpenGL: the module makes it here instead, the first time the page is shown.
+QT_BEGIN_NAMESPACE
+Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext* context);
+Q_GUI_EXPORT QOpenGLContext* qt_gl_global_share_context();
+QT_END_NAMESPACE
+
+namespace kavo {
+namespace {
+
+// The page in memory is served from this scheme; relative links resolve below the template folder.
+const QByteArray PageScheme = QByteArrayLiteral("kavo-page");
+const QUrl PageUrl(QStringLiteral("kavo-page://page/page.html"));
+// Schemes the page's links use: registered so that a click on one reaches the view as a request
+// the view handles, never as a program the desktop would start.
+const QByteArray LinkSchemes[] = {QByteArrayLiteral("kavo"), QByteArrayLiteral("peercast")};
+
+// Runs in a world of its own, which the page's scripts can neither see nor change: remembers the
+// link of the user's last real click (a script's click() is not trusted).
+const char* ClickRecorder = R"JS(
+(function () {
+    var last = null;
+    function record(event) {
+        if (!event.isTrusted)
+            return;
+        var link = event.target && event.target.closest ? event.target.closest('a[href]') : null;
+        last = link ? {href: link.href, target: link.getAttribute('href')} : null;
+    }
+    window.addEventListener('click', record, true);
+    window.addEventListener('auxclick', record, true);
+    window.kavoTakeLink = function () { var link = last; last = null; return link; };
+})();
+)JS";
+
+void addFlag(const QByteArray& flag)
+{
+    const QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    if (!flags.contains(flag))
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.isEmpty() ? flag : flags + ' ' + flag);
+}
+
+void PrepareEngine()
+{
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    if (!qt_gl_global_share_context()) {
+        // Kept even when it cannot be created, as Qt keeps its own: the engine then renders in
+        // software (offscreen, or no OpenGL at all).
+        auto* context = new QOpenGLContext;
+        context->setFormat(QSurfaceFormat::defaultFormat());
+        if (!context->create())
+            addFlag("--disable-gpu");
+        qt_gl_set_global_share_context(context);
+    }
+    // The engine's sandbox refuses to run as root.
+    if (geteuid() == 0)
+        addFlag("--no-sandbox");
+    QWebEngineUrlScheme page(PageScheme);
+    page.setSyntax(QWebEngineUrlScheme::Syntax::Host);
+    // Templates may name their files with file URLs (the $ee{<templatepath/>} form).
+    page.setFlags(QWebEngineUrlScheme::LocalAccessAllowed);
+    QWebEngineUrlScheme::registerScheme(page);
+    for (const QByteArray& name : LinkSchemes) {
+        QWebEngineUrlScheme link(name);
+        link.setSyntax(QWebEngineUrlScheme::Syntax::Path);
+        QWebEngineUrlScheme::registerScheme(link);
+    }
+}
+
+// Serves the page from memory and the other files of its folder.
+class PageSchemeHandler : public QWebEngineUrlSchemeHandler
+{
+public:
+    using QWebEngineUrlSchemeHandler::QWebEngineUrlSchemeHandler;
+
+    QByteArray Page;
+    QString Folder;
+
+    void requestStarted(QWebEngineUrlRequestJob* job) override
+    {
+        const QUrl url = job->requestUrl();
+        if (job->requestMethod() != "GET" || url.host() != PageUrl.host()) {
+            job->fail(QWebEngineUrlRequestJob::RequestDenied);
+            return;
+        }
+        if (url.path() == PageUrl.path()) {
+            reply(job, QByteArrayLiteral("text/html"), Page);
+            return;
+        }
+        // A file below the folder, never above it.
+        const QString relative = QDir::cleanPath(url.path().mid(1));
+        if (Folder.isEmpty() || relative.isEmpty() || relative.startsWith(QStringLiteral("..")) ||
+            QDir::isAbsolutePath(relative)) {
+            job->fail(QWebEngineUrlRequestJob::UrlNotFound);
+            return;
+        }
+        QFile file(Folder + relative);
+        if (!file.open(QIODevice::ReadOnly)) {
+            job->fail(QWebEngineUrlRequestJob::UrlNotFound);
+            return;
+        }
+        reply(job, QMimeDatabase().mimeTypeForFile(file.fileName()).name().toLatin1(), file.readAll());
+    }
+
+private:
+    static void reply(QWebEngineUrlRequestJob* job, const QByteArray& type, const QByteArray& data)
+    {
+        auto* buffer = new QBuffer(job);
+        buffer->setData(data);
+        job->reply(type, buffer);
+    }
+};
+
+// The program's link schemes lead nowhere inside the view.
+class RefusingSchemeHandler : public QWebEngineUrlSchemeHandler
+{
+public:
+    using QWebEngineUrlSchemeHandler::QWebEngineUrlSchemeHandler;
+    void requestStarted(QWebEngineUrlRequestJob* job) override { job->fail(QWebEngineUrlRequestJob::RequestDenied); }
+};
+
+class Page : public QWebEnginePage
+{
+public:
+    Page(QWebEngineProfile* profile, const HtmlViewEvents& events, QObject* parent)
+        : QWebEnginePage(profile, parent), m_events(events)
+    {
+        QWebEngineScript recorder;
+        recorder.setName(QStringLiteral("kavo-click-recorder"));
+        recorder.setSourceCode(QString::fromLatin1(ClickRecorder));
+        recorder.setWorldId(QWebEngineScript::ApplicationWorld);
+        recorder.setInjectionPoint(QWebEngineScript::DocumentCreation);
+        recorder.setRunsOnSubFrames(false);
+        scripts().insert(recorder);
+
+        connect(this, &QWebEnginePage::newWindowRequested, this, [this](QWebEngineNewWindowRequest& request) {
+            // Never opened: the view handles the link itself, and only a link the user clicked.
+            if (request.isUserInitiated())
+                routeClickedLink(request.requestedUrl());
+        });
+        connect(this, &QWebEnginePage::linkHovered, this, [this](const QString& url) {
+            if (m_events.LinkHovered)
+                m_events.LinkHovered(url);
+        });
+    }
+
+    // What the view shows; every other navigation is refused.
+    QUrl Shown;
+
+protected:
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override
+    {
+        if (url.adjusted(QUrl::RemoveFragment) == Shown.adjusted(QUrl::RemoveFragment) && !Shown.isEmpty())
+            return true;
+        if (type == NavigationTypeLinkClicked && isMainFrame)
+            routeClickedLink(url);
+        return false;
+    }
+
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message, int line,
+                                  const QString& source) override
+    {
+        if (level == ErrorMessageLevel && m_events.ScriptError)
+            m_events.ScriptError(message, line, source);
+    }
+
+private:
+    // The request counts only when it asks for the link of the user's last real click: a page script
+    // that opens another address while the user clicks gets nothing.
+    void routeClickedLink(const QUrl& requested)
+    {
+        runJavaScript(QStringLiteral("typeof kavoTakeLink === 'function' ? kavoTakeLink() : null"),
+                      QWebEngineScript::ApplicationWorld, [this, requested](const QVariant& result) {
+                          const QVariantMap link = result.toMap();
+                          const QUrl href(link.value(QStringLiteral("href")).toString());
+                          if (link.isEmpty() ||
+                              href.toString(QUrl::FullyEncoded) != requested.toString(QUrl::FullyEncoded))
+                              return;
+                          if (m_events.LinkClicked)
+                              m_events.LinkClicked(link.value(QStringLiteral("target")).toString());
+                      });
+    }
+
+    const HtmlViewEvents& m_events;
+};
+
+class WebView : public HtmlView
+{
+public:
+    WebView(QWidget* parent, HtmlViewEvents events) : m_events(std::move(events))
+    {
+        PrepareEngine();
+        m_profile = new QWebEngineProfile(); // off the record: nothing is kept on disk
+        m_profile->setHttpCacheType(QWebEngineProfile::NoCache);
+        m_pages = new PageSchemeHandler(m_profile);
+        m_profile->installUrlSchemeHandler(PageScheme, m_pages);
+        auto* refusing = new RefusingSchemeHandler(m_profile);
+        for (const QByteArray& name : LinkSchemes)
+            m_profile->installUrlSchemeHandler(name, refusing);
+        QWebEngineSettings* settings = m_profile->settings();
+        settings->setUnknownUrlSchemePolicy(QWebEngineSettings::DisallowUnknownUrlSchemes);
+        settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+        settings->setAttribute(QWebEngineSettings::FocusOnNavigationEnabled, false);
+        settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
+        // A template without a charset of its own is read as the templates are written.
+        settings->setDefaultTextEncoding(QStringLiteral("Shift_JIS"));
+
+        m_view = new QWebEngineView(parent);
+        m_view->setContextMenuPolicy(Qt::NoContextMenu);
+        m_page = new Page(m_profile, m_events, m_view);
+        m_view->setPage(m_page);
+        QObject::connect(m_page, &QWebEnginePage::loadFinished, m_view, [this](bool ok) {
+            if (m_events.LoadFinished)
+                m_events.LoadFinished(ok);
+        });
+    }
+
+    ~WebView() override
+    {
+        // The page goes before its profile.
+        delete m_view.data();
+        delete m_profile;
+    }
+
+    QWidget* Widget() override { return m_view; }
+
+    void ShowPage(const QByteArray& page, const QString& folder) override
+    {
+        m_pages->Page = page;
+        m_pages->Folder = folder;
+        m_page->Shown = PageUrl;
+        m_page->load(PageUrl);
+    }
+
+    void ShowFile(const QString& path) override
+    {
+        m_page->Shown = QUrl::fromLocalFile(path);
+        m_page->load(m_page->Shown);
+    }
+
+    void Reload() override { m_page->triggerAction(QWebEnginePage::ReloadAndBypassCache); }
+
+    void ReadScrollTop(std::function<void(int)> done) override
+    {
+        m_page->runJavaScript(QStringLiteral("(document.scrollingElement || document.body).scrollTop"),
+                              QWebEngineScript::ApplicationWorld, [done = std::move(done)](const QVariant& top) {
+                                  bool ok = false;
+                                  const int value = top.toInt(&ok);
+                                  done(ok ? value : -1);
+                              });
+    }
+
+    void SetScrollTop(int top) override
+    {
+        m_page->runJavaScript(QStringLiteral("(document.scrollingElement || document.body).scrollTop = %1").arg(top),
+                              QWebEngineScript::ApplicationWorld);
+    }
+
+    void FocusPage() override
+    {
+        if (m_view && !m_view->hasFocus() && !(m_view->focusProxy() && m_view->focusProxy()->hasFocus()))
+            m_view->setFocus();
+    }
+
+private:
+    HtmlViewEvents m_events;
+    QWebEngineProfile* m_profile = nullptr;
+    PageSchemeHandler* m_pages = nullptr;
+    QPointer<QWebEngineView> m_view;
+    Page* m_page = nullptr;
+};
+
+} // namespace
+} // namespace kavo
+
+extern "C" Q_DECL_EXPORT int kavo_html_view_version()
+{
+    return kavo::HtmlViewVersion;
+}
+
+extern "C" Q_DECL_EXPORT kavo::HtmlView* kavo_create_html_view(QWidget* parent, const kavo::HtmlViewEvents& events)
+{
+    return new kavo::WebView(parent, events);
+}
