@@ -173,8 +173,8 @@ YpScriptResult YpScriptRunner::RunYpScript(const TkavoYpItem& yp, const std::str
     m_encoding = yp.UTF2SJIS ? ScriptText::Utf8 : ScriptText::Cp932;
 
     ScriptEngine& engine = *DMS;
-    engine.reset();
-    engine.setEncoding(m_encoding);
+    engine.Reset();
+    engine.SetEncoding(m_encoding);
     // A script must never hold up the cycle: each of its requests is bounded by the time-out,
     // and the script as a whole by twice that.
     const int seconds = TimeoutSeconds(timeout);
@@ -184,10 +184,10 @@ YpScriptResult YpScriptRunner::RunYpScript(const TkavoYpItem& yp, const std::str
         StdinLines.clear();
         return YpScriptResult{false, std::move(message)};
     };
-    if (!engine.compile(ResolveScriptPath(yp.Script, m_programDir).string()))
+    if (!engine.Compile(ResolveScriptPath(yp.Script, m_programDir).string()))
         return fail(Sjis("スクリプトコンパイルエラー"));
 
-    const ScriptStatus status = engine.run(Arguments(yp, proxy, timeout, !StdinLines.empty()));
+    const ScriptStatus status = engine.Run(Arguments(yp, proxy, timeout, !StdinLines.empty()));
     StdinLines.clear();
 
     if (m_outputTooLarge) {
@@ -216,9 +216,9 @@ bool StartEventScript(ScriptEngine& engine, const std::string& setting, const st
     if (setting.empty())
         return false;
     const std::filesystem::path path = ResolveScriptPath(setting, programDir);
-    if (!IsScriptFile(path) || !engine.reset())
+    if (!IsScriptFile(path) || !engine.Reset())
         return false;
-    return engine.compile(path.string()) && engine.start();
+    return engine.Compile(path.string()) && engine.start();
 }
 
 bool RunExitScript(ScriptEngine& engine, const std::string& setting, const std::filesystem::path& programDir,
@@ -242,7 +242,7 @@ bool RunExitScript(ScriptEngine& engine, const std::string& setting, const std::
         engine.wait(seconds(2));
         return false;
     };
-    if (!waitOrStop() || !engine.reset() || !engine.compile(path.string()) || !engine.start())
+    if (!waitOrStop() || !engine.Reset() || !engine.Compile(path.string()) || !engine.start())
         return false;
     return waitOrStop() && engine.lastRun();
 }

@@ -319,7 +319,7 @@ void TkavoMain::ConnectActions()
 
     connectAction(MainHelpInitDMS, "ActionMainHelpInitDMS", [this] {
         bool ok = m_net.RecreateScriptEngine();
-        if (m_dms && !m_dms->reset())
+        if (m_dms && !m_dms->Reset())
             ok = false; // a start-up or exit script still runs
         QMessageBox::information(this, windowTitle(), ok ? U("成功") : U("失敗"));
     });
