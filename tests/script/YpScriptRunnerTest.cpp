@@ -267,14 +267,6 @@ TEST_F(YpScriptRunnerTest, RecreateIsRefusedWhileAScriptRuns)
     EXPECT_EQ(runner->RunYpScript(yp, "", "30").Text, "again 1");
 }
 
-TEST_F(YpScriptRunnerTest, ArgumentsAndTimeout)
-{
-    EXPECT_EQ(YpScriptRunner::Arguments(yp, "p", "t", true).size(), 9u);
-    EXPECT_EQ(YpScriptRunner::TimeoutSeconds("45"), 45);
-    EXPECT_EQ(YpScriptRunner::TimeoutSeconds("4x"), 60);
-    EXPECT_EQ(YpScriptRunner::TimeoutSeconds(""), 60);
-}
-
 // The main window's engine for the start-up and exit scripts.
 class EventScriptTest : public test::ScriptDir
 {
