@@ -1,5 +1,6 @@
 #include "history/HistoryStore.h"
 
+#include "core/FavoriteMatcher.h"
 #include "core/FindPattern.h"
 #include "core/TkavoChItem.h"
 #include "platform/Cp932.h"
@@ -870,7 +871,7 @@ std::vector<BroadcastRow> HistoryStore::Broadcasts(const BroadcastQuery& query)
     std::shared_ptr<const RegularExpression::Compiled> pattern;
     if (!query.Pattern.empty()) {
         regExp.emplace();
-        regExp->IgnoreCase = true;
+        SetFavoriteFlags(*regExp);
         regExp->Pattern = query.Pattern;
         pattern = regExp->Compile();
     }
