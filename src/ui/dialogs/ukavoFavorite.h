@@ -47,20 +47,20 @@ public:
     void done(int result) override;
 
 private:
-    int SelectedLine() const;
-    void SelectLine(int line);
-    void SelectionChanged();
-    void ShowDetail(const FavoriteFields& favorite);
-    void DetailChanged();
-    void UpdatePreview();
-    void Add();
-    void Delete();
-    void Move(int step);
-    void BrowseSoundFile();
-    void FillColors(QComboBox* combo);
-    void ShowColor(QComboBox* combo, ColorValue color);
-    static ColorValue ColorOf(const QComboBox* combo);
-    void ColorActivated(QComboBox* combo, int index);
+    int selectedLine() const;
+    void selectLine(int line);
+    void selectionChanged();
+    void showDetail(const FavoriteFields& favorite);
+    void detailChanged();
+    void updatePreview();
+    void add();
+    void deleteSelected();
+    void move(int step);
+    void browseSoundFile();
+    void fillColors(QComboBox* combo);
+    void showColor(QComboBox* combo, ColorValue color);
+    static ColorValue colorOf(const QComboBox* combo);
+    void colorActivated(QComboBox* combo, int index);
 
     std::unique_ptr<Ui::TkavoFavorite> m_ui;
     TkavoFavoriteList& m_favorites;
