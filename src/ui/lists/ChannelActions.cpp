@@ -93,7 +93,7 @@ void ChannelActions::connectActions()
         {LVOpenStatistics, "ActionLVOpenStatistics", &TkavoChItem::StatisticsURL},
     }};
     for (const auto& [id, where, field] : opens)
-        connectAction(id, where, [this, field] {
+        connectAction(id, where, [this, field = field] {
             const TkavoChItem* channel = m_view ? m_view->SelectedChannel() : nullptr;
             // Copied: opening may run a dialog, and a refill during it frees the record.
             if (const std::string url = channel ? channel->*field : std::string(); !url.empty())
