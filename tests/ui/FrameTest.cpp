@@ -93,7 +93,10 @@ public:
 
     TkavoMain& W() const { return Main(); }
     QAction* A(const char* name) const { return Action(name); }
-    ToolBand* Band(int id) const { return Main().Bars().Band(id); }
+    ToolBars& Bars() const { return *Main().findChild<ToolBars*>(); }
+    ToolBand* Band(int id) const { return Bars().Band(id); }
+    // The page the window shows.
+    int Page() const { return Main().findChild<QStackedWidget*>(QStringLiteral("PageControl"))->currentIndex(); }
     // Closes the window as the user does and frees the parts before the finish timer would end
     // the test.
     void End()
@@ -132,7 +135,7 @@ private slots:
             // A first start keeps the designed order: the menu band, then tabs and commands on row two.
             QCoreApplication::processEvents();
             using Row = std::tuple<int, bool>;
-            QCOMPARE(OrderAndBreaks(run.W().Bars().CaptureLayout()),
+            QCOMPARE(OrderAndBreaks(run.Bars().CaptureLayout()),
                      (std::vector<Row>{
                          {ToolBars::BandMain, false}, {ToolBars::BandTab, true}, {ToolBars::BandTool, false}}));
             QVERIFY(run.W().statusBar()->isHidden());
@@ -146,7 +149,7 @@ private slots:
             QCOMPARE(folder.Placement().ReadString("kavoMain", "ActionTabNow.Checked", ""), std::string("FALSE"));
             QCOMPARE(folder.Placement().ReadString("kavoMain", "ActionCoolFixed.Checked", ""), std::string("TRUE"));
             QCoreApplication::processEvents();
-            layout = run.W().Bars().CaptureLayout();
+            layout = run.Bars().CaptureLayout();
             QCOMPARE(layout[0].ID, int(ToolBars::BandTool));
             QCOMPARE(layout[0].Width, 300);
             QVERIFY(layout[1].ID == ToolBars::BandMain && !layout[1].Break);
@@ -161,14 +164,14 @@ private slots:
         QCOMPARE(folder.Placement().ReadInteger("kavoMain", "Width", 0), placed.width());
 
         Run run;
-        QCOMPARE(run.W().Pages().currentIndex(), int(MainFrame::PageYpLike));
+        QCOMPARE(run.Page(), int(MainFrame::PageYpLike));
         QVERIFY(run.A("ActionTabYpLike")->isChecked());
         QVERIFY(run.A("ActionCoolFixed")->isChecked());
         QVERIFY(!run.Band(ToolBars::BandTool)->isMovable());
         QCOMPARE(run.W().geometry(), placed);
         QVERIFY(run.W().statusBar()->isHidden());
         QCoreApplication::processEvents();
-        const auto restored = run.W().Bars().CaptureLayout();
+        const auto restored = run.Bars().CaptureLayout();
         QCOMPARE(OrderAndBreaks(restored), OrderAndBreaks(layout));
         QCOMPARE(restored[0].Width, layout[0].Width);
     }
@@ -184,7 +187,7 @@ private slots:
         {
             Run run;
             QVERIFY(run.A("ActionTabLog")->isChecked());
-            QCOMPARE(run.W().Pages().currentIndex(), int(MainFrame::PageLog));
+            QCOMPARE(run.Page(), int(MainFrame::PageLog));
             QVERIFY(run.A("ActionCoolFixed")->isChecked());
             QCOMPARE(run.W().TimerInitialize.interval(), 700);
             const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
@@ -279,10 +282,10 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&w));
         for (const int page : {MainFrame::PageLog, MainFrame::PageYpLike, MainFrame::PageNow}) {
             QTest::keyClick(&w, Qt::Key_Tab, Qt::ControlModifier);
-            QCOMPARE(w.Pages().currentIndex(), page);
+            QCOMPARE(run.Page(), page);
         }
         QTest::keyClick(&w, Qt::Key_Tab, Qt::ControlModifier | Qt::ShiftModifier);
-        QCOMPARE(w.Pages().currentIndex(), int(MainFrame::PageYpLike));
+        QCOMPARE(run.Page(), int(MainFrame::PageYpLike));
         QVERIFY(run.A("ActionTabYpLike")->isChecked());
     }
 
@@ -357,7 +360,7 @@ private slots:
         ToolBand* tool = run.Band(ToolBars::BandTool);
         w.resize(900, 500);
         QCoreApplication::processEvents();
-        QVERIFY(w.Bars().ChevronMenu(tool)->actions().isEmpty());
+        QVERIFY(run.Bars().ChevronMenu(tool)->actions().isEmpty());
 
         // The tab band takes the row, leaving the command band its least width.
         run.Band(ToolBars::BandTab)->SetPreferredWidth(w.width());
@@ -368,7 +371,7 @@ private slots:
             if (tool->widgetForAction(action)->isHidden())
                 hidden.append(action->objectName());
         QVERIFY(!hidden.isEmpty());
-        QMenu* menu = w.Bars().ChevronMenu(tool);
+        QMenu* menu = run.Bars().ChevronMenu(tool);
         QStringList offered;
         for (QAction* entry : menu->actions())
             offered.append(entry->menu() ? entry->menu()->actions().first()->objectName() : entry->objectName());
@@ -377,7 +380,7 @@ private slots:
         // hold the refresh and the two modes.
         QVERIFY(!hidden.contains(QStringLiteral("ActionMainRefresh")));
         tool->widgetForAction(run.A("ActionMainRefresh"))->hide();
-        QMenu* refresh = w.Bars().ChevronMenu(tool)->actions().first()->menu();
+        QMenu* refresh = run.Bars().ChevronMenu(tool)->actions().first()->menu();
         QVERIFY(refresh);
         QCOMPARE(refresh->title(), U("更新(&R)"));
         QStringList names;
@@ -391,7 +394,7 @@ private slots:
         // The menu band offers its hidden menus under their trimmed captions.
         ToolBand* main = run.Band(ToolBars::BandMain);
         QStringList menus;
-        for (QAction* entry : w.Bars().ChevronMenu(main)->actions())
+        for (QAction* entry : run.Bars().ChevronMenu(main)->actions())
             menus.append(entry->text());
         QVERIFY(!menus.isEmpty());
         QCOMPARE(menus.last(), U("ヘルプ(&H)"));
@@ -428,7 +431,7 @@ private slots:
         Run run;
         TkavoMain& w = run.W();
         int started = 0;
-        w.Bars().StartSystemMove = [&started] { return ++started > 0; };
+        run.Bars().StartSystemMove = [&started] { return ++started > 0; };
         run.A("ActionCoolFixed")->setChecked(fixed);
         QCOMPARE(run.Band(ToolBars::BandMain)->isMovable(), !fixed);
         if (maximized)
@@ -458,8 +461,9 @@ private slots:
         w.Frame().SetStatusPanel(2, QStringLiteral("http://yp.example.com/contact"));
         const int scale = qRound(w.devicePixelRatioF() * 100);
         for (const auto& [width, name] : {std::pair{720, "frame"}, std::pair{0, "frame-narrow"}}) {
-            w.resize(width > 0 ? width : w.minimumSizeHint().width() + 40, 260);
-            QTest::qWait(300);
+            const QSize size(width > 0 ? width : w.minimumSizeHint().width() + 40, 260);
+            w.resize(size);
+            QTRY_COMPARE(w.size(), size);
             const QString path = folder + QStringLiteral("/%1-%2.png").arg(QLatin1String(name)).arg(scale);
             QVERIFY2(w.grab().save(path), qPrintable(path));
         }

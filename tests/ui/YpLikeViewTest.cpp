@@ -76,6 +76,7 @@ addEventListener('load', function () {
     document.getElementById('action').click();
     window.open('kavo://actn/?ActionMainNotifyRefresh');
     location.href = 'http://example.com/by-script';
+    document.body.dataset.loaded = 'yes';
 });
 </script>
 )";
@@ -219,7 +220,7 @@ private slots:
         Harness h;
         QVERIFY(h.Cycle(Line("few", 'A', 3) + Line("many", 'C', 40)));
         QVERIFY(h.ShowAndLoad(h.Action("ActionTabYpLike")));
-        QTest::qWait(500); // the page's own load handler has run
+        QTRY_COMPARE(h.Js(QStringLiteral("document.body.dataset.loaded")).toString(), QStringLiteral("yes"));
         QAction* statusBar = h.Action("ActionMainVisualStatusBar");
         QAction* notifyRefresh = h.Action("ActionMainNotifyRefresh");
         QSignalSpy statusBarRuns(statusBar, &QAction::triggered);

@@ -60,9 +60,6 @@ public:
 
     const ActionTable& Actions() const { return m_actions; }
     MainFrame& Frame() const { return *m_frame; }
-    ToolBars& Bars() const { return *m_toolBars; }
-    // The pages: on air, ended and the YP-style page.
-    const QStackedWidget& Pages() const { return *m_pages; }
     ChannelViews& Views() const { return *m_views; }
     ChannelActions& Channels() const { return *m_channelActions; }
     YpLikeView& YpLike() const { return *m_ypLike; }
