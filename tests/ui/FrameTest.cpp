@@ -123,8 +123,8 @@ class FrameTest : public QObject
 
 private slots:
     // What a run leaves in kavo.ini and dfm.ini, the next run finds: the tab, the fixed bands,
-    // the band order with rows and widths, the placement and the stored options. Checked states
-    // reach dfm.ini the moment they change.
+    // the band order with rows and widths, the placement and the options each part stores (the
+    // switches, the YP-style page's). Checked states reach dfm.ini the moment they change.
     void restartRestoresTheFrame()
     {
         Folder folder("[Window]\nStatusBar=0\n");
@@ -145,6 +145,9 @@ private slots:
             run.Band(ToolBars::BandTool)->SetPreferredWidth(300);
             run.A("ActionCoolFixed")->trigger();
             run.A("ActionTabYpLike")->trigger();
+            for (const char* name : {"ActionMainVisualYpLikeLite3", "ActionMainVisualYpLikeModeFromTempFile",
+                                     "ActionMainVisualEnableEnsureVisible", "ActionMainNotifyRefresh"})
+                run.A(name)->setChecked(true);
             QCOMPARE(folder.Placement().ReadString("kavoMain", "ActionTabYpLike.Checked", ""), std::string("TRUE"));
             QCOMPARE(folder.Placement().ReadString("kavoMain", "ActionTabNow.Checked", ""), std::string("FALSE"));
             QCOMPARE(folder.Placement().ReadString("kavoMain", "ActionCoolFixed.Checked", ""), std::string("TRUE"));
@@ -170,6 +173,11 @@ private slots:
         QVERIFY(!run.Band(ToolBars::BandTool)->isMovable());
         QCOMPARE(run.W().geometry(), placed);
         QVERIFY(run.W().statusBar()->isHidden());
+        for (const char* name : {"ActionMainVisualYpLikeLite3", "ActionMainVisualYpLikeModeFromTempFile",
+                                 "ActionMainVisualEnableEnsureVisible", "ActionMainNotifyRefresh"})
+            QVERIFY2(run.A(name)->isChecked(), name);
+        QVERIFY(!run.A("ActionMainVisualYpLikeLite4")->isChecked());
+        QVERIFY(!run.A("ActionMainVisualYpLikeModeFromStream")->isChecked());
         QCoreApplication::processEvents();
         const auto restored = run.Bars().CaptureLayout();
         QCOMPARE(OrderAndBreaks(restored), OrderAndBreaks(layout));

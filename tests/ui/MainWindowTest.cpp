@@ -844,6 +844,35 @@ private slots:
         DebugLog::SetEnabled(false);
     }
 
+    // Committed settings reach the parts they concern: the views take the new columns and stay
+    // filled, the tool menus the new tools, the window the new title. A commit the file cannot
+    // take still holds for the run.
+    void committedSettingsReachTheParts()
+    {
+        Harness h;
+        h.Start();
+        QVERIFY(h.Cycle(Index({{"A", 5}, {"B", 7}}), true));
+        TkavoSetting edited = h.P->Setting();
+        edited.Columns = {ColumnCaptionById("ChannelName"), ColumnCaptionById("Listener")};
+        edited.Tools = {"one=" + h.Folder.File("tool")};
+        edited.Etc.ApplicationTitle = "renamed";
+        QVERIFY(!h.P->Settings().Commit(edited));
+        QCOMPARE(h.ListViewNow()->Model().columnCount(), 2);
+        QCOMPARE(h.ListViewLog()->Model().columnCount(), 2);
+        QCOMPARE(Names(h.ListViewNow()), std::string("B A"));
+        QCOMPARE(h.Main().Channels().MainToolMenu()->actions().value(0)->text(), QStringLiteral("one"));
+        QCOMPARE(h.Main().windowTitle(), QStringLiteral("renamed"));
+        QCOMPARE(IniFile::Read(h.Folder.File("kavo.ini")).ReadString("Etc", "ApplicationTitle", ""),
+                 std::string("renamed"));
+
+        std::filesystem::remove(h.Folder.File("kavo.ini"));
+        std::filesystem::create_directory(h.Folder.File("kavo.ini"));
+        edited.Etc.ApplicationTitle = "unsaved";
+        QVERIFY(h.P->Settings().Commit(edited));
+        QCOMPARE(h.P->Setting().Etc.ApplicationTitle, std::string("unsaved"));
+        QCOMPARE(h.Main().windowTitle(), QStringLiteral("unsaved"));
+    }
+
     // A manual refresh within a minute of the last is refused at once and fetches nothing.
     void manualRefreshCountdown()
     {
