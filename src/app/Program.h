@@ -3,6 +3,7 @@
 #include "settings/IniFile.h"
 #include "settings/TkavoSetting.h"
 #include "ui/notify/ukavoNotifyMgr.h"
+#include "ui/window/ukavoMain.h"
 
 #include <functional>
 #include <memory>
@@ -19,7 +20,6 @@ class ScriptEngine;
 class SettingsHolder;
 class ShutdownSequence;
 class TkavoCommon;
-class TkavoMain;
 class TkavoNet;
 class VisitedUrls;
 class WavePlayer;

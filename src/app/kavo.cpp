@@ -19,7 +19,6 @@
 #include <QMessageBox>
 #include <QPixmap>
 #include <QScreen>
-#include <QStatusBar>
 #include <QTimer>
 #include <QWindow>
 

@@ -10,7 +10,6 @@
 #include "ui/dialogs/ukavoFavorite.h"
 #include "ui/dialogs/ukavoFind.h"
 #include "ui/window/SettingsHolder.h"
-#include "ui/window/ukavoMain.h"
 
 #include <QAction>
 #include <QApplication>

@@ -9,7 +9,6 @@
 #include "ui/window/MainFrame.h"
 #include "ui/window/PlacementStore.h"
 #include "ui/window/ToolBars.h"
-#include "ui/window/ukavoMain.h"
 
 #include <QAction>
 #include <QApplication>

@@ -22,7 +22,6 @@
 #include "ui/window/RefreshFeedback.h"
 #include "ui/window/SettingsHolder.h"
 #include "ui/window/ShutdownSequence.h"
-#include "ui/window/ukavoMain.h"
 
 #include <QAbstractItemModelTester>
 #include <QAction>

@@ -14,7 +14,6 @@
 #include "support/TestProgram.h"
 #include "ui/htmlview/HtmlView.h"
 #include "ui/lists/ChannelActions.h"
-#include "ui/window/ukavoMain.h"
 
 #include <QAction>
 #include <QApplication>

@@ -5,7 +5,6 @@
 #include "ui/lists/ChannelViews.h"
 #include "ui/window/ActionTable.h"
 #include "ui/window/RefreshCycle.h"
-#include "ui/window/ukavoMain.h"
 
 #include <QStringList>
 
