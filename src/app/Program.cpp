@@ -213,7 +213,7 @@ void Program::Start()
     Guarded("LoadLastList", [this] {
         auto previous = std::make_unique<TkavoChList>();
         if (LoadLastList(*m_history, m_setting, *previous) > 0)
-            m_window->ShowPreviousList(std::move(previous));
+            m_window->Views().ShowPreviousList(std::move(previous), *m_window->statusBar());
     });
 }
 

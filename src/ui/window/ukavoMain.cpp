@@ -264,11 +264,6 @@ void TkavoMain::SetHistory(HistoryStore& history)
     m_actions[MainVisualHistory]->setEnabled(true);
 }
 
-void TkavoMain::ShowPreviousList(std::unique_ptr<TkavoChList> list)
-{
-    m_views->ShowPreviousList(std::move(list), *statusBar());
-}
-
 void TkavoMain::SettingsChanged(const TkavoSetting& before, const TkavoSetting& after)
 {
     if (before.AllFont != after.AllFont)

@@ -10,7 +10,6 @@
 
 #include <array>
 #include <functional>
-#include <memory>
 #include <stdexcept>
 
 class QStackedWidget;
@@ -79,8 +78,6 @@ public:
     void RestorePlacement();
     // The record of refreshes behind "YPの状態" and "放送履歴"; without one both actions are off.
     void SetHistory(HistoryStore& history);
-    // Until the first refresh of this run, the on-air view shows these channels of an earlier run.
-    void ShowPreviousList(std::unique_ptr<TkavoChList> list);
     // New settings: the window's font and title follow.
     void SettingsChanged(const TkavoSetting& before, const TkavoSetting& after);
 
