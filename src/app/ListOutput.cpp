@@ -17,6 +17,8 @@
 namespace kavo {
 namespace {
 
+using Json = nlohmann::ordered_json;
+
 std::string Utf8(std::string_view cp932)
 {
     return Cp932ToUtf8(cp932);

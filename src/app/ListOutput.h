@@ -26,17 +26,15 @@ enum class OutputFormat {
     Json,  // one object a line
 };
 
-using Json = nlohmann::ordered_json;
-
 // Invalid UTF-8 (a text that was no CP932) is replaced, never thrown about.
-std::string DumpJson(const Json& json, int indent = -1);
+std::string DumpJson(const nlohmann::ordered_json& json, int indent = -1);
 
 // ---- Channels
 
 // Every field of the channel record under its own name, in declaration order; texts in UTF-8,
 // still HTML-escaped as the YP sent them; TimeStamp in ISO 8601 local time with its offset and
 // TimeStampSerial as kept (days since 1899-12-30).
-Json ChannelJson(const TkavoChItem& channel);
+nlohmann::ordered_json ChannelJson(const TkavoChItem& channel);
 // The channels as a JSON array, one line.
 std::string ChannelsJson(const TkavoChList& list);
 
@@ -82,8 +80,8 @@ std::string TerminalLines(std::string_view text);
 
 // ---- Reports of history.sqlite
 
-Json YpStatusJson(const YpHealth& yp);
-Json BroadcastJson(const BroadcastRow& broadcast);
+nlohmann::ordered_json YpStatusJson(const YpHealth& yp);
+nlohmann::ordered_json BroadcastJson(const BroadcastRow& broadcast);
 // The YP status or the broadcasts in the chosen format, with their line ends.
 std::string YpStatusOutput(const std::vector<YpHealth>& rows, OutputFormat format, DateTime now);
 std::string HistoryOutput(const std::vector<BroadcastRow>& rows, OutputFormat format);
@@ -91,6 +89,6 @@ std::string HistoryOutput(const std::vector<BroadcastRow>& rows, OutputFormat fo
 // ---- Settings
 
 // Each option as the settings file holds its text, then the YPs, favorites, columns and tools.
-Json SettingsJson(const TkavoSetting& setting);
+nlohmann::ordered_json SettingsJson(const TkavoSetting& setting);
 
 } // namespace kavo
