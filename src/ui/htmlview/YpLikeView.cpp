@@ -37,30 +37,11 @@ constexpr ActionId LiteIds[] = {
     MainVisualYpLikeLite4, MainVisualYpLikeLite5, MainVisualYpLikeLite6,  MainVisualYpLikeLite7,
     MainVisualYpLikeLite8, MainVisualYpLikeLite9, MainVisualYpLikeLite10,
 };
+static_assert(std::size(LiteIds) == LiteEntryCount);
 
 QString U(const char* utf8)
 {
     return QString::fromUtf8(utf8);
-}
-
-YpLikeLiteOptions ReadYpLikeLite(const IniFile& ini)
-{
-    YpLikeLiteOptions lite;
-    for (std::size_t i = 0; i < lite.Lite.size(); ++i)
-        lite.Lite[i] = ini.ReadInteger("Window", "YpLikeLite" + std::to_string(i), lite.Lite[i]) != 0;
-    lite.CustomMin = ini.ReadInteger("Window", "YpLikeLiteCustomMin", lite.CustomMin);
-    lite.CustomMax = ini.ReadInteger("Window", "YpLikeLiteCustomMax", lite.CustomMax);
-    lite.CustomCount = ini.ReadInteger("Window", "YpLikeLiteCustomCount", lite.CustomCount);
-    return lite;
-}
-
-void WriteYpLikeLite(IniFile& ini, const YpLikeLiteOptions& lite)
-{
-    for (std::size_t i = 0; i < lite.Lite.size(); ++i)
-        ini.WriteInteger("Window", "YpLikeLite" + std::to_string(i), lite.Lite[i] ? 1 : 0);
-    ini.WriteInteger("Window", "YpLikeLiteCustomMin", lite.CustomMin);
-    ini.WriteInteger("Window", "YpLikeLiteCustomMax", lite.CustomMax);
-    ini.WriteInteger("Window", "YpLikeLiteCustomCount", lite.CustomCount);
 }
 
 } // namespace
@@ -89,7 +70,7 @@ void YpLikeView::wireActions()
         if (i > 0)
             rules->addAction(action);
         connect(action, &QAction::toggled, this, [this, i](bool on) { m_lite.Lite[i] = on; });
-        m_actions.Connect(LiteIds[i], this, [this, i] { liteTriggered(static_cast<int>(i)); });
+        m_actions.Connect(LiteIds[i], this, [this, i] { liteTriggered(i); });
     }
     auto* modes = new QActionGroup(this);
     modes->addAction(m_actions[MainVisualYpLikeModeFromStream]);
@@ -121,7 +102,7 @@ void YpLikeView::wireActions()
 void YpLikeView::ReadOptions(const IniFile& ini)
 {
     m_actions.ReadSwitches(ini, {MainVisualYpLikeRestorePos});
-    applyLite(ReadYpLikeLite(ini));
+    applyLite(ReadLiteOptions(ini));
     m_actions.ReadSwitches(ini, {MainVisualYpLikeModeFromStream, MainVisualYpLikeModeFromTempFile});
     updateCaptions();
 }
@@ -129,7 +110,7 @@ void YpLikeView::ReadOptions(const IniFile& ini)
 void YpLikeView::WriteOptions(IniFile& ini) const
 {
     m_actions.WriteSwitches(ini, {MainVisualYpLikeRestorePos});
-    WriteYpLikeLite(ini, m_lite);
+    WriteLiteOptions(ini, m_lite);
     m_actions.WriteSwitches(ini, {MainVisualYpLikeModeFromStream, MainVisualYpLikeModeFromTempFile});
 }
 
@@ -148,9 +129,9 @@ void YpLikeView::updateCaptions()
     m_actions[MainVisualYpLikeLite10]->setText(QString::fromStdString(LiteCountCaption(m_lite.CustomCount)));
 }
 
-void YpLikeView::liteTriggered(int index)
+void YpLikeView::liteTriggered(std::size_t index)
 {
-    if (index == 5) {
+    if (index == LiteRange) {
         const QString preset = QStringLiteral("%1,%2").arg(m_lite.CustomMin).arg(m_lite.CustomMax);
         bool ok = false;
         const QString answer =
@@ -165,7 +146,7 @@ void YpLikeView::liteTriggered(int index)
                     updateCaptions();
             }
         }
-    } else if (index == 10) {
+    } else if (index == LiteTopCustom) {
         bool ok = false;
         const QString answer =
             QInputDialog::getText(m_window, U("YP風表示->軽量モード->カスタム(上位)"), U("最大値を入力してください"),
@@ -179,7 +160,7 @@ void YpLikeView::liteTriggered(int index)
         }
     }
     // A rule matters only while the lite mode is on; switching the mode always does.
-    emit LiteChanged(index == 0 || m_actions[MainVisualYpLikeLite0]->isChecked());
+    emit LiteChanged(index == LiteOn || m_actions[MainVisualYpLikeLite0]->isChecked());
 }
 
 void YpLikeView::Shown(bool stale)

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -76,7 +77,7 @@ signals:
 private:
     void wireActions();
     void applyLite(const YpLikeLiteOptions& lite);
-    void liteTriggered(int index);
+    void liteTriggered(std::size_t index);
     void updateCaptions();
     void load(const std::string& page);
     void loadFinished(bool ok);
