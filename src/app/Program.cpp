@@ -139,8 +139,9 @@ void Program::connectEngine()
     m_net->OnRecord = [this](RetrievalRecord& record) { m_history->Record(record); };
 }
 
-// Each part takes on what concerns it, in this order: what the user sees follows the order in
-// which the settings dialog's OK used to apply them.
+// Each part takes on what concerns it, in the order of a settings dialog's OK: the empty list's
+// hint, the priorities, the lists' columns and look, the window's font and title, the
+// notifications, the tools, and last the favorites, whose new marks refill the lists.
 void Program::connectSettings()
 {
     SettingsHolder* settings = m_settings.get();

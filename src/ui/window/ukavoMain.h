@@ -66,7 +66,7 @@ public:
     // What the find dialog keeps between searches.
     const FindState& Search() const { return m_find; }
 
-    // Fires once, 500 ms after start-up or as dfm.ini says.
+    // Fires once, 500 ms (or as dfm.ini says) after the program has set the window up.
     QTimer TimerInitialize;
 
     // Start-up on the settings the program loaded, given the settings file it read them from: the
