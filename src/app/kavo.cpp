@@ -1,18 +1,14 @@
 // kavo: the desktop program.
-#include "common/ukavoCommon.h"
-#include "history/HistoryStore.h"
-#include "history/LastList.h"
-#include "net/ukavoNet.h"
+#include "app/Program.h"
 #include "platform/Cp932.h"
 #include "platform/ProgramFolder.h"
-#include "settings/IniEncoding.h"
-#include "settings/IniFile.h"
 #include "settings/TkavoSetting.h"
 #include "ui/app/Application.h"
-#include "ui/app/DebugLog.h"
 #include "ui/app/SessionEnd.h"
 #include "ui/app/SingleInstance.h"
 #include "ui/htmlview/YpLikeView.h"
+#include "ui/window/RefreshCycle.h"
+#include "ui/window/ShutdownSequence.h"
 #include "ui/window/ukavoMain.h"
 #include "version.h"
 
@@ -23,7 +19,6 @@
 #include <QMessageBox>
 #include <QPixmap>
 #include <QScreen>
-#include <QStatusBar>
 #include <QTimer>
 #include <QWindow>
 
@@ -107,10 +102,11 @@ private:
 class ScreenshotDriver : public QObject
 {
 public:
-    ScreenshotDriver(TkavoMain& window, const QString& folder, bool firstStart) : m_window(window), m_folder(folder)
+    ScreenshotDriver(Program& program, const QString& folder, bool firstStart)
+        : m_window(program.Window()), m_cycle(program.Cycle()), m_folder(folder)
     {
         QDir().mkpath(folder);
-        window.resize(1000, 600); // wide enough for every default column that matters
+        m_window.resize(1000, 600); // wide enough for every default column that matters
         if (firstStart) {
             QTimer::singleShot(2000, this, [this] {
                 save(m_window.grab(), "first-start.png");
@@ -118,7 +114,7 @@ public:
             });
             return;
         }
-        connect(&window, &TkavoMain::CycleFinished, this, [this] { cycleFinished(); });
+        connect(&m_cycle, &RefreshCycle::CycleFinished, this, [this] { cycleFinished(); });
         // A YP that never answers must not keep the program running.
         QTimer::singleShot(120000, this, [this] {
             std::cerr << "kavo: --screenshot: the refreshes did not finish in time\n";
@@ -144,7 +140,7 @@ private:
             QTimer::singleShot(1000, this, [this] {
                 save(m_window.grab(), "now-first.png");
                 // A manual refresh fetches every YP again; its once-a-minute countdown runs fast here.
-                m_window.TimerReload.setInterval(5);
+                m_cycle.TimerReload.setInterval(5);
                 refreshWhenAllowed();
             });
         } else if (m_cycles == 2) {
@@ -173,15 +169,16 @@ private:
 
     void refreshWhenAllowed()
     {
-        if (m_window.ReloadCountdown() > 0) {
+        if (m_cycle.ReloadCountdown() > 0) {
             QTimer::singleShot(20, this, [this] { refreshWhenAllowed(); });
             return;
         }
-        m_window.TimerReload.setInterval(1000);
+        m_cycle.TimerReload.setInterval(1000);
         m_window.Actions()[ActionId::MainRefresh]->trigger();
     }
 
     TkavoMain& m_window;
+    RefreshCycle& m_cycle;
     QString m_folder;
     int m_cycles = 0;
     bool m_failed = false;
@@ -237,50 +234,24 @@ int Main(int argc, char** argv)
     TkavoSetting::SetSystemFont(
         {Utf8ToCp932(font.family().toStdString()), font.pointSize() > 0 ? font.pointSize() : 9});
 
-    TkavoSetting setting;
     SingleInstance instance(SingleInstance::ServerName(QString::fromStdString(folder)));
     if (instance.HandOver(app.arguments()))
         return 0;
 
-    // The program's parts, made in this order and freed in reverse. The settings file is read once
-    // here; each part takes what it keeps there.
-    std::string settingsProblem;
-    SetIniUtf8Handler([](const std::string& path) {
-        DebugLog::Line("settings", path + " is no Shift-JIS but UTF-8: read as UTF-8; the next save writes Shift-JIS");
-    });
-    const IniFile settingsFile = IniFile::Read(TkavoSetting::SettingsFileName(), &settingsProblem);
-    // Before the retrieval module, whose last cycle it may still have to write.
-    HistoryStore history(folder + "/" + HistoryStore::FileName);
-    history.SetProblemHandler([](const std::string& problem) {
-        QMetaObject::invokeMethod(
-            qApp, [problem] { DebugLog::Line("history", problem); }, Qt::QueuedConnection);
-    });
-    TkavoCommon common(setting);
-    TkavoNotifyMgr notifyMgr(setting, common);
-    notifyMgr.StartMinimized = options.Minimized;
-    TkavoNet net(
-        [](std::function<void()> job) { QMetaObject::invokeMethod(qApp, std::move(job), Qt::QueuedConnection); },
-        setting);
-    net.OnRecord = [&history](RetrievalRecord& record) { history.Record(record); };
-    TkavoMain window(setting, common, notifyMgr, net);
+    Program program({}, options.Minimized);
+    TkavoMain& window = program.Window();
     // SIGTERM, SIGINT and the end of the session close the window as its close box does.
     SessionEnd sessionEnd(window);
     try {
-        window.InitialSetup(settingsFile);
+        program.Start();
     } catch (const StartupError& error) {
         QMessageBox::critical(nullptr, QStringLiteral("kavo"), QString::fromStdString(error.what()));
         return 1;
     }
-    if (!settingsProblem.empty())
-        window.statusBar()->showMessage(QString::fromStdString(Cp932ToUtf8(settingsProblem)));
-    window.SetHistory(history);
-    DebugLog::Guarded("LoadLastList", [&] {
-        auto previous = std::make_unique<TkavoChList>();
-        if (LoadLastList(history, setting, *previous) > 0)
-            window.ShowPreviousList(std::move(previous));
-    });
-    QObject::connect(&instance, &SingleInstance::Activated, &window, [&notifyMgr] { notifyMgr.ShowApplication(); });
-    QObject::connect(&window, &TkavoMain::ClosedDown, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    QObject::connect(&instance, &SingleInstance::Activated, &window,
+                     [&program] { program.NotifyMgr().ShowApplication(); });
+    QObject::connect(&program.Shutdown(), &ShutdownSequence::ClosedDown, &app, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
     QuitOnExpose quitOnExpose(SingleInstance::ServerName(QString::fromStdString(folder)));
     if (options.QuitAfterShow) {
         window.winId(); // creates the native window to watch
@@ -289,11 +260,12 @@ int Main(int argc, char** argv)
     std::unique_ptr<ScreenshotDriver> screenshots;
     if (!options.Screenshots.empty()) {
         bool enabled = false;
-        for (const TkavoYpItem& yp : setting.YpList)
+        for (const TkavoYpItem& yp : program.Setting().YpList)
             enabled = enabled || yp.Enabled;
-        screenshots = std::make_unique<ScreenshotDriver>(window, QString::fromStdString(options.Screenshots), !enabled);
+        screenshots =
+            std::make_unique<ScreenshotDriver>(program, QString::fromStdString(options.Screenshots), !enabled);
     }
-    window.RestorePlacement();
+    program.Show();
     const int result = app.exec();
     return screenshots && screenshots->Failed() ? 1 : result;
 }

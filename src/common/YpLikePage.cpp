@@ -3,6 +3,7 @@
 #include "common/ukavoCommon.h"
 #include "platform/Cp932.h"
 #include "platform/RegularExpression.h"
+#include "settings/IniFile.h"
 
 #include <algorithm>
 #include <charconv>
@@ -29,31 +30,58 @@ std::string_view TrimBlanks(std::string_view text)
     return text;
 }
 
+constexpr std::string_view LiteSection = "Window";
+
+std::string LiteKey(std::size_t entry)
+{
+    return "YpLikeLite" + std::to_string(entry);
+}
+
 } // namespace
 
+YpLikeLiteOptions ReadLiteOptions(const IniFile& file)
+{
+    YpLikeLiteOptions options;
+    for (std::size_t i = 0; i < options.Lite.size(); ++i)
+        options.Lite[i] = file.ReadBool(LiteSection, LiteKey(i), options.Lite[i]);
+    options.CustomMin = file.ReadInteger(LiteSection, "YpLikeLiteCustomMin", options.CustomMin);
+    options.CustomMax = file.ReadInteger(LiteSection, "YpLikeLiteCustomMax", options.CustomMax);
+    options.CustomCount = file.ReadInteger(LiteSection, "YpLikeLiteCustomCount", options.CustomCount);
+    return options;
+}
+
+void WriteLiteOptions(IniFile& file, const YpLikeLiteOptions& options)
+{
+    for (std::size_t i = 0; i < options.Lite.size(); ++i)
+        file.WriteBool(LiteSection, LiteKey(i), options.Lite[i]);
+    file.WriteInteger(LiteSection, "YpLikeLiteCustomMin", options.CustomMin);
+    file.WriteInteger(LiteSection, "YpLikeLiteCustomMax", options.CustomMax);
+    file.WriteInteger(LiteSection, "YpLikeLiteCustomCount", options.CustomCount);
+}
+
 YpLikeLiteFilter::YpLikeLiteFilter(const YpLikeLiteOptions& options, int rank2)
-    : m_on(options.Lite[0]), m_alwaysShownDiff(rank2 == 3 ? 3 : 4)
+    : m_on(options.Lite[LiteOn]), m_alwaysShownDiff(rank2 == 3 ? 3 : 4)
 {
     const auto& lite = options.Lite;
     // One rule at most: the menu offers them as radio items. A hand-edited file that checks several
     // gets the first in this order.
-    if (lite[4]) {
+    if (lite[LiteNotZero]) {
         m_rule = Rule::NotZero;
-    } else if (lite[5]) {
+    } else if (lite[LiteRange]) {
         m_rule = Rule::OutsideRange;
         m_min = options.CustomMin;
         m_max = options.CustomMax;
-    } else if (lite[1] || lite[2] || lite[3]) {
+    } else if (lite[LiteAtMostZero] || lite[LiteBelow5] || lite[LiteBelow10]) {
         m_rule = Rule::Above;
-        m_min = lite[1] ? 0 : (lite[2] ? 4 : 9);
+        m_min = lite[LiteAtMostZero] ? 0 : (lite[LiteBelow5] ? 4 : 9);
     } else {
         static constexpr std::array<int, 4> tops = {10, 20, 30, 40};
         for (std::size_t i = 0; i < tops.size(); ++i)
-            if (lite[6 + i]) {
+            if (lite[LiteTop10 + i]) {
                 m_rule = Rule::Top;
                 m_limit = tops[i];
             }
-        if (m_rule == Rule::None && lite[10]) {
+        if (m_rule == Rule::None && lite[LiteTopCustom]) {
             m_rule = Rule::Top;
             m_limit = options.CustomCount;
         }

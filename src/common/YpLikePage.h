@@ -3,6 +3,7 @@
 #include "core/TkavoChItem.h"
 
 #include <array>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,18 +12,40 @@
 
 namespace kavo {
 
+class IniFile;
 class TkavoCommon;
 
-// The lite mode of the YP-style page as the window stores it: Lite[0] switches it on, Lite[1] to
-// Lite[10] choose the rule ("<=0", "<5", "<10", "=0", the custom listener range, the top 10, 20,
-// 30, 40 and the custom top count).
+// The entries of YpLikeLiteOptions::Lite: the switch, then the rules in the order of the menu.
+enum LiteEntry : std::size_t {
+    LiteOn = 0,
+    LiteAtMostZero = 1, // "<=0"
+    LiteBelow5 = 2,     // "<5"
+    LiteBelow10 = 3,    // "<10"
+    LiteNotZero = 4,    // "=0": hides the channels without listeners
+    LiteRange = 5,      // hides CustomMin to CustomMax listeners
+    LiteTop10 = 6,
+    LiteTop20 = 7,
+    LiteTop30 = 8,
+    LiteTop40 = 9,
+    LiteTopCustom = 10, // the top CustomCount
+    LiteEntryCount = 11,
+};
+
+// The lite mode of the YP-style page, as kept in [Window] (YpLikeLite0 to YpLikeLite10,
+// YpLikeLiteCustomMin, YpLikeLiteCustomMax, YpLikeLiteCustomCount).
 struct YpLikeLiteOptions
 {
-    std::array<bool, 11> Lite{false, false, false, false, true, false, false, false, false, false, false};
+    std::array<bool, LiteEntryCount> Lite{false, false, false, false, true, false, false, false, false, false, false};
     int CustomMin = 0;
     int CustomMax = 15;
     int CustomCount = 15;
+
+    bool operator==(const YpLikeLiteOptions&) const = default;
 };
+
+// Its keys as the window writes them; a missing or unreadable key takes its default.
+YpLikeLiteOptions ReadLiteOptions(const IniFile& file);
+void WriteLiteOptions(IniFile& file, const YpLikeLiteOptions& options);
 
 // Which channels of the on-air rows the page shows. Ask in row order: the top rules count the
 // ordinary channels they have seen.

@@ -41,6 +41,15 @@ std::vector<TkavoNotifyItem> BuildChannelNotifications(const TkavoChList& channe
     return items;
 }
 
+std::vector<const TkavoChItem*> ChannelsToNotify(std::span<const TkavoChItem* const> rows, int rank2)
+{
+    std::vector<const TkavoChItem*> chosen;
+    for (const TkavoChItem* channel : rows)
+        if (static_cast<int>(channel->Diff) == rank2 && !channel->ListDisable)
+            chosen.push_back(channel);
+    return chosen;
+}
+
 int DecimalSetting(std::string_view text, int fallback)
 {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +24,10 @@ inline constexpr std::size_t SpeechTextLimit = 1024;
 std::vector<TkavoNotifyItem> BuildChannelNotifications(const TkavoChList& channels, bool favoritesOnly,
                                                        const std::string& title,
                                                        const std::function<std::string(const TkavoChItem&)>& render);
+
+// The channels a refresh announces, from the on-air view's rows in their display order: those whose
+// change state is rank2 (Notify/Rank2) and that the favorites do not hide.
+std::vector<const TkavoChItem*> ChannelsToNotify(std::span<const TkavoChItem* const> rows, int rank2);
 
 // A decimal integer setting with blanks around it and an optional sign; fallback for anything else.
 int DecimalSetting(std::string_view text, int fallback);

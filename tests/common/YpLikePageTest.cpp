@@ -162,6 +162,31 @@ TEST(YpLikeLite, CustomAnswers)
     EXPECT_EQ(LiteCountCaption(15), "カスタム(上位)[15](&C)");
 }
 
+TEST(YpLikeLite, OptionsInTheWindowSection)
+{
+    EXPECT_EQ(ReadLiteOptions(IniFile()), YpLikeLiteOptions{}) << "a missing key takes its default";
+
+    // Edited by hand: names in any case, blanks, numbers in hexadecimal, words that are no number.
+    const IniFile edited = IniFile::FromText("[window]\r\nyplikelite0=1\r\nYpLikeLite4=0\r\nYpLikeLite6 = 2 \r\n"
+                                             "YpLikeLite7=yes\r\nYpLikeLiteCustomMin=-5\r\nYpLikeLiteCustomMax=0x20\r\n"
+                                             "YpLikeLiteCustomCount=many\r\n[Other]\r\nYpLikeLite1=1\r\n");
+    YpLikeLiteOptions expected;
+    expected.Lite = {true, false, false, false, false, false, true, false, false, false, false};
+    expected.CustomMin = -5;
+    expected.CustomMax = 32;
+    EXPECT_EQ(ReadLiteOptions(edited), expected);
+
+    // Written in place of the keys there, the others added after the section's last key.
+    IniFile file = IniFile::FromText("[Window]\r\nMax=1\r\nYpLikeLite4=1\r\n[CoolBar]\r\nID0=2\r\n");
+    YpLikeLiteOptions written = Lite(LiteTopCustom, 3, 9, 7);
+    WriteLiteOptions(file, written);
+    EXPECT_EQ(file.Text(), "[Window]\r\nMax=1\r\nYpLikeLite4=0\r\nYpLikeLite0=1\r\nYpLikeLite1=0\r\n"
+                           "YpLikeLite2=0\r\nYpLikeLite3=0\r\nYpLikeLite5=0\r\nYpLikeLite6=0\r\nYpLikeLite7=0\r\n"
+                           "YpLikeLite8=0\r\nYpLikeLite9=0\r\nYpLikeLite10=1\r\nYpLikeLiteCustomMin=3\r\n"
+                           "YpLikeLiteCustomMax=9\r\nYpLikeLiteCustomCount=7\r\n[CoolBar]\r\nID0=2\r\n");
+    EXPECT_EQ(ReadLiteOptions(IniFile::FromText(file.Text())), written);
+}
+
 TEST(YpLikePage, OnAirFirstOrderAndPage)
 {
     TkavoChList list;

@@ -115,6 +115,42 @@ TEST(ChannelNotifications, CollectsChannelTextsIntoItems)
     }
 }
 
+// Rows as "name:diff" with "!" for a channel the favorites hide, in the view's order.
+struct ChosenCase
+{
+    const char* Name;
+    std::vector<const char*> Rows;
+    int Rank2;
+    std::string Chosen;
+};
+
+TEST(ChannelNotifications, ChoosesTheChannelsOfRank2InDisplayOrder)
+{
+    const std::vector<ChosenCase> cases = {
+        {"new channels in the view's order, not the list's", {"b:4", "a:0", "c:4"}, 4, "b c"},
+        {"hidden channels are left out", {"a:4", "b:4!", "c:4"}, 4, "a c"},
+        {"the previous refresh's new channels", {"a:4", "b:3", "c:3"}, 3, "b c"},
+        {"any state may be chosen", {"a:1", "b:5", "c:1"}, 1, "a c"},
+        {"none of that state", {"a:0", "b:4"}, 5, ""},
+        {"an empty view", {}, 4, ""},
+    };
+    for (const ChosenCase& test : cases) {
+        TkavoChList list;
+        std::vector<const TkavoChItem*> rows;
+        for (const std::string row : test.Rows) {
+            auto& channel = list.Add(std::make_unique<TkavoChItem>());
+            channel.ChannelName = row.substr(0, row.find(':'));
+            channel.Diff = static_cast<TkavoDiff>(row[row.find(':') + 1] - '0');
+            channel.ListDisable = row.back() == '!';
+            rows.push_back(&channel);
+        }
+        std::string chosen;
+        for (const TkavoChItem* channel : ChannelsToNotify(rows, test.Rank2))
+            chosen += (chosen.empty() ? "" : " ") + channel->ChannelName;
+        EXPECT_EQ(chosen, test.Chosen) << test.Name;
+    }
+}
+
 struct SettingCase
 {
     const char* Value;

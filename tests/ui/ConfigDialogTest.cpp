@@ -682,7 +682,8 @@ private slots:
             for (int j = 0; j < (inner ? inner->count() : 1); ++j) {
                 if (inner)
                     inner->setCurrentIndex(j);
-                QTest::qWait(50);
+                QWidget* shown = inner ? inner->currentWidget() : pages->currentWidget();
+                QTRY_VERIFY(shown->isVisible());
                 const QString file =
                     name + (j > 0 ? QStringLiteral("-%1").arg(j + 1) : QString()) + QStringLiteral(".png");
                 QVERIFY2(dialog->grab().save(file), qPrintable(file));

@@ -5,11 +5,11 @@
 #include "platform/ProgramFolder.h"
 #include "settings/IniFile.h"
 #include "support/NotifyTestSupport.h"
-#include "support/ProgramParts.h"
 #include "support/TestHttpServer.h"
+#include "support/TestProgram.h"
 #include "ui/dialogs/ukavoFavorite.h"
 #include "ui/dialogs/ukavoFind.h"
-#include "ui/window/ukavoMain.h"
+#include "ui/window/SettingsHolder.h"
 
 #include <QAction>
 #include <QApplication>
@@ -78,7 +78,7 @@ std::string Names(const ChannelListView* view, bool markFound = true)
 
 // A program folder with templates, icons and settings over one YP of a local server, and the
 // program's parts made in its order.
-class Harness : public ProgramParts
+class Harness : public TestProgram
 {
 public:
     TempFolder Folder;
@@ -110,9 +110,9 @@ public:
     void Start()
     {
         Create();
-        InitialSetup();
-        QTRY_VERIFY(Main->Common().Initialized);
-        Main->Action(QStringLiteral("ActionMainModeAuto"))->setChecked(true);
+        P->Start();
+        QTRY_VERIFY(P->Common().Initialized);
+        Action("ActionMainModeAuto")->setChecked(true);
     }
 
     bool Cycle(const std::string& index, std::chrono::milliseconds delay = {})
@@ -120,7 +120,7 @@ public:
         HttpReply reply = HttpReply::Ok(index);
         reply.Delay = delay;
         Server.Route("/yp/index.txt", reply);
-        QSignalSpy finished(Main.get(), &TkavoMain::CycleFinished);
+        QSignalSpy finished(&Refreshes(), &RefreshCycle::CycleFinished);
         StartCycle();
         return finished.wait(10000);
     }
@@ -128,7 +128,7 @@ public:
     {
         // An automatic refresh past the per-YP pause: the search, not the refresh rules, is under test.
         Clock->AddMinutes(11);
-        Main->RefreshTimer();
+        Refreshes().RefreshTimer();
     }
 
     // Confirms the find dialog with this input and these options.
@@ -141,7 +141,7 @@ public:
                 Child<QCheckBox>(dialog, "CheckBoxKeepFind")->setChecked(keep);
                 dialog.accept();
             },
-            [&] { Main->Action(QLatin1String(htmlPage ? "ActionLVFindChannel2" : "ActionLVFindChannel"))->trigger(); });
+            [&] { Action(htmlPage ? "ActionLVFindChannel2" : "ActionLVFindChannel")->trigger(); });
     }
 };
 
@@ -256,7 +256,7 @@ private slots:
     {
         Harness h;
         h.Start();
-        ChannelListView* now = h.Main->ListViewNow;
+        ChannelListView* now = h.ListViewNow();
         QVERIFY(h.Cycle(Index({{"alpha", 50}, {"beta", 40}, {"gamma", 30}, {"delta", 20}, {"eps", 10}})));
         QCOMPARE(Names(now), std::string("alpha beta gamma delta eps"));
 
@@ -269,7 +269,7 @@ private slots:
         QVERIFY(h.Cycle(Index({{"alpha", 50}, {"beta", 40}, {"gamma", 30}, {"delta", 60}})));
         QCOMPARE(Names(now), std::string("delta* beta* alpha gamma"));
 
-        h.Main->Action(QStringLiteral("ActionLVFindClear"))->trigger();
+        h.Action("ActionLVFindClear")->trigger();
         QCOMPARE(Names(now), std::string("delta alpha beta gamma"));
 
         // Without keeping, a refresh drops the marks; an empty search restores the sorted order.
@@ -280,7 +280,7 @@ private slots:
         h.Find("beta", true);
         h.Find("", true);
         QCOMPARE(Names(now), std::string("alpha beta"));
-        QCOMPARE(h.Common->FindValue2, std::string());
+        QCOMPARE(h.P->Common().FindValue2, std::string());
     }
 
     // The dialog edits the list it is given: add, rename, move, delete, and the detail group's
@@ -404,7 +404,7 @@ private slots:
         Harness h("[Favorite]\nEnabled0=1\nTitle0=hide\nWord0=beta\nChannel0=1\nListDisable0=1\n");
         h.Start();
         QVERIFY(h.Cycle(Index({{"alpha", 50}, {"beta", 40}})));
-        QCOMPARE(Names(h.Main->ListViewNow), std::string("alpha"));
+        QCOMPARE(Names(h.ListViewNow()), std::string("alpha"));
         const std::string before = ReadFile(h.Folder.File("kavo.ini"));
 
         for (const bool ok : {false, true}) {
@@ -417,17 +417,17 @@ private slots:
                     else
                         dialog.reject();
                 },
-                [&] { h.Main->Action(QStringLiteral("ActionMainFavorite"))->trigger(); });
+                [&] { h.Action("ActionMainFavorite")->trigger(); });
             if (!ok) {
                 QCOMPARE(ReadFile(h.Folder.File("kavo.ini")), before);
-                QCOMPARE(h.Setting.Favorites.Count(), 1);
-                QCOMPARE(Names(h.Main->ListViewNow), std::string("alpha"));
+                QCOMPARE(h.P->Setting().Favorites.Count(), 1);
+                QCOMPARE(Names(h.ListViewNow()), std::string("alpha"));
             }
         }
-        QCOMPARE(h.Setting.Favorites.Count(), 2);
-        QVERIFY(!h.Setting.Favorites[0].Enabled);
+        QCOMPARE(h.P->Setting().Favorites.Count(), 2);
+        QVERIFY(!h.P->Setting().Favorites[0].Enabled);
         QCOMPARE(IniFile::Read(h.Folder.File("kavo.ini")).ReadString("Favorite", "Title1", ""), std::string("noname"));
-        QCOMPARE(Names(h.Main->ListViewNow), std::string("alpha beta"));
+        QCOMPARE(Names(h.ListViewNow()), std::string("alpha beta"));
     }
 
     // A cycle that started on the old favorites delivers lists matched with the new ones.
@@ -439,15 +439,15 @@ private slots:
         HttpReply slow = HttpReply::Ok(Index({{"alpha", 50}, {"beta", 40}}));
         slow.Delay = std::chrono::milliseconds(500);
         h.Server.Route("/yp/index.txt", slow);
-        QSignalSpy finished(h.Main.get(), &TkavoMain::CycleFinished);
+        QSignalSpy finished(&h.Refreshes(), &RefreshCycle::CycleFinished);
         h.StartCycle();
-        QVERIFY(h.Net->Running());
-        TkavoSetting edited = h.Setting;
+        QVERIFY(h.P->Net().Running());
+        TkavoSetting edited = h.P->Setting();
         edited.Favorites[0].Enabled = false;
-        QVERIFY(h.Main->CommitSettings(edited));
-        QVERIFY(!h.Net->RematchFavorites());
+        QVERIFY(!h.P->Settings().Commit(edited));
+        QVERIFY(!h.P->Net().RematchFavorites());
         QVERIFY(finished.wait(10000));
-        QCOMPARE(Names(h.Main->ListViewNow), std::string("alpha beta"));
+        QCOMPARE(Names(h.ListViewNow()), std::string("alpha beta"));
     }
 };
 

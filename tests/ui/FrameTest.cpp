@@ -4,12 +4,11 @@
 #include "platform/ProgramFolder.h"
 #include "settings/IniFile.h"
 #include "support/BrowserTestMain.h"
-#include "support/ProgramParts.h"
 #include "support/TempFolder.h"
+#include "support/TestProgram.h"
 #include "ui/window/MainFrame.h"
 #include "ui/window/PlacementStore.h"
 #include "ui/window/ToolBars.h"
-#include "ui/window/ukavoMain.h"
 
 #include <QAction>
 #include <QApplication>
@@ -78,30 +77,31 @@ public:
 };
 
 // One run of the program over a folder.
-class Run : public ProgramParts
+class Run : public TestProgram
 {
 public:
     RecordingStarter Starter;
 
     Run()
     {
-        MainServices services;
-        services.Starter = &Starter;
-        Create(services);
-        InitialSetup();
-        Main->RestorePlacement();
+        Create(&Starter);
+        P->Start();
+        P->Show();
     }
     ~Run() { End(); }
 
-    TkavoMain& W() const { return *Main; }
-    QAction* A(const char* name) const { return Main->Action(QString::fromLatin1(name)); }
-    ToolBand* Band(int id) const { return Main->ToolBars().Band(id); }
+    TkavoMain& W() const { return Main(); }
+    QAction* A(const char* name) const { return Action(name); }
+    ToolBars& Bars() const { return *Main().findChild<ToolBars*>(); }
+    ToolBand* Band(int id) const { return Bars().Band(id); }
+    // The page the window shows.
+    int Page() const { return Main().findChild<QStackedWidget*>(QStringLiteral("PageControl"))->currentIndex(); }
     // Closes the window as the user does and frees the parts before the finish timer would end
     // the test.
     void End()
     {
-        if (Main && !Main->isHidden())
-            Main->close();
+        if (P && !Main().isHidden())
+            Main().close();
         Free();
     }
 };
@@ -122,8 +122,8 @@ class FrameTest : public QObject
 
 private slots:
     // What a run leaves in kavo.ini and dfm.ini, the next run finds: the tab, the fixed bands,
-    // the band order with rows and widths, the placement and the stored options. Checked states
-    // reach dfm.ini the moment they change.
+    // the band order with rows and widths, the placement and the options each part stores (the
+    // switches, the YP-style page's). Checked states reach dfm.ini the moment they change.
     void restartRestoresTheFrame()
     {
         Folder folder("[Window]\nStatusBar=0\n");
@@ -134,7 +134,7 @@ private slots:
             // A first start keeps the designed order: the menu band, then tabs and commands on row two.
             QCoreApplication::processEvents();
             using Row = std::tuple<int, bool>;
-            QCOMPARE(OrderAndBreaks(run.W().ToolBars().CaptureLayout()),
+            QCOMPARE(OrderAndBreaks(run.Bars().CaptureLayout()),
                      (std::vector<Row>{
                          {ToolBars::BandMain, false}, {ToolBars::BandTab, true}, {ToolBars::BandTool, false}}));
             QVERIFY(run.W().statusBar()->isHidden());
@@ -144,11 +144,14 @@ private slots:
             run.Band(ToolBars::BandTool)->SetPreferredWidth(300);
             run.A("ActionCoolFixed")->trigger();
             run.A("ActionTabYpLike")->trigger();
+            for (const char* name : {"ActionMainVisualYpLikeLite3", "ActionMainVisualYpLikeModeFromTempFile",
+                                     "ActionMainVisualEnableEnsureVisible", "ActionMainNotifyRefresh"})
+                run.A(name)->setChecked(true);
             QCOMPARE(folder.Placement().ReadString("kavoMain", "ActionTabYpLike.Checked", ""), std::string("TRUE"));
             QCOMPARE(folder.Placement().ReadString("kavoMain", "ActionTabNow.Checked", ""), std::string("FALSE"));
             QCOMPARE(folder.Placement().ReadString("kavoMain", "ActionCoolFixed.Checked", ""), std::string("TRUE"));
             QCoreApplication::processEvents();
-            layout = run.W().ToolBars().CaptureLayout();
+            layout = run.Bars().CaptureLayout();
             QCOMPARE(layout[0].ID, int(ToolBars::BandTool));
             QCOMPARE(layout[0].Width, 300);
             QVERIFY(layout[1].ID == ToolBars::BandMain && !layout[1].Break);
@@ -163,14 +166,19 @@ private slots:
         QCOMPARE(folder.Placement().ReadInteger("kavoMain", "Width", 0), placed.width());
 
         Run run;
-        QCOMPARE(run.W().PageControl->currentIndex(), int(MainFrame::PageYpLike));
+        QCOMPARE(run.Page(), int(MainFrame::PageYpLike));
         QVERIFY(run.A("ActionTabYpLike")->isChecked());
         QVERIFY(run.A("ActionCoolFixed")->isChecked());
         QVERIFY(!run.Band(ToolBars::BandTool)->isMovable());
         QCOMPARE(run.W().geometry(), placed);
         QVERIFY(run.W().statusBar()->isHidden());
+        for (const char* name : {"ActionMainVisualYpLikeLite3", "ActionMainVisualYpLikeModeFromTempFile",
+                                 "ActionMainVisualEnableEnsureVisible", "ActionMainNotifyRefresh"})
+            QVERIFY2(run.A(name)->isChecked(), name);
+        QVERIFY(!run.A("ActionMainVisualYpLikeLite4")->isChecked());
+        QVERIFY(!run.A("ActionMainVisualYpLikeModeFromStream")->isChecked());
         QCoreApplication::processEvents();
-        const auto restored = run.W().ToolBars().CaptureLayout();
+        const auto restored = run.Bars().CaptureLayout();
         QCOMPARE(OrderAndBreaks(restored), OrderAndBreaks(layout));
         QCOMPARE(restored[0].Width, layout[0].Width);
     }
@@ -186,7 +194,7 @@ private slots:
         {
             Run run;
             QVERIFY(run.A("ActionTabLog")->isChecked());
-            QCOMPARE(run.W().PageControl->currentIndex(), int(MainFrame::PageLog));
+            QCOMPARE(run.Page(), int(MainFrame::PageLog));
             QVERIFY(run.A("ActionCoolFixed")->isChecked());
             QCOMPARE(run.W().TimerInitialize.interval(), 700);
             const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
@@ -219,8 +227,8 @@ private slots:
         QFETCH(bool, taskTray);
         Folder folder(std::string("TaskTray=") + (taskTray ? "1" : "0") + "\n[Notify]\nPosition=0\n");
         Run run;
-        QTRY_VERIFY(run.Common->Initialized);
-        QVERIFY(run.NotifyMgr->TrayActive());
+        QTRY_VERIFY(run.P->Common().Initialized);
+        QVERIFY(run.P->NotifyMgr().TrayActive());
         run.W().setGeometry(150, 160, 620, 430);
         const QRect normal = run.W().normalGeometry();
         run.W().setWindowState(Qt::WindowMinimized);
@@ -229,7 +237,7 @@ private slots:
         QCOMPARE(run.W().isHidden(), taskTray);
         QCOMPARE(run.W().Frame().InTray(), taskTray);
         QVERIFY(run.W().isMinimized());
-        run.NotifyMgr->ShowApplication();
+        run.P->NotifyMgr().ShowApplication();
         QVERIFY(run.W().isVisible() && !run.W().isMinimized());
         QCOMPARE(run.W().normalGeometry(), normal);
         QVERIFY(!run.W().Frame().InTray());
@@ -249,8 +257,8 @@ private slots:
         Folder folder("TaskTray=0\n[Notify]\nPosition=1\n");
         Run run;
         TkavoMain& w = run.W();
-        QTRY_VERIFY(run.Common->Initialized);
-        QVERIFY(!run.NotifyMgr->TrayActive());
+        QTRY_VERIFY(run.P->Common().Initialized);
+        QVERIFY(!run.P->NotifyMgr().TrayActive());
         w.setGeometry(150, 160, 620, 430);
         if (maximized)
             w.showMaximized();
@@ -259,16 +267,16 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&w));
         QTest::keyClick(&w, Qt::Key_F9);
         QVERIFY(w.isHidden());
-        QVERIFY(run.NotifyMgr->TrayActive());
+        QVERIFY(run.P->NotifyMgr().TrayActive());
         // A window shown again is placed anew by the window manager; here the hidden window is
         // moved in its stead.
         w.setWindowState(Qt::WindowNoState);
         w.setGeometry(0, 0, 300, 200);
-        emit run.NotifyMgr->JvTrayIcon().activated(QSystemTrayIcon::Trigger);
+        emit run.P->NotifyMgr().JvTrayIcon().activated(QSystemTrayIcon::Trigger);
         QVERIFY(w.isVisible());
         QCOMPARE(w.isMaximized(), maximized);
         QCOMPARE(w.normalGeometry(), normal);
-        QVERIFY(!run.NotifyMgr->TrayActive());
+        QVERIFY(!run.P->NotifyMgr().TrayActive());
     }
 
     // Ctrl+Tab three times comes back to the on-air page; Ctrl+Shift+Tab goes the other way.
@@ -281,10 +289,10 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&w));
         for (const int page : {MainFrame::PageLog, MainFrame::PageYpLike, MainFrame::PageNow}) {
             QTest::keyClick(&w, Qt::Key_Tab, Qt::ControlModifier);
-            QCOMPARE(w.PageControl->currentIndex(), page);
+            QCOMPARE(run.Page(), page);
         }
         QTest::keyClick(&w, Qt::Key_Tab, Qt::ControlModifier | Qt::ShiftModifier);
-        QCOMPARE(w.PageControl->currentIndex(), int(MainFrame::PageYpLike));
+        QCOMPARE(run.Page(), int(MainFrame::PageYpLike));
         QVERIFY(run.A("ActionTabYpLike")->isChecked());
     }
 
@@ -302,15 +310,15 @@ private slots:
         auto* box = run.W().findChild<QMessageBox*>(QStringLiteral("ThemeNotFound"));
         QVERIFY(box);
         QCOMPARE(box->text(), QString::fromStdString(folder.Temp.Path()) + U("/templates/nothere/が見つかりません"));
-        QCOMPARE(run.Common->Theme, std::string());
+        QCOMPARE(run.P->Common().Theme, std::string());
         QCOMPARE(change->text(), U("テーマ変更[](&M)"));
         box->close();
 
         answer = "dark";
         change->trigger();
-        QCOMPARE(run.Common->Theme, std::string("dark"));
+        QCOMPARE(run.P->Common().Theme, std::string("dark"));
         QCOMPARE(change->text(), U("テーマ変更[dark](&M)"));
-        QCOMPARE(run.Common->NotifyTemplate().at(0), std::string("templates/dark"));
+        QCOMPARE(run.P->Common().NotifyTemplate().at(0), std::string("templates/dark"));
         QCOMPARE(IniFile::Read(folder.Temp.File("kavo.ini")).ReadString("Theme", "Templates", ""), std::string("dark"));
     }
 
@@ -321,15 +329,15 @@ private slots:
         Folder folder;
         Run run;
         TkavoMain& w = run.W();
-        QTRY_VERIFY(run.Common->Initialized);
+        QTRY_VERIFY(run.P->Common().Initialized);
         const QString url = QStringLiteral("http://example.com/contact");
-        w.SetStatusPanel(2, url);
+        w.Frame().SetStatusPanel(2, url);
         QTest::mouseDClick(w.statusBar(), Qt::LeftButton);
         QCOMPARE(run.Starter.Opened, std::vector<std::string>{url.toStdString()});
         run.A("ActionStatusCopy")->trigger();
         QCOMPARE(QApplication::clipboard()->text(), url);
         run.A("ActionTabYpLike")->trigger();
-        w.SetStatusPanel(2, url);
+        w.Frame().SetStatusPanel(2, url);
         QTest::mouseDClick(w.statusBar(), Qt::LeftButton);
         QCOMPARE(run.Starter.Opened.size(), std::size_t{1});
 
@@ -359,7 +367,7 @@ private slots:
         ToolBand* tool = run.Band(ToolBars::BandTool);
         w.resize(900, 500);
         QCoreApplication::processEvents();
-        QVERIFY(w.ToolBars().ChevronMenu(tool)->actions().isEmpty());
+        QVERIFY(run.Bars().ChevronMenu(tool)->actions().isEmpty());
 
         // The tab band takes the row, leaving the command band its least width.
         run.Band(ToolBars::BandTab)->SetPreferredWidth(w.width());
@@ -370,7 +378,7 @@ private slots:
             if (tool->widgetForAction(action)->isHidden())
                 hidden.append(action->objectName());
         QVERIFY(!hidden.isEmpty());
-        QMenu* menu = w.ToolBars().ChevronMenu(tool);
+        QMenu* menu = run.Bars().ChevronMenu(tool);
         QStringList offered;
         for (QAction* entry : menu->actions())
             offered.append(entry->menu() ? entry->menu()->actions().first()->objectName() : entry->objectName());
@@ -379,7 +387,7 @@ private slots:
         // hold the refresh and the two modes.
         QVERIFY(!hidden.contains(QStringLiteral("ActionMainRefresh")));
         tool->widgetForAction(run.A("ActionMainRefresh"))->hide();
-        QMenu* refresh = w.ToolBars().ChevronMenu(tool)->actions().first()->menu();
+        QMenu* refresh = run.Bars().ChevronMenu(tool)->actions().first()->menu();
         QVERIFY(refresh);
         QCOMPARE(refresh->title(), U("更新(&R)"));
         QStringList names;
@@ -393,7 +401,7 @@ private slots:
         // The menu band offers its hidden menus under their trimmed captions.
         ToolBand* main = run.Band(ToolBars::BandMain);
         QStringList menus;
-        for (QAction* entry : w.ToolBars().ChevronMenu(main)->actions())
+        for (QAction* entry : run.Bars().ChevronMenu(main)->actions())
             menus.append(entry->text());
         QVERIFY(!menus.isEmpty());
         QCOMPARE(menus.last(), U("ヘルプ(&H)"));
@@ -430,7 +438,7 @@ private slots:
         Run run;
         TkavoMain& w = run.W();
         int started = 0;
-        w.ToolBars().StartSystemMove = [&started] { return ++started > 0; };
+        run.Bars().StartSystemMove = [&started] { return ++started > 0; };
         run.A("ActionCoolFixed")->setChecked(fixed);
         QCOMPARE(run.Band(ToolBars::BandMain)->isMovable(), !fixed);
         if (maximized)
@@ -456,12 +464,13 @@ private slots:
         Run run;
         TkavoMain& w = run.W();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
-        QTRY_VERIFY(run.Common->Initialized);
-        w.SetStatusPanel(2, QStringLiteral("http://yp.example.com/contact"));
+        QTRY_VERIFY(run.P->Common().Initialized);
+        w.Frame().SetStatusPanel(2, QStringLiteral("http://yp.example.com/contact"));
         const int scale = qRound(w.devicePixelRatioF() * 100);
         for (const auto& [width, name] : {std::pair{720, "frame"}, std::pair{0, "frame-narrow"}}) {
-            w.resize(width > 0 ? width : w.minimumSizeHint().width() + 40, 260);
-            QTest::qWait(300);
+            const QSize size(width > 0 ? width : w.minimumSizeHint().width() + 40, 260);
+            w.resize(size);
+            QTRY_COMPARE(w.size(), size);
             const QString path = folder + QStringLiteral("/%1-%2.png").arg(QLatin1String(name)).arg(scale);
             QVERIFY2(w.grab().save(path), qPrintable(path));
         }

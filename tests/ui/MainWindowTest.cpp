@@ -8,8 +8,8 @@
 #include "platform/ProgramFolder.h"
 #include "settings/IniFile.h"
 #include "support/NotifyTestSupport.h"
-#include "support/ProgramParts.h"
 #include "support/TestHttpServer.h"
+#include "support/TestProgram.h"
 #include "ui/app/DebugLog.h"
 #include "ui/app/SessionEnd.h"
 #include "ui/app/SingleInstance.h"
@@ -17,8 +17,11 @@
 #include "ui/lists/ChannelActions.h"
 #include "ui/lists/ChannelViews.h"
 #include "ui/lists/EmptyState.h"
+#include "ui/window/MainFrame.h"
+#include "ui/window/RefreshCycle.h"
 #include "ui/window/RefreshFeedback.h"
-#include "ui/window/ukavoMain.h"
+#include "ui/window/SettingsHolder.h"
+#include "ui/window/ShutdownSequence.h"
 
 #include <QAbstractItemModelTester>
 #include <QAction>
@@ -100,18 +103,18 @@ public:
 };
 
 // The names of the listed actions that are enabled, without "ActionLV".
-QString EnabledActions(const TkavoMain& main, std::initializer_list<const char*> names)
+QString EnabledActions(const ActionTable& actions, std::initializer_list<const char*> names)
 {
     QStringList enabled;
     for (const char* name : names)
-        if (main.Action(QStringLiteral("ActionLV") + QLatin1String(name))->isEnabled())
+        if (actions.Find(QStringLiteral("ActionLV") + QLatin1String(name))->isEnabled())
             enabled.append(QLatin1String(name));
     return enabled.join(QLatin1Char(' '));
 }
 
 // A program folder with templates, icons and settings that fetch one YP of a local server; the
 // channel notification text is the channel's name.
-class Harness : public ProgramParts
+class Harness : public TestProgram
 {
 public:
     TempFolder Folder;
@@ -142,20 +145,14 @@ public:
         SetClock(nullptr);
     }
 
-    // Makes the parts as the program does.
-    void Create()
-    {
-        MainServices services;
-        services.Starter = &Starter;
-        ProgramParts::Create(services);
-    }
+    void Create() { TestProgram::Create(&Starter); }
 
     void Start()
     {
         Create();
-        InitialSetup();
-        Main->RestorePlacement();
-        QTRY_VERIFY(Main->Common().Initialized);
+        P->Start();
+        P->Show();
+        QTRY_VERIFY(P->Common().Initialized);
     }
 
     // Serves the index and runs one cycle: manual, or automatic 11 minutes later (past the
@@ -163,13 +160,13 @@ public:
     bool Cycle(const std::string& index, bool manual)
     {
         Server.Route("/yp/index.txt", HttpReply::Ok(index));
-        QSignalSpy finished(Main.get(), &TkavoMain::CycleFinished);
+        QSignalSpy finished(&Refreshes(), &RefreshCycle::CycleFinished);
         if (manual) {
-            Main->Refresh();
+            Refreshes().Refresh();
         } else {
             Clock->AddMinutes(11);
-            Main->Action(QStringLiteral("ActionMainModeAuto"))->setChecked(true);
-            Main->RefreshTimer();
+            Action("ActionMainModeAuto")->setChecked(true);
+            Refreshes().RefreshTimer();
         }
         return finished.wait(10000);
     }
@@ -231,7 +228,7 @@ private slots:
         WriteFile(h.Folder.File("kavo.ini"), "[YP]\nEnabled0=0\nTitle0=yp\nUrl0=" + h.Server.Url("/yp/") +
                                                  "\n[Etc]\nPeerCast=/nonexistent/peercast\n");
         h.Start();
-        EmptyState& empty = h.Main->RefreshFeedback().EmptyState();
+        EmptyState& empty = h.Main().Feedback().EmptyState();
         QVERIFY(empty.isVisible());
         QVERIFY2(empty.Text().contains(QString::fromUtf8("有効なYPがありません")), qPrintable(empty.Text()));
         QVERIFY(empty.Button()->isVisible());
@@ -250,7 +247,7 @@ private slots:
         QCOMPARE(h.Fetches(), 0);
         QVERIFY(empty.isVisible());
         WriteFile(h.Folder.File("kavo.ini"), "[YP]\nEnabled0=1\nTitle0=yp\nUrl0=" + h.Server.Url("/yp/") + "\n");
-        h.Main->ReloadSettings();
+        h.P->Settings().Reload();
         QVERIFY(empty.isHidden());
     }
 
@@ -266,12 +263,12 @@ private slots:
         h.Server.Route("/a/index.txt", HttpReply::Ok(Index({{"A", 5}})));
         h.Server.Route("/b/index.txt", HttpReply::Ok(Index({{"B", 7}})));
         h.Start();
-        EmptyState& empty = h.Main->RefreshFeedback().EmptyState();
+        EmptyState& empty = h.Main().Feedback().EmptyState();
         QVERIFY(empty.isHidden());
 
-        QSignalSpy status(&h.Main->RefreshFeedback(), &RefreshFeedback::StatusChanged);
-        QSignalSpy finished(h.Main.get(), &TkavoMain::CycleFinished);
-        h.Main->Refresh();
+        QSignalSpy status(&h.Main().Feedback(), &RefreshFeedback::StatusChanged);
+        QSignalSpy finished(&h.Refreshes(), &RefreshCycle::CycleFinished);
+        h.Refreshes().Refresh();
         QCOMPARE(empty.Text(), QString::fromUtf8("更新中…"));
         QVERIFY(finished.wait(10000));
         QStringList said;
@@ -280,7 +277,7 @@ private slots:
         QCOMPARE(said, QStringList({QString::fromUtf8("更新中…"), QString::fromUtf8("更新中 1/2: first"),
                                     QString::fromUtf8("更新中 2/2: second"), QString()}));
         QVERIFY(empty.isHidden());
-        QCOMPARE(h.Main->ListViewNow->Model().rowCount(), 2);
+        QCOMPARE(h.ListViewNow()->Model().rowCount(), 2);
     }
 
     // Message boxes carry the application title; an empty one stands for "kavo".
@@ -300,7 +297,7 @@ private slots:
         Harness h;
         WriteFile(h.Folder.File("kavo.ini"), Sjis("[Etc]\nPeerCast=/nonexistent/peercast\n" + setting.toStdString()));
         h.Start();
-        QCOMPARE(h.Main->windowTitle(), title);
+        QCOMPARE(h.Main().windowTitle(), title);
         QString boxTitle;
         QString boxText;
         WhenModal([&](QWidget* box) {
@@ -308,7 +305,7 @@ private slots:
             boxText = static_cast<QMessageBox*>(box)->text();
             static_cast<QMessageBox*>(box)->accept();
         });
-        h.Main->Action(QStringLiteral("ActionMainHelpInitDMS"))->trigger();
+        h.Action("ActionMainHelpInitDMS")->trigger();
         QCOMPARE(boxText, QString::fromUtf8("成功"));
         QCOMPARE(boxTitle, title);
     }
@@ -319,14 +316,14 @@ private slots:
     {
         Harness h;
         h.Start();
-        SessionEnd sessionEnd(*h.Main);
+        SessionEnd sessionEnd(h.Main());
         HttpReply slow = HttpReply::Ok(Index({{"A", 5}}));
         slow.Delay = std::chrono::milliseconds(500);
         h.Server.Route("/yp/index.txt", slow);
-        QSignalSpy finished(h.Main.get(), &TkavoMain::CycleFinished);
-        QSignalSpy closed(h.Main.get(), &TkavoMain::ClosedDown);
-        h.Main->Refresh();
-        QVERIFY(h.Main->Common().Busy);
+        QSignalSpy finished(&h.Refreshes(), &RefreshCycle::CycleFinished);
+        QSignalSpy closed(&h.P->Shutdown(), &ShutdownSequence::ClosedDown);
+        h.Refreshes().Refresh();
+        QVERIFY(h.P->Common().Busy);
         QVERIFY(ReadFile(h.Folder.File("kavo.ini")).find("[Window]") == std::string::npos);
         ::raise(SIGTERM);
         QVERIFY(closed.wait(10000));
@@ -420,7 +417,7 @@ private slots:
         std::filesystem::remove(h.Folder.File("icons/New.ico"));
         h.Create();
         try {
-            h.Main->InitialSetup(IniFile::Read(TkavoSetting::SettingsFileName()));
+            h.P->Start();
             QFAIL("start-up went on");
         } catch (const StartupError& error) {
             QVERIFY2(std::string(error.what()).find("icons/New.ico") != std::string::npos, error.what());
@@ -433,25 +430,25 @@ private slots:
     {
         Harness h;
         h.Start();
-        QAbstractItemModelTester nowTester(&h.Main->ListViewNow->Model(),
+        QAbstractItemModelTester nowTester(&h.ListViewNow()->Model(),
                                            QAbstractItemModelTester::FailureReportingMode::QtTest);
-        QAbstractItemModelTester logTester(&h.Main->ListViewLog->Model(),
+        QAbstractItemModelTester logTester(&h.ListViewLog()->Model(),
                                            QAbstractItemModelTester::FailureReportingMode::QtTest);
         const auto index1 = Index({{"A", 5}, {"B", 50}, {"C", 20, "RAW"}, {"D", 8, "raw"}, {"Hidden1", 99}});
         QVERIFY(h.Cycle(index1, true));
-        QCOMPARE(QString::fromStdString(Names(h.Main->ListViewNow)), QStringLiteral("B A C D"));
-        QCOMPARE(Names(h.Main->ListViewLog), std::string());
-        QVERIFY(!h.Main->Common().Busy);
-        QVERIFY(h.Main->Action(QStringLiteral("ActionMainRefresh"))->isEnabled());
-        QVERIFY(h.Main->statusBar()->toolTip().startsWith(QStringLiteral("Results:")));
-        h.Main->NotifyMgr().Abort();
+        QCOMPARE(QString::fromStdString(Names(h.ListViewNow())), QStringLiteral("B A C D"));
+        QCOMPARE(Names(h.ListViewLog()), std::string());
+        QVERIFY(!h.P->Common().Busy);
+        QVERIFY(h.Action("ActionMainRefresh")->isEnabled());
+        QVERIFY(h.Main().statusBar()->toolTip().startsWith(QStringLiteral("Results:")));
+        h.P->NotifyMgr().Abort();
         h.TrayMessages.clear();
 
         const auto index2 =
             Index({{"A", 5}, {"C", 20, "RAW"}, {"E", 30}, {"F", 10}, {"Hidden2", 99}, {"G", 30, "Raw"}});
         QVERIFY(h.Cycle(index2, false));
-        QCOMPARE(Names(h.Main->ListViewNow), std::string("E F A G C"));
-        const std::string log = Names(h.Main->ListViewLog);
+        QCOMPARE(Names(h.ListViewNow()), std::string("E F A G C"));
+        const std::string log = Names(h.ListViewLog());
         QVERIFY2(log == "B D" || log == "D B", log.c_str());
         QTRY_VERIFY_WITH_TIMEOUT(!h.TrayMessages.isEmpty(), 5000);
         const QString shown = h.TrayMessages.join(QLatin1Char('|'));
@@ -462,12 +459,12 @@ private slots:
         QVERIFY2(!shown.contains(QStringLiteral("Hidden")), qPrintable(shown));
 
         // Clicks: the sorted column inverts its flag (fewest first), another column sorts ascending.
-        ChannelListView* now = h.Main->ListViewNow;
-        h.Main->ChannelViews().ColumnClick(now, now->Model().FindColumn(ColumnCaptionById("Listener")));
+        ChannelListView* now = h.ListViewNow();
+        h.Main().Views().ColumnClick(now, now->Model().FindColumn(ColumnCaptionById("Listener")));
         QCOMPARE(Names(now), std::string("A F E C G"));
-        h.Main->ChannelViews().ColumnClick(now, now->Model().FindColumn(ColumnCaptionById("Listener")));
+        h.Main().Views().ColumnClick(now, now->Model().FindColumn(ColumnCaptionById("Listener")));
         QCOMPARE(Names(now), std::string("E F A G C"));
-        h.Main->ChannelViews().ColumnClick(now, now->Model().FindColumn(ColumnCaptionById("No")));
+        h.Main().Views().ColumnClick(now, now->Model().FindColumn(ColumnCaptionById("No")));
         QCOMPARE(Names(now), std::string("A E F C G"));
     }
 
@@ -478,10 +475,10 @@ private slots:
         Harness h;
         h.Start();
         QVERIFY(h.Cycle(Index({{"A", 5}, {"B", 50}}), true));
-        ChannelListView* now = h.Main->ListViewNow;
+        ChannelListView* now = h.ListViewNow();
         now->SelectRow(1);
         QCOMPARE(now->SelectedChannel()->ChannelName, std::string("A"));
-        QCOMPARE(h.Main->StatusPanel(2), QStringLiteral("http://example.com/A"));
+        QCOMPARE(h.Main().Frame().StatusPanel(2), QStringLiteral("http://example.com/A"));
 
         QVERIFY(h.Cycle(Index({{"E", 80}, {"B", 50}, {"A", 5}}), false));
         QCOMPARE(now->SelectedRow(), 2);
@@ -489,7 +486,7 @@ private slots:
 
         QVERIFY(h.Cycle(Index({{"E", 80}, {"B", 50}}), false));
         QCOMPARE(now->SelectedRow(), -1);
-        QCOMPARE(h.Main->StatusPanel(2), QString());
+        QCOMPARE(h.Main().Frame().StatusPanel(2), QString());
     }
 
     // The channel actions follow the current view's selection; copy renders the clipboard template.
@@ -500,16 +497,16 @@ private slots:
         QVERIFY(h.Cycle(Index({{"A", 5}}), true));
         const char* actions[] = {"ActionLVPlay",     "ActionLVPlayDirect",     "ActionLVOpenContact",
                                  "ActionLVOpenChat", "ActionLVOpenStatistics", "ActionLVCopy"};
-        h.Main->ChannelActions().PrepareListMenu();
+        h.Main().Channels().PrepareListMenu();
         for (const char* name : actions)
-            QVERIFY2(!h.Main->Action(QLatin1String(name))->isEnabled(), name);
+            QVERIFY2(!h.Action(name)->isEnabled(), name);
 
-        h.Main->ListViewNow->SelectRow(0);
-        h.Main->ChannelActions().PrepareListMenu();
+        h.ListViewNow()->SelectRow(0);
+        h.Main().Channels().PrepareListMenu();
         for (const char* name : {"ActionLVPlay", "ActionLVOpenContact", "ActionLVCopy"})
-            QVERIFY2(h.Main->Action(QLatin1String(name))->isEnabled(), name);
+            QVERIFY2(h.Action(name)->isEnabled(), name);
         QGuiApplication::clipboard()->clear();
-        h.Main->Action(QStringLiteral("ActionLVCopy"))->trigger();
+        h.Action("ActionLVCopy")->trigger();
         QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("A"));
     }
 
@@ -519,12 +516,12 @@ private slots:
         Harness h;
         h.Start();
         QVERIFY(h.Cycle(Index({{"A", 5}}), true));
-        ChannelListView* now = h.Main->ListViewNow;
+        ChannelListView* now = h.ListViewNow();
         const auto enabled = [&] {
-            h.Main->ChannelActions().PrepareListMenu();
-            return EnabledActions(*h.Main, {"Play", "PlayDirect", "OpenContact", "OpenChat", "OpenStatistics",
-                                            "NotifyTest", "Copy", "Clear", "YpLikeLite", "AdminCmdStop", "AdminCmdBump",
-                                            "ViewRelayInfo", "Change"});
+            h.Main().Channels().PrepareListMenu();
+            return EnabledActions(h.Main().Actions(), {"Play", "PlayDirect", "OpenContact", "OpenChat",
+                                                       "OpenStatistics", "NotifyTest", "Copy", "Clear", "YpLikeLite",
+                                                       "AdminCmdStop", "AdminCmdBump", "ViewRelayInfo", "Change"});
         };
         struct Case
         {
@@ -569,34 +566,34 @@ private slots:
         original.Diff = TkavoDiff::None;
         for (const Case& c : cases) {
             channel.Assign(original);
-            h.Setting.URL.LocalChInfo = false;
-            c.Set(channel, h.Setting);
+            h.P->Setting().URL.LocalChInfo = false;
+            c.Set(channel, h.P->Setting());
             QVERIFY2(enabled() == QLatin1String(c.Enabled),
                      qPrintable(QLatin1String(c.Name) + QLatin1String(": ") + enabled()));
         }
-        QVERIFY(!h.Main->Action(QStringLiteral("ActionLVYpLikeLite"))->isVisible());
+        QVERIFY(!h.Action("ActionLVYpLikeLite")->isVisible());
 
         // While a cycle runs the local server's channels are about to change: no admin items.
         channel.Assign(original);
-        h.Setting.URL.LocalChInfo = true;
+        h.P->Setting().URL.LocalChInfo = true;
         channel.LocalStatus = "RECEIVE";
         HttpReply slow = HttpReply::Ok(Index({{"A", 5}}));
         slow.Delay = std::chrono::milliseconds(800);
         h.Server.Route("/yp/index.txt", slow);
-        QSignalSpy finished(h.Main.get(), &TkavoMain::CycleFinished);
+        QSignalSpy finished(&h.Refreshes(), &RefreshCycle::CycleFinished);
         h.Clock->AddMinutes(11);
-        h.Main->Action(QStringLiteral("ActionMainModeAuto"))->setChecked(true);
-        h.Main->RefreshTimer();
+        h.Action("ActionMainModeAuto")->setChecked(true);
+        h.Refreshes().RefreshTimer();
         QCOMPARE(enabled(), QStringLiteral("Play OpenContact NotifyTest Copy"));
         QVERIFY(finished.wait(10000));
 
         now->clearSelection();
         QCOMPARE(enabled(), QString());
-        h.Main->Action(QStringLiteral("ActionTabLog"))->trigger();
+        h.Action("ActionTabLog")->trigger();
         QCOMPARE(enabled(), QStringLiteral("Clear"));
-        h.Main->Action(QStringLiteral("ActionTabYpLike"))->trigger();
+        h.Action("ActionTabYpLike")->trigger();
         QCOMPARE(enabled(), QStringLiteral("YpLikeLite"));
-        QVERIFY(h.Main->Action(QStringLiteral("ActionLVYpLikeLite"))->isVisible());
+        QVERIFY(h.Action("ActionLVYpLikeLite")->isVisible());
     }
 
     // The change menu shows what changed as "previous -> current", entities decoded, literally.
@@ -605,18 +602,18 @@ private slots:
         Harness h;
         h.Start();
         QVERIFY(h.Cycle(Index({{"A", 5}}), true));
-        h.Main->ListViewNow->SelectRow(0);
-        TkavoChItem& channel = *h.Main->ListViewNow->SelectedChannel();
+        h.ListViewNow()->SelectRow(0);
+        TkavoChItem& channel = *h.ListViewNow()->SelectedChannel();
         channel.Diff = TkavoDiff::Change;
         channel.PrevPlaying = "old &amp; gold";
         channel.Playing = "new";
         channel.PrevComment = channel.Comment;
         channel.PrevGenre = channel.Genre;
         channel.PrevDescription = channel.Description;
-        h.Main->ChannelActions().PrepareListMenu();
-        QCOMPARE(h.Main->Action(QStringLiteral("ActionLVChangePlaying"))->text(), QStringLiteral("old && gold -> new"));
-        QCOMPARE(h.Main->Action(QStringLiteral("ActionLVChangeComment"))->text(), QString());
-        QCOMPARE(h.Main->Action(QStringLiteral("ActionLVChangeGenreAndDesc"))->text(), QString());
+        h.Main().Channels().PrepareListMenu();
+        QCOMPARE(h.Action("ActionLVChangePlaying")->text(), QStringLiteral("old && gold -> new"));
+        QCOMPARE(h.Action("ActionLVChangeComment")->text(), QString());
+        QCOMPARE(h.Action("ActionLVChangeGenreAndDesc")->text(), QString());
     }
 
     // Blank lines of the clipboard template are dropped, and no line ends in blanks.
@@ -626,8 +623,8 @@ private slots:
         WriteFile(h.Folder.File("templates/clipboard.txt"), "<channelname/>  \r\n\r\n \t \r\n[<channelname/>]\r\n");
         h.Start();
         QVERIFY(h.Cycle(Index({{"A", 5}}), true));
-        h.Main->ListViewNow->SelectRow(0);
-        h.Main->ChannelActions().CopySelected();
+        h.ListViewNow()->SelectRow(0);
+        h.Main().Channels().CopySelected();
         QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("A\r\n[A]"));
     }
 
@@ -637,18 +634,18 @@ private slots:
     {
         Harness h;
         h.Start();
-        h.Setting.URL.LocalChInfoAddr = h.Server.Url("/admin?cmd=viewxml");
+        h.P->Setting().URL.LocalChInfoAddr = h.Server.Url("/admin?cmd=viewxml");
         QVERIFY(h.Cycle(Index({{"A", 5}}), true));
-        ChannelListView* now = h.Main->ListViewNow;
+        ChannelListView* now = h.ListViewNow();
         now->SelectRow(0);
         const TkavoDiff before = now->SelectedChannel()->Diff;
-        h.Main->ChannelActions().PlaySelected(now);
+        h.Main().Channels().PlaySelected(now);
         QCOMPARE(now->SelectedChannel()->Diff, before);
         QCOMPARE(now->SelectedChannel()->LocalStatus, std::string());
 
-        h.Setting.URL.LocalChInfo = true;
+        h.P->Setting().URL.LocalChInfo = true;
         QSignalSpy redrawn(&now->Model(), &QAbstractItemModel::dataChanged);
-        h.Main->ChannelActions().PlaySelected(now);
+        h.Main().Channels().PlaySelected(now);
         QCOMPARE(now->SelectedChannel()->Diff, TkavoDiff::Relaying);
         QCOMPARE(now->SelectedChannel()->LocalStatus, std::string("CONNECT"));
         QCOMPARE(redrawn.count(), 1);
@@ -659,13 +656,13 @@ private slots:
         QVERIFY(now->SelectedChannel()->Diff != TkavoDiff::Relaying);
 
         // A line without a channel ID plays nothing, however it is asked for.
-        h.Setting.Operation.KeyEnterChOpen = true;
+        h.P->Setting().Operation.KeyEnterChOpen = true;
         now->SelectedChannel()->Hash = NoHash;
         const std::size_t started = h.Starter.Started.size() + h.Starter.Opened.size();
         emit now->DoubleClickedRow();
         emit now->EnterPressed();
-        h.Main->Action(QStringLiteral("ActionLVPlay"))->trigger();
-        h.Main->Action(QStringLiteral("ActionLVPlayDirect"))->trigger();
+        h.Action("ActionLVPlay")->trigger();
+        h.Action("ActionLVPlayDirect")->trigger();
         QCOMPARE(h.Starter.Started.size() + h.Starter.Opened.size(), started);
         QVERIFY(now->SelectedChannel()->Diff != TkavoDiff::Relaying);
     }
@@ -677,16 +674,16 @@ private slots:
         Harness h;
         h.Start();
         QVERIFY(h.Cycle(Index({{"A", 5}}), true));
-        h.Setting.URL.LocalChInfo = true;
-        h.Setting.URL.LocalChInfoAddr = h.Server.Url("/admin?cmd=viewxml");
-        ChannelActions& actions = h.Main->ChannelActions();
-        ChannelListView* now = h.Main->ListViewNow;
+        h.P->Setting().URL.LocalChInfo = true;
+        h.P->Setting().URL.LocalChInfoAddr = h.Server.Url("/admin?cmd=viewxml");
+        ChannelActions& actions = h.Main().Channels();
+        ChannelListView* now = h.ListViewNow();
         now->SelectRow(0);
         TkavoChItem& channel = *now->SelectedChannel();
         channel.LocalStatus = "RECEIVE";
         const std::string id = Id("A");
-        QAction* stop = h.Main->Action(QStringLiteral("ActionLVAdminCmdStop"));
-        QAction* bump = h.Main->Action(QStringLiteral("ActionLVAdminCmdBump"));
+        QAction* stop = h.Action("ActionLVAdminCmdStop");
+        QAction* bump = h.Action("ActionLVAdminCmdBump");
 
         HttpReply slow = HttpReply::Error(500, "Internal Server Error"); // the answer is ignored
         slow.Delay = std::chrono::milliseconds(500);
@@ -716,7 +713,7 @@ private slots:
         QCOMPARE(targets, (std::vector<std::string>{"/admin?cmd=stop&id=" + id, "/admin?cmd=bump&id=" + id}));
 
         actions.PrepareListMenu();
-        h.Main->Action(QStringLiteral("ActionLVViewRelayInfo"))->trigger();
+        h.Action("ActionLVViewRelayInfo")->trigger();
         QCOMPARE(h.Starter.Opened.back(), h.Server.Url("/html/ja/relayinfo.html?id=" + id));
     }
 
@@ -726,17 +723,17 @@ private slots:
         Harness h;
         h.Start();
         QVERIFY(h.Cycle(Index({{"A", 5}}), true));
-        h.Main->NotifyMgr().Abort();
+        h.P->NotifyMgr().Abort();
         h.TrayMessages.clear();
-        h.Setting.Notify.notifyCheckBoxFavorite = true; // favorites only
-        auto& favorite = h.Setting.Favorites.Add(std::make_unique<TkavoFavoriteItem>());
+        h.P->Setting().Notify.notifyCheckBoxFavorite = true; // favorites only
+        auto& favorite = h.P->Setting().Favorites.Add(std::make_unique<TkavoFavoriteItem>());
         favorite.Enabled = true;
         favorite.Channel = true;
         favorite.Word = "A";
-        h.Main->ListViewNow->SelectRow(0);
-        QVERIFY(!h.Main->ListViewNow->SelectedChannel()->Favorite);
-        h.Main->ChannelActions().PrepareListMenu();
-        h.Main->Action(QStringLiteral("ActionLVNotifyTest"))->trigger();
+        h.ListViewNow()->SelectRow(0);
+        QVERIFY(!h.ListViewNow()->SelectedChannel()->Favorite);
+        h.Main().Channels().PrepareListMenu();
+        h.Action("ActionLVNotifyTest")->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(!h.TrayMessages.isEmpty(), 5000);
         QCOMPARE(h.TrayMessages.value(0), QStringLiteral("2:A"));
     }
@@ -749,33 +746,33 @@ private slots:
         h.Start();
         QVERIFY(h.Cycle(Index({{"A", 5}, {"B", 3}, {"C", 2}}), true));
         QVERIFY(h.Cycle(Index({{"A", 5}, {"C", 2}}), false));
-        QCOMPARE(Names(h.Main->ListViewLog), std::string("B"));
-        QAction* clear = h.Main->Action(QStringLiteral("ActionLVClear"));
-        h.Main->ChannelActions().PrepareListMenu();
+        QCOMPARE(Names(h.ListViewLog()), std::string("B"));
+        QAction* clear = h.Action("ActionLVClear");
+        h.Main().Channels().PrepareListMenu();
         clear->trigger();
-        QCOMPARE(Names(h.Main->ListViewLog), std::string("B"));
+        QCOMPARE(Names(h.ListViewLog()), std::string("B"));
 
-        h.Main->Action(QStringLiteral("ActionTabLog"))->trigger();
-        h.Main->ChannelActions().PrepareListMenu();
+        h.Action("ActionTabLog")->trigger();
+        h.Main().Channels().PrepareListMenu();
         clear->trigger();
-        QCOMPARE(Names(h.Main->ListViewLog), std::string());
-        QCOMPARE(h.Net->ChListLog().Count(), 0);
-        for (const YpRecord& yp : h.Net->Yps())
+        QCOMPARE(Names(h.ListViewLog()), std::string());
+        QCOMPARE(h.P->Net().ChListLog().Count(), 0);
+        for (const YpRecord& yp : h.P->Net().Yps())
             QCOMPARE(yp.ChListLog.Count(), 0);
 
         QVERIFY(h.Cycle(Index({{"A", 5}}), false)); // C ends
-        QCOMPARE(Names(h.Main->ListViewLog), std::string("C"));
+        QCOMPARE(Names(h.ListViewLog()), std::string("C"));
         HttpReply slow = HttpReply::Ok(Index({}));
         slow.Delay = std::chrono::milliseconds(800);
         h.Server.Route("/yp/index.txt", slow);
-        QSignalSpy finished(h.Main.get(), &TkavoMain::CycleFinished);
+        QSignalSpy finished(&h.Refreshes(), &RefreshCycle::CycleFinished);
         h.Clock->AddMinutes(11);
-        h.Main->RefreshTimer(); // A ends in this one
-        QVERIFY(h.Net->Running());
+        h.Refreshes().RefreshTimer(); // A ends in this one
+        QVERIFY(h.P->Net().Running());
         clear->trigger();
-        QCOMPARE(Names(h.Main->ListViewLog), std::string());
+        QCOMPARE(Names(h.ListViewLog()), std::string());
         QVERIFY(finished.wait(10000));
-        QCOMPARE(Names(h.Main->ListViewLog), std::string());
+        QCOMPARE(Names(h.ListViewLog()), std::string());
     }
 
     // One tool item per entry, in order; an item runs its own entry's command, also when two
@@ -789,7 +786,7 @@ private slots:
             WriteFile(path, "#!/bin/sh\n");
             std::filesystem::permissions(path, std::filesystem::perms::owner_all);
         }
-        ChannelActions& actions = h.Main->ChannelActions();
+        ChannelActions& actions = h.Main().Channels();
         actions.BuildToolMenus();
         QCOMPARE(actions.MainToolMenu()->actions().size(), 1);
         QCOMPARE(actions.ToolMenu()->actions().value(0)->text(), QString::fromUtf8("なし"));
@@ -797,8 +794,8 @@ private slots:
         QVERIFY(h.Starter.Started.empty());
 
         QVERIFY(h.Cycle(Index({{"A", 5}}), true));
-        h.Setting.Tools = {"dup=" + h.Folder.File("tool1") + " <channelname/>",
-                           "dup=" + h.Folder.File("tool2") + " <channelname/>", "other=" + h.Folder.File("tool1")};
+        h.P->Setting().Tools = {"dup=" + h.Folder.File("tool1") + " <channelname/>",
+                                "dup=" + h.Folder.File("tool2") + " <channelname/>", "other=" + h.Folder.File("tool1")};
         actions.BuildToolMenus();
         for (QMenu* menu : {actions.MainToolMenu(), actions.ToolMenu()}) {
             QStringList titles;
@@ -806,10 +803,10 @@ private slots:
                 titles.append(item->text());
             QCOMPARE(titles, (QStringList{QStringLiteral("dup"), QStringLiteral("dup"), QStringLiteral("other")}));
         }
-        h.Main->ListViewNow->SelectRow(0);
+        h.ListViewNow()->SelectRow(0);
         h.Starter.Started.clear();
         actions.ToolMenu()->actions().value(1)->trigger();
-        h.Main->ListViewNow->clearSelection();
+        h.ListViewNow()->clearSelection();
         actions.MainToolMenu()->actions().value(1)->trigger();
         QCOMPARE(h.Starter.Started.size(), std::size_t{2});
         QCOMPARE(h.Starter.Started[0].Program, h.Folder.File("tool2"));
@@ -823,11 +820,11 @@ private slots:
     {
         Harness h;
         h.Start();
-        h.Main->Action(QStringLiteral("ActionMainHelpDebugMode"))->setChecked(true);
-        h.Main->Action(QStringLiteral("ActionMainHelpExitPeerCast"))->trigger();
+        h.Action("ActionMainHelpDebugMode")->setChecked(true);
+        h.Action("ActionMainHelpExitPeerCast")->trigger();
         QVERIFY(!QApplication::activeModalWidget());
         QVERIFY(ReadFile(DebugLog::FilePath()).find("no PeerCast process to end") != std::string::npos);
-        h.Main->Action(QStringLiteral("ActionMainHelpDebugMode"))->setChecked(false);
+        h.Action("ActionMainHelpDebugMode")->setChecked(false);
     }
 
     // Lines logged while debug mode is off wait for it, the last hundred of them.
@@ -846,6 +843,35 @@ private slots:
         DebugLog::SetEnabled(false);
     }
 
+    // Committed settings reach the parts they concern: the views take the new columns and stay
+    // filled, the tool menus the new tools, the window the new title. A commit the file cannot
+    // take still holds for the run.
+    void committedSettingsReachTheParts()
+    {
+        Harness h;
+        h.Start();
+        QVERIFY(h.Cycle(Index({{"A", 5}, {"B", 7}}), true));
+        TkavoSetting edited = h.P->Setting();
+        edited.Columns = {ColumnCaptionById("ChannelName"), ColumnCaptionById("Listener")};
+        edited.Tools = {"one=" + h.Folder.File("tool")};
+        edited.Etc.ApplicationTitle = "renamed";
+        QVERIFY(!h.P->Settings().Commit(edited));
+        QCOMPARE(h.ListViewNow()->Model().columnCount(), 2);
+        QCOMPARE(h.ListViewLog()->Model().columnCount(), 2);
+        QCOMPARE(Names(h.ListViewNow()), std::string("B A"));
+        QCOMPARE(h.Main().Channels().MainToolMenu()->actions().value(0)->text(), QStringLiteral("one"));
+        QCOMPARE(h.Main().windowTitle(), QStringLiteral("renamed"));
+        QCOMPARE(IniFile::Read(h.Folder.File("kavo.ini")).ReadString("Etc", "ApplicationTitle", ""),
+                 std::string("renamed"));
+
+        std::filesystem::remove(h.Folder.File("kavo.ini"));
+        std::filesystem::create_directory(h.Folder.File("kavo.ini"));
+        edited.Etc.ApplicationTitle = "unsaved";
+        QVERIFY(h.P->Settings().Commit(edited));
+        QCOMPARE(h.P->Setting().Etc.ApplicationTitle, std::string("unsaved"));
+        QCOMPARE(h.Main().windowTitle(), QStringLiteral("unsaved"));
+    }
+
     // A manual refresh within a minute of the last is refused at once and fetches nothing.
     void manualRefreshCountdown()
     {
@@ -853,13 +879,13 @@ private slots:
         h.Start();
         QVERIFY(h.Cycle(Index({{"A", 5}}), true));
         const int fetches = h.Fetches();
-        QCOMPARE(h.Main->ReloadCountdown(), 60);
+        QCOMPARE(h.Refreshes().ReloadCountdown(), 60);
         h.TrayMessages.clear();
-        h.Main->Refresh();
-        QVERIFY(!h.Main->Common().Busy);
+        h.Refreshes().Refresh();
+        QVERIFY(!h.P->Common().Busy);
         QCOMPARE(h.TrayMessages.value(0),
                  QStringLiteral("1:") + QString::fromUtf8("手動による更新は１分間に１回のみです"));
-        QTRY_COMPARE_WITH_TIMEOUT(h.Main->StatusPanel(0), QStringLiteral("59"), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(h.Main().Frame().StatusPanel(0), QStringLiteral("59"), 3000);
         QCOMPARE(h.Fetches(), fetches);
     }
 
@@ -873,7 +899,7 @@ private slots:
         slow.Delay = std::chrono::milliseconds(500);
         h.Server.Route("/yp/index.txt", slow);
         const std::string fileBefore = ReadFile(h.Folder.File("kavo.ini"));
-        QSignalSpy finished(h.Main.get(), &TkavoMain::CycleFinished);
+        QSignalSpy finished(&h.Refreshes(), &RefreshCycle::CycleFinished);
 
         bool edited = false;
         const auto editAndClose = [&](bool accept) {
@@ -881,8 +907,8 @@ private slots:
                 auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
                 QVERIFY(dialog);
                 h.Clock->AddMinutes(11);
-                h.Main->RefreshTimer(); // a refresh starts while the dialog is open
-                QVERIFY(h.Main->Common().Busy);
+                h.Refreshes().RefreshTimer(); // a refresh starts while the dialog is open
+                QVERIFY(h.P->Common().Busy);
                 auto* title = dialog->findChild<QLineEdit*>(QStringLiteral("notifyEditTitle"));
                 QVERIFY(title);
                 title->setText(QStringLiteral("edited"));
@@ -892,21 +918,21 @@ private slots:
                 else
                     dialog->reject();
             });
-            h.Main->ShowConfigDialog();
+            h.Action("ActionMainConfig")->trigger();
         };
 
         editAndClose(false);
         QVERIFY(edited);
         QCOMPARE(ReadFile(h.Folder.File("kavo.ini")), fileBefore);
-        QVERIFY(h.Setting.Notify.Title != "edited");
+        QVERIFY(h.P->Setting().Notify.Title != "edited");
         QVERIFY(finished.wait(5000));
 
         editAndClose(true);
-        QCOMPARE(h.Setting.Notify.Title, std::string("edited"));
+        QCOMPARE(h.P->Setting().Notify.Title, std::string("edited"));
         QCOMPARE(IniFile::Read(h.Folder.File("kavo.ini")).ReadString("Notify", "Title", ""), std::string("edited"));
         QVERIFY(finished.wait(5000));
-        QCOMPARE(Names(h.Main->ListViewNow), std::string("A"));
-        QVERIFY(!h.Main->Common().Busy);
+        QCOMPARE(Names(h.ListViewNow()), std::string("A"));
+        QVERIFY(!h.P->Common().Busy);
     }
 
     // A YP taken out in a cancelled dialog comes back as a new entry, without its channels; a
@@ -916,7 +942,7 @@ private slots:
         Harness h;
         h.Start();
         QVERIFY(h.Cycle(Index({{"A", 5}}), true));
-        QCOMPARE(h.Net->Yps()[0].ChList.Count(), 1);
+        QCOMPARE(h.P->Net().Yps()[0].ChList.Count(), 1);
         const auto closeDialog = [&](bool removeYp) {
             QTimer::singleShot(50, [removeYp] {
                 auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
@@ -925,14 +951,14 @@ private slots:
                     dialog->findChild<QPushButton*>(QStringLiteral("ypButtonDel"))->click();
                 dialog->reject();
             });
-            h.Main->ShowConfigDialog();
+            h.Action("ActionMainConfig")->trigger();
         };
         closeDialog(false);
-        QCOMPARE(h.Net->Yps()[0].ChList.Count(), 1);
+        QCOMPARE(h.P->Net().Yps()[0].ChList.Count(), 1);
         closeDialog(true);
-        QCOMPARE(h.Setting.YpList.Count(), 1);
-        QCOMPARE(h.Net->Yps().Count(), 1);
-        QCOMPARE(h.Net->Yps()[0].ChList.Count(), 0);
+        QCOMPARE(h.P->Setting().YpList.Count(), 1);
+        QCOMPARE(h.P->Net().Yps().Count(), 1);
+        QCOMPARE(h.P->Net().Yps()[0].ChList.Count(), 0);
     }
 
     // Closing while a cycle runs hides the window at once, waits for the cycle and writes the
@@ -941,35 +967,35 @@ private slots:
     {
         Harness h("[Mode]\nManual=0\nAuto=1\n");
         h.Start();
-        QVERIFY(h.Main->Action(QStringLiteral("ActionMainModeAuto"))->isChecked());
+        QVERIFY(h.Action("ActionMainModeAuto")->isChecked());
         HttpReply slow = HttpReply::Ok(Index({{"A", 5}}));
         slow.Delay = std::chrono::milliseconds(1500);
         h.Server.Route("/yp/index.txt", slow);
-        QSignalSpy finished(h.Main.get(), &TkavoMain::CycleFinished);
-        h.Main->Refresh();
-        QVERIFY(h.Main->Common().Busy);
-        h.Main->close();
-        QVERIFY(!h.Main->isVisible());
+        QSignalSpy finished(&h.Refreshes(), &RefreshCycle::CycleFinished);
+        h.Refreshes().Refresh();
+        QVERIFY(h.P->Common().Busy);
+        h.Main().close();
+        QVERIFY(!h.Main().isVisible());
         QCOMPARE(finished.count(), 1);
-        QVERIFY(!h.Main->Common().Busy);
-        QCOMPARE(Names(h.Main->ListViewNow), std::string("A"));
+        QVERIFY(!h.P->Common().Busy);
+        QCOMPARE(Names(h.ListViewNow()), std::string("A"));
         const IniFile ini = IniFile::Read(h.Folder.File("kavo.ini"));
         QVERIFY(ini.ReadBool("Mode", "Auto", false));
         QVERIFY(!ini.ReadBool("Mode", "Manual", true));
         QVERIFY(ini.HasKey("ColumnSize", "ChannelName"));
         QVERIFY(ini.HasKey("CoolBar", "ID2"));
-        h.Main.reset(); // before the finish timer ends the process
+        h.Free(); // before the finish timer ends the process
     }
 
-    // The list of an earlier run is shown greyed, with its time, until the first refresh; that
-    // refresh marks nothing new, for the old channels were never part of the comparison.
+    // The list the history kept of an earlier run is shown greyed at start-up, with its time, until
+    // the first refresh; that refresh marks nothing new, for the old channels were never part of
+    // the comparison.
     void previousListUntilTheFirstRefresh()
     {
         Harness h;
-        h.Start();
-        auto history = std::make_unique<HistoryStore>(h.Folder.File("history.sqlite"));
         const DateTime earlier = h.Clock->Now() - 1;
         {
+            HistoryStore history(h.Folder.File(HistoryStore::FileName));
             TkavoChList none;
             RetrievalRecord record;
             record.Time = earlier;
@@ -979,29 +1005,25 @@ private slots:
             a.Outcome = YpOutcome::Fetched;
             a.Index = Index({{"Old", 3}, {"A", 5}});
             a.ChList = &none;
-            history->Record(record);
-            history->Flush();
+            history.Record(record);
+            history.Flush();
         }
-        h.Main->SetHistory(*history);
-        QVERIFY(h.Main->Action(QStringLiteral("ActionMainVisualHistory"))->isEnabled());
-        auto previous = std::make_unique<TkavoChList>();
-        QCOMPARE(LoadLastList(*history, h.Setting, *previous), earlier);
-        h.Main->ShowPreviousList(std::move(previous));
-        QCOMPARE(Names(h.Main->ListViewNow), std::string("A Old"));
-        QVERIFY(h.Main->ListViewNow->Model().Greyed());
-        const auto* label = h.Main->findChild<QLabel*>(QStringLiteral("LabelPreviousList"));
+        h.Start();
+        QVERIFY(h.Action("ActionMainVisualHistory")->isEnabled());
+        QCOMPARE(Names(h.ListViewNow()), std::string("A Old"));
+        QVERIFY(h.ListViewNow()->Model().Greyed());
+        const auto* label = h.Main().findChild<QLabel*>(QStringLiteral("LabelPreviousList"));
         QVERIFY(label && !label->isHidden());
         QCOMPARE(label->text(),
                  QString::fromUtf8("前回 %1 の一覧").arg(QString::fromStdString(FormatMonthDayTime(earlier))));
 
         QVERIFY(h.Cycle(Index({{"A", 5}, {"B", 2}}), true));
-        QCOMPARE(Names(h.Main->ListViewNow), std::string("A B"));
-        QVERIFY(!h.Main->ListViewNow->Model().Greyed());
+        QCOMPARE(Names(h.ListViewNow()), std::string("A B"));
+        QVERIFY(!h.ListViewNow()->Model().Greyed());
         QVERIFY(label->isHidden());
-        QVERIFY(!h.Main->ShowsPreviousList());
-        for (const TkavoChItem* channel : h.Main->ListViewNow->Model().Rows())
+        QVERIFY(!h.Main().Views().ShowsPreviousList());
+        for (const TkavoChItem* channel : h.ListViewNow()->Model().Rows())
             QCOMPARE(channel->Diff, TkavoDiff::None);
-        h.Main.reset(); // before the history it shows
     }
 
     // The program started a second time hands its command line over and exits with 0.

@@ -96,8 +96,7 @@ private slots:
         item.Kind = 2;
         mgr.Notify(item, false);
         QTRY_COMPARE_WITH_TIMEOUT(finish.count(), 1, 5000);
-        QTest::qWait(100);
-        QVERIFY(!mgr.findChild<QTimer*>(QStringLiteral("TimerQueueCheck"))->isActive());
+        QTRY_VERIFY_WITH_TIMEOUT(!mgr.findChild<QTimer*>(QStringLiteral("TimerQueueCheck"))->isActive(), 2000);
         QVERIFY(!mgr.findChild<QTimer*>(QStringLiteral("TimerBallon"))->isActive());
 
         const int seconds =

@@ -171,9 +171,10 @@ private slots:
     void busyHoldsTheQueue()
     {
         common().Busy = true;
+        QSignalSpy checks(timer("TimerQueueCheck"), &QTimer::timeout);
         std::thread worker([this] { m_mgr->Notify(Item("error"), false); });
         worker.join();
-        QTest::qWait(1200);
+        QTRY_VERIFY_WITH_TIMEOUT(checks.count() >= 2, 3000);
         QVERIFY(!balloon().isVisible());
         QCOMPARE(m_mgr->Count(), 1);
 
@@ -185,8 +186,7 @@ private slots:
     // An item queued from another thread while the queue sleeps wakes it.
     void workerThreadWakesAnIdleQueue()
     {
-        QTest::qWait(600);
-        QVERIFY(!timer("TimerQueueCheck")->isActive());
+        QTRY_VERIFY_WITH_TIMEOUT(!timer("TimerQueueCheck")->isActive(), 2000);
         std::thread worker([this] { m_mgr->Enqueue(Item("late")); });
         worker.join();
         QTRY_VERIFY_WITH_TIMEOUT(balloon().isVisible(), 2000);
@@ -207,11 +207,11 @@ private slots:
         QVERIFY(!balloon().isVisible());
 
         QTRY_COMPARE_WITH_TIMEOUT(finish.count(), 2, 2000);
-        QTest::qWait(1200);
+        // The queue went to sleep after a check that found nothing left to show.
+        QTRY_VERIFY_WITH_TIMEOUT(!timer("TimerQueueCheck")->isActive(), 2000);
         QCOMPARE(begin.count(), 1);
         QCOMPARE(finish.count(), 2);
         QVERIFY(!balloon().isVisible());
-        QVERIFY(!timer("TimerQueueCheck")->isActive());
     }
 
     // "中止" takes the balloon off the screen at once, a tray balloon as well as the free one; the
@@ -440,7 +440,8 @@ private slots:
 
         QTest::mouseClick(&balloon(), button);
         QVERIFY(!balloon().isVisible());
-        QTest::qWait(150);
+        // The window comes back, if at all, when the short activation delay has run out.
+        QTRY_VERIFY_WITH_TIMEOUT(!timer("TimerActive")->isActive(), 1000);
         QCOMPARE(!window.isMinimized() && window.isVisible(), restored);
         // A click does not end the display time.
         QVERIFY(timer("TimerBallon")->isActive());

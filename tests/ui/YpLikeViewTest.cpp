@@ -10,11 +10,10 @@
 #include "settings/IniFile.h"
 #include "support/BrowserTestMain.h"
 #include "support/NotifyTestSupport.h"
-#include "support/ProgramParts.h"
 #include "support/TestHttpServer.h"
+#include "support/TestProgram.h"
 #include "ui/htmlview/HtmlView.h"
 #include "ui/lists/ChannelActions.h"
-#include "ui/window/ukavoMain.h"
 
 #include <QAction>
 #include <QApplication>
@@ -76,6 +75,7 @@ addEventListener('load', function () {
     document.getElementById('action').click();
     window.open('kavo://actn/?ActionMainNotifyRefresh');
     location.href = 'http://example.com/by-script';
+    document.body.dataset.loaded = 'yes';
 });
 </script>
 )";
@@ -84,7 +84,7 @@ const char* Channel = R"(<a class="ch" id="ch-<hash/>" href="<stream/>"><channel
 )";
 const char* Footer = "<div style=\"height: 3000px\"></div></body></html>";
 
-class Harness : public ProgramParts
+class Harness : public TestProgram
 {
 public:
     TempFolder Folder;
@@ -106,13 +106,11 @@ public:
                                                "[Notify]\nRank2=4\nTTS=0\nSound=0\nChannel=0\n" +
                                                moreSettings);
         SetProgramFolder(Folder.Path());
-        MainServices services;
-        services.Starter = &Starter;
-        Create(services, false);
-        InitialSetup();
-        Main->RestorePlacement();
-        Main->resize(800, 600);
-        QTRY_VERIFY(Main->Common().Initialized);
+        Create(&Starter, false);
+        P->Start();
+        P->Show();
+        Main().resize(800, 600);
+        QTRY_VERIFY(P->Common().Initialized);
     }
     ~Harness() { Free(); }
 
@@ -120,19 +118,19 @@ public:
     {
         Server.Route("/yp/index.txt", HttpReply::Ok(index));
         // The once-a-minute rule of manual refreshes, run down fast.
-        Main->TimerReload.setInterval(1);
-        const bool allowed = QTest::qWaitFor([this] { return Main->ReloadCountdown() == 0; }, 5000);
-        Main->TimerReload.setInterval(1000);
+        Refreshes().TimerReload.setInterval(1);
+        const bool allowed = QTest::qWaitFor([this] { return Refreshes().ReloadCountdown() == 0; }, 5000);
+        Refreshes().TimerReload.setInterval(1000);
         if (!allowed)
             return false;
-        QSignalSpy finished(Main.get(), &TkavoMain::CycleFinished);
-        Main->Refresh();
+        QSignalSpy finished(&Refreshes(), &RefreshCycle::CycleFinished);
+        Refreshes().Refresh();
         return finished.wait(10000);
     }
 
     QWebEngineView* Browser() const
     {
-        HtmlView* view = Main->YpLike().View();
+        HtmlView* view = Main().YpLike().View();
         return view ? qobject_cast<QWebEngineView*>(view->Widget()) : nullptr;
     }
 
@@ -174,7 +172,7 @@ public:
     // Shows the page and waits for its load.
     bool ShowAndLoad(QAction* trigger)
     {
-        QSignalSpy loaded(&Main->YpLike(), &YpLikeView::Loaded);
+        QSignalSpy loaded(&Main().YpLike(), &YpLikeView::Loaded);
         trigger->trigger();
         return loaded.wait(30000);
     }
@@ -199,31 +197,31 @@ private slots:
     {
         Harness h;
         QVERIFY(h.Cycle(Line("few", 'A', 3) + Line("zero", 'B', 0) + Line("many", 'C', 40) + Line("some", 'D', 9)));
-        QVERIFY(!h.Main->YpLike().Created());
-        QVERIFY(h.ShowAndLoad(h.Main->Action(QStringLiteral("ActionTabYpLike"))));
+        QVERIFY(!h.Main().YpLike().Created());
+        QVERIFY(h.ShowAndLoad(h.Action("ActionTabYpLike")));
         // The default lite mode is off: every row of the view, in its order.
-        QCOMPARE(h.PageNames(), Names(h.Main->ListViewNow));
+        QCOMPARE(h.PageNames(), Names(h.ListViewNow()));
         QCOMPARE(h.PageNames(), std::string("many some few zero"));
 
         // A rule change while the lite mode is off leaves the page alone; switching it on rebuilds.
-        QSignalSpy loaded(&h.Main->YpLike(), &YpLikeView::Loaded);
-        h.Main->Action(QStringLiteral("ActionMainVisualYpLikeLite3"))->trigger();
+        QSignalSpy loaded(&h.Main().YpLike(), &YpLikeView::Loaded);
+        h.Action("ActionMainVisualYpLikeLite3")->trigger();
         QTest::qWait(300);
         QCOMPARE(loaded.count(), 0);
-        QVERIFY(h.ShowAndLoad(h.Main->Action(QStringLiteral("ActionMainVisualYpLikeLite0"))));
+        QVERIFY(h.ShowAndLoad(h.Action("ActionMainVisualYpLikeLite0")));
         QCOMPARE(h.PageNames(), std::string("many"));
-        QCOMPARE(h.Main->WindowOptions().YpLikeLite[3], true);
-        QCOMPARE(h.Main->WindowOptions().YpLikeLite[4], false);
+        QCOMPARE(h.Main().YpLike().Lite().Lite[3], true);
+        QCOMPARE(h.Main().YpLike().Lite().Lite[4], false);
     }
 
     void userClicksAreRoutedAndScriptsAreNot()
     {
         Harness h;
         QVERIFY(h.Cycle(Line("few", 'A', 3) + Line("many", 'C', 40)));
-        QVERIFY(h.ShowAndLoad(h.Main->Action(QStringLiteral("ActionTabYpLike"))));
-        QTest::qWait(500); // the page's own load handler has run
-        QAction* statusBar = h.Main->Action(QStringLiteral("ActionMainVisualStatusBar"));
-        QAction* notifyRefresh = h.Main->Action(QStringLiteral("ActionMainNotifyRefresh"));
+        QVERIFY(h.ShowAndLoad(h.Action("ActionTabYpLike")));
+        QTRY_COMPARE(h.Js(QStringLiteral("document.body.dataset.loaded")).toString(), QStringLiteral("yes"));
+        QAction* statusBar = h.Action("ActionMainVisualStatusBar");
+        QAction* notifyRefresh = h.Action("ActionMainNotifyRefresh");
         QSignalSpy statusBarRuns(statusBar, &QAction::triggered);
         QSignalSpy notifyRefreshRuns(notifyRefresh, &QAction::triggered);
         QCOMPARE(statusBarRuns.count(), 0);
@@ -240,11 +238,11 @@ private slots:
 
         // Sort links sort the on-air view (already by listeners: the first click inverts, the second
         // turns back); the page follows.
-        QSignalSpy loaded(&h.Main->YpLike(), &YpLikeView::Loaded);
+        QSignalSpy loaded(&h.Main().YpLike(), &YpLikeView::Loaded);
         h.Click(QStringLiteral("sort"));
         QTRY_VERIFY(loaded.count() >= 1);
         QTRY_COMPARE(h.PageNames(), std::string("few many"));
-        QCOMPARE(Names(h.Main->ListViewNow), std::string("few many"));
+        QCOMPARE(Names(h.ListViewNow()), std::string("few many"));
         loaded.clear();
         h.Click(QStringLiteral("sort"));
         QTRY_VERIFY(loaded.count() >= 1);
@@ -260,10 +258,10 @@ private slots:
 
         // A menu link selects the channel and opens the channel menu.
         h.Click(QStringLiteral("menu-") + QString::fromStdString(Id('A')));
-        QMenu* menu = h.Main->ChannelActions().PopupMenuListItem();
+        QMenu* menu = h.Main().Channels().PopupMenuListItem();
         QTRY_VERIFY(menu->isVisible());
-        QCOMPARE(h.Main->ListViewNow->SelectedChannel()->ChannelName, std::string("few"));
-        QVERIFY(h.Main->Action(QStringLiteral("ActionLVYpLikeLite"))->isVisible());
+        QCOMPARE(h.ListViewNow()->SelectedChannel()->ChannelName, std::string("few"));
+        QVERIFY(h.Action("ActionLVYpLikeLite")->isVisible());
         menu->hide();
 
         // Nothing the page's scripts tried reached the program.
@@ -276,7 +274,7 @@ private slots:
     {
         Harness h("[Window]\nYpLikeModeFromStream=0\nYpLikeModeFromTempFile=1\nYpLikeRestorePos=1\n");
         QVERIFY(h.Cycle(Line("few", 'A', 3) + Line("many", 'C', 40)));
-        QVERIFY(h.ShowAndLoad(h.Main->Action(QStringLiteral("ActionTabYpLike"))));
+        QVERIFY(h.ShowAndLoad(h.Action("ActionTabYpLike")));
         const QString temp = QString::fromStdString(h.Folder.File("templates/temp.html"));
         QCOMPARE(h.Browser()->url(), QUrl::fromLocalFile(temp));
         QCOMPARE(h.PageNames(), std::string("many few"));
@@ -284,7 +282,7 @@ private slots:
         h.Js(QStringLiteral("document.scrollingElement.scrollTop = 700"));
         QCOMPARE(h.Js(QStringLiteral("document.scrollingElement.scrollTop")).toInt(), 700);
         // A refresh while the page is shown rebuilds it in place and keeps the position.
-        QSignalSpy loaded(&h.Main->YpLike(), &YpLikeView::Loaded);
+        QSignalSpy loaded(&h.Main().YpLike(), &YpLikeView::Loaded);
         QVERIFY(h.Cycle(Line("few", 'A', 50) + Line("many", 'C', 40)));
         QTRY_VERIFY(loaded.count() >= 1);
         QTRY_COMPARE(h.PageNames(), std::string("few many"));

@@ -5,6 +5,7 @@
 #include "ui/app/DebugLog.h"
 #include "ui/dialogs/BroadcastHistoryWindow.h"
 #include "ui/dialogs/YpStatusWindow.h"
+#include "ui/window/ActionTable.h"
 
 #include <QAction>
 #include <QApplication>
@@ -13,14 +14,13 @@
 
 namespace kavo {
 
-HistoryViews::HistoryViews(HistoryStore& history, const TkavoSetting& setting, QAction* ypStatus, QAction* broadcasts,
+HistoryViews::HistoryViews(HistoryStore& history, const TkavoSetting& setting, const ActionTable& actions,
                            QStatusBar* statusBar, QWidget* window)
     : QObject(window), m_history(history), m_setting(setting), m_window(window)
 {
-    connect(ypStatus, &QAction::triggered, this,
-            [this] { DebugLog::Guarded("ActionMainVisualYpStatus", [this] { ShowYpStatus(); }); });
-    connect(broadcasts, &QAction::triggered, this,
-            [this] { DebugLog::Guarded("ActionMainVisualHistory", [this] { ShowBroadcasts(); }); });
+    actions.Connect(ActionId::MainVisualYpStatus, this, [this] { ShowYpStatus(); });
+    actions.Connect(ActionId::MainVisualHistory, this, [this] { ShowBroadcasts(); });
+    QAction* ypStatus = actions[ActionId::MainVisualYpStatus];
     m_button = new QToolButton(statusBar);
     m_button->setObjectName(QStringLiteral("ButtonYpStatus"));
     m_button->setAutoRaise(true);

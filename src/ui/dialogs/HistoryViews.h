@@ -9,6 +9,7 @@ class QToolButton;
 
 namespace kavo {
 
+class ActionTable;
 class BroadcastHistoryWindow;
 class HistoryStore;
 struct TkavoSetting;
@@ -22,9 +23,10 @@ class HistoryViews : public QObject
     Q_OBJECT
 
 public:
-    // Everything must outlive this object, which belongs to the main window.
-    HistoryViews(HistoryStore& history, const TkavoSetting& setting, QAction* ypStatus, QAction* broadcasts,
-                 QStatusBar* statusBar, QWidget* window);
+    // Everything must outlive this object, which belongs to the main window. The two actions of
+    // the table open the windows.
+    HistoryViews(HistoryStore& history, const TkavoSetting& setting, const ActionTable& actions, QStatusBar* statusBar,
+                 QWidget* window);
 
     YpStatusWindow* ShowYpStatus();
     BroadcastHistoryWindow* ShowBroadcasts();

@@ -4,13 +4,13 @@
 #include "common/YpLikePage.h"
 #include "common/ukavoCommon.h"
 #include "platform/Cp932.h"
+#include "settings/IniFile.h"
 #include "settings/TkavoSetting.h"
 #include "ui/app/DebugLog.h"
 #include "ui/htmlview/HtmlView.h"
 #include "ui/lists/ChannelActions.h"
 #include "ui/lists/ChannelListView.h"
 #include "ui/window/ActionTable.h"
-#include "ui/window/ukavoMain.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -37,6 +37,7 @@ constexpr ActionId LiteIds[] = {
     MainVisualYpLikeLite4, MainVisualYpLikeLite5, MainVisualYpLikeLite6,  MainVisualYpLikeLite7,
     MainVisualYpLikeLite8, MainVisualYpLikeLite9, MainVisualYpLikeLite10,
 };
+static_assert(std::size(LiteIds) == LiteEntryCount);
 
 QString U(const char* utf8)
 {
@@ -45,13 +46,13 @@ QString U(const char* utf8)
 
 } // namespace
 
-YpLikeView::YpLikeView(const TkavoSetting& setting, TkavoCommon& common, WindowOptions& options,
-                       const ActionTable& actions, ChannelActions& channelActions, ChannelListView* listViewNow,
+YpLikeView::YpLikeView(const TkavoSetting& setting, TkavoCommon& common, const ActionTable& actions,
+                       ChannelActions& channelActions, ChannelListView* listViewNow,
                        std::function<const TkavoChList&()> chList, std::function<Launcher&()> launcher, QWidget* window)
-    : QObject(window), m_setting(setting), m_common(common), m_options(options), m_actions(actions),
-      m_channelActions(channelActions), m_listViewNow(listViewNow), m_chList(std::move(chList)),
-      m_launcher(std::move(launcher)), m_window(window), m_page(new QWidget),
-      m_viewMenu(new QMenu(U("YP風表示(&Y)"), window)), m_liteMenu(new QMenu(U("軽量モード(&L)"), window))
+    : QObject(window), m_setting(setting), m_common(common), m_actions(actions), m_channelActions(channelActions),
+      m_listViewNow(listViewNow), m_chList(std::move(chList)), m_launcher(std::move(launcher)), m_window(window),
+      m_page(new QWidget), m_viewMenu(new QMenu(U("YP風表示(&Y)"), window)),
+      m_liteMenu(new QMenu(U("軽量モード(&L)"), window))
 {
     m_page->setObjectName(QStringLiteral("TabSheetYpLike"));
     auto* layout = new QVBoxLayout(m_page);
@@ -68,22 +69,14 @@ void YpLikeView::wireActions()
         QAction* action = m_actions[LiteIds[i]];
         if (i > 0)
             rules->addAction(action);
-        connect(action, &QAction::toggled, this, [this, i](bool on) { m_options.YpLikeLite[i] = on; });
-        connect(action, &QAction::triggered, this, [this, i] {
-            Guarded("ActionMainVisualYpLikeLiteExecute", [&] { liteTriggered(static_cast<int>(i)); });
-        });
+        connect(action, &QAction::toggled, this, [this, i](bool on) { m_lite.Lite[i] = on; });
+        m_actions.Connect(LiteIds[i], this, [this, i] { liteTriggered(i); });
     }
     auto* modes = new QActionGroup(this);
     modes->addAction(m_actions[MainVisualYpLikeModeFromStream]);
     modes->addAction(m_actions[MainVisualYpLikeModeFromTempFile]);
-    connect(m_actions[MainVisualYpLikeModeFromStream], &QAction::toggled, this,
-            [this](bool on) { m_options.YpLikeModeFromStream = on; });
-    connect(m_actions[MainVisualYpLikeModeFromTempFile], &QAction::toggled, this,
-            [this](bool on) { m_options.YpLikeModeFromTempFile = on; });
     for (ActionId id : {MainVisualYpLikeModeFromStream, MainVisualYpLikeModeFromTempFile})
-        connect(m_actions[id], &QAction::triggered, this, [this] { m_tempFile.clear(); });
-    connect(m_actions[MainVisualYpLikeRestorePos], &QAction::toggled, this,
-            [this](bool on) { m_options.YpLikeRestorePos = on; });
+        m_actions.Connect(id, this, [this] { m_tempFile.clear(); });
 
     m_liteMenu->setObjectName(QStringLiteral("MenuYpLikeLite"));
     m_liteMenu->addAction(m_actions[MainVisualYpLikeLite0]);
@@ -106,60 +99,68 @@ void YpLikeView::wireActions()
         contextLite->addAction(m_actions[LiteIds[i]]);
 }
 
-void YpLikeView::OptionsRead()
+void YpLikeView::ReadOptions(const IniFile& ini)
 {
-    // Copied first: checking an action of a group unchecks the others, which writes back.
-    const WindowOptions read = m_options;
-    for (std::size_t i = 0; i < std::size(LiteIds); ++i)
-        m_actions[LiteIds[i]]->setChecked(read.YpLikeLite[i]);
-    m_actions[MainVisualYpLikeModeFromStream]->setChecked(read.YpLikeModeFromStream);
-    m_actions[MainVisualYpLikeModeFromTempFile]->setChecked(read.YpLikeModeFromTempFile);
-    m_actions[MainVisualYpLikeRestorePos]->setChecked(read.YpLikeRestorePos);
+    m_actions.ReadSwitches(ini, {MainVisualYpLikeRestorePos});
+    applyLite(ReadLiteOptions(ini));
+    m_actions.ReadSwitches(ini, {MainVisualYpLikeModeFromStream, MainVisualYpLikeModeFromTempFile});
     updateCaptions();
+}
+
+void YpLikeView::WriteOptions(IniFile& ini) const
+{
+    m_actions.WriteSwitches(ini, {MainVisualYpLikeRestorePos});
+    WriteLiteOptions(ini, m_lite);
+    m_actions.WriteSwitches(ini, {MainVisualYpLikeModeFromStream, MainVisualYpLikeModeFromTempFile});
+}
+
+void YpLikeView::applyLite(const YpLikeLiteOptions& lite)
+{
+    // Checking an action of the group unchecks the others, which writes back: the copy is applied.
+    m_lite = lite;
+    for (std::size_t i = 0; i < std::size(LiteIds); ++i)
+        m_actions[LiteIds[i]]->setChecked(lite.Lite[i]);
 }
 
 void YpLikeView::updateCaptions()
 {
     m_actions[MainVisualYpLikeLite5]->setText(
-        QString::fromStdString(LiteRangeCaption(m_options.YpLikeLiteCustomMin, m_options.YpLikeLiteCustomMax)));
-    m_actions[MainVisualYpLikeLite10]->setText(
-        QString::fromStdString(LiteCountCaption(m_options.YpLikeLiteCustomCount)));
+        QString::fromStdString(LiteRangeCaption(m_lite.CustomMin, m_lite.CustomMax)));
+    m_actions[MainVisualYpLikeLite10]->setText(QString::fromStdString(LiteCountCaption(m_lite.CustomCount)));
 }
 
-void YpLikeView::liteTriggered(int index)
+void YpLikeView::liteTriggered(std::size_t index)
 {
-    if (index == 5) {
-        const QString preset =
-            QStringLiteral("%1,%2").arg(m_options.YpLikeLiteCustomMin).arg(m_options.YpLikeLiteCustomMax);
+    if (index == LiteRange) {
+        const QString preset = QStringLiteral("%1,%2").arg(m_lite.CustomMin).arg(m_lite.CustomMax);
         bool ok = false;
         const QString answer =
             QInputDialog::getText(m_window, U("YP風表示->軽量モード->カスタム(リスナ)"),
                                   U("最小値,最大値を入力してください"), QLineEdit::Normal, preset, &ok);
         if (ok) {
             if (const auto range = ParseLiteRange(answer.toStdString())) {
-                const bool changed =
-                    range->first != m_options.YpLikeLiteCustomMin || range->second != m_options.YpLikeLiteCustomMax;
-                m_options.YpLikeLiteCustomMin = range->first;
-                m_options.YpLikeLiteCustomMax = range->second;
+                const bool changed = range->first != m_lite.CustomMin || range->second != m_lite.CustomMax;
+                m_lite.CustomMin = range->first;
+                m_lite.CustomMax = range->second;
                 if (changed)
                     updateCaptions();
             }
         }
-    } else if (index == 10) {
+    } else if (index == LiteTopCustom) {
         bool ok = false;
         const QString answer =
             QInputDialog::getText(m_window, U("YP風表示->軽量モード->カスタム(上位)"), U("最大値を入力してください"),
-                                  QLineEdit::Normal, QString::number(m_options.YpLikeLiteCustomCount), &ok);
+                                  QLineEdit::Normal, QString::number(m_lite.CustomCount), &ok);
         if (ok) {
             const int count = ParseLiteCount(answer.toStdString());
-            if (count != m_options.YpLikeLiteCustomCount) {
-                m_options.YpLikeLiteCustomCount = count;
+            if (count != m_lite.CustomCount) {
+                m_lite.CustomCount = count;
                 updateCaptions();
             }
         }
     }
     // A rule matters only while the lite mode is on; switching the mode always does.
-    emit LiteChanged(index == 0 || m_actions[MainVisualYpLikeLite0]->isChecked());
+    emit LiteChanged(index == LiteOn || m_actions[MainVisualYpLikeLite0]->isChecked());
 }
 
 void YpLikeView::Shown(bool stale)
@@ -197,15 +198,10 @@ void YpLikeView::Build()
 {
     if (!m_view)
         return;
-    YpLikeLiteOptions lite;
-    lite.Lite = m_options.YpLikeLite;
-    lite.CustomMin = m_options.YpLikeLiteCustomMin;
-    lite.CustomMax = m_options.YpLikeLiteCustomMax;
-    lite.CustomCount = m_options.YpLikeLiteCustomCount;
     const TkavoChList& list = m_chList();
     // Built now: the rows point into lists the next refresh frees.
-    std::string page =
-        BuildYpLikePage(m_common, list, m_listViewNow->Model().Rows(), YpLikeLiteFilter(lite, m_setting.Notify.Rank2));
+    std::string page = BuildYpLikePage(m_common, list, m_listViewNow->Model().Rows(),
+                                       YpLikeLiteFilter(m_lite, m_setting.Notify.Rank2));
     if (!m_actions[MainVisualYpLikeRestorePos]->isChecked()) {
         load(page);
         return;

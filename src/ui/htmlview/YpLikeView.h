@@ -1,8 +1,11 @@
 #pragma once
 
+#include "common/YpLikePage.h"
+
 #include <QObject>
 #include <QString>
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -19,8 +22,8 @@ class TkavoCommon;
 class HtmlView;
 class Launcher;
 class ChannelListView;
+class IniFile;
 class TkavoSetting;
-struct WindowOptions;
 
 // The YP-style page ("YP風表示"): the on-air channels as one HTML page built from the theme's
 // templates. Its options and menus exist from the start; the browser is made when the page is
@@ -30,9 +33,8 @@ class YpLikeView : public QObject
     Q_OBJECT
 
 public:
-    // Everything handed in must outlive this object; options are the window's stored ones, kept in
-    // step with the actions.
-    YpLikeView(const TkavoSetting& setting, TkavoCommon& common, WindowOptions& options, const ActionTable& actions,
+    // Everything handed in must outlive this object.
+    YpLikeView(const TkavoSetting& setting, TkavoCommon& common, const ActionTable& actions,
                ChannelActions& channelActions, ChannelListView* listViewNow, std::function<const TkavoChList&()> chList,
                std::function<Launcher&()> launcher, QWidget* window);
     ~YpLikeView() override;
@@ -41,8 +43,12 @@ public:
     QWidget* Page() const { return m_page; }
     // "YP風表示(&Y)" of the view menu.
     QMenu* ViewMenu() const { return m_viewMenu; }
-    // The stored options were read: the actions and captions take them.
-    void OptionsRead();
+    // The page's options in the settings file's [Window]: the lite mode, the scroll position and
+    // the way the page is loaded. Reading sets the actions and captions.
+    void ReadOptions(const IniFile& ini);
+    void WriteOptions(IniFile& ini) const;
+    // The lite mode as the actions and prompts left it.
+    const YpLikeLiteOptions& Lite() const { return m_lite; }
 
     // The page became the current one: makes the browser on first show and builds the page then,
     // or when `stale`.
@@ -70,7 +76,8 @@ signals:
 
 private:
     void wireActions();
-    void liteTriggered(int index);
+    void applyLite(const YpLikeLiteOptions& lite);
+    void liteTriggered(std::size_t index);
     void updateCaptions();
     void load(const std::string& page);
     void loadFinished(bool ok);
@@ -78,7 +85,7 @@ private:
 
     const TkavoSetting& m_setting;
     TkavoCommon& m_common;
-    WindowOptions& m_options;
+    YpLikeLiteOptions m_lite;
     const ActionTable& m_actions;
     ChannelActions& m_channelActions;
     ChannelListView* m_listViewNow;

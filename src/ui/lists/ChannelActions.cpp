@@ -20,9 +20,7 @@
 #include <QGuiApplication>
 #include <QMenu>
 
-#include <array>
 #include <optional>
-#include <tuple>
 
 namespace kavo {
 
@@ -82,29 +80,25 @@ ChannelActions::~ChannelActions()
 void ChannelActions::connectActions()
 {
     using enum ActionId;
-    const auto connectAction = [this](ActionId id, const char* where, auto handler) {
-        connect(m_actions[id], &QAction::triggered, this, [where, handler] { Guarded(where, handler); });
-    };
-    connectAction(LVPlay, "ActionLVPlay", [this] { PlaySelected(m_view); });
-    connectAction(LVPlayDirect, "ActionLVPlayDirect", [this] { PlaySelected(m_view, true); });
-    const std::array<std::tuple<ActionId, const char*, std::string TkavoChItem::*>, 3> opens = {{
-        {LVOpenContact, "ActionLVOpenContact", &TkavoChItem::ContactURL},
-        {LVOpenChat, "ActionLVOpenChat", &TkavoChItem::ChatURL},
-        {LVOpenStatistics, "ActionLVOpenStatistics", &TkavoChItem::StatisticsURL},
-    }};
-    for (const auto& [id, where, field] : opens)
-        connectAction(id, where, [this, field = field] {
+    m_actions.Connect(LVPlay, this, [this] { PlaySelected(m_view); });
+    m_actions.Connect(LVPlayDirect, this, [this] { PlaySelected(m_view, true); });
+    const auto open = [this](std::string TkavoChItem::*field) {
+        return [this, field] {
             const TkavoChItem* channel = m_view ? m_view->SelectedChannel() : nullptr;
             // Copied: opening may run a dialog, and a refill during it frees the record.
             if (const std::string url = channel ? channel->*field : std::string(); !url.empty())
                 m_launcher().OpenUrl(url);
-        });
-    connectAction(LVCopy, "ActionLVCopy", [this] { CopySelected(); });
-    connectAction(LVAdminCmdStop, "ActionLVAdminCmdStop", [this] { adminCommand(false); });
-    connectAction(LVAdminCmdBump, "ActionLVAdminCmdBump", [this] { adminCommand(true); });
-    connectAction(LVViewRelayInfo, "ActionLVViewRelayInfo", [this] { viewRelayInfo(); });
-    connectAction(LVNotifyTest, "ActionLVNotifyTest", [this] { notifyTest(); });
-    connectAction(LVClear, "ActionLVClear", [this] { clearLog(); });
+        };
+    };
+    m_actions.Connect(LVOpenContact, this, open(&TkavoChItem::ContactURL));
+    m_actions.Connect(LVOpenChat, this, open(&TkavoChItem::ChatURL));
+    m_actions.Connect(LVOpenStatistics, this, open(&TkavoChItem::StatisticsURL));
+    m_actions.Connect(LVCopy, this, [this] { CopySelected(); });
+    m_actions.Connect(LVAdminCmdStop, this, [this] { adminCommand(false); });
+    m_actions.Connect(LVAdminCmdBump, this, [this] { adminCommand(true); });
+    m_actions.Connect(LVViewRelayInfo, this, [this] { viewRelayInfo(); });
+    m_actions.Connect(LVNotifyTest, this, [this] { notifyTest(); });
+    m_actions.Connect(LVClear, this, [this] { clearLog(); });
     // ActionLVOpen and the change-text items only show something; they do nothing.
 }
 
@@ -366,6 +360,12 @@ void ChannelActions::BuildToolMenus()
     for (QMenu* menu : {m_mainToolMenu, m_toolMenu})
         if (menu)
             fillToolMenu(menu);
+}
+
+void ChannelActions::SettingsChanged(const TkavoSetting& before, const TkavoSetting& after)
+{
+    if (before.Tools != after.Tools)
+        BuildToolMenus();
 }
 
 void ChannelActions::fillToolMenu(QMenu* menu)

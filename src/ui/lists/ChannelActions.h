@@ -52,6 +52,8 @@ public:
     void CopySelected();
     // Refills the main menu's tool menu and the context menu's from the settings.
     void BuildToolMenus();
+    // New settings: the tool menus follow changed tools.
+    void SettingsChanged(const TkavoSetting& before, const TkavoSetting& after);
     // The main menu's tool menu, refilled with the context menu's.
     void SetMainToolMenu(QMenu* menu);
 

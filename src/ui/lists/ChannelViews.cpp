@@ -13,11 +13,27 @@
 #include <QLabel>
 #include <QStatusBar>
 
+#include <tuple>
 #include <utility>
 
 namespace kavo {
 
 using DebugLog::Guarded;
+
+namespace {
+
+// What the lists look like: their colours and fonts, and the window's font they may inherit.
+bool SameLook(const TkavoSetting& a, const TkavoSetting& b)
+{
+    const auto look = [](const TkavoSetting& s) {
+        const auto& c = s.ColorFont;
+        return std::tie(c.TextFontColor, c.TextLinkColor, c.BackColor, c.GridLine, c.TextLinkSelColor, c.TextVisitColor,
+                        c.Visit, s.TextFont, s.AllFont);
+    };
+    return look(a) == look(b);
+}
+
+} // namespace
 
 ChannelViews::ChannelViews(const TkavoSetting& setting, TkavoCommon& common, const TkavoNet& net,
                            const ActionTable& actions, const FindState& find, QObject* parent)
@@ -83,6 +99,20 @@ void ChannelViews::RebuildColumns()
     WriteColumnWidths(m_columnWidths);
     BuildColumns();
     ReadColumnWidths(m_columnWidths);
+}
+
+void ChannelViews::SettingsChanged(const TkavoSetting& before, const TkavoSetting& after)
+{
+    const bool columns = before.Columns != after.Columns;
+    const bool look = !SameLook(before, after);
+    if (!columns && !look)
+        return;
+    const std::array<std::string, 2> sortedCaptions = SortedCaptions();
+    if (columns)
+        RebuildColumns();
+    if (look)
+        ApplyListLook();
+    Refill(sortedCaptions);
 }
 
 void ChannelViews::CopyWidthsToLog()

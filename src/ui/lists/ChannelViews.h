@@ -42,6 +42,9 @@ public:
     void WriteColumnWidths(IniFile& ini) const;
     // The columns built again after the settings changed them; a column kept keeps its width.
     void RebuildColumns();
+    // New settings: changed columns are built again and a changed look applied; either way both
+    // views are filled again, sorted as they were, each keeping its top row.
+    void SettingsChanged(const TkavoSetting& before, const TkavoSetting& after);
     // The ended view takes the on-air view's widths, column by column.
     void CopyWidthsToLog();
     // Colours, grid lines and the text font of both views from the settings.

@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <memory>
 #include <system_error>
+#include <tuple>
 
 namespace kavo {
 
@@ -170,6 +171,18 @@ void TkavoNotifyMgr::ApplyTray()
     } else {
         emit ShowWindowRequested(false);
     }
+}
+
+void TkavoNotifyMgr::SettingsChanged(const TkavoSetting& before, const TkavoSetting& after)
+{
+    if (before.Notify.BallonTimer != after.Notify.BallonTimer)
+        ApplyTimers();
+    // What the tray shows and whether it is needed.
+    const auto tray = [](const TkavoSetting& s) {
+        return std::tie(s.Etc.Minimized, s.Etc.ApplicationTitle, s.Etc.AutoDownLoad, s.Etc.TaskTray, s.Notify.Position);
+    };
+    if (tray(before) != tray(after))
+        ApplyTray();
 }
 
 void TkavoNotifyMgr::Notify(const TkavoNotifyItem& item, bool immediate)

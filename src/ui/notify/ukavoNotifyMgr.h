@@ -68,6 +68,8 @@ public:
     // Takes the tray options; its first call, before Initialized is set, also shows the main window
     // normally, minimised or in the tray.
     void ApplyTray();
+    // New settings: takes on a changed display time and changed tray options.
+    void SettingsChanged(const TkavoSetting& before, const TkavoSetting& after);
     // immediate false: queues a copy (any thread). true: shows a copy at once and speaks it, without
     // touching the queue, the pending sounds or OnNotifyBegin.
     void Notify(const TkavoNotifyItem& item, bool immediate);

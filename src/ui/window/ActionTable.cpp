@@ -1,6 +1,12 @@
 #include "ui/window/ActionTable.h"
 
+#include "settings/IniFile.h"
+
 #include <QAction>
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
 
 namespace kavo {
 namespace {
@@ -103,6 +109,40 @@ constexpr bool RowsInOrder()
 }
 static_assert(RowsInOrder());
 
+// The switches whose checked state the settings file keeps, with their state when the key is
+// missing. Booleans are stored as 0 and 1.
+struct StoredSwitch
+{
+    ActionId Id;
+    const char* Section;
+    const char* Key;
+    bool Default;
+};
+
+constexpr std::array<StoredSwitch, 12> Switches = {{
+    {MainHelpDebugMode, "Help", "DebugMode", false},
+    {MainVisualStatusBar, "Window", "StatusBar", true},
+    {MainVisualEnableEnsureVisible, "Window", "EnsureVisible", false},
+    {MainVisualYpLikeRestorePos, "Window", "YpLikeRestorePos", false},
+    {MainVisualYpLikeModeFromStream, "Window", "YpLikeModeFromStream", true},
+    {MainVisualYpLikeModeFromTempFile, "Window", "YpLikeModeFromTempFile", false},
+    {FileCanDMS, "Window", "CanDMS", true},
+    {MainNotifyChannel, "Notify", "Channel", true},
+    {MainNotifyRefresh, "Notify", "Refresh", false},
+    {MainNotifyError, "Notify", "Error", true},
+    {MainModeManual, "Mode", "Manual", true},
+    {MainModeAuto, "Mode", "Auto", false},
+}};
+
+const StoredSwitch& SwitchOf(ActionId id)
+{
+    const auto* found =
+        std::find_if(Switches.begin(), Switches.end(), [id](const StoredSwitch& entry) { return entry.Id == id; });
+    if (found == Switches.end())
+        throw std::logic_error(std::string(Rows[static_cast<std::size_t>(id)].Name) + " is no stored switch");
+    return *found;
+}
+
 } // namespace
 
 ActionTable::ActionTable(QObject* owner)
@@ -115,6 +155,27 @@ ActionTable::ActionTable(QObject* owner)
         if (row.Shortcut != QKeyCombination())
             action->setShortcut(QKeySequence(row.Shortcut));
         m_actions[i] = action;
+    }
+}
+
+const char* ActionTable::Name(ActionId id)
+{
+    return Rows[static_cast<std::size_t>(id)].Name;
+}
+
+void ActionTable::ReadSwitches(const IniFile& ini, std::initializer_list<ActionId> ids) const
+{
+    for (const ActionId id : ids) {
+        const StoredSwitch& entry = SwitchOf(id);
+        (*this)[id]->setChecked(ini.ReadInteger(entry.Section, entry.Key, entry.Default) != 0);
+    }
+}
+
+void ActionTable::WriteSwitches(IniFile& ini, std::initializer_list<ActionId> ids) const
+{
+    for (const ActionId id : ids) {
+        const StoredSwitch& entry = SwitchOf(id);
+        ini.WriteInteger(entry.Section, entry.Key, (*this)[id]->isChecked() ? 1 : 0);
     }
 }
 

@@ -1,16 +1,21 @@
 #pragma once
 
+#include "ui/app/DebugLog.h"
+
+#include <QAction>
 #include <QKeySequence>
 #include <QString>
 
 #include <array>
 #include <cstddef>
+#include <initializer_list>
 #include <vector>
 
-class QAction;
 class QObject;
 
 namespace kavo {
+
+class IniFile;
 
 // Every command of the main window. The order is the action list's: the shortcut store writes the
 // actions in it.
@@ -93,8 +98,8 @@ enum class ActionId {
 constexpr std::size_t ActionCount = static_cast<std::size_t>(ActionId::Count);
 
 // The action list: one QAction per command, made from one table of names ("ActionMainRefresh"),
-// captions, switches and default shortcuts. Code reaches an action by its id; the shortcut store
-// and the HTML view's action links by its name.
+// captions, switches, default shortcuts and the settings-file keys of the stored switches. Code
+// reaches an action by its id; the shortcut store and the HTML view's action links by its name.
 class ActionTable
 {
 public:
@@ -106,6 +111,23 @@ public:
     QAction* Find(const QString& name) const;
     // Every action in list order.
     std::vector<QAction*> All() const { return {m_actions.begin(), m_actions.end()}; }
+    // "ActionMainRefresh" and so on.
+    static const char* Name(ActionId id);
+
+    // Runs handler whenever the action is triggered, while context lives. What the handler throws
+    // is logged under the action's name and leaves the window as it was.
+    template <class Handler>
+    void Connect(ActionId id, const QObject* context, Handler handler) const
+    {
+        QObject::connect((*this)[id], &QAction::triggered, context,
+                         [where = Name(id), handler] { DebugLog::Guarded(where, handler); });
+    }
+
+    // Stored switches keep their checked state in the settings file under their own key; these
+    // take the listed switches from the file (a missing key gives the switch's default) and give
+    // them back to it, in the order listed.
+    void ReadSwitches(const IniFile& ini, std::initializer_list<ActionId> ids) const;
+    void WriteSwitches(IniFile& ini, std::initializer_list<ActionId> ids) const;
 
 private:
     std::array<QAction*, ActionCount> m_actions{};

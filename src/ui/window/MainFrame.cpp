@@ -171,29 +171,25 @@ void MainFrame::connectActions()
 {
     auto* tabs = new QActionGroup(this);
     for (int page = 0; page < 3; ++page) {
-        QAction* tab = m_actions[TabActions[static_cast<std::size_t>(page)]];
-        tabs->addAction(tab);
-        connect(tab, &QAction::triggered, this, [this, page] { emit PageRequested(page); });
+        const ActionId tab = TabActions[static_cast<std::size_t>(page)];
+        tabs->addAction(m_actions[tab]);
+        m_actions.Connect(tab, this, [this, page] { emit PageRequested(page); });
     }
     m_actions[TabNow]->setChecked(true);
-    connect(m_actions[TabNext], &QAction::triggered, this, [this] { emit PageRequested((CheckedPage() + 1) % 3); });
-    connect(m_actions[TabBack], &QAction::triggered, this, [this] { emit PageRequested((CheckedPage() + 2) % 3); });
+    m_actions.Connect(TabNext, this, [this] { emit PageRequested((CheckedPage() + 1) % 3); });
+    m_actions.Connect(TabBack, this, [this] { emit PageRequested((CheckedPage() + 2) % 3); });
 
     m_actions[MainVisualStatusBar]->setChecked(true);
     m_actions[SysVChangeStatusBar]->setChecked(true);
     m_actions[SysVChangeToolBar]->setChecked(true);
     connect(m_actions[MainVisualStatusBar], &QAction::toggled, this, [this] { ApplyStatusBar(); });
     connect(m_actions[SysVChangeStatusBar], &QAction::toggled, m_statusBar, &QWidget::setVisible);
-    connect(m_actions[StatusCopy], &QAction::triggered, this,
-            [this] { QApplication::clipboard()->setText(StatusPanel(2)); });
-    connect(m_actions[MainVisualChangeTheme], &QAction::triggered, this, [this] {
-        DebugLog::Guarded("ActionMainVisualChangeTheme", [this] {
-            if (const auto theme = AskTheme(m_common.Theme))
-                ChangeTheme(*theme);
-        });
+    m_actions.Connect(StatusCopy, this, [this] { QApplication::clipboard()->setText(StatusPanel(2)); });
+    m_actions.Connect(MainVisualChangeTheme, this, [this] {
+        if (const auto theme = AskTheme(m_common.Theme))
+            ChangeTheme(*theme);
     });
-    connect(m_actions[FilePutTaskTray], &QAction::triggered, this,
-            [this] { DebugLog::Guarded("ActionFilePutTaskTray", [this] { PutIntoTray(); }); });
+    m_actions.Connect(FilePutTaskTray, this, [this] { PutIntoTray(); });
 }
 
 QString MainFrame::StatusPanel(int panel) const

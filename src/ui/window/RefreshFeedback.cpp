@@ -1,8 +1,5 @@
 #include "ui/window/RefreshFeedback.h"
 
-#include "ui/Cp932Text.h"
-
-#include "net/ukavoNet.h"
 #include "settings/TkavoSetting.h"
 #include "ui/dialogs/ukavoConfig.h"
 #include "ui/lists/EmptyState.h"
@@ -13,8 +10,8 @@
 
 namespace kavo {
 
-RefreshFeedback::RefreshFeedback(const TkavoSetting& setting, TkavoNet& net, QAbstractItemView& listViewNow,
-                                 QStatusBar& statusBar, QAction* configure, QObject* parent)
+RefreshFeedback::RefreshFeedback(const TkavoSetting& setting, QAbstractItemView& listViewNow, QStatusBar& statusBar,
+                                 QAction* configure, QObject* parent)
     : QObject(parent), m_status(new QLabel(&statusBar)), m_emptyState(new kavo::EmptyState(
                                                              listViewNow,
                                                              [&setting] {
@@ -33,9 +30,6 @@ RefreshFeedback::RefreshFeedback(const TkavoSetting& setting, TkavoNet& net, QAb
         if (configure)
             configure->trigger();
     });
-    net.OnProgress = [this](TkavoNet&, int current, int total, const std::string& title) {
-        progress(current, total, FromCp932(title));
-    };
 }
 
 void RefreshFeedback::Started()
@@ -45,7 +39,7 @@ void RefreshFeedback::Started()
     m_emptyState->SetRefreshing(true);
 }
 
-void RefreshFeedback::progress(int current, int total, const QString& title)
+void RefreshFeedback::Progress(int current, int total, const QString& title)
 {
     // A turn that arrives after the finish step belongs to no running refresh.
     if (!m_running)

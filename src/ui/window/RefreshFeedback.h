@@ -11,23 +11,24 @@ class QStatusBar;
 namespace kavo {
 
 class EmptyState;
-class TkavoNet;
 class TkavoSetting;
 
 // What the window says while the list has little to show: the refresh under way in the status
 // bar ("更新中 3/7: YP名"), and the on-air view's empty state (no YP enabled, or the first refresh
-// running). It takes the retrieval module's progress; the window tells it when a cycle starts
-// and ends and when the settings were loaded again.
+// running). It is told when a cycle starts, how far it got and when it ends, and when the settings
+// changed.
 class RefreshFeedback : public QObject
 {
     Q_OBJECT
 
 public:
     // configure: the settings action; the empty state's button opens it on the "YP" page.
-    RefreshFeedback(const TkavoSetting& setting, TkavoNet& net, QAbstractItemView& listViewNow, QStatusBar& statusBar,
+    RefreshFeedback(const TkavoSetting& setting, QAbstractItemView& listViewNow, QStatusBar& statusBar,
                     QAction* configure, QObject* parent = nullptr);
 
     void Started();
+    // The retrieval module's turn on the current'th of total YPs.
+    void Progress(int current, int total, const QString& title);
     void Finished();
     void SettingsChanged();
 
@@ -40,7 +41,6 @@ signals:
     void StatusChanged(const QString& text);
 
 private:
-    void progress(int current, int total, const QString& title);
     void setStatus(const QString& text);
 
     QLabel* m_status;

@@ -1,7 +1,7 @@
 #include "ui/window/ToolBars.h"
 
+#include "settings/IniFile.h"
 #include "ui/window/ActionTable.h"
-#include "ui/window/ukavoMain.h"
 
 #include <QAction>
 #include <QApplication>
@@ -17,6 +17,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <string>
 
 namespace kavo {
 namespace {
@@ -288,6 +289,34 @@ void ToolBars::RestoreLayout(const std::array<CoolBand, 3>& layout)
         band->SetPreferredWidth(record ? record->Width : -1);
         band->setVisible(visible[static_cast<std::size_t>(band->Id())]);
     }
+}
+
+void ToolBars::ReadOptions(const IniFile& ini)
+{
+    for (std::size_t i = 0; i < m_stored.size(); ++i) {
+        const std::string n = std::to_string(i);
+        m_stored[i].ID = ini.ReadInteger("CoolBar", "ID" + n, -1);
+        m_stored[i].Width = ini.ReadInteger("CoolBar", "Width" + n, -1);
+        m_stored[i].Break = ini.ReadInteger("CoolBar", "Break" + n, 0) != 0;
+    }
+}
+
+void ToolBars::WriteOptions(IniFile& ini) const
+{
+    ini.EraseSection("CoolBar");
+    for (std::size_t i = 0; i < m_stored.size(); ++i) {
+        const std::string n = std::to_string(i);
+        ini.WriteInteger("CoolBar", "ID" + n, m_stored[i].ID);
+        ini.WriteInteger("CoolBar", "Width" + n, m_stored[i].Width);
+        ini.WriteInteger("CoolBar", "Break" + n, m_stored[i].Break ? 1 : 0);
+    }
+}
+
+void ToolBars::KeepLayout()
+{
+    // Bands never shown have no places: what was read is kept.
+    if (m_laidOut)
+        m_stored = CaptureLayout();
 }
 
 QMenu* ToolBars::ChevronMenu(ToolBand* band)

@@ -17,7 +17,15 @@ class QToolButton;
 namespace kavo {
 
 class ActionTable;
-struct CoolBand;
+class IniFile;
+
+// One band's record in [CoolBar]: which band, its width, and whether it starts a row.
+struct CoolBand
+{
+    int ID = -1;
+    int Width = -1;
+    bool Break = false;
+};
 
 // One band of the bars: a tool bar with an ID, whose preferred width can be set so that a restored
 // layout keeps the widths it was closed with.
@@ -79,6 +87,13 @@ public:
     // no band, or a band named twice, is skipped; bands not named follow in their designed order.
     void RestoreLayout(const std::array<CoolBand, 3>& layout);
 
+    // The layout kept in [CoolBar]: as read at start-up until the window closes, then the bands as
+    // they stood, when the window was ever shown.
+    void ReadOptions(const IniFile& ini);
+    void WriteOptions(IniFile& ini) const;
+    void RestoreStoredLayout() { RestoreLayout(m_stored); }
+    void KeepLayout();
+
     // What the extension button of the band offers: its hidden buttons in order. The menu belongs
     // to the bars and is rebuilt on every call.
     QMenu* ChevronMenu(ToolBand* band);
@@ -105,6 +120,7 @@ private:
     QPoint m_pressed;
     bool m_pressRecorded = false;
     bool m_laidOut = false;
+    std::array<CoolBand, 3> m_stored{};
 };
 
 } // namespace kavo

@@ -1,0 +1,277 @@
+#include "app/Program.h"
+
+#include "ui/Cp932Text.h"
+
+#include "common/Launcher.h"
+#include "common/ukavoCommon.h"
+#include "history/HistoryStore.h"
+#include "history/LastList.h"
+#include "net/ukavoNet.h"
+#include "platform/Cp932.h"
+#include "platform/Process.h"
+#include "platform/ProgramFolder.h"
+#include "platform/VisitedUrls.h"
+#include "script/ScriptEngine.h"
+#include "script/YpScriptRunner.h"
+#include "settings/IniEncoding.h"
+#include "ui/app/DebugLog.h"
+#include "ui/lists/ChannelActions.h"
+#include "ui/lists/ChannelViews.h"
+#include "ui/window/MainFrame.h"
+#include "ui/window/RefreshCycle.h"
+#include "ui/window/RefreshFeedback.h"
+#include "ui/window/SettingsHolder.h"
+#include "ui/window/ShutdownSequence.h"
+#include "ui/window/ukavoMain.h"
+
+#include <QApplication>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QStatusBar>
+
+namespace kavo {
+namespace {
+
+using DebugLog::Guarded;
+using enum ActionId;
+
+void ApplyPriorities(const TkavoSetting& setting)
+{
+    ApplyProcessPriority(setting.Priority.KAVOProcess);
+    if (setting.Priority.KAVOThread != 0)
+        ApplyThreadPriority(setting.Priority.KAVOThread);
+}
+
+bool SameFavorites(const TkavoSetting& a, const TkavoSetting& b)
+{
+    if (a.Favorites.Count() != b.Favorites.Count())
+        return false;
+    for (int i = 0; i < a.Favorites.Count(); ++i)
+        if (!(static_cast<const FavoriteFields&>(a.Favorites[i]) == static_cast<const FavoriteFields&>(b.Favorites[i])))
+            return false;
+    return true;
+}
+
+// A message over the window that does not hold up what raised it.
+void ShowMessage(QWidget& window, QMessageBox::Icon icon, const std::string& cp932)
+{
+    auto* box = new QMessageBox(icon, window.windowTitle(), FromCp932(cp932), QMessageBox::Ok, &window);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
+} // namespace
+
+Program::Program(ProgramServices services, bool startMinimized) : m_services(std::move(services))
+{
+    const std::string folder = ProgramFolder();
+    SetIniUtf8Handler([](const std::string& path) {
+        DebugLog::Line("settings", path + " is no Shift-JIS but UTF-8: read as UTF-8; the next save writes Shift-JIS");
+    });
+    m_settingsFile = IniFile::Read(TkavoSetting::SettingsFileName(), &m_settingsProblem);
+    if (!m_services.Starter) {
+        m_ownStarter = std::make_unique<ProcessStarter>();
+        m_services.Starter = m_ownStarter.get();
+    }
+
+    m_history = std::make_unique<HistoryStore>(folder + "/" + HistoryStore::FileName);
+    m_history->SetProblemHandler([](const std::string& problem) {
+        QMetaObject::invokeMethod(
+            qApp, [problem] { DebugLog::Line("history", problem); }, Qt::QueuedConnection);
+    });
+    m_common = std::make_unique<TkavoCommon>(m_setting, CommonPaths::Current(),
+                                             m_services.Sound ? m_services.Sound() : CreateCanberraPlayer());
+    m_notifyMgr = std::make_unique<TkavoNotifyMgr>(m_setting, *m_common,
+                                                   m_services.Notify ? m_services.Notify() : NotifyPlatform::Desktop());
+    m_notifyMgr->StartMinimized = startMinimized;
+    m_net = std::make_unique<TkavoNet>(
+        [](std::function<void()> job) { QMetaObject::invokeMethod(qApp, std::move(job), Qt::QueuedConnection); },
+        m_setting);
+    m_settings = std::make_unique<SettingsHolder>(m_setting, *m_net);
+    m_window = std::make_unique<TkavoMain>(*m_settings, *m_common, *m_notifyMgr, *m_net,
+                                           [this]() -> Launcher& { return launcher(); });
+    // The cycle marks visited links from the store, which opens with the launcher.
+    m_cycle =
+        std::make_unique<RefreshCycle>(m_setting, *m_common, *m_net, *m_notifyMgr, *m_window, [this] { launcher(); });
+    m_shutdown = std::make_unique<ShutdownSequence>(
+        m_setting, *m_common, *m_notifyMgr, *m_window, [this]() -> ScriptEngine& { return scripts(); },
+        [this] { return m_launcher.get(); });
+
+    connectEngine();
+    connectSettings();
+    connectActions();
+    QObject::connect(m_window.get(), &TkavoMain::Initializing, m_window.get(), [this] { startUpSteps(); });
+}
+
+Program::~Program()
+{
+    // A cycle still running reads the visited-URL store and reports to the window.
+    m_net->Stop();
+    m_net->OnSuccess = nullptr;
+    m_net->OnComplate = nullptr;
+    m_net->OnError = nullptr;
+    m_net->OnCycleError = nullptr;
+    m_net->OnProgress = nullptr;
+    m_net->SetVisitedUrls(nullptr);
+    m_common->OnTemplateError = nullptr;
+    m_common->FindValueSource = nullptr;
+}
+
+void Program::connectEngine()
+{
+    TkavoMain& window = *m_window;
+    m_common->OnTemplateError = [&window](const std::string& message) {
+        ShowMessage(window, QMessageBox::Warning, message);
+    };
+    m_common->FindValueSource = [&window] { return window.Search().FindValue; };
+    ConnectMainWindow(*m_notifyMgr, window);
+
+    RefreshCycle& cycle = *m_cycle;
+    m_net->OnSuccess = [&cycle](TkavoNet&) { Guarded("OnSuccess", [&cycle] { cycle.ListHandler(); }); };
+    m_net->OnComplate = [&cycle](TkavoNet&) { Guarded("OnComplate", [&cycle] { cycle.CompletionHandler(); }); };
+    m_net->OnError = [&cycle](TkavoNet&, const std::string& error) { cycle.ErrorHandler(error); };
+    m_net->OnCycleError = [&window](TkavoNet&, const std::string& error) {
+        ShowMessage(window, QMessageBox::Critical, error);
+    };
+    m_net->OnProgress = [&window](TkavoNet&, int current, int total, const std::string& title) {
+        window.Feedback().Progress(current, total, FromCp932(title));
+    };
+    m_net->OnRecord = [this](RetrievalRecord& record) { m_history->Record(record); };
+}
+
+// Each part takes on what concerns it, in the order of a settings dialog's OK: the empty list's
+// hint, the priorities, the lists' columns and look, the window's font and title, the
+// notifications, the tools, and last the favorites, whose new marks refill the lists.
+void Program::connectSettings()
+{
+    SettingsHolder* settings = m_settings.get();
+    TkavoMain& window = *m_window;
+    QObject::connect(settings, &SettingsHolder::Changed, &window.Feedback(), &RefreshFeedback::SettingsChanged);
+    QObject::connect(settings, &SettingsHolder::Changed, &window,
+                     [](const TkavoSetting& before, const TkavoSetting& after) {
+                         const auto priority = [](const TkavoSetting& s) {
+                             return std::pair(s.Priority.KAVOProcess, s.Priority.KAVOThread);
+                         };
+                         if (priority(before) != priority(after))
+                             ApplyPriorities(after);
+                     });
+    QObject::connect(settings, &SettingsHolder::Changed, &window.Views(), &ChannelViews::SettingsChanged);
+    QObject::connect(settings, &SettingsHolder::Changed, &window, &TkavoMain::SettingsChanged);
+    QObject::connect(settings, &SettingsHolder::Changed, m_notifyMgr.get(), &TkavoNotifyMgr::SettingsChanged);
+    QObject::connect(settings, &SettingsHolder::Changed, &window.Channels(), &ChannelActions::SettingsChanged);
+    // Favorites edited while a cycle runs are matched by its finish step, before its lists show.
+    QObject::connect(settings, &SettingsHolder::Changed, &window,
+                     [this](const TkavoSetting& before, const TkavoSetting& after) {
+                         if (!SameFavorites(before, after) && m_net->RematchFavorites())
+                             m_window->Views().RefillViews();
+                     });
+}
+
+void Program::connectActions()
+{
+    TkavoMain& window = *m_window;
+    const ActionTable& actions = window.Actions();
+    QAction* canDms = actions[FileCanDMS];
+    m_net->CanDMS = canDms->isChecked();
+    QObject::connect(canDms, &QAction::toggled, &window, [this](bool on) { m_net->CanDMS = on; });
+    actions.Connect(MainHelpInitDMS, &window, [this, &window] {
+        bool ok = m_net->RecreateScriptEngine();
+        if (m_scripts && !m_scripts->Reset())
+            ok = false; // a start-up or exit script still runs
+        QMessageBox::information(&window, window.windowTitle(),
+                                 ok ? QString::fromUtf8("成功") : QString::fromUtf8("失敗"));
+    });
+    actions.Connect(MainHelpStartPeerCast, &window, [this] { launcher().PlayChannel("", "", ""); });
+    actions.Connect(MainHelpExitPeerCast, &window, [this] { exitPeerCast(); });
+    QObject::connect(actions[FileExitAll], &QAction::triggered, &window, [this, &window] {
+        Guarded("ActionFileExitAll", [this] { exitPeerCast(); });
+        window.close();
+    });
+}
+
+void Program::Start()
+{
+    const IniFile& settingsFile = *m_settingsFile;
+    m_common->InitColumnNames();
+    m_common->ReadTheme(settingsFile);
+    m_settings->Load(settingsFile);
+    m_notifyMgr->ApplyTimers();
+    m_net->Prepare(settingsFile);
+    ApplyPriorities(m_setting);
+    m_window->InitialSetup(settingsFile);
+    m_settingsFile.reset();
+
+    QSystemTrayIcon& tray = m_notifyMgr->JvTrayIcon();
+    tray.setContextMenu(m_window->Frame().PopupMenuTrayIcon());
+    if (!QApplication::windowIcon().isNull())
+        tray.setIcon(QApplication::windowIcon());
+    m_cycle->Arm();
+    m_window->TimerInitialize.start();
+
+    if (!m_settingsProblem.empty())
+        m_window->statusBar()->showMessage(FromCp932(m_settingsProblem));
+    m_window->SetHistory(*m_history);
+    Guarded("LoadLastList", [this] {
+        auto previous = std::make_unique<TkavoChList>();
+        if (LoadLastList(*m_history, m_setting, *previous) > 0)
+            m_window->Views().ShowPreviousList(std::move(previous), *m_window->statusBar());
+    });
+}
+
+void Program::Show()
+{
+    m_window->RestorePlacement();
+}
+
+// The start-up timer's steps after the frame's own.
+void Program::startUpSteps()
+{
+    Guarded("StartPeerCast", [this] { launcher().PlayChannel("", "", ""); });
+    Guarded("OnCreate", [this] {
+        if (m_window->Actions()[FileCanDMS]->isChecked() && !m_setting.Event.OnCreate.empty())
+            StartEventScript(scripts(), m_setting.Event.OnCreate, ProgramFolder());
+    });
+    m_cycle->AllowRefresh();
+    Guarded("ApplyTray", [this] { m_notifyMgr->ApplyTray(); });
+    m_common->Initialized = true;
+}
+
+void Program::exitPeerCast()
+{
+    if (launcher().EndPeerCast() == 0)
+        DebugLog::Line("ExitPeerCast", "no PeerCast process to end");
+}
+
+Launcher& Program::launcher()
+{
+    if (!m_launcher) {
+        m_visited = std::make_unique<VisitedUrls>(ProgramFolder() + "/" + VisitedUrls::FileName);
+        m_net->SetVisitedUrls(m_visited.get());
+        TkavoMain* window = m_window.get();
+        m_launcher = std::make_unique<Launcher>(
+            m_setting, ProgramFolder(),
+            [this](const std::string& text, const TkavoChItem* channel) {
+                return m_common->ExpandChannelTags(channel, m_common->ExpandPathTags(text));
+            },
+            [window](const std::string& caption, const std::string& prompt, const std::string& value) {
+                bool ok = false;
+                const QString answer = QInputDialog::getText(window, FromCp932(caption), FromCp932(prompt),
+                                                             QLineEdit::Normal, FromCp932(value), &ok);
+                return ok ? Utf8ToCp932(answer.toStdString()) : value;
+            },
+            m_visited.get(), *m_services.Starter);
+        m_launcher->OnRefused = [window](const std::string& message) {
+            window->statusBar()->showMessage(FromCp932(message), 10000);
+        };
+    }
+    return *m_launcher;
+}
+
+ScriptEngine& Program::scripts()
+{
+    if (!m_scripts)
+        m_scripts = std::make_unique<ScriptEngine>();
+    return *m_scripts;
+}
+
+} // namespace kavo

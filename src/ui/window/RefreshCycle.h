@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+
+#include <functional>
+#include <string>
+
+namespace kavo {
+
+class TkavoCommon;
+class TkavoMain;
+class TkavoNet;
+class TkavoNotifyMgr;
+class TkavoSetting;
+struct TkavoNotifyItem;
+
+// One refresh after another: the refresh command and the automatic timer start a cycle of the
+// retrieval module, which the window's commands wait for; its lists fill the views and give the
+// notifications; the manual command then rests for a minute, counted down in the status bar.
+class RefreshCycle : public QObject
+{
+    Q_OBJECT
+
+public:
+    // beforeCycle runs on the main thread as each cycle starts. Everything must outlive the cycle.
+    RefreshCycle(const TkavoSetting& setting, TkavoCommon& common, TkavoNet& net, TkavoNotifyMgr& notifyMgr,
+                 TkavoMain& window, std::function<void()> beforeCycle, QObject* parent = nullptr);
+
+    // The automatic refresh every Notify/Update2 minutes; it starts cycles only in automatic mode.
+    QTimer TimerRefresh;
+    // Counts the minute after a cycle down, once a second.
+    QTimer TimerReload;
+
+    // Arms TimerRefresh for its first tick.
+    void Arm();
+    // Start-up has ended: the refresh command may run, and runs at once when Etc/AutoDownLoad says so.
+    void AllowRefresh();
+    // The refresh command: refused with a notification while the minute after a cycle runs.
+    void Refresh();
+    // A tick of TimerRefresh.
+    void RefreshTimer();
+    // Seconds until the refresh command may run again.
+    int ReloadCountdown() const { return m_reloadCountdown; }
+
+    // What the retrieval module raises: its lists are ready, the cycle has ended, a YP failed (on
+    // the worker thread).
+    void ListHandler();
+    void CompletionHandler();
+    void ErrorHandler(const std::string& error);
+
+signals:
+    // A cycle's views and notifications are done (after OnComplate).
+    void CycleFinished();
+
+private:
+    void startCycle(bool manual);
+    void setBusy(bool busy);
+    void timerReloadTimer();
+    TkavoNotifyItem notifyItem(const std::string& text, int kind) const;
+
+    const TkavoSetting& m_setting;
+    TkavoCommon& m_common;
+    TkavoNet& m_net;
+    TkavoNotifyMgr& m_notifyMgr;
+    TkavoMain& m_window;
+    std::function<void()> m_beforeCycle;
+    int m_reloadCountdown = 0;
+    // ActionMainNotifyError and the notification title as the cycle started; the worker reads
+    // them, the main thread writes them only while no cycle runs.
+    bool m_notifyErrors = true;
+    std::string m_errorTitle;
+};
+
+} // namespace kavo

@@ -1,0 +1,155 @@
+// kavo-list's command line, from its table of options.
+#include "ListOptions.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <map>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace kavo {
+namespace {
+
+// A value every option that takes one accepts, by the name the help gives it.
+const std::map<std::string_view, std::string> SampleValues = {
+    {"DIR", "/tmp/kavo"}, {"N", "3"},    {"SECONDS", "2"},   {"MINUTES", "5"}, {"FORMAT", "json"},
+    {"TEXT", "word"},     {"DAYS", "7"}, {"FILE", "t.html"}, {"ENC", "sjis"},  {"RULE", "top:5"},
+};
+
+std::string UsageErrorOf(const std::vector<std::string>& args)
+{
+    try {
+        ParseListArguments(args);
+    } catch (const ListUsageError& error) {
+        return error.Message;
+    }
+    return {};
+}
+
+// Each option: named in the help, taken in both spellings of its value, and doing something.
+TEST(ListOptions, EveryOptionIsInTheHelpAndParses)
+{
+    const std::string help = ListHelpText();
+    const auto& table = ListOptionTable();
+    const auto argsOf = [&](const ListOptionSpec& spec) {
+        std::vector<std::string> args = {std::string(spec.Name)};
+        if (!spec.Argument.empty())
+            args.push_back(SampleValues.at(spec.Argument));
+        return args;
+    };
+    for (const ListOptionSpec& spec : table) {
+        const std::string name(spec.Name);
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(spec.Argument.empty() || SampleValues.contains(spec.Argument))
+            << "no sample value for " << spec.Argument;
+        for (const std::string_view spelling : {spec.Name, spec.Alias})
+            if (!spelling.empty()) {
+                const std::regex word("(^|[ \\[])" + std::string(spelling) + "([ ,\\]\n]|$)");
+                EXPECT_TRUE(std::regex_search(help, word)) << spelling << " is not in the help";
+            }
+
+        // What it goes with, alone, is the baseline the option must change.
+        std::vector<std::string> base;
+        for (const ListOptionSpec& other : table)
+            if (other.Name == spec.Needs)
+                base = argsOf(other);
+        std::vector<std::string> args = argsOf(spec);
+        args.insert(args.end(), base.begin(), base.end());
+        const std::string error = UsageErrorOf(args);
+        ASSERT_EQ(error, "");
+        EXPECT_NE(ParseListArguments(args), ParseListArguments(base)) << "the option changed nothing";
+
+        if (spec.Argument.empty()) {
+            EXPECT_EQ(UsageErrorOf({name + "=1"}), "option " + name + " takes no value");
+        } else {
+            std::vector<std::string> joined = {name + "=" + args[1]};
+            joined.insert(joined.end(), base.begin(), base.end());
+            EXPECT_EQ(ParseListArguments(joined), ParseListArguments(args));
+            EXPECT_EQ(UsageErrorOf({name}), "option " + name + " needs a value");
+        }
+        if (!spec.Alias.empty()) {
+            EXPECT_EQ(ParseListArguments({std::string(spec.Alias)}), ParseListArguments({name}));
+        }
+    }
+    EXPECT_EQ(UsageErrorOf({"--nothing"}), "unknown argument \"--nothing\"");
+}
+
+// An option that does nothing in the chosen mode is refused; one that only changes how it runs is
+// taken.
+TEST(ListOptions, ModesRefuseWhatDoesNothingThere)
+{
+    struct Case
+    {
+        std::vector<std::string> Args;
+        const char* Refusal; // the start of the message; empty: taken
+    };
+    const std::array<Case, 14> cases{{
+        {{"--page", "--format", "json"}, "--page prints one page"},
+        {{"--page", "--cycles", "2"}, "--page prints one page"},
+        {{"--page", "--settings"}, "--page prints one page"},
+        {{"--page", "--cycles", "1", "--lite", "<5", "--home", "h"}, ""},
+        {{"--yp-status", "--history"}, "--yp-status and --history print different tables"},
+        {{"--history", "--all"}, "--yp-status and --history print no channel list"},
+        {{"--template", "t", "--yp-status"}, "--yp-status and --history print no channel list"},
+        {{"--yp-status", "--since", "1"}, "--since and --search go with --history"},
+        {{"--yp-status", "--format", "tsv", "--cycles", "2", "--manual", "--find", "x"}, ""},
+        {{"--history", "--settings", "--search", "x", "--since", "2"}, ""},
+        {{"--template", "t", "--log"}, "--template prints the templates"},
+        {{"--template", "t", "--all", "--all-cycles", "--encoding", "sjis", "--header", "h"}, ""},
+        {{"--header", "h"}, "--header and --footer go with --template"},
+        {{"--log", "--all", "--format", "tsv", "--find", "x", "--find-only", "--time-step", "3"}, ""},
+    }};
+    for (const Case& c : cases) {
+        std::string line;
+        for (const std::string& arg : c.Args)
+            line += arg + " ";
+        const std::string error = UsageErrorOf(c.Args);
+        if (*c.Refusal == '\0')
+            EXPECT_EQ(error, "") << line;
+        else
+            EXPECT_TRUE(error.starts_with(c.Refusal)) << line << "\n" << error;
+    }
+}
+
+// The rules of --lite, by the listener counts the page keeps.
+TEST(ListOptions, LiteRules)
+{
+    TkavoChList list;
+    for (const int listeners : {-1, 0, 3, 7, 12, 30}) {
+        auto channel = std::make_unique<TkavoChItem>();
+        channel->Listeners = listeners;
+        list.Add(std::move(channel));
+    }
+    struct Case
+    {
+        const char* Rule;
+        std::vector<int> Shown;
+    };
+    const std::array<Case, 7> cases{{
+        {"off", {-1, 0, 3, 7, 12, 30}},
+        {"=0", {-1, 3, 7, 12, 30}},
+        {"<=0", {3, 7, 12, 30}},
+        {"<5", {7, 12, 30}},
+        {"<10", {12, 30}},
+        {"range:3,7", {-1, 0, 12, 30}},
+        {"top:3", {-1, 0}}, // N - 1 ordinary channels, as the window's menu has always done
+    }};
+    for (const Case& c : cases) {
+        const std::optional<YpLikeLiteOptions> options = ParseLiteRule(c.Rule);
+        ASSERT_TRUE(options) << c.Rule;
+        YpLikeLiteFilter filter(*options, 4);
+        std::vector<int> shown;
+        for (const TkavoChItem& channel : list)
+            if (filter.Passes(channel))
+                shown.push_back(channel.Listeners);
+        EXPECT_EQ(shown, c.Shown) << c.Rule;
+    }
+    for (const char* bad : {"", "OFF", "<3", "range:1", "range:1,x", "range:,", "top:", "top:x", "top:1.5"})
+        EXPECT_FALSE(ParseLiteRule(bad)) << bad;
+}
+
+} // namespace
+} // namespace kavo
