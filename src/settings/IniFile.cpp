@@ -495,7 +495,10 @@ IniFile::Section& IniFile::sectionForWrite(std::string_view name)
 {
     if (Section* found = findSection(name))
         return *found;
-    const std::string header = "[" + std::string(name);
+    // Appended rather than "[" + name: GCC 12 at -O3 warns falsely (-Wrestrict, its bug 105651) on
+    // a literal joined to a temporary string.
+    std::string header(1, '[');
+    header += name;
     Line line = storeLine(header, ']', {});
     line.KeyBegin = 1;
     line.KeySize = static_cast<std::uint32_t>(name.size());
