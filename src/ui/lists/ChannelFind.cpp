@@ -56,7 +56,7 @@ void ChannelFind::FindClear()
     const bool ypLike = m_pages.currentIndex() == MainFrame::PageYpLike;
     ChannelListView* view =
         m_pages.currentIndex() == MainFrame::PageLog ? m_views.ListViewLog() : m_views.ListViewNow();
-    view->Model().ApplyFind({}, false, m_common.RegExp);
+    m_views.ClearFind(view);
     if (ypLike || m_find.MoveResultsUp)
         m_views.SortView(view, view->Model().LastSortedColumn());
     view->viewport()->update();
