@@ -93,11 +93,27 @@ public:
 
     // Combined channels on air and ended channels of the last refresh, in YP order. Any time: the
     // worker never touches them.
-    const TkavoChList& ChList() const { return m_chList; }
-    const TkavoChList& ChListLog() const { return m_chListLog; }
-    const CycleReport& LastCycle() const { return m_report; }
+    const TkavoChList& ChList() const
+    {
+        KAVO_ON_MAIN_THREAD(m_mainThread);
+        return m_chList;
+    }
+    const TkavoChList& ChListLog() const
+    {
+        KAVO_ON_MAIN_THREAD(m_mainThread);
+        return m_chListLog;
+    }
+    const CycleReport& LastCycle() const
+    {
+        KAVO_ON_MAIN_THREAD(m_mainThread);
+        return m_report;
+    }
     // From StartRetrieval until the finish step has run (or Stop).
-    bool Running() const { return m_running; }
+    bool Running() const
+    {
+        KAVO_ON_MAIN_THREAD(m_mainThread);
+        return m_running;
+    }
 
     // The module's records of the configured YPs, in configuration order, as the last refresh (or
     // the last reload) left them. Not while a refresh runs, which holds them.
