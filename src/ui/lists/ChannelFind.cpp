@@ -1,6 +1,5 @@
 #include "ui/lists/ChannelFind.h"
 
-#include "common/ukavoCommon.h"
 #include "core/ChannelSearch.h"
 #include "ui/dialogs/ukavoFind.h"
 #include "ui/lists/ChannelActions.h"
@@ -13,11 +12,11 @@
 
 namespace kavo {
 
-ChannelFind::ChannelFind(TkavoFind& dialog, const FindState& find, TkavoCommon& common, ChannelViews& views,
+ChannelFind::ChannelFind(TkavoFind& dialog, const FindState& find, ChannelViews& views,
                          const ChannelActions& channelActions, const ActionTable& actions, const QStackedWidget& pages,
                          QObject* parent)
-    : QObject(parent), m_dialog(dialog), m_find(find), m_common(common), m_views(views),
-      m_channelActions(channelActions), m_actions(actions), m_pages(pages)
+    : QObject(parent), m_dialog(dialog), m_find(find), m_views(views), m_channelActions(channelActions),
+      m_actions(actions), m_pages(pages)
 {}
 
 void ChannelFind::FindChannel()
