@@ -92,11 +92,11 @@ tidy: build
 # AddressSanitizer; the plain build runs it. The browser engine's own library frees some objects
 # through a base of another size, which AddressSanitizer reports as a new-delete type mismatch.
 #
-# ThreadSanitizer: the retrieval cycles, the records and settings they snapshot, the admin
-# commands, the notification queue and its sound worker, the script engine and its runs, the
-# history's writer thread.
+# ThreadSanitizer: the retrieval cycles, the records and settings they snapshot, the thread rules'
+# checks, the admin commands, the notification queue and its sound worker, the script engine and
+# its runs, the history's writer thread.
 TSAN_TARGETS = test_net test_core test_settings test_notify test_script test_history
-TSAN_NET = ^(RetrievalCycle|ChangeMarksCycle|PcrawCycle|YpScriptCycle|HostileServer|Records|UpdateYp|Settings|AdminCommand)
+TSAN_NET = ^(RetrievalCycle|ChangeMarksCycle|PcrawCycle|YpScriptCycle|HostileServer|Records|UpdateYp|Settings|AdminCommand|ThreadRules)
 TSAN_AREAS = ^(notify|script|history)$$
 # LeakSanitizer checks the programs without Qt (test_*, and kavo-list that test_app runs). It stays
 # off for the widget tests: Qt and the browser engine keep allocations for the life of the process
