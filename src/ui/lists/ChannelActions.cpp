@@ -135,7 +135,7 @@ void ChannelActions::buildPopupMenu()
     menu->addSeparator();
 
     menu->addAction(m_actions[LVCopy]);
-    AddFindItems(menu);
+    addFindItems(menu);
     menu->addSeparator();
 
     auto* change = new QMenu(menu);
@@ -149,7 +149,7 @@ void ChannelActions::buildPopupMenu()
     connect(menu, &QMenu::aboutToShow, this, [this] { Guarded("PopupMenuListItem", [this] { PrepareListMenu(); }); });
 }
 
-void ChannelActions::AddFindItems(QMenu* menu)
+void ChannelActions::addFindItems(QMenu* menu)
 {
     using enum ActionId;
     menu->addAction(m_actions[LVFindChannel]);
