@@ -54,7 +54,7 @@ struct ScalarOption
 #define KAVO_BOOL(section, key, member) KAVO_OPTION(section, key, Boolean, bool, member)
 #define KAVO_COLOR(section, key, member) KAVO_OPTION(section, key, Color, ColorValue, member)
 
-const std::array<ScalarOption, 59> ScalarOptions = {{
+const std::array<ScalarOption, 61> ScalarOptions = {{
     KAVO_INTEGER("URL", "Protocol", URL.Protocol),
     KAVO_STRING("URL", "Proxy", URL.Proxy),
     KAVO_OPTION("URL", "Timeout", IntegerText, std::string, URL.Timeout),
@@ -120,6 +120,9 @@ const std::array<ScalarOption, 59> ScalarOptions = {{
 
     KAVO_STRING("Event", "OnCreate", Event.OnCreate),
     KAVO_STRING("Event", "OnDestroy", Event.OnDestroy),
+
+    KAVO_BOOL("Rules", "Follow", Rules.Follow),
+    KAVO_STRING("Rules", "File", Rules.File),
 }};
 
 #undef KAVO_STRING
@@ -645,6 +648,7 @@ TkavoSetting& TkavoSetting::operator=(const TkavoSetting& other)
     ColorFont = other.ColorFont;
     Priority = other.Priority;
     Event = other.Event;
+    Rules = other.Rules;
     YpList.Assign(other.YpList);
     Favorites.Assign(other.Favorites);
     Columns = other.Columns;
@@ -823,6 +827,7 @@ void TkavoSetting::LoadFrom(const IniFile& ini)
     ColorFont = ColorFontOptions{};
     Priority = PriorityOptions{};
     Event = EventOptions{};
+    Rules = RulesOptions{};
     TextFont = SystemFont();
     AllFont = SystemFont();
 
@@ -870,7 +875,7 @@ void TkavoSetting::LoadFrom(const IniFile& ini)
     for (auto& favorite : favorites)
         Favorites.Add(std::move(favorite));
 
-    // 7, 8. [ColorFont] with the fonts first, [Priority], [Event].
+    // 7, 8. [ColorFont] with the fonts first, [Priority], [Event], [Rules].
     readRun(runs[2]);
 }
 
