@@ -7,6 +7,7 @@
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <fstream>
 #include <iterator>
@@ -293,6 +294,33 @@ TEST(RulesFileTest, APeercastYtFilterWithAnInvalidPatternIsRefused)
     EXPECT_EQ(ErrorOf(R"([{"name": "a"}, {"name": "b", "base_search": {"fields": ["name"], "search": "[x"}}])")
                   .rfind("[1].base_search.search: missing terminating ]", 0),
               0u);
+}
+
+// The schema shipped for editors documents every key the program writes, with the values an entry
+// that leaves a key out gets.
+TEST(RulesFileTest, TheSchemaDescribesWhatIsWritten)
+{
+    using Json = nlohmann::json;
+    std::ifstream in(std::string(KAVO_TEST_DATA) + "/../../data/schema/kavo-rules.schema.json");
+    const Json schema = Json::parse(in);
+    const Json written =
+        Json::parse(RulesText(ParseRules(R"({"version": 1, "favorites": [{}], "yps": [{"url": "u"}]})").Rules));
+    for (const auto& [section, definition] : {std::pair("favorites", "favorite"), std::pair("yps", "yp")}) {
+        const Json& properties = schema["$defs"][definition]["properties"];
+        const Json& entry = written[section][0];
+        for (const auto& [key, value] : entry.items()) {
+            ASSERT_TRUE(properties.contains(key)) << section << "." << key << " is not in the schema";
+            if (properties[key].contains("default"))
+                EXPECT_EQ(properties[key]["default"], value) << section << "." << key;
+        }
+        for (const auto& [key, property] : properties.items())
+            EXPECT_TRUE(entry.contains(key) || key == "word" || key == "regex") << key << " is never written";
+    }
+    const Json& fieldNames = schema["$defs"]["favorite"]["properties"]["fields"]["items"]["enum"];
+    FavoriteFields all;
+    all.Channel = all.Description = all.Comment = all.ContactURL = all.YpAddr = all.StreamURL = all.ChType =
+        all.Listeners = all.Bitrate = true;
+    EXPECT_EQ(Json::parse(RulesText(RuleSet{std::vector{all}, std::nullopt}))["favorites"][0]["fields"], fieldNames);
 }
 
 } // namespace
