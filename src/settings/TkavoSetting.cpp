@@ -38,16 +38,27 @@ struct ScalarOption
     const char* Key;
     OptionKind Kind;
     void* (*Field)(TkavoSetting&);
+    // A key the Windows program does not know: a file gets it once it is set, so that a file of
+    // that program saved unchanged stays the same.
+    bool OnlyWhenSet = false;
 };
+
+constexpr ScalarOption OwnKey(ScalarOption option)
+{
+    option.OnlyWhenSet = true;
+    return option;
+}
 
 // The reference binding checks that the member has the type the kind stands for.
 #define KAVO_OPTION(section, key, kind, type, member)                                                                  \
     ScalarOption                                                                                                       \
     {                                                                                                                  \
-        section, key, OptionKind::kind, [](TkavoSetting& s) -> void* {                                                 \
-            type& field = s.member;                                                                                    \
-            return &field;                                                                                             \
-        }                                                                                                              \
+        section, key, OptionKind::kind,                                                                                \
+            [](TkavoSetting& s) -> void* {                                                                             \
+                type& field = s.member;                                                                                \
+                return &field;                                                                                         \
+            },                                                                                                         \
+            false                                                                                                      \
     }
 #define KAVO_STRING(section, key, member) KAVO_OPTION(section, key, String, std::string, member)
 #define KAVO_INTEGER(section, key, member) KAVO_OPTION(section, key, Integer, int, member)
@@ -121,8 +132,8 @@ const std::array<ScalarOption, 61> ScalarOptions = {{
     KAVO_STRING("Event", "OnCreate", Event.OnCreate),
     KAVO_STRING("Event", "OnDestroy", Event.OnDestroy),
 
-    KAVO_BOOL("Rules", "Follow", Rules.Follow),
-    KAVO_STRING("Rules", "File", Rules.File),
+    OwnKey(KAVO_BOOL("Rules", "Follow", Rules.Follow)),
+    OwnKey(KAVO_STRING("Rules", "File", Rules.File)),
 }};
 
 #undef KAVO_STRING
@@ -223,7 +234,13 @@ std::string OptionText(const ScalarOption& option, const TkavoSetting& setting)
 
 void WriteOption(IniFile& ini, const ScalarOption& option, const TkavoSetting& setting)
 {
-    ini.WriteString(option.Section, option.Key, OptionText(option, setting));
+    std::string text = OptionText(option, setting);
+    if (option.OnlyWhenSet && !ini.HasKey(option.Section, option.Key)) {
+        static const TkavoSetting defaults;
+        if (text == OptionText(option, defaults))
+            return;
+    }
+    ini.WriteString(option.Section, option.Key, text);
 }
 
 // "Title" and 12 give "Title12" without touching the heap.
