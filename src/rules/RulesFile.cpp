@@ -349,7 +349,9 @@ Fields ReadEntry(const Json& json, const std::string& where, const std::array<Ke
         Fail(where, "expected an object");
     Fields entry{};
     bool wordGiven = false;
-    for (const auto& [name, value] : json.items()) {
+    for (const auto& item : json.items()) {
+        const std::string& name = item.key();
+        const Json& value = item.value();
         const std::string place = Member(where, name);
         const auto key = std::find_if(keys.begin(), keys.end(), [&](const K& k) { return k.Name == name; });
         if (key == keys.end())
