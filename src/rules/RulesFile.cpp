@@ -15,7 +15,6 @@
 #include <iostream>
 #include <iterator>
 #include <limits>
-#include <type_traits>
 #include <unordered_map>
 
 namespace kavo {
@@ -302,6 +301,59 @@ constexpr std::array<SearchField, 9> SearchFields = {{
     {"bitrate", &FavoriteFields::Bitrate},
 }};
 
+// The keys only favorites have; other records have none of these kinds in their tables.
+void WriteWord(const FavoriteFields& entry, bool regex, const std::string& name, Json& json)
+{
+    if (entry.RegExp == regex)
+        json[name] = Utf8(entry.Word);
+}
+
+void WriteFieldSet(const FavoriteFields& entry, const std::string& name, Json& json)
+{
+    Json fields = Json::array();
+    for (const SearchField& field : SearchFields)
+        if (entry.*field.Member)
+            fields.push_back(std::string(field.Name));
+    json[name] = std::move(fields);
+}
+
+void ReadWord(const Json& value, bool regex, const std::string& place, ValueReader& values, FavoriteFields& entry)
+{
+    entry.RegExp = regex;
+    entry.Word = values.Text(value, place);
+    if (entry.RegExp && !entry.Word.empty())
+        values.CheckPattern(entry.Word, place);
+}
+
+void ReadFieldSet(const Json& value, const std::string& place, FavoriteFields& entry)
+{
+    if (!value.is_array())
+        Fail(place, "expected a list of field names");
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const Json& item = value[i];
+        const auto field = std::find_if(SearchFields.begin(), SearchFields.end(), [&](const SearchField& f) {
+            return item.is_string() && item.get_ref<const std::string&>() == f.Name;
+        });
+        if (field == SearchFields.end())
+            Fail(Item(place, i), "a field is one of channel, description, comment, contactUrl, ypAddr, streamUrl, "
+                                 "type, listeners, bitrate");
+        entry.*field->Member = true;
+    }
+}
+
+template <class Fields>
+void WriteWord(const Fields&, bool, const std::string&, Json&)
+{}
+template <class Fields>
+void WriteFieldSet(const Fields&, const std::string&, Json&)
+{}
+template <class Fields>
+void ReadWord(const Json&, bool, const std::string&, ValueReader&, Fields&)
+{}
+template <class Fields>
+void ReadFieldSet(const Json&, const std::string&, Fields&)
+{}
+
 template <class Fields, std::size_t N>
 Json WriteEntry(const Fields& entry, const std::array<Key<Fields>, N>& keys)
 {
@@ -319,18 +371,10 @@ Json WriteEntry(const Fields& entry, const std::array<Key<Fields>, N>& keys)
             break;
         case K::PlainWord:
         case K::RegexWord:
-            if constexpr (std::is_same_v<Fields, FavoriteFields>)
-                if (entry.RegExp == (key.Type == K::RegexWord))
-                    json[name] = Utf8(entry.Word);
+            WriteWord(entry, key.Type == K::RegexWord, name, json);
             break;
         case K::FieldSet:
-            if constexpr (std::is_same_v<Fields, FavoriteFields>) {
-                Json fields = Json::array();
-                for (const SearchField& field : SearchFields)
-                    if (entry.*field.Member)
-                        fields.push_back(std::string(field.Name));
-                json[name] = std::move(fields);
-            }
+            WriteFieldSet(entry, name, json);
             break;
         case K::ColourPair:
             json[name] = Json{{"enabled", entry.*key.FlagMember}, {"color", ColourJson(entry.*key.ColourMember)}};
@@ -369,32 +413,13 @@ Fields ReadEntry(const Json& json, const std::string& where, const std::array<Ke
             break;
         case K::PlainWord:
         case K::RegexWord:
-            if constexpr (std::is_same_v<Fields, FavoriteFields>) {
-                if (wordGiven)
-                    Fail(place, "give either \"word\" or \"regex\", not both");
-                wordGiven = true;
-                entry.RegExp = key->Type == K::RegexWord;
-                entry.Word = values.Text(value, place);
-                if (entry.RegExp && !entry.Word.empty())
-                    values.CheckPattern(entry.Word, place);
-            }
+            if (wordGiven)
+                Fail(place, "give either \"word\" or \"regex\", not both");
+            wordGiven = true;
+            ReadWord(value, key->Type == K::RegexWord, place, values, entry);
             break;
         case K::FieldSet:
-            if constexpr (std::is_same_v<Fields, FavoriteFields>) {
-                if (!value.is_array())
-                    Fail(place, "expected a list of field names");
-                for (std::size_t i = 0; i < value.size(); ++i) {
-                    const Json& item = value[i];
-                    const auto field =
-                        std::find_if(SearchFields.begin(), SearchFields.end(), [&](const SearchField& f) {
-                            return item.is_string() && item.get_ref<const std::string&>() == f.Name;
-                        });
-                    if (field == SearchFields.end())
-                        Fail(Item(place, i), "a field is one of channel, description, comment, contactUrl, ypAddr, "
-                                             "streamUrl, type, listeners, bitrate");
-                    entry.*field->Member = true;
-                }
-            }
+            ReadFieldSet(value, place, entry);
             break;
         case K::ColourPair: {
             if (!value.is_object())
