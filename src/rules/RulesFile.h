@@ -2,7 +2,7 @@
 
 // The rules file, kavo-rules.json: the favorites and the YPs in a versioned UTF-8 JSON document
 // that people can read, diff and merge, and that moves between machines. docs/rules-file.md
-// describes it and data/kavo-rules.schema.json is its JSON Schema.
+// describes it and data/schema/kavo-rules.schema.json is its JSON Schema.
 
 #include "core/TkavoFavoriteItem.h"
 #include "core/TkavoYpItem.h"
