@@ -492,12 +492,16 @@ RuleSet ReadKavoRules(const Json& document, ValueReader& values)
     return rules;
 }
 
-// "at line 3, column 7: ..." from the parser's message, without its own prefix.
-std::string SyntaxError(const nlohmann::json::parse_error& error)
+// "line 3, column 7: ..." from the parser's message, without the library's prefix. A number too
+// large for a double comes as another kind of exception, without a place.
+std::string SyntaxError(const nlohmann::json::exception& error)
 {
     const std::string message = error.what();
     const std::size_t at = message.find("at line ");
-    return at == std::string::npos ? message : message.substr(at + 3);
+    if (at != std::string::npos)
+        return message.substr(at + 3);
+    const std::size_t end = message.starts_with("[json.exception.") ? message.find("] ") : std::string::npos;
+    return end == std::string::npos ? message : message.substr(end + 2);
 }
 
 } // namespace
@@ -507,7 +511,7 @@ RulesReading ParseRules(std::string_view text)
     Json document;
     try {
         document = Json::parse(StripUtf8Bom(text));
-    } catch (const nlohmann::json::parse_error& error) {
+    } catch (const nlohmann::json::exception& error) {
         throw RulesError(SyntaxError(error));
     }
     ValueReader values;

@@ -136,6 +136,7 @@ TEST(RulesFileTest, EveryFaultIsRefusedWithItsPlace)
     const Case cases[] = {
         {"{\"version\": 1,\n \"favorites\": [}", "line 2, column 16: syntax error"},
         {"[1, 2", "line 1, column 6: syntax error"},
+        {"{\"version\": 1, \"favorites\": [{\"title\": 1e999}]}", "number overflow parsing '1e999'"},
         {"\"text\"", "the file holds no rules"},
         {"{\"favorites\": []}", "version: missing"},
         {"{\"version\": 2}", "version: 2 is newer than the version this kavo reads (1)"},
