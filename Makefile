@@ -101,7 +101,7 @@ TSAN_AREAS = ^(notify|script|history)$$
 # LeakSanitizer checks the programs without Qt (test_*, and kavo-list that test_app runs). It stays
 # off for the widget tests: Qt and the browser engine keep allocations for the life of the process
 # (plugins, fonts, the event dispatcher's thread data) that no public call frees.
-SANITIZE_TESTS = test_platform test_core test_settings test_net test_history test_common test_notify test_script test_app kavo-list \
+SANITIZE_TESTS = test_platform test_core test_settings test_net test_history test_common test_notify test_script test_rules test_app kavo-list \
 	test_pcraw kavo_webview $(patsubst tests/ui/%.cpp,ui_%,$(wildcard tests/ui/*Test.cpp))
 ASAN_COMMON = new_delete_type_mismatch=0
 
