@@ -185,7 +185,7 @@ void ChannelActions::Play(const std::string& url, ChannelListView* view, const T
 {
     Guarded("PlayChannel", [&] {
         // Copied: playing may run a dialog, and a refill during it frees the record.
-        const std::string played = url;
+        const std::string played = url; // NOLINT(performance-unnecessary-copy-initialization)
         const std::string name = channel ? channel->ChannelName : std::string();
         const std::string type = channel ? channel->Type : std::string();
         const unsigned fills = m_fills;
