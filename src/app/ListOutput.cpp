@@ -187,8 +187,8 @@ std::string CutWithEllipsis(std::string_view text, std::size_t maxBytes)
 std::string YpTitleOf(const TkavoSetting& setting, const TkavoChItem& channel)
 {
     const int index = setting.YpList.IndexOfUrl(channel.YpAddr);
-    if (index >= 0 && !setting.YpList[static_cast<std::size_t>(index)].Title.empty())
-        return setting.YpList[static_cast<std::size_t>(index)].Title;
+    if (index >= 0 && !setting.YpList[index].Title.empty())
+        return setting.YpList[index].Title;
     return channel.YpAddr;
 }
 

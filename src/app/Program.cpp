@@ -195,7 +195,7 @@ void Program::connectActions()
     QObject::connect(canDms, &QAction::toggled, &window, [this](bool on) { m_net->CanDMS = on; });
     actions.Connect(MainHelpInitDMS, &window, [this, &window] {
         bool ok = m_net->RecreateScriptEngine();
-        if (m_scripts && !m_scripts->reset())
+        if (m_scripts && !m_scripts->Reset())
             ok = false; // a start-up or exit script still runs
         QMessageBox::information(&window, window.windowTitle(),
                                  ok ? QString::fromUtf8("成功") : QString::fromUtf8("失敗"));

@@ -296,7 +296,7 @@ void Launcher::RunCommand(const std::string& command, const TkavoChItem* channel
     // a word that expands differently for the channel than for an empty record does not name it.
     bool programFromChannel = false;
     const auto programWord = [&](const std::string& word) {
-        const std::string expanded = expand(word, channel);
+        std::string expanded = expand(word, channel);
         if (channel && expanded != expand(word, nullptr)) {
             programFromChannel = true;
             return std::string();

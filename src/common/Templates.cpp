@@ -2,6 +2,7 @@
 
 #include "platform/Cp932.h"
 #include "platform/HtmlEntities.h"
+#include "platform/IntegerText.h"
 
 #include <algorithm>
 #include <array>
@@ -157,7 +158,7 @@ public:
             m_out.resize(start + m_total);
             char* to = m_out.data() + start;
             for (std::size_t i = 0; i < m_count; ++i) {
-                Copy(to, m_pieces[i].Data, m_pieces[i].Size);
+                copy(to, m_pieces[i].Data, m_pieces[i].Size);
                 to += m_pieces[i].Size;
             }
         }
@@ -168,7 +169,7 @@ public:
 
 private:
     // Most pieces are a few bytes long; fixed-size moves beat a call to memcpy for them.
-    static void Copy(char* to, const char* from, std::size_t size)
+    static void copy(char* to, const char* from, std::size_t size)
     {
         if (size >= 8 && size <= 16) {
             std::memcpy(to, from, 8);
@@ -587,17 +588,7 @@ std::string FinishPlainText(std::string_view expanded)
 
 int CutRange(std::string_view setting)
 {
-    while (!setting.empty() && (setting.front() == ' ' || setting.front() == '\t'))
-        setting.remove_prefix(1);
-    while (!setting.empty() && (setting.back() == ' ' || setting.back() == '\t'))
-        setting.remove_suffix(1);
-    if (setting.size() > 1 && setting[0] == '+' && setting[1] != '-')
-        setting.remove_prefix(1);
-    int value = 0;
-    const auto [end, error] = std::from_chars(setting.data(), setting.data() + setting.size(), value);
-    if (setting.empty() || error != std::errc() || end != setting.data() + setting.size())
-        return 60;
-    return value < 0 ? 0 : value;
+    return std::max(0, ParseIniInteger(setting, IntegerForm::Decimal).value_or(60));
 }
 
 } // namespace kavo

@@ -6,20 +6,10 @@
 #include "settings/IniFile.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 
 namespace kavo {
 namespace {
-
-std::optional<int> ParseInt(std::string_view text)
-{
-    int value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size())
-        return std::nullopt;
-    return value;
-}
 
 std::string_view TrimBlanks(std::string_view text)
 {
@@ -121,8 +111,8 @@ std::optional<std::pair<int, int>> ParseLiteRange(std::string_view answer)
     const std::vector<RegExpMatch> matches = regExp.Execute(answer);
     if (matches.size() != 1)
         return std::nullopt;
-    const auto min = ParseInt(matches[0].SubMatches.at(0));
-    const auto max = ParseInt(matches[0].SubMatches.at(1));
+    const auto min = ParseIniInteger(matches[0].SubMatches.at(0), IntegerForm::Decimal);
+    const auto max = ParseIniInteger(matches[0].SubMatches.at(1), IntegerForm::Decimal);
     if (!min || !max)
         return std::nullopt; // beyond the range of an int
     return std::pair{*min, *max};
@@ -130,10 +120,7 @@ std::optional<std::pair<int, int>> ParseLiteRange(std::string_view answer)
 
 int ParseLiteCount(std::string_view answer)
 {
-    answer = TrimBlanks(answer);
-    if (answer.starts_with('+'))
-        answer.remove_prefix(1);
-    return ParseInt(answer).value_or(15);
+    return ParseIniInteger(TrimBlanks(answer), IntegerForm::Decimal).value_or(15);
 }
 
 std::string LiteRangeCaption(int min, int max)

@@ -1,5 +1,6 @@
 #include "core/ChannelSearch.h"
 
+#include "core/FavoriteMatcher.h"
 #include "platform/HtmlEntities.h"
 
 #include <algorithm>
@@ -13,13 +14,6 @@ namespace {
 bool Blank(char c)
 {
     return static_cast<unsigned char>(c) <= 0x20;
-}
-
-void SetSearchFlags(RegularExpression& regExp)
-{
-    regExp.IgnoreCase = true;
-    regExp.Global = true;
-    regExp.Multiline = false;
 }
 
 void AppendSearchText(const TkavoChItem& channel, std::string& text)
@@ -65,7 +59,7 @@ ChannelSearch::ChannelSearch(std::string_view pattern, RegularExpression& regExp
     if (TrimSearchInput(pattern).empty())
         return;
     m_empty = false;
-    SetSearchFlags(m_regExp);
+    SetFavoriteFlags(m_regExp);
     m_regExp.Pattern = pattern;
     try {
         m_compiled = m_regExp.Compile();

@@ -13,14 +13,6 @@ namespace kavo {
 
 namespace {
 
-// Every favorite test runs with ignore case and global on, multi-line off.
-void SetFavoriteFlags(RegularExpression& regExp)
-{
-    regExp.IgnoreCase = true;
-    regExp.Global = true;
-    regExp.Multiline = false;
-}
-
 bool RegExpMatches(RegularExpression& regExp, std::string_view pattern, std::string_view text)
 {
     SetFavoriteFlags(regExp);
@@ -121,6 +113,13 @@ std::string Lowered(std::string_view text)
 }
 } // namespace
 
+void SetFavoriteFlags(RegularExpression& regExp)
+{
+    regExp.IgnoreCase = true;
+    regExp.Global = true;
+    regExp.Multiline = false;
+}
+
 bool WordMatches(std::string_view text, std::string_view word, bool isRegExp, RegularExpression& regExp)
 {
     if (word.empty())
@@ -171,7 +170,7 @@ bool FavoriteMatcher::Pattern::Matches(RegularExpression& regExp, std::string_vi
 
 // Favorites mostly search the same few field sets; each set's text is built and decoded once per
 // channel.
-FavoriteMatcher::FieldText& FavoriteMatcher::TextFor(const TkavoChItem& channel, unsigned mask) const
+FavoriteMatcher::FieldText& FavoriteMatcher::textFor(const TkavoChItem& channel, unsigned mask) const
 {
     for (std::size_t i = 0; i < m_textsUsed; ++i)
         if (m_texts[i].Mask == mask)
@@ -193,7 +192,7 @@ FavoriteMatcher::FieldText& FavoriteMatcher::TextFor(const TkavoChItem& channel,
 // byte of a double-byte character never does). Candidates come from the texts with every byte
 // lowered, a superset of the true matches found by fast library searches; each is then checked
 // against the character structure of the text.
-bool FavoriteMatcher::ContainsWord(FieldText& text, const std::string& foldedWord, const std::string& loweredWord)
+bool FavoriteMatcher::containsWord(FieldText& text, const std::string& foldedWord, const std::string& loweredWord)
 {
     const std::string_view decoded = text.Decoded;
     const std::size_t size = decoded.size();
@@ -248,9 +247,9 @@ void FavoriteMatcher::Match(TkavoChItem& channel, RegularExpression& regExp) con
 
     m_textsUsed = 0;
     for (const Rule& rule : m_rules) {
-        FieldText& text = TextFor(channel, rule.Fields);
+        FieldText& text = textFor(channel, rule.Fields);
         const bool matches = rule.RegExp ? rule.Expression.Matches(regExp, text.Decoded)
-                                         : ContainsWord(text, rule.Word, rule.LoweredWord);
+                                         : containsWord(text, rule.Word, rule.LoweredWord);
         if (!matches)
             continue;
 

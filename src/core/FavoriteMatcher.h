@@ -43,8 +43,8 @@ private:
         bool LoweredReady = false;
         std::string Lowered;
     };
-    FieldText& TextFor(const TkavoChItem& channel, unsigned mask) const;
-    static bool ContainsWord(FieldText& text, const std::string& foldedWord, const std::string& loweredWord);
+    FieldText& textFor(const TkavoChItem& channel, unsigned mask) const;
+    static bool containsWord(FieldText& text, const std::string& foldedWord, const std::string& loweredWord);
 
     // A regular expression compiled on its first test; an invalid one never matches.
     struct Pattern
@@ -79,6 +79,10 @@ private:
 // its own regExp: the object caches compiled patterns and is not shared between threads.
 void MatchFavorites(TkavoChItem& channel, const TkavoFavoriteList& favorites, RegularExpression& regExp,
                     const std::string& bbsPattern);
+
+// The flags a favorite's regular expression runs with, and the searches that work like favorites
+// (the find dialog, the broadcast history): ignore case and global on, multi-line off.
+void SetFavoriteFlags(RegularExpression& regExp);
 
 // Whether word occurs in the HTML-decoded text: a regular expression (case-insensitive; any engine
 // failure is no match) or a plain word (ASCII letters folded, matching on character boundaries).

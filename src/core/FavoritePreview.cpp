@@ -11,9 +11,7 @@ FavoritePreview PreviewFavorite(const FavoriteFields& favorite, const TkavoChLis
 {
     FavoritePreview preview;
     if (favorite.RegExp && !favorite.Word.empty()) {
-        regExp.IgnoreCase = true;
-        regExp.Global = true;
-        regExp.Multiline = false;
+        SetFavoriteFlags(regExp);
         regExp.Pattern = favorite.Word;
         try {
             regExp.Compile();

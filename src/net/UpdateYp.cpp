@@ -75,7 +75,7 @@ public:
     IdSlot& Insert(const std::string& hash)
     {
         const auto value = static_cast<std::uint32_t>(std::hash<std::string_view>{}(hash));
-        IdSlot& slot = Probe(hash, value);
+        IdSlot& slot = probe(hash, value);
         if (!slot.Hash) {
             slot.Hash = &hash;
             slot.HashValue = value;
@@ -85,7 +85,7 @@ public:
 
     IdSlot* Find(const std::string& hash)
     {
-        IdSlot& slot = Probe(hash, static_cast<std::uint32_t>(std::hash<std::string_view>{}(hash)));
+        IdSlot& slot = probe(hash, static_cast<std::uint32_t>(std::hash<std::string_view>{}(hash)));
         return slot.Hash ? &slot : nullptr;
     }
 
@@ -93,7 +93,7 @@ private:
     // The slot of the ID, or the free slot where it would go. Sized for every record having an ID
     // of its own, the table stays at most two thirds full, and far less with lists that mostly share
     // their IDs.
-    IdSlot& Probe(const std::string& hash, std::uint32_t value)
+    IdSlot& probe(const std::string& hash, std::uint32_t value)
     {
         std::size_t i = value & m_mask;
         while (m_slots[i].Hash && (m_slots[i].HashValue != value || *m_slots[i].Hash != hash))
@@ -153,7 +153,7 @@ public:
         : m_yp(yp), m_context(context), m_ids(scratch.Ids), m_prevSlots(scratch.PrevSlots), m_slots(scratch.Slots),
           m_nextLog(scratch.NextLog), m_removed(scratch.Removed)
     {
-        m_ids.Reset(static_cast<std::size_t>(yp.ChListPrev.Count() + yp.ChList.Count()));
+        m_ids.Reset(static_cast<std::size_t>(yp.ChListPrev.Count()) + static_cast<std::size_t>(yp.ChList.Count()));
     }
 
     void Run()
@@ -163,15 +163,15 @@ public:
         // to the next a channel's texts mostly keep their lengths, so copying a channel into its
         // own previous record rarely allocates.
         m_prev = m_yp.ChListPrev.Release();
-        IndexPrevious();
-        MatchAndMark();
-        LogEnded();
-        TakeBackReturning();
-        Remember();
+        indexPrevious();
+        matchAndMark();
+        logEnded();
+        takeBackReturning();
+        remember();
     }
 
 private:
-    void IndexPrevious()
+    void indexPrevious()
     {
         m_prevSlots.resize(m_prev.size());
         for (std::size_t p = 0; p < m_prev.size(); ++p) {
@@ -183,7 +183,7 @@ private:
     }
 
     // Steps 1 and 2 treat every record on its own, so one pass over the list does both.
-    void MatchAndMark()
+    void matchAndMark()
     {
         TkavoChList& list = m_yp.ChList;
         const bool markNew = m_yp.ChListPrev.Valid && !(m_yp.NoNotify2 && m_yp.SuccessCount == 2);
@@ -200,7 +200,7 @@ private:
     }
 
     // Every previous record whose ID no longer appears, the all-zero one included, goes to the log.
-    void LogEnded()
+    void logEnded()
     {
         for (std::size_t p = 0; p < m_prev.size(); ++p)
             if (m_prevSlots[p]->Current == 0)
@@ -209,7 +209,7 @@ private:
 
     // Each channel takes back the first log entry with its ID that is still there; then old
     // entries expire.
-    void TakeBackReturning()
+    void takeBackReturning()
     {
         TkavoChList& log = m_yp.ChListLog;
         const UpdateOptions& options = m_context.Options;
@@ -264,7 +264,7 @@ private:
     // ChListPrev := ChList as the list copy makes it (Valid and LastUpdate included; with
     // Notify/Unique a second record with the same ID and name is left out). A channel's copy goes
     // into its own previous record where there is one.
-    void Remember()
+    void remember()
     {
         TkavoChList& target = m_yp.ChListPrev;
         const TkavoChList& source = m_yp.ChList;
@@ -280,7 +280,7 @@ private:
             if (slot.FirstPrev >= 0 && m_prev[static_cast<std::size_t>(slot.FirstPrev)])
                 record = std::move(m_prev[static_cast<std::size_t>(slot.FirstPrev)]);
             else
-                record = SpareRecord(spare);
+                record = spareRecord(spare);
             record->Assign(channel);
             target.Add(std::move(record));
         }
@@ -291,7 +291,7 @@ private:
     // A previous record no channel of ChList claims as its own (a later one with a repeated ID),
     // else a new one. The first previous record of a current ID is always claimed by the first
     // channel with that ID, which no uniqueness rule leaves out.
-    std::unique_ptr<TkavoDataItem> SpareRecord(std::size_t& from)
+    std::unique_ptr<TkavoDataItem> spareRecord(std::size_t& from)
     {
         for (; from < m_prev.size(); ++from) {
             const IdSlot& slot = *m_prevSlots[from];

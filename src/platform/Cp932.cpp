@@ -1,5 +1,7 @@
 #include "platform/Cp932.h"
 
+#include "platform/Utf8.h"
+
 #include <algorithm>
 #include <bitset>
 #include <cerrno>
@@ -19,7 +21,7 @@ class Converter
 public:
     Converter(const char* to, const char* from) : m_cd(iconv_open(to, from))
     {
-        if (m_cd == reinterpret_cast<iconv_t>(-1))
+        if (m_cd == reinterpret_cast<iconv_t>(-1)) // NOLINT(performance-no-int-to-ptr): iconv_open's failure value
             throw std::runtime_error(std::string("iconv cannot convert ") + from + " to " + to);
     }
     ~Converter() { iconv_close(m_cd); }
@@ -172,43 +174,9 @@ bool IsValidCp932(std::string_view text)
 
 bool IsValidUtf8(std::string_view text)
 {
-    for (std::size_t i = 0; i < text.size();) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t length = 0;
-        unsigned min = 0;
-        unsigned code = 0;
-        if (c >= 0xC2 && c <= 0xDF) {
-            length = 2;
-            min = 0x80;
-            code = c & 0x1F;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            length = 3;
-            min = 0x800;
-            code = c & 0x0F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            length = 4;
-            min = 0x10000;
-            code = c & 0x07;
-        } else {
+    for (std::size_t i = 0, length = 0; i < text.size(); i += length)
+        if (DecodeUtf8At(text, i, length) == InvalidUtf8)
             return false;
-        }
-        if (i + length > text.size())
-            return false;
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80)
-                return false;
-            code = (code << 6) | (next & 0x3F);
-        }
-        // Overlong forms, surrogates and code points past U+10FFFF are no UTF-8.
-        if (code < min || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
-            return false;
-        i += length;
-    }
     return true;
 }
 

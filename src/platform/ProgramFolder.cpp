@@ -7,6 +7,7 @@
 #include <pwd.h>
 #include <system_error>
 #include <unistd.h>
+#include <vector>
 
 namespace kavo {
 
@@ -48,7 +49,7 @@ std::string FolderOf(const std::string& file)
 
 std::string PrepareFolder(const std::string& folder, const std::string& dataFolder)
 {
-    const std::string normalized = Normalized(folder);
+    std::string normalized = Normalized(folder);
     std::error_code ec;
     fs::create_directories(normalized, ec);
     SeedProgramFolder(normalized, dataFolder);
@@ -78,7 +79,11 @@ ProgramFolderSources ProgramFolderSources::FromEnvironment(std::string home, std
     sources.XdgConfigHome = Env("XDG_CONFIG_HOME");
     sources.UserHome = Env("HOME");
     if (sources.UserHome.empty()) {
-        if (const passwd* account = ::getpwuid(::getuid()); account && account->pw_dir)
+        // The reentrant form: another thread may be looking up an account too.
+        passwd entry{};
+        passwd* account = nullptr;
+        std::vector<char> buffer(16384);
+        if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &account) == 0 && account && account->pw_dir)
             sources.UserHome = account->pw_dir;
     }
     sources.ExecutablePath = kavo::ExecutablePath();

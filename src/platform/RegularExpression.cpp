@@ -1,6 +1,7 @@
 #include "platform/RegularExpression.h"
 
 #include "platform/Cp932.h"
+#include "platform/Utf8.h"
 
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
@@ -20,8 +21,8 @@ namespace {
 constexpr std::size_t kCacheLimit = 64;
 // Bounds a runaway backtracking pattern on a channel text to well under a second.
 constexpr std::uint32_t kMatchLimit = 10'000'000;
-constexpr PCRE2_SIZE kJitStackStart = 32 * 1024;
-constexpr PCRE2_SIZE kJitStackMax = 1024 * 1024;
+constexpr PCRE2_SIZE kJitStackStart = PCRE2_SIZE{32} * 1024;
+constexpr PCRE2_SIZE kJitStackMax = PCRE2_SIZE{1024} * 1024;
 
 constexpr char32_t kReplacementCharacter = 0xFFFD;
 
@@ -39,63 +40,15 @@ bool isAscii(std::string_view text)
     return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-// Writes the UTF-8 form of cp at out and returns the end.
-char* appendUtf8(char* out, char32_t cp)
-{
-    if (cp < 0x80) {
-        *out++ = static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        *out++ = static_cast<char>(0xC0 | (cp >> 6));
-        *out++ = static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        *out++ = static_cast<char>(0xE0 | (cp >> 12));
-        *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        *out++ = static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        *out++ = static_cast<char>(0xF0 | (cp >> 18));
-        *out++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        *out++ = static_cast<char>(0x80 | (cp & 0x3F));
-    }
-    return out;
-}
-
 // The code point of a UTF-8 text that is exactly one non-ASCII character, else U+FFFD. A CP932
 // character that came out as ASCII ("?" or a stray byte) must not match ASCII pattern characters.
 char32_t soleNonAsciiCodePoint(std::string_view utf8)
 {
     if (utf8.empty())
         return kReplacementCharacter;
-    const auto lead = static_cast<unsigned char>(utf8[0]);
     std::size_t length = 0;
-    char32_t cp = 0;
-    char32_t minimum = 0;
-    if (lead >= 0xC2 && lead < 0xE0) {
-        length = 2;
-        cp = lead & 0x1F;
-        minimum = 0x80;
-    } else if (lead >= 0xE0 && lead < 0xF0) {
-        length = 3;
-        cp = lead & 0x0F;
-        minimum = 0x800;
-    } else if (lead >= 0xF0 && lead < 0xF5) {
-        length = 4;
-        cp = lead & 0x07;
-        minimum = 0x10000;
-    } else {
-        return kReplacementCharacter;
-    }
-    if (utf8.size() != length)
-        return kReplacementCharacter;
-    for (std::size_t i = 1; i < length; ++i) {
-        const auto c = static_cast<unsigned char>(utf8[i]);
-        if ((c & 0xC0) != 0x80)
-            return kReplacementCharacter;
-        cp = (cp << 6) | (c & 0x3F);
-    }
-    if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-        return kReplacementCharacter;
-    return cp;
+    const char32_t cp = DecodeUtf8At(utf8, 0, length);
+    return cp >= 0x80 && cp != InvalidUtf8 && length == utf8.size() ? cp : kReplacementCharacter;
 }
 
 // Every CP932 character (as Cp932CharLength delimits it) becomes exactly one code point, so match
@@ -107,7 +60,7 @@ public:
     // The UTF-8 form of the character at in[pos] packed as below, and its length in CP932 bytes.
     // Branch-free but for the first sight of a character: channel texts mix ASCII and double-byte
     // characters at random, which a branch per character would keep mispredicting.
-    std::uint32_t decode(const unsigned char* in, std::size_t pos, std::size_t size, std::size_t& length)
+    std::uint32_t Decode(const unsigned char* in, std::size_t pos, std::size_t size, std::size_t& length)
     {
         const unsigned char c = in[pos];
         const unsigned leadIndex = (c ^ 0x20u) - 0xA1u; // 0..59 for the lead bytes 0x81-0x9F, 0xE0-0xFC
@@ -121,7 +74,7 @@ public:
 
     // CP932 reaches only the basic plane: at most three UTF-8 bytes, kept in the low three bytes
     // in order, with their count in the high byte.
-    static std::size_t utf8Length(std::uint32_t code) { return code >> 24; }
+    static std::size_t Utf8Length(std::uint32_t code) { return code >> 24; }
 
 private:
     [[gnu::noinline]] std::uint32_t learn(std::size_t index, const unsigned char* in, std::size_t length)
@@ -140,7 +93,7 @@ private:
     static std::uint32_t pack(char32_t cp)
     {
         char bytes[4] = {};
-        const auto length = static_cast<std::uint32_t>(appendUtf8(bytes, cp) - bytes);
+        const auto length = static_cast<std::uint32_t>(EncodeUtf8(bytes, cp) - bytes);
         std::uint32_t code = 0;
         std::memcpy(&code, bytes, 3);
         return (code & 0xFFFFFFu) | (length << 24);
@@ -157,14 +110,14 @@ class Utf8Text
 {
 public:
     Utf8Text() = default;
-    Utf8Text(std::string_view cp932, Cp932Decoder& decoder) { assign(cp932, decoder, true); }
+    Utf8Text(std::string_view cp932, Cp932Decoder& decoder) { Assign(cp932, decoder, true); }
 
-    bool holds(std::string_view cp932, bool withOffsets) const
+    bool Holds(std::string_view cp932, bool withOffsets) const
     {
         return m_valid && (m_hasOffsets || !withOffsets) && cp932 == m_cp932;
     }
 
-    void assign(std::string_view cp932, Cp932Decoder& decoder, bool withOffsets)
+    void Assign(std::string_view cp932, Cp932Decoder& decoder, bool withOffsets)
     {
         m_valid = false;
         m_cp932.assign(cp932);
@@ -186,17 +139,17 @@ public:
         m_valid = true;
     }
 
-    std::string_view utf8() const
+    std::string_view Utf8() const
     {
         return m_ascii ? std::string_view(m_cp932) : std::string_view(m_utf8.data(), m_size);
     }
 
     // utf8Offset lies on a character boundary (the engine runs in UTF mode and \C is refused).
-    std::size_t cp932Offset(std::size_t utf8Offset) const { return m_ascii ? utf8Offset : m_offsets[utf8Offset]; }
+    std::size_t Cp932Offset(std::size_t utf8Offset) const { return m_ascii ? utf8Offset : m_offsets[utf8Offset]; }
 
-    std::size_t charLength(std::size_t utf8Offset) const
+    std::size_t CharLength(std::size_t utf8Offset) const
     {
-        const std::string_view text = utf8();
+        const std::string_view text = Utf8();
         if (utf8Offset >= text.size())
             return 1;
         const auto lead = static_cast<unsigned char>(text[utf8Offset]);
@@ -213,12 +166,12 @@ private:
         std::size_t* const offsets = m_offsets.data();
         char* out = begin;
         for (std::size_t pos = 0, length = 0; pos < size; pos += length) {
-            const std::uint32_t code = decoder.decode(in, pos, size, length);
+            const std::uint32_t code = decoder.Decode(in, pos, size, length);
             // Four bytes and three offsets are stored whatever the length; the buffers have room.
             std::memcpy(out, &code, 4);
             if constexpr (WithOffsets)
                 std::fill_n(offsets + (out - begin), 3, pos);
-            out += Cp932Decoder::utf8Length(code);
+            out += Cp932Decoder::Utf8Length(code);
         }
         return static_cast<std::size_t>(out - begin);
     }
@@ -249,11 +202,11 @@ struct CodeFree
 class RegularExpression::Compiled
 {
 public:
-    std::string pattern;
-    std::uint32_t options = 0;
-    std::unique_ptr<pcre2_code, CodeFree> code; // null when the pattern is invalid
-    std::string error;
-    std::uint32_t groups = 0;
+    std::string Pattern;
+    std::uint32_t Options = 0;
+    std::unique_ptr<pcre2_code, CodeFree> Code; // null when the pattern is invalid
+    std::string Error;
+    std::uint32_t Groups = 0;
 };
 
 namespace {
@@ -273,18 +226,18 @@ T* checkedAlloc(T* object)
 class RegularExpression::Engine
 {
 public:
-    Cp932Decoder decoder;
+    Cp932Decoder Decoder;
 
     // Callers often test several patterns against a few texts in turn (favorites against the
     // fields of one channel), so the last few converted subjects are kept.
-    const Utf8Text& convert(std::string_view subject, bool withOffsets)
+    const Utf8Text& Convert(std::string_view subject, bool withOffsets)
     {
         for (const Utf8Text& text : m_subjects)
-            if (text.holds(subject, withOffsets))
+            if (text.Holds(subject, withOffsets))
                 return text;
         Utf8Text& slot = m_subjects[m_nextSubject];
         m_nextSubject = (m_nextSubject + 1) % m_subjects.size();
-        slot.assign(subject, decoder, withOffsets);
+        slot.Assign(subject, Decoder, withOffsets);
         return slot;
     }
 
@@ -301,10 +254,10 @@ public:
     }
 
     // The compiled pattern, from the cache when it was used lately. Throws for an invalid pattern.
-    const std::shared_ptr<const CompiledPattern>& compile(const std::string& pattern, std::uint32_t options)
+    const std::shared_ptr<const CompiledPattern>& Compile(const std::string& pattern, std::uint32_t options)
     {
         auto hit = std::find_if(m_cache.begin(), m_cache.end(), [&](const auto& entry) {
-            return entry->options == options && entry->pattern == pattern;
+            return entry->Options == options && entry->Pattern == pattern;
         });
         if (hit != m_cache.end()) {
             m_cache.splice(m_cache.begin(), m_cache, hit);
@@ -314,18 +267,18 @@ public:
                 m_cache.pop_back();
         }
         const auto& entry = m_cache.front();
-        if (!entry->code)
-            throw RegularExpressionError(entry->error);
+        if (!entry->Code)
+            throw RegularExpressionError(entry->Error);
         return entry;
     }
 
     // Calls found(ovector) for the first match, or for every match when global is set.
     template <class Found>
-    void forEachMatch(const CompiledPattern& pattern, const Utf8Text& text, bool global, Found&& found)
+    void ForEachMatch(const CompiledPattern& pattern, const Utf8Text& text, bool global, Found&& found)
     {
-        const std::size_t size = text.utf8().size();
+        const std::size_t size = text.Utf8().size();
         std::size_t start = 0;
-        while (start <= size && search(pattern, text, start)) {
+        while (start <= size && Search(pattern, text, start)) {
             const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(m_matchData.get());
             found(ovector);
             if (!global)
@@ -334,24 +287,24 @@ public:
             // look-arounds), so this always moves on. After an empty match the next search starts one
             // character later, as in JavaScript.
             const std::size_t end = ovector[1];
-            start = end > ovector[0] ? end : end + text.charLength(end);
+            start = end > ovector[0] ? end : end + text.CharLength(end);
         }
     }
 
-    bool search(const CompiledPattern& pattern, const Utf8Text& text, std::size_t start)
+    bool Search(const CompiledPattern& pattern, const Utf8Text& text, std::size_t start)
     {
-        if (m_matchPairs < pattern.groups + 1) {
-            m_matchData.reset(checkedAlloc(pcre2_match_data_create(pattern.groups + 1, nullptr)));
-            m_matchPairs = pattern.groups + 1;
+        if (m_matchPairs < pattern.Groups + 1) {
+            m_matchData.reset(checkedAlloc(pcre2_match_data_create(pattern.Groups + 1, nullptr)));
+            m_matchPairs = pattern.Groups + 1;
         }
-        const std::string_view subject = text.utf8();
+        const std::string_view subject = text.Utf8();
         // The UTF-8 text is ours and valid by construction, so the check can be skipped.
-        const int rc = pcre2_match(pattern.code.get(), reinterpret_cast<PCRE2_SPTR>(subject.data()), subject.size(),
+        const int rc = pcre2_match(pattern.Code.get(), reinterpret_cast<PCRE2_SPTR>(subject.data()), subject.size(),
                                    start, PCRE2_NO_UTF_CHECK, m_matchData.get(), m_matchContext.get());
         if (rc == PCRE2_ERROR_NOMATCH)
             return false;
         if (rc < 0)
-            throw RegularExpressionError("Regular expression \"" + pattern.pattern +
+            throw RegularExpressionError("Regular expression \"" + pattern.Pattern +
                                          "\" failed: " + pcre2ErrorText(rc));
         return true;
     }
@@ -378,23 +331,23 @@ private:
     {
         auto compiled = std::make_shared<CompiledPattern>();
         CompiledPattern& entry = *compiled;
-        entry.pattern = pattern;
-        entry.options = options;
-        const Utf8Text text(pattern, decoder);
-        const std::string_view utf8 = text.utf8();
+        entry.Pattern = pattern;
+        entry.Options = options;
+        const Utf8Text text(pattern, Decoder);
+        const std::string_view utf8 = text.Utf8();
         int error = 0;
         PCRE2_SIZE errorOffset = 0;
-        entry.code.reset(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(utf8.data()), utf8.size(), options, &error,
+        entry.Code.reset(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(utf8.data()), utf8.size(), options, &error,
                                        &errorOffset, m_compileContext.get()));
-        if (!entry.code) {
-            const std::size_t offset = text.cp932Offset(std::min<std::size_t>(errorOffset, utf8.size()));
-            entry.error = "Invalid regular expression \"" + pattern + "\": " + pcre2ErrorText(error) + " at offset " +
+        if (!entry.Code) {
+            const std::size_t offset = text.Cp932Offset(std::min<std::size_t>(errorOffset, utf8.size()));
+            entry.Error = "Invalid regular expression \"" + pattern + "\": " + pcre2ErrorText(error) + " at offset " +
                           std::to_string(offset);
             return compiled;
         }
         // Without JIT (not built in, or out of executable memory) the interpreter runs the pattern.
-        pcre2_jit_compile(entry.code.get(), PCRE2_JIT_COMPLETE);
-        pcre2_pattern_info(entry.code.get(), PCRE2_INFO_CAPTURECOUNT, &entry.groups);
+        pcre2_jit_compile(entry.Code.get(), PCRE2_JIT_COMPLETE);
+        pcre2_pattern_info(entry.Code.get(), PCRE2_INFO_CAPTURECOUNT, &entry.Groups);
         return compiled;
     }
 
@@ -413,10 +366,10 @@ namespace {
 // The CP932 range of group n of the current match; empty for a group that did not take part.
 std::string_view groupText(std::string_view subject, const Utf8Text& text, const PCRE2_SIZE* ovector, std::uint32_t n)
 {
-    if (ovector[2 * n] == PCRE2_UNSET)
+    if (ovector[2 * std::size_t{n}] == PCRE2_UNSET)
         return {};
-    const std::size_t begin = text.cp932Offset(ovector[2 * n]);
-    const std::size_t end = std::max(begin, text.cp932Offset(ovector[2 * n + 1]));
+    const std::size_t begin = text.Cp932Offset(ovector[2 * std::size_t{n}]);
+    const std::size_t end = std::max(begin, text.Cp932Offset(ovector[2 * std::size_t{n} + 1]));
     return subject.substr(begin, end - begin);
 }
 
@@ -520,35 +473,35 @@ std::uint32_t compileOptions(bool ignoreCase, bool multiline)
 
 std::shared_ptr<const RegularExpression::Compiled> RegularExpression::Compile()
 {
-    return engine().compile(Pattern, compileOptions(IgnoreCase, Multiline));
+    return engine().Compile(Pattern, compileOptions(IgnoreCase, Multiline));
 }
 
 bool RegularExpression::Test(std::string_view subject)
 {
     Engine& e = engine();
-    return Test(*e.compile(Pattern, compileOptions(IgnoreCase, Multiline)), subject);
+    return Test(*e.Compile(Pattern, compileOptions(IgnoreCase, Multiline)), subject);
 }
 
 bool RegularExpression::Test(const Compiled& pattern, std::string_view subject)
 {
     Engine& e = engine();
-    return e.search(pattern, e.convert(subject, false), 0);
+    return e.Search(pattern, e.Convert(subject, false), 0);
 }
 
 std::vector<RegExpMatch> RegularExpression::Execute(std::string_view subject)
 {
     Engine& e = engine();
-    const CompiledPattern& pattern = *e.compile(Pattern, compileOptions(IgnoreCase, Multiline));
-    const Utf8Text& text = e.convert(subject, true);
+    const CompiledPattern& pattern = *e.Compile(Pattern, compileOptions(IgnoreCase, Multiline));
+    const Utf8Text& text = e.Convert(subject, true);
     std::vector<RegExpMatch> matches;
-    e.forEachMatch(pattern, text, Global, [&](const PCRE2_SIZE* ovector) {
+    e.ForEachMatch(pattern, text, Global, [&](const PCRE2_SIZE* ovector) {
         RegExpMatch& match = matches.emplace_back();
         const std::string_view value = groupText(subject, text, ovector, 0);
         match.FirstIndex = static_cast<std::size_t>(value.data() - subject.data());
         match.Length = value.size();
         match.Value = value;
-        match.SubMatches.reserve(pattern.groups);
-        for (std::uint32_t n = 1; n <= pattern.groups; ++n)
+        match.SubMatches.reserve(pattern.Groups);
+        for (std::uint32_t n = 1; n <= pattern.Groups; ++n)
             match.SubMatches.emplace_back(groupText(subject, text, ovector, n));
     });
     return matches;
@@ -557,16 +510,16 @@ std::vector<RegExpMatch> RegularExpression::Execute(std::string_view subject)
 std::string RegularExpression::Replace(std::string_view subject, std::string_view replacement)
 {
     Engine& e = engine();
-    const CompiledPattern& pattern = *e.compile(Pattern, compileOptions(IgnoreCase, Multiline));
-    const Utf8Text& text = e.convert(subject, true);
+    const CompiledPattern& pattern = *e.Compile(Pattern, compileOptions(IgnoreCase, Multiline));
+    const Utf8Text& text = e.Convert(subject, true);
     std::string out;
     out.reserve(subject.size());
     std::size_t copied = 0;
-    e.forEachMatch(pattern, text, Global, [&](const PCRE2_SIZE* ovector) {
-        const std::size_t begin = text.cp932Offset(ovector[0]);
-        const std::size_t end = std::max(begin, text.cp932Offset(ovector[1]));
+    e.ForEachMatch(pattern, text, Global, [&](const PCRE2_SIZE* ovector) {
+        const std::size_t begin = text.Cp932Offset(ovector[0]);
+        const std::size_t end = std::max(begin, text.Cp932Offset(ovector[1]));
         out.append(subject.substr(copied, begin - copied));
-        appendReplacement(out, replacement, subject, text, ovector, pattern.groups);
+        appendReplacement(out, replacement, subject, text, ovector, pattern.Groups);
         copied = end;
     });
     out.append(subject.substr(copied));

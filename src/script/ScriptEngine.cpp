@@ -2,6 +2,7 @@
 
 #include "platform/Cp932.h"
 #include "platform/ThreadDeadline.h"
+#include "platform/Utf8.h"
 
 #include <duktape.h>
 
@@ -23,65 +24,7 @@ namespace kavo {
 
 namespace script_text {
 
-namespace {
-
-constexpr char32_t kInvalid = 0xFFFFFFFF;
-
-// Decodes one character at pos; len receives its byte length (1 for an invalid byte).
-char32_t DecodeOne(std::string_view s, std::size_t pos, std::size_t& len, bool allowSurrogates)
-{
-    const auto b0 = static_cast<unsigned char>(s[pos]);
-    len = 1;
-    if (b0 < 0x80)
-        return b0;
-    std::size_t need;
-    char32_t cp;
-    char32_t min;
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-        need = 1, cp = b0 & 0x1F, min = 0x80;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        need = 2, cp = b0 & 0x0F, min = 0x800;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        need = 3, cp = b0 & 0x07, min = 0x10000;
-    } else {
-        return kInvalid;
-    }
-    if (pos + need >= s.size())
-        return kInvalid;
-    for (std::size_t i = 1; i <= need; ++i) {
-        const auto b = static_cast<unsigned char>(s[pos + i]);
-        if ((b & 0xC0) != 0x80)
-            return kInvalid;
-        cp = (cp << 6) | (b & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (!allowSurrogates && cp >= 0xD800 && cp <= 0xDFFF))
-        return kInvalid;
-    len = need + 1;
-    return cp;
-}
-
-void Append(std::string& out, char32_t cp)
-{
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 constexpr char32_t kReplacement = 0xFFFD;
-
-} // namespace
 
 std::string SanitizeUtf8(std::string_view text)
 {
@@ -90,8 +33,8 @@ std::string SanitizeUtf8(std::string_view text)
     std::string out;
     out.reserve(text.size() + 8);
     for (std::size_t pos = 0, len = 0; pos < text.size(); pos += len) {
-        const char32_t cp = DecodeOne(text, pos, len, false);
-        Append(out, cp == kInvalid ? kReplacement : cp);
+        const char32_t cp = DecodeUtf8At(text, pos, len);
+        AppendUtf8(out, cp == InvalidUtf8 ? kReplacement : cp);
     }
     return out;
 }
@@ -112,7 +55,7 @@ std::size_t PrefixBytes(std::string_view text, std::size_t count, ScriptText enc
             pos += Cp932CharLength(text, pos);
         } else {
             std::size_t len = 0;
-            DecodeOne(text, pos, len, false);
+            DecodeUtf8At(text, pos, len);
             pos += len;
         }
     }
@@ -139,12 +82,12 @@ std::string Utf8ToCesu(std::string_view utf8)
     std::string out;
     out.reserve(utf8.size() + 8);
     for (std::size_t pos = 0, len = 0; pos < utf8.size(); pos += len) {
-        const char32_t cp = DecodeOne(utf8, pos, len, false);
-        if (cp == kInvalid) {
-            Append(out, 0xFFFD);
+        const char32_t cp = DecodeUtf8At(utf8, pos, len);
+        if (cp == InvalidUtf8) {
+            AppendUtf8(out, kReplacement);
         } else if (cp >= 0x10000) {
-            Append(out, 0xD800 + ((cp - 0x10000) >> 10));
-            Append(out, 0xDC00 + ((cp - 0x10000) & 0x3FF));
+            AppendUtf8(out, 0xD800 + ((cp - 0x10000) >> 10));
+            AppendUtf8(out, 0xDC00 + ((cp - 0x10000) & 0x3FF));
         } else {
             out.append(utf8.substr(pos, len));
         }
@@ -158,18 +101,18 @@ std::string CesuToUtf8(std::string_view cesu)
     std::string out;
     out.reserve(cesu.size());
     for (std::size_t pos = 0, len = 0; pos < cesu.size(); pos += len) {
-        char32_t cp = DecodeOne(cesu, pos, len, true);
+        char32_t cp = DecodeUtf8At(cesu, pos, len, true);
         if (cp >= 0xD800 && cp <= 0xDBFF && pos + len < cesu.size()) {
             std::size_t len2 = 0;
-            const char32_t low = DecodeOne(cesu, pos + len, len2, true);
+            const char32_t low = DecodeUtf8At(cesu, pos + len, len2, true);
             if (low >= 0xDC00 && low <= 0xDFFF) {
                 cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
                 len += len2;
             }
         }
-        if (cp == kInvalid || (cp >= 0xD800 && cp <= 0xDFFF))
-            cp = 0xFFFD;
-        Append(out, cp);
+        if (cp == InvalidUtf8 || (cp >= 0xD800 && cp <= 0xDFFF))
+            cp = kReplacement;
+        AppendUtf8(out, cp);
     }
     return out;
 }
@@ -199,26 +142,26 @@ std::string ReadFile(const std::string& path, bool& ok)
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
-// Run control: shared by the running script (its thread) and abort() (any thread).
+// Run control: shared by the running script (its thread) and Abort() (any thread).
 
 struct ScriptEngine::Control
 {
-    std::atomic<bool> abortRequested{false};
-    std::atomic<bool> timedOut{false};
-    bool hasDeadline = false;
-    std::chrono::steady_clock::time_point deadline;
-    std::mutex sleepMutex;
-    std::condition_variable sleepWake;
+    std::atomic<bool> AbortRequested{false};
+    std::atomic<bool> TimedOut{false};
+    bool HasDeadline = false;
+    std::chrono::steady_clock::time_point Deadline;
+    std::mutex SleepMutex;
+    std::condition_variable SleepWake;
 
     // Stays true once it has turned true, as Duktape requires while the error bubbles up.
-    bool stopNow()
+    bool StopNow()
     {
-        if (abortRequested.load())
+        if (AbortRequested.load())
             return true;
-        if (timedOut.load())
+        if (TimedOut.load())
             return true;
-        if (hasDeadline && std::chrono::steady_clock::now() >= deadline) {
-            timedOut = true;
+        if (HasDeadline && std::chrono::steady_clock::now() >= Deadline) {
+            TimedOut = true;
             return true;
         }
         return false;
@@ -227,11 +170,11 @@ struct ScriptEngine::Control
 
 struct ScriptEngine::Heap
 {
-    ScriptEngine* engine = nullptr;
-    Control* control = nullptr;
-    duk_context* ctx = nullptr;
-    std::size_t used = 0;
-    std::size_t limit = 0;
+    ScriptEngine* Owner = nullptr;
+    Control* RunControl = nullptr;
+    duk_context* Ctx = nullptr;
+    std::size_t Used = 0;
+    std::size_t Limit = 0;
 };
 
 namespace {
@@ -242,13 +185,13 @@ constexpr std::size_t kBlockHeader = alignof(std::max_align_t);
 void* HeapAlloc(void* udata, duk_size_t size)
 {
     auto* heap = static_cast<ScriptEngine::Heap*>(udata);
-    if (size > heap->limit - heap->used)
+    if (size > heap->Limit - heap->Used)
         return nullptr;
     auto* block = static_cast<char*>(std::malloc(size + kBlockHeader));
     if (!block)
         return nullptr;
     std::memcpy(block, &size, sizeof size);
-    heap->used += size;
+    heap->Used += size;
     return block + kBlockHeader;
 }
 
@@ -260,7 +203,7 @@ void HeapFree(void* udata, void* ptr)
     char* block = static_cast<char*>(ptr) - kBlockHeader;
     std::size_t size;
     std::memcpy(&size, block, sizeof size);
-    heap->used -= size;
+    heap->Used -= size;
     std::free(block);
 }
 
@@ -276,13 +219,13 @@ void* HeapRealloc(void* udata, void* ptr, duk_size_t size)
     char* block = static_cast<char*>(ptr) - kBlockHeader;
     std::size_t old;
     std::memcpy(&old, block, sizeof old);
-    if (size > old && size - old > heap->limit - heap->used)
+    if (size > old && size - old > heap->Limit - heap->Used)
         return nullptr;
     auto* grown = static_cast<char*>(std::realloc(block, size + kBlockHeader));
     if (!grown)
         return nullptr;
     std::memcpy(grown, &size, sizeof size);
-    heap->used = heap->used - old + size;
+    heap->Used = heap->Used - old + size;
     return grown + kBlockHeader;
 }
 
@@ -318,12 +261,12 @@ ScriptEngine::Heap* HeapOf(duk_context* ctx)
 extern "C" int kavo_duk_exec_timeout_check(void* udata)
 {
     auto* heap = static_cast<kavo::ScriptEngine::Heap*>(udata);
-    if (!heap || !heap->control || !heap->control->stopNow())
+    if (!heap || !heap->RunControl || !heap->RunControl->StopNow())
         return 0;
     // The timeout error is an ordinary one that a try block could catch, again and again. Past the
     // limit nothing may be allocated any more, so a catch clause cannot even bind the error and
     // the error leaves every try block.
-    heap->limit = 0;
+    heap->Limit = 0;
     return 1;
 }
 
@@ -335,7 +278,7 @@ namespace kavo {
 
 struct ScriptNatives
 {
-    static ScriptEngine& Engine(duk_context* ctx) { return *HeapOf(ctx)->engine; }
+    static ScriptEngine& Engine(duk_context* ctx) { return *HeapOf(ctx)->Owner; }
 
     // Without a C file name the error names the script's line, not ours.
     [[noreturn]] static void Throw(duk_context* ctx, duk_errcode_t code, const std::string& message)
@@ -447,11 +390,11 @@ struct ScriptNatives
         // Capped at a day so the time point cannot overflow; the deadline usually comes first.
         auto until = std::chrono::steady_clock::now() +
                      std::chrono::milliseconds(static_cast<long long>(std::min(ms, 86400000.0)));
-        if (control.hasDeadline && control.deadline < until)
-            until = control.deadline;
+        if (control.HasDeadline && control.Deadline < until)
+            until = control.Deadline;
         {
-            std::unique_lock lock(control.sleepMutex);
-            control.sleepWake.wait_until(lock, until, [&] { return control.abortRequested.load(); });
+            std::unique_lock lock(control.SleepMutex);
+            control.SleepWake.wait_until(lock, until, [&] { return control.AbortRequested.load(); });
         }
         StopIfOver(ctx);
         return 0;
@@ -539,12 +482,12 @@ ScriptStatus ErrorStatus(duk_context* ctx, ScriptStatus::Kind kind)
 
 ScriptEngine::ScriptEngine() : m_control(std::make_unique<Control>())
 {
-    reset();
+    Reset();
 }
 
 ScriptEngine::~ScriptEngine()
 {
-    abort();
+    Abort();
     {
         std::unique_lock lock(m_stateMutex);
         m_idle.wait(lock, [&] { return !m_busy.load(); });
@@ -553,21 +496,21 @@ ScriptEngine::~ScriptEngine()
     destroyHeap();
 }
 
-void ScriptEngine::setMemoryLimit(std::size_t bytes)
+void ScriptEngine::SetMemoryLimit(std::size_t bytes)
 {
     m_memoryLimit = bytes;
     if (m_heap)
-        m_heap->limit = std::max(bytes, m_heap->used);
+        m_heap->Limit = std::max(bytes, m_heap->Used);
 }
 
 void ScriptEngine::destroyHeap()
 {
-    if (m_heap && m_heap->ctx)
-        duk_destroy_heap(m_heap->ctx);
+    if (m_heap && m_heap->Ctx)
+        duk_destroy_heap(m_heap->Ctx);
     m_heap.reset();
 }
 
-bool ScriptEngine::reset()
+bool ScriptEngine::Reset()
 {
     if (m_busy.load())
         return false;
@@ -575,24 +518,24 @@ bool ScriptEngine::reset()
     destroyHeap();
     m_compiled = false;
     auto heap = std::make_unique<Heap>();
-    heap->engine = this;
-    heap->control = m_control.get();
-    heap->limit = m_memoryLimit;
-    heap->ctx = duk_create_heap(HeapAlloc, HeapRealloc, HeapFree, heap.get(), nullptr);
-    if (!heap->ctx)
+    heap->Owner = this;
+    heap->RunControl = m_control.get();
+    heap->Limit = m_memoryLimit;
+    heap->Ctx = duk_create_heap(HeapAlloc, HeapRealloc, HeapFree, heap.get(), nullptr);
+    if (!heap->Ctx)
         throw std::runtime_error("script engine: cannot create a heap");
     m_heap = std::move(heap);
-    if (duk_safe_call(m_heap->ctx, ScriptNatives::Install, nullptr, 0, 1) != DUK_EXEC_SUCCESS)
+    if (duk_safe_call(m_heap->Ctx, ScriptNatives::Install, nullptr, 0, 1) != DUK_EXEC_SUCCESS)
         throw std::runtime_error("script engine: cannot set up a heap");
-    duk_pop(m_heap->ctx);
+    duk_pop(m_heap->Ctx);
     return true;
 }
 
-ScriptStatus ScriptEngine::compile(const std::string& path)
+ScriptStatus ScriptEngine::Compile(const std::string& path)
 {
     if (m_busy.load())
         return {ScriptStatus::Busy, 0, Sjis("スクリプト実行中")};
-    duk_context* ctx = m_heap->ctx;
+    duk_context* ctx = m_heap->Ctx;
     bool ok = false;
     const std::string bytes = ReadFile(path, ok);
     if (!ok) {
@@ -622,8 +565,8 @@ bool ScriptEngine::beginRun()
     std::lock_guard lock(m_stateMutex);
     if (m_busy.load())
         return false;
-    m_control->abortRequested = false;
-    m_control->timedOut = false;
+    m_control->AbortRequested = false;
+    m_control->TimedOut = false;
     m_busy = true;
     return true;
 }
@@ -639,7 +582,7 @@ void ScriptEngine::endRun(const ScriptStatus* status)
     m_idle.notify_all();
 }
 
-ScriptStatus ScriptEngine::run(const std::vector<std::string>& args)
+ScriptStatus ScriptEngine::Run(const std::vector<std::string>& args)
 {
     if (!m_compiled)
         return {ScriptStatus::NotCompiled, 0, Sjis("スクリプトがコンパイルされていません")};
@@ -650,7 +593,7 @@ ScriptStatus ScriptEngine::run(const std::vector<std::string>& args)
     return status;
 }
 
-bool ScriptEngine::start(std::vector<std::string> args)
+bool ScriptEngine::Start(std::vector<std::string> args)
 {
     if (!m_compiled || m_busy.load())
         return false;
@@ -667,56 +610,56 @@ bool ScriptEngine::start(std::vector<std::string> args)
 ScriptStatus ScriptEngine::runBody(const std::vector<std::string>& args)
 {
     Control& control = *m_control;
-    m_heap->limit = m_memoryLimit; // a run before may have ended past its limit
-    control.hasDeadline = m_timeLimit.count() > 0;
-    if (control.hasDeadline)
-        control.deadline = std::chrono::steady_clock::now() + m_timeLimit;
+    m_heap->Limit = m_memoryLimit; // a run before may have ended past its limit
+    control.HasDeadline = m_timeLimit.count() > 0;
+    if (control.HasDeadline)
+        control.Deadline = std::chrono::steady_clock::now() + m_timeLimit;
 
-    duk_context* ctx = m_heap->ctx;
+    duk_context* ctx = m_heap->Ctx;
     ScriptStatus status;
     // Requests the script makes (http.get) end by its deadline as well.
-    const ScopedThreadDeadline requests(control.hasDeadline ? std::optional(control.deadline) : std::nullopt);
+    const ScopedThreadDeadline requests(control.HasDeadline ? std::optional(control.Deadline) : std::nullopt);
     if (duk_safe_call(ctx, ScriptNatives::RunMain, const_cast<std::vector<std::string>*>(&args), 0, 1) !=
         DUK_EXEC_SUCCESS)
         status = ErrorStatus(ctx, ScriptStatus::RuntimeError);
     duk_pop(ctx);
     if (status.Result == ScriptStatus::RuntimeError) {
-        if (control.abortRequested.load()) {
+        if (control.AbortRequested.load()) {
             status.Result = ScriptStatus::Aborted;
             status.Message = Sjis("スクリプトは中断されました");
-        } else if (control.timedOut.load()) {
+        } else if (control.TimedOut.load()) {
             status.Result = ScriptStatus::TimedOut;
             status.Message = Sjis("スクリプトの実行が制限時間(") + SecondsText(m_timeLimit) + Sjis("秒)を超えました");
         }
         if (m_error)
             m_error(status.Line, status.Message);
     }
-    control.hasDeadline = false;
+    control.HasDeadline = false;
     return status;
 }
 
-bool ScriptEngine::wait(std::chrono::milliseconds timeout)
+bool ScriptEngine::Wait(std::chrono::milliseconds timeout)
 {
     std::unique_lock lock(m_stateMutex);
     return m_idle.wait_for(lock, timeout, [&] { return !m_busy.load(); });
 }
 
-ScriptStatus ScriptEngine::lastRun() const
+ScriptStatus ScriptEngine::LastRun() const
 {
     std::lock_guard lock(m_stateMutex);
     return m_lastRun;
 }
 
-void ScriptEngine::abort()
+void ScriptEngine::Abort()
 {
     std::lock_guard lock(m_stateMutex);
     if (!m_busy.load())
         return;
     {
-        std::lock_guard sleepLock(m_control->sleepMutex);
-        m_control->abortRequested = true;
+        std::lock_guard sleepLock(m_control->SleepMutex);
+        m_control->AbortRequested = true;
     }
-    m_control->sleepWake.notify_all();
+    m_control->SleepWake.notify_all();
 }
 
 void ScriptEngine::joinThread()

@@ -44,7 +44,7 @@ struct ScriptStatus
 
 // One ECMAScript interpreter with its own heap: compile a script file, run it with string
 // arguments, route its standard streams through hooks. An engine is used by one thread at a time;
-// engines share nothing, so different threads may each run their own. busy(), wait() and abort()
+// engines share nothing, so different threads may each run their own. Busy(), Wait() and Abort()
 // may be called from any thread; everything else only while the engine is idle.
 class ScriptEngine
 {
@@ -63,38 +63,38 @@ public:
     ScriptEngine& operator=(const ScriptEngine&) = delete;
 
     // Unset hooks discard output and give an empty input.
-    void setStdout(OutputHook hook) { m_stdout = std::move(hook); }
-    void setStderr(OutputHook hook) { m_stderr = std::move(hook); }
-    void setStdin(InputHook hook) { m_stdin = std::move(hook); }
+    void SetStdout(OutputHook hook) { m_stdout = std::move(hook); }
+    void SetStderr(OutputHook hook) { m_stderr = std::move(hook); }
+    void SetStdin(InputHook hook) { m_stdin = std::move(hook); }
     // Called for a syntax error and for an error the script does not catch (message in CP932).
-    void setErrorReport(ErrorHook hook) { m_error = std::move(hook); }
+    void SetErrorReport(ErrorHook hook) { m_error = std::move(hook); }
     // Without one, http.get throws.
-    void setFetch(FetchFunction fetch) { m_fetch = std::move(fetch); }
-    void setEncoding(ScriptText encoding) { m_encoding = encoding; }
+    void SetFetch(FetchFunction fetch) { m_fetch = std::move(fetch); }
+    void SetEncoding(ScriptText encoding) { m_encoding = encoding; }
     // Wall-clock limit of one run, zero for none. It is checked every few hundred thousand steps
     // and during sleep(); a request in progress (http.get) ends first.
-    void setTimeLimit(std::chrono::milliseconds limit) { m_timeLimit = limit; }
+    void SetTimeLimit(std::chrono::milliseconds limit) { m_timeLimit = limit; }
     // Ceiling of the interpreter's heap; an allocation beyond it fails inside the script.
-    void setMemoryLimit(std::size_t bytes);
+    void SetMemoryLimit(std::size_t bytes);
 
-    bool busy() const { return m_busy.load(); }
+    bool Busy() const { return m_busy.load(); }
     // A fresh heap: globals and the compiled script are gone. False while busy.
-    bool reset();
+    bool Reset();
     // Reads the file (UTF-8 with or without a byte-order mark, else CP932) and compiles it. The
     // path is a file-system path (UTF-8).
-    ScriptStatus compile(const std::string& path);
+    ScriptStatus Compile(const std::string& path);
     // Runs the compiled script's main program with `args` set to the arguments, which are CP932
     // texts like every other text of the program. Returns when the script has ended.
-    ScriptStatus run(const std::vector<std::string>& args = {});
+    ScriptStatus Run(const std::vector<std::string>& args = {});
     // The same on a thread of the engine's own; returns at once. False while busy or when nothing
     // is compiled.
-    bool start(std::vector<std::string> args = {});
+    bool Start(std::vector<std::string> args = {});
     // True when the engine is idle, at once or within the timeout.
-    bool wait(std::chrono::milliseconds timeout);
-    // Status of the last run started with start().
-    ScriptStatus lastRun() const;
+    bool Wait(std::chrono::milliseconds timeout);
+    // Status of the last run started with Start().
+    ScriptStatus LastRun() const;
     // Stops the running script, if any, at its next step; the run ends with Aborted.
-    void abort();
+    void Abort();
 
     struct Heap;    // the interpreter's side
     struct Control; // deadline and abort request of the current run

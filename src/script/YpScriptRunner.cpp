@@ -2,10 +2,9 @@
 
 #include "core/TkavoYpItem.h"
 #include "platform/Cp932.h"
+#include "platform/IntegerText.h"
 
 #include <algorithm>
-#include <charconv>
-#include <system_error>
 
 namespace kavo {
 
@@ -56,6 +55,19 @@ bool IsScriptFile(const std::filesystem::path& path)
     return std::filesystem::is_regular_file(path, error);
 }
 
+// `URL/Timeout` in seconds as the HTTP client reads it: 60 when it is not a number.
+int TimeoutSeconds(const std::string& timeout)
+{
+    return ParseIniInteger(timeout).value_or(60);
+}
+
+// The nine script arguments, in order.
+std::vector<std::string> ScriptArguments(const TkavoYpItem& yp, const std::string& proxy, const std::string& timeout,
+                                         bool hasInput)
+{
+    return {yp.Url, yp.Host, yp.Bitrate, yp.ChType, "True", proxy, timeout, yp.Title, hasInput ? "True" : "False"};
+}
+
 } // namespace
 
 YpScriptRunner::YpScriptRunner(std::filesystem::path programDir, ScriptEngine::FetchFunction fetch)
@@ -68,25 +80,25 @@ void YpScriptRunner::SetFetch(ScriptEngine::FetchFunction fetch)
 {
     std::lock_guard lock(m_runMutex);
     m_fetch = std::move(fetch);
-    DMS->setFetch(m_fetch);
+    DMS->SetFetch(m_fetch);
 }
 
 std::unique_ptr<ScriptEngine> YpScriptRunner::makeEngine() const
 {
     auto engine = std::make_unique<ScriptEngine>();
     auto* self = const_cast<YpScriptRunner*>(this);
-    engine->setStdout([self](const std::string& text) { self->DMSStdout(text); });
-    engine->setStderr([self](const std::string& text) { self->DMSStderr(text); });
-    engine->setStdin([self](std::string& s, int count, bool line) { return self->DMSStdin(s, count, line); });
-    engine->setErrorReport([self](int line, const std::string& message) { self->DMSError(line, message); });
-    engine->setFetch(m_fetch);
+    engine->SetStdout([self](const std::string& text) { self->DMSStdout(text); });
+    engine->SetStderr([self](const std::string& text) { self->DMSStderr(text); });
+    engine->SetStdin([self](std::string& s, int count, bool line) { return self->DMSStdin(s, count, line); });
+    engine->SetErrorReport([self](int line, const std::string& message) { self->DMSError(line, message); });
+    engine->SetFetch(m_fetch);
     return engine;
 }
 
 bool YpScriptRunner::RecreateScriptEngine()
 {
     std::unique_lock lock(m_runMutex, std::try_to_lock);
-    if (!lock.owns_lock() || DMS->busy())
+    if (!lock.owns_lock() || DMS->Busy())
         return false;
     DMS = makeEngine();
     return true;
@@ -102,20 +114,6 @@ std::optional<std::filesystem::path> YpScriptRunner::ScriptFile(const TkavoYpIte
     return path;
 }
 
-int YpScriptRunner::TimeoutSeconds(const std::string& timeout)
-{
-    int value = 0;
-    const char* end = timeout.data() + timeout.size();
-    const auto [ptr, error] = std::from_chars(timeout.data(), end, value);
-    return error == std::errc() && ptr == end ? value : 60;
-}
-
-std::vector<std::string> YpScriptRunner::Arguments(const TkavoYpItem& yp, const std::string& proxy,
-                                                   const std::string& timeout, bool hasInput)
-{
-    return {yp.Url, yp.Host, yp.Bitrate, yp.ChType, "True", proxy, timeout, yp.Title, hasInput ? "True" : "False"};
-}
-
 void YpScriptRunner::collect(std::string& buffer, const std::string& text)
 {
     if (m_outputTooLarge)
@@ -123,7 +121,7 @@ void YpScriptRunner::collect(std::string& buffer, const std::string& text)
     if (text.size() > MaxOutputBytes - std::min(MaxOutputBytes, StdoutText.size() + StderrText.size())) {
         m_outputTooLarge = true;
         if (DMS)
-            DMS->abort();
+            DMS->Abort();
         return;
     }
     buffer += text;
@@ -173,21 +171,21 @@ YpScriptResult YpScriptRunner::RunYpScript(const TkavoYpItem& yp, const std::str
     m_encoding = yp.UTF2SJIS ? ScriptText::Utf8 : ScriptText::Cp932;
 
     ScriptEngine& engine = *DMS;
-    engine.reset();
-    engine.setEncoding(m_encoding);
+    engine.Reset();
+    engine.SetEncoding(m_encoding);
     // A script must never hold up the cycle: each of its requests is bounded by the time-out,
     // and the script as a whole by twice that.
     const int seconds = TimeoutSeconds(timeout);
-    engine.setTimeLimit(std::chrono::seconds(2 * (seconds > 0 ? seconds : 60)));
+    engine.SetTimeLimit(std::chrono::seconds(2 * (seconds > 0 ? seconds : 60)));
 
     const auto fail = [&](std::string message) {
         StdinLines.clear();
         return YpScriptResult{false, std::move(message)};
     };
-    if (!engine.compile(ResolveScriptPath(yp.Script, m_programDir).string()))
+    if (!engine.Compile(ResolveScriptPath(yp.Script, m_programDir).string()))
         return fail(Sjis("スクリプトコンパイルエラー"));
 
-    const ScriptStatus status = engine.run(Arguments(yp, proxy, timeout, !StdinLines.empty()));
+    const ScriptStatus status = engine.Run(ScriptArguments(yp, proxy, timeout, !StdinLines.empty()));
     StdinLines.clear();
 
     if (m_outputTooLarge) {
@@ -216,9 +214,9 @@ bool StartEventScript(ScriptEngine& engine, const std::string& setting, const st
     if (setting.empty())
         return false;
     const std::filesystem::path path = ResolveScriptPath(setting, programDir);
-    if (!IsScriptFile(path) || !engine.reset())
+    if (!IsScriptFile(path) || !engine.Reset())
         return false;
-    return engine.compile(path.string()) && engine.start();
+    return engine.Compile(path.string()) && engine.Start();
 }
 
 bool RunExitScript(ScriptEngine& engine, const std::string& setting, const std::filesystem::path& programDir,
@@ -236,15 +234,15 @@ bool RunExitScript(ScriptEngine& engine, const std::string& setting, const std::
     // Past the cut-off a script is stopped; it ends at its next step, or once a request in
     // progress returns.
     const auto waitOrStop = [&] {
-        if (engine.wait(remaining()))
+        if (engine.Wait(remaining()))
             return true;
-        engine.abort();
-        engine.wait(seconds(2));
+        engine.Abort();
+        engine.Wait(seconds(2));
         return false;
     };
-    if (!waitOrStop() || !engine.reset() || !engine.compile(path.string()) || !engine.start())
+    if (!waitOrStop() || !engine.Reset() || !engine.Compile(path.string()) || !engine.Start())
         return false;
-    return waitOrStop() && engine.lastRun();
+    return waitOrStop() && engine.LastRun();
 }
 
 } // namespace kavo

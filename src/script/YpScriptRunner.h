@@ -52,12 +52,6 @@ public:
     // A new engine in place of the old one; false while a script runs.
     bool RecreateScriptEngine();
 
-    // The nine script arguments, in order.
-    static std::vector<std::string> Arguments(const TkavoYpItem& yp, const std::string& proxy,
-                                              const std::string& timeout, bool hasInput);
-    // `URL/Timeout` in seconds as the HTTP client reads it: 60 when it is not a number.
-    static int TimeoutSeconds(const std::string& timeout);
-
     // The engine's hooks, public so their protocol can be exercised directly.
     void DMSStdout(const std::string& text) { collect(StdoutText, text); }
     void DMSStderr(const std::string& text) { collect(StderrText, text); }

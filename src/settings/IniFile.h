@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Color.h"
+#include "platform/IntegerText.h"
 
 #include <cstdint>
 #include <functional>
@@ -26,10 +27,6 @@ private:
     std::string m_path;
     int m_error;
 };
-
-// Integers of the profile format: signed decimal, or "0x"/"$" hexadecimal of at most 32 bits
-// (0xFFFFFFFF is -1). nullopt for anything else, an overflow included.
-std::optional<std::int32_t> ParseIniInteger(std::string_view text);
 
 // The image of a Windows profile file. Section and key names match without regard to ASCII case
 // (the bytes of a double-byte character are never folded); the first section of a name and the

@@ -13,6 +13,7 @@
 #include <optional>
 #include <span>
 #include <sys/stat.h>
+#include <type_traits>
 #include <unistd.h>
 #include <unordered_map>
 #include <unordered_set>
@@ -55,7 +56,7 @@ constexpr ScalarOption OwnKey(ScalarOption option)
     {                                                                                                                  \
         section, key, OptionKind::kind,                                                                                \
             [](TkavoSetting& s) -> void* {                                                                             \
-                type& field = s.member;                                                                                \
+                std::type_identity_t<type>& field = s.member;                                                          \
                 return &field;                                                                                         \
             },                                                                                                         \
             false                                                                                                      \
@@ -300,7 +301,7 @@ public:
         // first; the general search below gives the same answer, only slower.
         if (!m_ambiguous) {
             const std::size_t next = last + 1 < m_lower.size() ? last + 1 : 0;
-            if (Try(key, next, limit, last, found))
+            if (tryField(key, next, limit, last, found))
                 return;
         }
         std::size_t digits = key.size();
@@ -310,14 +311,14 @@ public:
             if (split >= m_byLength.size())
                 break;
             for (std::uint32_t mask = m_byLength[split]; mask != 0; mask &= mask - 1)
-                if (Try(key, static_cast<std::size_t>(std::countr_zero(mask)), limit, last, found) && !m_ambiguous)
+                if (tryField(key, static_cast<std::size_t>(std::countr_zero(mask)), limit, last, found) && !m_ambiguous)
                     return;
         }
     }
 
 private:
     // Inline, as names are short and a library call costs more than the comparison.
-    static bool SameBytes(const char* a, const char* b, std::size_t n)
+    static bool sameBytes(const char* a, const char* b, std::size_t n)
     {
         for (; n >= 8; a += 8, b += 8, n -= 8) {
             std::uint64_t x;
@@ -334,7 +335,7 @@ private:
     }
 
     template <class Found>
-    bool Try(std::string_view key, std::size_t field, std::uint32_t limit, std::size_t& last, Found& found) const
+    bool tryField(std::string_view key, std::size_t field, std::uint32_t limit, std::size_t& last, Found& found) const
     {
         const std::string& lower = m_lower[field];
         const std::size_t digits = key.size() - lower.size();
@@ -348,7 +349,7 @@ private:
         }
         // Save's own spelling first; then without case. Names are ASCII, so a byte of a
         // double-byte character never matches.
-        if (!SameBytes(key.data(), m_names[field].data(), lower.size())) {
+        if (!sameBytes(key.data(), m_names[field].data(), lower.size())) {
             for (std::size_t i = 0; i < lower.size(); ++i) {
                 char c = key[i];
                 if (c >= 'A' && c <= 'Z')
@@ -492,6 +493,7 @@ const FieldNames& KeysOf(const std::array<ListField<Item>, N>& fields)
     static_assert(N <= 32);
     static const FieldNames keys = [&] {
         std::vector<std::string_view> names;
+        names.reserve(N);
         for (const auto& field : fields)
             names.push_back(field.Name);
         return FieldNames(std::move(names));

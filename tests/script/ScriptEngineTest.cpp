@@ -23,16 +23,16 @@ protected:
     void SetUp() override
     {
         ScriptDir::SetUp();
-        engine.setStdout([this](const std::string& s) { out += s; });
-        engine.setStderr([this](const std::string& s) { err += s; });
-        engine.setStdin([this](std::string& s, int count, bool line) {
+        engine.SetStdout([this](const std::string& s) { out += s; });
+        engine.SetStderr([this](const std::string& s) { err += s; });
+        engine.SetStdin([this](std::string& s, int count, bool line) {
             if (input.empty())
                 return false;
             s = line ? input.front() : input.front() + "#" + std::to_string(count);
             input.pop_front();
             return true;
         });
-        engine.setErrorReport([this](int line, const std::string& message) {
+        engine.SetErrorReport([this](int line, const std::string& message) {
             reportedLine = line;
             reported = message;
         });
@@ -40,10 +40,10 @@ protected:
 
     ScriptStatus RunSource(std::string_view source, const std::vector<std::string>& args = {})
     {
-        const ScriptStatus compiled = engine.compile(Write("t.dms", source));
+        const ScriptStatus compiled = engine.Compile(Write("t.dms", source));
         if (!compiled)
             return compiled;
-        return engine.run(args);
+        return engine.Run(args);
     }
 
     ScriptEngine engine;
@@ -81,7 +81,7 @@ TEST_F(ScriptEngineTest, EveryFunctionAScriptCanCall)
              "true connection refused", ""},
         Case{"sleep", "var t = Date.now(); sleep(30); sleep(0); sleep(-1); print(Date.now() - t >= 25)", "true", ""},
     };
-    engine.setFetch([](const std::string& url) -> std::string {
+    engine.SetFetch([](const std::string& url) -> std::string {
         if (url == "http://fail/")
             throw std::runtime_error("connection refused");
         return "body of " + url;
@@ -91,7 +91,7 @@ TEST_F(ScriptEngineTest, EveryFunctionAScriptCanCall)
         out.clear();
         err.clear();
         input = {"first", "second"};
-        ASSERT_TRUE(engine.reset());
+        ASSERT_TRUE(engine.Reset());
         const ScriptStatus status = RunSource(c.source, {"one", "two"});
         EXPECT_TRUE(status) << status.Message;
         EXPECT_EQ(out, c.out);
@@ -116,7 +116,7 @@ TEST_F(ScriptEngineTest, ScriptFilesInEitherEncodingAndOutputPerFlag)
         for (const ScriptText encoding : {ScriptText::Utf8, ScriptText::Cp932}) {
             SCOPED_TRACE(std::string(c.name) + (encoding == ScriptText::Utf8 ? " to UTF-8" : " to CP932"));
             out.clear();
-            engine.setEncoding(encoding);
+            engine.SetEncoding(encoding);
             ASSERT_TRUE(RunSource(c.file));
             EXPECT_EQ(Hex(out), Hex(encoding == ScriptText::Utf8 ? text : Sjis(text)));
         }
@@ -128,13 +128,13 @@ TEST_F(ScriptEngineTest, InputIsDecodedPerFlagAndArgumentsAreCp932)
     const std::string text = "チャンネル";
     const char* source = "var s = stdin.readln(); print(s.length, s === args[0], s)";
 
-    engine.setEncoding(ScriptText::Cp932);
+    engine.SetEncoding(ScriptText::Cp932);
     input = {Sjis(text)};
     ASSERT_TRUE(RunSource(source, {Sjis(text)}));
     EXPECT_EQ(out, Sjis("5 true " + text));
 
     out.clear();
-    engine.setEncoding(ScriptText::Utf8);
+    engine.SetEncoding(ScriptText::Utf8);
     input = {text};
     ASSERT_TRUE(RunSource(source, {Sjis(text)}));
     EXPECT_EQ(out, "5 true " + text);
@@ -144,7 +144,7 @@ TEST_F(ScriptEngineTest, CharactersBeyondTheBasicPlaneSurviveTheRoundTrip)
 {
     // U+29E3D is one character to us and a surrogate pair inside the interpreter.
     const std::string fish = "\xF0\xA9\xB8\xBD";
-    engine.setEncoding(ScriptText::Utf8);
+    engine.SetEncoding(ScriptText::Utf8);
     input = {fish, "\xFF"};
     ASSERT_TRUE(RunSource("var s = stdin.readln(); print(s.length, s, String.fromCharCode(0xD800), stdin.readln())"));
     EXPECT_EQ(Hex(out), Hex("2 " + fish + " \xEF\xBF\xBD \xEF\xBF\xBD"));
@@ -152,8 +152,8 @@ TEST_F(ScriptEngineTest, CharactersBeyondTheBasicPlaneSurviveTheRoundTrip)
 
 TEST_F(ScriptEngineTest, HttpBodiesAreDecodedByTheirBytes)
 {
-    engine.setEncoding(ScriptText::Utf8);
-    engine.setFetch([](const std::string& url) { return url == "u" ? std::string("日本") : Sjis("日本"); });
+    engine.SetEncoding(ScriptText::Utf8);
+    engine.SetFetch([](const std::string& url) { return url == "u" ? std::string("日本") : Sjis("日本"); });
     ASSERT_TRUE(RunSource("print(http.get('u') === http.get('s'), http.get('s').length)"));
     EXPECT_EQ(out, "true 2");
 }
@@ -177,7 +177,7 @@ TEST_F(ScriptEngineTest, ErrorsCarryLineAndMessage)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_TRUE(engine.reset());
+        ASSERT_TRUE(engine.Reset());
         const ScriptStatus status = RunSource(c.source);
         EXPECT_EQ(status.Result, c.kind);
         EXPECT_EQ(status.Line, c.line);
@@ -185,7 +185,7 @@ TEST_F(ScriptEngineTest, ErrorsCarryLineAndMessage)
         EXPECT_EQ(reportedLine, c.line);
         EXPECT_EQ(reported, status.Message);
     }
-    EXPECT_EQ(engine.compile((m_dir / "missing.dms").string()).Result, ScriptStatus::FileError);
+    EXPECT_EQ(engine.Compile((m_dir / "missing.dms").string()).Result, ScriptStatus::FileError);
 }
 
 TEST_F(ScriptEngineTest, TheTimeLimitStopsRunawayScripts)
@@ -201,10 +201,10 @@ TEST_F(ScriptEngineTest, TheTimeLimitStopsRunawayScripts)
         Case{"long sleep", "sleep(1e12);"},
         Case{"sleeps in a loop that catches", "for (;;) { try { sleep(50); } catch (e) {} }"},
     };
-    engine.setTimeLimit(300ms);
+    engine.SetTimeLimit(300ms);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_TRUE(engine.reset());
+        ASSERT_TRUE(engine.Reset());
         const auto begin = std::chrono::steady_clock::now();
         const ScriptStatus status = RunSource(c.source);
         EXPECT_LT(std::chrono::steady_clock::now() - begin, 10s);
@@ -212,31 +212,31 @@ TEST_F(ScriptEngineTest, TheTimeLimitStopsRunawayScripts)
         EXPECT_EQ(status.Message, Sjis("スクリプトの実行が制限時間(0.3秒)を超えました"));
     }
     // The next run gets its own full time.
-    ASSERT_TRUE(engine.reset());
+    ASSERT_TRUE(engine.Reset());
     EXPECT_TRUE(RunSource("sleep(100); print('done')"));
     EXPECT_EQ(out, "done");
 }
 
 TEST_F(ScriptEngineTest, RunsInTheBackgroundUntilAborted)
 {
-    ASSERT_TRUE(engine.compile(Write("loop.dms", "print('started'); for (;;) { sleep(10); }")));
-    ASSERT_TRUE(engine.start());
-    EXPECT_TRUE(engine.busy());
-    EXPECT_FALSE(engine.wait(50ms));
-    EXPECT_FALSE(engine.reset());
-    EXPECT_FALSE(engine.start());
-    EXPECT_EQ(engine.run().Result, ScriptStatus::Busy);
-    EXPECT_EQ(engine.compile(Write("other.dms", "1")).Result, ScriptStatus::Busy);
+    ASSERT_TRUE(engine.Compile(Write("loop.dms", "print('started'); for (;;) { sleep(10); }")));
+    ASSERT_TRUE(engine.Start());
+    EXPECT_TRUE(engine.Busy());
+    EXPECT_FALSE(engine.Wait(50ms));
+    EXPECT_FALSE(engine.Reset());
+    EXPECT_FALSE(engine.Start());
+    EXPECT_EQ(engine.Run().Result, ScriptStatus::Busy);
+    EXPECT_EQ(engine.Compile(Write("other.dms", "1")).Result, ScriptStatus::Busy);
 
-    engine.abort();
-    ASSERT_TRUE(engine.wait(10s));
-    EXPECT_EQ(engine.lastRun().Result, ScriptStatus::Aborted);
+    engine.Abort();
+    ASSERT_TRUE(engine.Wait(10s));
+    EXPECT_EQ(engine.LastRun().Result, ScriptStatus::Aborted);
     EXPECT_EQ(out, "started");
 
     // A reset drops the compiled script and the globals.
     ASSERT_TRUE(RunSource("var kept = 1;"));
-    ASSERT_TRUE(engine.reset());
-    EXPECT_EQ(engine.run().Result, ScriptStatus::NotCompiled);
+    ASSERT_TRUE(engine.Reset());
+    EXPECT_EQ(engine.Run().Result, ScriptStatus::NotCompiled);
     out.clear();
     ASSERT_TRUE(RunSource("print(typeof kept)"));
     EXPECT_EQ(out, "undefined");
@@ -244,12 +244,12 @@ TEST_F(ScriptEngineTest, RunsInTheBackgroundUntilAborted)
 
 TEST_F(ScriptEngineTest, AScriptCannotExhaustMemory)
 {
-    engine.setMemoryLimit(16u << 20);
-    ASSERT_TRUE(engine.reset());
+    engine.SetMemoryLimit(16u << 20);
+    ASSERT_TRUE(engine.Reset());
     const ScriptStatus status = RunSource("var s = 'x', kept = []; for (;;) { s = s + s; kept.push(s); }");
     EXPECT_EQ(status.Result, ScriptStatus::RuntimeError);
     // The heap is still usable afterwards.
-    ASSERT_TRUE(engine.reset());
+    ASSERT_TRUE(engine.Reset());
     EXPECT_TRUE(RunSource("print('ok')"));
     EXPECT_EQ(out, "ok");
 }
@@ -264,13 +264,13 @@ TEST_F(ScriptEngineTest, EnginesOnTwoThreadsShareNothing)
     std::array<bool, 2> ok{};
     auto work = [&](int n) {
         ScriptEngine own;
-        own.setStdout([&outputs, n](const std::string& s) { outputs[n] += s; });
-        own.setTimeLimit(30s);
+        own.SetStdout([&outputs, n](const std::string& s) { outputs[n] += s; });
+        own.SetTimeLimit(30s);
         if (n == 1) {
-            own.compile(other);
-            own.run();
+            own.Compile(other);
+            own.Run();
         }
-        ok[n] = own.compile(script) && own.run({std::to_string(n + 1)});
+        ok[n] = own.Compile(script) && own.Run({std::to_string(n + 1)});
     };
     std::thread first(work, 0);
     std::thread second(work, 1);

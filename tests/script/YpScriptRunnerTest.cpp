@@ -267,14 +267,6 @@ TEST_F(YpScriptRunnerTest, RecreateIsRefusedWhileAScriptRuns)
     EXPECT_EQ(runner->RunYpScript(yp, "", "30").Text, "again 1");
 }
 
-TEST_F(YpScriptRunnerTest, ArgumentsAndTimeout)
-{
-    EXPECT_EQ(YpScriptRunner::Arguments(yp, "p", "t", true).size(), 9u);
-    EXPECT_EQ(YpScriptRunner::TimeoutSeconds("45"), 45);
-    EXPECT_EQ(YpScriptRunner::TimeoutSeconds("4x"), 60);
-    EXPECT_EQ(YpScriptRunner::TimeoutSeconds(""), 60);
-}
-
 // The main window's engine for the start-up and exit scripts.
 class EventScriptTest : public test::ScriptDir
 {
@@ -283,7 +275,7 @@ protected:
     {
         ScriptDir::SetUp();
         // Without stream handlers the only trace a script leaves here is a request.
-        engine.setFetch([this](const std::string& url) {
+        engine.SetFetch([this](const std::string& url) {
             std::lock_guard lock(mutex);
             requests.push_back(url);
             return std::string();
@@ -306,7 +298,7 @@ TEST_F(EventScriptTest, StartUpRunsWithoutWaitingAndExitWaitsForIt)
     Write("destroy.dms", "stdin.readln(); http.get('destroy');");
 
     ASSERT_TRUE(StartEventScript(engine, "create.dms", m_dir));
-    EXPECT_TRUE(engine.busy());
+    EXPECT_TRUE(engine.Busy());
     ASSERT_TRUE(RunExitScript(engine, "destroy.dms", m_dir, std::chrono::steady_clock::now() + 10s));
     EXPECT_EQ(Requests(), (std::vector<std::string>{"create 0", "created", "destroy"}));
 
@@ -325,11 +317,11 @@ TEST_F(EventScriptTest, AnExitScriptThatNeverEndsIsCutOff)
     // A start-up script still running at the cut-off is stopped and the exit script skipped.
     ASSERT_TRUE(StartEventScript(engine, "create.dms", m_dir));
     EXPECT_FALSE(RunExitScript(engine, "destroy.dms", m_dir, begin + 200ms));
-    EXPECT_TRUE(engine.wait(10s));
+    EXPECT_TRUE(engine.Wait(10s));
     EXPECT_TRUE(Requests().empty());
 
     EXPECT_FALSE(RunExitScript(engine, "destroy.dms", m_dir, std::chrono::steady_clock::now() + 300ms));
-    EXPECT_TRUE(engine.wait(10s));
+    EXPECT_TRUE(engine.Wait(10s));
     EXPECT_EQ(Requests(), std::vector<std::string>{"destroy"});
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 10s);
 }

@@ -101,34 +101,6 @@ TEST(IniFileRead, SectionIsPresentOnlyWithAKey)
         EXPECT_EQ(IniFile::FromText(text).HasSection("s"), present) << text;
 }
 
-TEST(IniFileRead, IntegersFollowTheProfileRules)
-{
-    const std::array<std::pair<const char*, std::optional<std::int32_t>>, 20> cases = {{
-        {"0", 0},
-        {"-5", -5},
-        {"+7", 7},
-        {"0x1F", 31},
-        {"0X1f", 31},
-        {"$10", 16},
-        {"0xFFFFFFFF", -1},
-        {"0xFF000005", -16777211},
-        {"-16777211", -16777211},
-        {"2147483647", 2147483647},
-        {"-2147483648", INT32_MIN},
-        {"2147483648", std::nullopt},
-        {"0x100000000", std::nullopt},
-        {"", std::nullopt},
-        {"-", std::nullopt},
-        {"0x", std::nullopt},
-        {"abc", std::nullopt},
-        {"yes", std::nullopt},
-        {"12abc", std::nullopt},
-        {"1 2", std::nullopt},
-    }};
-    for (const auto& [text, expected] : cases)
-        EXPECT_EQ(ParseIniInteger(text), expected) << '"' << text << '"';
-}
-
 TEST(IniFileRead, BooleansAreIntegers)
 {
     const IniFile ini = IniFile::FromText("[S]\none=1\nzero=0\ntwo=2\nminus=-1\nyes=yes\nempty=\n");

@@ -21,7 +21,7 @@ bool g_enabled = false;
 constexpr std::size_t KeptLines = 100;
 std::deque<std::string> g_pendingLines;
 
-std::string Describe(std::exception_ptr error)
+std::string Describe(const std::exception_ptr& error)
 {
     try {
         if (error)
@@ -61,7 +61,7 @@ std::string FilePath()
     return ProgramFolder() + "/kavo-debug.log";
 }
 
-void Exception(const char* where, std::exception_ptr error)
+void Exception(const char* where, const std::exception_ptr& error)
 {
     if (!g_enabled)
         return;

@@ -12,7 +12,7 @@ void SetEnabled(bool on);
 bool Enabled();
 std::string FilePath();
 // Writes where it was caught, what it says and the stack at this point.
-void Exception(const char* where, std::exception_ptr error);
+void Exception(const char* where, const std::exception_ptr& error);
 // Writes one line of what happened where. While debug mode is off the last lines wait and are
 // written when it is switched on, so a problem met at start-up is not lost.
 void Line(const char* where, const std::string& text);

@@ -135,43 +135,37 @@ QString FileEdit::acceptedFile(const QMimeData* mime) const
     return Accepts(m_rule, path) ? path : QString();
 }
 
+bool FileEdit::handleFileDrag(QDropEvent* event, bool drop)
+{
+    if (!event->mimeData()->hasUrls())
+        return false;
+    const QString path = acceptedFile(event->mimeData());
+    if (path.isEmpty()) {
+        event->ignore();
+        return true;
+    }
+    if (drop)
+        setText(path);
+    event->acceptProposedAction();
+    return true;
+}
+
 void FileEdit::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (event->mimeData()->hasUrls()) {
-        if (acceptedFile(event->mimeData()).isEmpty())
-            event->ignore();
-        else
-            event->acceptProposedAction();
-        return;
-    }
-    QLineEdit::dragEnterEvent(event);
+    if (!handleFileDrag(event, false))
+        QLineEdit::dragEnterEvent(event);
 }
 
 void FileEdit::dragMoveEvent(QDragMoveEvent* event)
 {
-    if (event->mimeData()->hasUrls()) {
-        if (acceptedFile(event->mimeData()).isEmpty())
-            event->ignore();
-        else
-            event->acceptProposedAction();
-        return;
-    }
-    QLineEdit::dragMoveEvent(event);
+    if (!handleFileDrag(event, false))
+        QLineEdit::dragMoveEvent(event);
 }
 
 void FileEdit::dropEvent(QDropEvent* event)
 {
-    if (event->mimeData()->hasUrls()) {
-        const QString path = acceptedFile(event->mimeData());
-        if (path.isEmpty()) {
-            event->ignore();
-            return;
-        }
-        setText(path);
-        event->acceptProposedAction();
-        return;
-    }
-    QLineEdit::dropEvent(event);
+    if (!handleFileDrag(event, true))
+        QLineEdit::dropEvent(event);
 }
 
 // ---- preview
@@ -291,34 +285,34 @@ TkavoConfig::TkavoConfig(TkavoSetting& setting, TkavoCommon& common, QWidget* pa
     rulesButtons->addWidget(exportButton);
     rulesButtons->addWidget(importButton);
     m_ui->ypListLayout->addLayout(rulesButtons);
-    connect(exportButton, &QPushButton::clicked, this, &TkavoConfig::ExportRules);
-    connect(importButton, &QPushButton::clicked, this, &TkavoConfig::ImportRules);
+    connect(exportButton, &QPushButton::clicked, this, &TkavoConfig::exportRules);
+    connect(importButton, &QPushButton::clicked, this, &TkavoConfig::importRules);
     m_rulesPage = new RulesFilePage(m_ui->PageControl);
     m_rulesPage->setObjectName(QStringLiteral("TabSheetRules"));
     m_ui->PageControl->addTab(m_rulesPage, QString::fromUtf8("ルールファイル"));
 
-    FillControls();
-    ConnectControls();
+    fillControls();
+    connectControls();
 
     // The YP detail starts with what a new YP would get, disabled until a line is chosen.
-    ShowYpDetail(TkavoYpItem());
+    showYpDetail(TkavoYpItem());
     m_ui->ypSettingPanel->setEnabled(false);
     m_ui->notifyGroupBoxPosition->setEnabled(m_ui->notifyCheckBoxPosition->isChecked());
     m_ui->etcGroupBoxTubex->setEnabled(m_ui->etcCheckBoxPlayer->isChecked());
     m_columnsChanged = false;
     m_ui->PageControl->setCurrentIndex(LastPageIndex >= 0 && LastPageIndex < m_ui->PageControl->count() ? LastPageIndex
                                                                                                         : 0);
-    SelectYp(LastYpIndex);
-    RedrawPreview();
+    selectYp(LastYpIndex);
+    redrawPreview();
 }
 
 TkavoConfig::~TkavoConfig() = default;
 
-void TkavoConfig::FillControls()
+void TkavoConfig::fillControls()
 {
     const TkavoSetting& s = m_setting;
 
-    FillYpList();
+    fillYpList();
     m_rulesPage->Show(s.Rules);
 
     m_ui->urlComboBoxProtocol->setCurrentIndex(s.URL.Protocol);
@@ -360,7 +354,7 @@ void TkavoConfig::FillControls()
 
     m_toolFilling = true;
     for (const std::string& tool : s.Tools)
-        ToolAddRow(m_ui->toolVLEditor->rowCount(), FromCp932(std::string(TkavoSetting::ToolTitle(tool))),
+        toolAddRow(m_ui->toolVLEditor->rowCount(), FromCp932(std::string(TkavoSetting::ToolTitle(tool))),
                    FromCp932(std::string(TkavoSetting::ToolCommandOf(tool))));
     m_toolFilling = false;
 
@@ -393,7 +387,7 @@ void TkavoConfig::FillControls()
     m_ui->evtEditOnDestroy->setText(FromCp932(s.Event.OnDestroy));
 }
 
-void TkavoConfig::ConnectControls()
+void TkavoConfig::connectControls()
 {
     Ui::TkavoConfig& ui = *m_ui;
 
@@ -401,32 +395,32 @@ void TkavoConfig::ConnectControls()
     connect(ui.ButtonCancel, &QPushButton::clicked, this, &TkavoConfig::reject);
 
     // YP page.
-    connect(ui.ypListBox, &QListWidget::itemSelectionChanged, this, &TkavoConfig::YpSelectionChanged);
+    connect(ui.ypListBox, &QListWidget::itemSelectionChanged, this, &TkavoConfig::ypSelectionChanged);
     connect(ui.ypListBox, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
         const int row = m_ui->ypListBox->row(item);
         if (row >= 0 && row < m_setting.YpList.Count())
             m_setting.YpList[row].Enabled = item->checkState() == Qt::Checked;
     });
-    connect(ui.ypButtonAdd, &QPushButton::clicked, this, &TkavoConfig::YpAdd);
-    connect(ui.ypButtonDel, &QPushButton::clicked, this, &TkavoConfig::YpDelete);
-    connect(ui.ypButtonUp, &QPushButton::clicked, this, [this] { YpMove(-1); });
-    connect(ui.ypButtonDown, &QPushButton::clicked, this, [this] { YpMove(1); });
+    connect(ui.ypButtonAdd, &QPushButton::clicked, this, &TkavoConfig::ypAdd);
+    connect(ui.ypButtonDel, &QPushButton::clicked, this, &TkavoConfig::ypDelete);
+    connect(ui.ypButtonUp, &QPushButton::clicked, this, [this] { ypMove(-1); });
+    connect(ui.ypButtonDown, &QPushButton::clicked, this, [this] { ypMove(1); });
     for (QLineEdit* edit : {static_cast<QLineEdit*>(ui.ypEditTitle), static_cast<QLineEdit*>(ui.ypEditUrl),
                             static_cast<QLineEdit*>(ui.ypEditHost), static_cast<QLineEdit*>(ui.ypEditScript),
                             static_cast<QLineEdit*>(ui.ypEditPCRawChName), static_cast<QLineEdit*>(ui.ypEditPCRawChIP)})
-        connect(edit, &QLineEdit::textChanged, this, &TkavoConfig::YpDetailChanged);
+        connect(edit, &QLineEdit::textChanged, this, &TkavoConfig::ypDetailChanged);
     for (QComboBox* combo : {ui.ypComboBoxBitrate, ui.ypComboBoxType})
-        connect(combo, &QComboBox::currentTextChanged, this, &TkavoConfig::YpDetailChanged);
+        connect(combo, &QComboBox::currentTextChanged, this, &TkavoConfig::ypDetailChanged);
     for (QCheckBox* box : {ui.ypCheckBoxChatURLFix, ui.ypCheckBoxUTF2SJIS, ui.ypCheckBoxNoNotify2})
-        connect(box, &QCheckBox::toggled, this, &TkavoConfig::YpDetailChanged);
+        connect(box, &QCheckBox::toggled, this, &TkavoConfig::ypDetailChanged);
 
     // Notification page.
     connect(ui.notifyCheckBoxPosition, &QCheckBox::toggled, ui.notifyGroupBoxPosition, &QWidget::setEnabled);
     for (QToolButton* button : {ui.notifyButtonPositionLeftTop, ui.notifyButtonPositionRightTop,
                                 ui.notifyButtonPositionLeftBottom, ui.notifyButtonPositionRightBottom})
-        connect(button, &QToolButton::toggled, this, [this, button](bool down) { PositionToggled(button, down); });
+        connect(button, &QToolButton::toggled, this, [this, button](bool down) { positionToggled(button, down); });
     connect(ui.notifyButtonSoundFile, &QToolButton::clicked, this, [this] {
-        Browse(m_ui->notifyEditSoundFile, {QStringLiteral("wav files (*.wav *.WAV)"), QStringLiteral("all files (*)")},
+        browse(m_ui->notifyEditSoundFile, {QStringLiteral("wav files (*.wav *.WAV)"), QStringLiteral("all files (*)")},
                false);
     });
     connect(ui.notifyButtonSoundPlay, &QToolButton::clicked, this, [this] {
@@ -436,34 +430,34 @@ void TkavoConfig::ConnectControls()
     });
 
     // Column page.
-    connect(ui.clmButtonAdd, &QPushButton::clicked, this, &TkavoConfig::ColumnAdd);
-    connect(ui.clmButtonDel, &QPushButton::clicked, this, &TkavoConfig::ColumnDelete);
-    connect(ui.clmButtonUp, &QPushButton::clicked, this, [this] { ColumnMove(-1); });
-    connect(ui.clmButtonDown, &QPushButton::clicked, this, [this] { ColumnMove(1); });
+    connect(ui.clmButtonAdd, &QPushButton::clicked, this, &TkavoConfig::columnAdd);
+    connect(ui.clmButtonDel, &QPushButton::clicked, this, &TkavoConfig::columnDelete);
+    connect(ui.clmButtonUp, &QPushButton::clicked, this, [this] { columnMove(-1); });
+    connect(ui.clmButtonDown, &QPushButton::clicked, this, [this] { columnMove(1); });
 
     // Tool page.
-    connect(ui.toolButtonAdd, &QPushButton::clicked, this, &TkavoConfig::ToolAdd);
-    connect(ui.toolButtonInsert, &QPushButton::clicked, this, &TkavoConfig::ToolInsert);
-    connect(ui.toolButtonDel, &QPushButton::clicked, this, &TkavoConfig::ToolDelete);
-    connect(ui.toolButtonUp, &QPushButton::clicked, this, [this] { ToolMove(-1); });
-    connect(ui.toolButtonDown, &QPushButton::clicked, this, [this] { ToolMove(1); });
+    connect(ui.toolButtonAdd, &QPushButton::clicked, this, &TkavoConfig::toolAdd);
+    connect(ui.toolButtonInsert, &QPushButton::clicked, this, &TkavoConfig::toolInsert);
+    connect(ui.toolButtonDel, &QPushButton::clicked, this, &TkavoConfig::toolDelete);
+    connect(ui.toolButtonUp, &QPushButton::clicked, this, [this] { toolMove(-1); });
+    connect(ui.toolButtonDown, &QPushButton::clicked, this, [this] { toolMove(1); });
     connect(ui.toolVLEditor, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) {
         if (!m_toolFilling && item->column() == 0)
-            ToolTitleEdited(item->row());
+            toolTitleEdited(item->row());
     });
 
     // Other page.
     const QStringList anyFile = {QStringLiteral("all files (*)")};
     connect(ui.etcButtonPeerCast, &QToolButton::clicked, this,
-            [this, anyFile] { Browse(m_ui->etcEditPeerCast, anyFile, true); });
+            [this, anyFile] { browse(m_ui->etcEditPeerCast, anyFile, true); });
     connect(ui.etcButtonBrowser, &QToolButton::clicked, this,
-            [this, anyFile] { Browse(m_ui->etcEditBrowser, anyFile, true); });
-    connect(ui.etcButton2ch, &QToolButton::clicked, this, [this, anyFile] { Browse(m_ui->etcEdit2ch, anyFile, true); });
+            [this, anyFile] { browse(m_ui->etcEditBrowser, anyFile, true); });
+    connect(ui.etcButton2ch, &QToolButton::clicked, this, [this, anyFile] { browse(m_ui->etcEdit2ch, anyFile, true); });
     connect(ui.etcCheckBoxPlayer, &QCheckBox::toggled, ui.etcGroupBoxTubex, &QWidget::setEnabled);
 
     // Colour and font page.
-    connect(ui.fontButtonTextFont, &QPushButton::clicked, this, &TkavoConfig::ChooseTextFont);
-    connect(ui.fontButtonAllFont, &QPushButton::clicked, this, &TkavoConfig::ChooseAllFont);
+    connect(ui.fontButtonTextFont, &QPushButton::clicked, this, &TkavoConfig::chooseTextFont);
+    connect(ui.fontButtonAllFont, &QPushButton::clicked, this, &TkavoConfig::chooseAllFont);
     const std::array<std::pair<QPushButton*, ColorValue*>, 5> colours = {{
         {ui.fontButtonTextColor, &m_look.TextFontColor},
         {ui.fontButtonTextLinkColor, &m_look.TextLinkColor},
@@ -472,40 +466,40 @@ void TkavoConfig::ConnectControls()
         {ui.fontButtonBackColor, &m_look.BackColor},
     }};
     for (auto [button, value] : colours)
-        connect(button, &QPushButton::clicked, this, [this, value = value] { ChooseColor(*value); });
-    connect(ui.fontButtonDefault, &QPushButton::clicked, this, &TkavoConfig::RestoreDefaultLook);
+        connect(button, &QPushButton::clicked, this, [this, value = value] { chooseColor(*value); });
+    connect(ui.fontButtonDefault, &QPushButton::clicked, this, &TkavoConfig::restoreDefaultLook);
     connect(ui.fontCheckBoxGridLine, &QCheckBox::toggled, this, [this](bool on) {
         m_look.GridLine = on;
-        LookControlUsed();
+        lookControlUsed();
     });
     connect(ui.fontCheckBoxVisit, &QCheckBox::toggled, this, [this](bool on) {
         m_look.Visit = on;
-        LookControlUsed();
+        lookControlUsed();
     });
-    connect(ui.PageControl, &QTabWidget::currentChanged, this, &TkavoConfig::RedrawPreview);
+    connect(ui.PageControl, &QTabWidget::currentChanged, this, &TkavoConfig::redrawPreview);
 
     // Event page.
     const QStringList scripts = {QStringLiteral("DMonkey Script files (*.dms)")};
     connect(ui.evtButtonOnCreate, &QToolButton::clicked, this,
-            [this, scripts] { Browse(m_ui->evtEditOnCreate, scripts, false); });
+            [this, scripts] { browse(m_ui->evtEditOnCreate, scripts, false); });
     connect(ui.evtButtonOnDestroy, &QToolButton::clicked, this,
-            [this, scripts] { Browse(m_ui->evtEditOnDestroy, scripts, false); });
+            [this, scripts] { browse(m_ui->evtEditOnDestroy, scripts, false); });
 }
 
 void TkavoConfig::accept()
 {
-    CopyToSetting();
+    copyToSetting();
     QDialog::accept();
 }
 
 void TkavoConfig::done(int result)
 {
     LastPageIndex = m_ui->PageControl->currentIndex();
-    LastYpIndex = SelectedYp();
+    LastYpIndex = selectedYp();
     QDialog::done(result);
 }
 
-void TkavoConfig::CopyToSetting()
+void TkavoConfig::copyToSetting()
 {
     Ui::TkavoConfig& ui = *m_ui;
     TkavoSetting& s = m_setting;
@@ -594,13 +588,13 @@ void TkavoConfig::CopyToSetting()
 
 // ---- YP page
 
-int TkavoConfig::SelectedYp() const
+int TkavoConfig::selectedYp() const
 {
     const QList<QListWidgetItem*> selected = m_ui->ypListBox->selectedItems();
     return selected.isEmpty() ? -1 : m_ui->ypListBox->row(selected.constFirst());
 }
 
-void TkavoConfig::FillYpList()
+void TkavoConfig::fillYpList()
 {
     const QSignalBlocker blocker(m_ui->ypListBox);
     m_ui->ypListBox->clear();
@@ -611,23 +605,23 @@ void TkavoConfig::FillYpList()
     }
 }
 
-void TkavoConfig::ExportRules()
+void TkavoConfig::exportRules()
 {
     ExportRulesFile(this, RulesFiles, RulesOf(m_setting));
 }
 
-void TkavoConfig::ImportRules()
+void TkavoConfig::importRules()
 {
     const std::optional<ChosenImport> chosen = ChooseRulesImport(this, RulesFiles);
     if (!chosen)
         return;
     const ImportSummary summary = kavo::ImportRules(chosen->Reading, chosen->Mode, m_setting);
-    FillYpList();
-    SelectYp(-1);
+    fillYpList();
+    selectYp(-1);
     RulesFiles.Tell(this, ImportSummaryMessage(summary) + QString::fromUtf8("\n\nOK で閉じると保存されます。"), false);
 }
 
-void TkavoConfig::SelectYp(int row)
+void TkavoConfig::selectYp(int row)
 {
     QListWidget* list = m_ui->ypListBox;
     {
@@ -638,12 +632,12 @@ void TkavoConfig::SelectYp(int row)
         else
             list->clearSelection();
     }
-    YpSelectionChanged();
+    ypSelectionChanged();
 }
 
-void TkavoConfig::YpSelectionChanged()
+void TkavoConfig::ypSelectionChanged()
 {
-    const int row = SelectedYp();
+    const int row = selectedYp();
     if (row < 0 || row >= m_setting.YpList.Count()) {
         // The detail keeps what it showed.
         m_ui->ypSettingPanel->setEnabled(false);
@@ -651,11 +645,11 @@ void TkavoConfig::YpSelectionChanged()
     }
     TkavoYpItem copy;
     copy.Assign(m_setting.YpList[row]);
-    ShowYpDetail(copy);
+    showYpDetail(copy);
     m_ui->ypSettingPanel->setEnabled(true);
 }
 
-void TkavoConfig::ShowYpDetail(const TkavoYpItem& yp)
+void TkavoConfig::showYpDetail(const TkavoYpItem& yp)
 {
     m_ypDetailLive = false;
     m_ui->ypEditTitle->setText(FromCp932(yp.Title));
@@ -672,9 +666,9 @@ void TkavoConfig::ShowYpDetail(const TkavoYpItem& yp)
     m_ypDetailLive = true;
 }
 
-void TkavoConfig::YpDetailChanged()
+void TkavoConfig::ypDetailChanged()
 {
-    const int row = SelectedYp();
+    const int row = selectedYp();
     if (!m_ypDetailLive || row < 0 || row >= m_setting.YpList.Count())
         return;
     TkavoYpItem& yp = m_setting.YpList[row];
@@ -692,7 +686,7 @@ void TkavoConfig::YpDetailChanged()
     m_ui->ypListBox->item(row)->setText(FromCp932(yp.Title));
 }
 
-void TkavoConfig::YpAdd()
+void TkavoConfig::ypAdd()
 {
     auto yp = std::make_unique<TkavoYpItem>();
     yp->Title = "noname";
@@ -700,12 +694,12 @@ void TkavoConfig::YpAdd()
     auto* item = new QListWidgetItem(FromCp932(added.Title), m_ui->ypListBox);
     item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
     item->setCheckState(added.Enabled ? Qt::Checked : Qt::Unchecked);
-    SelectYp(m_ui->ypListBox->count() - 1);
+    selectYp(m_ui->ypListBox->count() - 1);
 }
 
-void TkavoConfig::YpDelete()
+void TkavoConfig::ypDelete()
 {
-    const int row = SelectedYp();
+    const int row = selectedYp();
     if (row < 0 || row >= m_setting.YpList.Count())
         return;
     m_setting.YpList.Delete(row);
@@ -714,12 +708,12 @@ void TkavoConfig::YpDelete()
         const QSignalBlocker blocker(m_ui->ypListBox);
         delete m_ui->ypListBox->takeItem(row);
     }
-    SelectYp(row);
+    selectYp(row);
 }
 
-void TkavoConfig::YpMove(int step)
+void TkavoConfig::ypMove(int step)
 {
-    const int row = SelectedYp();
+    const int row = selectedYp();
     const int target = row + step;
     TkavoYpList& list = m_setting.YpList;
     if (row < 0 || target < 0 || target >= list.Count() || row >= list.Count())
@@ -738,7 +732,7 @@ void TkavoConfig::YpMove(int step)
 
 // ---- column page
 
-void TkavoConfig::ColumnAdd()
+void TkavoConfig::columnAdd()
 {
     const QListWidgetItem* chosen = m_ui->clmListBoxDisplayCan->currentItem();
     if (!chosen || !chosen->isSelected())
@@ -747,7 +741,7 @@ void TkavoConfig::ColumnAdd()
     QListWidget* shown = m_ui->clmListBoxDisplayDo;
     for (int i = 0; i < shown->count(); ++i) {
         if (CaptionOf(shown->item(i)) == caption) {
-            Message(QStringLiteral("すでに選択されています"));
+            message(QStringLiteral("すでに選択されています"));
             return;
         }
     }
@@ -755,21 +749,21 @@ void TkavoConfig::ColumnAdd()
     m_columnsChanged = true;
 }
 
-void TkavoConfig::ColumnDelete()
+void TkavoConfig::columnDelete()
 {
     QListWidget* shown = m_ui->clmListBoxDisplayDo;
     QListWidgetItem* item = shown->currentItem();
     if (!item || !item->isSelected())
         return;
     if (ColumnIsFixed(CaptionOf(item))) {
-        Message(QStringLiteral("その列は削除できません"));
+        message(QStringLiteral("その列は削除できません"));
         return;
     }
     delete shown->takeItem(shown->row(item));
     m_columnsChanged = true;
 }
 
-void TkavoConfig::ColumnMove(int step)
+void TkavoConfig::columnMove(int step)
 {
     QListWidget* shown = m_ui->clmListBoxDisplayDo;
     QListWidgetItem* item = shown->currentItem();
@@ -787,7 +781,7 @@ void TkavoConfig::ColumnMove(int step)
 
 // ---- tool page
 
-void TkavoConfig::ToolAddRow(int row, const QString& title, const QString& command)
+void TkavoConfig::toolAddRow(int row, const QString& title, const QString& command)
 {
     QTableWidget* grid = m_ui->toolVLEditor;
     const bool filling = std::exchange(m_toolFilling, true);
@@ -799,22 +793,22 @@ void TkavoConfig::ToolAddRow(int row, const QString& title, const QString& comma
     m_toolFilling = filling;
 }
 
-void TkavoConfig::ToolAdd()
+void TkavoConfig::toolAdd()
 {
     QTableWidget* grid = m_ui->toolVLEditor;
-    ToolAddRow(grid->rowCount(), {}, {});
+    toolAddRow(grid->rowCount(), {}, {});
     grid->setCurrentCell(grid->rowCount() - 1, 0);
 }
 
-void TkavoConfig::ToolInsert()
+void TkavoConfig::toolInsert()
 {
     QTableWidget* grid = m_ui->toolVLEditor;
     const int row = std::max(grid->currentRow(), 0);
-    ToolAddRow(row, {}, {});
+    toolAddRow(row, {}, {});
     grid->setCurrentCell(row, 0);
 }
 
-void TkavoConfig::ToolDelete()
+void TkavoConfig::toolDelete()
 {
     QTableWidget* grid = m_ui->toolVLEditor;
     const int row = grid->currentRow();
@@ -823,7 +817,7 @@ void TkavoConfig::ToolDelete()
     grid->removeRow(row);
 }
 
-void TkavoConfig::ToolMove(int step)
+void TkavoConfig::toolMove(int step)
 {
     QTableWidget* grid = m_ui->toolVLEditor;
     const int row = grid->currentRow();
@@ -842,7 +836,7 @@ void TkavoConfig::ToolMove(int step)
     grid->setCurrentCell(target, std::max(column, 0));
 }
 
-void TkavoConfig::ToolTitleEdited(int row)
+void TkavoConfig::toolTitleEdited(int row)
 {
     QTableWidget* grid = m_ui->toolVLEditor;
     QTableWidgetItem* key = grid->item(row, 0);
@@ -865,40 +859,40 @@ void TkavoConfig::ToolTitleEdited(int row)
         key->setText(key->data(Qt::UserRole).toString());
     m_toolFilling = filling;
     if (!refusal.isEmpty())
-        Message(refusal);
+        message(refusal);
 }
 
 // ---- colour and font page
 
-void TkavoConfig::ChooseTextFont()
+void TkavoConfig::chooseTextFont()
 {
     const std::optional<QFont> chosen = Choosers.ChooseFont(this, ToQFont(m_textFont, m_ui->fontListView->font()));
     if (!chosen)
         return;
     m_textFont = FromQFont(*chosen, m_textFont);
-    LookControlUsed();
+    lookControlUsed();
 }
 
-void TkavoConfig::ChooseAllFont()
+void TkavoConfig::chooseAllFont()
 {
     const std::optional<QFont> chosen = Choosers.ChooseFont(this, font());
     if (!chosen)
         return;
     setFont(*chosen);
     m_allFont = FromQFont(*chosen, m_allFont);
-    LookControlUsed();
+    lookControlUsed();
 }
 
-void TkavoConfig::ChooseColor(ColorValue& value)
+void TkavoConfig::chooseColor(ColorValue& value)
 {
     const std::optional<QColor> chosen = Choosers.ChooseColor(this, ToQColor(value, QApplication::palette()));
     if (!chosen)
         return;
     value = FromQColor(*chosen);
-    LookControlUsed();
+    lookControlUsed();
 }
 
-void TkavoConfig::RestoreDefaultLook()
+void TkavoConfig::restoreDefaultLook()
 {
     m_textFont = TkavoSetting::SystemFont();
     m_look.TextFontColor = clWindowText;
@@ -906,23 +900,23 @@ void TkavoConfig::RestoreDefaultLook()
     m_look.BackColor = clWindow;
     m_look.TextLinkSelColor = clHighlightText;
     m_ui->fontCheckBoxGridLine->setChecked(false);
-    LookControlUsed();
+    lookControlUsed();
 }
 
-void TkavoConfig::LookControlUsed()
+void TkavoConfig::lookControlUsed()
 {
     m_lookChanged = true;
-    RedrawPreview();
+    redrawPreview();
 }
 
-void TkavoConfig::RedrawPreview()
+void TkavoConfig::redrawPreview()
 {
     m_ui->fontListView->ShowLook(m_look, m_textFont);
 }
 
 // ---- shared
 
-void TkavoConfig::PositionToggled(QObject* button, bool down)
+void TkavoConfig::positionToggled(QObject* button, bool down)
 {
     if (!down)
         return;
@@ -932,14 +926,14 @@ void TkavoConfig::PositionToggled(QObject* button, bool down)
             other->setChecked(false);
 }
 
-void TkavoConfig::Browse(QLineEdit* edit, const QStringList& filters, bool executables)
+void TkavoConfig::browse(QLineEdit* edit, const QStringList& filters, bool executables)
 {
     const QString chosen = Choosers.OpenFile(this, edit->text(), filters, executables);
     if (!chosen.isEmpty())
         edit->setText(chosen);
 }
 
-void TkavoConfig::Message(const QString& text)
+void TkavoConfig::message(const QString& text)
 {
     Choosers.ShowMessage(this, text);
 }

@@ -48,6 +48,9 @@ protected:
 private:
     // The local file of the first dropped URL when it passes the rule, else "".
     QString acceptedFile(const QMimeData* mime) const;
+    // Drags that carry URLs are ours: a file the rule lets in is accepted (and taken on the drop),
+    // any other refused. False for other drags (text), which the line edit handles.
+    bool handleFileDrag(QDropEvent* event, bool drop);
     DropRule m_rule = DropRule::AnyFile;
 };
 
@@ -111,48 +114,48 @@ public:
     void done(int result) override;
 
 private:
-    void FillControls();
-    void ConnectControls();
-    void CopyToSetting();
+    void fillControls();
+    void connectControls();
+    void copyToSetting();
 
     // YP page.
-    int SelectedYp() const;
-    void SelectYp(int row);
-    void YpSelectionChanged();
-    void ShowYpDetail(const TkavoYpItem& yp);
-    void YpDetailChanged();
-    void YpAdd();
-    void YpDelete();
-    void YpMove(int step);
-    void FillYpList();
+    int selectedYp() const;
+    void selectYp(int row);
+    void ypSelectionChanged();
+    void showYpDetail(const TkavoYpItem& yp);
+    void ypDetailChanged();
+    void ypAdd();
+    void ypDelete();
+    void ypMove(int step);
+    void fillYpList();
     // Rules files: the favorites and YPs of this copy of the settings.
-    void ExportRules();
-    void ImportRules();
+    void exportRules();
+    void importRules();
 
     // Column page.
-    void ColumnAdd();
-    void ColumnDelete();
-    void ColumnMove(int step);
+    void columnAdd();
+    void columnDelete();
+    void columnMove(int step);
 
     // Tool page.
-    void ToolAddRow(int row, const QString& title, const QString& command);
-    void ToolAdd();
-    void ToolInsert();
-    void ToolDelete();
-    void ToolMove(int step);
-    void ToolTitleEdited(int row);
+    void toolAddRow(int row, const QString& title, const QString& command);
+    void toolAdd();
+    void toolInsert();
+    void toolDelete();
+    void toolMove(int step);
+    void toolTitleEdited(int row);
 
     // Colour and font page.
-    void ChooseTextFont();
-    void ChooseAllFont();
-    void ChooseColor(ColorValue& value);
-    void RestoreDefaultLook();
-    void LookControlUsed();
-    void RedrawPreview();
+    void chooseTextFont();
+    void chooseAllFont();
+    void chooseColor(ColorValue& value);
+    void restoreDefaultLook();
+    void lookControlUsed();
+    void redrawPreview();
 
-    void PositionToggled(QObject* button, bool down);
-    void Browse(QLineEdit* edit, const QStringList& filters, bool executables);
-    void Message(const QString& text);
+    void positionToggled(QObject* button, bool down);
+    void browse(QLineEdit* edit, const QStringList& filters, bool executables);
+    void message(const QString& text);
 
     std::unique_ptr<Ui::TkavoConfig> m_ui;
     TkavoSetting& m_setting;

@@ -99,88 +99,88 @@ TkavoFavorite::TkavoFavorite(TkavoFavoriteList& favorites, TkavoCommon& common, 
     m_ui->setupUi(this);
     setFont(font);
     m_ui->favEditSoundFile->SetDropRule(FileEdit::DropRule::WaveFile);
-    FillColors(m_ui->favColorCombo);
-    FillColors(m_ui->favColorComboText);
+    fillColors(m_ui->favColorCombo);
+    fillColors(m_ui->favColorComboText);
 
-    FillList();
-    ShowDetail(FavoriteFields{});
+    fillList();
+    showDetail(FavoriteFields{});
     m_ui->favSettingPanel->setEnabled(false);
     m_ui->JvPageControl->setCurrentIndex(0);
 
-    connect(m_ui->favListBox, &QListWidget::itemSelectionChanged, this, [this] { SelectionChanged(); });
+    connect(m_ui->favListBox, &QListWidget::itemSelectionChanged, this, [this] { selectionChanged(); });
     connect(m_ui->favListBox, &QListWidget::itemChanged, this, [this](QListWidgetItem* line) {
         const int row = m_ui->favListBox->row(line);
         if (row >= 0 && row < m_favorites.Count())
             m_favorites[row].Enabled = line->checkState() == Qt::Checked;
     });
-    connect(m_ui->favButtonAdd, &QPushButton::clicked, this, [this] { Add(); });
-    connect(m_ui->favButtonDel, &QPushButton::clicked, this, [this] { Delete(); });
-    connect(m_ui->favButtonUp, &QPushButton::clicked, this, [this] { Move(-1); });
-    connect(m_ui->favButtonDown, &QPushButton::clicked, this, [this] { Move(1); });
+    connect(m_ui->favButtonAdd, &QPushButton::clicked, this, [this] { add(); });
+    connect(m_ui->favButtonDel, &QPushButton::clicked, this, [this] { deleteSelected(); });
+    connect(m_ui->favButtonUp, &QPushButton::clicked, this, [this] { move(-1); });
+    connect(m_ui->favButtonDown, &QPushButton::clicked, this, [this] { move(1); });
     // Rules files, at the start of the row of OK and Cancel.
     auto* exportButton = new QPushButton(QString::fromUtf8("書き出し..."), this);
     exportButton->setObjectName(QStringLiteral("favButtonExport"));
     auto* exportMenu = new QMenu(exportButton);
-    exportMenu->addAction(QString::fromUtf8("すべてのお気に入り(&A)..."), this, [this] { ExportToFile(false); });
-    exportMenu->addAction(QString::fromUtf8("選んだお気に入り(&S)..."), this, [this] { ExportToFile(true); });
+    exportMenu->addAction(QString::fromUtf8("すべてのお気に入り(&A)..."), this, [this] { exportToFile(false); });
+    exportMenu->addAction(QString::fromUtf8("選んだお気に入り(&S)..."), this, [this] { exportToFile(true); });
     exportButton->setMenu(exportMenu);
     auto* importButton = new QPushButton(QString::fromUtf8("読み込み..."), this);
     importButton->setObjectName(QStringLiteral("favButtonImport"));
     importButton->setAutoDefault(false);
-    connect(importButton, &QPushButton::clicked, this, [this] { ImportFromFile(); });
+    connect(importButton, &QPushButton::clicked, this, [this] { importFromFile(); });
     m_ui->favButtonLayout->insertWidget(0, exportButton);
     m_ui->favButtonLayout->insertWidget(1, importButton);
 
     connect(m_ui->favButtonOK, &QPushButton::clicked, this, &QDialog::accept);
     connect(m_ui->favButtonCancel, &QPushButton::clicked, this, &QDialog::reject);
-    connect(m_ui->favButtonSoundFile, &QToolButton::clicked, this, [this] { BrowseSoundFile(); });
+    connect(m_ui->favButtonSoundFile, &QToolButton::clicked, this, [this] { browseSoundFile(); });
     connect(m_ui->favButtonPlayTest, &QPushButton::clicked, this,
             [this] { m_common.PlayWave(ToCp932(m_ui->favEditSoundFile->text())); });
 
     for (QLineEdit* edit : {static_cast<QLineEdit*>(m_ui->favEditTitle), static_cast<QLineEdit*>(m_ui->favEditWord),
                             static_cast<QLineEdit*>(m_ui->favEditSoundFile)})
-        connect(edit, &QLineEdit::textChanged, this, [this] { DetailChanged(); });
+        connect(edit, &QLineEdit::textChanged, this, [this] { detailChanged(); });
     for (QCheckBox* box : {m_ui->favCheckBoxColor, m_ui->favCheckBoxColorText, m_ui->favCheckBoxChannelName,
                            m_ui->favCheckBoxDescription, m_ui->favCheckBoxComment, m_ui->favCheckBoxContactURL,
                            m_ui->favCheckBoxStreamURL, m_ui->favCheckBoxYpAddr, m_ui->favCheckBoxType,
                            m_ui->favCheckBoxListeners, m_ui->favCheckBoxBitrate, m_ui->favCheckBoxRegExp,
                            m_ui->favCheckBoxYpLite, m_ui->favCheckBoxListDisable, m_ui->favCheckBoxNotNotify})
-        connect(box, &QCheckBox::toggled, this, [this] { DetailChanged(); });
+        connect(box, &QCheckBox::toggled, this, [this] { detailChanged(); });
     for (QComboBox* combo : {m_ui->favColorCombo, m_ui->favColorComboText})
-        connect(combo, &QComboBox::activated, this, [this, combo](int index) { ColorActivated(combo, index); });
+        connect(combo, &QComboBox::activated, this, [this, combo](int index) { colorActivated(combo, index); });
 
     if (LastFavoriteIndex >= 0 && LastFavoriteIndex < m_favorites.Count())
-        SelectLine(LastFavoriteIndex);
+        selectLine(LastFavoriteIndex);
 }
 
 TkavoFavorite::~TkavoFavorite() = default;
 
 void TkavoFavorite::done(int result)
 {
-    LastFavoriteIndex = SelectedLine();
+    LastFavoriteIndex = selectedLine();
     QDialog::done(result);
 }
 
-int TkavoFavorite::SelectedLine() const
+int TkavoFavorite::selectedLine() const
 {
     const QList<QListWidgetItem*> selected = m_ui->favListBox->selectedItems();
     return selected.isEmpty() ? -1 : m_ui->favListBox->row(selected.first());
 }
 
-void TkavoFavorite::SelectLine(int line)
+void TkavoFavorite::selectLine(int line)
 {
     if (line < 0 || line >= m_ui->favListBox->count()) {
         m_ui->favListBox->clearSelection();
-        SelectionChanged(); // a removal that leaves no selection may not signal one
+        selectionChanged(); // a removal that leaves no selection may not signal one
         return;
     }
     m_ui->favListBox->setCurrentRow(line, QItemSelectionModel::ClearAndSelect);
-    SelectionChanged();
+    selectionChanged();
 }
 
-void TkavoFavorite::SelectionChanged()
+void TkavoFavorite::selectionChanged()
 {
-    const int line = SelectedLine();
+    const int line = selectedLine();
     if (line < 0 || line >= m_favorites.Count()) {
         if (m_detailEnabled)
             m_ui->JvPageControl->setCurrentIndex(0);
@@ -188,21 +188,21 @@ void TkavoFavorite::SelectionChanged()
         m_ui->favSettingPanel->setEnabled(false);
         return;
     }
-    ShowDetail(m_favorites[line]);
+    showDetail(m_favorites[line]);
     m_detailEnabled = true;
     m_ui->favSettingPanel->setEnabled(true);
 }
 
-void TkavoFavorite::ShowDetail(const FavoriteFields& favorite)
+void TkavoFavorite::showDetail(const FavoriteFields& favorite)
 {
     m_filling = true;
     m_ui->favEditTitle->setText(FromCp932(favorite.Title));
     m_ui->favEditWord->setText(FromCp932(favorite.Word));
     m_ui->favEditSoundFile->setText(FromCp932(favorite.FileName));
     m_ui->favCheckBoxColor->setChecked(favorite.ColorEnabled);
-    ShowColor(m_ui->favColorCombo, favorite.Color);
+    showColor(m_ui->favColorCombo, favorite.Color);
     m_ui->favCheckBoxColorText->setChecked(favorite.ColorTextEnabled);
-    ShowColor(m_ui->favColorComboText, favorite.ColorText);
+    showColor(m_ui->favColorComboText, favorite.ColorText);
     m_ui->favCheckBoxChannelName->setChecked(favorite.Channel);
     m_ui->favCheckBoxDescription->setChecked(favorite.Description);
     m_ui->favCheckBoxComment->setChecked(favorite.Comment);
@@ -217,12 +217,12 @@ void TkavoFavorite::ShowDetail(const FavoriteFields& favorite)
     m_ui->favCheckBoxListDisable->setChecked(favorite.ListDisable);
     m_ui->favCheckBoxNotNotify->setChecked(favorite.NotNotify);
     m_filling = false;
-    UpdatePreview();
+    updatePreview();
 }
 
-void TkavoFavorite::DetailChanged()
+void TkavoFavorite::detailChanged()
 {
-    const int line = SelectedLine();
+    const int line = selectedLine();
     if (m_filling || line < 0 || line >= m_favorites.Count())
         return;
     TkavoFavoriteItem& favorite = m_favorites[line];
@@ -240,19 +240,19 @@ void TkavoFavorite::DetailChanged()
     favorite.RegExp = m_ui->favCheckBoxRegExp->isChecked();
     favorite.FileName = ToCp932(m_ui->favEditSoundFile->text());
     favorite.ColorEnabled = m_ui->favCheckBoxColor->isChecked();
-    favorite.Color = ColorOf(m_ui->favColorCombo);
+    favorite.Color = colorOf(m_ui->favColorCombo);
     favorite.ColorTextEnabled = m_ui->favCheckBoxColorText->isChecked();
-    favorite.ColorText = ColorOf(m_ui->favColorComboText);
+    favorite.ColorText = colorOf(m_ui->favColorComboText);
     favorite.ListDisable = m_ui->favCheckBoxListDisable->isChecked();
     favorite.YpLike = m_ui->favCheckBoxYpLite->isChecked();
     favorite.NotNotify = m_ui->favCheckBoxNotNotify->isChecked();
     m_ui->favListBox->item(line)->setText(FromCp932(favorite.Title));
-    UpdatePreview();
+    updatePreview();
 }
 
-void TkavoFavorite::UpdatePreview()
+void TkavoFavorite::updatePreview()
 {
-    const int line = SelectedLine();
+    const int line = selectedLine();
     if (line < 0 || line >= m_favorites.Count() || m_favorites[line].Word.empty()) {
         m_ui->favLabelPreview->clear();
         return;
@@ -273,7 +273,7 @@ void TkavoFavorite::UpdatePreview()
     m_ui->favLabelPreview->setText(text);
 }
 
-void TkavoFavorite::Add()
+void TkavoFavorite::add()
 {
     auto favorite = std::make_unique<TkavoFavoriteItem>();
     favorite->Title = "noname";
@@ -287,12 +287,12 @@ void TkavoFavorite::Add()
         const QSignalBlocker blocker(m_ui->favListBox);
         m_ui->favListBox->addItem(line);
     }
-    SelectLine(m_favorites.Count() - 1);
+    selectLine(m_favorites.Count() - 1);
 }
 
-void TkavoFavorite::Delete()
+void TkavoFavorite::deleteSelected()
 {
-    const int line = SelectedLine();
+    const int line = selectedLine();
     if (line < 0 || line >= m_favorites.Count())
         return;
     m_favorites.Delete(line);
@@ -300,12 +300,12 @@ void TkavoFavorite::Delete()
         const QSignalBlocker blocker(m_ui->favListBox);
         delete m_ui->favListBox->takeItem(line);
     }
-    SelectLine(line);
+    selectLine(line);
 }
 
-void TkavoFavorite::Move(int step)
+void TkavoFavorite::move(int step)
 {
-    const int line = SelectedLine();
+    const int line = selectedLine();
     const int other = line + step;
     if (line < 0 || other < 0 || other >= m_favorites.Count())
         return;
@@ -318,10 +318,10 @@ void TkavoFavorite::Move(int step)
             item->setCheckState(m_favorites[row].Enabled ? Qt::Checked : Qt::Unchecked);
         }
     }
-    SelectLine(other);
+    selectLine(other);
 }
 
-void TkavoFavorite::BrowseSoundFile()
+void TkavoFavorite::browseSoundFile()
 {
     const QString file =
         Choosers.OpenFile(this, m_ui->favEditSoundFile->text(), {QStringLiteral("WAVE files (*.wav)")}, false);
@@ -329,7 +329,7 @@ void TkavoFavorite::BrowseSoundFile()
         m_ui->favEditSoundFile->setText(file);
 }
 
-void TkavoFavorite::FillList()
+void TkavoFavorite::fillList()
 {
     const QSignalBlocker blocker(m_ui->favListBox);
     m_ui->favListBox->clear();
@@ -340,7 +340,7 @@ void TkavoFavorite::FillList()
     }
 }
 
-void TkavoFavorite::ExportToFile(bool chooseLines)
+void TkavoFavorite::exportToFile(bool chooseLines)
 {
     std::vector<int> lines;
     if (chooseLines) {
@@ -348,7 +348,7 @@ void TkavoFavorite::ExportToFile(bool chooseLines)
         for (const TkavoFavoriteItem& favorite : m_favorites)
             titles.append(FromCp932(favorite.Title));
         std::vector<int> checked;
-        if (const int line = SelectedLine(); line >= 0)
+        if (const int line = selectedLine(); line >= 0)
             checked.push_back(line);
         const std::optional<std::vector<int>> chosen = RulesFiles.ChooseLines(this, titles, checked);
         if (!chosen || chosen->empty())
@@ -358,7 +358,7 @@ void TkavoFavorite::ExportToFile(bool chooseLines)
     ExportRulesFile(this, RulesFiles, FavoriteRules(m_favorites, lines));
 }
 
-void TkavoFavorite::ImportFromFile()
+void TkavoFavorite::importFromFile()
 {
     const std::optional<ChosenImport> chosen = ChooseRulesImport(this, RulesFiles);
     if (!chosen)
@@ -368,9 +368,9 @@ void TkavoFavorite::ImportFromFile()
     summary.Notes = chosen->Reading.Notes;
     if (chosen->Reading.Rules.Favorites)
         ImportFavorites(*chosen->Reading.Rules.Favorites, chosen->Mode, m_favorites, summary);
-    const int line = SelectedLine();
-    FillList();
-    SelectLine(line < m_favorites.Count() ? line : -1);
+    const int line = selectedLine();
+    fillList();
+    selectLine(line < m_favorites.Count() ? line : -1);
     QString text = ImportSummaryMessage(summary);
     // This dialog edits the favorites alone.
     if (chosen->Reading.Rules.Yps && !chosen->Reading.Rules.Yps->empty())
@@ -380,7 +380,7 @@ void TkavoFavorite::ImportFromFile()
     RulesFiles.Tell(this, text, false);
 }
 
-void TkavoFavorite::FillColors(QComboBox* combo)
+void TkavoFavorite::fillColors(QComboBox* combo)
 {
     combo->addItem(QStringLiteral("Custom..."), CustomEntry);
     for (const auto& [name, color] : NamedColors())
@@ -395,7 +395,7 @@ void TkavoFavorite::FillColors(QComboBox* combo)
     }
 }
 
-void TkavoFavorite::ShowColor(QComboBox* combo, ColorValue color)
+void TkavoFavorite::showColor(QComboBox* combo, ColorValue color)
 {
     int index = combo->findData(color);
     if (index < 0) {
@@ -408,26 +408,26 @@ void TkavoFavorite::ShowColor(QComboBox* combo, ColorValue color)
     combo->setCurrentIndex(index);
 }
 
-ColorValue TkavoFavorite::ColorOf(const QComboBox* combo)
+ColorValue TkavoFavorite::colorOf(const QComboBox* combo)
 {
     const QVariant data = combo->currentData();
     return data.isValid() && data.toInt() != CustomEntry ? data.toInt() : clWindow;
 }
 
-void TkavoFavorite::ColorActivated(QComboBox* combo, int index)
+void TkavoFavorite::colorActivated(QComboBox* combo, int index)
 {
     if (combo->itemData(index).toInt() == CustomEntry) {
         // The colour the favorite has, or the one it had before this pick.
-        const int line = SelectedLine();
+        const int line = selectedLine();
         ColorValue previous = clWindow;
         if (line >= 0 && line < m_favorites.Count())
             previous = combo == m_ui->favColorCombo ? m_favorites[line].Color : m_favorites[line].ColorText;
         const std::optional<QColor> chosen = Choosers.ChooseColor(this, ToQColor(previous, QApplication::palette()));
         m_filling = true;
-        ShowColor(combo, chosen ? Rgb(chosen->red(), chosen->green(), chosen->blue()) : previous);
+        showColor(combo, chosen ? Rgb(chosen->red(), chosen->green(), chosen->blue()) : previous);
         m_filling = false;
     }
-    DetailChanged();
+    detailChanged();
 }
 
 } // namespace kavo

@@ -49,24 +49,24 @@ public:
     void done(int result) override;
 
 private:
-    int SelectedLine() const;
-    void SelectLine(int line);
-    void SelectionChanged();
-    void ShowDetail(const FavoriteFields& favorite);
-    void DetailChanged();
-    void UpdatePreview();
-    void Add();
-    void Delete();
-    void Move(int step);
-    void BrowseSoundFile();
+    int selectedLine() const;
+    void selectLine(int line);
+    void selectionChanged();
+    void showDetail(const FavoriteFields& favorite);
+    void detailChanged();
+    void updatePreview();
+    void add();
+    void deleteSelected();
+    void move(int step);
+    void browseSoundFile();
     // Rules files: every favorite or the lines the user checks; the file's favorites.
-    void ExportToFile(bool chooseLines);
-    void ImportFromFile();
-    void FillList();
-    void FillColors(QComboBox* combo);
-    void ShowColor(QComboBox* combo, ColorValue color);
-    static ColorValue ColorOf(const QComboBox* combo);
-    void ColorActivated(QComboBox* combo, int index);
+    void exportToFile(bool chooseLines);
+    void importFromFile();
+    void fillList();
+    void fillColors(QComboBox* combo);
+    void showColor(QComboBox* combo, ColorValue color);
+    static ColorValue colorOf(const QComboBox* combo);
+    void colorActivated(QComboBox* combo, int index);
 
     std::unique_ptr<Ui::TkavoFavorite> m_ui;
     TkavoFavoriteList& m_favorites;

@@ -33,7 +33,7 @@ TkavoFind::TkavoFind(FindState& state, TkavoCommon& common, QWidget* parent)
     // F3 opens the dialog from the main window; pressed again it closes it.
     auto* f3 = new QShortcut(QKeySequence(Qt::Key_F3), this);
     connect(f3, &QShortcut::activated, this, &TkavoFind::reject);
-    LoadHistory();
+    loadHistory();
 }
 
 TkavoFind::~TkavoFind() = default;
@@ -51,7 +51,7 @@ QStringList TkavoFind::History() const
     return items;
 }
 
-void TkavoFind::LoadHistory()
+void TkavoFind::loadHistory()
 {
     std::ifstream in(HistoryFile(), std::ios::binary);
     if (!in)
@@ -67,7 +67,7 @@ void TkavoFind::LoadHistory()
     m_ui->ComboBoxFind->clearEditText();
 }
 
-void TkavoFind::SaveHistory() const
+void TkavoFind::saveHistory() const
 {
     std::string text;
     for (const QString& item : History())
@@ -76,7 +76,7 @@ void TkavoFind::SaveHistory() const
     out << text;
 }
 
-void TkavoFind::Remember(const QString& text)
+void TkavoFind::remember(const QString& text)
 {
     QStringList items = History();
     items.removeAll(text);
@@ -124,7 +124,7 @@ void TkavoFind::accept()
     const std::string input = TrimSearchInput(Utf8ToCp932(m_ui->ComboBoxFind->currentText().toStdString()));
     m_state.FindValue.clear();
     if (!input.empty()) {
-        Remember(QString::fromStdString(Cp932ToUtf8(input)));
+        remember(QString::fromStdString(Cp932ToUtf8(input)));
         m_state.FindValue = MakeSearchPattern(input, m_common.RegExp);
     }
     m_common.FindValue2 = m_state.FindValue;
@@ -135,7 +135,7 @@ void TkavoFind::accept()
 
 void TkavoFind::done(int result)
 {
-    SaveHistory();
+    saveHistory();
     QDialog::done(result);
 }
 

@@ -51,9 +51,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void LoadHistory();
-    void SaveHistory() const;
-    void Remember(const QString& text);
+    void loadHistory();
+    void saveHistory() const;
+    void remember(const QString& text);
 
     std::unique_ptr<Ui::TkavoFind> m_ui;
     FindState& m_state;

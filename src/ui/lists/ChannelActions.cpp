@@ -135,7 +135,7 @@ void ChannelActions::buildPopupMenu()
     menu->addSeparator();
 
     menu->addAction(m_actions[LVCopy]);
-    AddFindItems(menu);
+    addFindItems(menu);
     menu->addSeparator();
 
     auto* change = new QMenu(menu);
@@ -149,7 +149,7 @@ void ChannelActions::buildPopupMenu()
     connect(menu, &QMenu::aboutToShow, this, [this] { Guarded("PopupMenuListItem", [this] { PrepareListMenu(); }); });
 }
 
-void ChannelActions::AddFindItems(QMenu* menu)
+void ChannelActions::addFindItems(QMenu* menu)
 {
     using enum ActionId;
     menu->addAction(m_actions[LVFindChannel]);
@@ -185,7 +185,7 @@ void ChannelActions::Play(const std::string& url, ChannelListView* view, const T
 {
     Guarded("PlayChannel", [&] {
         // Copied: playing may run a dialog, and a refill during it frees the record.
-        const std::string played = url;
+        const std::string played = url; // NOLINT(performance-unnecessary-copy-initialization)
         const std::string name = channel ? channel->ChannelName : std::string();
         const std::string type = channel ? channel->Type : std::string();
         const unsigned fills = m_fills;

@@ -89,7 +89,7 @@ private:
     void markChannel(ChannelListView* view, const TkavoChItem& channel, bool relaying);
     void requestYpLikeRebuild();
     // The search items of the context menu.
-    void AddFindItems(QMenu* menu);
+    void addFindItems(QMenu* menu);
 
     const TkavoSetting& m_setting;
     TkavoCommon& m_common;

@@ -90,6 +90,7 @@ ColumnKind ColumnKindOfCaption(const std::string& caption)
             {"BroadcastTime", ColumnKind::BroadcastTime},
         }};
         std::vector<std::pair<std::string, ColumnKind>> table;
+        table.reserve(ids.size());
         for (const auto& [id, kind] : ids)
             table.emplace_back(ColumnCaptionById(id), kind);
         return table;

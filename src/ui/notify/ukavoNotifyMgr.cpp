@@ -123,15 +123,15 @@ TkavoNotifyMgr::TkavoNotifyMgr(const TkavoSetting& setting, TkavoCommon& common,
     connect(&m_timerQueueCheck, &QTimer::timeout, this, &TkavoNotifyMgr::TimerQueueCheckTimer);
     connect(&m_timerActive, &QTimer::timeout, this, &TkavoNotifyMgr::TimerActiveTimer);
 
-    connect(m_balloon.get(), &BalloonHint::Clicked, this, &TkavoNotifyMgr::BalloonClick);
+    connect(m_balloon.get(), &BalloonHint::Clicked, this, &TkavoNotifyMgr::balloonClick);
 
     m_tray->setObjectName(QStringLiteral("JvTrayIcon"));
     // The main window sets the program's icon; the stand-in waits until the tray is shown.
     m_tray->setIcon(QApplication::windowIcon());
-    connect(m_tray, &QSystemTrayIcon::messageClicked, this, &TkavoNotifyMgr::BalloonClick);
+    connect(m_tray, &QSystemTrayIcon::messageClicked, this, &TkavoNotifyMgr::balloonClick);
     if (m_platform.WatchTrayMessageClicks)
-        m_platform.WatchTrayMessageClicks([this] { BalloonClick(); });
-    connect(m_tray, &QSystemTrayIcon::activated, this, &TkavoNotifyMgr::TrayIconActivated);
+        m_platform.WatchTrayMessageClicks([this] { balloonClick(); });
+    connect(m_tray, &QSystemTrayIcon::activated, this, &TkavoNotifyMgr::trayIconActivated);
 }
 
 TkavoNotifyMgr::~TkavoNotifyMgr()
@@ -309,14 +309,14 @@ void TkavoNotifyMgr::TimerActiveTimer()
     ShowApplication();
 }
 
-void TkavoNotifyMgr::BalloonClick()
+void TkavoNotifyMgr::balloonClick()
 {
     hideBalloon();
     if (m_setting.Notify.ClickActive)
         m_timerActive.start();
 }
 
-void TkavoNotifyMgr::TrayIconActivated(QSystemTrayIcon::ActivationReason reason)
+void TkavoNotifyMgr::trayIconActivated(QSystemTrayIcon::ActivationReason reason)
 {
     if (!m_trayClickRestores)
         return;

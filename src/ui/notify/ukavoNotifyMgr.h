@@ -115,8 +115,8 @@ private slots:
     void TimerQueueCheckTimer();
     void TimerBallonTimer();
     void TimerActiveTimer();
-    void BalloonClick();
-    void TrayIconActivated(QSystemTrayIcon::ActivationReason reason);
+    void balloonClick();
+    void trayIconActivated(QSystemTrayIcon::ActivationReason reason);
 
 private:
     void showItem(const TkavoNotifyItem& item);
