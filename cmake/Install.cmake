@@ -35,6 +35,8 @@ add_custom_target(kavo_man ALL DEPENDS ${kavo_man_pages})
 install(TARGETS kavo kavo-list RUNTIME DESTINATION bin)
 # kavo loads its browser from ../lib/kavo/ when the YP-style page is first shown.
 install(TARGETS kavo_webview LIBRARY DESTINATION lib/kavo)
+# Every user script runs in a process of this helper, found as ../lib/kavo/kavo-script.
+install(TARGETS kavo-script RUNTIME DESTINATION lib/kavo)
 install(DIRECTORY ${kavo_data}/templates ${kavo_data}/icons DESTINATION share/kavo)
 install(FILES ${kavo_generated}/${KAVO_APP_ID}.desktop DESTINATION share/applications)
 install(FILES ${kavo_generated}/${KAVO_APP_ID}.metainfo.xml DESTINATION share/metainfo)

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <system_error>
 
 namespace kavo {
@@ -48,15 +49,11 @@ std::filesystem::path ResolveScriptPath(const std::string& setting, const std::f
     return path.is_absolute() ? path : programDir / path;
 }
 
-namespace {
-
 bool IsScriptFile(const std::filesystem::path& path)
 {
     std::error_code error;
     return std::filesystem::is_regular_file(path, error);
 }
-
-} // namespace
 
 YpScriptRunner::YpScriptRunner(std::filesystem::path programDir, ScriptEngine::FetchFunction fetch)
     : m_programDir(std::move(programDir)), m_fetch(std::move(fetch))
@@ -108,6 +105,12 @@ int YpScriptRunner::TimeoutSeconds(const std::string& timeout)
     const char* end = timeout.data() + timeout.size();
     const auto [ptr, error] = std::from_chars(timeout.data(), end, value);
     return error == std::errc() && ptr == end ? value : 60;
+}
+
+std::chrono::milliseconds YpScriptRunner::TimeLimit(const std::string& timeout)
+{
+    const int seconds = TimeoutSeconds(timeout);
+    return std::chrono::seconds(2 * std::int64_t{seconds > 0 ? seconds : 60});
 }
 
 std::vector<std::string> YpScriptRunner::Arguments(const TkavoYpItem& yp, const std::string& proxy,
@@ -177,8 +180,7 @@ YpScriptResult YpScriptRunner::RunYpScript(const TkavoYpItem& yp, const std::str
     engine.setEncoding(m_encoding);
     // A script must never hold up the cycle: each of its requests is bounded by the time-out,
     // and the script as a whole by twice that.
-    const int seconds = TimeoutSeconds(timeout);
-    engine.setTimeLimit(std::chrono::seconds(2 * (seconds > 0 ? seconds : 60)));
+    engine.setTimeLimit(TimeLimit(timeout));
 
     const auto fail = [&](std::string message) {
         StdinLines.clear();
@@ -209,42 +211,6 @@ YpScriptResult YpScriptRunner::RunYpScript(const TkavoYpItem& yp, const std::str
     if (!StderrText.empty())
         return fail(errorOutput);
     return {true, StdoutText};
-}
-
-bool StartEventScript(ScriptEngine& engine, const std::string& setting, const std::filesystem::path& programDir)
-{
-    if (setting.empty())
-        return false;
-    const std::filesystem::path path = ResolveScriptPath(setting, programDir);
-    if (!IsScriptFile(path) || !engine.reset())
-        return false;
-    return engine.compile(path.string()) && engine.start();
-}
-
-bool RunExitScript(ScriptEngine& engine, const std::string& setting, const std::filesystem::path& programDir,
-                   std::chrono::steady_clock::time_point cutoff)
-{
-    using namespace std::chrono;
-    if (setting.empty())
-        return false;
-    const std::filesystem::path path = ResolveScriptPath(setting, programDir);
-    if (!IsScriptFile(path))
-        return false;
-    const auto remaining = [&] {
-        return duration_cast<milliseconds>(std::max(cutoff - steady_clock::now(), steady_clock::duration::zero()));
-    };
-    // Past the cut-off a script is stopped; it ends at its next step, or once a request in
-    // progress returns.
-    const auto waitOrStop = [&] {
-        if (engine.wait(remaining()))
-            return true;
-        engine.abort();
-        engine.wait(seconds(2));
-        return false;
-    };
-    if (!waitOrStop() || !engine.reset() || !engine.compile(path.string()) || !engine.start())
-        return false;
-    return waitOrStop() && engine.lastRun();
 }
 
 } // namespace kavo
