@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <limits>
 
 namespace kavo {
 namespace {
@@ -56,14 +57,23 @@ std::optional<int> ParseWhole(std::string_view digits)
     return value;
 }
 
-// A number of at least 0 (more than 0 unless zero is allowed), or a usage error naming the unit.
-double NonNegative(const char* option, const char* unit, const std::string& text, bool zero = true)
+// A number of at least 0 (more than 0 unless zero is allowed) and at most max, or a usage error
+// naming the unit.
+double NonNegative(const char* option, const char* unit, const std::string& text, bool zero = true,
+                   double max = std::numeric_limits<double>::max())
 {
     const auto number = ParseNumber(text);
     if (!number || *number < 0 || (!zero && *number == 0))
         throw Error{std::string(option) + " needs a number of " + unit + ", not \"" + text + "\""};
+    if (*number > max)
+        throw Error{std::string(option) + " takes at most " + std::to_string(static_cast<long long>(max)) + " " +
+                    unit + ", not \"" + text + "\""};
     return *number;
 }
+
+// A day between refreshes, a week of clock a step: more only tries the patience or the calendar.
+constexpr double MaxIntervalSeconds = 86400;
+constexpr double MaxTimeStepMinutes = 7 * 24 * 60;
 
 } // namespace
 
@@ -139,13 +149,13 @@ const std::vector<ListOptionSpec>& ListOptionTable()
          .Take = [](O& o, V) { o.Manual = true; }},
         {.Name = "--interval",
          .Argument = "SECONDS",
-         .Help = "wait this long between refreshes (default 0)",
-         .Take = [](O& o, V v) { o.IntervalSeconds = NonNegative("--interval", "seconds", v); }},
+         .Help = "wait this long between refreshes (default 0, at most 86400)",
+         .Take = [](O& o, V v) { o.IntervalSeconds = NonNegative("--interval", "seconds", v, true, MaxIntervalSeconds); }},
         {.Name = "--time-step",
          .Argument = "MINUTES",
          .Help = "move kavo's clock on by this much after every refresh, to try the\n"
-                 "refresh rules without waiting (default 0)",
-         .Take = [](O& o, V v) { o.TimeStepMinutes = NonNegative("--time-step", "minutes", v); }},
+                 "refresh rules without waiting (default 0, at most 10080)",
+         .Take = [](O& o, V v) { o.TimeStepMinutes = NonNegative("--time-step", "minutes", v, true, MaxTimeStepMinutes); }},
         {.Name = "--format",
          .Argument = "FORMAT",
          .Help = "table (default, for people), tsv (for scripts) or json (one object a line)",
