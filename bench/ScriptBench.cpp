@@ -92,7 +92,7 @@ using kavo::bench::AddRatio;
 const bool ratios[] = {
     AddRatio({"scripts: ms more per run in its own process, 1,000 channels", "BM_ScriptRunCost/1000", "", 20, false,
               "extra_ms_per_run"}),
-    AddRatio({"scripts: that extra / refresh of the same index, 1,000 channels", "BM_ScriptRunCost/1000", "", 20,
-              false, "extra_per_refresh"}),
+    AddRatio({"scripts: that extra / refresh of the same index, 1,000 channels", "BM_ScriptRunCost/1000", "", 20, false,
+              "extra_per_refresh"}),
 };
 } // namespace

@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <limits>
 
 namespace kavo {
 namespace {
@@ -57,18 +56,23 @@ std::optional<int> ParseWhole(std::string_view digits)
     return value;
 }
 
-// A number of at least 0 (more than 0 unless zero is allowed) and at most max, or a usage error
-// naming the unit.
-double NonNegative(const char* option, const char* unit, const std::string& text, bool zero = true,
-                   double max = std::numeric_limits<double>::max())
+// A number of at least 0 (more than 0 unless zero is allowed), or a usage error naming the unit.
+double NonNegative(const char* option, const char* unit, const std::string& text, bool zero = true)
 {
     const auto number = ParseNumber(text);
     if (!number || *number < 0 || (!zero && *number == 0))
         throw Error{std::string(option) + " needs a number of " + unit + ", not \"" + text + "\""};
-    if (*number > max)
-        throw Error{std::string(option) + " takes at most " + std::to_string(static_cast<long long>(max)) + " " +
-                    unit + ", not \"" + text + "\""};
     return *number;
+}
+
+// The same, and at most max.
+double Bounded(const char* option, const char* unit, const std::string& text, double max)
+{
+    const double number = NonNegative(option, unit, text);
+    if (number > max)
+        throw Error{std::string(option) + " takes at most " + std::to_string(static_cast<long long>(max)) + " " + unit +
+                    ", not \"" + text + "\""};
+    return number;
 }
 
 // A day between refreshes, a week of clock a step: more only tries the patience or the calendar.
@@ -150,12 +154,12 @@ const std::vector<ListOptionSpec>& ListOptionTable()
         {.Name = "--interval",
          .Argument = "SECONDS",
          .Help = "wait this long between refreshes (default 0, at most 86400)",
-         .Take = [](O& o, V v) { o.IntervalSeconds = NonNegative("--interval", "seconds", v, true, MaxIntervalSeconds); }},
+         .Take = [](O& o, V v) { o.IntervalSeconds = Bounded("--interval", "seconds", v, MaxIntervalSeconds); }},
         {.Name = "--time-step",
          .Argument = "MINUTES",
          .Help = "move kavo's clock on by this much after every refresh, to try the\n"
                  "refresh rules without waiting (default 0, at most 10080)",
-         .Take = [](O& o, V v) { o.TimeStepMinutes = NonNegative("--time-step", "minutes", v, true, MaxTimeStepMinutes); }},
+         .Take = [](O& o, V v) { o.TimeStepMinutes = Bounded("--time-step", "minutes", v, MaxTimeStepMinutes); }},
         {.Name = "--format",
          .Argument = "FORMAT",
          .Help = "table (default, for people), tsv (for scripts) or json (one object a line)",

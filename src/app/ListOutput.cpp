@@ -263,8 +263,8 @@ std::string ChannelTable(const TkavoChList& list, const TkavoSetting& setting)
 
 const char* OutcomeName(YpOutcome outcome)
 {
-    static constexpr std::array<const char*, YpOutcomeCount> names = {"fetched", "skipped", "failed", "not-index",
-                                                                      "incomplete", "empty"};
+    static constexpr std::array<const char*, YpOutcomeCount> names = {"fetched",   "skipped",    "failed",
+                                                                      "not-index", "incomplete", "empty"};
     return names[static_cast<std::size_t>(outcome) % names.size()];
 }
 
@@ -458,7 +458,8 @@ std::string HistoryOutput(const std::vector<BroadcastRow>& rows, OutputFormat fo
             table.push_back({FormatMonthDayTime(b.FirstSeen), FormatMonthDayTime(b.LastSeen) + (b.OnAir ? " *" : ""),
                              std::to_string(b.MaxListeners), CutWithEllipsis(HtmlDecode(b.ChannelName), 40), b.YpTitle,
                              CutWithEllipsis(HtmlDecode(GenreDescriptionOf(b.Genre, b.Description)), 100)});
-        out = Columns(std::move(table), {false, false, true, false, false, false}) + Utf8(Sjis("* 最後の取得で放送中")) + '\n';
+        out = Columns(std::move(table), {false, false, true, false, false, false}) +
+              Utf8(Sjis("* 最後の取得で放送中")) + '\n';
         break;
     }
     }

@@ -55,10 +55,7 @@ public:
     // The pattern as the find dialog would hold it (CP932).
     const std::string& Pattern() const { return m_pattern; }
     // Why the pattern cannot be used; "" when it can (or there is none).
-    std::string PatternError()
-    {
-        return m_active ? ChannelSearch(m_pattern, m_regExp).Error() : std::string();
-    }
+    std::string PatternError() { return m_active ? ChannelSearch(m_pattern, m_regExp).Error() : std::string(); }
 
     const TkavoChList& Shown(const TkavoChList& source, TkavoChList& copy)
     {

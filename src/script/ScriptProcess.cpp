@@ -179,8 +179,8 @@ ScriptProcess::End ScriptProcess::collect(bool killed)
 }
 
 ScriptProcess::End ScriptProcess::Finish(const FetchFunction& fetch,
-                                         std::optional<std::chrono::steady_clock::time_point> deadline,
-                                         bool& success, std::string& result)
+                                         std::optional<std::chrono::steady_clock::time_point> deadline, bool& success,
+                                         std::string& result)
 {
     using namespace std::chrono;
     success = false;
@@ -217,6 +217,8 @@ ScriptProcess::End ScriptProcess::Finish(const FetchFunction& fetch,
                 if (!fetch)
                     throw std::runtime_error("http.get: no HTTP client");
                 const std::string body = fetch(url);
+                if (body.size() > script_frames::MaxPayload - 64)
+                    throw std::runtime_error("http.get: the answer is too large");
                 reply.Add(true).Add(body);
             } catch (const std::exception& e) {
                 reply = {};
@@ -227,7 +229,8 @@ ScriptProcess::End ScriptProcess::Finish(const FetchFunction& fetch,
                 return End::TimedOut;
             }
             if (!script_frames::Send(m_fd, script_frames::FetchReply, reply.Bytes())) {
-                return collect(false);
+                collect(true);
+                return End::Failed;
             }
             continue;
         }

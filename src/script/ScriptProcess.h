@@ -45,8 +45,8 @@ public:
     bool Start(const std::string& host, char jobType, std::string_view job, std::string& error);
     // Serves its requests until it ends. result: the script's result, or why it failed. Without a
     // deadline it waits as long as the process runs.
-    End Finish(const FetchFunction& fetch, std::optional<std::chrono::steady_clock::time_point> deadline,
-               bool& success, std::string& result);
+    End Finish(const FetchFunction& fetch, std::optional<std::chrono::steady_clock::time_point> deadline, bool& success,
+               std::string& result);
     // True while the process runs; an ended one is collected here.
     bool Running();
     // Kills the process group and collects the process.

@@ -783,8 +783,9 @@ TEST_F(KavoListTest, AHistoryFileThatIsNoDatabaseCostsNoChannels)
 // carried out is said so as well.
 TEST_F(KavoListTest, WhatCannotBeReadOrSearchedIsSaidSo)
 {
-    server.Route("/a/index.txt", HttpReply::Ok("aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaab<>" +
-                                               ChannelId + "<><><><><>1<>0<>300<>WMV<><><><><><><><><>0\r\n"));
+    server.Route("/a/index.txt",
+                 HttpReply::Ok("aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaab<>" +
+                               ChannelId + "<><><><><>1<>0<>300<>WMV<><><><><><><><><>0\r\n"));
     WriteSettings("[URL]\nTimeout=5\n[YP]\n" + YpSettings(0, "/a/", true));
 
     // A pattern that runs into the engine's limit finds nothing, and says so.

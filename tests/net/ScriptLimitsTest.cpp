@@ -102,7 +102,8 @@ TEST_F(ScriptLimitsTest, EveryScriptEndsWithinItsLimit)
 // next run is unharmed.
 TEST_F(ScriptLimitsTest, MemoryRunsOutInsideTheRunOnly)
 {
-    const YpScriptResult hog = Run("var a = [], s = 'x'; while (s.length < 1048576) s += s; for (var i = 0;; i++) a.push(s + i);", "5");
+    const YpScriptResult hog =
+        Run("var a = [], s = 'x'; while (s.length < 1048576) s += s; for (var i = 0;; i++) a.push(s + i);", "5");
     EXPECT_FALSE(hog.Success);
     EXPECT_EQ(hog.Text.find(ScriptTimeOutMessage()), std::string::npos) << Cp932ToUtf8(hog.Text);
 
@@ -120,8 +121,10 @@ TEST_F(ScriptLimitsTest, TheScriptApiCrossesTheProcess)
     const std::string url = server.Url("/index.txt");
     const std::string missing = server.Url("/missing");
 
-    const YpScriptResult fetched = Run("var t = http.get('" + url + "'); print(t.replace(/<>/g, '|'));"
-                                       "try { http.get('" + missing + "'); } catch (e) { println('caught'); }",
+    const YpScriptResult fetched = Run("var t = http.get('" + url +
+                                           "'); print(t.replace(/<>/g, '|'));"
+                                           "try { http.get('" +
+                                           missing + "'); } catch (e) { println('caught'); }",
                                        "5");
     EXPECT_TRUE(fetched.Success) << Cp932ToUtf8(fetched.Text);
     EXPECT_EQ(fetched.Text, "ch|1\nch|2\ncaught\r\n");

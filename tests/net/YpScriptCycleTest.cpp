@@ -179,8 +179,7 @@ TEST_F(YpScriptCycleTest, ARunawayScriptFailsItsYpOnly)
     TkavoYpItem& next = AddYp("/next/");
 
     RunCycle(true);
-    EXPECT_EQ(Errors(),
-              std::vector<std::string>{DownloadError(stuck, ScriptTimeOutMessage())});
+    EXPECT_EQ(Errors(), std::vector<std::string>{DownloadError(stuck, ScriptTimeOutMessage())});
     EXPECT_EQ(Names(Record(next).ChList), std::vector<std::string>{"next"});
 }
 

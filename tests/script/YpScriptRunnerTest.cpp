@@ -1,5 +1,5 @@
-#include "script/ScriptHost.h"
 #include "script/YpScriptRunner.h"
+#include "script/ScriptHost.h"
 
 #include "ScriptTestSupport.h"
 #include "core/TkavoYpItem.h"
