@@ -1,6 +1,8 @@
 // The cost of running a retrieval script in a process of its own against running it inside kavo,
 // for a script that copies a YP's index from its input to its output, reported per run and as a
-// share of a refresh of the same index.
+// share of a refresh of the same index. Wall-clock time grows with the machine's load (a new
+// process waits its turn behind every other); CPU time, of kavo's thread and of the script's
+// process, does not, and is the figure the goal is held against.
 #include "BenchRatios.h"
 #include "IndexGenerator.h"
 
@@ -19,6 +21,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <sys/resource.h>
+#include <time.h>
 
 namespace kavo::bench {
 namespace {
@@ -28,6 +32,22 @@ using Clock = std::chrono::steady_clock;
 double Milliseconds(Clock::duration duration)
 {
     return std::chrono::duration<double, std::milli>(duration).count();
+}
+
+double Milliseconds(const timeval& time)
+{
+    return static_cast<double>(time.tv_sec) * 1e3 + static_cast<double>(time.tv_usec) / 1e3;
+}
+
+// CPU time of the calling thread and of the children collected so far.
+double CpuMilliseconds()
+{
+    timespec thread{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &thread);
+    rusage children{};
+    getrusage(RUSAGE_CHILDREN, &children);
+    return static_cast<double>(thread.tv_sec) * 1e3 + static_cast<double>(thread.tv_nsec) / 1e6 +
+           Milliseconds(children.ru_utime) + Milliseconds(children.ru_stime);
 }
 
 void BM_ScriptRunCost(benchmark::State& state)
@@ -50,15 +70,21 @@ void BM_ScriptRunCost(benchmark::State& state)
 
     double inProcess = 0;
     double ownProcess = 0;
+    double inProcessCpu = 0;
+    double ownProcessCpu = 0;
     double refresh = 0;
     for (auto _ : state) {
         auto begin = Clock::now();
+        double cpu = CpuMilliseconds();
         const YpScriptResult inside = runner.RunYpScript(yp, "", "60", index);
         inProcess += Milliseconds(Clock::now() - begin);
+        inProcessCpu += CpuMilliseconds() - cpu;
 
         begin = Clock::now();
+        cpu = CpuMilliseconds();
         const YpScriptResult outside = RunRetrievalScript(folder, yp, "", "60", index, {});
         ownProcess += Milliseconds(Clock::now() - begin);
+        ownProcessCpu += CpuMilliseconds() - cpu;
 
         begin = Clock::now();
         YpRecord record;
@@ -79,8 +105,11 @@ void BM_ScriptRunCost(benchmark::State& state)
     state.counters["in_process_ms"] = inProcess / runs;
     state.counters["own_process_ms"] = ownProcess / runs;
     state.counters["refresh_ms"] = refresh / runs;
-    state.counters["extra_ms_per_run"] = (ownProcess - inProcess) / runs;
-    state.counters["extra_per_refresh"] = (ownProcess - inProcess) / refresh;
+    state.counters["extra_wall_ms"] = (ownProcess - inProcess) / runs;
+    state.counters["in_process_cpu_ms"] = inProcessCpu / runs;
+    state.counters["own_process_cpu_ms"] = ownProcessCpu / runs;
+    state.counters["extra_ms_per_run"] = (ownProcessCpu - inProcessCpu) / runs;
+    state.counters["extra_per_refresh"] = (ownProcessCpu - inProcessCpu) / refresh;
 }
 BENCHMARK(BM_ScriptRunCost)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
 
@@ -90,9 +119,9 @@ BENCHMARK(BM_ScriptRunCost)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
 namespace {
 using kavo::bench::AddRatio;
 const bool ratios[] = {
-    AddRatio({"scripts: ms more per run in its own process, 1,000 channels", "BM_ScriptRunCost/1000", "", 20, false,
+    AddRatio({"scripts: CPU ms more per run in its own process, 1,000 channels", "BM_ScriptRunCost/1000", "", 20, false,
               "extra_ms_per_run"}),
-    AddRatio({"scripts: that extra / refresh of the same index, 1,000 channels", "BM_ScriptRunCost/1000", "", 20, false,
-              "extra_per_refresh"}),
+    AddRatio({"scripts: that extra CPU / refresh of the same index, 1,000 channels", "BM_ScriptRunCost/1000", "", 20,
+              false, "extra_per_refresh"}),
 };
 } // namespace
