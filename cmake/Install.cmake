@@ -35,6 +35,8 @@ add_custom_target(kavo_man ALL DEPENDS ${kavo_man_pages})
 install(TARGETS kavo kavo-list RUNTIME DESTINATION bin)
 # kavo loads its browser from ../lib/kavo/ when the YP-style page is first shown.
 install(TARGETS kavo_webview LIBRARY DESTINATION lib/kavo)
+# Every user script runs in a process of this helper, found as ../lib/kavo/kavo-script.
+install(TARGETS kavo-script RUNTIME DESTINATION lib/kavo)
 install(DIRECTORY ${kavo_data}/templates ${kavo_data}/icons DESTINATION share/kavo)
 # For editors that check a rules file against its schema.
 install(FILES ${kavo_data}/schema/kavo-rules.schema.json DESTINATION share/kavo/schema)

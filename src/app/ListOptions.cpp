@@ -69,6 +69,20 @@ double NonNegative(const char* option, const char* unit, const std::string& text
     return *number;
 }
 
+// The same, and at most max.
+double Bounded(const char* option, const char* unit, const std::string& text, double max)
+{
+    const double number = NonNegative(option, unit, text);
+    if (number > max)
+        throw Error{std::string(option) + " takes at most " + std::to_string(static_cast<long long>(max)) + " " + unit +
+                    ", not \"" + text + "\""};
+    return number;
+}
+
+// A day between refreshes, a week of clock a step: more only tries the patience or the calendar.
+constexpr double MaxIntervalSeconds = 86400;
+constexpr double MaxTimeStepMinutes = 7 * 24 * 60;
+
 } // namespace
 
 std::optional<YpLikeLiteOptions> ParseLiteRule(std::string_view text)
@@ -144,13 +158,13 @@ const std::vector<ListOptionSpec>& ListOptionTable()
          .Take = [](O& o, V) { o.Manual = true; }},
         {.Name = "--interval",
          .Argument = "SECONDS",
-         .Help = "wait this long between refreshes (default 0)",
-         .Take = [](O& o, V v) { o.IntervalSeconds = NonNegative("--interval", "seconds", v); }},
+         .Help = "wait this long between refreshes (default 0, at most 86400)",
+         .Take = [](O& o, V v) { o.IntervalSeconds = Bounded("--interval", "seconds", v, MaxIntervalSeconds); }},
         {.Name = "--time-step",
          .Argument = "MINUTES",
          .Help = "move kavo's clock on by this much after every refresh, to try the\n"
-                 "refresh rules without waiting (default 0)",
-         .Take = [](O& o, V v) { o.TimeStepMinutes = NonNegative("--time-step", "minutes", v); }},
+                 "refresh rules without waiting (default 0, at most 10080)",
+         .Take = [](O& o, V v) { o.TimeStepMinutes = Bounded("--time-step", "minutes", v, MaxTimeStepMinutes); }},
         {.Name = "--format",
          .Argument = "FORMAT",
          .Help = "table (default, for people), tsv (for scripts) or json (one object a line)",

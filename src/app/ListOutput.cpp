@@ -156,12 +156,35 @@ void AppendChannelsJson(std::string& out, const TkavoChList& list)
     out += ']';
 }
 
+// Control characters a YP sent must not reach a terminal: each becomes \xHH. In CP932 as in
+// UTF-8 no byte below 0x20, nor 0x7F, is part of another character.
+std::string EscapeControls(std::string_view text, bool escapeBackslash)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            static constexpr char digits[] = "0123456789abcdef";
+            out += "\\x";
+            out += digits[byte >> 4];
+            out += digits[byte & 0x0F];
+        } else if (c == '\\' && escapeBackslash) {
+            out += "\\\\";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// Tab, CR and LF become blanks as before; other control characters \xHH, and so a backslash \\.
 std::string TsvCell(const Json& value)
 {
     std::string text = value.is_string() ? value.get<std::string>() : DumpJson(value);
     std::replace_if(
         text.begin(), text.end(), [](char c) { return c == '\t' || c == '\r' || c == '\n'; }, ' ');
-    return text;
+    return EscapeControls(text, true);
 }
 
 void AppendChannelTsv(std::string& out, int cycle, const char* listName, const TkavoChList& list)
@@ -195,8 +218,11 @@ std::string YpTitleOf(const TkavoSetting& setting, const TkavoChItem& channel)
 // Rows of CP932 cells in columns, as UTF-8 lines; the first row is the header. Columns are
 // measured in CP932 bytes, which is also their width on a terminal: a double-byte character takes
 // two columns. Columns named in `right` are aligned to the right; trailing blanks are dropped.
-std::string Columns(const std::vector<std::vector<std::string>>& rows, const std::vector<bool>& right)
+std::string Columns(std::vector<std::vector<std::string>> rows, const std::vector<bool>& right)
 {
+    for (auto& row : rows)
+        for (std::string& cell : row)
+            cell = EscapeControls(cell, false);
     std::vector<std::size_t> widths(rows.empty() ? 0 : rows[0].size(), 0);
     for (const auto& row : rows)
         for (std::size_t i = 0; i < row.size() && i < widths.size(); ++i)
@@ -233,13 +259,13 @@ std::string ChannelTable(const TkavoChList& list, const TkavoSetting& setting)
                         c.BroadcastTime, CutWithEllipsis(YpTitleOf(setting, c), 20),
                         CutWithEllipsis(description, 100)});
     }
-    return Columns(rows, {true, false, false, true, false, false, false, false, false});
+    return Columns(std::move(rows), {true, false, false, true, false, false, false, false, false});
 }
 
 const char* OutcomeName(YpOutcome outcome)
 {
-    static constexpr std::array<const char*, YpOutcomeCount> names = {"fetched", "skipped", "failed", "not-index",
-                                                                      "incomplete"};
+    static constexpr std::array<const char*, YpOutcomeCount> names = {"fetched",   "skipped",    "failed",
+                                                                      "not-index", "incomplete", "empty"};
     return names[static_cast<std::size_t>(outcome) % names.size()];
 }
 
@@ -401,7 +427,7 @@ std::string YpStatusOutput(const std::vector<YpHealth>& rows, OutputFormat forma
         for (const YpHealth& yp : rows)
             table.push_back({yp.Title.empty() ? yp.Url : yp.Title, YpResultText(yp), std::to_string(yp.Channels),
                              SinceText(yp.LastSuccess, now), std::to_string(yp.FailuresInRow), yp.Url});
-        out = Columns(table, {false, false, true, false, true, false});
+        out = Columns(std::move(table), {false, false, true, false, true, false});
         break;
     }
     }
@@ -433,7 +459,8 @@ std::string HistoryOutput(const std::vector<BroadcastRow>& rows, OutputFormat fo
             table.push_back({FormatMonthDayTime(b.FirstSeen), FormatMonthDayTime(b.LastSeen) + (b.OnAir ? " *" : ""),
                              std::to_string(b.MaxListeners), CutWithEllipsis(HtmlDecode(b.ChannelName), 40), b.YpTitle,
                              CutWithEllipsis(HtmlDecode(GenreDescriptionOf(b.Genre, b.Description)), 100)});
-        out = Columns(table, {false, false, true, false, false, false}) + Utf8(Sjis("* 最後の取得で放送中")) + '\n';
+        out = Columns(std::move(table), {false, false, true, false, false, false}) +
+              Utf8(Sjis("* 最後の取得で放送中")) + '\n';
         break;
     }
     }

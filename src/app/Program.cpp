@@ -11,7 +11,7 @@
 #include "platform/Process.h"
 #include "platform/ProgramFolder.h"
 #include "platform/VisitedUrls.h"
-#include "script/ScriptEngine.h"
+#include "script/ScriptHost.h"
 #include "script/YpScriptRunner.h"
 #include "settings/IniEncoding.h"
 #include "ui/app/DebugLog.h"
@@ -96,7 +96,7 @@ Program::Program(ProgramServices services, bool startMinimized) : m_services(std
     m_cycle =
         std::make_unique<RefreshCycle>(m_setting, *m_common, *m_net, *m_notifyMgr, *m_window, [this] { launcher(); });
     m_shutdown = std::make_unique<ShutdownSequence>(
-        m_setting, *m_common, *m_notifyMgr, *m_window, [this]() -> ScriptEngine& { return scripts(); },
+        m_setting, *m_common, *m_notifyMgr, *m_window, [this]() -> EventScripts& { return scripts(); },
         [this] { return m_launcher.get(); });
 
     connectEngine();
@@ -248,7 +248,7 @@ void Program::startUpSteps()
     Guarded("StartPeerCast", [this] { launcher().PlayChannel("", "", ""); });
     Guarded("OnCreate", [this] {
         if (m_window->Actions()[FileCanDMS]->isChecked() && !m_setting.Event.OnCreate.empty())
-            StartEventScript(scripts(), m_setting.Event.OnCreate, ProgramFolder());
+            scripts().Start(m_setting.Event.OnCreate, ProgramFolder());
     });
     // Before the first refresh, which fetches the YPs the file may bring.
     Guarded("FollowRules", [this] { m_rules->Start(); });
@@ -288,10 +288,10 @@ Launcher& Program::launcher()
     return *m_launcher;
 }
 
-ScriptEngine& Program::scripts()
+EventScripts& Program::scripts()
 {
     if (!m_scripts)
-        m_scripts = std::make_unique<ScriptEngine>();
+        m_scripts = std::make_unique<EventScripts>();
     return *m_scripts;
 }
 

@@ -16,8 +16,8 @@ class HistoryStore;
 class Launcher;
 class ProcessStarter;
 class RefreshCycle;
+class EventScripts;
 class RulesFollower;
-class ScriptEngine;
 class SettingsHolder;
 class ShutdownSequence;
 class TkavoCommon;
@@ -75,7 +75,7 @@ private:
     void exitPeerCast();
     // Made on first use: neither is needed to show the window.
     Launcher& launcher();
-    ScriptEngine& scripts();
+    EventScripts& scripts();
 
     ProgramServices m_services;
     TkavoSetting m_setting;
@@ -94,7 +94,7 @@ private:
     std::unique_ptr<ShutdownSequence> m_shutdown;
     std::unique_ptr<VisitedUrls> m_visited;
     std::unique_ptr<Launcher> m_launcher;
-    std::unique_ptr<ScriptEngine> m_scripts;
+    std::unique_ptr<EventScripts> m_scripts;
 };
 
 } // namespace kavo

@@ -24,6 +24,7 @@
 #include <atomic>
 #include <chrono>
 #include <ctime>
+#include <filesystem>
 #include <iostream>
 #include <mutex>
 #include <optional>
@@ -55,6 +56,8 @@ public:
     {}
     // The pattern as the find dialog would hold it (CP932).
     const std::string& Pattern() const { return m_pattern; }
+    // Why the pattern cannot be used; "" when it can (or there is none).
+    std::string PatternError() { return m_active ? ChannelSearch(m_pattern, m_regExp).Error() : std::string(); }
 
     const TkavoChList& Shown(const TkavoChList& source, TkavoChList& copy)
     {
@@ -77,6 +80,11 @@ public:
             if (found->Find || !m_only)
                 copy.Add(std::move(found));
         }
+        // Channels the pattern could not be tried on are said so, once a run.
+        if (search && !search->MatchError().empty() && !m_limitReported) {
+            m_limitReported = true;
+            std::cerr << Program << ": --find: " << search->MatchError() << std::endl;
+        }
         copy.LastUpdate = source.LastUpdate;
         return copy;
     }
@@ -85,6 +93,7 @@ private:
     bool m_active;
     bool m_only;
     bool m_all;
+    bool m_limitReported = false;
     RegularExpression m_regExp;
     std::string m_pattern;
 };
@@ -157,6 +166,10 @@ int RunCycles(const ListOptions& options, const std::optional<TemplateTexts>& te
     // Tag expansion only; it plays no sounds.
     std::optional<TkavoCommon> common;
     SearchedLists searched(options);
+    if (const std::string error = searched.PatternError(); !error.empty()) {
+        std::cerr << Program << ": --find: " << error << std::endl;
+        return 2;
+    }
     if (templates) {
         common.emplace(setting, CommonPaths::Current(), nullptr);
         common->FindValue2 = searched.Pattern();
@@ -280,6 +293,11 @@ int RunReport(const ListOptions& options, const std::optional<TemplateTexts>& te
     int status = 0;
     if (options.CyclesGiven)
         status = RunCycles(options, templates, setting, settingsFile, history);
+    // An empty table would say that nothing was recorded.
+    if (const std::string problem = history.ReadProblem(); !problem.empty()) {
+        std::cerr << Program << ": " << problem << std::endl;
+        return 1;
+    }
     if (options.YpStatus) {
         std::vector<YpHealth> configured;
         for (const TkavoYpItem& yp : setting.YpList)
@@ -367,6 +385,13 @@ int Main(int argc, char** argv)
         return 0;
     }
 
+    // kavo makes its folder on a first start; a folder named here that is not there is a typing
+    // error, and must not become a new program folder.
+    if (std::error_code error; !options.Home.empty() && !std::filesystem::is_directory(options.Home, error)) {
+        std::cerr << Program << ": --home: no folder " << options.Home << "\nTry '" << Program << " --help'."
+                  << std::endl;
+        return 2;
+    }
     // The settings file is kavo's own (kavo.ini), not one named after this program.
     SetProgramName("kavo");
     SetProgramFolder(ResolveProgramFolder(ProgramFolderSources::FromEnvironment(options.Home, "")));

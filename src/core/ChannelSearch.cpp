@@ -76,7 +76,9 @@ bool ChannelSearch::Matches(const TkavoChItem& channel)
     AppendSearchText(channel, m_text);
     try {
         return m_regExp.Test(*m_compiled, m_text);
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
+        if (m_matchError.empty())
+            m_matchError = error.what();
         return false;
     }
 }

@@ -33,6 +33,9 @@ public:
     bool Empty() const { return m_empty; }
     // Why the pattern cannot be used; "" when it can.
     const std::string& Error() const { return m_error; }
+    // Why a channel could not be searched (the engine's match limit), the first time; "" when
+    // every channel could.
+    const std::string& MatchError() const { return m_matchError; }
     bool Matches(const TkavoChItem& channel);
 
 private:
@@ -40,6 +43,7 @@ private:
     std::shared_ptr<const RegularExpression::Compiled> m_compiled;
     bool m_empty = true;
     std::string m_error;
+    std::string m_matchError;
     std::string m_text;
 };
 

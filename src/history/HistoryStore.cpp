@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <stdexcept>
 #include <unordered_set>
@@ -242,6 +243,21 @@ void Bind(sqlite3_stmt* s, int i, std::int64_t value)
 
 } // namespace
 
+namespace {
+
+// Only a regular file of the program folder is opened, never what a link or a device leads to:
+// SQLite would write its journals beside the link's target. "" when the file is usable or absent.
+std::string UnusableFile(const std::string& path)
+{
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::symlink_status(path, error);
+    if (!std::filesystem::exists(status) || std::filesystem::is_regular_file(status))
+        return {};
+    return "not a regular file";
+}
+
+} // namespace
+
 HistoryStore::HistoryStore(std::string filePath, HistoryLimits limits)
     : m_filePath(std::move(filePath)), m_limits(limits)
 {}
@@ -255,6 +271,22 @@ HistoryStore::~HistoryStore()
     m_queueWake.notify_all();
     if (m_writer.joinable())
         m_writer.join();
+}
+
+std::string HistoryStore::ReadProblem()
+{
+    std::error_code error;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(m_filePath, error)))
+        return {};
+    if (const std::string unusable = UnusableFile(m_filePath); !unusable.empty())
+        return m_filePath + ": " + unusable;
+    try {
+        Connection db(m_filePath, false, 200);
+        db.Number("SELECT COUNT(*) FROM sqlite_master");
+    } catch (const SqliteError& failure) {
+        return m_filePath + ": " + failure.what();
+    }
+    return {};
 }
 
 std::string HistoryStore::Problem() const
@@ -275,8 +307,25 @@ void HistoryStore::report(const std::string& message)
         m_onProblem(m_filePath + ": " + message);
 }
 
+namespace {
+
+// The history's dates are shown and sorted as four-digit years: 1900-01-01 to 9999-12-31.
+bool RecordableTime(DateTime time)
+{
+    return time >= 2.0 && time < 2958466.0;
+}
+
+} // namespace
+
 void HistoryStore::Record(RetrievalRecord& record)
 {
+    bool recordable = RecordableTime(record.Time);
+    for (const YpAttempt& attempt : record.Attempts)
+        recordable = recordable && RecordableTime(attempt.Time);
+    if (!recordable) {
+        report("a refresh dated outside the years 1900 to 9999 is not recorded");
+        return;
+    }
     Pending pending;
     pending.Time = record.Time;
     pending.Yps.reserve(record.Attempts.size());
@@ -285,7 +334,7 @@ void HistoryStore::Record(RetrievalRecord& record)
         const TkavoChList* channels = attempt.ChList;
         yp.Attempt = std::move(attempt);
         yp.Attempt.ChList = nullptr;
-        if (yp.Attempt.Outcome != YpOutcome::Fetched || !channels)
+        if (!Taken(yp.Attempt.Outcome) || !channels)
             continue;
         // The buffers of a fetch written before, so that a refresh neither allocates nor faults in
         // fresh pages for its 10,000 channels.
@@ -393,6 +442,8 @@ bool HistoryStore::openWriter()
     if (m_db)
         return true;
     try {
+        if (const std::string unusable = UnusableFile(m_filePath); !unusable.empty())
+            throw SqliteError(unusable, SQLITE_CANTOPEN);
         auto db = std::make_unique<Connection>(m_filePath, true, m_limits.BusyTimeoutMs);
         // WAL: readers never wait for the writer, and a refresh is one append to the log that a
         // killed process either finished or did not start.
@@ -544,7 +595,7 @@ void HistoryStore::writeYp(Connection& db, const Pending& pending, PendingYp& yp
     Bind(attempt, 7, static_cast<std::int64_t>(a.DurationMs));
     Bind(attempt, 8, a.Error);
     db.Run(attempt);
-    if (a.Outcome != YpOutcome::Fetched)
+    if (!Taken(a.Outcome))
         return;
 
     if (!state.Loaded)
@@ -782,6 +833,8 @@ void HistoryStore::setNameUpto(Connection& db, std::int64_t id)
 HistoryStore::Connection* HistoryStore::reader()
 {
     if (!m_read) {
+        if (!UnusableFile(m_filePath).empty())
+            return nullptr;
         try {
             m_read = std::make_unique<Connection>(m_filePath, false, 200);
         } catch (const SqliteError&) {
@@ -849,7 +902,7 @@ std::vector<YpHealth> HistoryStore::YpStatus(const std::vector<YpHealth>& config
             // Failures since the last fetch, counted over the whole record, not only the recent ten.
             sqlite3_stmt* failures =
                 db->Prepare("SELECT COUNT(*) FROM attempt WHERE yp = ?1 AND outcome IN (2, 3) AND time >= "
-                            "COALESCE((SELECT MAX(time) FROM attempt WHERE yp = ?1 AND outcome = 0), 0)");
+                            "COALESCE((SELECT MAX(time) FROM attempt WHERE yp = ?1 AND outcome IN (0, 5)), 0)");
             Bind(failures, 1, id);
             if (db->Step(failures))
                 yp.FailuresInRow = sqlite3_column_int(failures, 0);

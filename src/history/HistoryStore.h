@@ -149,6 +149,9 @@ public:
     void SetWrittenHandler(std::function<void()> handler) { m_onWritten = std::move(handler); }
     // The first problem met, "" while there was none.
     std::string Problem() const;
+    // Why the history cannot be read now (naming the file), "" when it can or holds nothing yet.
+    // For callers that report the history itself rather than record into it.
+    std::string ReadProblem();
 
     // Takes what the history needs from a cycle's record (the channels are read during the call;
     // the index texts are taken) and queues it for the writer. Any thread; returns at once.

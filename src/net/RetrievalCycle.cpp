@@ -180,7 +180,10 @@ std::string RetrievalCycle::retrieveYp(YpRecord& yp, YpAttempt& attempt)
             attempt.Outcome = YpOutcome::NotIndex;
             return DownloadErrorText(yp.Url, reason);
         }
+        const bool hadChannels = yp.ChList.Count() > 0;
         ReplaceFromIndex(yp, text, m_state->RegExp);
+        if (hadChannels && index.HttpStatus == 200 && CountChannelLines(text, 1) == 0)
+            attempt.Outcome = YpOutcome::Empty;
         if (m_events.Record)
             attempt.Index.assign(text);
         yp.ChList.Valid = true;

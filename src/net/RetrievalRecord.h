@@ -16,8 +16,16 @@ enum class YpOutcome : std::uint8_t {
     Failed = 2,     // download, script or conversion error
     NotIndex = 3,   // the answer was plainly not an index (an HTML page, no line of 19 fields)
     Incomplete = 4, // the server closed the connection early; the YP keeps its channels
+    // A YP that listed channels answered 200 with no index line at all (a broken chunked answer,
+    // say): fetched, and so emptied, but shown apart so that the user sees it.
+    Empty = 5,
 };
-constexpr int YpOutcomeCount = 5;
+constexpr int YpOutcomeCount = 6;
+// The index was obtained and taken over: Fetched or Empty.
+constexpr bool Taken(YpOutcome outcome)
+{
+    return outcome == YpOutcome::Fetched || outcome == YpOutcome::Empty;
+}
 
 // "取得", "スキップ", ... in CP932.
 const std::string& YpOutcomeText(YpOutcome outcome);

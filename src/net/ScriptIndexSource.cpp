@@ -1,6 +1,7 @@
 #include "net/ScriptIndexSource.h"
 
 #include "core/TkavoYpItem.h"
+#include "script/ScriptHost.h"
 #include "script/YpScriptRunner.h"
 
 #include <memory>
@@ -45,21 +46,14 @@ FetchedIndex ScriptIndexSource::Fetch(const YpRecord& yp)
     }
 
     std::unique_ptr<HttpClient> client; // made by the script's first request
-    m_runner.SetFetch([this, &client](const std::string& url) {
+    const auto fetch = [this, &client](const std::string& url) {
         if (!client) {
             client = std::make_unique<HttpClient>();
             client->Apply(m_http);
         }
         return FetchForScript(*client, url);
-    });
-    // The engine must not keep a function that points into this run.
-    struct Unhook
-    {
-        YpScriptRunner& Runner;
-        ~Unhook() { Runner.SetFetch({}); }
-    } unhook{m_runner};
-
-    YpScriptResult result = m_runner.RunYpScript(yp, m_proxy, m_timeout, input);
+    };
+    YpScriptResult result = RunRetrievalScript(m_runner.ProgramDir(), yp, m_proxy, m_timeout, input, fetch);
     if (!result.Success)
         throw RetrievalFailure(result.Text);
     return {std::move(result.Text)};

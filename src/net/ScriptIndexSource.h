@@ -12,10 +12,8 @@ class YpScriptRunner;
 // The output of the YP's retrieval script. With an input source, the script rewrites what that
 // source delivers (the PCRaw channel's text on its standard input); without one, it fetches the
 // index itself. The script's http.get goes through a client of its own for each run, so no cookie
-// crosses from one YP's script to another's.
-//
-// All the refresh knows of scripts is this class and whether a YP has one: running them elsewhere
-// (another process) means another implementation of this source.
+// crosses from one YP's script to another's. The script runs in a process of its own, killed at its
+// time limit; the runner gives the program folder its paths are taken from.
 class ScriptIndexSource final : public IndexSource
 {
 public:

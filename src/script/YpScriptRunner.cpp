@@ -5,6 +5,7 @@
 #include "platform/IntegerText.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace kavo {
 
@@ -47,28 +48,11 @@ std::filesystem::path ResolveScriptPath(const std::string& setting, const std::f
     return path.is_absolute() ? path : programDir / path;
 }
 
-namespace {
-
 bool IsScriptFile(const std::filesystem::path& path)
 {
     std::error_code error;
     return std::filesystem::is_regular_file(path, error);
 }
-
-// `URL/Timeout` in seconds as the HTTP client reads it: 60 when it is not a number.
-int TimeoutSeconds(const std::string& timeout)
-{
-    return ParseIniInteger(timeout).value_or(60);
-}
-
-// The nine script arguments, in order.
-std::vector<std::string> ScriptArguments(const TkavoYpItem& yp, const std::string& proxy, const std::string& timeout,
-                                         bool hasInput)
-{
-    return {yp.Url, yp.Host, yp.Bitrate, yp.ChType, "True", proxy, timeout, yp.Title, hasInput ? "True" : "False"};
-}
-
-} // namespace
 
 YpScriptRunner::YpScriptRunner(std::filesystem::path programDir, ScriptEngine::FetchFunction fetch)
     : m_programDir(std::move(programDir)), m_fetch(std::move(fetch))
@@ -112,6 +96,23 @@ std::optional<std::filesystem::path> YpScriptRunner::ScriptFile(const TkavoYpIte
     if (!IsScriptFile(path))
         return std::nullopt;
     return path;
+}
+
+int YpScriptRunner::TimeoutSeconds(const std::string& timeout)
+{
+    return ParseIniInteger(timeout).value_or(60);
+}
+
+std::chrono::milliseconds YpScriptRunner::TimeLimit(const std::string& timeout)
+{
+    const int seconds = TimeoutSeconds(timeout);
+    return std::chrono::seconds(2 * std::int64_t{seconds > 0 ? seconds : 60});
+}
+
+std::vector<std::string> YpScriptRunner::Arguments(const TkavoYpItem& yp, const std::string& proxy,
+                                                   const std::string& timeout, bool hasInput)
+{
+    return {yp.Url, yp.Host, yp.Bitrate, yp.ChType, "True", proxy, timeout, yp.Title, hasInput ? "True" : "False"};
 }
 
 void YpScriptRunner::collect(std::string& buffer, const std::string& text)
@@ -175,8 +176,7 @@ YpScriptResult YpScriptRunner::RunYpScript(const TkavoYpItem& yp, const std::str
     engine.SetEncoding(m_encoding);
     // A script must never hold up the cycle: each of its requests is bounded by the time-out,
     // and the script as a whole by twice that.
-    const int seconds = TimeoutSeconds(timeout);
-    engine.SetTimeLimit(std::chrono::seconds(2 * (seconds > 0 ? seconds : 60)));
+    engine.SetTimeLimit(TimeLimit(timeout));
 
     const auto fail = [&](std::string message) {
         StdinLines.clear();
@@ -185,7 +185,7 @@ YpScriptResult YpScriptRunner::RunYpScript(const TkavoYpItem& yp, const std::str
     if (!engine.Compile(ResolveScriptPath(yp.Script, m_programDir).string()))
         return fail(Sjis("スクリプトコンパイルエラー"));
 
-    const ScriptStatus status = engine.Run(ScriptArguments(yp, proxy, timeout, !StdinLines.empty()));
+    const ScriptStatus status = engine.Run(Arguments(yp, proxy, timeout, !StdinLines.empty()));
     StdinLines.clear();
 
     if (m_outputTooLarge) {
@@ -207,42 +207,6 @@ YpScriptResult YpScriptRunner::RunYpScript(const TkavoYpItem& yp, const std::str
     if (!StderrText.empty())
         return fail(errorOutput);
     return {true, StdoutText};
-}
-
-bool StartEventScript(ScriptEngine& engine, const std::string& setting, const std::filesystem::path& programDir)
-{
-    if (setting.empty())
-        return false;
-    const std::filesystem::path path = ResolveScriptPath(setting, programDir);
-    if (!IsScriptFile(path) || !engine.Reset())
-        return false;
-    return engine.Compile(path.string()) && engine.Start();
-}
-
-bool RunExitScript(ScriptEngine& engine, const std::string& setting, const std::filesystem::path& programDir,
-                   std::chrono::steady_clock::time_point cutoff)
-{
-    using namespace std::chrono;
-    if (setting.empty())
-        return false;
-    const std::filesystem::path path = ResolveScriptPath(setting, programDir);
-    if (!IsScriptFile(path))
-        return false;
-    const auto remaining = [&] {
-        return duration_cast<milliseconds>(std::max(cutoff - steady_clock::now(), steady_clock::duration::zero()));
-    };
-    // Past the cut-off a script is stopped; it ends at its next step, or once a request in
-    // progress returns.
-    const auto waitOrStop = [&] {
-        if (engine.Wait(remaining()))
-            return true;
-        engine.Abort();
-        engine.Wait(seconds(2));
-        return false;
-    };
-    if (!waitOrStop() || !engine.Reset() || !engine.Compile(path.string()) || !engine.Start())
-        return false;
-    return waitOrStop() && engine.LastRun();
 }
 
 } // namespace kavo

@@ -49,8 +49,18 @@ public:
     YpScriptResult RunYpScript(const TkavoYpItem& yp, const std::string& proxy, const std::string& timeout,
                                const std::optional<std::string>& input = std::nullopt);
 
+    const std::filesystem::path& ProgramDir() const { return m_programDir; }
+
     // A new engine in place of the old one; false while a script runs.
     bool RecreateScriptEngine();
+
+    // The nine script arguments, in order.
+    static std::vector<std::string> Arguments(const TkavoYpItem& yp, const std::string& proxy,
+                                              const std::string& timeout, bool hasInput);
+    // `URL/Timeout` in seconds as the HTTP client reads it: 60 when it is not a number.
+    static int TimeoutSeconds(const std::string& timeout);
+    // How long a script may run: twice the time-out (twice 60 s when it is not positive).
+    static std::chrono::milliseconds TimeLimit(const std::string& timeout);
 
     // The engine's hooks, public so their protocol can be exercised directly.
     void DMSStdout(const std::string& text) { collect(StdoutText, text); }
@@ -83,15 +93,7 @@ private:
 // Script paths from the settings: CP932, possibly with Windows separators, relative to the
 // program folder.
 std::filesystem::path ResolveScriptPath(const std::string& setting, const std::filesystem::path& programDir);
-
-// The main window's start-up and exit scripts (`Event/OnCreate`, `Event/OnDestroy`) run on an
-// engine of their own without stream handlers. The caller checks `ActionFileCanDMS`.
-// Start-up: reset, compile and start the script without waiting for it. False when the file is
-// missing, the engine is busy or the script does not compile.
-bool StartEventScript(ScriptEngine& engine, const std::string& setting, const std::filesystem::path& programDir);
-// Exit: wait for a running script, then run the exit script and wait for it; whatever still runs
-// at `cutoff` is stopped. False when nothing ran to its end.
-bool RunExitScript(ScriptEngine& engine, const std::string& setting, const std::filesystem::path& programDir,
-                   std::chrono::steady_clock::time_point cutoff);
+// A script file exists there (a regular file).
+bool IsScriptFile(const std::filesystem::path& path);
 
 } // namespace kavo

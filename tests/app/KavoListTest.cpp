@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -287,7 +288,7 @@ TEST_F(KavoListTest, ExitStatusFollowsTheEnabledYps)
 TEST_F(KavoListTest, UsageErrors)
 {
     WriteSettings("");
-    const std::array<std::vector<std::string>, 14> cases{{
+    const std::array<std::vector<std::string>, 19> cases{{
         {"--encoding", "sjis"},
         {"--template", "t.html", "--encoding", "latin1"},
         {"--page", "--all"},
@@ -298,7 +299,13 @@ TEST_F(KavoListTest, UsageErrors)
         {"--cycles", "0"},
         {"--cycles", "two"},
         {"--interval", "-1"},
+        {"--interval", "86401"},
         {"--time-step"},
+        {"--time-step", "1e308"},
+        {"--time-step", "10081"},
+        {"--find", "(", "--format", "json"},
+        // The last --home counts: a mistyped one is no new program folder.
+        {"--home", (home / "mistyped").string()},
         {"--header", "h.html"},
         {"--unknown"},
         {"positional"},
@@ -309,6 +316,8 @@ TEST_F(KavoListTest, UsageErrors)
         EXPECT_NE(run.Err.find("kavo-list: "), std::string::npos) << args[0];
         EXPECT_EQ(run.Out, "") << args[0];
     }
+    EXPECT_FALSE(fs::exists(home / "mistyped"));
+    EXPECT_FALSE(fs::exists(home / "history.sqlite"));
     std::ofstream(home / "channel.html") << "<channelname/>";
     // Templates that are no regular file or far larger than any real one are refused by name.
     fs::create_directories(home / "folder.html");
@@ -534,6 +543,40 @@ TEST_F(KavoListTest, TableAndTsvOutput)
     EXPECT_NE(lines[2].find("[ゲーム - 初見さん歓迎 & 雑談 - <Open>] Playing: artist - title"), std::string::npos)
         << lines[2];
     EXPECT_EQ(lines[4], "Results: 3 channels, 12 listeners, 3 relays, Last update: ** sec");
+}
+
+// ESC, BEL and the other control characters a YP sends never reach the terminal: the table shows
+// them as \xHH, TSV too (with a backslash doubled, so the escape can be undone); JSON escapes them
+// its own way.
+TEST_F(KavoListTest, ControlCharactersAreShownEscaped)
+{
+    server.Route("/yp/index.txt", HttpReply::Ok("red\x1b[31m\x07<>" + ChannelId +
+                                                "<><><>a\\b<>tab\there<>1<>0<>300<>WMV<><><><><><><><><>0\r\n"));
+    WriteSettings("[YP]\n" + YpSettings(0, "/yp/", true));
+    const auto noControls = [](const std::string& text) {
+        return std::none_of(text.begin(), text.end(), [](char c) {
+            return (static_cast<unsigned char>(c) < 0x20 && c != '\n' && c != '\t') || c == 0x7F;
+        });
+    };
+
+    const Outcome table = Start({});
+    ASSERT_EQ(table.Status, 0) << table.Err;
+    EXPECT_TRUE(noControls(table.Out)) << table.Out;
+    EXPECT_NE(table.Out.find("red\\x1b[31m\\x07"), std::string::npos) << table.Out;
+
+    const Outcome tsv = Start({"--format", "tsv"});
+    ASSERT_EQ(tsv.Status, 0) << tsv.Err;
+    EXPECT_TRUE(noControls(tsv.Out)) << tsv.Out;
+    const auto rows = Lines(tsv.Out);
+    ASSERT_EQ(rows.size(), 2u) << tsv.Out;
+    EXPECT_TRUE(rows[1].starts_with("1\ton-air\t1\t0\tred\\x1b[31m\\x07\t")) << rows[1];
+    EXPECT_NE(rows[1].find("\ta\\\\b\t"), std::string::npos) << rows[1];
+    EXPECT_NE(rows[1].find("\ttab here\t"), std::string::npos) << rows[1];
+
+    const Outcome json = Start({"--format", "json"});
+    ASSERT_EQ(json.Status, 0) << json.Err;
+    EXPECT_TRUE(noControls(json.Out));
+    EXPECT_EQ(Json::parse(json.Out)["channels"][0]["ChannelName"], "red\x1b[31m\x07");
 }
 
 // A favorite with "リストに表示しない" hides its channels as the window does, in every output;
@@ -805,6 +848,52 @@ TEST_F(KavoListTest, AHistoryFileThatIsNoDatabaseCostsNoChannels)
     EXPECT_EQ(Lines(run.Err).size(), 1u) << run.Err;
     EXPECT_NE(run.Err.find("history.sqlite"), std::string::npos);
     EXPECT_EQ(ReadFile(home / "history.sqlite"), garbage);
+}
+
+// A history that cannot be read is said so, never shown as an empty table; a search that cannot be
+// carried out is said so as well.
+TEST_F(KavoListTest, WhatCannotBeReadOrSearchedIsSaidSo)
+{
+    server.Route("/a/index.txt",
+                 HttpReply::Ok("aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaab<>" +
+                               ChannelId + "<><><><><>1<>0<>300<>WMV<><><><><><><><><>0\r\n"));
+    WriteSettings("[URL]\nTimeout=5\n[YP]\n" + YpSettings(0, "/a/", true));
+
+    // A pattern that runs into the engine's limit finds nothing, and says so.
+    const Outcome limit = Start({"--find", "(a+)+$", "--format", "json"});
+    EXPECT_EQ(limit.Status, 0);
+    EXPECT_NE(limit.Err.find("kavo-list: --find: "), std::string::npos) << limit.Err;
+
+    const fs::path file = home / "history.sqlite";
+    const std::array<std::pair<const char*, std::function<void()>>, 3> kinds{{
+        {"folder", [&] { fs::create_directory(file); }},
+        {"fifo", [&] { ASSERT_EQ(mkfifo(file.c_str(), 0600), 0); }},
+        {"link to a device", [&] { fs::create_symlink("/dev/null", file); }},
+    }};
+    for (const auto& [name, make] : kinds) {
+        fs::remove_all(file);
+        make();
+        for (const char* report : {"--yp-status", "--history"}) {
+            const Outcome run = Start({report});
+            EXPECT_EQ(run.Status, 1) << name << " " << report;
+            EXPECT_NE(run.Err.find("history.sqlite"), std::string::npos) << name << " " << report << run.Err;
+            EXPECT_EQ(run.Out, "") << name << " " << report;
+        }
+    }
+
+    // Another process holding the file for itself.
+    fs::remove_all(file);
+    ASSERT_EQ(Start({"--cycles", "1"}).Status, 0);
+    sqlite3* lock = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &lock), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(lock, "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE; UPDATE yp SET title = title;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    const Outcome locked = Start({"--yp-status"});
+    EXPECT_EQ(locked.Status, 1);
+    EXPECT_NE(locked.Err.find("history.sqlite"), std::string::npos) << locked.Err;
+    sqlite3_exec(lock, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(lock);
 }
 
 TEST_F(KavoListTest, KilledWhileRecordingLosesAtMostTheRefreshUnderWay)

@@ -13,6 +13,8 @@
 
 #include <array>
 #include <cmath>
+#include <fstream>
+#include <functional>
 
 namespace kavo::test {
 namespace {
@@ -83,13 +85,15 @@ TEST_F(HistoryCycleTest, HealthRowsFollowEveryKindOfTurn)
     auto& good = AddYp("/good/");
     auto& broken = AddYp("/broken/");
     auto& page = AddYp("/page/");
-    for (const char* path : {"/good/index.txt", "/broken/index.txt", "/page/index.txt"})
+    auto& empty = AddYp("/empty/");
+    for (const char* path : {"/good/index.txt", "/broken/index.txt", "/page/index.txt", "/empty/index.txt"})
         server.Route(path, HttpReply::Ok(index));
     MakeRecordingNet();
     RunCycle(true);
 
     server.Route("/broken/index.txt", HttpReply::Error(500, "Internal Server Error"));
     server.Route("/page/index.txt", HttpReply::Ok("<!DOCTYPE html><html><body>maintenance</body></html>"));
+    server.Route("/empty/index.txt", HttpReply::Ok("\r\n"));
     clock->AddMinutes(1);
     RunCycle(true);
     // Five minutes after their last fetch: the automatic cycle leaves all three alone.
@@ -119,6 +123,13 @@ TEST_F(HistoryCycleTest, HealthRowsFollowEveryKindOfTurn)
     ASSERT_EQ(Errors().size(), 2u);
     EXPECT_EQ(Errors()[1], DownloadError(page, "the answer is an HTML page, not a channel index"));
     EXPECT_EQ(Record(page).ChList.Count(), 2);
+
+    // A YP with channels that answers without a single index line is taken at its word, and the
+    // turn is shown apart.
+    const YpHealth e = Health(empty);
+    EXPECT_EQ(Outcomes(e), (std::vector{YpOutcome::Skipped, YpOutcome::Empty, YpOutcome::Fetched}));
+    EXPECT_EQ(e.FailuresInRow, 0);
+    EXPECT_EQ(Record(empty).ChList.Count(), 0);
     EXPECT_EQ(net->ChList().Count(), 6);
 }
 
@@ -516,6 +527,78 @@ TEST_F(HistoryStoreTest, AFileItCannotUseIsReportedOnceAndLeftAlone)
             EXPECT_EQ(Rows(), (std::vector<std::string>{"x 0-5* 5 genre"}));
         }
     }
+}
+
+// Only a regular file of the folder is a history: a link (to a device or to a file elsewhere), a
+// folder or a FIFO in its place is reported once, read as unreadable, and nothing is written
+// beside it or beside what it leads to.
+TEST_F(HistoryStoreTest, OnlyARegularFileIsOpened)
+{
+    const std::filesystem::path elsewhere = folder / "elsewhere";
+    const std::array<std::pair<const char*, std::function<void()>>, 4> kinds{{
+        {"folder", [&] { std::filesystem::create_directory(path); }},
+        {"fifo", [&] { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); }},
+        {"link to a device", [&] { std::filesystem::create_symlink("/dev/null", path); }},
+        {"link to a file elsewhere",
+         [&] {
+             std::filesystem::create_directory(elsewhere);
+             std::ofstream(elsewhere / "target.sqlite") << "";
+             std::filesystem::create_symlink(elsewhere / "target.sqlite", path);
+         }},
+    }};
+    for (const auto& [name, make] : kinds) {
+        SCOPED_TRACE(name);
+        std::filesystem::remove_all(path);
+        std::filesystem::remove_all(elsewhere);
+        make();
+        int reports = 0;
+        {
+            HistoryStore store(path);
+            store.SetProblemHandler([&](const std::string&) { ++reports; });
+            for (int i = 1; i <= 2; ++i) {
+                TkavoChList list;
+                list.Add(std::make_unique<TkavoChItem>()).ChannelName = "x";
+                RetrievalRecord record;
+                record.Time = Start + i;
+                YpAttempt& a = record.Attempts.emplace_back();
+                a.Url = "http://yp/";
+                a.Time = record.Time;
+                a.Outcome = YpOutcome::Fetched;
+                a.ChList = &list;
+                store.Record(record);
+                store.Flush();
+            }
+            EXPECT_TRUE(store.Broadcasts({}).empty());
+            EXPECT_NE(store.ReadProblem(), "");
+        }
+        EXPECT_EQ(reports, 1);
+        EXPECT_FALSE(std::filesystem::exists(path + "-wal"));
+        EXPECT_FALSE(std::filesystem::exists(path + "-journal"));
+        EXPECT_FALSE(std::filesystem::exists(elsewhere / "target.sqlite-wal"));
+    }
+    EXPECT_FALSE(std::filesystem::exists("/dev/null-journal"));
+    EXPECT_FALSE(std::filesystem::exists("/dev/null-wal"));
+}
+
+// A refresh dated where the history cannot show it (a clock stepped far ahead) is not written.
+TEST_F(HistoryStoreTest, RefreshesOutsideTheShownYearsAreLeftOut)
+{
+    for (const DateTime time : {-1e8, 3e6, 1e300}) {
+        TkavoChList list;
+        list.Add(std::make_unique<TkavoChItem>()).ChannelName = "far";
+        RetrievalRecord record;
+        record.Time = time;
+        YpAttempt& a = record.Attempts.emplace_back();
+        a.Url = "http://yp/";
+        a.Time = time;
+        a.Outcome = YpOutcome::Fetched;
+        a.ChList = &list;
+        Store().Record(record);
+    }
+    Store().Flush();
+    EXPECT_NE(Store().Problem(), "");
+    Fetch(0, {{{"near", 1}}});
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"near 0-0* 5 genre"}));
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 
 #include "net/HttpClient.h"
 #include "platform/Cp932.h"
+#include "script/ScriptHost.h"
 
 #include <gtest/gtest.h>
 
@@ -178,8 +179,7 @@ TEST_F(YpScriptCycleTest, ARunawayScriptFailsItsYpOnly)
     TkavoYpItem& next = AddYp("/next/");
 
     RunCycle(true);
-    EXPECT_EQ(Errors(),
-              std::vector<std::string>{DownloadError(stuck, Sjis("スクリプトの実行が制限時間(2秒)を超えました"))});
+    EXPECT_EQ(Errors(), std::vector<std::string>{DownloadError(stuck, ScriptTimeOutMessage())});
     EXPECT_EQ(Names(Record(next).ChList), std::vector<std::string>{"next"});
 }
 

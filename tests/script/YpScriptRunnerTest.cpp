@@ -1,4 +1,5 @@
 #include "script/YpScriptRunner.h"
+#include "script/ScriptHost.h"
 
 #include "ScriptTestSupport.h"
 #include "core/TkavoYpItem.h"
@@ -267,63 +268,49 @@ TEST_F(YpScriptRunnerTest, RecreateIsRefusedWhileAScriptRuns)
     EXPECT_EQ(runner->RunYpScript(yp, "", "30").Text, "again 1");
 }
 
-// The main window's engine for the start-up and exit scripts.
-class EventScriptTest : public test::ScriptDir
-{
-protected:
-    void SetUp() override
-    {
-        ScriptDir::SetUp();
-        // Without stream handlers the only trace a script leaves here is a request.
-        engine.SetFetch([this](const std::string& url) {
-            std::lock_guard lock(mutex);
-            requests.push_back(url);
-            return std::string();
-        });
-    }
-    std::vector<std::string> Requests()
-    {
-        std::lock_guard lock(mutex);
-        return requests;
-    }
-
-    ScriptEngine engine;
-    std::mutex mutex;
-    std::vector<std::string> requests;
-};
+// The main window's start-up and exit scripts, each in a process of its own. Their only trace here
+// is whether they ran to their end.
+using EventScriptTest = test::ScriptDir;
 
 TEST_F(EventScriptTest, StartUpRunsWithoutWaitingAndExitWaitsForIt)
 {
-    Write("create.dms", "print('nowhere'); http.get('create ' + args.length); sleep(200); http.get('created');");
-    Write("destroy.dms", "stdin.readln(); http.get('destroy');");
+    EventScripts scripts;
+    Write("create.dms", "print('nowhere'); sleep(200);");
+    Write("destroy.dms", "if (stdin.readln() !== null) throw 'input'; println('done');");
 
-    ASSERT_TRUE(StartEventScript(engine, "create.dms", m_dir));
-    EXPECT_TRUE(engine.Busy());
-    ASSERT_TRUE(RunExitScript(engine, "destroy.dms", m_dir, std::chrono::steady_clock::now() + 10s));
-    EXPECT_EQ(Requests(), (std::vector<std::string>{"create 0", "created", "destroy"}));
+    ASSERT_TRUE(scripts.Start("create.dms", m_dir));
+    EXPECT_FALSE(scripts.Start("create.dms", m_dir)) << "one at a time";
+    EXPECT_FALSE(scripts.Reset());
+    EXPECT_TRUE(scripts.RunExit("destroy.dms", m_dir, std::chrono::steady_clock::now() + 10s));
+    EXPECT_TRUE(scripts.Reset());
 
-    EXPECT_FALSE(StartEventScript(engine, "missing.dms", m_dir));
-    EXPECT_FALSE(RunExitScript(engine, "", m_dir, std::chrono::steady_clock::now() + 10s));
+    EXPECT_FALSE(scripts.Start("missing.dms", m_dir));
+    EXPECT_FALSE(scripts.RunExit("", m_dir, std::chrono::steady_clock::now() + 10s));
     Write("broken.dms", "function (");
-    EXPECT_FALSE(StartEventScript(engine, "broken.dms", m_dir));
+    EXPECT_FALSE(scripts.RunExit("broken.dms", m_dir, std::chrono::steady_clock::now() + 10s));
+    Write("throws.dms", "throw new Error('x');");
+    EXPECT_FALSE(scripts.RunExit("throws.dms", m_dir, std::chrono::steady_clock::now() + 10s));
+    // Neither has HTTP.
+    Write("fetches.dms", "http.get('http://127.0.0.1:1/');");
+    EXPECT_FALSE(scripts.RunExit("fetches.dms", m_dir, std::chrono::steady_clock::now() + 10s));
 }
 
-TEST_F(EventScriptTest, AnExitScriptThatNeverEndsIsCutOff)
+TEST_F(EventScriptTest, WhatStillRunsAtTheCutOffIsKilled)
 {
-    Write("create.dms", "for (;;) {}");
-    Write("destroy.dms", "http.get('destroy'); for (;;) { try { sleep(1000); } catch (e) {} }");
+    EventScripts scripts;
+    Write("create.dms", "var a = []; a.length = 1 << 30; a.join('');");
+    Write("destroy.dms", "for (;;) { try { for (;;) {} } catch (e) {} }");
+    Write("quick.dms", "println('x');");
     const auto begin = std::chrono::steady_clock::now();
 
-    // A start-up script still running at the cut-off is stopped and the exit script skipped.
-    ASSERT_TRUE(StartEventScript(engine, "create.dms", m_dir));
-    EXPECT_FALSE(RunExitScript(engine, "destroy.dms", m_dir, begin + 200ms));
-    EXPECT_TRUE(engine.Wait(10s));
-    EXPECT_TRUE(Requests().empty());
+    // A start-up script still running at the cut-off is killed and the exit script skipped.
+    ASSERT_TRUE(scripts.Start("create.dms", m_dir));
+    EXPECT_FALSE(scripts.RunExit("quick.dms", m_dir, begin + 200ms));
+    EXPECT_TRUE(scripts.Reset());
 
-    EXPECT_FALSE(RunExitScript(engine, "destroy.dms", m_dir, std::chrono::steady_clock::now() + 300ms));
-    EXPECT_TRUE(engine.Wait(10s));
-    EXPECT_EQ(Requests(), std::vector<std::string>{"destroy"});
+    EXPECT_FALSE(scripts.RunExit("destroy.dms", m_dir, std::chrono::steady_clock::now() + 300ms));
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 10s);
+    EXPECT_TRUE(scripts.RunExit("quick.dms", m_dir, std::chrono::steady_clock::now() + 10s));
 }
 
 } // namespace

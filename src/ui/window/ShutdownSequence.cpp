@@ -3,7 +3,7 @@
 #include "common/Launcher.h"
 #include "common/ukavoCommon.h"
 #include "platform/ProgramFolder.h"
-#include "script/ScriptEngine.h"
+#include "script/ScriptHost.h"
 #include "script/YpScriptRunner.h"
 #include "settings/IniFile.h"
 #include "settings/TkavoSetting.h"
@@ -21,7 +21,7 @@
 namespace kavo {
 
 ShutdownSequence::ShutdownSequence(const TkavoSetting& setting, TkavoCommon& common, TkavoNotifyMgr& notifyMgr,
-                                   TkavoMain& window, std::function<ScriptEngine&()> scripts,
+                                   TkavoMain& window, std::function<EventScripts&()> scripts,
                                    std::function<Launcher*()> launcher, QObject* parent)
     : QObject(parent), m_setting(setting), m_common(common), m_notifyMgr(notifyMgr), m_window(window),
       m_scripts(std::move(scripts)), m_launcher(std::move(launcher))
@@ -66,11 +66,11 @@ void ShutdownSequence::CloseQuery()
     });
     if (!m_window.Actions()[ActionId::FileCanDMS]->isChecked() || m_setting.Event.OnDestroy.empty())
         return;
-    ScriptEngine& scripts = m_scripts();
+    EventScripts& scripts = m_scripts();
     std::atomic<bool> done = false;
     std::thread exitScript([&] {
         try {
-            RunExitScript(scripts, m_setting.Event.OnDestroy, ProgramFolder(), cutoff);
+            scripts.RunExit(m_setting.Event.OnDestroy, ProgramFolder(), cutoff);
         } catch (...) {
         }
         done = true;

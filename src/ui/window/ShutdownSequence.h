@@ -8,7 +8,7 @@
 namespace kavo {
 
 class Launcher;
-class ScriptEngine;
+class EventScripts;
 class TkavoCommon;
 class TkavoMain;
 class TkavoNotifyMgr;
@@ -26,7 +26,7 @@ public:
     // scripts gives the start-up and exit scripts' engine; launcher the program's launcher when one
     // was made, else null. Everything must outlive the sequence.
     ShutdownSequence(const TkavoSetting& setting, TkavoCommon& common, TkavoNotifyMgr& notifyMgr, TkavoMain& window,
-                     std::function<ScriptEngine&()> scripts, std::function<Launcher*()> launcher,
+                     std::function<EventScripts&()> scripts, std::function<Launcher*()> launcher,
                      QObject* parent = nullptr);
 
     QTimer TimerFinish;
@@ -46,7 +46,7 @@ private:
     TkavoCommon& m_common;
     TkavoNotifyMgr& m_notifyMgr;
     TkavoMain& m_window;
-    std::function<ScriptEngine&()> m_scripts;
+    std::function<EventScripts&()> m_scripts;
     std::function<Launcher*()> m_launcher;
 };
 
