@@ -760,12 +760,13 @@ std::vector<std::string> CompiledTemplate::InlineScripts() const
             if (!(IsHandlerName(name) || (IsUrlAttribute(name) && IsJavaScriptUrl(value))) ||
                 insideSlot(valueStart, valueEnd))
                 continue;
-            scripts.push_back(AttributeText(Cp932ToUtf8(value)));
+            std::vector<std::string> forms = {AttributeText(Cp932ToUtf8(value))};
             // A template saved in UTF-8 is read as UTF-8 by the browser.
-            if (IsValidUtf8(value)) {
-                std::string asUtf8 = AttributeText(value);
-                if (asUtf8 != scripts.back())
-                    scripts.push_back(std::move(asUtf8));
+            if (IsValidUtf8(value))
+                forms.push_back(AttributeText(value));
+            for (std::string& form : forms) {
+                if (std::find(scripts.begin(), scripts.end(), form) == scripts.end())
+                    scripts.push_back(std::move(form));
             }
         }
         i = j;
