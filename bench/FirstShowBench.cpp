@@ -74,7 +74,7 @@ void BM_YpLikeFirstShowAfterIdle(benchmark::State& state)
         return;
     }
     const fs::path home = fs::temp_directory_path() / ("kavo-first-show-" + std::to_string(getpid()));
-    const fs::path data = fs::path(__FILE__).parent_path().parent_path() / "data";
+    const fs::path data = KAVO_DATA;
     fs::create_directories(home);
     fs::copy(data / "templates", home / "templates",
              fs::copy_options::recursive | fs::copy_options::overwrite_existing);

@@ -14,7 +14,6 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
@@ -26,7 +25,7 @@ namespace {
 
 std::string RepositoryData()
 {
-    return (std::filesystem::path(__FILE__).parent_path().parent_path() / "data").string();
+    return std::string(KAVO_DATA);
 }
 
 struct Fixture
