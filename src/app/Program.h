@@ -17,6 +17,7 @@ class HistoryStore;
 class Launcher;
 class ProcessStarter;
 class RefreshCycle;
+class RulesFollower;
 class ScriptEngine;
 class SettingsHolder;
 class ShutdownSequence;
@@ -68,6 +69,7 @@ public:
     RefreshCycle& Cycle() const { return *m_cycle; }
     BrowserPreload& Preload() const { return *m_preload; }
     ShutdownSequence& Shutdown() const { return *m_shutdown; }
+    RulesFollower& Rules() const { return *m_rules; }
 
 private:
     void connectEngine();
@@ -90,6 +92,7 @@ private:
     std::unique_ptr<TkavoNotifyMgr> m_notifyMgr;
     std::unique_ptr<TkavoNet> m_net;
     std::unique_ptr<SettingsHolder> m_settings;
+    std::unique_ptr<RulesFollower> m_rules;
     std::unique_ptr<TkavoMain> m_window;
     std::unique_ptr<RefreshCycle> m_cycle;
     std::unique_ptr<ShutdownSequence> m_shutdown;
