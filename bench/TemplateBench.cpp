@@ -14,7 +14,6 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
@@ -26,7 +25,7 @@ namespace {
 
 std::string RepositoryData()
 {
-    return (std::filesystem::path(__FILE__).parent_path().parent_path() / "data").string();
+    return std::string(KAVO_DATA);
 }
 
 struct Fixture
@@ -34,6 +33,7 @@ struct Fixture
     TkavoChList channels;
     TkavoSetting setting;
     std::unique_ptr<TkavoCommon> common;
+    PageMarks marks;
     bool loaded = false;
 
     explicit Fixture(int count)
@@ -47,6 +47,7 @@ struct Fixture
         channels.LastUpdate = Now();
         common = std::make_unique<TkavoCommon>(setting, CommonPaths{RepositoryData(), "kavo", ""}, nullptr);
         loaded = common->LoadTemplates();
+        marks = common->NewPageMarks();
     }
 };
 
@@ -61,10 +62,10 @@ const Fixture& Data(int count)
 
 std::string BuildPage(const Fixture& data)
 {
-    std::string page = data.common->RenderHtmlHeader(data.channels);
+    std::string page = data.common->RenderHtmlHeader(data.channels, data.marks);
     for (const TkavoChItem& channel : data.channels)
-        data.common->AppendHtmlChannel(page, channel);
-    page += data.common->RenderHtmlFooter(data.channels);
+        data.common->AppendHtmlChannel(page, channel, data.marks);
+    page += data.common->RenderHtmlFooter(data.channels, data.marks);
     return page;
 }
 
@@ -290,8 +291,8 @@ void BM_TemplatePageConcatFloor(benchmark::State& state)
         return;
     }
     const TkavoCommon& common = *data.common;
-    const std::string header = common.RenderHtmlHeader(data.channels);
-    const std::string footer = common.RenderHtmlFooter(data.channels);
+    const std::string header = common.RenderHtmlHeader(data.channels, data.marks);
+    const std::string footer = common.RenderHtmlFooter(data.channels, data.marks);
     const auto pieces = common.Compiled(TemplateKind::Channel).Pieces();
     std::vector<std::string> values;
     values.reserve(static_cast<std::size_t>(data.channels.Count()) * pieces.size());
@@ -327,12 +328,12 @@ void BM_TemplatePageCopyBlocks(benchmark::State& state)
         state.SkipWithError("default templates not found");
         return;
     }
-    const std::string header = data.common->RenderHtmlHeader(data.channels);
-    const std::string footer = data.common->RenderHtmlFooter(data.channels);
+    const std::string header = data.common->RenderHtmlHeader(data.channels, data.marks);
+    const std::string footer = data.common->RenderHtmlFooter(data.channels, data.marks);
     std::vector<std::string> blocks;
     for (const TkavoChItem& channel : data.channels) {
         blocks.emplace_back();
-        data.common->AppendHtmlChannel(blocks.back(), channel);
+        data.common->AppendHtmlChannel(blocks.back(), channel, data.marks);
     }
     std::string page;
     for (auto _ : state) {

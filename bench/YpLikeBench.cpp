@@ -63,7 +63,7 @@ struct PageFixture
     {
         FillChannels(Channels, 1000);
         Channels.LastUpdate = Now();
-        const std::string data = (std::filesystem::path(__FILE__).parent_path().parent_path() / "data").string();
+        const std::string data = std::string(KAVO_DATA);
         Common = std::make_unique<TkavoCommon>(Setting, CommonPaths{data, "kavo", ""}, nullptr);
         Common->LoadTemplates();
         Rows = OnAirFirstOrder(Channels);

@@ -15,6 +15,8 @@
 #include "script/YpScriptRunner.h"
 #include "settings/IniEncoding.h"
 #include "ui/app/DebugLog.h"
+#include "ui/htmlview/BrowserPreload.h"
+#include "ui/htmlview/YpLikeView.h"
 #include "ui/lists/ChannelActions.h"
 #include "ui/lists/ChannelViews.h"
 #include "ui/window/MainFrame.h"
@@ -98,6 +100,11 @@ Program::Program(ProgramServices services, bool startMinimized) : m_services(std
     m_shutdown = std::make_unique<ShutdownSequence>(
         m_setting, *m_common, *m_notifyMgr, *m_window, [this]() -> EventScripts& { return scripts(); },
         [this] { return m_launcher.get(); });
+
+    m_preload = std::make_unique<BrowserPreload>(
+        *m_window, [this] { return !m_common->Busy && (m_firstCycleDone || !m_setting.Etc.AutoDownLoad); },
+        [this] { Guarded("BrowserPreload", [this] { m_window->YpLike().Prepare(); }); });
+    QObject::connect(m_cycle.get(), &RefreshCycle::CycleFinished, m_window.get(), [this] { m_firstCycleDone = true; });
 
     connectEngine();
     connectSettings();
@@ -255,6 +262,8 @@ void Program::startUpSteps()
     m_cycle->AllowRefresh();
     Guarded("ApplyTray", [this] { m_notifyMgr->ApplyTray(); });
     m_common->Initialized = true;
+    if (m_services.PreloadBrowser)
+        m_preload->Start();
 }
 
 void Program::exitPeerCast()

@@ -12,6 +12,7 @@
 
 namespace kavo {
 
+class BrowserPreload;
 class HistoryStore;
 class Launcher;
 class ProcessStarter;
@@ -35,6 +36,8 @@ struct ProgramServices
     std::function<NotifyPlatform()> Notify;
     // The common services' sounds.
     std::function<std::unique_ptr<WavePlayer>()> Sound;
+    // The browser of the YP-style page is made ahead of its first showing, once the program is idle.
+    bool PreloadBrowser = true;
 };
 
 // The program: its parts made in their order over the program folder, freed in reverse, and every
@@ -64,6 +67,7 @@ public:
     TkavoNet& Net() const { return *m_net; }
     TkavoMain& Window() const { return *m_window; }
     RefreshCycle& Cycle() const { return *m_cycle; }
+    BrowserPreload& Preload() const { return *m_preload; }
     ShutdownSequence& Shutdown() const { return *m_shutdown; }
     RulesFollower& Rules() const { return *m_rules; }
 
@@ -92,6 +96,8 @@ private:
     std::unique_ptr<TkavoMain> m_window;
     std::unique_ptr<RefreshCycle> m_cycle;
     std::unique_ptr<ShutdownSequence> m_shutdown;
+    std::unique_ptr<BrowserPreload> m_preload;
+    bool m_firstCycleDone = false;
     std::unique_ptr<VisitedUrls> m_visited;
     std::unique_ptr<Launcher> m_launcher;
     std::unique_ptr<EventScripts> m_scripts;

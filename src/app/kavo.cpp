@@ -1,11 +1,13 @@
 // kavo: the desktop program.
 #include "app/Program.h"
+#include "common/ukavoCommon.h"
 #include "platform/Cp932.h"
 #include "platform/ProgramFolder.h"
 #include "settings/TkavoSetting.h"
 #include "ui/app/Application.h"
 #include "ui/app/SessionEnd.h"
 #include "ui/app/SingleInstance.h"
+#include "ui/htmlview/BrowserPreload.h"
 #include "ui/htmlview/YpLikeView.h"
 #include "ui/window/RefreshCycle.h"
 #include "ui/window/ShutdownSequence.h"
@@ -14,6 +16,7 @@
 
 #include <QAction>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QLocalServer>
 #include <QMessageBox>
@@ -22,6 +25,8 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -43,6 +48,9 @@ The desktop client for PeerCast YP channel directories.
   --screenshot DIR    for documentation and checks: wait for the first refresh, run a second one,
                       save PNGs of both lists and of the screen with its balloon into DIR, and end;
                       with no YP enabled, save the window as a first start shows it
+  --measure-first-show  for measurements: once start-up has gone idle, show the YP-style page,
+                      print how long the window was held up and whether it moved, and end
+  --no-browser-preload  do not make the YP-style page's browser before it is first shown
   --help              print this help and exit
   --version           print the version and exit
 
@@ -55,6 +63,8 @@ struct Options
     std::string Home;
     bool Minimized = false;
     bool QuitAfterShow = false;
+    bool MeasureFirstShow = false;
+    bool BrowserPreload = true;
     std::string Screenshots;
 };
 
@@ -184,6 +194,95 @@ private:
     bool m_failed = false;
 };
 
+// Waits until start-up has gone idle (the browser made ahead, or the same time without), shows the
+// YP-style page and prints, once it has loaded: the longest time the event loop did not come round
+// (block_ms), the click itself (click_ms), the time to the loaded page (loaded_ms), whether the
+// window's native window was made anew (recreated) and how far the window moved (moved_px).
+class FirstShowProbe : public QObject
+{
+public:
+    FirstShowProbe(Program& program, bool preload, QString serverName)
+        : m_program(program), m_preload(preload), m_serverName(std::move(serverName))
+    {
+        m_ticks.setTimerType(Qt::PreciseTimer);
+        m_ticks.setInterval(1);
+        connect(&m_ticks, &QTimer::timeout, this, [this] { tick(); });
+        m_ticks.start();
+    }
+
+private:
+    void tick()
+    {
+        const double sinceTick = m_sinceTick.isValid() ? m_sinceTick.nsecsElapsed() / 1e6 : 0;
+        m_sinceTick.restart();
+        if (m_clicked) {
+            m_longest = std::max(m_longest, sinceTick);
+            return;
+        }
+        if (!m_program.Common().Initialized) {
+            m_idleSince.invalidate();
+            return;
+        }
+        if (!m_idleSince.isValid())
+            m_idleSince.start();
+        const bool ready = m_preload ? m_program.Preload().Finished() : m_idleSince.elapsed() > 4000;
+        if (!ready) {
+            m_readySince.invalidate();
+            return;
+        }
+        if (!m_readySince.isValid())
+            m_readySince.start();
+        if (m_readySince.elapsed() > 1000)
+            click();
+    }
+
+    void click()
+    {
+        TkavoMain& window = m_program.Window();
+        m_winId = window.winId();
+        m_position = window.pos();
+        m_framePosition = window.windowHandle()->framePosition();
+        connect(&window.YpLike(), &YpLikeView::Loaded, this, [this] {
+            m_loadedMs = m_clickClock.nsecsElapsed() / 1e6;
+            // The first frames of the page count too.
+            QTimer::singleShot(500, this, [this] { report(); });
+        });
+        m_clicked = true;
+        m_clickClock.start();
+        window.Actions()[ActionId::TabYpLike]->trigger();
+        m_clickMs = m_clickClock.nsecsElapsed() / 1e6;
+        m_longest = std::max(m_longest, m_clickMs);
+    }
+
+    void report()
+    {
+        TkavoMain& window = m_program.Window();
+        const int moved = (window.pos() - m_position).manhattanLength() +
+                          (window.windowHandle()->framePosition() - m_framePosition).manhattanLength();
+        std::printf("block_ms=%.1f click_ms=%.1f loaded_ms=%.1f recreated=%d moved_px=%d\n", m_longest, m_clickMs,
+                    m_loadedMs, window.winId() != m_winId ? 1 : 0, moved);
+        std::fflush(stdout);
+        QLocalServer::removeServer(m_serverName);
+        std::_Exit(0);
+    }
+
+    Program& m_program;
+    bool m_preload;
+    QString m_serverName;
+    QTimer m_ticks;
+    QElapsedTimer m_sinceTick;
+    QElapsedTimer m_idleSince;
+    QElapsedTimer m_readySince;
+    QElapsedTimer m_clickClock;
+    bool m_clicked = false;
+    double m_longest = 0;
+    double m_clickMs = 0;
+    double m_loadedMs = 0;
+    WId m_winId = 0;
+    QPoint m_position;
+    QPoint m_framePosition;
+};
+
 int Main(int argc, char** argv)
 {
     Options options;
@@ -205,6 +304,10 @@ int Main(int argc, char** argv)
             options.Minimized = true;
         else if (arg == "--quit-after-show")
             options.QuitAfterShow = true;
+        else if (arg == "--measure-first-show")
+            options.MeasureFirstShow = true;
+        else if (arg == "--no-browser-preload")
+            options.BrowserPreload = false;
         else if (arg == "--screenshot" && i + 1 < argc)
             options.Screenshots = argv[++i];
         // Anything else is a command line for the running instance, which ignores it.
@@ -238,7 +341,9 @@ int Main(int argc, char** argv)
     if (instance.HandOver(app.arguments()))
         return 0;
 
-    Program program({}, options.Minimized);
+    ProgramServices services;
+    services.PreloadBrowser = options.BrowserPreload;
+    Program program(std::move(services), options.Minimized);
     TkavoMain& window = program.Window();
     // SIGTERM, SIGINT and the end of the session close the window as its close box does.
     SessionEnd sessionEnd(window);
@@ -257,6 +362,10 @@ int Main(int argc, char** argv)
         window.winId(); // creates the native window to watch
         window.windowHandle()->installEventFilter(&quitOnExpose);
     }
+    std::unique_ptr<FirstShowProbe> firstShow;
+    if (options.MeasureFirstShow)
+        firstShow = std::make_unique<FirstShowProbe>(program, options.BrowserPreload,
+                                                     SingleInstance::ServerName(QString::fromStdString(folder)));
     std::unique_ptr<ScreenshotDriver> screenshots;
     if (!options.Screenshots.empty()) {
         bool enabled = false;

@@ -15,7 +15,7 @@ namespace kavo {
 
 namespace {
 
-constexpr std::size_t TagCount = static_cast<std::size_t>(Tag::InputBox) + 1;
+constexpr std::size_t TagCount = static_cast<std::size_t>(Tag::PagePolicy) + 1;
 
 struct TagName
 {
@@ -243,10 +243,27 @@ const TkavoChList& EmptyList()
     return list;
 }
 
+// A text value; made safe for HTML when asked to.
+void AddText(PieceWriter& writer, std::string_view text, bool safe)
+{
+    if (safe && NeedsHtmlSafe(text))
+        writer.AddOwned(HtmlSafe(text));
+    else
+        writer.Add(text);
+}
+
+void AddPolicy(PieceWriter& writer, const PageMarks& marks)
+{
+    writer.Add(R"(<meta http-equiv="Content-Security-Policy" content=")");
+    writer.Add(marks.Policy);
+    writer.Add(R"(">)");
+}
+
 // The value of a tag. Channel tags read values.Channel, list tags values.List.
 void AddValue(PieceWriter& writer, Tag tag, const TagValues& values)
 {
     const TkavoChItem& channel = values.Channel ? *values.Channel : EmptyChannel();
+    const bool safe = values.Page != nullptr && FromOutside(tag);
     switch (tag) {
     case Tag::TemplatePath:
     case Tag::ExePath:
@@ -256,8 +273,10 @@ void AddValue(PieceWriter& writer, Tag tag, const TagValues& values)
     case Tag::BrowserPath:
     case Tag::BrowserName:
     case Tag::FindValue2:
-        if (values.Environment)
-            writer.AddOwned(values.Environment->PathTagValue(tag));
+        if (values.Environment) {
+            const std::string value = values.Environment->PathTagValue(tag);
+            writer.AddOwned(safe ? HtmlSafe(value) : value);
+        }
         return;
     case Tag::ListResults:
         return;
@@ -274,23 +293,23 @@ void AddValue(PieceWriter& writer, Tag tag, const TagValues& values)
         AddNumber(writer, values.List ? values.List->TotalConnectCount(values.LocalChInfo) : 0);
         return;
     case Tag::ChannelName:
-        writer.Add(channel.ChannelName);
+        AddText(writer, channel.ChannelName, safe);
         return;
     case Tag::Description:
         if (channel.Genre.empty() && channel.Description.empty())
             return;
         writer.Add("[");
-        writer.Add(channel.Genre);
+        AddText(writer, channel.Genre, safe);
         if (!channel.Genre.empty() && !channel.Description.empty())
             writer.Add(" - ");
-        writer.Add(channel.Description);
+        AddText(writer, channel.Description, safe);
         writer.Add("]");
         return;
     case Tag::Playing:
-        writer.Add(channel.Playing);
+        AddText(writer, channel.Playing, safe);
         return;
     case Tag::Contact:
-        writer.Add(channel.ContactURL);
+        AddText(writer, channel.ContactURL, safe);
         return;
     case Tag::Listener:
         AddNumber(writer, channel.Listeners);
@@ -298,19 +317,19 @@ void AddValue(PieceWriter& writer, Tag tag, const TagValues& values)
         AddNumber(writer, channel.Relays);
         return;
     case Tag::Chat:
-        writer.Add(channel.ChatURL);
+        AddText(writer, channel.ChatURL, safe);
         return;
     case Tag::Statistics:
-        writer.Add(channel.StatisticsURL);
+        AddText(writer, channel.StatisticsURL, safe);
         return;
     case Tag::Type:
-        writer.Add(channel.Type);
+        AddText(writer, channel.Type, safe);
         return;
     case Tag::Stream:
-        writer.Add(channel.StreamURL);
+        AddText(writer, channel.StreamURL, safe);
         return;
     case Tag::DirectStream:
-        writer.Add(channel.DirectStreamURL);
+        AddText(writer, channel.DirectStreamURL, safe);
         return;
     case Tag::No:
         AddNumber(writer, channel.No);
@@ -319,18 +338,18 @@ void AddValue(PieceWriter& writer, Tag tag, const TagValues& values)
         writer.Add(DiffText(static_cast<unsigned>(channel.Diff) < TkavoDiffCount ? channel.Diff : TkavoDiff::None));
         return;
     case Tag::Bitrate:
-        writer.Add(channel.Bitrate);
+        AddText(writer, channel.Bitrate, safe);
         return;
     case Tag::TimeStamp:
         writer.AddOwned(FormatMonthDayTime(channel.TimeStamp));
         return;
     case Tag::Hash:
-        writer.Add(channel.Hash);
+        AddText(writer, channel.Hash, safe);
         return;
     case Tag::Results: // kept in the text by the caller when the channel belongs to no list
         return;
     case Tag::YpAddr:
-        writer.Add(channel.YpAddr);
+        AddText(writer, channel.YpAddr, safe);
         return;
     case Tag::Color:
         AddHtmlColor(writer, channel.Color, channel.ColorEnabled, "FFECC4");
@@ -339,23 +358,36 @@ void AddValue(PieceWriter& writer, Tag tag, const TagValues& values)
         AddHtmlColor(writer, channel.ColorText, channel.ColorTextEnabled, "000000");
         return;
     case Tag::BroadcastTime:
-        writer.Add(channel.BroadcastTime);
+        AddText(writer, channel.BroadcastTime, safe);
         return;
     case Tag::KyasukoStatus:
-        writer.Add(channel.Status);
+        AddText(writer, channel.Status, safe);
         return;
     case Tag::Comment:
-        writer.Add(channel.Comment);
+        AddText(writer, channel.Comment, safe);
         return;
     case Tag::Find:
         writer.Add(channel.Find ? "True" : "False");
         return;
     case Tag::FindValue:
-        if (channel.Find && values.Environment)
-            writer.AddOwned(values.Environment->FindValue());
+        if (channel.Find && values.Environment) {
+            const std::string value = values.Environment->FindValue();
+            writer.AddOwned(safe ? HtmlSafe(value) : value);
+        }
         return;
     case Tag::InputBox:
         writer.Add(values.InputAnswer);
+        return;
+    case Tag::ScriptNonce:
+        if (values.Page && !values.Page->Nonce.empty()) {
+            writer.Add(R"( nonce=")");
+            writer.Add(values.Page->Nonce);
+            writer.Add(R"(")");
+        }
+        return;
+    case Tag::PagePolicy:
+        if (values.Page)
+            AddPolicy(writer, *values.Page);
         return;
     }
 }
@@ -379,7 +411,142 @@ void AppendLine(std::string& out, std::string_view line)
     out += line;
 }
 
+bool IsHtmlSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f';
+}
+
+// Whether text[pos] starts the word, without regard to ASCII case.
+bool StartsWithWord(std::string_view text, std::size_t pos, std::string_view lowerWord)
+{
+    if (text.size() - pos < lowerWord.size())
+        return false;
+    for (std::size_t i = 0; i < lowerWord.size(); ++i)
+        if (LowerAscii(text[pos + i]) != lowerWord[i])
+            return false;
+    return true;
+}
+
+// A start tag "<name" at pos: followed by a blank, "/" or ">".
+bool StartsTag(std::string_view text, std::size_t pos, std::string_view lowerName)
+{
+    const std::size_t after = pos + 1 + lowerName.size();
+    return text[pos] == '<' && StartsWithWord(text, pos + 1, lowerName) && after < text.size() &&
+           (IsHtmlSpace(text[after]) || text[after] == '/' || text[after] == '>');
+}
+
+void AppendUtf8(std::string& out, char32_t c)
+{
+    if (c == 0 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+        c = 0xFFFD;
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// An attribute value as the browser reads it, from UTF-8: numeric references and the common named
+// ones decoded. Another named reference stays as written.
+std::string AttributeText(std::string_view utf8)
+{
+    static constexpr std::pair<std::string_view, char32_t> Named[] = {
+        {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}, {"&nbsp;", 0xA0},
+    };
+    std::string out;
+    for (std::size_t i = 0; i < utf8.size();) {
+        const std::size_t length = utf8[i] == '&' ? CharacterReferenceLength(utf8, i) : 0;
+        if (length == 0) {
+            out += utf8[i++];
+            continue;
+        }
+        const std::string_view reference = utf8.substr(i, length);
+        bool decoded = false;
+        if (reference[1] == '#') {
+            const bool hex = reference[2] == 'x' || reference[2] == 'X';
+            const std::string_view digits = reference.substr(hex ? 3 : 2, length - (hex ? 4 : 3));
+            std::uint64_t value = 0;
+            for (const char d : digits) {
+                const unsigned digit =
+                    d <= '9' ? static_cast<unsigned>(d - '0') : static_cast<unsigned>(LowerAscii(d) - 'a' + 10);
+                value = std::min<std::uint64_t>(value * (hex ? 16 : 10) + digit, 0x110000);
+            }
+            AppendUtf8(out, static_cast<char32_t>(value));
+            decoded = true;
+        } else {
+            for (const auto& [name, character] : Named)
+                if (reference == name) {
+                    AppendUtf8(out, character);
+                    decoded = true;
+                }
+        }
+        if (!decoded)
+            out += reference;
+        i += length;
+    }
+    return out;
+}
+
+bool IsHandlerName(std::string_view name)
+{
+    if (name.size() < 3 || LowerAscii(name[0]) != 'o' || LowerAscii(name[1]) != 'n')
+        return false;
+    return std::all_of(name.begin() + 2, name.end(), [](char c) { return IsAsciiAlnum(c) && !(c >= '0' && c <= '9'); });
+}
+
+bool IsUrlAttribute(std::string_view name)
+{
+    std::string lower;
+    for (const char c : name)
+        lower += LowerAscii(c);
+    return lower == "href" || lower == "src" || lower == "action" || lower == "formaction";
+}
+
+bool IsJavaScriptUrl(std::string_view value)
+{
+    while (!value.empty() && static_cast<unsigned char>(value.front()) <= ' ')
+        value.remove_prefix(1);
+    return StartsWithWord(value, 0, "javascript:");
+}
+
 } // namespace
+
+bool FromOutside(Tag tag)
+{
+    switch (tag) {
+    case Tag::FindValue2:
+    case Tag::ChannelName:
+    case Tag::Description:
+    case Tag::Playing:
+    case Tag::Contact:
+    case Tag::Chat:
+    case Tag::Statistics:
+    case Tag::Type:
+    case Tag::Stream:
+    case Tag::DirectStream:
+    case Tag::Bitrate:
+    case Tag::Hash:
+    case Tag::YpAddr:
+    case Tag::BroadcastTime:
+    case Tag::KyasukoStatus:
+    case Tag::Comment:
+    case Tag::FindValue:
+    case Tag::InputBox:
+        return true;
+    default:
+        return false;
+    }
+}
 
 bool LookupTag(std::string_view name, TagSet set, Tag& tag)
 {
@@ -471,6 +638,141 @@ bool CompiledTemplate::Uses(Tag tag) const
         if (piece.IsSlot && piece.SlotTag == tag)
             return true;
     return false;
+}
+
+bool CompiledTemplate::insideSlot(std::size_t begin, std::size_t end) const
+{
+    for (const Piece& piece : m_pieces)
+        if (piece.IsSlot && piece.Size != 0 && piece.Offset < end && begin < piece.Offset + piece.Size)
+            return true;
+    return false;
+}
+
+void CompiledTemplate::insertMark(std::size_t offset, Tag mark)
+{
+    const Piece slot{static_cast<std::uint32_t>(offset), 0, true, mark, TagForm::Plain};
+    for (std::size_t i = 0; i < m_pieces.size(); ++i) {
+        const Piece piece = m_pieces[i];
+        if (piece.Offset >= offset) {
+            m_pieces.insert(m_pieces.begin() + static_cast<std::ptrdiff_t>(i), slot);
+            return;
+        }
+        if (!piece.IsSlot && offset < piece.Offset + piece.Size) {
+            const auto head = static_cast<std::uint32_t>(offset - piece.Offset);
+            m_pieces[i].Size = head;
+            m_pieces.insert(
+                m_pieces.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                {slot, {static_cast<std::uint32_t>(offset), piece.Size - head, false, Tag{}, TagForm::Plain}});
+            return;
+        }
+    }
+    m_pieces.push_back(slot);
+}
+
+void CompiledTemplate::MarkPageScripts(bool policy)
+{
+    const std::string_view text = m_text;
+    std::vector<std::pair<std::size_t, Tag>> marks;
+    for (const Piece& piece : m_pieces) {
+        if (piece.IsSlot)
+            continue;
+        const std::size_t end = piece.Offset + piece.Size;
+        for (std::size_t i = piece.Offset; i < end; i += Cp932CharLength(text, i))
+            if (text[i] == '<' && end - i > 7 && StartsTag(text, i, "script"))
+                marks.emplace_back(i + 7, Tag::ScriptNonce);
+    }
+    if (policy) {
+        // Where the browser still reads it: at the start of the head, or after the doctype and the
+        // html start tag; a meta element before the doctype would change the page's mode.
+        const auto tagEnd = [&](std::size_t start) -> std::size_t {
+            const std::size_t close = text.find('>', start);
+            return close == std::string_view::npos || insideSlot(start, close + 1) ? 0 : close + 1;
+        };
+        std::size_t at = 0;
+        for (std::size_t i = 0; i < text.size() && at == 0; i += Cp932CharLength(text, i))
+            if (text[i] == '<' && StartsTag(text, i, "head"))
+                at = tagEnd(i);
+        if (at == 0) {
+            std::size_t i = 0;
+            const auto skipBlanks = [&] {
+                while (i < text.size() && IsHtmlSpace(text[i]))
+                    ++i;
+            };
+            skipBlanks();
+            if (StartsWithWord(text, i, "<!doctype") && (i = tagEnd(i)) != 0) {
+                at = i;
+                skipBlanks();
+            }
+            if (i < text.size() && StartsTag(text, i, "html") && (i = tagEnd(i)) != 0)
+                at = i;
+        }
+        marks.emplace_back(at, Tag::PagePolicy);
+    }
+    // From the back, so that every offset still lies in the piece it was found in.
+    std::sort(marks.begin(), marks.end());
+    for (auto mark = marks.rbegin(); mark != marks.rend(); ++mark)
+        insertMark(mark->first, mark->second);
+}
+
+std::vector<std::string> CompiledTemplate::InlineScripts() const
+{
+    std::vector<std::string> scripts;
+    const std::string_view text = m_text;
+    const auto skipBlanks = [&](std::size_t& j) {
+        while (j < text.size() && IsHtmlSpace(text[j]))
+            ++j;
+    };
+    for (std::size_t i = 0; i < text.size();) {
+        if (text[i] != '<' || i + 1 >= text.size() || !IsAsciiAlnum(text[i + 1]) ||
+            (text[i + 1] >= '0' && text[i + 1] <= '9')) {
+            i += Cp932CharLength(text, i);
+            continue;
+        }
+        std::size_t j = i + 1;
+        while (j < text.size() && (IsAsciiAlnum(text[j]) || text[j] == '-'))
+            ++j;
+        while (true) {
+            while (j < text.size() && (IsHtmlSpace(text[j]) || text[j] == '/'))
+                ++j;
+            if (j >= text.size() || text[j] == '>' || text[j] == '<')
+                break;
+            const std::size_t nameStart = j;
+            while (j < text.size() && !IsHtmlSpace(text[j]) && text[j] != '=' && text[j] != '>' && text[j] != '/' &&
+                   text[j] != '<')
+                ++j;
+            const std::string_view name = text.substr(nameStart, j - nameStart);
+            skipBlanks(j);
+            if (j >= text.size() || text[j] != '=')
+                continue;
+            ++j;
+            skipBlanks(j);
+            std::size_t valueStart = j;
+            std::size_t valueEnd = j;
+            if (j < text.size() && (text[j] == '"' || text[j] == '\'')) {
+                valueStart = j + 1;
+                valueEnd = std::min(text.find(text[j], valueStart), text.size());
+                j = std::min(valueEnd + 1, text.size());
+            } else {
+                while (j < text.size() && !IsHtmlSpace(text[j]) && text[j] != '>')
+                    j += Cp932CharLength(text, j);
+                valueEnd = j;
+            }
+            const std::string_view value = text.substr(valueStart, valueEnd - valueStart);
+            if (!(IsHandlerName(name) || (IsUrlAttribute(name) && IsJavaScriptUrl(value))) ||
+                insideSlot(valueStart, valueEnd))
+                continue;
+            std::vector<std::string> forms = {AttributeText(Cp932ToUtf8(value))};
+            // A template saved in UTF-8 is read as UTF-8 by the browser.
+            if (IsValidUtf8(value))
+                forms.push_back(AttributeText(value));
+            for (std::string& form : forms) {
+                if (std::find(scripts.begin(), scripts.end(), form) == scripts.end())
+                    scripts.push_back(std::move(form));
+            }
+        }
+        i = j;
+    }
+    return scripts;
 }
 
 std::vector<CompiledTemplate::PieceView> CompiledTemplate::Pieces() const

@@ -53,7 +53,16 @@ enum class Tag : std::uint8_t {
     FindValue,
 
     InputBox,
+
+    // Marks of the YP-style page, placed when its templates are loaded; no template can name them.
+    ScriptNonce, // the nonce attribute of a <script> element of the template
+    PagePolicy,  // the page's Content-Security-Policy, in its head
 };
+
+// Whether a tag's value is text from outside kavo: what a YP sent or a user typed. The YP-style
+// page makes such values safe for HTML; kavo's own values (numbers, colours, state texts, paths)
+// go in as they are.
+bool FromOutside(Tag tag);
 
 // Which tags a template is expanded with.
 enum class TagSet : std::uint8_t {
@@ -82,6 +91,13 @@ public:
     virtual std::string FindValue() const = 0;
 };
 
+// The marks of one build of the YP-style page.
+struct PageMarks
+{
+    std::string Nonce;  // lets the template's own <script> elements run
+    std::string Policy; // the Content-Security-Policy that names it
+};
+
 // What one expansion takes its values from.
 struct TagValues
 {
@@ -90,6 +106,9 @@ struct TagValues
     const TkavoChList* List = nullptr;           // nullptr: an empty list
     std::string_view InputAnswer;                // for <inputbox/>
     bool LocalChInfo = false;                    // URL/LocalChInfo: the totals of connected channels count
+    // Set for the YP-style page: values from outside are made safe for HTML, and the page's marks
+    // are written. Unset, every value goes in as it is.
+    const PageMarks* Page = nullptr;
 };
 
 // A template split once into literal pieces and tag slots. Expansion writes every piece in one pass,
@@ -118,6 +137,14 @@ public:
     };
     std::vector<PieceView> Pieces() const;
 
+    // For a piece of the YP-style page: a nonce mark in every <script> start tag the template
+    // itself holds, and with `policy` the page's policy mark at the start of its head.
+    void MarkPageScripts(bool policy);
+    // The inline event handlers ("onclick=...") and javascript: URLs the template itself holds, as
+    // the browser reads them (entities decoded, UTF-8). One that holds a tag is left out: its text
+    // changes with the values.
+    std::vector<std::string> InlineScripts() const;
+
     void ExpandTo(std::string& out, const TagValues& values) const;
     std::string Expand(const TagValues& values) const
     {
@@ -135,6 +162,9 @@ private:
         Tag SlotTag = Tag::TemplatePath;
         TagForm Form = TagForm::Plain;
     };
+
+    bool insideSlot(std::size_t begin, std::size_t end) const;
+    void insertMark(std::size_t offset, Tag mark);
 
     std::string m_text;
     TagSet m_set = TagSet::Path;

@@ -153,11 +153,12 @@ std::vector<const TkavoChItem*> OnAirFirstOrder(const TkavoChList& list)
 std::string BuildYpLikePage(const TkavoCommon& common, const TkavoChList& list,
                             const std::vector<const TkavoChItem*>& rows, YpLikeLiteFilter filter)
 {
-    std::string page = common.RenderHtmlHeader(list);
+    const PageMarks marks = common.NewPageMarks();
+    std::string page = common.RenderHtmlHeader(list, marks);
     for (const TkavoChItem* channel : rows)
         if (filter.Passes(*channel))
-            common.AppendHtmlChannel(page, *channel);
-    page += common.RenderHtmlFooter(list);
+            common.AppendHtmlChannel(page, *channel, marks);
+    page += common.RenderHtmlFooter(list, marks);
     return page;
 }
 

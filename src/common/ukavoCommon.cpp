@@ -3,6 +3,7 @@
 #include "platform/Cp932.h"
 #include "platform/ProgramFolder.h"
 #include "platform/RegularFile.h"
+#include "platform/Sha256.h"
 #include "settings/IniFile.h"
 #include "settings/TkavoSetting.h"
 
@@ -161,15 +162,32 @@ bool TkavoCommon::LoadTemplates()
         std::string content;
         std::string error;
         if (!ReadFile(folder + TemplateFiles[static_cast<std::size_t>(i)], content, error)) {
+            hashInlineScripts();
             if (OnTemplateError)
                 OnTemplateError(Sjis("templatesの初期化に失敗しました") + "\n" + error);
             return false;
         }
+        const auto kind = static_cast<TemplateKind>(i);
         LoadedTemplate& loaded = m_templates[static_cast<std::size_t>(i)];
         loaded.Lines = SplitLines(content);
-        loaded.Compiled = CompiledTemplate(JoinLines(loaded.Lines), TagSetOf(static_cast<TemplateKind>(i)));
+        loaded.Compiled = CompiledTemplate(JoinLines(loaded.Lines), TagSetOf(kind));
+        if (kind == TemplateKind::Header || kind == TemplateKind::Channel || kind == TemplateKind::Footer)
+            loaded.Compiled.MarkPageScripts(kind == TemplateKind::Header);
     }
+    hashInlineScripts();
     return true;
+}
+
+void TkavoCommon::hashInlineScripts()
+{
+    m_inlineScriptHashes.clear();
+    for (const TemplateKind kind : {TemplateKind::Header, TemplateKind::Channel, TemplateKind::Footer})
+        for (const std::string& script : Compiled(kind).InlineScripts()) {
+            const auto digest = Sha256(script);
+            std::string hash = "'sha256-" + Base64({reinterpret_cast<const char*>(digest.data()), digest.size()}) + "'";
+            if (std::find(m_inlineScriptHashes.begin(), m_inlineScriptHashes.end(), hash) == m_inlineScriptHashes.end())
+                m_inlineScriptHashes.push_back(std::move(hash));
+        }
 }
 
 const std::vector<std::string>& TkavoCommon::TemplateLines(TemplateKind kind) const
@@ -340,22 +358,49 @@ std::string TkavoCommon::RenderClipboardText(const TkavoChItem& channel) const
     return FinishPlainText(expandTemplate(TemplateKind::Clipboard, channel));
 }
 
-std::string TkavoCommon::RenderHtmlHeader(const TkavoChList& list) const
+PageMarks TkavoCommon::NewPageMarks() const
+{
+    std::random_device device;
+    std::string random(16, '\0');
+    for (std::size_t i = 0; i < random.size(); i += 4) {
+        const unsigned int bits = device();
+        for (std::size_t k = 0; k < 4; ++k)
+            random[i + k] = static_cast<char>(bits >> (8 * k));
+    }
+    PageMarks marks;
+    marks.Nonce = Base64(random);
+    // 'strict-dynamic': a template's script may load further scripts; 'unsafe-eval': scripts written
+    // for older browsers pass code to setTimeout as text.
+    marks.Policy = "script-src 'nonce-" + marks.Nonce + "' 'strict-dynamic' 'unsafe-eval'";
+    if (!m_inlineScriptHashes.empty()) {
+        marks.Policy += " 'unsafe-hashes'";
+        for (const std::string& hash : m_inlineScriptHashes)
+            marks.Policy += " " + hash;
+    }
+    marks.Policy += "; object-src 'none'";
+    return marks;
+}
+
+std::string TkavoCommon::RenderHtmlHeader(const TkavoChList& list, const PageMarks& marks) const
 {
     TagValues values = valuesFor(nullptr);
     values.List = &list;
+    values.Page = &marks;
     return m_templates[static_cast<std::size_t>(TemplateKind::Header)].Compiled.Expand(values);
 }
 
-void TkavoCommon::AppendHtmlChannel(std::string& page, const TkavoChItem& channel) const
+void TkavoCommon::AppendHtmlChannel(std::string& page, const TkavoChItem& channel, const PageMarks& marks) const
 {
-    m_templates[static_cast<std::size_t>(TemplateKind::Channel)].Compiled.ExpandTo(page, valuesFor(&channel));
+    TagValues values = valuesFor(&channel);
+    values.Page = &marks;
+    m_templates[static_cast<std::size_t>(TemplateKind::Channel)].Compiled.ExpandTo(page, values);
 }
 
-std::string TkavoCommon::RenderHtmlFooter(const TkavoChList& list) const
+std::string TkavoCommon::RenderHtmlFooter(const TkavoChList& list, const PageMarks& marks) const
 {
     TagValues values = valuesFor(nullptr);
     values.List = &list;
+    values.Page = &marks;
     return m_templates[static_cast<std::size_t>(TemplateKind::Footer)].Compiled.Expand(values);
 }
 

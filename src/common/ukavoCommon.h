@@ -142,10 +142,15 @@ public:
     std::string RenderPopupText(const TkavoChItem& channel) const;
     std::string RenderClipboardText(const TkavoChItem& channel) const;
 
-    // The HTML view's pieces: header and footer for the channel list, one block per channel.
-    std::string RenderHtmlHeader(const TkavoChList& list) const;
-    void AppendHtmlChannel(std::string& page, const TkavoChItem& channel) const;
-    std::string RenderHtmlFooter(const TkavoChList& list) const;
+    // The marks of one build of the HTML view: a new nonce for the templates' own <script> elements,
+    // and the policy that lets those, and the inline handlers the templates hold, run and nothing
+    // else.
+    PageMarks NewPageMarks() const;
+    // The HTML view's pieces: header and footer for the channel list, one block per channel. Values
+    // from outside are made safe for HTML.
+    std::string RenderHtmlHeader(const TkavoChList& list, const PageMarks& marks) const;
+    void AppendHtmlChannel(std::string& page, const TkavoChItem& channel, const PageMarks& marks) const;
+    std::string RenderHtmlFooter(const TkavoChList& list, const PageMarks& marks) const;
 
     // Milliseconds until the next automatic refresh: Notify/Update2 minutes (10 when not positive)
     // plus 0 to 19 whole seconds, drawn anew every call.
@@ -172,12 +177,15 @@ private:
     std::string FindValue() const override;
     TagValues valuesFor(const TkavoChItem* channel) const;
     std::string expandTemplate(TemplateKind kind, const TkavoChItem& channel) const;
+    void hashInlineScripts();
 
     const TkavoSetting& m_setting;
     CommonPaths m_paths;
     mutable std::string m_themeAsRead; // what the INI file holds, to write only a change
     std::unique_ptr<WavePlayer> m_player;
     std::array<LoadedTemplate, TemplateKindCount> m_templates;
+    // "'sha256-...'" of every inline handler and javascript: URL of the page's templates.
+    std::vector<std::string> m_inlineScriptHashes;
     std::mt19937 m_random;
 };
 

@@ -39,7 +39,109 @@ std::size_t EntityLength(char plain)
     return 1;
 }
 
+bool IsAsciiDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+bool IsAsciiLetter(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+bool IsHexDigit(char c)
+{
+    return IsAsciiDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// What a character becomes in a page; "" when it stays. The five are below 0x40, never the trail
+// byte of a CP932 character, so bytes may be looked at one by one.
+constexpr std::string_view SafeForm(char c)
+{
+    switch (c) {
+    case '<':
+        return "&lt;";
+    case '>':
+        return "&gt;";
+    case '"':
+        return "&quot;";
+    case '\'':
+        return "&#039;";
+    default:
+        return {};
+    }
+}
+
 } // namespace
+
+std::size_t CharacterReferenceLength(std::string_view text, std::size_t pos)
+{
+    // The longest named reference has 31 letters; longer numbers only name U+FFFD.
+    constexpr std::size_t LongestBody = 32;
+    std::size_t i = pos + 1;
+    std::size_t bodyStart = i;
+    bool (*allowed)(char) = nullptr;
+    if (i < text.size() && text[i] == '#') {
+        ++i;
+        if (i < text.size() && (text[i] == 'x' || text[i] == 'X')) {
+            ++i;
+            allowed = IsHexDigit;
+        } else {
+            allowed = IsAsciiDigit;
+        }
+        bodyStart = i;
+    } else if (i < text.size() && IsAsciiLetter(text[i])) {
+        allowed = [](char c) { return IsAsciiLetter(c) || IsAsciiDigit(c); };
+    } else {
+        return 0;
+    }
+    while (i < text.size() && i - bodyStart < LongestBody && allowed(text[i]))
+        ++i;
+    if (i == bodyStart || i >= text.size() || text[i] != ';')
+        return 0;
+    return i + 1 - pos;
+}
+
+bool NeedsHtmlSafe(std::string_view text)
+{
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (!SafeForm(c).empty() || (c == '&' && CharacterReferenceLength(text, i) == 0))
+            return true;
+    }
+    return false;
+}
+
+void AppendHtmlSafe(std::string& out, std::string_view text)
+{
+    std::size_t plainStart = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        std::string_view replacement = SafeForm(c);
+        if (c == '&') {
+            const std::size_t reference = CharacterReferenceLength(text, i);
+            if (reference != 0) {
+                i += reference - 1;
+                continue;
+            }
+            replacement = "&amp;";
+        }
+        if (replacement.empty())
+            continue;
+        out.append(text, plainStart, i - plainStart);
+        out += replacement;
+        plainStart = i + 1;
+    }
+    out.append(text, plainStart);
+}
+
+std::string HtmlSafe(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    AppendHtmlSafe(out, text);
+    return out;
+}
 
 // All six characters are below 0x40 and so never the trail byte of a CP932 character: working on
 // bytes is safe. No entity contains a character of a later row, so one pass equals six.

@@ -15,4 +15,16 @@ std::string HtmlDecode(std::string_view text);
 // lie inside out.
 void HtmlDecode(std::string_view text, std::string& out);
 
+// Makes a text from outside safe to put into an HTML page, as text or as a quoted attribute value:
+// "<", ">", '"' and "'" become character references, and an "&" that does not start one becomes
+// "&amp;". References the text already holds ("&amp;", "&#039;", "&hearts;") stay as they are, so a
+// text its sender escaped shows as it was meant to.
+void AppendHtmlSafe(std::string& out, std::string_view text);
+std::string HtmlSafe(std::string_view text);
+// Whether HtmlSafe would change the text.
+bool NeedsHtmlSafe(std::string_view text);
+// The length of the character reference ("&name;", "&#123;", "&#x7B;") at text[pos], which must be
+// an "&"; 0 when none starts there.
+std::size_t CharacterReferenceLength(std::string_view text, std::size_t pos);
+
 } // namespace kavo

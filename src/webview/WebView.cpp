@@ -3,13 +3,17 @@
 #include "ui/htmlview/HtmlView.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QMimeDatabase>
 #include <QOpenGLContext>
+#include <QPalette>
 #include <QPointer>
 #include <QVariantMap>
+#include <QWebEngineLoadingInfo>
 #include <QWebEngineNewWindowRequest>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -27,7 +31,8 @@
 
 // The context Qt shares among all OpenGL users; the browser engine renders through it. Qt makes it at
 // start-up only when asked before the application object exists, which would cost every start the
-// time to bring up OpenGL: the module makes it here instead, the first time the page is shown.
+// time to bring up OpenGL: the program makes it before it loads this module, and the module when it
+// was loaded another way.
 QT_BEGIN_NAMESPACE
 Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext* context);
 Q_GUI_EXPORT QOpenGLContext* qt_gl_global_share_context();
@@ -39,6 +44,9 @@ namespace {
 // The page in memory is served from this scheme; relative links resolve below the template folder.
 const QByteArray PageScheme = QByteArrayLiteral("kavo-page");
 const QUrl PageUrl(QStringLiteral("kavo-page://page/page.html"));
+// The empty page that starts the browser's own processes before the first real one; its loading is
+// not reported.
+const QUrl WarmUrl(QStringLiteral("kavo-page://page/warm.html"));
 // Schemes the page's links use: registered so that a click on one reaches the view as a request
 // the view handles, never as a program the desktop would start.
 const QByteArray LinkSchemes[] = {QByteArrayLiteral("kavo"), QByteArrayLiteral("peercast")};
@@ -67,6 +75,11 @@ void addFlag(const QByteArray& flag)
         qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.isEmpty() ? flag : flags + ' ' + flag);
 }
 
+bool DarkPalette(const QPalette& palette)
+{
+    return palette.color(QPalette::Window).lightness() < palette.color(QPalette::WindowText).lightness();
+}
+
 void PrepareEngine()
 {
     static bool done = false;
@@ -74,14 +87,18 @@ void PrepareEngine()
         return;
     done = true;
     if (!qt_gl_global_share_context()) {
-        // Kept even when it cannot be created, as Qt keeps its own: the engine then renders in
-        // software (offscreen, or no OpenGL at all).
+        // Kept even when it cannot be created, as Qt keeps its own.
         auto* context = new QOpenGLContext;
         context->setFormat(QSurfaceFormat::defaultFormat());
-        if (!context->create())
-            addFlag("--disable-gpu");
+        context->create();
         qt_gl_set_global_share_context(context);
     }
+    // Without OpenGL (offscreen, or none at all) the engine renders in software.
+    if (!qt_gl_global_share_context()->isValid())
+        addFlag("--disable-gpu");
+    // A dark desktop: pages are told so (prefers-color-scheme), and the default templates follow.
+    if (DarkPalette(QGuiApplication::palette()))
+        addFlag("--force-dark-mode");
     // The engine's sandbox refuses to run as root.
     if (geteuid() == 0)
         addFlag("--no-sandbox");
@@ -115,6 +132,10 @@ public:
         }
         if (url.path() == PageUrl.path()) {
             reply(job, QByteArrayLiteral("text/html"), Page);
+            return;
+        }
+        if (url.path() == WarmUrl.path()) {
+            reply(job, QByteArrayLiteral("text/html"), QByteArray());
             return;
         }
         // A file below the folder, never above it.
@@ -194,7 +215,32 @@ protected:
             m_events.ScriptError(message, line, source);
     }
 
+    // The page's scripts open no dialogs: a page that kavo shows is no place for them, and text from
+    // a YP must never get one in front of the user.
+    void javaScriptAlert(const QUrl&, const QString& message) override { dialogSuppressed(message); }
+    bool javaScriptConfirm(const QUrl&, const QString& message) override
+    {
+        // Asked before the page is left: a rebuild always may.
+        if (message ==
+            QCoreApplication::translate(
+                "QWebEnginePage", "Are you sure you want to leave this page? Changes that you made may not be saved."))
+            return true;
+        dialogSuppressed(message);
+        return false;
+    }
+    bool javaScriptPrompt(const QUrl&, const QString& message, const QString&, QString*) override
+    {
+        dialogSuppressed(message);
+        return false;
+    }
+
 private:
+    void dialogSuppressed(const QString& message)
+    {
+        if (m_events.DialogSuppressed)
+            m_events.DialogSuppressed(message);
+    }
+
     // The request counts only when it asks for the link of the user's last real click: a page script
     // that opens another address while the user clicks gets nothing.
     void routeClickedLink(const QUrl& requested)
@@ -239,9 +285,13 @@ public:
         m_view->setContextMenuPolicy(Qt::NoContextMenu);
         m_page = new Page(m_profile, m_events, m_view);
         m_view->setPage(m_page);
-        QObject::connect(m_page, &QWebEnginePage::loadFinished, m_view, [this](bool ok) {
+        // What shows until the first page has drawn: the window's colour, not a white block.
+        m_page->setBackgroundColor(m_view->palette().color(QPalette::Base));
+        QObject::connect(m_page, &QWebEnginePage::loadingChanged, m_view, [this](const QWebEngineLoadingInfo& info) {
+            if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus || info.url() == WarmUrl)
+                return;
             if (m_events.LoadFinished)
-                m_events.LoadFinished(ok);
+                m_events.LoadFinished(info.status() == QWebEngineLoadingInfo::LoadSucceededStatus);
         });
     }
 
@@ -253,6 +303,7 @@ public:
     }
 
     QWidget* Widget() override { return m_view; }
+    bool CanDraw() const override { return m_view && m_view->focusProxy(); }
 
     void ShowPage(const QByteArray& page, const QString& folder) override
     {
@@ -260,6 +311,12 @@ public:
         m_pages->Folder = folder;
         m_page->Shown = PageUrl;
         m_page->load(PageUrl);
+    }
+
+    void Warm() override
+    {
+        m_page->Shown = WarmUrl;
+        m_page->load(WarmUrl);
     }
 
     void ShowFile(const QString& path) override

@@ -447,8 +447,9 @@ TEST_F(KavoListTest, PageFollowsTheOnAirOrderTheThemeAndTheLiteMode)
     for (const Case& c : cases) {
         const Outcome run = Start(c.Args);
         ASSERT_EQ(run.Status, 0) << run.Err;
-        // The page's own bytes: CP932, CR LF.
-        EXPECT_EQ(run.Out, Sjis("<p>一覧</p>\r\n") + c.Channels + footer) << c.Args.back();
+        // The page's own bytes: CP932, CR LF, after the policy a header without a head begins with.
+        const std::size_t policyEnd = run.Out.find("\">") + 2;
+        EXPECT_EQ(run.Out.substr(policyEnd), Sjis("<p>一覧</p>\r\n") + c.Channels + footer) << c.Args.back();
     }
 
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
@@ -457,6 +458,59 @@ TEST_F(KavoListTest, PageFollowsTheOnAirOrderTheThemeAndTheLiteMode)
         EXPECT_EQ(run.Status, 2) << args.back();
         EXPECT_EQ(run.Out, "") << args.back();
     }
+}
+
+TEST_F(KavoListTest, PageShowsYpTextAsTextAndTemplateKeepsItAsSent)
+{
+    struct Case
+    {
+        const char* Sent; // UTF-8, as the YP sent it
+        const char* Page;
+    };
+    const std::array<Case, 7> cases{{
+        {"テスト配信 A&B <test>", "テスト配信 A&amp;B &lt;test&gt;"},
+        {"<img src=x onerror=alert(1)>", "&lt;img src=x onerror=alert(1)&gt;"},
+        {"<b>bold</b>", "&lt;b&gt;bold&lt;/b&gt;"},
+        {"\"double\" 'single'", "&quot;double&quot; &#039;single&#039;"},
+        {"&amp; &lt;b&gt; &#039; &#x27; &hearts;", "&amp; &lt;b&gt; &#039; &#x27; &hearts;"},
+        {"& &amp &#; AT&T", "&amp; &amp;amp &amp;#; AT&amp;T"},
+        // Trail bytes that look like "\" in CP932.
+        {"ソ表能予 <x>", "ソ表能予 &lt;x&gt;"},
+    }};
+    std::string index;
+    std::string page;
+    std::string sent;
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const std::string text = cases[i].Sent;
+        index += text + "<>" + std::string(32, static_cast<char>('A' + i)) + "<><><>" + text + "<>説明 <free><>" +
+                 std::to_string(100 - i) + "<>0<>300<>FLV<><><><><><>0:10<>click<>" + text + "<>0\r\n";
+        // The comment comes in corner brackets, as the index parser quotes it.
+        page +=
+            std::string(cases[i].Page) + "|[" + cases[i].Page + " - 説明 &lt;free&gt;]|「" + cases[i].Page + "」\r\n";
+        sent += text + "|[" + text + " - 説明 <free>]|「" + text + "」\n";
+    }
+    server.Route("/yp/index.txt", HttpReply::Ok(index));
+    WriteSettings("[YP]\n" + YpSettings(0, "/yp/", true) + "[Window]\nYpLikeLite0=0\n");
+    const fs::path templates = home / "templates";
+    fs::create_directories(templates);
+    std::ofstream(templates / "ie_header.html", std::ios::binary) << "<head>";
+    std::ofstream(templates / "ie_channel.html", std::ios::binary) << "<channelname/>|<description/>|<comment/>";
+    std::ofstream(templates / "ie_footer.html", std::ios::binary) << "";
+    for (const char* name : {"notify.txt", "popup.txt", "clipboard.txt"})
+        std::ofstream(templates / name) << "";
+
+    const Outcome run = Start({"--page"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    const std::string policy = R"(<head><meta http-equiv="Content-Security-Policy" content="script-src 'nonce-)";
+    ASSERT_TRUE(run.Out.starts_with(policy)) << run.Out;
+    const std::size_t lineEnd = run.Out.find("\r\n");
+    ASSERT_NE(lineEnd, std::string::npos);
+    EXPECT_EQ(Cp932ToUtf8(run.Out.substr(lineEnd + 2)), page);
+
+    // A template of the user's own gets the values as the YP sent them.
+    const Outcome raw = Start({"--template", (templates / "ie_channel.html").string()});
+    ASSERT_EQ(raw.Status, 0) << raw.Err;
+    EXPECT_EQ(raw.Out, sent);
 }
 
 TEST_F(KavoListTest, AScriptFetchesAndRewritesTheIndex)

@@ -1,5 +1,7 @@
 #include "common/YpLikePage.h"
 #include "CommonTestSupport.h"
+#include "common/Templates.h"
+#include "platform/Sha256.h"
 
 #include <gtest/gtest.h>
 
@@ -206,8 +208,111 @@ TEST(YpLikePage, OnAirFirstOrderAndPage)
     auto common = fixture.Create();
     ASSERT_TRUE(common->LoadTemplates());
     const std::string page = BuildYpLikePage(*common, list, OnAirFirstOrder(list), YpLikeLiteFilter(Lite(4), 4));
-    // The header and footer count the whole list; the blocks follow the rows and the filter.
-    EXPECT_EQ(page, "H:" + list.StatusText() + "|\r\nb=50 / 0\r\na=5 / 0\r\nc=5 / 0\r\nraw1=100 / 0\r\nF\r\n");
+    // The header and footer count the whole list; the blocks follow the rows and the filter. The
+    // policy comes first, as the header has no head.
+    const std::string policy = R"(<meta http-equiv="Content-Security-Policy" content="script-src 'nonce-)";
+    ASSERT_TRUE(page.starts_with(policy)) << page;
+    EXPECT_EQ(page.substr(page.find("\">") + 2),
+              "H:" + list.StatusText() + "|\r\nb=50 / 0\r\na=5 / 0\r\nc=5 / 0\r\nraw1=100 / 0\r\nF\r\n");
+}
+
+// The text a piece of the page gives with fixed marks.
+std::string MarkedPiece(const std::string& text, bool policy)
+{
+    CompiledTemplate piece(text, TagSet::List);
+    piece.MarkPageScripts(policy);
+    const PageMarks marks{"N", "P"};
+    TagValues values;
+    values.Page = &marks;
+    return piece.Expand(values);
+}
+
+TEST(YpLikePage, PolicyAtTheHeadAndANonceInEveryScriptOfTheTemplates)
+{
+    const std::string meta = R"(<meta http-equiv="Content-Security-Policy" content="P">)";
+    struct Case
+    {
+        std::string Header;
+        std::string Page;
+    };
+    const std::array<Case, 7> cases = {{
+        {"<!DOCTYPE html><html><head><title>t</title>", "<!DOCTYPE html><html><head>" + meta + "<title>t</title>"},
+        {"<html><HEAD class=x><header>", "<html><HEAD class=x>" + meta + "<header>"},
+        {"<header>a</header>", meta + "<header>a</header>"},
+        {"<!doctype html>\n<html lang=ja><body>", "<!doctype html>\n<html lang=ja>" + meta + "<body>"},
+        {"<!doctype html><p>", "<!doctype html>" + meta + "<p>"},
+        {"<p>x</p>", meta + "<p>x</p>"},
+        // Every start tag of a script, in any case and wherever it stands; no other element.
+        {"<head><script>a()</script><SCRIPT src='s.js'></SCRIPT><script\ttype=module></script><scripts>",
+         "<head>" + meta +
+             R"(<script nonce="N">a()</script><SCRIPT nonce="N" src='s.js'></SCRIPT><script nonce="N"	type=module></script><scripts>)"},
+    }};
+    for (const Case& c : cases)
+        EXPECT_EQ(MarkedPiece(c.Header, true), c.Page) << c.Header;
+    // Other pieces carry nonces only; an expansion for anything but the page writes no mark.
+    EXPECT_EQ(MarkedPiece("<p><script>b()</script>", false), R"(<p><script nonce="N">b()</script>)");
+    CompiledTemplate piece("<head><script>b()</script>", TagSet::List);
+    piece.MarkPageScripts(true);
+    EXPECT_EQ(piece.Expand({}), "<head><script>b()</script>");
+}
+
+TEST(YpLikePage, InlineScriptsOfTheTemplatesAreHashedWithoutThoseHoldingValues)
+{
+    const std::string source = R"x(<body onload="init()"><a href="javascript:go(1)" onClick='show(&quot;a&quot;)'>)x"
+                               R"x(<b onmouseover=hl(this) title="onclick=no()"><i onclick="play('<hash/>')">)x"
+                               R"x(<a href="<contact/>">x</a>)x";
+    CompiledTemplate piece(source, TagSet::Channel);
+    EXPECT_EQ(piece.InlineScripts(),
+              (std::vector<std::string>{"init()", "javascript:go(1)", "show(\"a\")", "hl(this)"}));
+
+    CommonFixture fixture;
+    fixture.WriteAllTemplates("");
+    fixture.WriteTemplate("ie_channel.html", source);
+    auto common = fixture.Create();
+    ASSERT_TRUE(common->LoadTemplates());
+    const PageMarks first = common->NewPageMarks();
+    const PageMarks second = common->NewPageMarks();
+    EXPECT_NE(first.Nonce, second.Nonce);
+    EXPECT_GE(first.Nonce.size(), 22u);
+    EXPECT_NE(first.Policy.find("'nonce-" + first.Nonce + "'"), std::string::npos) << first.Policy;
+    const auto hash = [](const std::string& script) {
+        const auto digest = Sha256(script);
+        return "'sha256-" + Base64(std::string(digest.begin(), digest.end())) + "'";
+    };
+    for (const char* script : {"init()", "javascript:go(1)", "show(\"a\")", "hl(this)"})
+        EXPECT_NE(first.Policy.find(hash(script)), std::string::npos) << script << "\n" << first.Policy;
+    EXPECT_NE(first.Policy.find("'unsafe-hashes'"), std::string::npos);
+    EXPECT_EQ(first.Policy.find("unsafe-inline"), std::string::npos);
+}
+
+TEST(YpLikePage, ValuesFromAYpAreMadeSafeAndKavosOwnAreNot)
+{
+    CommonFixture fixture;
+    fixture.WriteAllTemplates("");
+    fixture.WriteTemplate("ie_channel.html", "<channelname/>|<description/>|<contact/>|<comment/>|<type/>|"
+                                             "<playing/>|<stream/>|<listener/>|<color/>|<diff/>|<templatepath/>");
+    auto common = fixture.Create();
+    ASSERT_TRUE(common->LoadTemplates());
+    TkavoChList list;
+    TkavoChItem& channel = AddSampleChannel(list);
+    channel.ChannelName = "A&B <test>";
+    channel.Genre = "<img src=x onerror=alert(1)>";
+    channel.Description = "&amp; &#039;";
+    channel.ContactURL = "http://x/?a=1&b=\"2\"";
+    channel.Comment = "'c'";
+    channel.Type = "<b>";
+    channel.Playing = "&#x27;&;";
+    channel.StreamURL = "http://x/pls/ID?tip=<t>";
+    channel.Diff = TkavoDiff::New;
+    const PageMarks marks{"N", "P"};
+    std::string page;
+    common->AppendHtmlChannel(page, channel, marks);
+    EXPECT_EQ(page, "A&amp;B &lt;test&gt;|[&lt;img src=x onerror=alert(1)&gt; - &amp; &#039;]|"
+                    "http://x/?a=1&amp;b=&quot;2&quot;|&#039;c&#039;|&lt;b&gt;|&#x27;&amp;;|"
+                    "http://x/pls/ID?tip=&lt;t&gt;|12 / 3|#123456|" +
+                        Sjis("新着") + "|" + common->GetTemplatePath() + "\r\n");
+    // The same template for the other uses keeps the values as described.
+    EXPECT_EQ(common->ExpandChannelTags(&channel, "<channelname/>|<type/>"), "A&B <test>|<b>");
 }
 
 TEST(YpLikePage, LinkRouting)

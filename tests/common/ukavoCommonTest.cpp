@@ -93,10 +93,13 @@ TEST_F(CommonTest, LoadTemplatesReadsTheSixFilesAsLines)
     // Joined with CR LF after every line, header and footer with the list tags.
     TkavoChList list;
     AddSampleChannel(list);
-    std::string page = common->RenderHtmlHeader(list);
-    common->AppendHtmlChannel(page, list[0]);
-    page += common->RenderHtmlFooter(list);
-    EXPECT_EQ(page, "h\r\nc\r\n\r\nf\r\n");
+    const PageMarks marks{"n0nce", "script-src 'nonce-n0nce'"};
+    std::string page = common->RenderHtmlHeader(list, marks);
+    common->AppendHtmlChannel(page, list[0], marks);
+    page += common->RenderHtmlFooter(list, marks);
+    // A header without a head of its own gets the page's policy at its start.
+    EXPECT_EQ(page,
+              "<meta http-equiv=\"Content-Security-Policy\" content=\"script-src 'nonce-n0nce'\">h\r\nc\r\n\r\nf\r\n");
 }
 
 TEST_F(CommonTest, FirstFailureEndsTheLoadAndIsReported)
@@ -332,10 +335,11 @@ protected:
 
 TEST_F(DefaultTemplatesTest, PageLinksOpenInANewWindowAndEveryTagIsExpanded)
 {
-    std::string page = common->RenderHtmlHeader(list);
+    const PageMarks marks = common->NewPageMarks();
+    std::string page = common->RenderHtmlHeader(list, marks);
     for (const TkavoChItem& item : list)
-        common->AppendHtmlChannel(page, item);
-    page += common->RenderHtmlFooter(list);
+        common->AppendHtmlChannel(page, item, marks);
+    page += common->RenderHtmlFooter(list, marks);
 
     RegularExpression regExp;
     regExp.IgnoreCase = true;

@@ -1,6 +1,7 @@
 // Templates from the data, expanded with channel texts full of tags: a value is written as it is
 // and never read again for tags, so swapping a plain value for a tag-laden one changes the output
-// in exactly the places the value went.
+// in exactly the places the value went. In the YP-style page a value full of markup adds no markup
+// character to what the template itself writes.
 #include "FuzzSupport.h"
 
 #include "common/Templates.h"
@@ -59,5 +60,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // Every slot writes one value at most a few times over.
     FUZZ_CHECK(withTags.size() <= (source.size() + 1) * (2 * hostile.size() + 64));
+
+    if (set == TagSet::List || set == TagSet::Channel) {
+        CompiledTemplate page(source, set);
+        page.MarkPageScripts(set == TagSet::List);
+        const PageMarks marks{"N", "P"};
+        const std::string markup = "<script>x</script>\"'<img onerror=y>&";
+        TkavoChItem hostileMarkup;
+        FillTexts(hostileMarkup, markup);
+        const auto markupCount = [](const std::string& text) {
+            return std::count_if(text.begin(), text.end(), [](char c) { return c == '<' || c == '"' || c == '\''; });
+        };
+        TagValues plainValues{nullptr, &plain, &list, ""};
+        plainValues.Page = &marks;
+        TagValues markupValues{nullptr, &hostileMarkup, &list, ""};
+        markupValues.Page = &marks;
+        FUZZ_CHECK(markupCount(page.Expand(markupValues)) == markupCount(page.Expand(plainValues)));
+    }
     return 0;
 }

@@ -81,3 +81,43 @@ TEST(HtmlEntities, DecodeAgreesWithStepByStepReplacement)
 
 } // namespace
 } // namespace kavo
+
+namespace kavo {
+namespace {
+
+TEST(HtmlEntities, SafeForAPageKeepsReferences)
+{
+    struct Case
+    {
+        const char* In;
+        const char* Out;
+    };
+    constexpr std::array<Case, 12> cases = {{
+        {"plain text", "plain text"},
+        {"A&B <test>", "A&amp;B &lt;test&gt;"},
+        {"\"q\" 'a'", "&quot;q&quot; &#039;a&#039;"},
+        {"<img src=x onerror=alert(1)>", "&lt;img src=x onerror=alert(1)&gt;"},
+        // References the sender wrote stay, named or numbered, in any case of hex digit.
+        {"&amp; &lt;b&gt; &#039; &#39; &#x27; &#X2F; &hearts;", "&amp; &lt;b&gt; &#039; &#39; &#x27; &#X2F; &hearts;"},
+        // Anything short of one is a bare "&".
+        {"& &; &#; &#x; &amp &#12a; &1;", "&amp; &amp;; &amp;#; &amp;#x; &amp;amp &amp;#12a; &amp;1;"},
+        {"&&amp;", "&amp;&amp;"},
+        {"a&", "a&amp;"},
+        {"&abcdefghijklmnopqrstuvwxyzabcdefgh;", "&amp;abcdefghijklmnopqrstuvwxyzabcdefgh;"},
+        {"&CounterClockwiseContourIntegral;", "&CounterClockwiseContourIntegral;"},
+        {"", ""},
+        {"<<>>", "&lt;&lt;&gt;&gt;"},
+    }};
+    for (const Case& c : cases) {
+        EXPECT_EQ(HtmlSafe(c.In), c.Out) << c.In;
+        EXPECT_EQ(NeedsHtmlSafe(c.In), std::string_view(c.In) != c.Out) << c.In;
+        // Safe text stays as it is.
+        EXPECT_EQ(HtmlSafe(c.Out), c.Out) << c.In;
+    }
+    // Trail bytes of CP932 characters that look like ASCII ("\" in ソ, 表, 能) are no markup.
+    const std::string text = Sjis("ソ表能<x>&");
+    EXPECT_EQ(HtmlSafe(text), Sjis("ソ表能&lt;x&gt;&amp;"));
+}
+
+} // namespace
+} // namespace kavo

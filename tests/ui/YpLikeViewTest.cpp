@@ -2,6 +2,8 @@
 // and its links routed only when the user clicked them.
 #include "ui/htmlview/YpLikeView.h"
 #include "common/ukavoCommon.h"
+#include "history/HistoryStore.h"
+#include "net/RetrievalRecord.h"
 #include "net/ukavoNet.h"
 #include "platform/Cp932.h"
 #include "platform/DateTime.h"
@@ -12,11 +14,14 @@
 #include "support/NotifyTestSupport.h"
 #include "support/TestHttpServer.h"
 #include "support/TestProgram.h"
+#include "ui/htmlview/BrowserPreload.h"
 #include "ui/htmlview/HtmlView.h"
 #include "ui/lists/ChannelActions.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QDialog>
+#include <QLabel>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QStatusBar>
@@ -25,7 +30,10 @@
 #include <QWebEngineView>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <utility>
+#include <vector>
 
 using namespace kavo;
 using namespace kavo::test;
@@ -84,6 +92,20 @@ const char* Channel = R"(<a class="ch" id="ch-<hash/>" href="<stream/>"><channel
 )";
 const char* Footer = "<div style=\"height: 3000px\"></div></body></html>";
 
+class Harness;
+
+// What a harness starts with: settings, the page's templates and files beside them.
+struct Setup
+{
+    std::string MoreSettings;
+    std::string Header = ::Header;
+    std::string Channel = ::Channel;
+    std::string Footer = ::Footer;
+    std::vector<std::pair<std::string, std::string>> TemplateFiles; // name, content
+    bool Preload = false;
+    std::function<void(Harness&)> BeforeStart;
+};
+
 class Harness : public TestProgram
 {
 public:
@@ -91,22 +113,26 @@ public:
     TestHttpServer Server;
     RecordingStarter Starter;
 
-    explicit Harness(const std::string& moreSettings = "")
+    explicit Harness(const Setup& setup = {})
     {
         namespace fs = std::filesystem;
         fs::create_directories(Folder.File("templates"));
         for (const char* name : {"notify.txt", "clipboard.txt", "popup.txt"})
             WriteFile(Folder.File(std::string("templates/") + name), "<channelname/>");
-        WriteFile(Folder.File("templates/ie_header.html"), Header);
-        WriteFile(Folder.File("templates/ie_channel.html"), Channel);
-        WriteFile(Folder.File("templates/ie_footer.html"), Footer);
+        WriteFile(Folder.File("templates/ie_header.html"), setup.Header);
+        WriteFile(Folder.File("templates/ie_channel.html"), setup.Channel);
+        WriteFile(Folder.File("templates/ie_footer.html"), setup.Footer);
+        for (const auto& [name, content] : setup.TemplateFiles)
+            WriteFile(Folder.File("templates/" + name), content);
         fs::copy(fs::path(KAVO_TEST_DATA) / ".." / ".." / "data" / "icons", Folder.File("icons"));
         WriteFile(Folder.File("kavo.ini"), "[YP]\nEnabled0=1\nTitle0=yp\nChType0=wmv\nUrl0=" + Server.Url("/yp/") +
                                                "\n[Etc]\nPeerCast=/nonexistent/peercast\nPlayerFileName=\n"
                                                "[Notify]\nRank2=4\nTTS=0\nSound=0\nChannel=0\n" +
-                                               moreSettings);
+                                               setup.MoreSettings);
         SetProgramFolder(Folder.Path());
-        Create(&Starter, false);
+        if (setup.BeforeStart)
+            setup.BeforeStart(*this);
+        Create(&Starter, false, setup.Preload);
         P->Start();
         P->Show();
         Main().resize(800, 600);
@@ -272,7 +298,7 @@ private slots:
 
     void temporaryFileModeAndScrollRestore()
     {
-        Harness h("[Window]\nYpLikeModeFromStream=0\nYpLikeModeFromTempFile=1\nYpLikeRestorePos=1\n");
+        Harness h({.MoreSettings = "[Window]\nYpLikeModeFromStream=0\nYpLikeModeFromTempFile=1\nYpLikeRestorePos=1\n"});
         QVERIFY(h.Cycle(Line("few", 'A', 3) + Line("many", 'C', 40)));
         QVERIFY(h.ShowAndLoad(h.Action("ActionTabYpLike")));
         const QString temp = QString::fromStdString(h.Folder.File("templates/temp.html"));
@@ -288,6 +314,106 @@ private slots:
         QTRY_COMPARE(h.PageNames(), std::string("few many"));
         QCOMPARE(h.Browser()->url(), QUrl::fromLocalFile(temp));
         QTRY_COMPARE(h.Js(QStringLiteral("document.scrollingElement.scrollTop")).toInt(), 700);
+    }
+
+    // A YP that sends markup: shown as text, and none of it runs, not even through an attribute the
+    // template left unquoted. The template's own scripts run (inline, from a file, as a handler);
+    // their dialogs are not shown.
+    void ypTextIsTextAndOnlyTheTemplatesScriptsRun()
+    {
+        Setup setup;
+        setup.Header = R"html(<!DOCTYPE html><html><head><meta charset="Shift_JIS"><title>kavo page</title>
+<script>
+document.documentElement.dataset.inline = 'ran';
+alert('from the template');
+document.documentElement.dataset.confirmed = String(confirm('sure?'));
+document.documentElement.dataset.prompted = String(prompt('name?'));
+</script>
+<script src="own.js"></script>
+</head><body onload="document.body.dataset.handler = 'ran'">
+<a id="own" href="javascript:void(document.body.dataset.link = 'ran')">own</a>
+)html";
+        setup.Channel = R"(<a class="ch" href="<contact/>"><channelname/></a>
+<i class="d" title=<description/>>d</i><span class="g"><description/></span>
+)";
+        setup.Footer = "</body></html>";
+        setup.TemplateFiles = {{"own.js", "document.documentElement.dataset.file = 'ran';"}};
+        Harness h(setup);
+        const std::string name = R"(<img src=x onerror="document.title='name'">)";
+        QVERIFY(h.Cycle(name + "<>" + Id('A') + "<>10.0.0.1:7144<>javascript:document.title='contact'<>" +
+                        "x onmouseover=document.title='genre'<><b>bold</b><script>document.title='desc'</script><>" +
+                        "5<>1<>300<>WMV<><><><><>%20<>1:05<>click<><>0\r\n"));
+        QVERIFY(h.ShowAndLoad(h.Action("ActionTabYpLike")));
+        const auto js = [&](const char* script) { return h.Js(QString::fromLatin1(script)).toString(); };
+        QTRY_COMPARE(js("document.body.dataset.handler"), QStringLiteral("ran"));
+        QCOMPARE(js("document.documentElement.dataset.inline"), QStringLiteral("ran"));
+        QCOMPARE(js("document.documentElement.dataset.file"), QStringLiteral("ran"));
+        h.Js(QStringLiteral("document.getElementById('own').click()"));
+        QTRY_COMPARE(js("document.body.dataset.link"), QStringLiteral("ran"));
+        QCOMPARE(js("document.documentElement.dataset.confirmed"), QStringLiteral("false"));
+        QCOMPARE(js("document.documentElement.dataset.prompted"), QStringLiteral("null"));
+
+        // The YP's markup is text, and what would run from it does not.
+        QCOMPARE(js("document.querySelector('a.ch').textContent"), QString::fromStdString(name));
+        QCOMPARE(js("String(document.querySelectorAll('img, b, body script').length)"), QStringLiteral("0"));
+        QVERIFY(js("document.querySelector('span.g').textContent").contains(QStringLiteral("<b>bold</b>")));
+        h.Js(QStringLiteral("document.querySelector('i.d').dispatchEvent(new MouseEvent('mouseover'));"
+                            "document.querySelector('a.ch').click();"));
+        QTest::qWait(500);
+        QCOMPARE(js("document.title"), QStringLiteral("kavo page"));
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            QVERIFY2(!(qobject_cast<QDialog*>(widget) && widget->isVisible()), qPrintable(widget->windowTitle()));
+    }
+
+    // Before the first refresh the page shows the previous run's channels, and its header their
+    // totals and time, as the status bar does.
+    void headerBeforeTheFirstRefreshDescribesThePreviousList()
+    {
+        const DateTime earlier = Now() - 1;
+        Setup setup;
+        setup.Header = R"(<p id="totals"><totalresults/></p><p id="time"><lastupdate/></p>)";
+        setup.BeforeStart = [earlier](Harness& h) {
+            HistoryStore history(h.Folder.File(HistoryStore::FileName));
+            TkavoChList none;
+            RetrievalRecord record;
+            record.Time = earlier;
+            YpAttempt& attempt = record.Attempts.emplace_back();
+            attempt.Url = h.Server.Url("/yp/");
+            attempt.Time = earlier;
+            attempt.Outcome = YpOutcome::Fetched;
+            attempt.Index = Line("old", 'A', 3) + Line("older", 'B', 5);
+            attempt.ChList = &none;
+            history.Record(record);
+            history.Flush();
+        };
+        Harness h(setup);
+        QVERIFY(h.Main().Views().ShowsPreviousList());
+        QVERIFY(h.ShowAndLoad(h.Action("ActionTabYpLike")));
+        QCOMPARE(h.PageNames(), std::string("older old"));
+        QCOMPARE(h.Js(QStringLiteral("document.getElementById('totals').textContent")).toString(),
+                 QStringLiteral("Results: 2 channels, 8 listeners, 2 relays, Last update: ** sec"));
+        const auto* label = h.Main().findChild<QLabel*>(QStringLiteral("LabelPreviousList"));
+        QVERIFY(label);
+        const QString time = h.Js(QStringLiteral("document.getElementById('time').textContent")).toString();
+        QCOMPARE(time, QString::fromStdString(FormatMonthDayTime(earlier)));
+        QVERIFY2(label->text().contains(time), qPrintable(label->text()));
+    }
+
+    // The browser is made once the program has been left alone after start-up, not before; the first
+    // showing then only builds the page, in the window as it was.
+    void browserMadeAheadOnceIdle()
+    {
+        Harness h({.Preload = true});
+        QVERIFY(!h.Main().YpLike().Created());
+        QVERIFY(h.Cycle(Line("few", 'A', 3) + Line("many", 'C', 40)));
+        QTRY_VERIFY_WITH_TIMEOUT(h.P->Preload().Finished(), 60000);
+        QVERIFY(h.Main().YpLike().Created());
+        QVERIFY(!h.Browser()->isVisible());
+        const WId window = h.Main().winId();
+        QVERIFY(h.ShowAndLoad(h.Action("ActionTabYpLike")));
+        QCOMPARE(h.PageNames(), std::string("many few"));
+        QVERIFY(h.Browser()->isVisible());
+        QCOMPARE(h.Main().winId(), window);
     }
 };
 

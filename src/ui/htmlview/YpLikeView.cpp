@@ -15,10 +15,12 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QCursor>
+#include <QEvent>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -60,7 +62,13 @@ YpLikeView::YpLikeView(const TkavoSetting& setting, TkavoCommon& common, const A
     wireActions();
 }
 
-YpLikeView::~YpLikeView() = default;
+YpLikeView::~YpLikeView()
+{
+    // The browser's window goes before the widget that embeds it, which would otherwise delete it
+    // from under its widget.
+    m_view.reset();
+    delete m_host;
+}
 
 void YpLikeView::wireActions()
 {
@@ -163,33 +171,91 @@ void YpLikeView::liteTriggered(std::size_t index)
     emit LiteChanged(index == LiteOn || m_actions[MainVisualYpLikeLite0]->isChecked());
 }
 
+bool YpLikeView::createView()
+{
+    if (m_view || m_viewFailed)
+        return m_view != nullptr;
+    HtmlViewEvents events;
+    events.LoadFinished = [this](bool ok) { Guarded("WebBrowserYPLikeDocumentComplete", [&] { loadFinished(ok); }); };
+    events.LinkHovered = [this](const QString& url) { emit StatusText(url); };
+    events.LinkClicked = [this](const QString& target) {
+        Guarded("WebBrowserYPLikeNewWindow", [&] { LinkClicked(target); });
+    };
+    events.ScriptError = [this](const QString& message, int line, const QString& source) {
+        scriptError(message, line, source);
+    };
+    events.DialogSuppressed = [](const QString& message) {
+        DebugLog::Line("WebBrowserYPLikeDialog", "not shown: " + message.toStdString());
+    };
+    // The browser draws through OpenGL. In a window of its own, embedded in the page, it leaves the
+    // main window as it was made: added to it directly, it would have the main window made anew for
+    // OpenGL, which blanks it and lets the window manager place it again.
+    m_host = new QWidget(m_page, Qt::Window);
+    m_host->setObjectName(QStringLiteral("WebBrowserYPLikeWindow"));
+    auto* hostLayout = new QVBoxLayout(m_host);
+    hostLayout->setContentsMargins(0, 0, 0, 0);
+    QString error;
+    m_view = CreateHtmlView(m_host, events, error);
+    if (!m_view) {
+        m_viewFailed = true;
+        delete m_host;
+        auto* label = new QLabel(U("YP風表示を開けません: ") + error, m_page);
+        label->setAlignment(Qt::AlignCenter);
+        label->setWordWrap(true);
+        m_page->layout()->addWidget(label);
+        return false;
+    }
+    hostLayout->addWidget(m_view->Widget());
+    embedWhenDrawable();
+    return true;
+}
+
+// The browser's window is made once the engine's drawing widget exists, and so made for OpenGL
+// from the start: made before, it would be made anew, which takes it out of the page.
+void YpLikeView::embedWhenDrawable()
+{
+    if (!m_view || m_container)
+        return;
+    if (!m_view->CanDraw()) {
+        QTimer::singleShot(10, this, [this] { embedWhenDrawable(); });
+        return;
+    }
+    m_host->winId();
+    m_container = QWidget::createWindowContainer(m_host->windowHandle(), m_page);
+    m_container->setObjectName(QStringLiteral("WebBrowserYPLike"));
+    m_container->setFocusPolicy(Qt::StrongFocus);
+    // A native window of its own for the embedding widget, to which the browser's window is fixed.
+    m_container->winId();
+    m_container->installEventFilter(this);
+    m_page->layout()->addWidget(m_container);
+    FocusPage();
+}
+
+bool YpLikeView::eventFilter(QObject* watched, QEvent* event)
+{
+    // The browser's window is a widget window of its own, which would keep the size it had when it
+    // was first shown: it follows the embedding widget.
+    if (watched == m_container && m_host && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
+        QTimer::singleShot(0, m_host, [this] {
+            if (m_container)
+                m_host->setGeometry(QRect(QPoint(0, 0), m_container->size()));
+        });
+    return QObject::eventFilter(watched, event);
+}
+
+void YpLikeView::Prepare()
+{
+    if (m_view || m_viewFailed || !createView())
+        return;
+    // Its own processes start now rather than at the first showing.
+    m_view->Warm();
+}
+
 void YpLikeView::Shown(bool stale)
 {
-    if (!m_view) {
-        HtmlViewEvents events;
-        events.LoadFinished = [this](bool ok) {
-            Guarded("WebBrowserYPLikeDocumentComplete", [&] { loadFinished(ok); });
-        };
-        events.LinkHovered = [this](const QString& url) { emit StatusText(url); };
-        events.LinkClicked = [this](const QString& target) {
-            Guarded("WebBrowserYPLikeNewWindow", [&] { LinkClicked(target); });
-        };
-        events.ScriptError = [this](const QString& message, int line, const QString& source) {
-            scriptError(message, line, source);
-        };
-        QString error;
-        m_view = CreateHtmlView(m_page, events, error);
-        if (!m_view) {
-            auto* label = new QLabel(U("YP風表示を開けません: ") + error, m_page);
-            label->setAlignment(Qt::AlignCenter);
-            label->setWordWrap(true);
-            m_page->layout()->addWidget(label);
-            return;
-        }
-        m_page->layout()->addWidget(m_view->Widget());
-        stale = true;
-    }
-    if (stale)
+    if (!createView())
+        return;
+    if (stale || !m_built)
         Build();
     FocusPage();
 }
@@ -198,6 +264,7 @@ void YpLikeView::Build()
 {
     if (!m_view)
         return;
+    m_built = true;
     const TkavoChList& list = m_chList();
     // Built now: the rows point into lists the next refresh frees.
     std::string page = BuildYpLikePage(m_common, list, m_listViewNow->Model().Rows(),
@@ -247,8 +314,12 @@ void YpLikeView::loadFinished(bool ok)
 
 void YpLikeView::FocusPage()
 {
-    if (m_view && m_actions[TabYpLike]->isChecked() && m_view->Widget()->isEnabled())
-        m_view->FocusPage();
+    if (!m_view || !m_actions[TabYpLike]->isChecked() || !m_view->Widget()->isEnabled())
+        return;
+    // The embedding widget hands the keyboard to the browser's window, the view to the page.
+    if (m_container && !m_container->hasFocus())
+        m_container->setFocus();
+    m_view->FocusPage();
 }
 
 void YpLikeView::scriptError(const QString& message, int line, const QString& source)

@@ -3,6 +3,7 @@
 #include "common/YpLikePage.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <cstddef>
@@ -50,8 +51,11 @@ public:
     // The lite mode as the actions and prompts left it.
     const YpLikeLiteOptions& Lite() const { return m_lite; }
 
-    // The page became the current one: makes the browser on first show and builds the page then,
-    // or when `stale`.
+    // Makes the browser ahead of its first showing, with an empty page, so that showing it later
+    // does not wait for the browser to start.
+    void Prepare();
+    // The page became the current one: makes the browser on first show and builds the page at its
+    // first showing, or when `stale`.
     void Shown(bool stale);
     // Builds the page and loads it, when the browser exists.
     void Build();
@@ -63,6 +67,9 @@ public:
     void LinkClicked(const QString& target);
     // The temporary file is navigated to afresh at the next build (mode or theme changed).
     void ForgetTempFile() { m_tempFile.clear(); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 signals:
     // A lite option changed; stale: the page shows something else now.
@@ -76,6 +83,8 @@ signals:
 
 private:
     void wireActions();
+    bool createView();
+    void embedWhenDrawable();
     void applyLite(const YpLikeLiteOptions& lite);
     void liteTriggered(std::size_t index);
     void updateCaptions();
@@ -95,7 +104,11 @@ private:
     QWidget* m_page;
     QMenu* m_viewMenu;
     QMenu* m_liteMenu;
+    QPointer<QWidget> m_host;       // the browser's own window, embedded in the page
+    QWidget* m_container = nullptr; // embeds it
     std::unique_ptr<HtmlView> m_view;
+    bool m_viewFailed = false; // the browser cannot be made: the page says why
+    bool m_built = false;      // a page was built
     int m_scrollTop = -1;
     std::string m_tempFile; // file system path, UTF-8
 };

@@ -284,6 +284,11 @@ void ChannelViews::ShowPreviousList(std::unique_ptr<TkavoChList> list, QStatusBa
     SortView(m_now, m_modelNow->FindColumn(ColumnCaptionById("Listener")));
 }
 
+const TkavoChList& ChannelViews::NowList() const
+{
+    return m_previousList ? *m_previousList : m_net.ChList();
+}
+
 void ChannelViews::Clear()
 {
     const TkavoChList empty;

@@ -79,6 +79,9 @@ public:
     // greyed, and a label in the status bar their time. They take no part in change marks.
     void ShowPreviousList(std::unique_ptr<TkavoChList> list, QStatusBar& statusBar);
     bool ShowsPreviousList() const { return m_previousList != nullptr; }
+    // The list whose channels the on-air view shows: the earlier run's until the first list of this
+    // run, the retrieval module's after.
+    const TkavoChList& NowList() const;
 
     // The rows point into the retrieval module's lists: both views let go of them.
     void Clear();

@@ -83,7 +83,7 @@ void TkavoMain::createParts()
     m_channelActions = new ChannelActions(m_setting, m_common, m_actions, m_launcher, m_net, m_notifyMgr, this);
     m_ypLike = new YpLikeView(
         m_setting, m_common, m_actions, *m_channelActions, now,
-        [this]() -> const TkavoChList& { return m_net.ChList(); }, m_launcher, this);
+        [this]() -> const TkavoChList& { return m_views->NowList(); }, m_launcher, this);
     m_pages->addWidget(m_ypLike->Page());
     m_frame = new MainFrame(*this, m_setting, m_common, m_notifyMgr, m_actions, m_ypLike->ViewMenu());
     m_channelActions->SetMainToolMenu(m_frame->ToolMenu());

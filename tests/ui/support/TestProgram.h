@@ -25,11 +25,12 @@ public:
     TestProgram& operator=(const TestProgram&) = delete;
     ~TestProgram() { Free(); }
 
-    // starter: null to start programs for real.
-    void Create(ProcessStarter* starter = nullptr, bool trayAvailable = true)
+    // starter: null to start programs for real. The browser is made ahead only when a test asks.
+    void Create(ProcessStarter* starter = nullptr, bool trayAvailable = true, bool preloadBrowser = false)
     {
         ProgramServices services;
         services.Starter = starter;
+        services.PreloadBrowser = preloadBrowser;
         services.Sound = [] { return std::unique_ptr<WavePlayer>(); };
         services.Notify = [this, trayAvailable] {
             NotifyPlatform platform;
