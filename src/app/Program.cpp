@@ -16,6 +16,7 @@
 #include "settings/IniEncoding.h"
 #include "ui/app/DebugLog.h"
 #include "ui/lists/ChannelActions.h"
+#include "ui/lists/ChannelListView.h"
 #include "ui/lists/ChannelViews.h"
 #include "ui/window/MainFrame.h"
 #include "ui/window/RefreshCycle.h"
@@ -115,6 +116,7 @@ Program::~Program()
     m_net->SetVisitedUrls(nullptr);
     m_common->OnTemplateError = nullptr;
     m_common->FindValueSource = nullptr;
+    m_notifyMgr->OnPlayChannel = nullptr;
 }
 
 void Program::connectEngine()
@@ -125,6 +127,19 @@ void Program::connectEngine()
     };
     m_common->FindValueSource = [&window] { return window.Search().FindValue; };
     ConnectMainWindow(*m_notifyMgr, window);
+    m_notifyMgr->OnPlayChannel = [this, &window](const NotifyChannel& announced) {
+        Guarded("NotifyPlay", [&] {
+            ChannelListView* now = window.Views().ListViewNow();
+            const int row = announced.Hash.empty() ? -1 : now->Model().FindHash(announced.Hash, 0);
+            if (TkavoChItem* channel = now->Model().Channel(row)) {
+                window.Channels().Play(channel->StreamURL, now, channel);
+                return;
+            }
+            // Ended since, or hidden: the stream as announced.
+            if (!launcher().PlayChannel(announced.StreamURL, announced.ChannelName, announced.Type))
+                launcher().OpenWithDefaultHandler(announced.StreamURL);
+        });
+    };
 
     RefreshCycle& cycle = *m_cycle;
     m_net->OnSuccess = [&cycle](TkavoNet&) { Guarded("OnSuccess", [&cycle] { cycle.ListHandler(); }); };

@@ -54,7 +54,7 @@ struct ScalarOption
 #define KAVO_BOOL(section, key, member) KAVO_OPTION(section, key, Boolean, bool, member)
 #define KAVO_COLOR(section, key, member) KAVO_OPTION(section, key, Color, ColorValue, member)
 
-const std::array<ScalarOption, 59> ScalarOptions = {{
+const std::array<ScalarOption, 60> ScalarOptions = {{
     KAVO_INTEGER("URL", "Protocol", URL.Protocol),
     KAVO_STRING("URL", "Proxy", URL.Proxy),
     KAVO_OPTION("URL", "Timeout", IntegerText, std::string, URL.Timeout),
@@ -93,6 +93,7 @@ const std::array<ScalarOption, 59> ScalarOptions = {{
     KAVO_STRING("Etc", "PlayerType", Etc.PlayerType),
     KAVO_STRING("Etc", "PlayerFileName", Etc.PlayerFileName),
     KAVO_BOOL("Etc", "TaskTray", Etc.TaskTray),
+    KAVO_BOOL("Etc", "CloseToTray", Etc.CloseToTray),
     KAVO_STRING("Etc", "2ch", Etc.TwoCh),
     KAVO_STRING("Etc", "2chPtn", Etc.TwoChPtn),
     KAVO_BOOL("Etc", "DirectChOpen", Etc.DirectChOpen),

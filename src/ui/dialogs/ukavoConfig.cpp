@@ -5,6 +5,7 @@
 #include "common/ukavoCommon.h"
 #include "platform/Cp932.h"
 #include "settings/IniFile.h"
+#include "ui/dialogs/TrayOptions.h"
 
 #include "ui_ukavoConfig.h"
 
@@ -278,6 +279,7 @@ TkavoConfig::TkavoConfig(TkavoSetting& setting, TkavoCommon& common, QWidget* pa
 
     for (const ColumnName& column : ColumnNames())
         ColumnLine(column.Caption, m_ui->clmListBoxDisplayCan);
+    m_trayOptions = new TrayOptions(*m_ui->etcStartLayout, *m_ui->etcCheckBoxTaskTray, this);
 
     FillControls();
     ConnectControls();
@@ -359,6 +361,7 @@ void TkavoConfig::FillControls()
     m_ui->etcCheckBoxAutoDownLoad->setChecked(e.AutoDownLoad);
     m_ui->etcCheckBoxMinimized->setChecked(e.Minimized);
     m_ui->etcCheckBoxTaskTray->setChecked(e.TaskTray);
+    m_trayOptions->Fill(e);
     m_ui->etcCheckBoxPlayer->setChecked(e.Player);
     m_ui->etcEditPlayerFileName->setText(FromCp932(e.PlayerFileName));
     m_ui->etcComboBoxPlayerType->setCurrentText(FromCp932(e.PlayerType));
@@ -477,6 +480,11 @@ void TkavoConfig::ConnectControls()
             [this, scripts] { Browse(m_ui->evtEditOnDestroy, scripts, false); });
 }
 
+void TkavoConfig::SetTrayAvailable(bool available)
+{
+    m_trayOptions->SetTrayAvailable(available);
+}
+
 void TkavoConfig::accept()
 {
     CopyToSetting();
@@ -535,6 +543,7 @@ void TkavoConfig::CopyToSetting()
     e.AutoDownLoad = ui.etcCheckBoxAutoDownLoad->isChecked();
     e.Minimized = ui.etcCheckBoxMinimized->isChecked();
     e.TaskTray = ui.etcCheckBoxTaskTray->isChecked();
+    m_trayOptions->Take(e);
     e.Player = ui.etcCheckBoxPlayer->isChecked();
     Take(e.PlayerFileName, ui.etcEditPlayerFileName->text());
     Take(e.PlayerType, ui.etcComboBoxPlayerType->currentText());

@@ -20,6 +20,7 @@ class TkavoConfig;
 namespace kavo {
 
 class TkavoCommon;
+class TrayOptions;
 
 // A file-name edit that takes the first file dropped onto it when the rule lets it in; a refused
 // file leaves the text as it is.
@@ -101,6 +102,8 @@ public:
     static inline int LastYpIndex = 0;
 
     ConfigChoosers Choosers = ConfigChoosers::Desktop();
+    // Without a tray on the desktop the tray's options are disabled, with the reason shown.
+    void SetTrayAvailable(bool available);
 
     // Copies every value of the controls into the settings copy, then closes with OK.
     void accept() override;
@@ -149,6 +152,7 @@ private:
     std::unique_ptr<Ui::TkavoConfig> m_ui;
     TkavoSetting& m_setting;
     TkavoCommon& m_common;
+    TrayOptions* m_trayOptions = nullptr;
 
     // Off while the YP detail is being filled, so that its change signals do not write back.
     bool m_ypDetailLive = true;
