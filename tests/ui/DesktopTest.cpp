@@ -232,6 +232,29 @@ QWidget* OtherWindow(const QWidget& main)
     return nullptr;
 }
 
+// The desktop's dark colour scheme as Qt's palette carries it.
+QPalette DarkPalette()
+{
+    QPalette palette;
+    const QColor window(0x2d, 0x2d, 0x30), text(0xe8, 0xe8, 0xe8), base(0x1e, 0x1e, 0x1e);
+    palette.setColor(QPalette::Window, window);
+    palette.setColor(QPalette::WindowText, text);
+    palette.setColor(QPalette::Base, base);
+    palette.setColor(QPalette::AlternateBase, window);
+    palette.setColor(QPalette::Text, text);
+    palette.setColor(QPalette::Button, window);
+    palette.setColor(QPalette::ButtonText, text);
+    palette.setColor(QPalette::Highlight, QColor(0x26, 0x5f, 0x99));
+    palette.setColor(QPalette::HighlightedText, Qt::white);
+    palette.setColor(QPalette::ToolTipBase, window);
+    palette.setColor(QPalette::ToolTipText, text);
+    palette.setColor(QPalette::Link, QColor(0x6c, 0xb4, 0xff));
+    palette.setColor(QPalette::Disabled, QPalette::Text, QColor(0x80, 0x80, 0x80));
+    palette.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x80, 0x80, 0x80));
+    palette.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x80, 0x80, 0x80));
+    return palette;
+}
+
 } // namespace
 
 class DesktopTest : public QObject
@@ -420,7 +443,7 @@ private slots:
             auto* box = dialog->findChild<QCheckBox*>(QStringLiteral("etcCheckBoxCloseToTray"));
             taskTray = dialog->findChild<QCheckBox*>(QStringLiteral("etcCheckBoxTaskTray"))->isEnabled();
             closeToTray = box->isEnabled();
-            reason = dialog->findChild<QLabel*>(QStringLiteral("etcLabelNoTray"))->isVisibleTo(dialog);
+            reason = !dialog->findChild<QLabel*>(QStringLiteral("etcLabelNoTray"))->isHidden();
             box->setChecked(false);
             dialog->accept();
         });
@@ -507,29 +530,6 @@ private slots:
         QCOMPARE(closing.count(), 1);
     }
 };
-
-// The desktop's dark colour scheme as Qt's palette carries it.
-QPalette DarkPalette()
-{
-    QPalette palette;
-    const QColor window(0x2d, 0x2d, 0x30), text(0xe8, 0xe8, 0xe8), base(0x1e, 0x1e, 0x1e);
-    palette.setColor(QPalette::Window, window);
-    palette.setColor(QPalette::WindowText, text);
-    palette.setColor(QPalette::Base, base);
-    palette.setColor(QPalette::AlternateBase, window);
-    palette.setColor(QPalette::Text, text);
-    palette.setColor(QPalette::Button, window);
-    palette.setColor(QPalette::ButtonText, text);
-    palette.setColor(QPalette::Highlight, QColor(0x26, 0x5f, 0x99));
-    palette.setColor(QPalette::HighlightedText, Qt::white);
-    palette.setColor(QPalette::ToolTipBase, window);
-    palette.setColor(QPalette::ToolTipText, text);
-    palette.setColor(QPalette::Link, QColor(0x6c, 0xb4, 0xff));
-    palette.setColor(QPalette::Disabled, QPalette::Text, QColor(0x80, 0x80, 0x80));
-    palette.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x80, 0x80, 0x80));
-    palette.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x80, 0x80, 0x80));
-    return palette;
-}
 
 int main(int argc, char** argv)
 {

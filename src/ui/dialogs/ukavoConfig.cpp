@@ -16,6 +16,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDialog>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QMimeData>
@@ -280,6 +281,16 @@ TkavoConfig::TkavoConfig(TkavoSetting& setting, TkavoCommon& common, QWidget* pa
     for (const ColumnName& column : ColumnNames())
         ColumnLine(column.Caption, m_ui->clmListBoxDisplayCan);
     m_trayOptions = new TrayOptions(*m_ui->etcStartLayout, *m_ui->etcCheckBoxTaskTray, this);
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        // The compositor places every window: the corners cannot be kept, and the balloons go to
+        // the desktop's notifications.
+        auto* note = new QLabel(QString::fromUtf8("Waylandではバルーンを画面の隅に置けないため、"
+                                                  "デスクトップの通知に表示します"),
+                                m_ui->notifySheetDetail);
+        note->setObjectName(QStringLiteral("notifyLabelNoPosition"));
+        note->setWordWrap(true);
+        m_ui->notifyDetailLayout->addWidget(note, m_ui->notifyDetailLayout->rowCount(), 0, 1, 3);
+    }
 
     FillControls();
     ConnectControls();

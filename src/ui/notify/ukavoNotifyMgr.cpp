@@ -491,12 +491,17 @@ void ConnectMainWindow(TkavoNotifyMgr& manager, QWidget& window)
 {
     // A window hidden and shown again is placed anew by the window manager: the geometry it had
     // when it went into the tray, maximised or not, is put back when it comes out.
-    auto trayGeometry = std::make_shared<QByteArray>();
-    const auto show = [&window, trayGeometry](bool raise) {
-        if (!trayGeometry->isEmpty() && window.isHidden()) {
-            window.restoreGeometry(*trayGeometry);
-            trayGeometry->clear();
-        }
+    struct Tray
+    {
+        QByteArray Geometry;
+        bool Holds = false; // the window is hidden in the tray
+    };
+    auto tray = std::make_shared<Tray>();
+    const auto show = [&window, tray](bool raise) {
+        if (!tray->Geometry.isEmpty() && window.isHidden())
+            window.restoreGeometry(tray->Geometry);
+        tray->Geometry.clear();
+        tray->Holds = false;
         const Qt::WindowStates state = window.windowState();
         if (state & Qt::WindowMinimized)
             window.setWindowState(state & ~Qt::WindowMinimized);
@@ -506,10 +511,11 @@ void ConnectMainWindow(TkavoNotifyMgr& manager, QWidget& window)
             window.activateWindow();
         }
     };
-    const auto hide = [&window, trayGeometry](bool intoTray) {
+    const auto hide = [&window, tray](bool intoTray) {
         if (intoTray) {
             if (!window.isHidden())
-                *trayGeometry = window.saveGeometry();
+                tray->Geometry = window.saveGeometry();
+            tray->Holds = true;
             window.hide();
         } else {
             window.showMinimized();
@@ -518,11 +524,13 @@ void ConnectMainWindow(TkavoNotifyMgr& manager, QWidget& window)
     QObject::connect(&manager, &TkavoNotifyMgr::ShowWindowRequested, &window, show);
     QObject::connect(&manager, &TkavoNotifyMgr::HideWindowRequested, &window, hide);
     // Hidden into a tray that has gone: the task bar takes the window.
-    QObject::connect(&manager, &TkavoNotifyMgr::TrayLost, &window, [&window, trayGeometry] {
-        if (!window.isHidden() || trayGeometry->isEmpty())
+    QObject::connect(&manager, &TkavoNotifyMgr::TrayLost, &window, [&window, tray] {
+        if (!tray->Holds || !window.isHidden())
             return;
-        window.restoreGeometry(*trayGeometry);
-        trayGeometry->clear();
+        tray->Holds = false;
+        if (!tray->Geometry.isEmpty())
+            window.restoreGeometry(tray->Geometry);
+        tray->Geometry.clear();
         window.showMinimized();
     });
     QObject::connect(&manager, &TkavoNotifyMgr::ToggleWindowRequested, &window, [&window, &manager] {
