@@ -280,6 +280,18 @@ TkavoConfig::TkavoConfig(TkavoSetting& setting, TkavoCommon& common, QWidget* pa
 
     for (const ColumnName& column : ColumnNames())
         ColumnLine(column.Caption, m_ui->clmListBoxDisplayCan);
+    // Names for screen readers where no caption stands beside a control.
+    const std::array<std::pair<QWidget*, const char*>, 7> names = {{
+        {m_ui->ypListBox, "YPの一覧"},
+        {m_ui->urlEditLocalChInfoAddr, "ローカルなチャンネル情報のアドレス"},
+        {m_ui->notifyEditSoundFile, "再生するwavファイル"},
+        {m_ui->clmListBoxDisplayCan, "表示できる列"},
+        {m_ui->clmListBoxDisplayDo, "表示する列"},
+        {m_ui->toolVLEditor, "ツールの一覧"},
+        {m_ui->fontListView, "色とフォントの見本"},
+    }};
+    for (const auto& [widget, name] : names)
+        widget->setAccessibleName(QString::fromUtf8(name));
     m_trayOptions = new TrayOptions(*m_ui->etcStartLayout, *m_ui->etcCheckBoxTaskTray, this);
     if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
         // The compositor places every window: the corners cannot be kept, and the balloons go to

@@ -96,6 +96,7 @@ TkavoFavorite::TkavoFavorite(TkavoFavoriteList& favorites, TkavoCommon& common, 
       m_onAir(onAir)
 {
     m_ui->setupUi(this);
+    m_ui->favListBox->setAccessibleName(QString::fromUtf8("お気に入りの一覧"));
     setFont(font);
     m_ui->favEditSoundFile->SetDropRule(FileEdit::DropRule::WaveFile);
     FillColors(m_ui->favColorCombo);
