@@ -24,6 +24,7 @@
 #include <QDBusMessage>
 #include <QDialog>
 #include <QDir>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QMutex>
@@ -409,10 +410,12 @@ private slots:
     // gives the window back to the task bar.
     void neverHiddenWithoutATray()
     {
+        // A Wayland compositor takes a request to minimise but never says it did.
+        const bool reportsMinimized = !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
         {
             Desktop d("TaskTray=1\n");
             d.Start(false, true);
-            QTRY_VERIFY(d.W().isMinimized());
+            QTRY_VERIFY(d.W().isMinimized() || !reportsMinimized);
             QVERIFY(!d.W().isHidden());
         }
         Desktop d("TaskTray=1\n");
@@ -422,7 +425,7 @@ private slots:
         *d.Tray = false;
         d.TrayChanged();
         QTRY_VERIFY(!d.W().isHidden());
-        QVERIFY(d.W().isMinimized());
+        QVERIFY(d.W().isMinimized() || !reportsMinimized);
     }
 
     // Without a tray the settings dialog disables the tray's options and says why; a stored
