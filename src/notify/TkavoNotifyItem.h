@@ -32,9 +32,9 @@ struct TkavoNotifyItem
 {
     std::string Text;
     std::string Title;
-    std::uint8_t Kind = 0;                // a NotifyKind; other values show no icon
-    std::vector<std::string> Sounds;      // sound files (CP932 paths) to play with it
-    std::vector<NotifyChannel> Channels;  // the channels it announces, in its order
+    std::uint8_t Kind = 0;               // a NotifyKind; other values show no icon
+    std::vector<std::string> Sounds;     // sound files (CP932 paths) to play with it
+    std::vector<NotifyChannel> Channels; // the channels it announces, in its order
 
     void Assign(const TkavoNotifyItem& source) { *this = source; }
 };

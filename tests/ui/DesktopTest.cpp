@@ -334,9 +334,9 @@ private slots:
         QCOMPARE(calls[0].Actions, (QStringList{QStringLiteral("default"), QString::fromUtf8("開く")}));
         QCOMPARE(calls[1].Replaces, 1u);
         QCOMPARE(calls[1].Body, QStringLiteral("a\r\nb"));
-        QCOMPARE(calls[1].Actions, (QStringList{QStringLiteral("default"), QString::fromUtf8("開く"),
-                                                QStringLiteral("play"), QString::fromUtf8("再生"),
-                                                QStringLiteral("ignore"), QString::fromUtf8("無視")}));
+        QCOMPARE(calls[1].Actions,
+                 (QStringList{QStringLiteral("default"), QString::fromUtf8("開く"), QStringLiteral("play"),
+                              QString::fromUtf8("再生"), QStringLiteral("ignore"), QString::fromUtf8("無視")}));
 
         const auto invoke = [&bus](uint id, const char* action) {
             QDBusMessage signal = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/Notifications"),
@@ -485,7 +485,8 @@ private slots:
                 if (auto* pages = dialog->findChild<QTabWidget*>(QStringLiteral("PageControl")))
                     pages->setCurrentWidget(dialog->findChild<QWidget*>(QStringLiteral("TabSheetEtc")));
                 QTest::qWait(200);
-                dialog->grab().save(folder + QStringLiteral("/desktop-settings-notray-%1-%2.png").arg(scheme).arg(scale));
+                dialog->grab().save(folder +
+                                    QStringLiteral("/desktop-settings-notray-%1-%2.png").arg(scheme).arg(scale));
                 dialog->reject();
             });
             d.A(ActionId::MainConfig)->trigger();

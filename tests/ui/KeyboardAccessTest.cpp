@@ -199,14 +199,15 @@ QStringList CheckDialog(QDialog& dialog, const char* name)
         if (tab) {
             // Outer pages first, so that the inner tab widget is shown.
             for (QWidget* up = tab->parentWidget(); up && up != &dialog; up = up->parentWidget())
-                if (auto* outer = qobject_cast<QTabWidget*>(up->parentWidget() ? up->parentWidget()->parentWidget()
-                                                                              : nullptr))
+                if (auto* outer =
+                        qobject_cast<QTabWidget*>(up->parentWidget() ? up->parentWidget()->parentWidget() : nullptr))
                     outer->setCurrentWidget(up);
             tab->setCurrentIndex(index);
             if (!tab->isVisibleTo(&dialog))
                 continue;
         }
-        const QString where = QStringLiteral("%1, page %2").arg(QLatin1String(name)).arg(tab ? tab->tabText(index) : QString());
+        const QString where =
+            QStringLiteral("%1, page %2").arg(QLatin1String(name)).arg(tab ? tab->tabText(index) : QString());
         std::map<QChar, QString> letters;
         for (QWidget* w : dialog.findChildren<QWidget*>()) {
             if (!w->isVisibleTo(&dialog) || w->window() != &dialog)
@@ -459,8 +460,9 @@ private slots:
             option.widget = &view;
             const QModelIndex index = model->index(static_cast<int>(i), rows[i].Column);
             const QStyleOptionViewItem cell = delegate->CellOption(option, index);
-            const QColor background = cell.backgroundBrush.style() != Qt::NoBrush ? cell.backgroundBrush.color()
-                                                                                    : view.palette().color(QPalette::Base);
+            const QColor background = cell.backgroundBrush.style() != Qt::NoBrush
+                                          ? cell.backgroundBrush.color()
+                                          : view.palette().color(QPalette::Base);
             const double ratio = ContrastRatio(cell.palette.color(QPalette::Text), background);
             QVERIFY2(ratio >= 4.5, qPrintable(QStringLiteral("%1: %2").arg(QLatin1String(rows[i].Name)).arg(ratio)));
         }

@@ -45,11 +45,9 @@ bool DesktopNotifier::Available() const
     if (bus->isServiceRegistered(Service))
         return true;
     // Notification services are mostly started by the bus on their first call.
-    const QDBusReply<QStringList> activatable =
-        m_bus.call(QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
-                                                  QStringLiteral("/org/freedesktop/DBus"),
-                                                  QStringLiteral("org.freedesktop.DBus"),
-                                                  QStringLiteral("ListActivatableNames")));
+    const QDBusReply<QStringList> activatable = m_bus.call(
+        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                                       QStringLiteral("org.freedesktop.DBus"), QStringLiteral("ListActivatableNames")));
     return activatable.isValid() && activatable.value().contains(Service);
 }
 

@@ -421,7 +421,8 @@ bool TkavoNotifyMgr::useDesktopNotifications() const
 
 void TkavoNotifyMgr::notificationAction(int serial, const QString& action)
 {
-    if (action == QLatin1String(DesktopNotifier::PlayAction) || action == QLatin1String(DesktopNotifier::IgnoreAction)) {
+    if (action == QLatin1String(DesktopNotifier::PlayAction) ||
+        action == QLatin1String(DesktopNotifier::IgnoreAction)) {
         const auto found = m_notificationChannels.find(serial);
         if (found == m_notificationChannels.end() || found->second.empty())
             return;
