@@ -56,7 +56,7 @@ struct PageFixture
     TkavoChList Channels;
     TkavoSetting Setting;
     std::unique_ptr<TkavoCommon> Common;
-    std::vector<TkavoChItem*> Rows;
+    std::vector<const TkavoChItem*> Rows;
     QString Folder;
 
     PageFixture()

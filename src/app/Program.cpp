@@ -131,7 +131,7 @@ void Program::connectEngine()
         Guarded("NotifyPlay", [&] {
             ChannelListView* now = window.Views().ListViewNow();
             const int row = announced.Hash.empty() ? -1 : now->Model().FindHash(announced.Hash, 0);
-            if (TkavoChItem* channel = now->Model().Channel(row)) {
+            if (const TkavoChItem* channel = now->Model().Channel(row)) {
                 window.Channels().Play(channel->StreamURL, now, channel);
                 return;
             }

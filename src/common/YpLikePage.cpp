@@ -150,9 +150,9 @@ std::string LiteCountCaption(int count)
     return text;
 }
 
-std::vector<TkavoChItem*> OnAirFirstOrder(const TkavoChList& list)
+std::vector<const TkavoChItem*> OnAirFirstOrder(const TkavoChList& list)
 {
-    std::vector<TkavoChItem*> rows;
+    std::vector<const TkavoChItem*> rows;
     for (int i = 0; i < list.Count(); ++i)
         if (!list[i].ListDisable)
             rows.push_back(&list[i]);
@@ -163,8 +163,8 @@ std::vector<TkavoChItem*> OnAirFirstOrder(const TkavoChList& list)
     return rows;
 }
 
-std::string BuildYpLikePage(const TkavoCommon& common, const TkavoChList& list, const std::vector<TkavoChItem*>& rows,
-                            YpLikeLiteFilter filter)
+std::string BuildYpLikePage(const TkavoCommon& common, const TkavoChList& list,
+                            const std::vector<const TkavoChItem*>& rows, YpLikeLiteFilter filter)
 {
     std::string page = common.RenderHtmlHeader(list);
     for (const TkavoChItem* channel : rows)

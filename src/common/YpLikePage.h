@@ -88,12 +88,12 @@ std::string LiteCountCaption(int count);
 // The on-air view's rows right after a refresh, before the user sorts: channels the view hides
 // are left out, the rest ordered by listeners, most first (ties keep list order), "raw" channels
 // last.
-std::vector<TkavoChItem*> OnAirFirstOrder(const TkavoChList& list);
+std::vector<const TkavoChItem*> OnAirFirstOrder(const TkavoChList& list);
 
 // The page: the header for the whole list, the channel block for every row the filter passes, in
 // row order, and the footer. CP932, as the templates are.
-std::string BuildYpLikePage(const TkavoCommon& common, const TkavoChList& list, const std::vector<TkavoChItem*>& rows,
-                            YpLikeLiteFilter filter);
+std::string BuildYpLikePage(const TkavoCommon& common, const TkavoChList& list,
+                            const std::vector<const TkavoChItem*>& rows, YpLikeLiteFilter filter);
 
 // What a link of the page asks for.
 struct YpLikeLink

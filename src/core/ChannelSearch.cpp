@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <unordered_map>
 
 namespace kavo {
 
@@ -86,22 +87,37 @@ bool ChannelSearch::Matches(const TkavoChItem& channel)
     }
 }
 
-std::vector<int> ApplySearch(const std::vector<TkavoChItem*>& rows, std::string_view pattern, bool moveResultsUp,
+std::vector<bool> SearchRows(const std::vector<const TkavoChItem*>& rows, std::string_view pattern,
                              RegularExpression& regExp)
 {
-    std::vector<int> order(rows.size());
-    std::iota(order.begin(), order.end(), 0);
-    for (TkavoChItem* channel : rows)
-        channel->Find = false;
+    std::vector<bool> found(rows.size(), false);
     ChannelSearch search(pattern, regExp);
     if (search.Empty())
-        return order;
-    for (TkavoChItem* channel : rows)
-        channel->Find = search.Matches(*channel);
-    if (moveResultsUp)
-        std::stable_partition(order.begin(), order.end(),
-                              [&](int row) { return rows[static_cast<std::size_t>(row)]->Find; });
+        return found;
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        found[i] = search.Matches(*rows[i]);
+    return found;
+}
+
+std::vector<int> FoundFirstOrder(const std::vector<bool>& found)
+{
+    std::vector<int> order(found.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_partition(order.begin(), order.end(), [&](int row) { return found[static_cast<std::size_t>(row)]; });
     return order;
+}
+
+void MarkFound(TkavoChList& list, const std::vector<const TkavoChItem*>& rows, const std::vector<bool>& found)
+{
+    std::unordered_map<const TkavoChItem*, bool> marks;
+    for (std::size_t i = 0; i < rows.size() && i < found.size(); ++i)
+        if (rows[i]->List == &list)
+            marks.emplace(rows[i], found[i]);
+    if (marks.empty())
+        return;
+    for (TkavoChItem& channel : list)
+        if (const auto mark = marks.find(&channel); mark != marks.end())
+            channel.Find = mark->second;
 }
 
 } // namespace kavo

@@ -43,10 +43,14 @@ private:
     std::string m_text;
 };
 
-// Clears Find of every channel of the rows, then sets it on the channels the pattern finds. Returns
-// the rows' order afterwards as indices into rows: as they were, or with moveResultsUp the found
-// rows first, both groups keeping their order.
-std::vector<int> ApplySearch(const std::vector<TkavoChItem*>& rows, std::string_view pattern, bool moveResultsUp,
+// Which of the rows the pattern finds: found[i] for rows[i]. A pattern that is empty after trimming,
+// or not a valid regular expression, finds none.
+std::vector<bool> SearchRows(const std::vector<const TkavoChItem*>& rows, std::string_view pattern,
                              RegularExpression& regExp);
+// The rows' order with the found ones first, both groups keeping their order, as indices.
+std::vector<int> FoundFirstOrder(const std::vector<bool>& found);
+// Sets Find on the records of list that are among the rows: found[i] for rows[i]. The list's other
+// records keep theirs.
+void MarkFound(TkavoChList& list, const std::vector<const TkavoChItem*>& rows, const std::vector<bool>& found);
 
 } // namespace kavo

@@ -75,44 +75,45 @@ TEST(ChannelSearch, WhatAPatternFinds)
         {"  ", {false, false, false}},       // blank: nothing
         {"", {false, false, false}},
     };
+    std::vector<const TkavoChItem*> rows;
+    for (const TkavoChItem& channel : channels)
+        rows.push_back(&channel);
     RegularExpression regExp;
-    for (const Case& c : cases) {
-        std::vector<TkavoChItem*> rows;
-        for (TkavoChItem& channel : channels) {
-            channel.Find = true; // cleared first whatever the pattern
-            rows.push_back(&channel);
-        }
-        ApplySearch(rows, c.pattern, false, regExp);
-        std::vector<bool> found;
-        for (const TkavoChItem& channel : channels)
-            found.push_back(channel.Find);
-        EXPECT_EQ(found, c.found) << "pattern \"" << c.pattern << '"';
-    }
+    for (const Case& c : cases)
+        EXPECT_EQ(SearchRows(rows, c.pattern, regExp), c.found) << "pattern \"" << c.pattern << '"';
     EXPECT_FALSE(ChannelSearch("(", regExp).Error().empty());
     EXPECT_TRUE(ChannelSearch("a|b", regExp).Error().empty());
 }
 
-TEST(ChannelSearch, MovingResultsUpKeepsTheirOrder)
+TEST(ChannelSearch, FoundRowsFirstKeepTheirOrder)
 {
-    struct Case
-    {
-        const char* pattern;
-        bool moveUp;
-        std::vector<int> order;
+    const std::vector<std::pair<std::vector<bool>, std::vector<int>>> cases{
+        {{false, true, false, true, false}, {1, 3, 0, 2, 4}},
+        {{true, false, true, false, false}, {0, 2, 1, 3, 4}}, // the first row found stays first
+        {{false, false, false}, {0, 1, 2}},
+        {{}, {}},
     };
-    const Case cases[] = {
-        {"b", true, {1, 3, 0, 2, 4}},   {"b", false, {0, 1, 2, 3, 4}},
-        {"a", true, {0, 2, 1, 3, 4}}, // the first row found stays first
-        {"zzz", true, {0, 1, 2, 3, 4}}, {"", true, {0, 1, 2, 3, 4}},
-    };
-    TkavoChItem channels[] = {Channel("a1"), Channel("b1"), Channel("a2"), Channel("b2"), Channel("c")};
-    std::vector<TkavoChItem*> rows;
-    for (TkavoChItem& channel : channels)
-        rows.push_back(&channel);
-    RegularExpression regExp;
-    for (const Case& c : cases)
-        EXPECT_EQ(ApplySearch(rows, c.pattern, c.moveUp, regExp), c.order)
-            << "pattern \"" << c.pattern << "\" move " << c.moveUp;
+    for (const auto& [found, order] : cases)
+        EXPECT_EQ(FoundFirstOrder(found), order);
+}
+
+// The marks go to the list's own records, whatever else the rows hold.
+TEST(ChannelSearch, MarksFoundOnTheRecordsOfTheList)
+{
+    TkavoChList list;
+    for (const char* name : {"a", "b", "c"})
+        list.Add(std::make_unique<TkavoChItem>(Channel(name))).Find = true;
+    TkavoChList other;
+    TkavoChItem& stranger = other.Add(std::make_unique<TkavoChItem>(Channel("x")));
+    TkavoChItem copy; // claims the list as its owner without being in it
+    copy.Assign(list[0]);
+
+    MarkFound(list, {&list[2], &stranger, &list[0], &copy}, {true, false, false, true});
+    std::vector<bool> marks;
+    for (const TkavoChItem& channel : list)
+        marks.push_back(channel.Find);
+    EXPECT_EQ(marks, (std::vector<bool>{false, true, true})) << "a row left out keeps its mark";
+    EXPECT_FALSE(stranger.Find);
 }
 
 TEST(FavoritePreview, CountsAndNamesWhatTheRuleMatches)

@@ -16,12 +16,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace kavo::test {
@@ -82,18 +84,56 @@ protected:
     // The settings the module reads.
     TkavoSetting& Setting() { return m_setting; }
 
-    // The module's record of a configured YP; it has one once a cycle started.
-    YpRecord& Record(const TkavoYpItem& yp)
+    // The module's record of a configured YP, as the last cycle left it.
+    const YpRecord& Record(const TkavoYpItem& yp)
     {
         const YpRecord* record = net->Yp(yp.Url);
-        if (!record) {
-            // Added since: the module takes it on, as the next cycle would.
-            net->FollowSettings();
-            record = net->Yp(yp.Url);
-        }
         if (!record)
             throw std::logic_error("no record of " + yp.Url);
-        return const_cast<YpRecord&>(*record);
+        return *record;
+    }
+
+    // What a YP is to hold when a test starts: the channels on air and, in its log, the ended ones.
+    struct Seed
+    {
+        TkavoYpItem* Yp;
+        std::vector<std::string> OnAir;
+        std::vector<std::string> Ended;
+    };
+
+    // Gives the YPs their channels the way a run of the program does: two manual cycles over HTTP,
+    // the first with every channel, the second without the ended ones. No other YP and no script
+    // takes part. Then the module is prepared again and the requests are forgotten, so that the
+    // test's first cycle is a first one; the YPs' paths answer 404 again.
+    void SeedYps(const std::vector<Seed>& seeds)
+    {
+        std::vector<std::pair<TkavoYpItem*, bool>> enabled;
+        for (TkavoYpItem& yp : Setting().YpList) {
+            enabled.emplace_back(&yp, yp.Enabled);
+            yp.Enabled = false;
+        }
+        const bool canDms = net->CanDMS;
+        net->CanDMS = false;
+        for (const bool withEnded : {true, false}) {
+            for (const Seed& seed : seeds) {
+                std::string index;
+                for (const std::string& name : seed.OnAir)
+                    index += IndexLineOf(name);
+                if (withEnded)
+                    for (const std::string& name : seed.Ended)
+                        index += IndexLineOf(name);
+                seed.Yp->Enabled = true;
+                server.Route(PathOf(*seed.Yp) + "index.txt", HttpReply::Ok(index));
+            }
+            RunCycle(true);
+        }
+        for (const Seed& seed : seeds)
+            server.Route(PathOf(*seed.Yp) + "index.txt", HttpReply::Error(404, "Not Found"));
+        net->CanDMS = canDms;
+        for (const auto& [yp, on] : enabled)
+            yp->Enabled = on;
+        server.ClearRequests();
+        net->Prepare(IniFile::Read((folder / "kavo.ini").string()));
     }
 
     TkavoYpItem& AddYp(const std::string& path)
@@ -125,6 +165,8 @@ protected:
         return yp.Url + "\r\n" + Sjis("ダウンロードエラー") + "\r\n" + Sjis("詳細：") + message;
     }
 
+    std::string PathOf(const TkavoYpItem& yp) const { return yp.Url.substr(server.Url("").size()); }
+
     static std::vector<std::string> Names(const TkavoChList& list)
     {
         std::vector<std::string> names;
@@ -143,9 +185,20 @@ protected:
     bool errorsOnWorker = true; // every error was reported on the worker thread
 
 private:
+    // An index line for a channel of this name, with an ID of its own that stays from cycle to cycle.
+    std::string IndexLineOf(const std::string& name)
+    {
+        const auto id = m_seedIds.emplace(name, static_cast<int>(m_seedIds.size()) + 1000).first->second;
+        char hash[40];
+        std::snprintf(hash, sizeof hash, "%032X", id);
+        return name + "<>" + hash + "<>10.0.0.1:7144<>http://example.com/<>genre<>desc<>5<>1<>300<>WMV" +
+               "<><><><><>%20<>1:05<>click<><>0\r\n";
+    }
+
     std::mutex m_lock;
     std::vector<std::string> errors;
     TkavoSetting m_setting;
+    std::map<std::string, int> m_seedIds;
 };
 
 // One index line in UTF-8 as YPs send it; the type and genre decide whether it is a PCRaw index

@@ -314,8 +314,8 @@ TEST_F(PcrawCycleTest, TheCyclePausesAfterOpeningAChannelUntilTheModuleGoes)
         calls = library->TakeLog();
     }
     ASSERT_EQ(calls, Log{"create " + IndexChannelUrl});
-    loop.RunUntil([] { return false; }, std::chrono::milliseconds(200));
-    EXPECT_TRUE(net->Running());
+    EXPECT_FALSE(loop.RunUntil([this] { return !net->Running(); }, std::chrono::milliseconds(200)))
+        << "the cycle went on without its pause";
 
     net.reset();
     EXPECT_EQ(library->TakeLog(), Log{"close " + IndexChannelUrl});

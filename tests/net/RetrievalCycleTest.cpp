@@ -81,12 +81,12 @@ TEST_F(RetrievalCycleTest, MergesEveryYpInOrderOnTheMainThread)
     server.Route("/a/index.txt",
                  HttpReply::Ok("\xEF\xBB\xBF" + IndexLine("ゲーム実況🎮", Id(1)) + IndexLine("雑談", Id(2))));
     server.Route("/b/index.txt", HttpReply::Ok(IndexLine("そのまま", Id(3))));
-    TkavoYpItem& a = AddYp("/a/");
-    TkavoYpItem& b = AddYp("/b/");
+    TkavoYpItem& a = AddYp("/a/", false);
+    TkavoYpItem& b = AddYp("/b/", false);
     b.UTF2SJIS = false;
     TkavoYpItem& off = AddYp("/off/", false);
-    Record(off).ChList.Add(std::make_unique<TkavoChItem>()).ChannelName = "stale";
-    Record(off).ChListLog.Add(std::make_unique<TkavoChItem>()).ChannelName = "ended";
+    SeedYps({{&off, {"stale"}, {"ended"}}});
+    a.Enabled = b.Enabled = true;
     auto& favorite = Setting().Favorites.Add(std::make_unique<TkavoFavoriteItem>());
     favorite.Enabled = true;
     favorite.Channel = true;
@@ -277,11 +277,10 @@ TEST_F(RetrievalCycleTest, MergeLeavesOutDuplicatesWhenUnique)
 
 TEST_F(RetrievalCycleTest, AllYpsDisabled)
 {
-    for (const char* path : {"/a/", "/b/"}) {
-        TkavoYpItem& yp = AddYp(path, false);
-        Record(yp).ChList.Add(std::make_unique<TkavoChItem>()).ChannelName = "on air before";
-        Record(yp).ChListLog.Add(std::make_unique<TkavoChItem>()).ChannelName = std::string("ended on ") + path;
-    }
+    std::vector<Seed> seeds;
+    for (const char* path : {"/a/", "/b/"})
+        seeds.push_back({&AddYp(path, false), {std::string("on air on ") + path}, {std::string("ended on ") + path}});
+    SeedYps(seeds);
     RunCycle(true);
     EXPECT_EQ(net->ChList().Count(), 0);
     EXPECT_EQ(Names(net->ChListLog()), (std::vector<std::string>{"ended on /a/", "ended on /b/"}));
@@ -302,8 +301,9 @@ TEST_F(RetrievalCycleTest, AStartDuringACycleDoesNothing)
     net->StartRetrieval();
     EXPECT_TRUE(net->Running());
     ASSERT_TRUE(loop.RunUntil([this] { return !net->Running(); }, 60s));
-    // Nothing else is on its way.
-    loop.RunUntil([] { return false; }, 100ms);
+    // The second start left nothing behind: no cycle, no finish step on its way.
+    loop.RunPending();
+    EXPECT_FALSE(net->Running());
     EXPECT_EQ(successes, 1);
     EXPECT_EQ(Fetches("/yp/"), 1u);
 
@@ -315,11 +315,12 @@ TEST_F(RetrievalCycleTest, AFailureOutsideOneYpEndsTheCycleEarly)
 {
     server.Route("/a/index.txt", HttpReply::Error(404, "Not Found"));
     server.Route("/b/index.txt", HttpReply::Ok(IndexLine("b", Id(2))));
-    AddYp("/a/");
+    TkavoYpItem& a = AddYp("/a/", false);
     TkavoYpItem& b = AddYp("/b/");
     // Retrieved just now: only a cycle that is not throttled fetches it.
-    Record(b).LastUpdate = Start;
-    Record(b).ChList.Add(std::make_unique<TkavoChItem>()).ChannelName = "old b";
+    SeedYps({{&b, {"old b"}, {}}});
+    a.Enabled = true;
+    clock->AddMinutes(1);
     net->OnError = [](TkavoNet&, const std::string&) { throw std::runtime_error("handler failed"); };
 
     RunCycle(false);
@@ -327,7 +328,7 @@ TEST_F(RetrievalCycleTest, AFailureOutsideOneYpEndsTheCycleEarly)
     EXPECT_TRUE(net->LastCycle().EndedEarly);
     EXPECT_EQ(Fetches("/b/"), 0u);
     EXPECT_EQ(Names(net->ChList()), std::vector<std::string>{"old b"});
-    EXPECT_EQ(net->ChList().LastUpdate, 0);
+    EXPECT_EQ(net->ChList().LastUpdate, Start) << "the time of the last cycle that completed";
 
     // The first cycle never completed, so the next automatic one is not throttled.
     net->OnError = nullptr;
@@ -391,6 +392,52 @@ TEST_F(RetrievalCycleTest, ChannelsWhoseContactPageWasOpenedAreMarkedVisited)
 
 namespace kavo {
 namespace {
+
+// The marks the user puts on the lists handed out stay until the next cycle replaces the lists, and
+// go to those lists only: not to the YP's records, nor to a copy that merely names the list.
+TEST_F(RetrievalCycleTest, MarksOnTheHandedOutListsLastUntilTheNextCycle)
+{
+    TkavoYpItem& yp = AddYp("/yp/");
+    SeedYps({{&yp, {"on air"}, {"ended"}}});
+    ASSERT_EQ(net->ChList().Count(), 1);
+    ASSERT_EQ(net->ChListLog().Count(), 1);
+    const TkavoChItem& onAir = net->ChList()[0];
+    const TkavoChItem& ended = net->ChListLog()[0];
+    TkavoChItem copy;
+    copy.Assign(onAir);
+    TkavoChList other;
+    const TkavoChItem& stranger = other.Add(std::make_unique<TkavoChItem>());
+
+    EXPECT_TRUE(net->MarkRelaying(onAir));
+    EXPECT_EQ(onAir.LocalStatus, "CONNECT");
+    EXPECT_EQ(onAir.Diff, TkavoDiff::Relaying);
+    EXPECT_TRUE(net->MarkRelaying(ended));
+    EXPECT_TRUE(net->MarkStopped(ended));
+    EXPECT_EQ(ended.LocalStatus, "");
+    EXPECT_EQ(ended.Diff, TkavoDiff::None);
+    EXPECT_FALSE(net->MarkRelaying(copy));
+    EXPECT_FALSE(net->MarkRelaying(stranger));
+    EXPECT_EQ(stranger.Diff, TkavoDiff::None);
+    net->SetFindMarks({&onAir, &ended, &copy, &stranger}, {true, true, true, true});
+    EXPECT_TRUE(onAir.Find);
+    EXPECT_TRUE(ended.Find);
+    EXPECT_FALSE(stranger.Find);
+    EXPECT_EQ(Record(yp).ChList[0].LocalStatus, "");
+    EXPECT_FALSE(Record(yp).ChList[0].Find);
+
+    // While a cycle runs the lists are still the main thread's to mark; the cycle's end replaces them.
+    HttpReply slow = HttpReply::Ok(IndexLine("on air", Id(1)));
+    slow.Delay = 200ms;
+    server.Route("/yp/index.txt", slow);
+    net->Manual = true;
+    net->StartRetrieval();
+    EXPECT_TRUE(net->MarkRelaying(net->ChList()[0]));
+    ASSERT_TRUE(loop.RunUntil([this] { return !net->Running(); }, 60s));
+    ASSERT_EQ(net->ChList().Count(), 1);
+    EXPECT_EQ(net->ChList()[0].LocalStatus, "");
+    EXPECT_NE(net->ChList()[0].Diff, TkavoDiff::Relaying);
+    EXPECT_FALSE(net->ChList()[0].Find);
+}
 
 // While cycles run on their worker, the main thread replaces the settings again and again, as the
 // dialogs do with a commit (save, then load) or a reload on Cancel: YPs and favorites come and go

@@ -3,7 +3,6 @@
 #include "net/UpdateYp.h"
 #include "platform/DateTime.h"
 #include "platform/RegularExpression.h"
-#include "settings/TkavoSetting.h"
 
 #include <gtest/gtest.h>
 
@@ -89,8 +88,6 @@ protected:
     std::shared_ptr<ManualClock> m_clock = std::make_shared<ManualClock>(45000.5);
     TkavoFavoriteList m_favorites;
     RegularExpression m_regExp;
-
-private:
 };
 
 TEST_F(UpdateYpTest, MarksAndLogOverCycles)
@@ -233,20 +230,6 @@ TEST_F(UpdateYpTest, MatchesFavoritesOnEveryRecordEveryCycle)
     EXPECT_TRUE(yp.ChList[0].Favorite);
     EXPECT_FALSE(yp.ChList[1].Favorite);
     EXPECT_EQ(yp.ChList[1].Color, clWindow);
-}
-
-TEST(UpdateOptions, ComeFromTheNotifySection)
-{
-    TkavoSetting::NotifyOptions notify;
-    notify.RankUpOrDown2None = false;
-    notify.LogRankUp = false;
-    notify.LogRangeHour = 5;
-    notify.Unique = false;
-    const UpdateOptions options = UpdateOptions::From(notify);
-    EXPECT_FALSE(options.RankUpOrDown2None);
-    EXPECT_FALSE(options.LogRankUp);
-    EXPECT_EQ(options.LogRangeHour, 5);
-    EXPECT_FALSE(options.Unique);
 }
 
 } // namespace

@@ -84,11 +84,12 @@ TEST_F(YpScriptCycleTest, EveryYpRunsItsOwnScriptAndFailsAlone)
         {"/missing/", "print(http.get(args[0] + 'index.txt'));", {"old"}, ""},
     }};
     std::vector<TkavoYpItem*> yps;
+    std::vector<Seed> seeds;
     for (const Case& c : cases) {
-        TkavoYpItem& yp = AddScriptYp(c.path, std::string(c.path + 1) + "script.dms", c.source);
-        Record(yp).ChList.Add(std::make_unique<TkavoChItem>()).ChannelName = "old";
-        yps.push_back(&yp);
+        yps.push_back(&AddScriptYp(c.path, std::string(c.path + 1) + "script.dms", c.source));
+        seeds.push_back({yps.back(), {"old"}, {}});
     }
+    SeedYps(seeds);
 
     RunCycle(true);
     const std::vector<std::string> errors = Errors();
@@ -222,9 +223,9 @@ TEST_F(YpScriptCycleTest, TheEngineIsReplacedOnlyBetweenCycles)
     EXPECT_TRUE(net->RecreateScriptEngine());
 
     // The new engine runs the scripts as the old one did.
-    Record(scripted).ChList.Clear();
+    WriteFile("s.dms", PrintChannel("'new engine'"));
     RunCycle(true);
-    EXPECT_EQ(Names(Record(scripted).ChList), std::vector<std::string>{"scripted"});
+    EXPECT_EQ(Names(Record(scripted).ChList), std::vector<std::string>{"new engine"});
 }
 
 } // namespace

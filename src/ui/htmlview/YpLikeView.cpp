@@ -272,7 +272,7 @@ void YpLikeView::LinkClicked(const QString& target)
     const YpLikeLink what = ClassifyYpLikeLink(link);
     switch (what.What) {
     case YpLikeLink::Kind::Play: {
-        TkavoChItem* channel = m_chList().FindByHash(what.Argument);
+        const TkavoChItem* channel = m_chList().FindByHash(what.Argument);
         // Ended since the page was built, or a line of the YP's own without a channel behind it.
         if (!channel || !channel->HasHash())
             return;

@@ -56,9 +56,6 @@ std::optional<std::string> LocalServer(const TkavoSetting& setting)
     return "http://" + host + ":" + std::to_string(port);
 }
 
-constexpr int DiffNone = static_cast<int>(TkavoDiff::None);
-constexpr int DiffRelaying = static_cast<int>(TkavoDiff::Relaying);
-
 } // namespace
 
 ChannelActions::ChannelActions(const TkavoSetting& setting, TkavoCommon& common, const ActionTable& actions,
@@ -177,14 +174,14 @@ void ChannelActions::Attach(ChannelListView* view)
 
 void ChannelActions::PlaySelected(ChannelListView* view, bool direct)
 {
-    TkavoChItem* channel = view ? view->SelectedChannel() : nullptr;
+    const TkavoChItem* channel = view ? view->SelectedChannel() : nullptr;
     // A line without a channel ID ("◆Status" and the like) is the YP's news, not a stream.
     if (!channel || !channel->HasHash())
         return;
     Play(direct ? channel->DirectStreamURL : channel->StreamURL, view, channel);
 }
 
-void ChannelActions::Play(const std::string& url, ChannelListView* view, TkavoChItem* channel)
+void ChannelActions::Play(const std::string& url, ChannelListView* view, const TkavoChItem* channel)
 {
     Guarded("PlayChannel", [&] {
         // Copied: playing may run a dialog, and a refill during it frees the record.
@@ -195,7 +192,7 @@ void ChannelActions::Play(const std::string& url, ChannelListView* view, TkavoCh
         if (!m_launcher().PlayChannel(played, name, type))
             m_launcher().OpenWithDefaultHandler(played);
         if (channel && fills == m_fills && m_setting.URL.LocalChInfo) {
-            markChannel(view, channel, "CONNECT", DiffRelaying);
+            markChannel(view, *channel, true);
             requestYpLikeRebuild();
         }
     });
@@ -262,12 +259,12 @@ void ChannelActions::CopySelected()
     QGuiApplication::clipboard()->setText(QString::fromStdString(Cp932ToUtf8(m_common.RenderClipboardText(*channel))));
 }
 
-void ChannelActions::markChannel(ChannelListView* view, TkavoChItem* channel, const std::string& localStatus, int diff)
+void ChannelActions::markChannel(ChannelListView* view, const TkavoChItem& channel, bool relaying)
 {
-    channel->LocalStatus = localStatus;
-    channel->Diff = static_cast<TkavoDiff>(diff);
+    if (!(relaying ? m_net.MarkRelaying(channel) : m_net.MarkStopped(channel)))
+        return;
     if (view)
-        view->Model().RowChanged(view->Model().RowOf(channel));
+        view->Model().RowChanged(view->Model().RowOf(&channel));
 }
 
 void ChannelActions::requestYpLikeRebuild()
@@ -279,7 +276,7 @@ void ChannelActions::requestYpLikeRebuild()
 void ChannelActions::adminCommand(bool bump)
 {
     using enum ActionId;
-    TkavoChItem* channel = m_view ? m_view->SelectedChannel() : nullptr;
+    const TkavoChItem* channel = m_view ? m_view->SelectedChannel() : nullptr;
     // A shortcut reaches the action without the menu's preparation: the same rules hold.
     if (!adminAllowed(channel) || AdminCommandRunning())
         return;
@@ -287,10 +284,7 @@ void ChannelActions::adminCommand(bool bump)
     if (!server)
         return;
     const std::string url = *server + "/admin?cmd=" + (bump ? "bump" : "stop") + "&id=" + channel->Hash;
-    if (bump)
-        markChannel(m_view, channel, "CONNECT", DiffRelaying);
-    else
-        markChannel(m_view, channel, "", DiffNone);
+    markChannel(m_view, *channel, bump);
 
     if (!m_admin)
         m_admin = std::make_unique<AdminCommandWorker>(

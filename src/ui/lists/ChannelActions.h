@@ -45,7 +45,7 @@ public:
     void PlaySelected(ChannelListView* view, bool direct = false);
     // Plays url with the channel's name and type. The channel, a row of view (both may be null),
     // shows that the local server now holds it, when the local server is watched.
-    void Play(const std::string& url, ChannelListView* view, TkavoChItem* channel);
+    void Play(const std::string& url, ChannelListView* view, const TkavoChItem* channel);
     // Enables the context menu's actions for the current view's selection and the window's state.
     void PrepareListMenu();
     // The selected channel's clipboard text onto the clipboard.
@@ -83,8 +83,10 @@ private:
     void clearLog();
     // The admin actions may act on the channel: the local server knows it and no cycle runs.
     bool adminAllowed(const TkavoChItem* channel) const;
-    // Sets a channel's local state and redraws its row in the view.
-    void markChannel(ChannelListView* view, TkavoChItem* channel, const std::string& localStatus, int diff);
+    // Marks the channel relayed by the local server (played, bumped) or stopped, and redraws its row
+    // in the view. A channel of a list the retrieval module did not hand out (an earlier run's)
+    // takes no mark.
+    void markChannel(ChannelListView* view, const TkavoChItem& channel, bool relaying);
     void requestYpLikeRebuild();
     // The search items of the context menu.
     void AddFindItems(QMenu* menu);

@@ -1,6 +1,5 @@
 #include "ui/lists/ChannelFind.h"
 
-#include "common/ukavoCommon.h"
 #include "core/ChannelSearch.h"
 #include "ui/dialogs/ukavoFind.h"
 #include "ui/lists/ChannelActions.h"
@@ -13,11 +12,11 @@
 
 namespace kavo {
 
-ChannelFind::ChannelFind(TkavoFind& dialog, const FindState& find, TkavoCommon& common, ChannelViews& views,
+ChannelFind::ChannelFind(TkavoFind& dialog, const FindState& find, ChannelViews& views,
                          const ChannelActions& channelActions, const ActionTable& actions, const QStackedWidget& pages,
                          QObject* parent)
-    : QObject(parent), m_dialog(dialog), m_find(find), m_common(common), m_views(views),
-      m_channelActions(channelActions), m_actions(actions), m_pages(pages)
+    : QObject(parent), m_dialog(dialog), m_find(find), m_views(views), m_channelActions(channelActions),
+      m_actions(actions), m_pages(pages)
 {}
 
 void ChannelFind::FindChannel()
@@ -56,7 +55,7 @@ void ChannelFind::FindClear()
     const bool ypLike = m_pages.currentIndex() == MainFrame::PageYpLike;
     ChannelListView* view =
         m_pages.currentIndex() == MainFrame::PageLog ? m_views.ListViewLog() : m_views.ListViewNow();
-    view->Model().ApplyFind({}, false, m_common.RegExp);
+    m_views.ClearFind(view);
     if (ypLike || m_find.MoveResultsUp)
         m_views.SortView(view, view->Model().LastSortedColumn());
     view->viewport()->update();

@@ -9,7 +9,6 @@ namespace kavo {
 class ActionTable;
 class ChannelActions;
 class ChannelViews;
-class TkavoCommon;
 class TkavoFind;
 struct FindState;
 
@@ -21,9 +20,8 @@ class ChannelFind : public QObject
 
 public:
     // pages: the window's pages, on air, ended and the YP-style page in that order.
-    ChannelFind(TkavoFind& dialog, const FindState& find, TkavoCommon& common, ChannelViews& views,
-                const ChannelActions& channelActions, const ActionTable& actions, const QStackedWidget& pages,
-                QObject* parent = nullptr);
+    ChannelFind(TkavoFind& dialog, const FindState& find, ChannelViews& views, const ChannelActions& channelActions,
+                const ActionTable& actions, const QStackedWidget& pages, QObject* parent = nullptr);
 
     // The search for the current view (Ctrl+F); on the YP-style page, the page's search.
     void FindChannel();
@@ -39,7 +37,6 @@ signals:
 private:
     TkavoFind& m_dialog;
     const FindState& m_find;
-    TkavoCommon& m_common;
     ChannelViews& m_views;
     const ChannelActions& m_channelActions;
     const ActionTable& m_actions;

@@ -42,7 +42,7 @@ public:
     void ApplyListLook(const TkavoSetting::ColorFontOptions& look, const FontSetting& textFont);
     // The selected row, or -1.
     int SelectedRow() const;
-    TkavoChItem* SelectedChannel() const { return m_model->Channel(SelectedRow()); }
+    const TkavoChItem* SelectedChannel() const { return m_model->Channel(SelectedRow()); }
     void SelectRow(int row);
     // The ID of the selected channel, taken when it was selected: it stays readable after the
     // records behind the rows are gone.
@@ -73,7 +73,7 @@ signals:
     void EnterPressed();
     // The context-menu key or Shift+F10.
     void MenuKeyReleased();
-    void CurrentChannelChanged(kavo::TkavoChItem* channel);
+    void CurrentChannelChanged(const kavo::TkavoChItem* channel);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

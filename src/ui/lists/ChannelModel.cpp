@@ -241,15 +241,13 @@ void ChannelModel::Fill(const TkavoChList& list)
     beginResetModel();
     m_rows.clear();
     m_rows.reserve(static_cast<std::size_t>(list.Count()));
-    for (int i = 0; i < list.Count(); ++i) {
-        TkavoChItem& channel = list[i];
+    for (const TkavoChItem& channel : list)
         if (!channel.ListDisable)
             m_rows.push_back(&channel);
-    }
     endResetModel();
 }
 
-TkavoChItem* ChannelModel::Channel(int row) const
+const TkavoChItem* ChannelModel::Channel(int row) const
 {
     return row >= 0 && row < Count() ? m_rows[static_cast<std::size_t>(row)] : nullptr;
 }
@@ -325,7 +323,7 @@ void ChannelModel::permute(const std::vector<int>& order)
 {
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     std::vector<int> newRowOf(order.size());
-    std::vector<TkavoChItem*> rows(order.size());
+    std::vector<const TkavoChItem*> rows(order.size());
     for (std::size_t i = 0; i < order.size(); ++i) {
         rows[i] = m_rows[static_cast<std::size_t>(order[i])];
         newRowOf[static_cast<std::size_t>(order[i])] = static_cast<int>(i);
@@ -341,9 +339,15 @@ void ChannelModel::permute(const std::vector<int>& order)
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
-void ChannelModel::ApplyFind(std::string_view pattern, bool moveResultsUp, RegularExpression& regExp)
+std::vector<bool> ChannelModel::FindRows(std::string_view pattern, RegularExpression& regExp) const
 {
-    const std::vector<int> order = ApplySearch(m_rows, pattern, moveResultsUp, regExp);
+    return SearchRows(m_rows, pattern, regExp);
+}
+
+void ChannelModel::ShowFound(const std::vector<bool>& found, bool moveResultsUp)
+{
+    const std::vector<int> order =
+        moveResultsUp && found.size() == m_rows.size() ? FoundFirstOrder(found) : std::vector<int>();
     if (!std::is_sorted(order.begin(), order.end()))
         permute(order);
     else if (!m_rows.empty())
@@ -426,8 +430,6 @@ QVariant ChannelModel::data(const QModelIndex& index, int role) const
         if (index.column() == 0)
             return AccessibleRowText(*channel);
         return {};
-    case ChannelRole:
-        return QVariant::fromValue(static_cast<void*>(const_cast<TkavoChItem*>(channel)));
     default:
         return {};
     }

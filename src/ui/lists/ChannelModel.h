@@ -56,14 +56,13 @@ QString AccessibleRowText(const TkavoChItem& channel);
 QColor ToQColor(ColorValue color, const QPalette& palette);
 
 // The rows of one channel list view: references to the records of the retrieval module's list,
-// valid until the next Fill, in display order.
+// valid until the next Fill, in display order. The model only reads them: the marks the user sets
+// go through the list's owner.
 class ChannelModel : public QAbstractTableModel
 {
     Q_OBJECT
 
 public:
-    static constexpr int ChannelRole = Qt::UserRole + 1;
-
     // common gives the info tips; ypList the order of the YpAddr column. Either may be null.
     explicit ChannelModel(const TkavoCommon* common, const TkavoYpList* ypList, QObject* parent = nullptr);
 
@@ -80,9 +79,9 @@ public:
 
     // Rows for the channels of the list, in list order; hidden channels are left out.
     void Fill(const TkavoChList& list);
-    TkavoChItem* Channel(int row) const;
+    const TkavoChItem* Channel(int row) const;
     int Count() const { return static_cast<int>(m_rows.size()); }
-    const std::vector<TkavoChItem*>& Rows() const { return m_rows; }
+    const std::vector<const TkavoChItem*>& Rows() const { return m_rows; }
     // The row of this record, or -1.
     int RowOf(const TkavoChItem* channel) const;
     // The record of the row changed: its cells are drawn again.
@@ -97,9 +96,11 @@ public:
     void SetLastSortedColumn(int column) { m_lastSorted = column; }
     // Moves every "raw" channel (any case) to the end, both groups keeping their order.
     void MoveRawToEnd();
-    // Marks the rows' channels that the search pattern finds (clearing the others); with
-    // moveResultsUp the found rows come first, in their order. An empty pattern clears the marks.
-    void ApplyFind(std::string_view pattern, bool moveResultsUp, RegularExpression& regExp);
+    // Which rows the search pattern finds (found[i] for row i); an empty pattern finds none.
+    std::vector<bool> FindRows(std::string_view pattern, RegularExpression& regExp) const;
+    // The rows' find marks were set to found: with moveResultsUp the found rows come first, in
+    // their order; the rows are drawn again.
+    void ShowFound(const std::vector<bool>& found, bool moveResultsUp);
     // Starting at `start` and wrapping around, the first row whose channel has this ID; -1.
     int FindHash(const std::string& hash, int start) const;
     // -1, 0 or 1: row a against row b for the column, ascending.
@@ -116,7 +117,7 @@ private:
 
     const TkavoCommon* m_common;
     const TkavoYpList* m_ypList;
-    std::vector<TkavoChItem*> m_rows;
+    std::vector<const TkavoChItem*> m_rows;
     std::vector<std::string> m_captions;
     std::vector<ColumnKind> m_kinds;
     std::vector<QString> m_headers;

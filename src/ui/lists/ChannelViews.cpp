@@ -3,6 +3,7 @@
 #include "ui/Cp932Text.h"
 
 #include "common/ukavoCommon.h"
+#include "core/ChannelSearch.h"
 #include "net/ukavoNet.h"
 #include "platform/DateTime.h"
 #include "ui/app/DebugLog.h"
@@ -35,8 +36,8 @@ bool SameLook(const TkavoSetting& a, const TkavoSetting& b)
 
 } // namespace
 
-ChannelViews::ChannelViews(const TkavoSetting& setting, TkavoCommon& common, const TkavoNet& net,
-                           const ActionTable& actions, const FindState& find, QObject* parent)
+ChannelViews::ChannelViews(const TkavoSetting& setting, TkavoCommon& common, TkavoNet& net, const ActionTable& actions,
+                           const FindState& find, QObject* parent)
     : QObject(parent), m_setting(setting), m_common(common), m_net(net), m_actions(actions), m_find(find),
       m_modelNow(new ChannelModel(&common, &setting.YpList, this)),
       m_modelLog(new ChannelModel(&common, &setting.YpList, this)),
@@ -228,7 +229,22 @@ void ChannelViews::ColumnClick(ChannelListView* view, int column)
 void ChannelViews::ApplyFind(ChannelListView* view, const std::string& pattern)
 {
     emit FindApplied();
-    view->Model().ApplyFind(pattern, m_find.MoveResultsUp, m_common.RegExp);
+    setFindMarks(view, pattern, m_find.MoveResultsUp);
+}
+
+void ChannelViews::ClearFind(ChannelListView* view)
+{
+    setFindMarks(view, {}, false);
+}
+
+void ChannelViews::setFindMarks(ChannelListView* view, std::string_view pattern, bool moveResultsUp)
+{
+    ChannelModel& model = view->Model();
+    const std::vector<bool> found = model.FindRows(pattern, m_common.RegExp);
+    m_net.SetFindMarks(model.Rows(), found);
+    if (m_previousList)
+        MarkFound(*m_previousList, model.Rows(), found);
+    model.ShowFound(found, moveResultsUp);
 }
 
 void ChannelViews::nowSorted()

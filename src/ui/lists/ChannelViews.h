@@ -8,6 +8,7 @@
 #include <array>
 #include <memory>
 #include <string>
+#include <string_view>
 
 class QLabel;
 class QStatusBar;
@@ -27,7 +28,7 @@ class ChannelViews : public QObject
     Q_OBJECT
 
 public:
-    ChannelViews(const TkavoSetting& setting, TkavoCommon& common, const TkavoNet& net, const ActionTable& actions,
+    ChannelViews(const TkavoSetting& setting, TkavoCommon& common, TkavoNet& net, const ActionTable& actions,
                  const FindState& find, QObject* parent = nullptr);
 
     ChannelListView* ListViewNow() const { return m_now; }
@@ -71,6 +72,8 @@ public:
     void SortView(ChannelListView* view, int column);
     // Marks the view's channels that the pattern finds; moves them up when the search says so.
     void ApplyFind(ChannelListView* view, const std::string& pattern);
+    // Clears the find marks of the view's channels.
+    void ClearFind(ChannelListView* view);
 
     // Until the first list of this run, the on-air view shows these channels of an earlier run,
     // greyed, and a label in the status bar their time. They take no part in change marks.
@@ -89,12 +92,15 @@ signals:
 private:
     void buildColumns(ChannelListView* view);
     void fillView(ChannelListView* view, const TkavoChList& list);
+    // The find marks go to the owner of the rows' list: the retrieval module, or this object for
+    // the list of an earlier run.
+    void setFindMarks(ChannelListView* view, std::string_view pattern, bool moveResultsUp);
     void nowSorted();
     void logSorted();
 
     const TkavoSetting& m_setting;
     TkavoCommon& m_common;
-    const TkavoNet& m_net;
+    TkavoNet& m_net;
     const ActionTable& m_actions;
     const FindState& m_find;
     ChannelModel* m_modelNow;

@@ -108,8 +108,7 @@ void TkavoMain::createParts()
 
     // Made once and kept hidden: it holds the search and its history for the whole run.
     m_findDialog = new TkavoFind(m_find, m_common, this);
-    m_channelFind =
-        new ChannelFind(*m_findDialog, m_find, m_common, *m_views, *m_channelActions, m_actions, *m_pages, this);
+    m_channelFind = new ChannelFind(*m_findDialog, m_find, *m_views, *m_channelActions, m_actions, *m_pages, this);
     m_settingsFlow = new SettingsFlow(*this, m_settings, m_common, m_net, this);
     m_settingsFlow->TrayAvailable = [this] { return m_notifyMgr.TrayAvailable(); };
 }
