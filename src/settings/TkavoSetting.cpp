@@ -38,21 +38,28 @@ struct ScalarOption
     const char* Key;
     OptionKind Kind;
     void* (*Field)(TkavoSetting&);
+    // An option of this program's own, off by default: a file without it gets it only once it is
+    // on, so that a file shared with the Windows program stays as that program wrote it.
+    bool OwnSwitch;
 };
 
 // The reference binding checks that the member has the type the kind stands for.
-#define KAVO_OPTION(section, key, kind, type, member)                                                                  \
+#define KAVO_FIELD(section, key, kind, type, member, own)                                                              \
     ScalarOption                                                                                                       \
     {                                                                                                                  \
-        section, key, OptionKind::kind, [](TkavoSetting& s) -> void* {                                                 \
-            type& field = s.member;                                                                                    \
-            return &field;                                                                                             \
-        }                                                                                                              \
+        section, key, OptionKind::kind,                                                                                \
+            [](TkavoSetting& s) -> void* {                                                                             \
+                type& field = s.member;                                                                                \
+                return &field;                                                                                         \
+            },                                                                                                         \
+            own                                                                                                        \
     }
+#define KAVO_OPTION(section, key, kind, type, member) KAVO_FIELD(section, key, kind, type, member, false)
 #define KAVO_STRING(section, key, member) KAVO_OPTION(section, key, String, std::string, member)
 #define KAVO_INTEGER(section, key, member) KAVO_OPTION(section, key, Integer, int, member)
 #define KAVO_BOOL(section, key, member) KAVO_OPTION(section, key, Boolean, bool, member)
 #define KAVO_COLOR(section, key, member) KAVO_OPTION(section, key, Color, ColorValue, member)
+#define KAVO_OWN_SWITCH(section, key, member) KAVO_FIELD(section, key, Boolean, bool, member, true)
 
 const std::array<ScalarOption, 60> ScalarOptions = {{
     KAVO_INTEGER("URL", "Protocol", URL.Protocol),
@@ -93,7 +100,7 @@ const std::array<ScalarOption, 60> ScalarOptions = {{
     KAVO_STRING("Etc", "PlayerType", Etc.PlayerType),
     KAVO_STRING("Etc", "PlayerFileName", Etc.PlayerFileName),
     KAVO_BOOL("Etc", "TaskTray", Etc.TaskTray),
-    KAVO_BOOL("Etc", "CloseToTray", Etc.CloseToTray),
+    KAVO_OWN_SWITCH("Etc", "CloseToTray", Etc.CloseToTray),
     KAVO_STRING("Etc", "2ch", Etc.TwoCh),
     KAVO_STRING("Etc", "2chPtn", Etc.TwoChPtn),
     KAVO_BOOL("Etc", "DirectChOpen", Etc.DirectChOpen),
@@ -221,7 +228,10 @@ std::string OptionText(const ScalarOption& option, const TkavoSetting& setting)
 
 void WriteOption(IniFile& ini, const ScalarOption& option, const TkavoSetting& setting)
 {
-    ini.WriteString(option.Section, option.Key, OptionText(option, setting));
+    const std::string text = OptionText(option, setting);
+    if (option.OwnSwitch && text == "0" && !ini.HasKey(option.Section, option.Key))
+        return;
+    ini.WriteString(option.Section, option.Key, text);
 }
 
 // "Title" and 12 give "Title12" without touching the heap.

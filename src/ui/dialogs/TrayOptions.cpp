@@ -14,8 +14,8 @@ TrayOptions::TrayOptions(QGridLayout& layout, QCheckBox& taskTray, QObject* pare
 {
     m_closeToTray->setObjectName(QStringLiteral("etcCheckBoxCloseToTray"));
     m_reason->setObjectName(QStringLiteral("etcLabelNoTray"));
-    m_reason->setWordWrap(true);
-    m_reason->setText(QString::fromUtf8("デスクトップにトレイがないため、トレイに入れる設定は使えません。"
+    // Two lines of their own: a wrapped label gets too little height in the dialog's fixed grid.
+    m_reason->setText(QString::fromUtf8("デスクトップにトレイがないため、トレイに入れる設定は使えません。\n"
                                         "最小化と「最小化で起動する」はタスクバーへ、閉じるボタンは終了します。"));
     m_reason->hide();
     const int row = layout.rowCount();

@@ -42,20 +42,24 @@ QStyleOptionViewItem ChannelDelegate::CellOption(const QStyleOptionViewItem& opt
         link = true;
         text = ToQColor(look.TextLinkColor, palette);
     }
-    // Colours chosen for a light list, favourites' and links' alike, stay readable on a dark one.
+    // Under a dark desktop scheme, colours chosen for a light list (favourites' and links' alike)
+    // are kept readable; on a light list they show as chosen.
+    const bool darkList = IsDark(o.palette.color(QPalette::Base));
     const QColor background =
         channel->ColorEnabled ? ToQColor(channel->Color, palette) : o.palette.color(QPalette::Base);
     if (model->Greyed())
         text = palette.color(QPalette::Disabled, QPalette::Text);
-    else
+    else if (darkList)
         text = Readable(text, background);
     o.palette.setColor(QPalette::Text, text);
     const bool selected = o.state & QStyle::State_Selected;
     const bool focused = o.widget && o.widget->hasFocus();
     if (link && selected) {
         // On the highlight of the focused view a link colour would vanish: it takes its own colour.
-        const QColor highlighted = focused ? ToQColor(look.TextLinkSelColor, palette) : text;
-        o.palette.setColor(QPalette::HighlightedText, Readable(highlighted, o.palette.color(QPalette::Highlight), 3));
+        QColor highlighted = focused ? ToQColor(look.TextLinkSelColor, palette) : text;
+        if (darkList)
+            highlighted = Readable(highlighted, o.palette.color(QPalette::Highlight), 3);
+        o.palette.setColor(QPalette::HighlightedText, highlighted);
     }
     return o;
 }

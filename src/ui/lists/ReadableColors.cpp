@@ -26,11 +26,17 @@ double ContrastRatio(const QColor& a, const QColor& b)
     return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
+bool IsDark(const QColor& background)
+{
+    // Where black and white text have the same contrast.
+    return Luminance(background) < 0.18;
+}
+
 QColor Readable(const QColor& text, const QColor& background, double minimum)
 {
     if (ContrastRatio(text, background) >= minimum)
         return text;
-    const bool darkBackground = Luminance(background) < 0.18;
+    const bool darkBackground = IsDark(background);
     const QColor hsl = text.toHsl();
     const int hue = hsl.hslHue();
     const int saturation = hsl.hslSaturation();
