@@ -38,13 +38,19 @@ struct ScalarOption
     const char* Key;
     OptionKind Kind;
     void* (*Field)(TkavoSetting&);
-    // An option of this program's own, off by default: a file without it gets it only once it is
-    // on, so that a file shared with the Windows program stays as that program wrote it.
-    bool OwnSwitch;
+    // A key the Windows program does not know: a file gets it once it is set, so that a file of
+    // that program saved unchanged stays the same.
+    bool OnlyWhenSet = false;
 };
 
+constexpr ScalarOption OwnKey(ScalarOption option)
+{
+    option.OnlyWhenSet = true;
+    return option;
+}
+
 // The reference binding checks that the member has the type the kind stands for.
-#define KAVO_FIELD(section, key, kind, type, member, own)                                                              \
+#define KAVO_OPTION(section, key, kind, type, member)                                                                  \
     ScalarOption                                                                                                       \
     {                                                                                                                  \
         section, key, OptionKind::kind,                                                                                \
@@ -52,16 +58,14 @@ struct ScalarOption
                 type& field = s.member;                                                                                \
                 return &field;                                                                                         \
             },                                                                                                         \
-            own                                                                                                        \
+            false                                                                                                      \
     }
-#define KAVO_OPTION(section, key, kind, type, member) KAVO_FIELD(section, key, kind, type, member, false)
 #define KAVO_STRING(section, key, member) KAVO_OPTION(section, key, String, std::string, member)
 #define KAVO_INTEGER(section, key, member) KAVO_OPTION(section, key, Integer, int, member)
 #define KAVO_BOOL(section, key, member) KAVO_OPTION(section, key, Boolean, bool, member)
 #define KAVO_COLOR(section, key, member) KAVO_OPTION(section, key, Color, ColorValue, member)
-#define KAVO_OWN_SWITCH(section, key, member) KAVO_FIELD(section, key, Boolean, bool, member, true)
 
-const std::array<ScalarOption, 60> ScalarOptions = {{
+const std::array<ScalarOption, 62> ScalarOptions = {{
     KAVO_INTEGER("URL", "Protocol", URL.Protocol),
     KAVO_STRING("URL", "Proxy", URL.Proxy),
     KAVO_OPTION("URL", "Timeout", IntegerText, std::string, URL.Timeout),
@@ -100,7 +104,7 @@ const std::array<ScalarOption, 60> ScalarOptions = {{
     KAVO_STRING("Etc", "PlayerType", Etc.PlayerType),
     KAVO_STRING("Etc", "PlayerFileName", Etc.PlayerFileName),
     KAVO_BOOL("Etc", "TaskTray", Etc.TaskTray),
-    KAVO_OWN_SWITCH("Etc", "CloseToTray", Etc.CloseToTray),
+    OwnKey(KAVO_BOOL("Etc", "CloseToTray", Etc.CloseToTray)),
     KAVO_STRING("Etc", "2ch", Etc.TwoCh),
     KAVO_STRING("Etc", "2chPtn", Etc.TwoChPtn),
     KAVO_BOOL("Etc", "DirectChOpen", Etc.DirectChOpen),
@@ -128,6 +132,9 @@ const std::array<ScalarOption, 60> ScalarOptions = {{
 
     KAVO_STRING("Event", "OnCreate", Event.OnCreate),
     KAVO_STRING("Event", "OnDestroy", Event.OnDestroy),
+
+    OwnKey(KAVO_BOOL("Rules", "Follow", Rules.Follow)),
+    OwnKey(KAVO_STRING("Rules", "File", Rules.File)),
 }};
 
 #undef KAVO_STRING
@@ -228,9 +235,12 @@ std::string OptionText(const ScalarOption& option, const TkavoSetting& setting)
 
 void WriteOption(IniFile& ini, const ScalarOption& option, const TkavoSetting& setting)
 {
-    const std::string text = OptionText(option, setting);
-    if (option.OwnSwitch && text == "0" && !ini.HasKey(option.Section, option.Key))
-        return;
+    std::string text = OptionText(option, setting);
+    if (option.OnlyWhenSet && !ini.HasKey(option.Section, option.Key)) {
+        static const TkavoSetting defaults;
+        if (text == OptionText(option, defaults))
+            return;
+    }
     ini.WriteString(option.Section, option.Key, text);
 }
 
@@ -656,6 +666,7 @@ TkavoSetting& TkavoSetting::operator=(const TkavoSetting& other)
     ColorFont = other.ColorFont;
     Priority = other.Priority;
     Event = other.Event;
+    Rules = other.Rules;
     YpList.Assign(other.YpList);
     Favorites.Assign(other.Favorites);
     Columns = other.Columns;
@@ -834,6 +845,7 @@ void TkavoSetting::LoadFrom(const IniFile& ini)
     ColorFont = ColorFontOptions{};
     Priority = PriorityOptions{};
     Event = EventOptions{};
+    Rules = RulesOptions{};
     TextFont = SystemFont();
     AllFont = SystemFont();
 
@@ -881,7 +893,7 @@ void TkavoSetting::LoadFrom(const IniFile& ini)
     for (auto& favorite : favorites)
         Favorites.Add(std::move(favorite));
 
-    // 7, 8. [ColorFont] with the fonts first, [Priority], [Event].
+    // 7, 8. [ColorFont] with the fonts first, [Priority], [Event], [Rules].
     readRun(runs[2]);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "settings/TkavoSetting.h"
+#include "ui/dialogs/RulesTransfer.h"
 #include "ui/lists/ChannelListView.h"
 
 #include <QColor>
@@ -19,6 +20,7 @@ class TkavoConfig;
 
 namespace kavo {
 
+class RulesFilePage;
 class TkavoCommon;
 class TrayOptions;
 
@@ -102,6 +104,8 @@ public:
     static inline int LastYpIndex = 0;
 
     ConfigChoosers Choosers = ConfigChoosers::Desktop();
+    RulesChoosers RulesFiles = RulesChoosers::Desktop();
+    RulesFilePage& RulesPage() const { return *m_rulesPage; }
     // Without a tray on the desktop the tray's options are disabled, with the reason shown.
     void SetTrayAvailable(bool available);
 
@@ -123,6 +127,10 @@ private:
     void YpAdd();
     void YpDelete();
     void YpMove(int step);
+    void FillYpList();
+    // Rules files: the favorites and YPs of this copy of the settings.
+    void ExportRules();
+    void ImportRules();
 
     // Column page.
     void ColumnAdd();
@@ -152,6 +160,7 @@ private:
     std::unique_ptr<Ui::TkavoConfig> m_ui;
     TkavoSetting& m_setting;
     TkavoCommon& m_common;
+    RulesFilePage* m_rulesPage = nullptr;
     TrayOptions* m_trayOptions = nullptr;
 
     // Off while the YP detail is being filled, so that its change signals do not write back.
