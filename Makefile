@@ -13,7 +13,7 @@ FUZZ_SECONDS ?= 60
 FUZZ_FLAGS = -fsanitize=address,undefined -fsanitize=fuzzer-no-link -fno-sanitize-recover=all -fno-omit-frame-pointer
 
 .PHONY: all bootstrap configure build test bench run screenshot format check-format clean fuzz sanitize tidy
-.PHONY: install uninstall deb check-install
+.PHONY: install uninstall deb check-install check-wayland
 
 all: build
 
@@ -31,6 +31,7 @@ test: bootstrap
 	@$(MAKE) --no-print-directory build
 	@cd $(BUILD) && ctest --output-on-failure -j$$(nproc) --timeout 600
 	@if [ "$$CI" = "true" ]; then scripts/check-install $(BUILD); fi
+	@if [ "$$CI" = "true" ]; then scripts/check-wayland $(BUILD); fi
 	@if [ "$$CI" = "true" ]; then $(MAKE) --no-print-directory sanitize tidy; fi
 
 bench: configure
@@ -71,6 +72,10 @@ deb: build
 	(cd $(BUILD) && cpack -G DEB); status=$$?; \
 	if [ -e $$manifest.keep ]; then mv $$manifest.keep $$manifest; else rm -f $$manifest; fi; \
 	exit $$status
+
+# kavo as a native Wayland client under a headless compositor (CI runs it with make test).
+check-wayland: build
+	@scripts/check-wayland $(BUILD)
 
 # Installs into a temporary folder and checks the result (CI runs it with make test).
 check-install: build

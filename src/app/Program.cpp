@@ -18,6 +18,7 @@
 #include "ui/htmlview/BrowserPreload.h"
 #include "ui/htmlview/YpLikeView.h"
 #include "ui/lists/ChannelActions.h"
+#include "ui/lists/ChannelListView.h"
 #include "ui/lists/ChannelViews.h"
 #include "ui/window/MainFrame.h"
 #include "ui/window/RefreshCycle.h"
@@ -124,6 +125,7 @@ Program::~Program()
     m_net->SetVisitedUrls(nullptr);
     m_common->OnTemplateError = nullptr;
     m_common->FindValueSource = nullptr;
+    m_notifyMgr->OnPlayChannel = nullptr;
 }
 
 void Program::connectEngine()
@@ -134,6 +136,19 @@ void Program::connectEngine()
     };
     m_common->FindValueSource = [&window] { return window.Search().FindValue; };
     ConnectMainWindow(*m_notifyMgr, window);
+    m_notifyMgr->OnPlayChannel = [this, &window](const NotifyChannel& announced) {
+        Guarded("NotifyPlay", [&] {
+            ChannelListView* now = window.Views().ListViewNow();
+            const int row = announced.Hash.empty() ? -1 : now->Model().FindHash(announced.Hash, 0);
+            if (const TkavoChItem* channel = now->Model().Channel(row)) {
+                window.Channels().Play(channel->StreamURL, now, channel);
+                return;
+            }
+            // Ended since, or hidden: the stream as announced.
+            if (!launcher().PlayChannel(announced.StreamURL, announced.ChannelName, announced.Type))
+                launcher().OpenWithDefaultHandler(announced.StreamURL);
+        });
+    };
 
     RefreshCycle& cycle = *m_cycle;
     m_net->OnSuccess = [&cycle](TkavoNet&) { Guarded("OnSuccess", [&cycle] { cycle.ListHandler(); }); };

@@ -35,6 +35,7 @@ std::vector<TkavoNotifyItem> BuildChannelNotifications(const TkavoChList& channe
         current.Text += piece;
         if (!channel.FileName.empty())
             current.Sounds.push_back(channel.FileName);
+        current.Channels.push_back({channel.Hash, channel.ChannelName, channel.StreamURL, channel.Type});
     }
     if (!current.Text.empty())
         flush();

@@ -20,7 +20,8 @@ inline constexpr std::size_t SpeechTextLimit = 1024;
 // The channel notifications of a list, in list order: channels marked NotNotify or ListDisable are
 // left out, and so are channels that are no favorite when favoritesOnly is set. render gives a
 // channel's text (CP932); the texts are joined by CR LF while the joined text stays under
-// NotifyTextLimit bytes, and each item carries the favorite sounds of its channels.
+// NotifyTextLimit bytes, and each item carries the favorite sounds of its channels and the
+// channels themselves.
 std::vector<TkavoNotifyItem> BuildChannelNotifications(const TkavoChList& channels, bool favoritesOnly,
                                                        const std::string& title,
                                                        const std::function<std::string(const TkavoChItem&)>& render);

@@ -17,13 +17,24 @@ enum class NotifyKind : std::uint8_t {
     Warning = 3,
 };
 
+// A channel a notification announces, as its actions need it later (CP932).
+struct NotifyChannel
+{
+    std::string Hash;
+    std::string ChannelName;
+    std::string StreamURL;
+    std::string Type;
+    bool operator==(const NotifyChannel&) const = default;
+};
+
 // One notification: texts are CP932, Text holds its lines joined by CR LF.
 struct TkavoNotifyItem
 {
     std::string Text;
     std::string Title;
-    std::uint8_t Kind = 0;           // a NotifyKind; other values show no icon
-    std::vector<std::string> Sounds; // sound files (CP932 paths) to play with it
+    std::uint8_t Kind = 0;               // a NotifyKind; other values show no icon
+    std::vector<std::string> Sounds;     // sound files (CP932 paths) to play with it
+    std::vector<NotifyChannel> Channels; // the channels it announces, in its order
 
     void Assign(const TkavoNotifyItem& source) { *this = source; }
 };

@@ -66,7 +66,7 @@ constexpr ScalarOption OwnKey(ScalarOption option)
 #define KAVO_BOOL(section, key, member) KAVO_OPTION(section, key, Boolean, bool, member)
 #define KAVO_COLOR(section, key, member) KAVO_OPTION(section, key, Color, ColorValue, member)
 
-const std::array<ScalarOption, 61> ScalarOptions = {{
+const std::array<ScalarOption, 62> ScalarOptions = {{
     KAVO_INTEGER("URL", "Protocol", URL.Protocol),
     KAVO_STRING("URL", "Proxy", URL.Proxy),
     KAVO_OPTION("URL", "Timeout", IntegerText, std::string, URL.Timeout),
@@ -105,6 +105,7 @@ const std::array<ScalarOption, 61> ScalarOptions = {{
     KAVO_STRING("Etc", "PlayerType", Etc.PlayerType),
     KAVO_STRING("Etc", "PlayerFileName", Etc.PlayerFileName),
     KAVO_BOOL("Etc", "TaskTray", Etc.TaskTray),
+    OwnKey(KAVO_BOOL("Etc", "CloseToTray", Etc.CloseToTray)),
     KAVO_STRING("Etc", "2ch", Etc.TwoCh),
     KAVO_STRING("Etc", "2chPtn", Etc.TwoChPtn),
     KAVO_BOOL("Etc", "DirectChOpen", Etc.DirectChOpen),

@@ -84,8 +84,9 @@ public:
         std::string PlayerType = "wmv";
         std::string PlayerFileName = "tubex";
         bool TaskTray = true;
-        std::string TwoCh;    // Etc/2ch
-        std::string TwoChPtn; // Etc/2chPtn
+        bool CloseToTray = false; // the close box hides the window into the tray
+        std::string TwoCh;        // Etc/2ch
+        std::string TwoChPtn;     // Etc/2chPtn
         // Off on Linux: PeerCast servers here do not take "-url peercast://...".
         bool DirectChOpen = false;
         EtcOptions();

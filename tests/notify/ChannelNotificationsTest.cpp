@@ -111,6 +111,11 @@ TEST(ChannelNotifications, CollectsChannelTextsIntoItems)
             EXPECT_EQ(items[i].Sounds, test.Items[i].Sounds) << test.Name << ", item " << i;
             EXPECT_EQ(items[i].Title, title) << test.Name;
             EXPECT_EQ(items[i].Kind, static_cast<std::uint8_t>(NotifyKind::Information)) << test.Name;
+            // Each item carries the channels whose texts it holds, for its actions.
+            std::string names;
+            for (const NotifyChannel& channel : items[i].Channels)
+                names += (&channel == &items[i].Channels.front() ? "" : CrLf) + channel.ChannelName;
+            EXPECT_EQ(names, items[i].Text) << test.Name << ", item " << i;
         }
     }
 }

@@ -267,6 +267,28 @@ TEST_F(SettingsFileTest, ReadsAndKeepsAFileOfTheWindowsProgram)
     EXPECT_EQ(ReadFile(fresh), OwnLinesOf(original));
 }
 
+// Close-to-tray is this program's own: a file without it gets it only once it is on, and a file
+// that has it keeps it when it is turned off again.
+TEST_F(SettingsFileTest, CloseToTrayIsWrittenOnceItIsOn)
+{
+    const std::string original = ReadFile(WindowsFixture);
+    WriteFile(Path(), original);
+    TkavoSetting s;
+    s.Load(Path());
+    EXPECT_FALSE(s.Etc.CloseToTray);
+    s.Save(Path());
+    EXPECT_EQ(ReadFile(Path()).find("CloseToTray"), std::string::npos);
+
+    for (const bool on : {true, false}) {
+        s.Etc.CloseToTray = on;
+        s.Save(Path());
+        EXPECT_NE(ReadFile(Path()).find(on ? "CloseToTray=1\r\n" : "CloseToTray=0\r\n"), std::string::npos);
+        TkavoSetting reread;
+        reread.Load(Path());
+        EXPECT_EQ(reread.Etc.CloseToTray, on);
+    }
+}
+
 TEST_F(SettingsFileTest, OtherSectionsSurviveAChangedSave)
 {
     const std::string original = ReadFile(WindowsFixture);

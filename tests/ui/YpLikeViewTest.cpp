@@ -296,6 +296,28 @@ private slots:
         QCOMPARE(h.Browser()->url(), QUrl(QStringLiteral("kavo-page://page/page.html")));
     }
 
+    // From the keyboard alone: on the page, Tab goes from link to link and Enter follows the focused
+    // one as a click does.
+    void linksAreReachedByTheKeyboard()
+    {
+        Harness h;
+        QVERIFY(h.Cycle(Line("few", 'A', 3)));
+        h.Main().activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&h.Main()));
+        QVERIFY(h.ShowAndLoad(h.Action("ActionTabYpLike")));
+        QTRY_COMPARE(h.Js(QStringLiteral("document.body.dataset.loaded")).toString(), QStringLiteral("yes"));
+        const QString channel = QStringLiteral("ch-") + QString::fromStdString(Id('A'));
+        const QStringList order = {QStringLiteral("sort"), QStringLiteral("action"), QStringLiteral("hijack"),
+                                   QStringLiteral("outside"), channel};
+        for (const QString& id : order) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QTRY_COMPARE(h.Js(QStringLiteral("document.activeElement.id")).toString(), id);
+        }
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QTRY_COMPARE(h.Starter.Started.size(), std::size_t(1));
+        QVERIFY2(h.Starter.Started[0].find("/pls/" + Id('A')) != std::string::npos, h.Starter.Started[0].c_str());
+    }
+
     void temporaryFileModeAndScrollRestore()
     {
         Harness h({.MoreSettings = "[Window]\nYpLikeModeFromStream=0\nYpLikeModeFromTempFile=1\nYpLikeRestorePos=1\n"});

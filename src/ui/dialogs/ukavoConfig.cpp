@@ -6,6 +6,7 @@
 #include "common/ukavoCommon.h"
 #include "platform/Cp932.h"
 #include "settings/IniFile.h"
+#include "ui/dialogs/TrayOptions.h"
 
 #include "ui_ukavoConfig.h"
 
@@ -16,6 +17,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDialog>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QMimeData>
@@ -273,6 +275,29 @@ TkavoConfig::TkavoConfig(TkavoSetting& setting, TkavoCommon& common, QWidget* pa
 
     for (const ColumnName& column : ColumnNames())
         ColumnLine(column.Caption, m_ui->clmListBoxDisplayCan);
+    // Names for screen readers where no caption stands beside a control.
+    const std::array<std::pair<QWidget*, const char*>, 7> names = {{
+        {m_ui->ypListBox, "YPの一覧"},
+        {m_ui->urlEditLocalChInfoAddr, "ローカルなチャンネル情報のアドレス"},
+        {m_ui->notifyEditSoundFile, "再生するwavファイル"},
+        {m_ui->clmListBoxDisplayCan, "表示できる列"},
+        {m_ui->clmListBoxDisplayDo, "表示する列"},
+        {m_ui->toolVLEditor, "ツールの一覧"},
+        {m_ui->fontListView, "色とフォントの見本"},
+    }};
+    for (const auto& [widget, name] : names)
+        widget->setAccessibleName(QString::fromUtf8(name));
+    m_trayOptions = new TrayOptions(*m_ui->etcStartLayout, *m_ui->etcCheckBoxTaskTray, this);
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        // The compositor places every window: the corners cannot be kept, and the balloons go to
+        // the desktop's notifications.
+        auto* note = new QLabel(QString::fromUtf8("Waylandではバルーンを画面の隅に置けないため、"
+                                                  "デスクトップの通知に表示します"),
+                                m_ui->notifySheetDetail);
+        note->setObjectName(QStringLiteral("notifyLabelNoPosition"));
+        note->setWordWrap(true);
+        m_ui->notifyDetailLayout->addWidget(note, m_ui->notifyDetailLayout->rowCount(), 0, 1, 3);
+    }
 
     // Rules files: export and import beside the YP list, the file kavo follows on a page of its own.
     auto* rulesButtons = new QHBoxLayout;
@@ -368,6 +393,7 @@ void TkavoConfig::fillControls()
     m_ui->etcCheckBoxAutoDownLoad->setChecked(e.AutoDownLoad);
     m_ui->etcCheckBoxMinimized->setChecked(e.Minimized);
     m_ui->etcCheckBoxTaskTray->setChecked(e.TaskTray);
+    m_trayOptions->Fill(e);
     m_ui->etcCheckBoxPlayer->setChecked(e.Player);
     m_ui->etcEditPlayerFileName->setText(FromCp932(e.PlayerFileName));
     m_ui->etcComboBoxPlayerType->setCurrentText(FromCp932(e.PlayerType));
@@ -486,6 +512,11 @@ void TkavoConfig::connectControls()
             [this, scripts] { browse(m_ui->evtEditOnDestroy, scripts, false); });
 }
 
+void TkavoConfig::SetTrayAvailable(bool available)
+{
+    m_trayOptions->SetTrayAvailable(available);
+}
+
 void TkavoConfig::accept()
 {
     copyToSetting();
@@ -545,6 +576,7 @@ void TkavoConfig::copyToSetting()
     e.AutoDownLoad = ui.etcCheckBoxAutoDownLoad->isChecked();
     e.Minimized = ui.etcCheckBoxMinimized->isChecked();
     e.TaskTray = ui.etcCheckBoxTaskTray->isChecked();
+    m_trayOptions->Take(e);
     e.Player = ui.etcCheckBoxPlayer->isChecked();
     Take(e.PlayerFileName, ui.etcEditPlayerFileName->text());
     Take(e.PlayerType, ui.etcComboBoxPlayerType->currentText());

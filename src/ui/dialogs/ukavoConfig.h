@@ -22,6 +22,7 @@ namespace kavo {
 
 class RulesFilePage;
 class TkavoCommon;
+class TrayOptions;
 
 // A file-name edit that takes the first file dropped onto it when the rule lets it in; a refused
 // file leaves the text as it is.
@@ -108,6 +109,8 @@ public:
     ConfigChoosers Choosers = ConfigChoosers::Desktop();
     RulesChoosers RulesFiles = RulesChoosers::Desktop();
     RulesFilePage& RulesPage() const { return *m_rulesPage; }
+    // Without a tray on the desktop the tray's options are disabled, with the reason shown.
+    void SetTrayAvailable(bool available);
 
     // Copies every value of the controls into the settings copy, then closes with OK.
     void accept() override;
@@ -161,6 +164,7 @@ private:
     TkavoSetting& m_setting;
     TkavoCommon& m_common;
     RulesFilePage* m_rulesPage = nullptr;
+    TrayOptions* m_trayOptions = nullptr;
 
     // Off while the YP detail is being filled, so that its change signals do not write back.
     bool m_ypDetailLive = true;

@@ -97,6 +97,7 @@ TkavoFavorite::TkavoFavorite(TkavoFavoriteList& favorites, TkavoCommon& common, 
       m_onAir(onAir)
 {
     m_ui->setupUi(this);
+    m_ui->favListBox->setAccessibleName(QString::fromUtf8("お気に入りの一覧"));
     setFont(font);
     m_ui->favEditSoundFile->SetDropRule(FileEdit::DropRule::WaveFile);
     fillColors(m_ui->favColorCombo);

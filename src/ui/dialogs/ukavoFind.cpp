@@ -20,6 +20,7 @@ TkavoFind::TkavoFind(FindState& state, TkavoCommon& common, QWidget* parent)
     : QDialog(parent), m_ui(std::make_unique<Ui::TkavoFind>()), m_state(state), m_common(common)
 {
     m_ui->setupUi(this);
+    m_ui->ComboBoxFind->setAccessibleName(QString::fromUtf8("検索する文字列"));
     setFixedSize(size());
     if (parent)
         setFont(parent->font());

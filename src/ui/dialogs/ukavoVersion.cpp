@@ -45,6 +45,7 @@ TkavoVersion::TkavoVersion(const QFont& allFont, QWidget* parent)
       m_ui(std::make_unique<Ui::TkavoVersion>())
 {
     m_ui->setupUi(this);
+    m_ui->MemoComponents->setAccessibleName(QString::fromUtf8("使っているライブラリ"));
     setFont(allFont);
     m_ui->LabelVersion->adjustSize();
     m_ui->LabelPoweredBy->adjustSize();

@@ -1,11 +1,14 @@
 #include "ui/lists/ChannelListView.h"
 
 #include "platform/Cp932.h"
+#include "ui/lists/ReadableColors.h"
 
 #include <QApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPainter>
+
+#include <algorithm>
 
 namespace kavo {
 
@@ -39,14 +42,24 @@ QStyleOptionViewItem ChannelDelegate::CellOption(const QStyleOptionViewItem& opt
         link = true;
         text = ToQColor(look.TextLinkColor, palette);
     }
+    // Under a dark desktop scheme, colours chosen for a light list (favourites' and links' alike)
+    // are kept readable; on a light list they show as chosen.
+    const bool darkList = IsDark(o.palette.color(QPalette::Base));
+    const QColor background =
+        channel->ColorEnabled ? ToQColor(channel->Color, palette) : o.palette.color(QPalette::Base);
     if (model->Greyed())
         text = palette.color(QPalette::Disabled, QPalette::Text);
+    else if (darkList)
+        text = Readable(text, background);
     o.palette.setColor(QPalette::Text, text);
     const bool selected = o.state & QStyle::State_Selected;
     const bool focused = o.widget && o.widget->hasFocus();
     if (link && selected) {
         // On the highlight of the focused view a link colour would vanish: it takes its own colour.
-        o.palette.setColor(QPalette::HighlightedText, focused ? ToQColor(look.TextLinkSelColor, palette) : text);
+        QColor highlighted = focused ? ToQColor(look.TextLinkSelColor, palette) : text;
+        if (darkList)
+            highlighted = Readable(highlighted, o.palette.color(QPalette::Highlight), 3);
+        o.palette.setColor(QPalette::HighlightedText, highlighted);
     }
     return o;
 }
@@ -178,8 +191,45 @@ std::vector<int> ChannelListView::ColumnWidths() const
     return widths;
 }
 
+void ChannelListView::keyboardSearch(const QString& search)
+{
+    const int column = m_model->ChannelNameColumn();
+    const int count = m_model->Count();
+    if (column < 0 || count == 0 || search.isEmpty())
+        return;
+    const bool goingOn = m_sinceTyped.isValid() && m_sinceTyped.elapsed() < QApplication::keyboardInputInterval();
+    m_sinceTyped.start();
+    m_typed = goingOn ? m_typed + search : search;
+    QString wanted = m_typed;
+    // "aaa" steps through the channels starting with "a".
+    const bool repeated = wanted.size() > 1 && wanted.count(wanted.front()) == wanted.size();
+    if (repeated)
+        wanted = wanted.left(1);
+    const int current = std::max(SelectedRow(), 0);
+    const int start = goingOn && !repeated ? current : current + 1;
+    const auto name = [this, column](int row) {
+        return m_model->data(m_model->index(row, column), Qt::DisplayRole).toString();
+    };
+    for (const bool prefix : {true, false}) {
+        for (int i = 0; i < count; ++i) {
+            const int row = (start + i) % count;
+            const QString text = name(row);
+            if (prefix ? text.startsWith(wanted, Qt::CaseInsensitive) : text.contains(wanted, Qt::CaseInsensitive)) {
+                SelectRow(row);
+                scrollTo(m_model->index(row, 0));
+                return;
+            }
+        }
+    }
+}
+
 void ChannelListView::keyPressEvent(QKeyEvent* event)
 {
+    if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) {
+        emit MenuKeyReleased();
+        event->accept();
+        return;
+    }
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         if (SelectedRow() >= 0)
             emit EnterPressed();

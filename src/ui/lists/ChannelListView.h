@@ -3,6 +3,7 @@
 #include "settings/TkavoSetting.h"
 #include "ui/lists/ChannelModel.h"
 
+#include <QElapsedTimer>
 #include <QStyledItemDelegate>
 #include <QTreeView>
 
@@ -61,11 +62,16 @@ public:
     // The link colours and grid lines the view draws with, as ApplyListLook set them.
     const TkavoSetting::ColorFontOptions& Look() const { return m_delegate->Look(); }
 
+    // Type-to-find: the letters typed in a row select the next channel whose name starts with
+    // them, else one whose name holds them; the same letter again steps on to the next.
+    void keyboardSearch(const QString& search) override;
+
 signals:
     void Sorted();
     // Double click or Enter on a selected row.
     void DoubleClickedRow();
     void EnterPressed();
+    // The context-menu key or Shift+F10.
     void MenuKeyReleased();
     void CurrentChannelChanged(const kavo::TkavoChItem* channel);
 
@@ -80,6 +86,8 @@ private:
     ChannelModel* m_model;
     ChannelDelegate* m_delegate;
     std::string m_selectedHash;
+    QString m_typed;
+    QElapsedTimer m_sinceTyped;
 };
 
 } // namespace kavo

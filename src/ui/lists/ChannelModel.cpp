@@ -11,6 +11,7 @@
 #include <QCollator>
 #include <QFont>
 #include <QPalette>
+#include <QStringList>
 
 #include <algorithm>
 #include <numeric>
@@ -387,6 +388,20 @@ int ChannelModel::columnCount(const QModelIndex& parent) const
     return parent.isValid() ? 0 : static_cast<int>(m_captions.size());
 }
 
+QString AccessibleRowText(const TkavoChItem& channel)
+{
+    static const std::array<const char*, TkavoDiffCount> marks = {
+        "変化なし", "ランクアップ", "ランクダウン", "新着(前回)", "新着", "変更", "待機", "リレー中", "再生中",
+    };
+    const auto diff = static_cast<std::size_t>(channel.Diff);
+    QStringList parts;
+    parts << QString::fromUtf8(diff < marks.size() ? marks[diff] : "") << ToQString(channel.ChannelName);
+    if (!channel.Genre.empty())
+        parts << ToQString(channel.Genre);
+    parts << QString::fromUtf8("リスナー %1").arg(channel.Listeners);
+    return parts.join(QString::fromUtf8("、"));
+}
+
 QVariant ChannelModel::data(const QModelIndex& index, int role) const
 {
     const TkavoChItem* channel = Channel(index.row());
@@ -410,6 +425,12 @@ QVariant ChannelModel::data(const QModelIndex& index, int role) const
         } catch (...) {
             return {};
         }
+    case Qt::AccessibleTextRole:
+        // What a screen reader says of the row as the focus reaches it: the first cell holds the
+        // mark alone as an icon.
+        if (index.column() == 0)
+            return AccessibleRowText(*channel);
+        return {};
     default:
         return {};
     }

@@ -49,6 +49,9 @@ ColumnKind ColumnKindOfCaption(const std::string& caption);
 // The CP932 text of a channel's cell; "" for Unknown.
 std::string CellText(const TkavoChItem& channel, ColumnKind kind);
 
+// A row as a screen reader reads it: its mark, name, genre and listeners.
+QString AccessibleRowText(const TkavoChItem& channel);
+
 // A colour of the settings on this desktop: system colour numbers go through the palette.
 QColor ToQColor(ColorValue color, const QPalette& palette);
 

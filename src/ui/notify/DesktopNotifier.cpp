@@ -1,13 +1,11 @@
 #include "ui/notify/DesktopNotifier.h"
 
-#include <QCoreApplication>
-#include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QDBusInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
-#include <QFileInfo>
+#include <QGuiApplication>
+#include <QStringList>
 #include <QVariantMap>
 
 namespace kavo {
@@ -16,6 +14,8 @@ namespace {
 
 const QString Service = QStringLiteral("org.freedesktop.Notifications");
 const QString Path = QStringLiteral("/org/freedesktop/Notifications");
+// Ids of notifications the desktop may still list, for their actions.
+constexpr int KeptIds = 64;
 
 QDBusMessage Call(const QString& method)
 {
@@ -24,52 +24,70 @@ QDBusMessage Call(const QString& method)
 
 } // namespace
 
-bool DesktopNotifier::TrayUsesNotifications()
+QString DesktopEntryName()
 {
-    // Without a session bus to find, connecting would try to start one.
-    const QByteArray address = qgetenv("DBUS_SESSION_BUS_ADDRESS");
-    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-    if (address.isEmpty() && (runtime.isEmpty() || !QFileInfo::exists(QString::fromLocal8Bit(runtime + "/bus"))))
-        return false;
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected() || !bus.interface())
-        return false;
-    const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
-    if (!bus.interface()->isServiceRegistered(watcher) || !bus.interface()->isServiceRegistered(Service))
-        return false;
-    QDBusInterface host(watcher, QStringLiteral("/StatusNotifierWatcher"), watcher, bus);
-    return host.property("IsStatusNotifierHostRegistered").toBool();
+    const QString name = QGuiApplication::desktopFileName();
+    return name.isEmpty() ? QStringLiteral("kavo") : name;
 }
 
-DesktopNotifier::DesktopNotifier(QObject* parent) : QObject(parent)
+DesktopNotifier::DesktopNotifier(const QDBusConnection& bus, QObject* parent) : QObject(parent), m_bus(bus)
 {
-    QDBusConnection::sessionBus().connect(Service, Path, Service, QStringLiteral("ActionInvoked"), this,
-                                          SLOT(actionInvoked(uint, QString)));
+    m_bus.connect(Service, Path, Service, QStringLiteral("ActionInvoked"), this, SLOT(actionInvoked(uint, QString)));
+    m_bus.connect(Service, Path, Service, QStringLiteral("NotificationClosed"), this,
+                  SLOT(notificationClosed(uint, uint)));
 }
 
-void DesktopNotifier::Show(const QString& title, const QString& text, int kind, int msecs)
+bool DesktopNotifier::Available() const
 {
-    static const char* const icons[] = {"", "dialog-error", "dialog-information", "dialog-warning"};
+    if (!m_bus.isConnected() || !m_bus.interface())
+        return false;
+    QDBusConnectionInterface* bus = m_bus.interface();
+    if (bus->isServiceRegistered(Service))
+        return true;
+    // Notification services are mostly started by the bus on their first call.
+    const QDBusReply<QStringList> activatable = m_bus.call(
+        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                                       QStringLiteral("org.freedesktop.DBus"), QStringLiteral("ListActivatableNames")));
+    return activatable.isValid() && activatable.value().contains(Service);
+}
+
+int DesktopNotifier::Show(const QString& title, const QString& text, int kind, int msecs, bool channelActions)
+{
+    QStringList actions{QStringLiteral("default"), QString::fromUtf8("開く")};
+    if (channelActions)
+        actions << QString::fromLatin1(PlayAction) << QString::fromUtf8("再生") << QString::fromLatin1(IgnoreAction)
+                << QString::fromUtf8("無視");
     QVariantMap hints;
-    // Urgency: low without an icon, normal otherwise, as the tray's own balloons.
-    hints.insert(QStringLiteral("urgency"), kind >= 1 && kind <= 3 ? 1 : 0);
+    // An error asks for attention as the desktop's own errors do; the rest are ordinary news.
+    hints.insert(QStringLiteral("urgency"), QVariant::fromValue<uchar>(kind == 1 ? 2 : 1));
+    hints.insert(QStringLiteral("desktop-entry"), DesktopEntryName());
+    static const char* const kindIcons[] = {"", "dialog-error", "dialog-information", "dialog-warning"};
+    if (kind >= 1 && kind <= 3)
+        hints.insert(QStringLiteral("image-path"), QString::fromLatin1(kindIcons[kind]));
     QDBusMessage message = Call(QStringLiteral("Notify"));
-    message << QCoreApplication::applicationName() << m_id
-            << QString::fromLatin1(kind >= 0 && kind <= 3 ? icons[kind] : "") << title << text
-            << QStringList{QStringLiteral("default"), QString()} << hints << msecs;
+    message << QStringLiteral("kavo") << m_id << DesktopEntryName() << title << text << actions << hints << msecs;
+    const int serial = ++m_serial;
     m_pending = true;
     m_closeWhenShown = false;
-    auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(message), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* call) {
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(message), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, serial](QDBusPendingCallWatcher* call) {
         call->deleteLater();
         const QDBusPendingReply<uint> reply = *call;
+        if (serial != m_serial)
+            return; // a later one is on its way
         m_pending = false;
-        if (reply.isError())
+        if (reply.isError()) {
+            m_id = 0;
             return;
+        }
         m_id = reply.value();
+        if (m_serials.size() >= KeptIds)
+            m_serials.clear();
+        m_serials.insert(m_id, serial);
         if (m_closeWhenShown)
             Close();
     });
+    return serial;
 }
 
 void DesktopNotifier::Close()
@@ -82,14 +100,22 @@ void DesktopNotifier::Close()
         return;
     QDBusMessage message = Call(QStringLiteral("CloseNotification"));
     message << m_id;
-    QDBusConnection::sessionBus().asyncCall(message);
+    m_bus.asyncCall(message);
     m_id = 0;
 }
 
-void DesktopNotifier::actionInvoked(uint id, const QString&)
+void DesktopNotifier::actionInvoked(uint id, const QString& action)
 {
-    if (id != 0 && id == m_id && Clicked)
-        Clicked();
+    const auto serial = m_serials.constFind(id);
+    if (serial != m_serials.constEnd() && ActionInvoked)
+        ActionInvoked(*serial, action);
+}
+
+void DesktopNotifier::notificationClosed(uint id, uint)
+{
+    // The next one is a new notification: an id the service has let go may not be replaced.
+    if (id == m_id && !m_pending)
+        m_id = 0;
 }
 
 } // namespace kavo

@@ -8,6 +8,7 @@
 #include "ui/notify/BalloonHint.h"
 #include "ui/notify/DesktopNotifier.h"
 #include "ui/notify/SpeechEngine.h"
+#include "ui/notify/TrayPresence.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -28,6 +29,8 @@ namespace {
 constexpr int QueueCheckInterval = 500;
 constexpr int ActivateDelay = 50;
 constexpr int CornerInset = 16;
+// Desktop notifications whose actions are still answered.
+constexpr std::size_t KeptNotifications = 32;
 
 QSystemTrayIcon::MessageIcon TrayIconOfKind(int kind)
 {
@@ -90,17 +93,15 @@ NotifyPlatform NotifyPlatform::Desktop()
     platform.BalloonPlayer = CreateCanberraPlayer();
     platform.WorkerPlayer = CreateCanberraFilePlayer();
     platform.CreateSpeech = &CreateQtSpeechEngine;
-    platform.TrayAvailable = &QSystemTrayIcon::isSystemTrayAvailable;
-    if (DesktopNotifier::TrayUsesNotifications()) {
-        auto notifier = std::make_shared<DesktopNotifier>();
-        platform.ShowTrayMessage = [notifier](const QString& title, const QString& text, int kind, int msecs) {
-            notifier->Show(title, text, kind, msecs);
-        };
-        platform.HideTrayMessage = [notifier] { notifier->Close(); };
-        platform.WatchTrayMessageClicks = [notifier](std::function<void()> clicked) {
-            notifier->Clicked = std::move(clicked);
-        };
-    }
+    const QDBusConnection bus = DesktopSessionBus();
+    auto tray = std::make_shared<TrayPresence>(bus);
+    platform.TrayAvailable = [tray] { return tray->Available(); };
+    platform.WatchTray = [tray](std::function<void()> changed) {
+        QObject::connect(tray.get(), &TrayPresence::Changed, tray.get(), std::move(changed));
+    };
+    if (bus.isConnected())
+        platform.Notifications = std::make_shared<DesktopNotifier>(bus);
+    platform.CanPlaceWindows = !QGuiApplication::platformName().startsWith(QStringLiteral("wayland"));
     return platform;
 }
 
@@ -131,11 +132,19 @@ TkavoNotifyMgr::TkavoNotifyMgr(const TkavoSetting& setting, TkavoCommon& common,
     connect(m_tray, &QSystemTrayIcon::messageClicked, this, &TkavoNotifyMgr::balloonClick);
     if (m_platform.WatchTrayMessageClicks)
         m_platform.WatchTrayMessageClicks([this] { balloonClick(); });
+    if (m_platform.Notifications)
+        m_platform.Notifications->ActionInvoked = [this](int serial, const QString& action) {
+            notificationAction(serial, action);
+        };
+    if (m_platform.WatchTray)
+        m_platform.WatchTray([this] { trayChanged(); });
     connect(m_tray, &QSystemTrayIcon::activated, this, &TkavoNotifyMgr::trayIconActivated);
 }
 
 TkavoNotifyMgr::~TkavoNotifyMgr()
 {
+    if (m_platform.Notifications)
+        m_platform.Notifications->ActionInvoked = nullptr;
     m_timerBallon.stop();
     m_timerQueueCheck.stop();
     m_timerActive.stop();
@@ -212,17 +221,32 @@ void TkavoNotifyMgr::Enqueue(const TkavoNotifyItem& item)
 void TkavoNotifyMgr::NotifyChannels(const TkavoChList& channels)
 {
     const auto& notify = m_setting.Notify;
+    TkavoChList announced;
+    for (const TkavoChItem& channel : channels)
+        if (!m_ignored.Contains(channel))
+            announced.Add(std::make_unique<TkavoChItem>()).Assign(channel);
     const auto items =
-        BuildChannelNotifications(channels, notify.notifyCheckBoxFavorite, notify.Title,
+        BuildChannelNotifications(announced, notify.notifyCheckBoxFavorite, notify.Title,
                                   [this](const TkavoChItem& channel) { return m_common.RenderNotifyText(channel); });
     for (const TkavoNotifyItem& item : items)
         Enqueue(item);
 }
 
+void TkavoNotifyMgr::IgnoreChannels(const std::vector<NotifyChannel>& channels)
+{
+    for (const NotifyChannel& channel : channels)
+        m_ignored.Add(channel);
+}
+
+void TkavoNotifyMgr::KeepIgnoredOnAir(const TkavoChList& onAir)
+{
+    m_ignored.KeepOnAir(onAir);
+}
+
 void TkavoNotifyMgr::Abort()
 {
     m_queue.Clear();
-    hideBalloon();
+    hideBalloon(true);
     emit OnNotifyFinish();
     if (m_setting.Notify.TTS && m_speech) {
         try {
@@ -338,6 +362,16 @@ void TkavoNotifyMgr::showItem(const TkavoNotifyItem& item)
     const int msecs = m_timerBallon.interval();
     const auto& notify = m_setting.Notify;
 
+    if (useDesktopNotifications()) {
+        const int serial = m_platform.Notifications->Show(title, text, item.Kind, msecs, !item.Channels.empty());
+        m_notificationShown = true;
+        if (!item.Channels.empty()) {
+            m_notificationChannels[serial] = item.Channels;
+            if (m_notificationChannels.size() > KeptNotifications)
+                m_notificationChannels.erase(m_notificationChannels.begin());
+        }
+        return;
+    }
     QPoint anchor;
     if (notify.Position) {
         anchor = BalloonAnchor(WorkArea(), notify);
@@ -377,9 +411,43 @@ void TkavoNotifyMgr::playBalloonSound(int kind)
         m_platform.BalloonPlayer->PlayEvent("message");
 }
 
-void TkavoNotifyMgr::hideBalloon()
+bool TkavoNotifyMgr::useDesktopNotifications() const
+{
+    // The free balloon where the settings ask for it, unless it could not go to its corner.
+    if (!m_platform.Notifications || (m_setting.Notify.Position && m_platform.CanPlaceWindows))
+        return false;
+    return m_platform.Notifications->Available();
+}
+
+void TkavoNotifyMgr::notificationAction(int serial, const QString& action)
+{
+    if (action == QLatin1String(DesktopNotifier::PlayAction) ||
+        action == QLatin1String(DesktopNotifier::IgnoreAction)) {
+        const auto found = m_notificationChannels.find(serial);
+        if (found == m_notificationChannels.end() || found->second.empty())
+            return;
+        if (action == QLatin1String(DesktopNotifier::IgnoreAction))
+            IgnoreChannels(found->second);
+        else if (OnPlayChannel)
+            OnPlayChannel(found->second.front());
+        return;
+    }
+    balloonClick();
+}
+
+void TkavoNotifyMgr::trayChanged()
+{
+    if (!m_common.Closing && !trayAvailable())
+        emit TrayLost();
+}
+
+void TkavoNotifyMgr::hideBalloon(bool takeBack)
 {
     m_balloon->CancelHint();
+    if (m_notificationShown && takeBack) {
+        m_notificationShown = false;
+        m_platform.Notifications->Close();
+    }
     if (!m_trayMessageShown)
         return;
     m_trayMessageShown = false;
@@ -424,12 +492,17 @@ void ConnectMainWindow(TkavoNotifyMgr& manager, QWidget& window)
 {
     // A window hidden and shown again is placed anew by the window manager: the geometry it had
     // when it went into the tray, maximised or not, is put back when it comes out.
-    auto trayGeometry = std::make_shared<QByteArray>();
-    const auto show = [&window, trayGeometry](bool raise) {
-        if (!trayGeometry->isEmpty() && window.isHidden()) {
-            window.restoreGeometry(*trayGeometry);
-            trayGeometry->clear();
-        }
+    struct Tray
+    {
+        QByteArray Geometry;
+        bool Holds = false; // the window is hidden in the tray
+    };
+    auto tray = std::make_shared<Tray>();
+    const auto show = [&window, tray](bool raise) {
+        if (!tray->Geometry.isEmpty() && window.isHidden())
+            window.restoreGeometry(tray->Geometry);
+        tray->Geometry.clear();
+        tray->Holds = false;
         const Qt::WindowStates state = window.windowState();
         if (state & Qt::WindowMinimized)
             window.setWindowState(state & ~Qt::WindowMinimized);
@@ -439,10 +512,11 @@ void ConnectMainWindow(TkavoNotifyMgr& manager, QWidget& window)
             window.activateWindow();
         }
     };
-    const auto hide = [&window, trayGeometry](bool intoTray) {
+    const auto hide = [&window, tray](bool intoTray) {
         if (intoTray) {
             if (!window.isHidden())
-                *trayGeometry = window.saveGeometry();
+                tray->Geometry = window.saveGeometry();
+            tray->Holds = true;
             window.hide();
         } else {
             window.showMinimized();
@@ -450,6 +524,16 @@ void ConnectMainWindow(TkavoNotifyMgr& manager, QWidget& window)
     };
     QObject::connect(&manager, &TkavoNotifyMgr::ShowWindowRequested, &window, show);
     QObject::connect(&manager, &TkavoNotifyMgr::HideWindowRequested, &window, hide);
+    // Hidden into a tray that has gone: the task bar takes the window.
+    QObject::connect(&manager, &TkavoNotifyMgr::TrayLost, &window, [&window, tray] {
+        if (!tray->Holds || !window.isHidden())
+            return;
+        tray->Holds = false;
+        if (!tray->Geometry.isEmpty())
+            window.restoreGeometry(tray->Geometry);
+        tray->Geometry.clear();
+        window.showMinimized();
+    });
     QObject::connect(&manager, &TkavoNotifyMgr::ToggleWindowRequested, &window, [&window, &manager] {
         if (window.isHidden() || window.isMinimized())
             manager.ShowApplication();

@@ -2,6 +2,7 @@
 
 #include "common/WavePlayer.h"
 #include "core/TkavoChItem.h"
+#include "notify/IgnoredChannels.h"
 #include "notify/SoundWorker.h"
 #include "notify/TkavoNotifyItem.h"
 #include "settings/TkavoSetting.h"
@@ -15,13 +16,16 @@
 #include <QTimer>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QWidget;
 
 namespace kavo {
 
+class DesktopNotifier;
 class SpeechEngine;
 class BalloonHint;
 class TkavoCommon;
@@ -40,6 +44,14 @@ struct NotifyPlatform
     std::function<void()> HideTrayMessage;
     // Given the manager's reaction to a click on a balloon ShowTrayMessage showed, once.
     std::function<void(std::function<void()> clicked)> WatchTrayMessageClicks;
+    // Given, once, what to do when the tray may have come or gone.
+    std::function<void(std::function<void()> changed)> WatchTray;
+    // The desktop's notification service: balloons at the tray go there when it runs, with the
+    // channel actions 「再生」 and 「無視」. Null: the tray's own balloons.
+    std::shared_ptr<DesktopNotifier> Notifications;
+    // Whether a window may place itself on the screen; Wayland compositors place every window
+    // themselves, so the free balloon cannot go to a corner there.
+    bool CanPlaceWindows = true;
 
     // libcanberra, Qt TextToSpeech and the desktop's tray.
     static NotifyPlatform Desktop();
@@ -98,6 +110,16 @@ public:
     void HideApplication();
     // Asks for the main window to come back from the tray or the task bar, in front.
     void ShowApplication();
+    // Whether the desktop shows a tray the window can be hidden into and brought back from.
+    bool TrayAvailable() const { return trayAvailable(); }
+
+    // The channels of a notification's 「無視」: not announced again while they stay on air.
+    void IgnoreChannels(const std::vector<NotifyChannel>& channels);
+    // A refresh's channels on air: ignored channels that have ended are announced again next time.
+    void KeepIgnoredOnAir(const TkavoChList& onAir);
+    const IgnoredChannels& Ignored() const { return m_ignored; }
+    // A notification's 「再生」: the program plays the channel.
+    std::function<void(const NotifyChannel& channel)> OnPlayChannel;
 
 signals:
     // The main window is to be shown (raise: and brought to the front), hidden into the tray or
@@ -106,6 +128,8 @@ signals:
     void ShowWindowRequested(bool raise);
     void HideWindowRequested(bool intoTray);
     void ToggleWindowRequested();
+    // The tray went away: a window hidden into it has to come back.
+    void TrayLost();
     // A queued notification has just been shown.
     void OnNotifyBegin();
     // The shown notification ended, or the notifications were aborted.
@@ -120,7 +144,12 @@ private slots:
 
 private:
     void showItem(const TkavoNotifyItem& item);
-    void hideBalloon();
+    // takeBack: a desktop notification goes too; otherwise the next one replaces it, or its own
+    // time ends it.
+    void hideBalloon(bool takeBack = false);
+    bool useDesktopNotifications() const;
+    void notificationAction(int serial, const QString& action);
+    void trayChanged();
     void speak(const std::string& text);
     void playBalloonSound(int kind);
     void armQueueCheck();
@@ -144,6 +173,10 @@ private:
     bool m_trayClickRestores = false;
     // A tray balloon is on screen (or may be: its own time may have ended it).
     bool m_trayMessageShown = false;
+    bool m_notificationShown = false;
+    // The channels of the desktop notifications shown lately, by the number the notifier gave.
+    std::map<int, std::vector<NotifyChannel>> m_notificationChannels;
+    IgnoredChannels m_ignored;
 };
 
 // Lets the window answer the manager's requests to show, hide and toggle it.

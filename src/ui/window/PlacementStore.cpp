@@ -105,8 +105,12 @@ void PlacementStore::Save()
     const QRect geometry = m_window.normalGeometry().isValid() ? m_window.normalGeometry() : m_window.geometry();
     DebugLog::Guarded("dfm.ini", [&] {
         IniFile::Update(m_path, [&](IniFile& ini) {
-            ini.WriteInteger(Section, "Left", geometry.left());
-            ini.WriteInteger(Section, "Top", geometry.top());
+            // A Wayland compositor places the window and does not say where: the position a
+            // session that could place it stored stays for the next such session.
+            if (!QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+                ini.WriteInteger(Section, "Left", geometry.left());
+                ini.WriteInteger(Section, "Top", geometry.top());
+            }
             ini.WriteInteger(Section, "Width", geometry.width());
             ini.WriteInteger(Section, "Height", geometry.height());
             for (const QAction* action : m_actions)

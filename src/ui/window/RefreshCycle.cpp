@@ -125,6 +125,7 @@ void RefreshCycle::ListHandler()
     TkavoChList chosen;
     for (const TkavoChItem* channel : ChannelsToNotify(displayed, m_setting.Notify.Rank2))
         chosen.Add(std::make_unique<TkavoChItem>()).Assign(*channel);
+    m_notifyMgr.KeepIgnoredOnAir(m_net.ChList());
     if (chosen.Count() > 0 && m_window.Actions()[MainNotifyChannel]->isChecked())
         m_notifyMgr.NotifyChannels(chosen);
     if (m_window.Actions()[MainNotifyRefresh]->isChecked() && m_notifyMgr.Count() == 0)

@@ -38,6 +38,7 @@ void SettingsFlow::ShowConfigDialog()
     m_settings.Reload();
     TkavoSetting edited = m_settings.Current();
     TkavoConfig dialog(edited, m_common, &m_window);
+    dialog.SetTrayAvailable(!TrayAvailable || TrayAvailable());
     const bool ok = dialog.exec() == QDialog::Accepted;
     m_configDialogOpen = false;
     if (ok)

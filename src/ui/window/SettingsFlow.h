@@ -2,6 +2,8 @@
 
 #include <QObject>
 
+#include <functional>
+
 class QWidget;
 
 namespace kavo {
@@ -30,6 +32,9 @@ public:
     // The favorites dialog; OK commits the edited favorites.
     void ShowFavoriteDialog();
     void ShowVersionDialog();
+
+    // Does the desktop show a tray? The settings dialog disables the tray's options without one.
+    std::function<bool()> TrayAvailable;
 
 private:
     QWidget& m_window;

@@ -28,11 +28,14 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileInfo>
+#include <QImageReader>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
 #include <QStackedWidget>
 #include <QStatusBar>
+
+#include <algorithm>
 
 namespace kavo {
 namespace {
@@ -107,6 +110,7 @@ void TkavoMain::createParts()
     m_findDialog = new TkavoFind(m_find, m_common, this);
     m_channelFind = new ChannelFind(*m_findDialog, m_find, *m_views, *m_channelActions, m_actions, *m_pages, this);
     m_settingsFlow = new SettingsFlow(*this, m_settings, m_common, m_net, this);
+    m_settingsFlow->TrayAvailable = [this] { return m_notifyMgr.TrayAvailable(); };
 }
 
 void TkavoMain::connectActions()
@@ -231,11 +235,21 @@ void TkavoMain::loadIcons()
     });
     for (std::size_t i = 0; i < m_stateIcons.size(); ++i) {
         const std::string path = iconFolder + StateIconFiles[i];
-        // A state icon that cannot be read would leave the lists without their marks.
-        QPixmap pixmap;
-        if (!pixmap.load(QString::fromStdString(path)))
+        // Every size the file holds, so that the marks stay sharp on a scaled screen. A state icon
+        // that cannot be read would leave the lists without their marks.
+        QIcon icon;
+        QImageReader reader(QString::fromStdString(path));
+        for (int image = 0; image < std::max(reader.imageCount(), 1); ++image) {
+            if (image > 0 && !reader.jumpToImage(image))
+                break;
+            const QImage read = reader.read();
+            if (read.isNull())
+                break;
+            icon.addPixmap(QPixmap::fromImage(read));
+        }
+        if (icon.isNull())
             throw StartupError(path + QString::fromUtf8(" を読み込めません").toStdString());
-        m_stateIcons[i] = QIcon(pixmap);
+        m_stateIcons[i] = icon;
     }
     m_views->SetIcons(m_stateIcons);
     m_toolBars->LoadIcons(iconFolder);
@@ -386,6 +400,14 @@ void TkavoMain::PrepareClose()
 
 void TkavoMain::closeEvent(QCloseEvent* event)
 {
+    // The close box of the window manager may put an all-day program into the tray; the exit
+    // commands and the end of the session close it from within, and a desktop without a tray
+    // gets no hidden window.
+    if (event->spontaneous() && !m_closeRequested && m_setting.Etc.CloseToTray && m_notifyMgr.TrayAvailable()) {
+        event->ignore();
+        m_frame->PutIntoTray();
+        return;
+    }
     // Once: a close while the shutdown waits finds it under way.
     if (!m_closeRequested) {
         m_closeRequested = true;
