@@ -19,6 +19,8 @@ class TkavoConfig;
 
 namespace kavo {
 
+class BalloonLimitField;
+
 class TkavoCommon;
 
 // A file-name edit that takes the first file dropped onto it when the rule lets it in; a refused
@@ -116,6 +118,8 @@ private:
     void SelectYp(int row);
     void YpSelectionChanged();
     void ShowYpDetail(const TkavoYpItem& yp);
+    // What 追加 creates.
+    static TkavoYpItem newYp();
     void YpDetailChanged();
     void YpAdd();
     void YpDelete();
@@ -152,6 +156,7 @@ private:
 
     // Off while the YP detail is being filled, so that its change signals do not write back.
     bool m_ypDetailLive = true;
+    BalloonLimitField* m_balloonLimit = nullptr;
     bool m_toolFilling = false;
     bool m_columnsChanged = false;
     bool m_lookChanged = false;

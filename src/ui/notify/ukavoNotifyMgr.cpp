@@ -16,6 +16,7 @@
 #include <QThread>
 #include <QWidget>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <system_error>
@@ -212,9 +213,10 @@ void TkavoNotifyMgr::Enqueue(const TkavoNotifyItem& item)
 void TkavoNotifyMgr::NotifyChannels(const TkavoChList& channels)
 {
     const auto& notify = m_setting.Notify;
-    const auto items =
-        BuildChannelNotifications(channels, notify.notifyCheckBoxFavorite, notify.Title,
-                                  [this](const TkavoChItem& channel) { return m_common.RenderNotifyText(channel); });
+    const auto items = BuildChannelNotifications(
+        channels, notify.notifyCheckBoxFavorite, notify.Title,
+        [this](const TkavoChItem& channel) { return m_common.RenderNotifyText(channel); },
+        std::max(notify.MaxBalloons, 0));
     for (const TkavoNotifyItem& item : items)
         Enqueue(item);
 }
