@@ -1,6 +1,7 @@
 #pragma once
 
 #include "settings/TkavoSetting.h"
+#include "ui/dialogs/RulesTransfer.h"
 #include "ui/lists/ChannelListView.h"
 
 #include <QColor>
@@ -20,7 +21,7 @@ class TkavoConfig;
 namespace kavo {
 
 class BalloonLimitField;
-
+class RulesFilePage;
 class TkavoCommon;
 
 // A file-name edit that takes the first file dropped onto it when the rule lets it in; a refused
@@ -103,6 +104,8 @@ public:
     static inline int LastYpIndex = 0;
 
     ConfigChoosers Choosers = ConfigChoosers::Desktop();
+    RulesChoosers RulesFiles = RulesChoosers::Desktop();
+    RulesFilePage& RulesPage() const { return *m_rulesPage; }
 
     // Copies every value of the controls into the settings copy, then closes with OK.
     void accept() override;
@@ -124,6 +127,10 @@ private:
     void YpAdd();
     void YpDelete();
     void YpMove(int step);
+    void FillYpList();
+    // Rules files: the favorites and YPs of this copy of the settings.
+    void ExportRules();
+    void ImportRules();
 
     // Column page.
     void ColumnAdd();
@@ -153,6 +160,7 @@ private:
     std::unique_ptr<Ui::TkavoConfig> m_ui;
     TkavoSetting& m_setting;
     TkavoCommon& m_common;
+    RulesFilePage* m_rulesPage = nullptr;
 
     // Off while the YP detail is being filled, so that its change signals do not write back.
     bool m_ypDetailLive = true;
