@@ -138,7 +138,7 @@ TEST_F(HistoryCycleTest, HealthSaysWhatTheFiltersHid)
     const std::array<Case, 3> cases = {{
         {"/all/", ".+", "*", {4, 0, 0}, "取得"},
         {"/wmv/", "wmv", "*", {4, 3, 0}, "取得 (4件中3件を種別で除外)"},
-        {"/rate/", "wmv", "400,", {4, 0, 4}, "取得 (4件中4件をビットレートで除外)"}, // the bitrate is tried first
+        {"/rate/", "wmv", "400,9999", {4, 0, 4}, "取得 (4件中4件をビットレートで除外)"}, // the bitrate is tried first
     }};
     for (const Case& c : cases) {
         TkavoYpItem& yp = AddYp(c.Path);
