@@ -271,10 +271,16 @@ const char* OutcomeName(YpOutcome outcome)
 
 Json AttemptJson(const YpAttemptRow& a)
 {
-    return Json{{"Time", DateTimeText(a.Time)}, {"Result", OutcomeName(a.Outcome)},
-                {"HttpStatus", a.HttpStatus},   {"Bytes", a.Bytes},
-                {"Channels", a.Channels},       {"DurationMs", a.DurationMs},
-                {"Error", Utf8(a.Error)}};
+    return Json{{"Time", DateTimeText(a.Time)},
+                {"Result", OutcomeName(a.Outcome)},
+                {"HttpStatus", a.HttpStatus},
+                {"Bytes", a.Bytes},
+                {"Channels", a.Channels},
+                {"DurationMs", a.DurationMs},
+                {"Error", Utf8(a.Error)},
+                {"Listed", a.Filtered.Listed},
+                {"HiddenByType", a.Filtered.HiddenByType},
+                {"HiddenByBitrate", a.Filtered.HiddenByBitrate}};
 }
 
 } // namespace

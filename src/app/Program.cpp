@@ -17,6 +17,7 @@
 #include "ui/app/DebugLog.h"
 #include "ui/htmlview/BrowserPreload.h"
 #include "ui/htmlview/YpLikeView.h"
+#include "ui/app/InputBox.h"
 #include "ui/lists/ChannelActions.h"
 #include "ui/lists/ChannelListView.h"
 #include "ui/lists/ChannelViews.h"
@@ -29,7 +30,7 @@
 #include "ui/window/ukavoMain.h"
 
 #include <QApplication>
-#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QStatusBar>
 
@@ -120,6 +121,7 @@ Program::~Program()
     m_net->OnSuccess = nullptr;
     m_net->OnComplate = nullptr;
     m_net->OnError = nullptr;
+    m_net->OnYpError = nullptr;
     m_net->OnCycleError = nullptr;
     m_net->OnProgress = nullptr;
     m_net->SetVisitedUrls(nullptr);
@@ -153,7 +155,9 @@ void Program::connectEngine()
     RefreshCycle& cycle = *m_cycle;
     m_net->OnSuccess = [&cycle](TkavoNet&) { Guarded("OnSuccess", [&cycle] { cycle.ListHandler(); }); };
     m_net->OnComplate = [&cycle](TkavoNet&) { Guarded("OnComplate", [&cycle] { cycle.CompletionHandler(); }); };
-    m_net->OnError = [&cycle](TkavoNet&, const std::string& error) { cycle.ErrorHandler(error); };
+    m_net->OnYpError = [&cycle](TkavoNet&, const std::string& error, const std::string& ypName) {
+        cycle.ErrorHandler(error, ypName);
+    };
     m_net->OnCycleError = [&window](TkavoNet&, const std::string& error) {
         ShowMessage(window, QMessageBox::Critical, error);
     };
@@ -206,6 +210,8 @@ void Program::connectSettings()
         item.Kind = 1;
         m_notifyMgr->Notify(item, false);
     });
+    // Last: the refresh for a YP just enabled sees every part set up for the new settings.
+    QObject::connect(settings, &SettingsHolder::Changed, m_cycle.get(), &RefreshCycle::SettingsChanged);
 }
 
 void Program::connectActions()
@@ -300,13 +306,16 @@ Launcher& Program::launcher()
             },
             [window](const std::string& caption, const std::string& prompt, const std::string& value) {
                 bool ok = false;
-                const QString answer = QInputDialog::getText(window, FromCp932(caption), FromCp932(prompt),
-                                                             QLineEdit::Normal, FromCp932(value), &ok);
+                const QString answer = GetInputText(window, FromCp932(caption), FromCp932(prompt), QLineEdit::Normal,
+                                                    FromCp932(value), &ok);
                 return ok ? Utf8ToCp932(answer.toStdString()) : value;
             },
             m_visited.get(), *m_services.Starter);
         m_launcher->OnRefused = [window](const std::string& message) {
             window->statusBar()->showMessage(FromCp932(message), 10000);
+        };
+        m_launcher->OnFailed = [window](const std::string& message) {
+            window->statusBar()->showMessage(FromCp932(message), 30000);
         };
     }
     return *m_launcher;

@@ -5,6 +5,7 @@
 #include "platform/ProgramFolder.h"
 #include "settings/TkavoSetting.h"
 #include "ui/app/Application.h"
+#include "ui/app/InputBox.h"
 #include "ui/app/SessionEnd.h"
 #include "ui/app/SingleInstance.h"
 #include "ui/htmlview/BrowserPreload.h"
@@ -47,7 +48,8 @@ The desktop client for PeerCast YP channel directories.
   --quit-after-show   end as soon as the window is first shown (for measurements)
   --screenshot DIR    for documentation and checks: wait for the first refresh, run a second one,
                       save PNGs of both lists and of the screen with its balloon into DIR, and end;
-                      with no YP enabled, save the window as a first start shows it
+                      with no YP enabled, or no refresh at start-up, save the window as it is
+                      before any refresh
   --measure-first-show  for measurements: once start-up has gone idle, show the YP-style page,
                       print how long the window was held up and whether it moved, and end
   --no-browser-preload  do not make the YP-style page's browser before it is first shown
@@ -108,18 +110,19 @@ private:
 };
 
 // Drives the window through two refreshes and saves what it shows; see --screenshot. Without an
-// enabled YP there is no refresh to wait for: the window of a first start is saved.
+// enabled YP, or without a refresh at start-up, there is none to wait for: the window is saved as
+// it shows before one, under stillName.
 class ScreenshotDriver : public QObject
 {
 public:
-    ScreenshotDriver(Program& program, const QString& folder, bool firstStart)
+    ScreenshotDriver(Program& program, const QString& folder, const char* stillName)
         : m_window(program.Window()), m_cycle(program.Cycle()), m_folder(folder)
     {
         QDir().mkpath(folder);
         m_window.resize(1000, 600); // wide enough for every default column that matters
-        if (firstStart) {
-            QTimer::singleShot(2000, this, [this] {
-                save(m_window.grab(), "first-start.png");
+        if (stillName) {
+            QTimer::singleShot(2000, this, [this, stillName] {
+                save(m_window.grab(), stillName);
                 m_window.close();
             });
             return;
@@ -322,6 +325,7 @@ int Main(int argc, char** argv)
     std::srand(static_cast<unsigned>(std::time(nullptr)));
     Application app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kavo"));
+    InstallQtJapanese(app); // the window is Japanese: so are the buttons of Qt's own dialogs
     // Names the installed desktop entry, whose icon desktops show for the window and its notifications.
     QGuiApplication::setDesktopFileName(QStringLiteral(KAVO_APP_ID));
     app.setQuitOnLastWindowClosed(false); // the window hides into the tray; closing ends the program
@@ -371,8 +375,10 @@ int Main(int argc, char** argv)
         bool enabled = false;
         for (const TkavoYpItem& yp : program.Setting().YpList)
             enabled = enabled || yp.Enabled;
-        screenshots =
-            std::make_unique<ScreenshotDriver>(program, QString::fromStdString(options.Screenshots), !enabled);
+        const char* still = !enabled                              ? "first-start.png"
+                            : !program.Setting().Etc.AutoDownLoad ? "before-refresh.png"
+                                                                  : nullptr;
+        screenshots = std::make_unique<ScreenshotDriver>(program, QString::fromStdString(options.Screenshots), still);
     }
     program.Show();
     const int result = app.exec();

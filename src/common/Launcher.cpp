@@ -128,7 +128,30 @@ bool Launcher::OpenWithDefaultHandler(const std::string& url)
     const std::string target = Cp932ToUtf8(url);
     if (refuseOptionLike(target))
         return false;
+    // xdg-open without a handler ends in silence: nothing would open and nobody would know.
+    if (!m_starter.HasHandlerFor(target))
+        return false;
     return m_starter.OpenWithDesktop(target).Started();
+}
+
+void Launcher::PlayOrOpen(const std::string& url, const std::string& name, const std::string& type)
+{
+    if (PlayChannel(url, name, type) || url.empty())
+        return;
+    const std::string target = Cp932ToUtf8(url);
+    if (refuseOptionLike(target))
+        return;
+    if (OpenWithDefaultHandler(url))
+        return;
+    if (!OnFailed)
+        return;
+    const bool peerCast = !programCommand(m_setting.Etc.PeerCast, programSearchFolders()).Program.empty();
+    std::string message = Sjis("再生できません: ");
+    if (!peerCast)
+        message += Sjis("PeerCast本体が見つからず (") + Shown(m_setting.Etc.PeerCast) + Sjis(")、");
+    message += Shown(url) + Sjis(" を開くアプリケーションもありません。"
+                                 "PeerCast本体と専用プレイヤーは設定の「その他」ページで指定できます。");
+    OnFailed(message);
 }
 
 void Launcher::OpenUrl(const std::string& text)

@@ -19,7 +19,7 @@ struct TkavoChItem;
 // Hands channels, pages and tool commands to outside programs: the PeerCast server, the dedicated
 // player, the browsers and the desktop's default handler. Texts come in as CP932 and are converted
 // to the system's encoding at the process boundary. Every call reads the settings anew; started
-// processes are not tracked and failures to start are silent. Main thread only.
+// processes are not tracked; a channel that nothing could play is reported. Main thread only.
 class Launcher
 {
 public:
@@ -42,6 +42,9 @@ public:
     // OpenWithDefaultHandler. Empty arguments only start PeerCast. Throws RegularExpressionError for an
     // invalid player type pattern, before PeerCast is started.
     bool PlayChannel(const std::string& url, const std::string& name, const std::string& type);
+    // PlayChannel, then the desktop's handler for a URL nobody took. When neither could take it,
+    // OnFailed is told what failed and where the programs are set.
+    void PlayOrOpen(const std::string& url, const std::string& name, const std::string& type);
     // Starts the PeerCast program unless its server already answers; with a "peercast://" URL it
     // gets " -url" and the URL. True when it was started with the URL.
     bool StartPeerCast(const std::string& url);
@@ -63,6 +66,8 @@ public:
     // is not http or https, a value that would start an argument with "-", a tool whose program
     // would come from a channel's values. Nothing is started then.
     std::function<void(const std::string& message)> OnRefused;
+    // Told (CP932 text) why a channel could not be played at all.
+    std::function<void(const std::string& message)> OnFailed;
 
 private:
     std::vector<std::string> programSearchFolders() const;

@@ -18,6 +18,7 @@ void YpRecord::Assign(const TkavoDataItem& source)
         PCRawLastError = yp->PCRawLastError;
         LastUpdate = yp->LastUpdate;
         SuccessCount = yp->SuccessCount;
+        Filtered = yp->Filtered;
         ChList.Assign(yp->ChList);
         ChListPrev.Assign(yp->ChListPrev);
         ChListLog.Assign(yp->ChListLog);

@@ -32,6 +32,13 @@ struct TkavoYpItem : TkavoDataItem, YpFields
     void Assign(const TkavoDataItem& source) override;
 };
 
+struct ChannelFilterCounts
+{
+    int Listed = 0;
+    int HiddenByType = 0;
+    int HiddenByBitrate = 0;
+};
+
 // The retrieval's record of one YP: its configuration as the running cycle sees it, and the lists
 // and marks the retrieval keeps for it from one cycle to the next. Owned by the retrieval module.
 struct YpRecord : TkavoYpItem
@@ -44,6 +51,9 @@ struct YpRecord : TkavoYpItem
     DateTime LastUpdate = 0;
     std::int32_t PCRawLastError = 0;
     std::int32_t SuccessCount = 0;
+    // What the last parse of the index hid: channel lines in it, and those the type or the bitrate
+    // filter left out.
+    ChannelFilterCounts Filtered;
 
     void Assign(const TkavoDataItem& source) override;
 };

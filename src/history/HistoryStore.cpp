@@ -54,6 +54,21 @@ END;
 // Version 0 had the indexes broadcast_by_name and broadcast_on_air instead.
 constexpr int SchemaVersion = 1;
 
+// Columns added later to a table of the same version: each is added when the file lacks it.
+struct AddedColumn
+{
+    const char* Present;
+    const char* Add;
+};
+constexpr AddedColumn AddedColumns[] = {
+    {"SELECT COUNT(*) FROM pragma_table_info('attempt') WHERE name = 'listed'",
+     "ALTER TABLE attempt ADD COLUMN listed INTEGER NOT NULL DEFAULT 0"},
+    {"SELECT COUNT(*) FROM pragma_table_info('attempt') WHERE name = 'hidden_type'",
+     "ALTER TABLE attempt ADD COLUMN hidden_type INTEGER NOT NULL DEFAULT 0"},
+    {"SELECT COUNT(*) FROM pragma_table_info('attempt') WHERE name = 'hidden_bitrate'",
+     "ALTER TABLE attempt ADD COLUMN hidden_bitrate INTEGER NOT NULL DEFAULT 0"},
+};
+
 constexpr const char* FromVersion0 = "ALTER TABLE yp ADD COLUMN on_air_from INTEGER NOT NULL DEFAULT 0";
 
 // For a file of version 0, and for one that a program of version 0 wrote to since: it adds its
@@ -119,7 +134,27 @@ std::string YpResultText(const YpHealth& yp)
     std::string text = YpOutcomeText(last.Outcome);
     if (last.Outcome == YpOutcome::Failed && last.HttpStatus >= 300)
         text += " (HTTP " + std::to_string(last.HttpStatus) + ")";
+    // A fetch with a warning (an index in the wrong encoding) says so.
+    if (last.Outcome == YpOutcome::Fetched && !last.Error.empty())
+        text += " (" + last.Error.substr(last.Error.rfind('\n') + 1) + ")";
+    if (const std::string filtered = FilteredText(last); !filtered.empty())
+        text += " (" + filtered + ")";
     return text;
+}
+
+std::string FilteredText(const YpAttemptRow& a)
+{
+    const ChannelFilterCounts& f = a.Filtered;
+    if (a.Outcome != YpOutcome::Fetched || f.HiddenByType + f.HiddenByBitrate == 0)
+        return {};
+    std::string text = std::to_string(f.Listed) + Sjis("件中");
+    if (f.HiddenByType > 0)
+        text += std::to_string(f.HiddenByType) + Sjis("件を種別");
+    if (f.HiddenByType > 0 && f.HiddenByBitrate > 0)
+        text += Sjis("、");
+    if (f.HiddenByBitrate > 0)
+        text += std::to_string(f.HiddenByBitrate) + Sjis("件をビットレート");
+    return text + Sjis("で除外");
 }
 
 std::string AttemptText(const YpAttemptRow& a)
@@ -133,6 +168,8 @@ std::string AttemptText(const YpAttemptRow& a)
     std::snprintf(figures, sizeof figures, " %llu B %d%s %.2f%s", static_cast<unsigned long long>(a.Bytes), a.Channels,
                   Sjis("件").c_str(), a.DurationMs / 1000.0, Sjis("秒").c_str());
     text += figures;
+    if (const std::string filtered = FilteredText(a); !filtered.empty())
+        text.append(" ").append(filtered);
     // The detail of the error text, without the YP's URL that leads it. Appended, not " " + text:
     // GCC 12 at -O3 warns falsely on a literal joined to a temporary (-Wrestrict, its bug 105651).
     if (const std::size_t detail = a.Error.rfind('\n'); detail != std::string::npos)
@@ -469,6 +506,9 @@ bool HistoryStore::openWriter()
             db->Exec(Schema);
             if (version < 1)
                 db->Exec(FromVersion0);
+            for (const AddedColumn& column : AddedColumns)
+                if (db->Number(column.Present) == 0)
+                    db->Exec(column.Add);
             if (version < SchemaVersion ||
                 db->Number("SELECT COUNT(*) FROM sqlite_master WHERE name IN ('broadcast_by_name', "
                            "'broadcast_on_air')") > 0)
@@ -584,8 +624,9 @@ void HistoryStore::writeYp(Connection& db, const Pending& pending, PendingYp& yp
     const YpAttempt& a = yp.Attempt;
     YpState& state = ypState(db, a.Url, a.Title);
 
-    sqlite3_stmt* attempt = db.Prepare("INSERT INTO attempt(yp, time, outcome, status, bytes, channels, duration_ms, "
-                                       "error) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
+    sqlite3_stmt* attempt =
+        db.Prepare("INSERT INTO attempt(yp, time, outcome, status, bytes, channels, duration_ms, error, listed, "
+                   "hidden_type, hidden_bitrate) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)");
     Bind(attempt, 1, state.Id);
     Bind(attempt, 2, a.Time > 0 ? a.Time : pending.Time);
     Bind(attempt, 3, static_cast<std::int64_t>(a.Outcome));
@@ -594,6 +635,9 @@ void HistoryStore::writeYp(Connection& db, const Pending& pending, PendingYp& yp
     Bind(attempt, 6, static_cast<std::int64_t>(a.Channels));
     Bind(attempt, 7, static_cast<std::int64_t>(a.DurationMs));
     Bind(attempt, 8, a.Error);
+    Bind(attempt, 9, static_cast<std::int64_t>(a.Filtered.Listed));
+    Bind(attempt, 10, static_cast<std::int64_t>(a.Filtered.HiddenByType));
+    Bind(attempt, 11, static_cast<std::int64_t>(a.Filtered.HiddenByBitrate));
     db.Run(attempt);
     if (!Taken(a.Outcome))
         return;
@@ -884,8 +928,8 @@ std::vector<YpHealth> HistoryStore::YpStatus(const std::vector<YpHealth>& config
             yp.LastSuccess = sqlite3_column_double(find, 1);
             db->Run(find);
             sqlite3_stmt* recent =
-                db->Prepare("SELECT time, outcome, status, bytes, channels, duration_ms, error FROM attempt "
-                            "WHERE yp = ?1 ORDER BY time DESC, id DESC LIMIT ?2");
+                db->Prepare("SELECT time, outcome, status, bytes, channels, duration_ms, error, listed, hidden_type, "
+                            "hidden_bitrate FROM attempt WHERE yp = ?1 ORDER BY time DESC, id DESC LIMIT ?2");
             Bind(recent, 1, id);
             Bind(recent, 2, std::int64_t{YpHealth::RecentAttempts});
             while (db->Step(recent)) {
@@ -897,6 +941,8 @@ std::vector<YpHealth> HistoryStore::YpStatus(const std::vector<YpHealth>& config
                 row.Channels = sqlite3_column_int(recent, 4);
                 row.DurationMs = sqlite3_column_int(recent, 5);
                 row.Error = Blob(recent, 6);
+                row.Filtered = {sqlite3_column_int(recent, 7), sqlite3_column_int(recent, 8),
+                                sqlite3_column_int(recent, 9)};
                 yp.Recent.push_back(std::move(row));
             }
             // Failures since the last fetch, counted over the whole record, not only the recent ten.

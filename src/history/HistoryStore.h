@@ -43,6 +43,7 @@ struct YpAttemptRow
     int Channels = 0;
     int DurationMs = 0;
     std::string Error; // CP932
+    ChannelFilterCounts Filtered;
 };
 
 // The state of one configured YP.
@@ -73,7 +74,10 @@ struct YpHealth
 // How long ago: "1分未満", "3分前", "2時間前", "4日前"; "-" for 0 (never). CP932.
 std::string SinceText(DateTime then, DateTime now);
 // A YP's last result: "取得", "失敗 (HTTP 404)", "一覧ではない応答", ...; "-" before its first turn.
+// A fetch adds its warning and what its filters hid: "取得 (4件中3件を種別で除外)".
 std::string YpResultText(const YpHealth& yp);
+// What a fetch's filters hid: "17件中9件を種別で除外"; "" when they hid nothing. CP932.
+std::string FilteredText(const YpAttemptRow& attempt);
 // One turn on a line: "12/10 21:30 取得 HTTP 200 12345 B 120件 0.31秒", then the error's detail.
 std::string AttemptText(const YpAttemptRow& attempt);
 

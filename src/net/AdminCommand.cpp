@@ -17,6 +17,14 @@ AdminCommandWorker::~AdminCommandWorker()
 
 bool AdminCommandWorker::Start(const std::string& url, std::function<void()> onEnd)
 {
+    return Start(url, [onEnd = std::move(onEnd)](const std::string&) {
+        if (onEnd)
+            onEnd();
+    });
+}
+
+bool AdminCommandWorker::Start(const std::string& url, std::function<void(const std::string& failure)> onEnd)
+{
     if (m_running)
         return false;
     // The previous worker has posted its end already; only its thread is left to collect.
@@ -24,27 +32,33 @@ bool AdminCommandWorker::Start(const std::string& url, std::function<void()> onE
         m_worker.join();
     m_running = true;
     std::weak_ptr<bool> alive = m_alive;
-    const auto finish = [this, alive, onEnd = std::move(onEnd)] {
+    auto finish = [this, alive, onEnd = std::move(onEnd)](const std::string& failure) {
         const auto locked = alive.lock();
         if (!locked || !*locked)
             return;
         m_running = false;
         if (onEnd)
-            onEnd();
+            onEnd(failure);
     };
     try {
-        m_worker = std::thread([this, url, finish] {
+        m_worker = std::thread([this, url, finish = std::move(finish)] {
+            std::string failure;
             try {
                 HttpClient http;
                 HttpOptions options;
                 options.TimeoutSeconds = m_timeoutSeconds;
                 options.UserAgent = UserAgent;
                 http.Apply(options);
-                http.Get(url);
+                const HttpResponse response = http.Get(url);
+                // An answer without content, or cut short, still carried the command.
+                if (response.Failure != HttpFailure::Other)
+                    failure = FailureText(response);
+            } catch (const std::exception& error) {
+                failure = error.what();
             } catch (...) {
-                // Whatever went wrong, the command is over.
+                failure = "unknown failure";
             }
-            m_dispatcher(finish);
+            m_dispatcher([finish, failure] { finish(failure); });
         });
     } catch (...) {
         m_running = false;

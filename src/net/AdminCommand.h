@@ -9,8 +9,8 @@
 namespace kavo {
 
 // Sends the stop and bump commands to the local PeerCast server: one GET at a time on a thread of
-// its own, with the headers the server's admin pages have always seen. The answer and any failure
-// are dropped; the caller learns only that the command is over.
+// its own, with the headers the server's admin pages have always seen. The answer is dropped; the
+// caller learns that the command is over, and why it failed when it did.
 class AdminCommandWorker
 {
 public:
@@ -29,6 +29,8 @@ public:
     // Starts the request and returns at once; onEnd runs through the dispatcher when it is over.
     // False, and nothing is sent, while another command runs. Main thread.
     bool Start(const std::string& url, std::function<void()> onEnd);
+    // As above; onEnd gets "" when the server took the command, else why not (CP932).
+    bool Start(const std::string& url, std::function<void(const std::string& failure)> onEnd);
     // From Start until onEnd has run.
     bool Running() const { return m_running; }
 

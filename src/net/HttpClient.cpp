@@ -1,6 +1,7 @@
 #include "net/HttpClient.h"
 
 #include "net/ContentDecoder.h"
+#include "platform/Cp932.h"
 #include "platform/LazyLibrary.h"
 #include "platform/ThreadDeadline.h"
 
@@ -236,6 +237,65 @@ void HttpClient::Apply(const HttpOptions& options)
         api.easy_setopt(curl, CURLOPT_USERAGENT, options.UserAgent.c_str());
 }
 
+namespace {
+
+HttpFailure FailureOf(CURLcode code)
+{
+    switch (code) {
+    case CURLE_COULDNT_CONNECT:
+        return HttpFailure::Refused;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return HttpFailure::NameNotFound;
+    case CURLE_OPERATION_TIMEDOUT:
+        return HttpFailure::TimedOut;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
+    case CURLE_SSL_ENGINE_INITFAILED:
+    case CURLE_SSL_SHUTDOWN_FAILED:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_USE_SSL_FAILED:
+        return HttpFailure::Tls;
+    default:
+        return HttpFailure::Other;
+    }
+}
+
+} // namespace
+
+std::string FailureText(HttpFailure failure, long status, const std::string& message)
+{
+    std::string text;
+    switch (failure) {
+    case HttpFailure::Refused:
+        text = Sjis("接続が拒否されました");
+        break;
+    case HttpFailure::NameNotFound:
+        text = Sjis("サーバー名が見つかりません");
+        break;
+    case HttpFailure::TimedOut:
+        text = Sjis("応答がなく時間切れになりました");
+        break;
+    case HttpFailure::Tls:
+        text = Sjis("TLS (https) の接続に失敗しました");
+        break;
+    case HttpFailure::HttpStatus:
+        text = Sjis("サーバーがエラーを返しました (HTTP ") + std::to_string(status) + ")";
+        break;
+    case HttpFailure::Other:
+        return message;
+    }
+    return message.empty() ? text : text + " (" + message + ")";
+}
+
 HttpResponse HttpClient::Get(const std::string& url)
 {
     HttpResponse response;
@@ -272,6 +332,7 @@ HttpResponse HttpClient::Get(const std::string& url)
     api.easy_setopt(curl, CURLOPT_HEADERDATA, nullptr);
 
     response.Status = transfer.Status;
+    response.Failure = transfer.Status >= 400 ? HttpFailure::HttpStatus : FailureOf(code);
     const bool tooLarge = transfer.Decoder && transfer.Decoder->TooLarge();
     if (tooLarge || code == CURLE_FILESIZE_EXCEEDED) {
         response.Error = TooLargeMessage();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace kavo {
@@ -26,13 +27,32 @@ enum class HttpOutcome {
     Failed,
 };
 
+// The common kinds of failure, which a user is told in Japanese.
+enum class HttpFailure : std::uint8_t {
+    Other,
+    Refused,      // no connection: refused, or nobody at the address
+    NameNotFound, // the host's (or the proxy's) name did not resolve
+    TimedOut,
+    Tls,
+    HttpStatus, // an answer of status 400 or above
+};
+
 struct HttpResponse
 {
     HttpOutcome Outcome = HttpOutcome::Failed;
     long Status = 0;
     std::string Body;  // decoded
     std::string Error; // the failure's message
+    HttpFailure Failure = HttpFailure::Other;
 };
+
+// A failure as a user reads it (CP932): "接続が拒否されました" and the like for the common kinds,
+// then the library's own text in parentheses; the message alone for the others.
+std::string FailureText(HttpFailure failure, long status, const std::string& message);
+inline std::string FailureText(const HttpResponse& response)
+{
+    return FailureText(response.Failure, response.Status, response.Error);
+}
 
 // The version of libcurl and of the TLS library it uses ("OpenSSL/3.0.11"), as the loaded library
 // reports them. Loads libcurl when no client has yet; empty texts when it cannot be loaded.

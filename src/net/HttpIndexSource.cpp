@@ -35,7 +35,7 @@ FetchedIndex HttpIndexSource::Fetch(const YpRecord& yp)
     // The texts are joined as they are: the YPs expect the address unencoded.
     HttpResponse response = Client().Get(yp.Url + "index.txt?host=" + yp.Host);
     if (response.Outcome == HttpOutcome::Failed)
-        throw RetrievalFailure(response.Error, response.Status);
+        throw RetrievalFailure(FailureText(response), response.Status);
     FetchedIndex index;
     index.HttpStatus = response.Status;
     index.ClosedEarly = response.Outcome == HttpOutcome::ClosedEarly;

@@ -106,13 +106,14 @@ bool ChannelFilter::typeMatches(std::string_view type)
     return result;
 }
 
+bool ChannelFilter::AcceptsBitrate(std::int32_t bitrate) const
+{
+    return !(m_min >= 0 && bitrate < m_min) && !(m_max >= 0 && bitrate >= m_max);
+}
+
 bool ChannelFilter::Accepts(std::int32_t bitrate, std::string_view type)
 {
-    if (m_min >= 0 && bitrate < m_min)
-        return false;
-    if (m_max >= 0 && bitrate >= m_max)
-        return false;
-    return typeMatches(type);
+    return AcceptsBitrate(bitrate) && typeMatches(type);
 }
 
 bool ChannelFilter::AcceptChannel(const TkavoChItem& channel)
@@ -160,15 +161,23 @@ void ParseInto(YpRecord& yp, std::string_view index, RegularExpression& regExp, 
     std::vector<std::string_view> f;
     f.reserve(IndexFieldCount);
     std::int32_t no = 0;
+    ChannelFilterCounts counts;
     ForEachLine(index, [&](std::string_view line) {
         ++no;
         SplitFields(line, "<>", f, IndexFieldCount);
         if (f.size() < IndexFieldCount)
             return;
+        ++counts.Listed;
         // The filter needs only two fields: a rejected line builds no record.
         const std::int32_t bitrate = IndexInteger(f[8], 0);
-        if (!filter.Accepts(bitrate, f[9]))
+        if (!filter.AcceptsBitrate(bitrate)) {
+            ++counts.HiddenByBitrate;
             return;
+        }
+        if (!filter.AcceptsType(f[9])) {
+            ++counts.HiddenByType;
+            return;
+        }
 
         std::unique_ptr<TkavoChItem> channel = pool.Take();
         TkavoChItem& c = *channel;
@@ -228,6 +237,7 @@ void ParseInto(YpRecord& yp, std::string_view index, RegularExpression& regExp, 
         }
         list.Add(std::move(channel));
     });
+    yp.Filtered = counts;
 }
 
 } // namespace

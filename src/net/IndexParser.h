@@ -62,6 +62,8 @@ public:
 
     bool AcceptChannel(const TkavoChItem& channel);
     bool Accepts(std::int32_t bitrate, std::string_view type);
+    bool AcceptsBitrate(std::int32_t bitrate) const;
+    bool AcceptsType(std::string_view type) { return typeMatches(type); }
 
     int MinBitrate() const { return m_min; }
     int MaxBitrate() const { return m_max; }

@@ -9,6 +9,7 @@
 #include "platform/VisitedUrls.h"
 #include "script/YpScriptRunner.h"
 
+#include <algorithm>
 #include <chrono>
 #include <new>
 
@@ -26,6 +27,34 @@ std::string DownloadErrorText(const std::string& url, const std::string& message
 std::string ConversionErrorText(const std::string& url)
 {
     return url + "\r\n" + Sjis("UTF->SJIS変換エラー");
+}
+
+std::string EncodingWarningText(const std::string& url)
+{
+    return url + "\r\n" + Sjis("文字コードが違うようです: UTF->SJIS を外してください");
+}
+
+// An index converted from UTF-8 that was not UTF-8: it reads as CP932, or most of its non-ASCII
+// text came out as "?".
+bool LooksLikeWrongEncoding(std::string_view original, std::string_view converted)
+{
+    std::size_t nonAscii = 0;
+    for (const char c : original)
+        nonAscii += static_cast<unsigned char>(c) >= 0x80 ? 1 : 0;
+    if (nonAscii == 0 || IsValidUtf8(original))
+        return false;
+    if (IsValidCp932(original))
+        return true;
+    const auto marks = [](std::string_view text) {
+        return static_cast<std::size_t>(std::count(text.begin(), text.end(), '?'));
+    };
+    const std::size_t added = marks(converted) > marks(original) ? marks(converted) - marks(original) : 0;
+    return added * 2 > nonAscii;
+}
+
+const std::string& NameOf(const TkavoYpItem& yp)
+{
+    return yp.Title.empty() ? yp.Url : yp.Title;
 }
 
 } // namespace
@@ -111,15 +140,15 @@ void RetrievalCycle::retrieveOrSkip(YpRecord& yp, YpAttempt& attempt)
     const std::string error = retrieveYp(yp, attempt);
     attempt.DurationMs = static_cast<int>(
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count());
-    attempt.Error = error;
     if (error.empty()) {
         yp.LastUpdate = Now();
         return;
     }
+    attempt.Error = error;
     // LastUpdate stays, so the next automatic refresh tries this YP again.
     ++m_report.Failed;
     if (m_events.Error)
-        m_events.Error(error);
+        m_events.Error(error, NameOf(yp));
 }
 
 IndexSource& RetrievalCycle::sourceFor(YpRecord& yp)
@@ -170,6 +199,12 @@ std::string RetrievalCycle::retrieveYp(YpRecord& yp, YpAttempt& attempt)
                 attempt.Outcome = YpOutcome::Failed;
                 return ConversionErrorText(yp.Url);
             }
+            // The channels are read all the same; the user is told the likely cause of the garbage.
+            if (LooksLikeWrongEncoding(text, converted)) {
+                attempt.Error = EncodingWarningText(yp.Url);
+                if (m_events.Error)
+                    m_events.Error(attempt.Error, NameOf(yp));
+            }
             text = converted;
         }
         if (CountChannelLines(text, MaxChannelsPerYp) > MaxChannelsPerYp)
@@ -182,6 +217,7 @@ std::string RetrievalCycle::retrieveYp(YpRecord& yp, YpAttempt& attempt)
         }
         const bool hadChannels = yp.ChList.Count() > 0;
         ReplaceFromIndex(yp, text, m_state->RegExp);
+        attempt.Filtered = yp.Filtered;
         if (hadChannels && index.HttpStatus == 200 && CountChannelLines(text, 1) == 0)
             attempt.Outcome = YpOutcome::Empty;
         if (m_events.Record)

@@ -61,7 +61,8 @@ public:
     // Raised on the worker.
     struct Events
     {
-        std::function<void(const std::string& error)> Error;
+        // A YP failed, or its answer looks wrong: the text, and the YP's title (its Url without one).
+        std::function<void(const std::string& error, const std::string& ypName)> Error;
         // Once the last YP is done, also when the refresh ended early; what it throws is dropped.
         std::function<void(RetrievalRecord& record)> Record;
         // As each YP's fetch starts, within that YP's error handling.

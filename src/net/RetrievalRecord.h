@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/TkavoChItem.h"
+#include "core/TkavoYpItem.h"
 #include "platform/DateTime.h"
 
 #include <cstdint>
@@ -36,10 +37,11 @@ struct YpAttempt
     std::string Url;
     std::string Title;
     YpOutcome Outcome = YpOutcome::Skipped;
-    DateTime Time = 0;       // when the turn began
-    long HttpStatus = 0;     // 0 without an HTTP answer (script, PCRaw channel, network failure)
-    std::uint64_t Bytes = 0; // of the index as obtained, after decompression
-    int Channels = 0;        // the YP's channels after its turn
+    DateTime Time = 0;            // when the turn began
+    long HttpStatus = 0;          // 0 without an HTTP answer (script, PCRaw channel, network failure)
+    std::uint64_t Bytes = 0;      // of the index as obtained, after decompression
+    int Channels = 0;             // the YP's channels after its turn
+    ChannelFilterCounts Filtered; // Fetched: what the YP's type and bitrate filters hid
     int DurationMs = 0;
     std::string Error; // the error text of a failure, as OnError got it (CP932)
     // Fetched: the index text as parsed (CP932), which the receiver may take.

@@ -114,6 +114,16 @@ void TkavoNet::SettingsReloaded(const std::vector<std::string>& removed)
             m_droppedUrls.insert(url);
 }
 
+void TkavoNet::SettingsEdited()
+{
+    KAVO_ON_MAIN_THREAD(m_mainThread);
+    if (!m_running) {
+        followSettings(false);
+        return;
+    }
+    m_editPending = true;
+}
+
 void TkavoNet::followSettings(bool reload)
 {
     TypedList<YpRecord>& yps = m_state->Yps;
@@ -151,6 +161,7 @@ void TkavoNet::followSettings(bool reload)
             closePcrawChannel(static_cast<YpRecord&>(*record));
     m_droppedUrls.clear();
     m_reloadPending = false;
+    m_editPending = false;
 }
 
 bool TkavoNet::RematchFavorites()
@@ -221,8 +232,14 @@ std::unique_ptr<RetrievalCycle> TkavoNet::begin()
     options.Favorites = FavoriteMatcher(setting.Favorites, setting.Etc.TwoChPtn);
 
     RetrievalCycle::Events events;
-    if (OnError)
-        events.Error = [this, handler = OnError](const std::string& error) { handler(*this, error); };
+    if (OnError || OnYpError)
+        events.Error = [this, handler = OnError, named = OnYpError](const std::string& error,
+                                                                    const std::string& ypName) {
+            if (handler)
+                handler(*this, error);
+            if (named)
+                named(*this, error, ypName);
+        };
     events.Record = OnRecord;
     events.FetchYp = OnFetchYp;
     if (OnProgress)
@@ -255,6 +272,8 @@ void TkavoNet::finish()
     }
     if (m_reloadPending)
         followSettings(true);
+    else if (m_editPending)
+        followSettings(false);
     if (m_clearLogPending) {
         m_clearLogPending = false;
         for (YpRecord& yp : m_state->Yps)

@@ -61,7 +61,9 @@ public:
     // Retrieval scripts may run; the main thread may switch it while a refresh runs.
     std::atomic<bool> CanDMS{true};
 
-    TkavoOnError OnError;   // one YP failed; the worker thread
+    TkavoOnError OnError; // one YP failed; the worker thread
+    // Raised with OnError, with the YP's title (its Url without one); the worker thread.
+    std::function<void(TkavoNet& sender, const std::string& error, const std::string& ypName)> OnYpError;
     EventHandler OnSuccess; // the combined lists are filled; the main thread
     EventHandler OnComplate;
     // A failure ended the refresh before every YP was done; the main thread, right before
@@ -132,6 +134,10 @@ public:
     // The YPs of removed were taken out of the settings and put back (a dialog's edit that was
     // cancelled): they start again without channels as well.
     void SettingsReloaded(const std::vector<std::string>& removed = {});
+    // The settings were edited in a dialog and committed: a YP whose Url is still configured keeps
+    // its record whole (channels, log, previous list, counters); a new or changed Url starts fresh
+    // and a YP no longer configured goes. While a refresh runs, its finish step does it.
+    void SettingsEdited();
     // The favorites of the settings were edited: the channels on air take their favorite marks
     // again (the ended ones keep theirs). While a refresh runs, whose lists were matched with the
     // favorites of its start, its finish step does it, and this returns false.
@@ -188,6 +194,7 @@ private:
     // Reloads that arrived while a refresh ran, applied by its finish step: whether one did, and
     // the Urls that were no longer configured after one of them.
     bool m_reloadPending = false;
+    bool m_editPending = false;
     bool m_clearLogPending = false;
     bool m_rematchPending = false; // asked for while a refresh ran
     std::unordered_set<std::string> m_droppedUrls;

@@ -10,7 +10,8 @@ namespace kavo {
 
 std::vector<TkavoNotifyItem> BuildChannelNotifications(const TkavoChList& channels, bool favoritesOnly,
                                                        const std::string& title,
-                                                       const std::function<std::string(const TkavoChItem&)>& render)
+                                                       const std::function<std::string(const TkavoChItem&)>& render,
+                                                       int maxItems)
 {
     std::vector<TkavoNotifyItem> items;
     TkavoNotifyItem current;
@@ -20,15 +21,26 @@ std::vector<TkavoNotifyItem> BuildChannelNotifications(const TkavoChList& channe
         items.push_back(std::move(current));
         current = TkavoNotifyItem();
     };
+    const auto full = [&] { return maxItems > 0 && items.size() >= static_cast<std::size_t>(maxItems); };
+    int leftOut = 0;
 
     for (const TkavoChItem& channel : channels) {
         if (channel.NotNotify || channel.ListDisable)
             continue;
         if (favoritesOnly && !channel.Favorite)
             continue;
+        if (full()) {
+            ++leftOut;
+            continue;
+        }
         const std::string piece = render(channel);
-        if (!current.Text.empty() && current.Text.size() + piece.size() >= NotifyTextLimit)
+        if (!current.Text.empty() && current.Text.size() + piece.size() >= NotifyTextLimit) {
             flush();
+            if (full()) {
+                ++leftOut;
+                continue;
+            }
+        }
         // A channel whose text came out empty still takes its line.
         if (!current.Text.empty())
             current.Text += "\r\n";
@@ -39,6 +51,10 @@ std::vector<TkavoNotifyItem> BuildChannelNotifications(const TkavoChList& channe
     }
     if (!current.Text.empty())
         flush();
+    if (leftOut > 0) {
+        current.Text = Sjis("新着 ") + std::to_string(leftOut) + Sjis("件 ほか");
+        flush();
+    }
     return items;
 }
 

@@ -22,9 +22,13 @@ inline constexpr std::size_t SpeechTextLimit = 1024;
 // channel's text (CP932); the texts are joined by CR LF while the joined text stays under
 // NotifyTextLimit bytes, and each item carries the favorite sounds of its channels and the
 // channels themselves.
+//
+// maxItems > 0 caps a flood: past that many items the channels left are not rendered, and one
+// last item counts them ("新着 866件 ほか"), without sounds.
 std::vector<TkavoNotifyItem> BuildChannelNotifications(const TkavoChList& channels, bool favoritesOnly,
                                                        const std::string& title,
-                                                       const std::function<std::string(const TkavoChItem&)>& render);
+                                                       const std::function<std::string(const TkavoChItem&)>& render,
+                                                       int maxItems = 0);
 
 // The channels a refresh announces, from the on-air view's rows in their display order: those whose
 // change state is rank2 (Notify/Rank2) and that the favorites do not hide.

@@ -1,7 +1,10 @@
 #include "platform/Process.h"
 
+#include "platform/DesktopHandlers.h"
+
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -218,6 +221,29 @@ std::string FindExecutable(const std::string& name, const std::vector<std::strin
     return {};
 }
 
+namespace {
+
+// "<comment/>", "<a/><b/>": a word made of tags alone, which stands for an argument of its own.
+bool TagsOnly(std::string_view word)
+{
+    if (word.empty())
+        return false;
+    while (!word.empty()) {
+        if (word.size() < 4 || word.front() != '<')
+            return false;
+        const std::size_t close = word.find("/>");
+        if (close == std::string_view::npos || close < 2)
+            return false;
+        for (const char c : word.substr(1, close - 1))
+            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-')
+                return false;
+        word.remove_prefix(close + 2);
+    }
+    return true;
+}
+
+} // namespace
+
 Command ParseCommandLine(std::string_view line, const std::vector<std::string>& searchFolders,
                          const CommandWordTransform& transform, const CommandWordTransform& programTransform)
 {
@@ -245,8 +271,9 @@ Command ParseCommandLine(std::string_view line, const std::vector<std::string>& 
     }
     for (std::size_t k = programWords; k < words.size(); ++k) {
         std::string argument = apply(words[k].Text);
-        // As if the value had been written in place: an empty one leaves no word unless quoted.
-        if (!argument.empty() || words[k].Quoted)
+        // An empty value leaves no word where it was written inside other text; a quoted word, or
+        // one that is a tag alone, keeps its place so that the arguments after it do not move.
+        if (!argument.empty() || words[k].Quoted || TagsOnly(words[k].Text))
             command.Arguments.push_back(std::move(argument));
     }
     return command;
@@ -420,6 +447,12 @@ void EndProcesses(const std::vector<std::shared_ptr<ProcessHandle>>& processes, 
         if (!process->WaitEnded(std::max(left, std::chrono::milliseconds(0))))
             process->Signal(SIGKILL);
     }
+}
+
+bool ProcessStarter::HasHandlerFor(const std::string& target)
+{
+    const std::string scheme = UrlScheme(target);
+    return scheme.empty() || scheme == "http" || scheme == "https" || scheme == "file" || HasSchemeHandler(scheme);
 }
 
 StartResult OpenWithDesktop(const std::string& target)

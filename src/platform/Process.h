@@ -61,7 +61,8 @@ using CommandWordTransform = std::function<std::string(const std::string& word)>
 // Otherwise the prefixes that end at each blank are tried, shortest first, until one names an
 // executable file (so an unquoted path with blanks works); the words after it are the arguments.
 // When no prefix names one, Program stays "" and the arguments are the words after the first.
-// An unquoted word that the transform empties is dropped; a quoted one stays as an empty argument.
+// An unquoted word that the transform empties is dropped; a quoted one, or one made of tags alone
+// ("<comment/>"), stays as an empty argument.
 // programTransform, when given, takes the place of transform for the program candidates.
 Command ParseCommandLine(std::string_view line, const std::vector<std::string>& searchFolders = {},
                          const CommandWordTransform& transform = {}, const CommandWordTransform& programTransform = {});
@@ -130,6 +131,9 @@ public:
         return StartProcess(command, folder, priorityIndex);
     }
     virtual StartResult OpenWithDesktop(const std::string& target) { return kavo::OpenWithDesktop(target); }
+    // Whether the desktop has a program for the target: always for a path and a web page, else
+    // when one is registered for the URL's scheme.
+    virtual bool HasHandlerFor(const std::string& target);
 };
 
 } // namespace kavo

@@ -95,6 +95,7 @@ const std::array<ScalarOption, 62> ScalarOptions = {{
     KAVO_STRING("Notify", "SoundFile", Notify.SoundFile),
     KAVO_BOOL("Notify", "RankUpOrDown2None", Notify.RankUpOrDown2None),
     KAVO_BOOL("Notify", "notifyCheckBoxFavorite", Notify.notifyCheckBoxFavorite),
+    KAVO_INTEGER("Notify", "MaxBalloons", Notify.MaxBalloons),
 
     KAVO_STRING("Etc", "Browser", Etc.Browser),
     KAVO_BOOL("Etc", "Minimized", Etc.Minimized),

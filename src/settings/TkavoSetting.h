@@ -71,6 +71,8 @@ public:
         std::string SoundFile;
         bool RankUpOrDown2None = true;
         bool notifyCheckBoxFavorite = false;
+        // The most channel balloons one refresh queues; the rest are counted in one more. 0: no limit.
+        int MaxBalloons = 10;
     } Notify;
 
     struct EtcOptions

@@ -50,6 +50,12 @@ public:
         Calls.push_back({"xdg-open", {target}, {}, 0, result.Started()});
         return result;
     }
+    // Whether the desktop has a handler for a peercast:// URL: the test decides, not this machine.
+    bool PeerCastHandler = true;
+    bool HasHandlerFor(const std::string& target) override
+    {
+        return target.rfind("peercast:", 0) == 0 ? PeerCastHandler : ProcessStarter::HasHandlerFor(target);
+    }
 
     // "program: arg|arg" per call, in order.
     std::vector<std::string> Summary() const
@@ -409,7 +415,7 @@ TEST_F(LauncherFixture, ChannelValuesNeverSplitOrExtendTheCommand)
     m_launcher.RunCommand("", nullptr);
 
     const std::string name = "a\" --evil \"b \xe8\xa1\xa8"; // in UTF-8 now
-    EXPECT_EQ(m_starter.Summary(), (std::vector<std::string>{"tool: " + name + "|" + name + "|--flag", "tool: |--flag",
+    EXPECT_EQ(m_starter.Summary(), (std::vector<std::string>{"tool: " + name + "|" + name + "|--flag", "tool: ||--flag",
                                                              "run: " + m_programFolder + "/"}));
     ExpectRecordsMatchCalls("channel values");
 }
@@ -500,6 +506,29 @@ TEST_F(LauncherFixture, ValuesFromAYpChooseNothing)
         EXPECT_EQ(refusals.size(), c.starts.empty() ? 1u : 0u) << c.name;
         ExpectRecordsMatchCalls(c.name);
     }
+}
+
+// Nothing to play with: no PeerCast where the settings say and no handler for the URL. The user is
+// told what failed and where the programs are set; with a handler the URL goes to it, silently.
+TEST_F(LauncherFixture, PlayingThatNobodyCanTakeIsReported)
+{
+    std::vector<std::string> failures;
+    m_launcher.OnFailed = [&](const std::string& message) { failures.push_back(message); };
+    const std::string url = "peercast://pls/0123456789ABCDEF0123456789ABCDEF?tip=192.0.2.1:7144";
+    m_setting.Etc.PeerCast = m_root / "missing/peercast";
+    m_starter.PeerCastHandler = false;
+    m_launcher.PlayOrOpen(url, "ch", "FLV");
+    EXPECT_TRUE(m_starter.Calls.empty());
+    ASSERT_EQ(failures.size(), 1u);
+    for (const char* part :
+         {"再生できません", "PeerCast本体が見つからず", "missing/peercast", "peercast://pls/", "設定の「その他」"})
+        EXPECT_NE(failures[0].find(Sjis(part)), std::string::npos) << part << " in " << Cp932ToUtf8(failures[0]);
+
+    m_starter.PeerCastHandler = true;
+    m_launcher.PlayOrOpen(url, "ch", "FLV");
+    EXPECT_EQ(m_starter.Summary(), std::vector<std::string>{"xdg-open: " + url});
+    EXPECT_EQ(failures.size(), 1u);
+    ExpectRecordsMatchCalls("handler");
 }
 
 TEST_F(LauncherFixture, InvalidPatternsRaiseBeforeAnythingStarts)

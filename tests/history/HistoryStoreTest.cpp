@@ -133,6 +133,43 @@ TEST_F(HistoryCycleTest, HealthRowsFollowEveryKindOfTurn)
     EXPECT_EQ(net->ChList().Count(), 6);
 }
 
+// A YP whose filters hide most of its channels says so, by type and by bitrate.
+TEST_F(HistoryCycleTest, HealthSaysWhatTheFiltersHid)
+{
+    const std::string index = IndexLine("w", Id(1)) + IndexLine("f", Id(2), "FLV") + IndexLine("m", Id(3), "MKV") +
+                              IndexLine("g", Id(4), "FLV");
+    struct Case
+    {
+        const char* Path;
+        const char* ChType;
+        const char* Bitrate;
+        ChannelFilterCounts Counts;
+        const char* Text; // of the result, UTF-8
+    };
+    const std::array<Case, 3> cases = {{
+        {"/all/", ".+", "*", {4, 0, 0}, "取得"},
+        {"/wmv/", "wmv", "*", {4, 3, 0}, "取得 (4件中3件を種別で除外)"},
+        {"/rate/", "wmv", "400,9999", {4, 0, 4}, "取得 (4件中4件をビットレートで除外)"}, // the bitrate is tried first
+    }};
+    for (const Case& c : cases) {
+        TkavoYpItem& yp = AddYp(c.Path);
+        yp.ChType = c.ChType;
+        yp.Bitrate = c.Bitrate;
+        server.Route(std::string(c.Path) + "index.txt", HttpReply::Ok(index));
+    }
+    MakeRecordingNet();
+    RunCycle(true);
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const YpHealth h = Health(Setting().YpList[static_cast<int>(i)]);
+        ASSERT_EQ(h.Recent.size(), 1u) << cases[i].Path;
+        const ChannelFilterCounts& got = h.Recent[0].Filtered;
+        EXPECT_EQ(got.Listed, cases[i].Counts.Listed) << cases[i].Path;
+        EXPECT_EQ(got.HiddenByType, cases[i].Counts.HiddenByType) << cases[i].Path;
+        EXPECT_EQ(got.HiddenByBitrate, cases[i].Counts.HiddenByBitrate) << cases[i].Path;
+        EXPECT_EQ(YpResultText(h), Sjis(cases[i].Text)) << cases[i].Path;
+    }
+}
+
 TEST_F(HistoryCycleTest, LastListIsTheLastFetchOfEachEnabledYp)
 {
     AddYp("/first/");

@@ -1,12 +1,15 @@
 #include "net/AdminCommand.h"
 
 #include "net/EventLoop.h"
+#include "platform/Cp932.h"
 #include "support/TestHttpServer.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <chrono>
+#include <optional>
+#include <string>
 
 namespace kavo {
 namespace {
@@ -85,6 +88,39 @@ TEST_F(AdminCommandFixture, FailuresAndSilenceEndTheCommand)
         EXPECT_TRUE(RunToEnd(server.Url("/admin?cmd=stop&id=1"))) << c.name;
     }
     EXPECT_TRUE(RunToEnd("http://127.0.0.1:1/admin?cmd=stop&id=1")) << "nobody listening";
+}
+
+// The end says why the server did not take the command, for the status bar; "" when it did.
+TEST_F(AdminCommandFixture, TheEndSaysWhyTheCommandFailed)
+{
+    HttpReply hung = HttpReply::Ok("late");
+    hung.Delay = 4s;
+    struct Case
+    {
+        const char* Name;
+        std::optional<HttpReply> Reply; // none: nobody listening
+        const char* Failure;            // a part of it, UTF-8; "" for none
+    };
+    const std::array<Case, 4> cases{{
+        {"taken", HttpReply::Ok("<html/>"), ""},
+        {"error status", HttpReply::Error(404, "Not Found"), "HTTP 404"},
+        {"no answer within the time-out", hung, "応答がなく時間切れ"},
+        {"nobody listening", std::nullopt, "接続が拒否されました"},
+    }};
+    for (const Case& c : cases) {
+        std::string url = "http://127.0.0.1:1/admin?cmd=stop&id=1";
+        if (c.Reply) {
+            server.Route("/admin", *c.Reply);
+            url = server.Url("/admin?cmd=stop&id=1");
+        }
+        std::optional<std::string> failure;
+        ASSERT_TRUE(worker.Start(url, [&](const std::string& why) { failure = why; })) << c.Name;
+        ASSERT_TRUE(loop.RunUntil([&] { return failure.has_value(); }, 10s)) << c.Name;
+        if (*c.Failure)
+            EXPECT_NE(failure->find(Sjis(c.Failure)), std::string::npos) << c.Name << ": " << *failure;
+        else
+            EXPECT_EQ(*failure, "") << c.Name;
+    }
 }
 
 TEST_F(AdminCommandFixture, AnEndAfterTheWorkerIsGoneIsDropped)

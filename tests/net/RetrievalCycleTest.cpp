@@ -171,7 +171,7 @@ TEST_F(RetrievalCycleTest, FailuresGiveTheErrorTextAndKeepThePreviousList)
     clock->AddMinutes(1);
     RunCycle(true);
     ASSERT_EQ(Errors().size(), 1u);
-    EXPECT_EQ(Errors()[0], frame + "HTTP/1.1 404 Not Found");
+    EXPECT_EQ(Errors()[0], frame + Sjis("サーバーがエラーを返しました (HTTP 404) (") + "HTTP/1.1 404 Not Found)");
     EXPECT_TRUE(errorsOnWorker);
     EXPECT_EQ(Names(net->ChList()), (std::vector<std::string>{"one", "two"}));
     EXPECT_EQ(Record(yp).LastUpdate, Start);
@@ -190,9 +190,46 @@ TEST_F(RetrievalCycleTest, FailuresGiveTheErrorTextAndKeepThePreviousList)
     yp.Url = "http://127.0.0.1:" + std::to_string(closedPort) + "/";
     RunCycle(true);
     ASSERT_EQ(Errors().size(), 2u);
-    const std::string unreachable = yp.Url + "\r\n" + Sjis("ダウンロードエラー") + "\r\n" + Sjis("詳細：");
+    // The common failure in Japanese first, the library's own words after it.
+    const std::string unreachable =
+        yp.Url + "\r\n" + Sjis("ダウンロードエラー") + "\r\n" + Sjis("詳細：接続が拒否されました (");
     EXPECT_EQ(Errors()[1].substr(0, unreachable.size()), unreachable);
-    EXPECT_GT(Errors()[1].size(), unreachable.size());
+    EXPECT_GT(Errors()[1].size(), unreachable.size() + 1);
+}
+
+// The error events name the YP, for the balloon's title. An index in Shift-JIS with UTF->SJIS
+// ticked is read all the same but flagged; a UTF-8 one, or one without UTF->SJIS, is not.
+TEST_F(RetrievalCycleTest, WrongEncodingIsFlaggedAndErrorsNameTheYp)
+{
+    std::vector<std::pair<std::string, std::string>> named;
+    std::mutex lock;
+    net->OnYpError = [&](TkavoNet&, const std::string& error, const std::string& name) {
+        std::lock_guard guard(lock);
+        named.emplace_back(name, error);
+    };
+    const std::string sjisIndex = Utf8ToCp932(IndexLine("ゲーム実況", Id(1)) + IndexLine("雑談", Id(2)));
+    server.Route("/sjis/index.txt", HttpReply::Ok(sjisIndex));
+    server.Route("/plain/index.txt", HttpReply::Ok(sjisIndex));
+    server.Route("/utf8/index.txt", HttpReply::Ok(IndexLine("ゲーム実況", Id(3))));
+    TkavoYpItem& sjis = AddYp("/sjis/");
+    sjis.Title = Sjis("SJISのYP");
+    TkavoYpItem& plain = AddYp("/plain/");
+    plain.UTF2SJIS = false;
+    AddYp("/utf8/");
+    TkavoYpItem& dead = AddYp("/dead/");
+    dead.Title = "";
+    dead.Url = "http://127.0.0.1:1/";
+    RunCycle(true);
+
+    ASSERT_EQ(named.size(), 2u);
+    EXPECT_EQ(named[0].first, Sjis("SJISのYP"));
+    EXPECT_EQ(named[0].second, sjis.Url + "\r\n" + Sjis("文字コードが違うようです: UTF->SJIS を外してください"));
+    EXPECT_EQ(named[1].first, dead.Url); // a YP without a title goes by its address
+    EXPECT_EQ(Errors().size(), 2u);
+    // The flagged YP still counts as fetched, with its channels.
+    EXPECT_EQ(Record(sjis).ChList.Count(), 2);
+    EXPECT_EQ(Record(sjis).LastUpdate, clock->Now());
+    EXPECT_EQ(net->LastCycle().Failed, 1);
 }
 
 TEST_F(RetrievalCycleTest, AFailedYpGetsAFreshClientAndTheOthersGoOn)

@@ -120,6 +120,42 @@ TEST(ChannelNotifications, CollectsChannelTextsIntoItems)
     }
 }
 
+// A refresh where every channel of a large YP is new: the first items, then one that counts the
+// rest, whose texts are never rendered and whose sounds never play.
+TEST(ChannelNotifications, AFloodEndsInOneSummary)
+{
+    TkavoChList list;
+    for (int i = 0; i < 1500; ++i) {
+        auto& channel = list.Add(std::make_unique<TkavoChItem>());
+        channel.ChannelName = std::to_string(i) + Text('x', 200); // one channel an item
+        channel.FileName = "fav.wav";
+    }
+    struct Case
+    {
+        int MaxItems;
+        std::size_t Items;
+        const char* Last; // UTF-8
+    };
+    for (const Case& c : {Case{10, 11, "新着 1490件 ほか"}, Case{1, 2, "新着 1499件 ほか"}, Case{0, 1500, nullptr},
+                          Case{2000, 1500, nullptr}}) {
+        int rendered = 0;
+        const auto items = BuildChannelNotifications(
+            list, false, "t",
+            [&](const TkavoChItem& channel) {
+                ++rendered;
+                return channel.ChannelName;
+            },
+            c.MaxItems);
+        ASSERT_EQ(items.size(), c.Items) << c.MaxItems;
+        if (!c.Last)
+            continue;
+        EXPECT_EQ(items.back().Text, Sjis(c.Last)) << c.MaxItems;
+        EXPECT_TRUE(items.back().Sounds.empty()) << c.MaxItems;
+        EXPECT_EQ(items.front().Sounds, std::vector<std::string>{"fav.wav"}) << c.MaxItems;
+        EXPECT_LE(rendered, c.MaxItems + 1) << c.MaxItems;
+    }
+}
+
 // Rows as "name:diff" with "!" for a channel the favorites hide, in the view's order.
 struct ChosenCase
 {

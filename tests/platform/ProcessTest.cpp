@@ -125,13 +125,16 @@ TEST_F(ProcessFixture, TransformedValuesStayOneArgument)
             return root + "/my tools/rec tool";
         if (word == "<name/>")
             return std::string("a\" --evil \"b");
-        if (word == "<none/>")
-            return std::string();
-        return word;
+        std::string rest = word;
+        for (std::size_t at; (at = rest.find("<none/>")) != std::string::npos;)
+            rest.erase(at, 7);
+        return rest;
     };
-    const Command command = ParseCommandLine("<dir/>/rec tool <name/> <none/> \"<none/>\" end", {}, expand);
+    // An empty tag alone, several together, or quoted keeps its argument; inside a word it adds nothing.
+    const Command command =
+        ParseCommandLine("<dir/>/rec tool <name/> <none/> \"<none/>\" x<none/> <none/><none/> end", {}, expand);
     EXPECT_EQ(command.Program, root + "/my tools/rec tool");
-    EXPECT_EQ(Joined(command.Arguments), Joined({"a\" --evil \"b", "", "end"}));
+    EXPECT_EQ(Joined(command.Arguments), Joined({"a\" --evil \"b", "", "", "x", "", "end"}));
 }
 
 TEST_F(ProcessFixture, StartsInTheFolderWithTheArguments)

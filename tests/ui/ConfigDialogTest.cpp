@@ -3,8 +3,10 @@
 #include "platform/ProgramFolder.h"
 #include "settings/TkavoSetting.h"
 #include "support/NotifyTestSupport.h"
+#include "ui/app/InputBox.h"
 #include "ui/dialogs/ukavoConfig.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -15,7 +17,9 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
+#include <QTranslator>
 #include <QUrl>
 
 #include <filesystem>
@@ -426,7 +430,8 @@ private slots:
         const TkavoYpItem& added = h.Copy.YpList[2];
         QCOMPARE(added.Title, std::string("noname"));
         QVERIFY(!added.Enabled);
-        QCOMPARE(added.ChType, std::string("wmv|raw"));
+        QCOMPARE(added.ChType, std::string(".+")); // every type: players here play them all
+        QCOMPARE(Child<QComboBox>(d, "ypComboBoxType")->currentText(), QStringLiteral(".+"));
         QCOMPARE(added.Host, std::string("localhost:7144"));
         QCOMPARE(list->item(2)->checkState(), Qt::Unchecked);
         QCOMPARE(list->currentRow(), 2);
@@ -469,7 +474,8 @@ private slots:
         QVERIFY(!Child<QWidget>(d, "ypSettingPanel")->isEnabled());
         QCOMPARE(Child<QLineEdit>(d, "ypEditHost")->text(), QStringLiteral("localhost:7144"));
         QCOMPARE(Child<QComboBox>(d, "ypComboBoxBitrate")->currentText(), QStringLiteral("*"));
-        QCOMPARE(Child<QComboBox>(d, "ypComboBoxType")->currentText(), QStringLiteral("wmv|raw"));
+        QCOMPARE(Child<QComboBox>(d, "ypComboBoxType")->currentText(), QStringLiteral(".+"));
+        QVERIFY(Child<QComboBox>(d, "ypComboBoxType")->findText(QStringLiteral("flv|mkv|raw")) >= 0);
         QVERIFY(Child<QCheckBox>(d, "ypCheckBoxUTF2SJIS")->isChecked());
         QCOMPARE(Child<QLineEdit>(d, "ypEditPCRawChName")->text(), QStringLiteral("^index(_[a-z]+)?\\.txt$"));
     }
@@ -689,6 +695,32 @@ private slots:
                 QVERIFY2(dialog->grab().save(file), qPrintable(file));
             }
         }
+        dialog->hide();
+
+        // An input box, in Japanese as the program shows it.
+        QTranslator* japanese = InstallQtJapanese(*QCoreApplication::instance());
+        const QString file = folder + QStringLiteral("/inputbox.png");
+        bool saved = false;
+        QTimer poll;
+        poll.setInterval(20);
+        connect(&poll, &QTimer::timeout, this, [&] {
+            if (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+                poll.stop();
+                QTest::qWait(200);
+                saved = box->grab().save(file);
+                box->reject();
+            }
+        });
+        poll.start();
+        bool ok = false;
+        GetInputText(nullptr, QString::fromUtf8("YP風表示->軽量モード->カスタム(リスナ)"),
+                     QString::fromUtf8("最小値,最大値を入力してください"), QLineEdit::Normal, QStringLiteral("0,100"),
+                     &ok);
+        if (japanese) {
+            QCoreApplication::removeTranslator(japanese);
+            delete japanese;
+        }
+        QVERIFY2(saved, qPrintable(file));
     }
 };
 

@@ -271,6 +271,9 @@ private slots:
 
         h.Action("ActionLVFindClear")->trigger();
         QCOMPARE(Names(now), std::string("delta alpha beta gamma"));
+        // Esc ended the kept search: the next refresh brings no marks back.
+        QVERIFY(h.Cycle(Index({{"alpha", 50}, {"beta", 40}, {"gamma", 30}, {"delta", 60}})));
+        QCOMPARE(Names(now), std::string("delta alpha beta gamma"));
 
         // Without keeping, a refresh drops the marks; an empty search restores the sorted order.
         h.Find("beta", true, false);
@@ -374,9 +377,9 @@ private slots:
             const char* name;
             ColorValue stored;
         };
-        for (const Case& c : {Case{"Red", 0x0000FF}, Case{"Window background", clWindow}, Case{"Sky blue", 0xF0CAA6},
-                              Case{"Custom...", 0x030201}}) {
-            const int index = combo->findText(QLatin1String(c.name));
+        for (const Case& c : {Case{"赤", 0x0000FF}, Case{"ウィンドウの背景", clWindow}, Case{"空色", 0xF0CAA6},
+                              Case{"その他の色...", 0x030201}}) {
+            const int index = combo->findText(QString::fromUtf8(c.name));
             QVERIFY2(index >= 0, c.name);
             combo->setCurrentIndex(index);
             emit combo->activated(index);

@@ -6,6 +6,7 @@
 #include "ui/dialogs/BroadcastHistoryWindow.h"
 #include "ui/dialogs/YpStatusWindow.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QTest>
 #include <QTreeView>
@@ -107,6 +108,8 @@ private slots:
         Turn(history, "http://yp/", Start, many);
 
         BroadcastHistoryWindow window(history);
+        auto* label = window.findChild<QLabel*>(QStringLiteral("LabelSearch"));
+        QVERIFY(label && label->buddy() == window.SearchBox()); // "&S" is a mnemonic, not text
         BroadcastHistoryModel& model = window.Model();
         QCOMPARE(model.rowCount(), static_cast<int>(BroadcastHistoryModel::PageSize));
         QVERIFY(model.canFetchMore({}));

@@ -11,6 +11,7 @@
 #include "support/TestHttpServer.h"
 #include "support/TestProgram.h"
 #include "ui/app/DebugLog.h"
+#include "ui/app/InputBox.h"
 #include "ui/app/SessionEnd.h"
 #include "ui/app/SingleInstance.h"
 #include "ui/dialogs/ukavoConfig.h"
@@ -29,10 +30,12 @@
 #include <QClipboard>
 #include <QCoreApplication>
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
 #include <QProcess>
@@ -42,7 +45,9 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
+#include <QTranslator>
 
+#include <array>
 #include <csignal>
 #include <filesystem>
 #include <memory>
@@ -271,7 +276,10 @@ private slots:
         h.Server.Route("/b/index.txt", HttpReply::Ok(Index({{"B", 7}})));
         h.Start();
         EmptyState& empty = h.Main().Feedback().EmptyState();
-        QVERIFY(empty.isHidden());
+        // Before the first refresh of the run it says how to start one.
+        QVERIFY2(empty.Text().contains(QString::fromUtf8("まだ一覧を取得していません")) &&
+                     empty.Text().contains(QString::fromUtf8("「更新」ボタン")),
+                 qPrintable(empty.Text()));
 
         QSignalSpy status(&h.Main().Feedback(), &RefreshFeedback::StatusChanged);
         QSignalSpy finished(&h.Refreshes(), &RefreshCycle::CycleFinished);
@@ -285,6 +293,76 @@ private slots:
                                     QString::fromUtf8("更新中 2/2: second"), QString()}));
         QVERIFY(empty.isHidden());
         QCOMPARE(h.ListViewNow()->Model().rowCount(), 2);
+    }
+
+    // A YP ticked in the settings dialog is fetched as OK closes it; Cancel and OK with the YP
+    // unchanged keep its ended list and its marks, so the next refresh marks what is new.
+    void dialogsKeepTheListsAndANewYpIsFetchedAtOnce()
+    {
+        Harness h;
+        WriteFile(h.Folder.File("kavo.ini"), "[YP]\nEnabled0=0\nTitle0=yp\nChType0=.+\nUrl0=" + h.Server.Url("/yp/") +
+                                                 "\n[Etc]\nPeerCast=/nonexistent/peercast\n");
+        h.Server.Route("/yp/index.txt", HttpReply::Ok(Index({{"A", 5}, {"B", 3}})));
+        h.Start();
+        QSignalSpy finished(&h.Refreshes(), &RefreshCycle::CycleFinished);
+        WhenModal([](QWidget* dialog) {
+            dialog->findChild<QListWidget*>(QStringLiteral("ypListBox"))->item(0)->setCheckState(Qt::Checked);
+            static_cast<QDialog*>(dialog)->accept();
+        });
+        h.Action("ActionMainConfig")->trigger();
+        QVERIFY(finished.count() == 1 || finished.wait(10000));
+        QCOMPARE(h.Fetches(), 1);
+        QCOMPARE(Names(h.ListViewNow()), std::string("A B"));
+
+        QVERIFY(h.Cycle(Index({{"A", 5}}), false)); // B ends
+        QCOMPARE(Names(h.ListViewLog()), std::string("B"));
+        const std::array<std::pair<const char*, bool>, 3> steps{
+            {{"ActionMainConfig", false}, {"ActionMainFavorite", false}, {"ActionMainConfig", true}}};
+        for (const auto& [action, ok] : steps) {
+            WhenModal([ok = ok](QWidget* dialog) {
+                if (ok)
+                    static_cast<QDialog*>(dialog)->accept();
+                else
+                    static_cast<QDialog*>(dialog)->reject();
+            });
+            h.Action(action)->trigger();
+            QCOMPARE(Names(h.ListViewLog()), std::string("B"));
+        }
+        QCOMPARE(h.P->Net().Yps()[0].ChListLog.Count(), 1);
+        QVERIFY(h.Cycle(Index({{"A", 5}, {"C", 1}}), false));
+        QCOMPARE(Names(h.ListViewLog()), std::string("B"));
+        for (const TkavoChItem* channel : h.ListViewNow()->Model().Rows())
+            QCOMPARE(channel->Diff, channel->ChannelName == "C" ? TkavoDiff::New : TkavoDiff::None);
+        QCOMPARE(h.Fetches(), 3); // the dialogs themselves fetched nothing
+    }
+
+    // Input boxes answer in Japanese, with Qt's own translations, and are wide enough for their
+    // Japanese captions.
+    void inputBoxesAreJapaneseAndUncut()
+    {
+        QTranslator* japanese = InstallQtJapanese(*QCoreApplication::instance());
+        QVERIFY2(japanese, "qt6-translations-l10n is not installed");
+        QString cancel;
+        bool wideEnough = false;
+        WhenModal([&](QWidget* dialog) {
+            if (auto* buttons = dialog->findChild<QDialogButtonBox*>())
+                cancel = buttons->button(QDialogButtonBox::Cancel)->text();
+            const QFontMetrics metrics(dialog->font());
+            wideEnough =
+                dialog->width() > metrics.horizontalAdvance(dialog->windowTitle()) + 60 &&
+                dialog->width() > metrics.horizontalAdvance(QString::fromUtf8("最小値,最大値を入力してください"));
+            static_cast<QDialog*>(dialog)->reject();
+        });
+        bool ok = true;
+        const QString answer = GetInputText(nullptr, QString::fromUtf8("YP風表示->軽量モード->カスタム(リスナ)"),
+                                            QString::fromUtf8("最小値,最大値を入力してください"), QLineEdit::Normal,
+                                            QStringLiteral("1,2"), &ok);
+        QCoreApplication::removeTranslator(japanese);
+        delete japanese;
+        QVERIFY(!ok);
+        QVERIFY(answer.isEmpty());
+        QCOMPARE(cancel, QString::fromUtf8("キャンセル"));
+        QVERIFY(wideEnough);
     }
 
     // Message boxes carry the application title; an empty one stands for "kavo".
@@ -1021,8 +1099,13 @@ private slots:
         QVERIFY(h.ListViewNow()->Model().Greyed());
         const auto* label = h.Main().findChild<QLabel*>(QStringLiteral("LabelPreviousList"));
         QVERIFY(label && !label->isHidden());
-        QCOMPARE(label->text(),
-                 QString::fromUtf8("前回 %1 の一覧").arg(QString::fromStdString(FormatMonthDayTime(earlier))));
+        // With F5 off (the default) it says how to refresh, and where F5 is switched on.
+        QVERIFY2(label->text().startsWith(
+                     QString::fromUtf8("前回 %1 の一覧").arg(QString::fromStdString(FormatMonthDayTime(earlier)))),
+                 qPrintable(label->text()));
+        QVERIFY2(label->text().contains(QString::fromUtf8("「更新」ボタン")) &&
+                     label->text().contains(QString::fromUtf8("「操作」")),
+                 qPrintable(label->text()));
 
         QVERIFY(h.Cycle(Index({{"A", 5}, {"B", 2}}), true));
         QCOMPARE(Names(h.ListViewNow()), std::string("A B"));

@@ -209,7 +209,10 @@ BroadcastHistoryWindow::BroadcastHistoryWindow(HistoryStore& history, QWidget* p
     connect(close, &QPushButton::clicked, this, &QDialog::close);
 
     auto* top = new QHBoxLayout;
-    top->addWidget(new QLabel(QString::fromUtf8("検索(&S):"), this));
+    auto* searchLabel = new QLabel(QString::fromUtf8("検索(&S):"), this);
+    searchLabel->setObjectName(QStringLiteral("LabelSearch"));
+    searchLabel->setBuddy(m_search); // the label shows its mnemonic, and Alt+S goes to the field
+    top->addWidget(searchLabel);
     top->addWidget(m_search, 1);
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(m_status, 1);

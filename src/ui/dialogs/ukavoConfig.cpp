@@ -7,6 +7,7 @@
 #include "platform/Cp932.h"
 #include "settings/IniFile.h"
 #include "ui/dialogs/TrayOptions.h"
+#include "ui/dialogs/BalloonLimitField.h"
 
 #include "ui_ukavoConfig.h"
 
@@ -18,6 +19,7 @@
 #include <QFileInfo>
 #include <QFontDialog>
 #include <QGuiApplication>
+#include <QGridLayout>
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QMimeData>
@@ -272,6 +274,12 @@ TkavoConfig::TkavoConfig(TkavoSetting& setting, TkavoCommon& common, QWidget* pa
     m_ui->toolVLEditor->horizontalHeader()->setStretchLastSection(true);
     m_ui->toolVLEditor->horizontalHeader()->resizeSection(0, 160);
     m_ui->ypListBox->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_balloonLimit = new BalloonLimitField(m_ui->notifyCheckBoxFavorite->parentWidget());
+    if (auto* grid = qobject_cast<QGridLayout*>(m_ui->notifyCheckBoxFavorite->parentWidget()->layout()))
+        grid->addWidget(m_balloonLimit, grid->rowCount(), 0, 1, grid->columnCount());
+    // Types of today's channels, before the entry for every type.
+    m_ui->ypComboBoxType->insertItems(m_ui->ypComboBoxType->count() - 1,
+                                      {QStringLiteral("flv"), QStringLiteral("mkv"), QStringLiteral("flv|mkv|raw")});
 
     for (const ColumnName& column : ColumnNames())
         ColumnLine(column.Caption, m_ui->clmListBoxDisplayCan);
@@ -320,7 +328,7 @@ TkavoConfig::TkavoConfig(TkavoSetting& setting, TkavoCommon& common, QWidget* pa
     connectControls();
 
     // The YP detail starts with what a new YP would get, disabled until a line is chosen.
-    showYpDetail(TkavoYpItem());
+    showYpDetail(newYp());
     m_ui->ypSettingPanel->setEnabled(false);
     m_ui->notifyGroupBoxPosition->setEnabled(m_ui->notifyCheckBoxPosition->isChecked());
     m_ui->etcGroupBoxTubex->setEnabled(m_ui->etcCheckBoxPlayer->isChecked());
@@ -354,6 +362,7 @@ void TkavoConfig::fillControls()
     m_ui->notifyCheckBoxUnique->setChecked(n.Unique);
     m_ui->notifyCheckBoxRankUpOrDown2None->setChecked(n.RankUpOrDown2None);
     m_ui->notifyCheckBoxFavorite->setChecked(n.notifyCheckBoxFavorite);
+    m_balloonLimit->SetValue(n.MaxBalloons);
     m_ui->notifyEditTitle->setText(FromCp932(n.Title));
     m_ui->notifyComboBoxBalloonTimer->setCurrentText(FromCp932(n.BallonTimer));
     m_ui->notifyCheckBoxCutLongString->setChecked(n.CutLongString);
@@ -550,6 +559,7 @@ void TkavoConfig::copyToSetting()
     n.Unique = ui.notifyCheckBoxUnique->isChecked();
     n.RankUpOrDown2None = ui.notifyCheckBoxRankUpOrDown2None->isChecked();
     n.notifyCheckBoxFavorite = ui.notifyCheckBoxFavorite->isChecked();
+    n.MaxBalloons = m_balloonLimit->Value();
     Take(n.Title, ui.notifyEditTitle->text());
     Take(n.BallonTimer, ui.notifyComboBoxBalloonTimer->currentText());
     n.CutLongString = ui.notifyCheckBoxCutLongString->isChecked();
@@ -718,9 +728,17 @@ void TkavoConfig::ypDetailChanged()
     m_ui->ypListBox->item(row)->setText(FromCp932(yp.Title));
 }
 
+TkavoYpItem TkavoConfig::newYp()
+{
+    TkavoYpItem yp;
+    // Players on Linux play every stream type: a type filter would hide channels without a word.
+    yp.ChType = ".+";
+    return yp;
+}
+
 void TkavoConfig::ypAdd()
 {
-    auto yp = std::make_unique<TkavoYpItem>();
+    auto yp = std::make_unique<TkavoYpItem>(newYp());
     yp->Title = "noname";
     const TkavoYpItem& added = m_setting.YpList.Add(std::move(yp));
     auto* item = new QListWidgetItem(FromCp932(added.Title), m_ui->ypListBox);

@@ -20,6 +20,7 @@ class TkavoConfig;
 
 namespace kavo {
 
+class BalloonLimitField;
 class RulesFilePage;
 class TkavoCommon;
 class TrayOptions;
@@ -126,6 +127,8 @@ private:
     void selectYp(int row);
     void ypSelectionChanged();
     void showYpDetail(const TkavoYpItem& yp);
+    // What 追加 creates.
+    static TkavoYpItem newYp();
     void ypDetailChanged();
     void ypAdd();
     void ypDelete();
@@ -168,6 +171,7 @@ private:
 
     // Off while the YP detail is being filled, so that its change signals do not write back.
     bool m_ypDetailLive = true;
+    BalloonLimitField* m_balloonLimit = nullptr;
     bool m_toolFilling = false;
     bool m_columnsChanged = false;
     bool m_lookChanged = false;

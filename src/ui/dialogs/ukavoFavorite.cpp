@@ -24,7 +24,7 @@ constexpr ColorValue Rgb(int r, int g, int b)
     return static_cast<ColorValue>(r | (g << 8) | (b << 16));
 }
 
-// The item data of the "Custom..." entry: no colour value has the top byte 0x80.
+// The item data of the "その他の色..." entry: no colour value has the top byte 0x80.
 constexpr ColorValue CustomEntry = static_cast<ColorValue>(0x80000000u);
 
 QString CustomName(ColorValue color)
@@ -37,56 +37,56 @@ QString CustomName(ColorValue color)
 const std::vector<std::pair<const char*, ColorValue>>& TkavoFavorite::NamedColors()
 {
     static const std::vector<std::pair<const char*, ColorValue>> colors = {
-        {"Black", Rgb(0, 0, 0)},
-        {"Maroon", Rgb(128, 0, 0)},
-        {"Green", Rgb(0, 128, 0)},
-        {"Olive green", Rgb(128, 128, 0)},
-        {"Navy blue", Rgb(0, 0, 128)},
-        {"Purple", Rgb(128, 0, 128)},
-        {"Teal", Rgb(0, 128, 128)},
-        {"Gray", Rgb(128, 128, 128)},
-        {"Silver", Rgb(192, 192, 192)},
-        {"Red", Rgb(255, 0, 0)},
-        {"Lime", Rgb(0, 255, 0)},
-        {"Yellow", Rgb(255, 255, 0)},
-        {"Blue", Rgb(0, 0, 255)},
-        {"Fuchsia", Rgb(255, 0, 255)},
-        {"Aqua", Rgb(0, 255, 255)},
-        {"White", Rgb(255, 255, 255)},
-        {"Money green", Rgb(192, 220, 192)},
-        {"Sky blue", Rgb(166, 202, 240)},
-        {"Cream", Rgb(255, 251, 240)},
-        {"Medium gray", Rgb(160, 160, 164)},
-        {"Scrollbar", SystemColor(0)},
-        {"Desktop background", SystemColor(1)},
-        {"Active window title bar", SystemColor(2)},
-        {"Inactive window title bar", SystemColor(3)},
-        {"Menu background", SystemColor(4)},
-        {"Window background", SystemColor(5)},
-        {"Window frame", SystemColor(6)},
-        {"Menu text", SystemColor(7)},
-        {"Window text", SystemColor(8)},
-        {"Active window title bar text", SystemColor(9)},
-        {"Active window border", SystemColor(10)},
-        {"Inactive window border", SystemColor(11)},
-        {"Application workspace", SystemColor(12)},
-        {"Selection background", SystemColor(13)},
-        {"Selection text", SystemColor(14)},
-        {"Button face", SystemColor(15)},
-        {"Button shadow", SystemColor(16)},
-        {"Dimmed text", SystemColor(17)},
-        {"Button text", SystemColor(18)},
-        {"Inactive window title bar text", SystemColor(19)},
-        {"Button highLite", SystemColor(20)},
-        {"Dark shadow 3D elements", SystemColor(21)},
-        {"HighLite 3D elements", SystemColor(22)},
-        {"Tooltip text", SystemColor(23)},
-        {"Tooltip background", SystemColor(24)},
-        {"Gradient Active Caption", SystemColor(27)},
-        {"Gradient Inactive Caption", SystemColor(28)},
-        {"Hot Lite", SystemColor(26)},
-        {"Menu Bar", SystemColor(30)},
-        {"Menu HighLite", SystemColor(29)},
+        {"黒", Rgb(0, 0, 0)},
+        {"栗色", Rgb(128, 0, 0)},
+        {"緑", Rgb(0, 128, 0)},
+        {"オリーブ", Rgb(128, 128, 0)},
+        {"紺", Rgb(0, 0, 128)},
+        {"紫", Rgb(128, 0, 128)},
+        {"青緑", Rgb(0, 128, 128)},
+        {"灰色", Rgb(128, 128, 128)},
+        {"銀色", Rgb(192, 192, 192)},
+        {"赤", Rgb(255, 0, 0)},
+        {"明るい緑", Rgb(0, 255, 0)},
+        {"黄", Rgb(255, 255, 0)},
+        {"青", Rgb(0, 0, 255)},
+        {"赤紫", Rgb(255, 0, 255)},
+        {"水色", Rgb(0, 255, 255)},
+        {"白", Rgb(255, 255, 255)},
+        {"薄い緑", Rgb(192, 220, 192)},
+        {"空色", Rgb(166, 202, 240)},
+        {"クリーム", Rgb(255, 251, 240)},
+        {"中間の灰色", Rgb(160, 160, 164)},
+        {"スクロールバー", SystemColor(0)},
+        {"デスクトップ", SystemColor(1)},
+        {"アクティブなタイトルバー", SystemColor(2)},
+        {"非アクティブなタイトルバー", SystemColor(3)},
+        {"メニューの背景", SystemColor(4)},
+        {"ウィンドウの背景", SystemColor(5)},
+        {"ウィンドウの枠", SystemColor(6)},
+        {"メニューの文字", SystemColor(7)},
+        {"ウィンドウの文字", SystemColor(8)},
+        {"アクティブなタイトルバーの文字", SystemColor(9)},
+        {"アクティブな境界線", SystemColor(10)},
+        {"非アクティブな境界線", SystemColor(11)},
+        {"アプリケーションの作業域", SystemColor(12)},
+        {"選択項目の背景", SystemColor(13)},
+        {"選択項目の文字", SystemColor(14)},
+        {"ボタンの表面", SystemColor(15)},
+        {"ボタンの影", SystemColor(16)},
+        {"淡色表示の文字", SystemColor(17)},
+        {"ボタンの文字", SystemColor(18)},
+        {"非アクティブなタイトルバーの文字", SystemColor(19)},
+        {"ボタンのハイライト", SystemColor(20)},
+        {"3D の濃い影", SystemColor(21)},
+        {"3D のハイライト", SystemColor(22)},
+        {"ツールチップの文字", SystemColor(23)},
+        {"ツールチップの背景", SystemColor(24)},
+        {"アクティブなタイトルバーのグラデーション", SystemColor(27)},
+        {"非アクティブなタイトルバーのグラデーション", SystemColor(28)},
+        {"ホットトラック", SystemColor(26)},
+        {"メニューバー", SystemColor(30)},
+        {"メニューのハイライト", SystemColor(29)},
     };
     return colors;
 }
@@ -383,9 +383,9 @@ void TkavoFavorite::importFromFile()
 
 void TkavoFavorite::fillColors(QComboBox* combo)
 {
-    combo->addItem(QStringLiteral("Custom..."), CustomEntry);
+    combo->addItem(QString::fromUtf8("その他の色..."), CustomEntry);
     for (const auto& [name, color] : NamedColors())
-        combo->addItem(QString::fromLatin1(name), color);
+        combo->addItem(QString::fromUtf8(name), color);
     // Swatches in this desktop's colours, the system colours included.
     const QPalette palette = QApplication::palette();
     for (int i = 1; i < combo->count(); ++i) {

@@ -40,7 +40,7 @@ public:
     // Names shown in the first lines of the preview.
     static constexpr std::size_t PreviewNames = 5;
 
-    // The colour drop-downs' named colours in their order (the system colours as system values).
+    // The colour drop-downs' named colours (UTF-8) in their order (the system colours as system values).
     static const std::vector<std::pair<const char*, ColorValue>>& NamedColors();
 
     ConfigChoosers Choosers = ConfigChoosers::Desktop();

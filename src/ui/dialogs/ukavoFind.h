@@ -42,6 +42,9 @@ public:
     static std::string HistoryFile();
     QStringList History() const;
 
+    // Forgets the confirmed search, so that a kept search is not applied again after a refresh.
+    void EndSearch() { m_state.FindValue.clear(); }
+
     // Turns the input into the search pattern, then closes with OK.
     void accept() override;
     void done(int result) override;

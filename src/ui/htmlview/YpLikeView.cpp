@@ -7,6 +7,7 @@
 #include "settings/IniFile.h"
 #include "settings/TkavoSetting.h"
 #include "ui/app/DebugLog.h"
+#include "ui/app/InputBox.h"
 #include "ui/htmlview/HtmlView.h"
 #include "ui/lists/ChannelActions.h"
 #include "ui/lists/ChannelListView.h"
@@ -16,8 +17,8 @@
 #include <QActionGroup>
 #include <QCursor>
 #include <QEvent>
-#include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QTimer>
@@ -142,9 +143,8 @@ void YpLikeView::liteTriggered(std::size_t index)
     if (index == LiteRange) {
         const QString preset = QStringLiteral("%1,%2").arg(m_lite.CustomMin).arg(m_lite.CustomMax);
         bool ok = false;
-        const QString answer =
-            QInputDialog::getText(m_window, U("YP風表示->軽量モード->カスタム(リスナ)"),
-                                  U("最小値,最大値を入力してください"), QLineEdit::Normal, preset, &ok);
+        const QString answer = GetInputText(m_window, U("YP風表示->軽量モード->カスタム(リスナ)"),
+                                            U("最小値,最大値を入力してください"), QLineEdit::Normal, preset, &ok);
         if (ok) {
             if (const auto range = ParseLiteRange(answer.toStdString())) {
                 const bool changed = range->first != m_lite.CustomMin || range->second != m_lite.CustomMax;
@@ -157,8 +157,8 @@ void YpLikeView::liteTriggered(std::size_t index)
     } else if (index == LiteTopCustom) {
         bool ok = false;
         const QString answer =
-            QInputDialog::getText(m_window, U("YP風表示->軽量モード->カスタム(上位)"), U("最大値を入力してください"),
-                                  QLineEdit::Normal, QString::number(m_lite.CustomCount), &ok);
+            GetInputText(m_window, U("YP風表示->軽量モード->カスタム(上位)"), U("最大値を入力してください"),
+                         QLineEdit::Normal, QString::number(m_lite.CustomCount), &ok);
         if (ok) {
             const int count = ParseLiteCount(answer.toStdString());
             if (count != m_lite.CustomCount) {

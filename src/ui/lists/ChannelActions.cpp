@@ -189,8 +189,7 @@ void ChannelActions::Play(const std::string& url, ChannelListView* view, const T
         const std::string name = channel ? channel->ChannelName : std::string();
         const std::string type = channel ? channel->Type : std::string();
         const unsigned fills = m_fills;
-        if (!m_launcher().PlayChannel(played, name, type))
-            m_launcher().OpenWithDefaultHandler(played);
+        m_launcher().PlayOrOpen(played, name, type);
         if (channel && fills == m_fills && m_setting.URL.LocalChInfo) {
             markChannel(view, *channel, true);
             requestYpLikeRebuild();
@@ -294,15 +293,20 @@ void ChannelActions::adminCommand(bool bump)
             m_adminTimeout);
     m_actions[LVAdminCmdStop]->setEnabled(false);
     m_actions[LVAdminCmdBump]->setEnabled(false);
-    const bool started = m_admin->Start(url, [this] {
-        Guarded("JvThreadAdminCmd", [this] {
+    const QString command = bump ? QStringLiteral("Bump") : QStringLiteral("Stop");
+    const std::function<void(const std::string&)> onEnd = [this, command](const std::string& failure) {
+        Guarded("JvThreadAdminCmd", [this, &command, &failure] {
             if (m_setting.URL.LocalChInfo) {
                 m_actions[LVAdminCmdStop]->setEnabled(true);
                 m_actions[LVAdminCmdBump]->setEnabled(true);
             }
+            if (!failure.empty())
+                emit StatusMessage(
+                    QString::fromUtf8("PeerCastに %1 を送れませんでした: %2").arg(command, FromCp932(failure)));
             requestYpLikeRebuild();
         });
-    });
+    };
+    const bool started = m_admin->Start(url, onEnd);
     if (!started) {
         m_actions[LVAdminCmdStop]->setEnabled(true);
         m_actions[LVAdminCmdBump]->setEnabled(true);

@@ -69,6 +69,9 @@ public:
     QMenu* LiteMenu() const { return m_liteMenu; }
 
 signals:
+    // A line for the status bar: what failed (an admin command the server did not take, a channel
+    // nobody could play).
+    void StatusMessage(const QString& text);
     // The channels' marks changed while the YP-style page is shown: the page is to be built again.
     void YpLikeRebuildNeeded();
 

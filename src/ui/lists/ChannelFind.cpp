@@ -56,6 +56,8 @@ void ChannelFind::FindClear()
     ChannelListView* view =
         m_pages.currentIndex() == MainFrame::PageLog ? m_views.ListViewLog() : m_views.ListViewNow();
     m_views.ClearFind(view);
+    // Otherwise the next refresh would bring the marks back.
+    m_dialog.EndSearch();
     if (ypLike || m_find.MoveResultsUp)
         m_views.SortView(view, view->Model().LastSortedColumn());
     view->viewport()->update();

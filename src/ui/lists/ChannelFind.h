@@ -27,7 +27,7 @@ public:
     void FindChannel();
     // The search for the YP-style page (F3); on the other pages, the current view's search.
     void FindChannel2();
-    // Clears the marks of the current page's list (Esc).
+    // Clears the marks of the current page's list and ends a kept search (Esc).
     void FindClear();
 
 signals:

@@ -124,7 +124,8 @@ ChannelListView::ChannelListView(const QString& name, ChannelModel* model, QWidg
     setIconSize(QSize(16, 16));
     header()->setSectionsClickable(true);
     header()->setSectionsMovable(false);
-    header()->setStretchLastSection(false);
+    // The last column takes what the others leave, so no blank strip stays at the right.
+    header()->setStretchLastSection(true);
     header()->setSortIndicatorShown(true);
     header()->setSortIndicator(-1, Qt::DescendingOrder);
     QFont font(QStringLiteral("Noto Sans CJK JP"));

@@ -8,12 +8,15 @@
 #include "platform/DateTime.h"
 #include "ui/app/DebugLog.h"
 #include "ui/dialogs/ukavoFind.h"
+#include "ui/lists/EmptyState.h"
 #include "ui/window/ActionTable.h"
 
 #include <QHeaderView>
 #include <QLabel>
 #include <QStatusBar>
+#include <QStyle>
 
+#include <algorithm>
 #include <tuple>
 #include <utility>
 
@@ -72,14 +75,47 @@ void ChannelViews::buildColumns(ChannelListView* view)
     view->Model().SetColumns(captions);
 }
 
+namespace {
+
+// What a column typically shows, for its width before the user chose one.
+const char* TypicalContent(const std::string& id)
+{
+    static const std::pair<const char*, const char*> samples[] = {
+        {"No", "9999"},
+        {"Listener", "9999 / 999"},
+        {"Bitrate", "9999 kb/s"},
+        {"Type", "FLV"},
+        {"TimeStamp", "12/31 23:59"},
+        {"BroadcastTime", "999:59"},
+        {"YpAddr", "http://yp.example.org/"},
+    };
+    for (const auto& [column, sample] : samples)
+        if (id == column)
+            return sample;
+    return "";
+}
+
+// The theme's width, or more when the caption or the typical content would be cut.
+int DefaultColumnWidth(const QTreeView& view, const std::string& caption, const std::string& id, int themeWidth)
+{
+    const int padding = 2 * view.style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, &view) + 6;
+    const int header = view.header()->fontMetrics().horizontalAdvance(FromCp932(caption)) + padding +
+                       view.style()->pixelMetric(QStyle::PM_HeaderMarkSize, nullptr, &view);
+    const int content = view.fontMetrics().horizontalAdvance(QString::fromLatin1(TypicalContent(id))) + padding;
+    return std::max({themeWidth, header, content});
+}
+
+} // namespace
+
 void ChannelViews::ReadColumnWidths(const IniFile& ini)
 {
     for (auto [view, section] : {std::pair{m_now, "ColumnSize"}, std::pair{m_log, "ColumnSizeLog"}}) {
         const ChannelModel& model = view->Model();
         for (int i = 0; i < model.columnCount(); ++i) {
             const std::string& caption = model.Caption(i);
-            const int fallback = ParseIniInteger(m_common.ColumnWidthByCaption.Value(caption)).value_or(50);
+            const int theme = ParseIniInteger(m_common.ColumnWidthByCaption.Value(caption)).value_or(50);
             const std::string& id = ColumnIdByCaption(caption);
+            const int fallback = DefaultColumnWidth(*view, caption, id, theme);
             view->setColumnWidth(i, id.empty() ? fallback : ini.ReadInteger(section, id, fallback));
         }
     }
@@ -275,7 +311,8 @@ void ChannelViews::ShowPreviousList(std::unique_ptr<TkavoChList> list, QStatusBa
         statusBar.addPermanentWidget(m_previousListLabel);
     }
     m_previousListLabel->setText(
-        QString::fromUtf8("前回 %1 の一覧").arg(FromCp932(FormatMonthDayTime(list->LastUpdate))));
+        QString::fromUtf8("前回 %1 の一覧。%2")
+            .arg(FromCp932(FormatMonthDayTime(list->LastUpdate)), RefreshHint(m_setting.Operation.KeyF5Refresh)));
     m_previousListLabel->show();
     m_modelNow->SetGreyed(true);
     fillView(m_now, *list);

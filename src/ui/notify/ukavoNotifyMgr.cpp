@@ -17,6 +17,7 @@
 #include <QThread>
 #include <QWidget>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <system_error>
@@ -227,7 +228,8 @@ void TkavoNotifyMgr::NotifyChannels(const TkavoChList& channels)
             announced.Add(std::make_unique<TkavoChItem>()).Assign(channel);
     const auto items =
         BuildChannelNotifications(announced, notify.notifyCheckBoxFavorite, notify.Title,
-                                  [this](const TkavoChItem& channel) { return m_common.RenderNotifyText(channel); });
+                                  [this](const TkavoChItem& channel) { return m_common.RenderNotifyText(channel); },
+                                  std::max(notify.MaxBalloons, 0));
     for (const TkavoNotifyItem& item : items)
         Enqueue(item);
 }

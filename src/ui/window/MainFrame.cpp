@@ -5,6 +5,7 @@
 #include "common/ukavoCommon.h"
 #include "settings/TkavoSetting.h"
 #include "ui/app/DebugLog.h"
+#include "ui/app/InputBox.h"
 #include "ui/notify/ukavoNotifyMgr.h"
 #include "ui/window/ActionTable.h"
 
@@ -12,8 +13,8 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
-#include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMessageBox>
@@ -43,8 +44,8 @@ MainFrame::MainFrame(QMainWindow& window, const TkavoSetting& setting, TkavoComm
 {
     AskTheme = [this](const std::string& current) -> std::optional<std::string> {
         bool ok = false;
-        const QString answer = QInputDialog::getText(&m_window, U("テーマ変更"), U("フォルダ名入力"), QLineEdit::Normal,
-                                                     FromCp932(current), &ok);
+        const QString answer =
+            GetInputText(&m_window, U("テーマ変更"), U("フォルダ名入力"), QLineEdit::Normal, FromCp932(current), &ok);
         if (!ok)
             return std::nullopt;
         return ToCp932(answer);

@@ -81,6 +81,18 @@ void RefreshCycle::Refresh()
     startCycle(true);
 }
 
+void RefreshCycle::SettingsChanged(const TkavoSetting& before, const TkavoSetting& after)
+{
+    bool newlyEnabled = false;
+    for (const TkavoYpItem& yp : after.YpList) {
+        const int old = before.YpList.IndexOfUrl(yp.Url);
+        newlyEnabled = newlyEnabled || (yp.Enabled && (old < 0 || !before.YpList[old].Enabled));
+    }
+    if (!newlyEnabled || !m_window.Actions()[MainRefresh]->isEnabled() || m_common.Busy)
+        return;
+    Refresh();
+}
+
 void RefreshCycle::setBusy(bool busy)
 {
     for (const ActionId id : {MainRefresh, MainConfig, MainFavorite})
@@ -146,13 +158,13 @@ void RefreshCycle::CompletionHandler()
     emit CycleFinished();
 }
 
-void RefreshCycle::ErrorHandler(const std::string& error)
+void RefreshCycle::ErrorHandler(const std::string& error, const std::string& ypName)
 {
     // The worker thread: build the item from what the cycle's start left, and queue it.
     if (!m_notifyErrors)
         return;
     TkavoNotifyItem item;
-    item.Title = m_errorTitle;
+    item.Title = ypName.empty() ? m_errorTitle : m_errorTitle + " - " + ypName;
     item.Text = error;
     item.Kind = 1;
     m_notifyMgr.Notify(item, false);

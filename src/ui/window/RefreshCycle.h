@@ -38,6 +38,9 @@ public:
     void AllowRefresh();
     // The refresh command: refused with a notification while the minute after a cycle runs.
     void Refresh();
+    // New settings: a YP enabled now that was not before is fetched at once, as the refresh
+    // command would (not within the minute after a cycle, nor before start-up has ended).
+    void SettingsChanged(const TkavoSetting& before, const TkavoSetting& after);
     // A tick of TimerRefresh.
     void RefreshTimer();
     // Seconds until the refresh command may run again.
@@ -47,7 +50,8 @@ public:
     // the worker thread).
     void ListHandler();
     void CompletionHandler();
-    void ErrorHandler(const std::string& error);
+    // ypName goes into the balloon's title.
+    void ErrorHandler(const std::string& error, const std::string& ypName = {});
 
 signals:
     // A cycle's views and notifications are done (after OnComplate).

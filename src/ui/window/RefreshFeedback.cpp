@@ -12,15 +12,16 @@ namespace kavo {
 
 RefreshFeedback::RefreshFeedback(const TkavoSetting& setting, QAbstractItemView& listViewNow, QStatusBar& statusBar,
                                  QAction* configure, QObject* parent)
-    : QObject(parent), m_status(new QLabel(&statusBar)), m_emptyState(new kavo::EmptyState(
-                                                             listViewNow,
-                                                             [&setting] {
-                                                                 for (const TkavoYpItem& yp : setting.YpList)
-                                                                     if (yp.Enabled)
-                                                                         return true;
-                                                                 return false;
-                                                             },
-                                                             configure))
+    : QObject(parent), m_setting(setting), m_status(new QLabel(&statusBar)),
+      m_emptyState(new kavo::EmptyState(
+          listViewNow,
+          [&setting] {
+              for (const TkavoYpItem& yp : setting.YpList)
+                  if (yp.Enabled)
+                      return true;
+              return false;
+          },
+          configure))
 {
     m_status->setObjectName(QStringLiteral("LabelRefreshProgress"));
     statusBar.addPermanentWidget(m_status);
@@ -52,11 +53,12 @@ void RefreshFeedback::Finished()
     m_running = false;
     setStatus(QString());
     m_emptyState->SetRefreshing(false);
+    m_emptyState->SetRefreshed();
 }
 
 void RefreshFeedback::SettingsChanged()
 {
-    m_emptyState->Update();
+    m_emptyState->SetIdleHint(RefreshHint(m_setting.Operation.KeyF5Refresh));
 }
 
 void RefreshFeedback::setStatus(const QString& text)

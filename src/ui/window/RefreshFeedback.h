@@ -43,6 +43,7 @@ signals:
 private:
     void setStatus(const QString& text);
 
+    const TkavoSetting& m_setting;
     QLabel* m_status;
     kavo::EmptyState* m_emptyState;
     bool m_running = false;

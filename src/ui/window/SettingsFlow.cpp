@@ -35,7 +35,7 @@ void SettingsFlow::ShowConfigDialog()
     if (m_configDialogOpen)
         return;
     m_configDialogOpen = true;
-    m_settings.Reload();
+    // The dialog edits a copy of the settings the program runs on; Cancel leaves everything as it was.
     TkavoSetting edited = m_settings.Current();
     TkavoConfig dialog(edited, m_common, &m_window);
     dialog.SetTrayAvailable(!TrayAvailable || TrayAvailable());
@@ -43,8 +43,6 @@ void SettingsFlow::ShowConfigDialog()
     m_configDialogOpen = false;
     if (ok)
         CommitSettings(edited);
-    else
-        m_settings.Reload(&edited);
 }
 
 void SettingsFlow::ShowFavoriteDialog()
@@ -52,7 +50,6 @@ void SettingsFlow::ShowFavoriteDialog()
     if (m_favoriteDialogOpen || m_configDialogOpen)
         return;
     m_favoriteDialogOpen = true;
-    m_settings.Reload();
     TkavoSetting edited = m_settings.Current();
     bool ok = false;
     {
@@ -62,8 +59,6 @@ void SettingsFlow::ShowFavoriteDialog()
     m_favoriteDialogOpen = false;
     if (ok)
         CommitSettings(edited);
-    else
-        m_settings.Reload();
 }
 
 void SettingsFlow::ShowVersionDialog()

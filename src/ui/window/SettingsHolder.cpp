@@ -40,11 +40,14 @@ std::optional<std::string> SettingsHolder::Commit(const TkavoSetting& edited)
         // The file is as it was; the edits hold for this run.
         const TkavoSetting before = m_setting;
         m_setting = edited;
-        m_net.SettingsReloaded();
+        m_net.SettingsEdited();
         emit Changed(before, m_setting);
         return std::string(error.what());
     }
-    Reload();
+    const TkavoSetting before = m_setting;
+    m_setting.Load();
+    m_net.SettingsEdited();
+    emit Changed(before, m_setting);
     return std::nullopt;
 }
 

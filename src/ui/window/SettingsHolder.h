@@ -11,8 +11,8 @@ class IniFile;
 class TkavoNet;
 class TkavoSetting;
 
-// The settings the program runs on. They change only here: loaded from the settings file again
-// (when a dialog opens or is cancelled) or committed from a dialog's edited copy. The retrieval
+// The settings the program runs on. They change only here: loaded from the settings file again,
+// or committed from a dialog's edited copy. The retrieval
 // module's records follow every change at once; every other part follows Changed and takes on
 // what concerns it.
 class SettingsHolder : public QObject
@@ -30,8 +30,9 @@ public:
     // Loads the settings file again. cancelled: the edited copy of a dialog that was cancelled,
     // whose removed YPs start again without channels.
     void Reload(const TkavoSetting* cancelled = nullptr);
-    // Saves edited settings and loads them back. When the file cannot be written the edits are
-    // taken on in memory all the same, and the reason (CP932) is returned.
+    // Saves edited settings and loads them back; the retrieval keeps the lists, logs and counters of
+    // every YP whose Url stayed. When the file cannot be written the edits are taken on in memory
+    // all the same, and the reason (CP932) is returned.
     std::optional<std::string> Commit(const TkavoSetting& edited);
 
 signals:

@@ -5,6 +5,9 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QEvent>
 #include <QImageReader>
 #include <QMainWindow>
 #include <QMenu>
@@ -163,6 +166,21 @@ ToolBars::ToolBars(QMainWindow& window, const ActionTable& actions, const std::v
         if (auto* button = qobject_cast<QToolButton*>(main->widgetForAction(action))) {
             button->setPopupMode(QToolButton::InstantPopup);
             button->setStyle(menuStyle);
+            // A menu closed by a click elsewhere leaves the button without the leave event that
+            // would end its pressed and hovered look.
+            connect(menu, &QMenu::aboutToHide, button, [button] {
+                QMetaObject::invokeMethod(
+                    button,
+                    [button] {
+                        button->setDown(false);
+                        if (!button->rect().contains(button->mapFromGlobal(QCursor::pos()))) {
+                            QEvent leave(QEvent::Leave);
+                            QCoreApplication::sendEvent(button, &leave);
+                        }
+                        button->update();
+                    },
+                    Qt::QueuedConnection);
+            });
         }
     }
 

@@ -90,6 +90,8 @@ void TkavoMain::createParts()
     m_pages->addWidget(m_ypLike->Page());
     m_frame = new MainFrame(*this, m_setting, m_common, m_notifyMgr, m_actions, m_ypLike->ViewMenu());
     m_channelActions->SetMainToolMenu(m_frame->ToolMenu());
+    connect(m_channelActions, &ChannelActions::StatusMessage, this,
+            [this](const QString& text) { statusBar()->showMessage(text, 15000); });
     m_toolBars =
         new ToolBars(*this, m_actions, m_frame->MainMenus(), m_frame->PopupMenuMode(), m_frame->PopupMenuCoolBar());
     m_toolBars->AddDragSource(m_frame->StatusBar(), true);
