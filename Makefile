@@ -17,7 +17,7 @@ FUZZ_FLAGS = -fsanitize=address,undefined -fsanitize=fuzzer-no-link -fno-sanitiz
 
 # The tests, benchmarks and fuzzers, and the packages they need, only for the targets that use them.
 KAVO_TESTS ?= OFF
-test bench sanitize check-format format fuzz: export KAVO_TESTS = ON
+test bench sanitize check-format format fuzz check-install screenshot: export KAVO_TESTS = ON
 
 all: build
 

@@ -20,6 +20,7 @@ class TkavoConfig;
 namespace kavo {
 
 class TkavoCommon;
+class AutoStartBox;
 
 // A file-name edit that takes the first file dropped onto it when the rule lets it in; a refused
 // file leaves the text as it is.
@@ -149,6 +150,7 @@ private:
     std::unique_ptr<Ui::TkavoConfig> m_ui;
     TkavoSetting& m_setting;
     TkavoCommon& m_common;
+    AutoStartBox* m_autoStart = nullptr; // below the start-up options; not part of the settings file
 
     // Off while the YP detail is being filled, so that its change signals do not write back.
     bool m_ypDetailLive = true;
