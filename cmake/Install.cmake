@@ -43,6 +43,9 @@ install(TARGETS kavo kavo-list RUNTIME DESTINATION bin)
 # kavo loads its browser from ../lib/kavo/ when the YP-style page is first shown.
 install(TARGETS kavo_webview LIBRARY DESTINATION lib/kavo)
 install(DIRECTORY ${kavo_data}/templates ${kavo_data}/icons DESTINATION share/kavo)
+# For editors that check a rules file against its schema.
+install(FILES ${kavo_data}/schema/kavo-rules.schema.json DESTINATION share/kavo/schema)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/rules-file.md DESTINATION share/doc/kavo)
 install(FILES ${kavo_generated}/${KAVO_APP_ID}.desktop DESTINATION share/applications)
 install(FILES ${kavo_generated}/${KAVO_APP_ID}.metainfo.xml DESTINATION share/metainfo)
 install(FILES ${kavo_data}/icons-src/Main2.svg DESTINATION share/icons/hicolor/scalable/apps

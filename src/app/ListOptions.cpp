@@ -30,8 +30,12 @@ fetch nothing unless --cycles is given: then they print after the refreshes.
 
 A settings file without an enabled YP is said so on standard error.
 
+Rules files are described in kavo's docs/rules-file.md. An import writes kavo.ini in one step, and
+the rules file kavo follows too when kavo is set to follow one.
+
 Exit status: 0 when at least one enabled YP was fetched without error, or none is enabled;
-1 when every enabled YP failed; 2 for a usage error or a template file that cannot be read.
+1 when every enabled YP failed, or a rules file could not be read, taken or written;
+2 for a usage error or a template file that cannot be read.
 )";
 
 // The help's columns: two blanks, the usage, the help from this column on.
@@ -117,6 +121,7 @@ const std::vector<ListOptionSpec>& ListOptionTable()
          .Help = "the program folder (settings file kavo.ini); otherwise $KAVO_HOME,\n"
                  "the program's own folder when it holds kavo.portable or kavo.ini,\n"
                  "or $XDG_CONFIG_HOME/kavo (~/.config/kavo)",
+         .Modes = AnyMode | RulesMode,
          .Take =
              [](O& o, V v) {
                  if (v.empty())
@@ -279,8 +284,46 @@ const std::vector<ListOptionSpec>& ListOptionTable()
                  if (!o.Lite)
                      throw Error{"--lite is off, =0, <=0, <5, <10, range:MIN,MAX or top:N, not \"" + v + "\""};
              }},
-        {.Name = "--help", .Alias = "-h", .Help = "print this help and exit", .Take = [](O& o, V) { o.Help = true; }},
-        {.Name = "--version", .Help = "print the version and exit", .Take = [](O& o, V) { o.Version = true; }},
+        {.Name = "--export-rules",
+         .Argument = "FILE",
+         .Help = "instead of a list, write the favorites and YPs of the settings to FILE\n"
+                 "(a rules file, kavo-rules.json; - for standard output)",
+         .Modes = RulesMode,
+         .Take =
+             [](O& o, V v) {
+                 if (v.empty())
+                     throw Error{"--export-rules needs a file"};
+                 o.ExportRules = v;
+             }},
+        {.Name = "--import-rules",
+         .Argument = "FILE",
+         .Usage = "--import-rules FILE [--replace]",
+         .Help = "instead of a list, take the favorites and YPs of FILE (a rules file, or\n"
+                 "peercast-yt's channelFilters.json; - for standard input) into the\n"
+                 "settings: those not there yet are added, or with --replace the file's\n"
+                 "lists take the place of the settings' own; a file with a fault changes\n"
+                 "nothing",
+         .Modes = RulesMode,
+         .Take =
+             [](O& o, V v) {
+                 if (v.empty())
+                     throw Error{"--import-rules needs a file"};
+                 o.ImportRules = v;
+             }},
+        {.Name = "--replace",
+         .Modes = RulesMode,
+         .Needs = "--import-rules",
+         .NeedsMessage = "--replace goes with --import-rules",
+         .Take = [](O& o, V) { o.Replace = true; }},
+        {.Name = "--help",
+         .Alias = "-h",
+         .Help = "print this help and exit",
+         .Modes = AnyMode | RulesMode,
+         .Take = [](O& o, V) { o.Help = true; }},
+        {.Name = "--version",
+         .Help = "print the version and exit",
+         .Modes = AnyMode | RulesMode,
+         .Take = [](O& o, V) { o.Version = true; }},
     };
     return table;
 }
@@ -348,6 +391,11 @@ ListOptions ParseListArguments(const std::vector<std::string>& args)
             "--yp-status and --history print no channel list: not with --template, --log, --all or --all-cycles"};
     if (has("--template") && anyOutside(TemplateMode))
         throw Error{"--template prints the templates; it does not go with --format or --log"};
+    const bool rules = !options.ExportRules.empty() || !options.ImportRules.empty();
+    if (!options.ExportRules.empty() && !options.ImportRules.empty())
+        throw Error{"give --export-rules or --import-rules, not both"};
+    if (rules && anyOutside(RulesMode))
+        throw Error{"--export-rules and --import-rules fetch nothing and print no list; they go only with --home"};
     return options;
 }
 

@@ -42,6 +42,9 @@ struct ListOptions
     std::optional<TemplateEncoding> Encoding;
     bool Page = false;
     std::optional<YpLikeLiteOptions> Lite;
+    std::string ExportRules; // "-": standard output
+    std::string ImportRules; // "-": standard input
+    bool Replace = false;
     bool Help = false;
     bool Version = false;
 
@@ -57,6 +60,9 @@ enum ListMode : unsigned {
     YpStatusMode = 1U << 3,    // --yp-status
     HistoryMode = 1U << 4,     // --history
     AnyMode = (1U << 5) - 1,
+    // --export-rules, --import-rules: they print no list and fetch nothing, so an option must name
+    // this mode to go with them.
+    RulesMode = 1U << 5,
 };
 
 struct ListOptionSpec

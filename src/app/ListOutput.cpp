@@ -4,6 +4,7 @@
 #include "history/HistoryStore.h"
 #include "platform/Cp932.h"
 #include "platform/HtmlEntities.h"
+#include "rules/RulesImport.h"
 #include "settings/TkavoSetting.h"
 
 #include <algorithm>
@@ -491,6 +492,30 @@ Json SettingsJson(const TkavoSetting& setting)
         tools.push_back(Utf8(tool));
     json["Tools"] = std::move(tools);
     return json;
+}
+
+// ---- Rules files
+
+std::string ImportSummaryText(const ImportSummary& summary)
+{
+    std::string text;
+    const auto section = [&](const char* name, const ImportSummary::Counts& counts) {
+        if (!counts.Present)
+            return;
+        text.append(name).append(": ");
+        if (summary.Mode == ImportMode::Replace)
+            text += std::to_string(counts.Added) + " in place of " + std::to_string(counts.Replaced);
+        else
+            text += std::to_string(counts.Added) + " added, " + std::to_string(counts.Skipped) + " already there";
+        text += '\n';
+    };
+    section("favorites", summary.Favorites);
+    section("yps", summary.Yps);
+    if (text.empty())
+        text = "the file holds no favorites and no YPs\n";
+    for (const std::string& note : summary.Notes)
+        text.append("note: ").append(note).append("\n");
+    return text;
 }
 
 } // namespace kavo

@@ -18,6 +18,7 @@ namespace kavo {
 class TkavoCommon;
 class TkavoSetting;
 struct BroadcastRow;
+struct ImportSummary;
 struct YpHealth;
 
 enum class OutputFormat {
@@ -90,5 +91,10 @@ std::string HistoryOutput(const std::vector<BroadcastRow>& rows, OutputFormat fo
 
 // Each option as the settings file holds its text, then the YPs, favorites, columns and tools.
 nlohmann::ordered_json SettingsJson(const TkavoSetting& setting);
+
+// ---- Rules files
+
+// What an import did, a line a section, then a line a note.
+std::string ImportSummaryText(const ImportSummary& summary);
 
 } // namespace kavo

@@ -20,6 +20,7 @@
 #include "ui/window/MainFrame.h"
 #include "ui/window/RefreshCycle.h"
 #include "ui/window/RefreshFeedback.h"
+#include "ui/window/RulesFollower.h"
 #include "ui/window/SettingsHolder.h"
 #include "ui/window/ShutdownSequence.h"
 #include "ui/window/ukavoMain.h"
@@ -88,6 +89,7 @@ Program::Program(ProgramServices services, bool startMinimized) : m_services(std
         [](std::function<void()> job) { QMetaObject::invokeMethod(qApp, std::move(job), Qt::QueuedConnection); },
         m_setting);
     m_settings = std::make_unique<SettingsHolder>(m_setting, *m_net);
+    m_rules = std::make_unique<RulesFollower>(*m_settings);
     m_window = std::make_unique<TkavoMain>(*m_settings, *m_common, *m_notifyMgr, *m_net,
                                            [this]() -> Launcher& { return launcher(); });
     // The cycle marks visited links from the store, which opens with the launcher.
@@ -165,6 +167,23 @@ void Program::connectSettings()
                          if (!SameFavorites(before, after) && m_net->RematchFavorites())
                              m_window->Views().RefillViews();
                      });
+
+    // The rules file followed takes kavo's own changes; what it brings in is told in the status
+    // bar, and why it cannot be followed as a notification.
+    RulesFollower* rules = m_rules.get();
+    QObject::connect(settings, &SettingsHolder::Changed, rules, &RulesFollower::SettingsChanged);
+    QObject::connect(rules, &RulesFollower::Applied, &window, [&window](const QString& summary) {
+        DebugLog::Line("rules", summary.toStdString());
+        window.statusBar()->showMessage(summary, 10000);
+    });
+    QObject::connect(rules, &RulesFollower::Problem, &window, [this](const QString& message) {
+        DebugLog::Line("rules", message.toStdString());
+        TkavoNotifyItem item;
+        item.Title = m_setting.Etc.ApplicationTitle;
+        item.Text = ToCp932(message);
+        item.Kind = 1;
+        m_notifyMgr->Notify(item, false);
+    });
 }
 
 void Program::connectActions()
@@ -231,6 +250,8 @@ void Program::startUpSteps()
         if (m_window->Actions()[FileCanDMS]->isChecked() && !m_setting.Event.OnCreate.empty())
             StartEventScript(scripts(), m_setting.Event.OnCreate, ProgramFolder());
     });
+    // Before the first refresh, which fetches the YPs the file may bring.
+    Guarded("FollowRules", [this] { m_rules->Start(); });
     m_cycle->AllowRefresh();
     Guarded("ApplyTray", [this] { m_notifyMgr->ApplyTray(); });
     m_common->Initialized = true;

@@ -16,6 +16,7 @@ class HistoryStore;
 class Launcher;
 class ProcessStarter;
 class RefreshCycle;
+class RulesFollower;
 class ScriptEngine;
 class SettingsHolder;
 class ShutdownSequence;
@@ -64,6 +65,7 @@ public:
     TkavoMain& Window() const { return *m_window; }
     RefreshCycle& Cycle() const { return *m_cycle; }
     ShutdownSequence& Shutdown() const { return *m_shutdown; }
+    RulesFollower& Rules() const { return *m_rules; }
 
 private:
     void connectEngine();
@@ -86,6 +88,7 @@ private:
     std::unique_ptr<TkavoNotifyMgr> m_notifyMgr;
     std::unique_ptr<TkavoNet> m_net;
     std::unique_ptr<SettingsHolder> m_settings;
+    std::unique_ptr<RulesFollower> m_rules;
     std::unique_ptr<TkavoMain> m_window;
     std::unique_ptr<RefreshCycle> m_cycle;
     std::unique_ptr<ShutdownSequence> m_shutdown;

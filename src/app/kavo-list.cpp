@@ -15,6 +15,8 @@
 #include "platform/ProgramFolder.h"
 #include "platform/RegularExpression.h"
 #include "platform/RegularFile.h"
+#include "rules/RulesFile.h"
+#include "rules/RulesImport.h"
 #include "settings/IniFile.h"
 #include "settings/TkavoSetting.h"
 #include "version.h"
@@ -295,6 +297,58 @@ int RunReport(const ListOptions& options, const std::optional<TemplateTexts>& te
     return status;
 }
 
+// ---- Rules files
+
+// --export-rules and --import-rules: the settings' favorites and YPs to a rules file and back.
+int RunRules(const ListOptions& options, TkavoSetting& setting)
+{
+    if (!options.ExportRules.empty()) {
+        try {
+            WriteRulesFile(options.ExportRules, RulesText(RulesOf(setting)));
+        } catch (const RulesError& error) {
+            std::cerr << Program << ": " << error.what() << std::endl;
+            return 1;
+        }
+        return 0;
+    }
+    const std::string& file = options.ImportRules;
+    const std::string name = file == "-" ? "standard input" : file;
+    RulesReading reading;
+    try {
+        reading = ParseRules(ReadRulesFile(file));
+    } catch (const RulesError& error) {
+        std::string message = error.what();
+        // A fault in the document names its place in it; a file that cannot be read names itself.
+        if (!message.starts_with(name + ": "))
+            message = name + ": " + message;
+        std::cerr << Program << ": " << message << "\n"
+                  << Program << ": nothing was imported; " << TkavoSetting::SettingsFileName() << " is unchanged"
+                  << std::endl;
+        return 1;
+    }
+    const ImportSummary summary =
+        ImportRules(reading, options.Replace ? ImportMode::Replace : ImportMode::Add, setting);
+    try {
+        setting.Save();
+    } catch (const IniWriteError& error) {
+        std::cerr << Program << ": " << Cp932ToUtf8(error.what()) << std::endl;
+        return 1;
+    }
+    std::cout << ImportSummaryText(summary);
+    std::cout.flush();
+    // kavo writes its own changes to the file it follows; an import here is one of them, or kavo
+    // would take the followed file's older rules back when it starts.
+    if (const std::string followed = FollowedRulesFile(setting); !followed.empty()) {
+        try {
+            WriteRulesFile(followed, RulesText(RulesOf(setting)));
+        } catch (const RulesError& error) {
+            std::cerr << Program << ": the rules file kavo follows: " << error.what() << std::endl;
+            return 1;
+        }
+    }
+    return 0;
+}
+
 int Main(int argc, char** argv)
 {
     ListOptions options;
@@ -324,6 +378,8 @@ int Main(int argc, char** argv)
     TkavoSetting setting;
     setting.LoadFrom(settingsFile);
 
+    if (!options.ExportRules.empty() || !options.ImportRules.empty())
+        return RunRules(options, setting);
     if (options.Settings) {
         std::cout << DumpJson(SettingsJson(setting), 2) << '\n';
         return 0;

@@ -9,15 +9,8 @@
 #include <cctype>
 #include <cerrno>
 #include <charconv>
-#include <chrono>
-#include <cstdlib>
 #include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
 #include <limits>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -28,8 +21,6 @@ namespace kavo {
 namespace {
 
 constexpr std::size_t MaxFileSize = std::size_t{1} << 30; // offsets are 32-bit
-// A temporary file of a save older than this, and unlocked, was left by a save that never ended.
-constexpr auto StaleTemporaryAge = std::chrono::minutes(1);
 
 constexpr bool IsBlank(char c)
 {
@@ -175,14 +166,6 @@ bool ReadWholeFile(const std::string& path, std::string& out, int& error)
     return false;
 }
 
-std::string ParentFolder(const std::string& path)
-{
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 } // namespace
 
 IniWriteError::IniWriteError(const std::string& path, int error)
@@ -266,36 +249,7 @@ IniFile IniFile::Read(const std::string& path, std::string* problem)
 
 void IniFile::RemoveStaleTemporaries(const std::string& path)
 {
-    const std::string folder = ParentFolder(path);
-    const std::size_t slash = path.rfind('/');
-    const std::string prefix = "." + (slash == std::string::npos ? path : path.substr(slash + 1)) + ".";
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir)
-        return;
-    const auto now = std::chrono::system_clock::now();
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string_view name = entry->d_name;
-        // mkostemp's six characters after our prefix, nothing else.
-        if (name.size() != prefix.size() + 6 || !name.starts_with(prefix) ||
-            !std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
-                         [](char c) { return std::isalnum(static_cast<unsigned char>(c)); }))
-            continue;
-        const std::string file = folder + "/" + std::string(name);
-        const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-        if (fd < 0)
-            continue;
-        struct stat st
-        {};
-        // A save in progress holds its lock; a young file may belong to one that has not taken
-        // it yet.
-        const bool stale = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
-                           now - std::chrono::system_clock::from_time_t(st.st_mtime) > StaleTemporaryAge &&
-                           ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-        if (stale)
-            ::unlink(file.c_str());
-        ::close(fd);
-    }
-    ::closedir(dir);
+    RemoveStaleReplacements(path);
 }
 
 void IniFile::Update(const std::string& path, const std::function<void(IniFile&)>& change)
@@ -669,76 +623,8 @@ std::string IniFile::Text() const
 
 void IniFile::Write(const std::string& path) const
 {
-    // Replace the file a link points to, not the link.
-    std::string target = path;
-    struct stat st
-    {};
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char* real = ::realpath(path.c_str(), nullptr)) {
-            target = real;
-            std::free(real);
-        }
-    }
-    const bool exists = ::stat(target.c_str(), &st) == 0;
-    if (exists) {
-        if (!S_ISREG(st.st_mode))
-            throw IniWriteError(path, EISDIR);
-        // A read-only file is refused, as on Windows, although rename could replace it.
-        if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
-            throw IniWriteError(path, errno);
-    }
-
-    const std::string folder = ParentFolder(target);
-    const std::size_t slash = target.rfind('/');
-    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-    RemoveStaleTemporaries(target);
-    std::string temporary = folder + "/." + name + ".XXXXXX";
-    int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0)
-        throw IniWriteError(path, errno);
-    // Tells RemoveStaleTemporaries of another process that this file is still being written.
-    ::flock(fd, LOCK_EX | LOCK_NB);
-
-    const auto fail = [&](int error) {
-        if (fd >= 0)
-            ::close(fd);
-        ::unlink(temporary.c_str());
+    if (const int error = ReplaceRegularFile(path, Text()); error != 0)
         throw IniWriteError(path, error);
-    };
-
-    const std::string data = Text();
-    std::size_t written = 0;
-    while (written < data.size()) {
-        const ssize_t r = ::write(fd, data.data() + written, data.size() - written);
-        if (r < 0) {
-            if (errno == EINTR)
-                continue;
-            fail(errno);
-        }
-        written += static_cast<std::size_t>(r);
-    }
-    if (exists) {
-        ::fchmod(fd, st.st_mode & 07777);
-        if (::fchown(fd, st.st_uid, st.st_gid) != 0) {
-            // Only root can give the file away; the user's own file keeps its owner anyway.
-        }
-    } else {
-        ::fchmod(fd, 0644);
-    }
-    if (::fsync(fd) != 0)
-        fail(errno);
-    const int closed = ::close(fd);
-    fd = -1;
-    if (closed != 0)
-        fail(errno);
-    if (::rename(temporary.c_str(), target.c_str()) != 0)
-        fail(errno);
-    // The rename itself reaches the disk only with its folder.
-    const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd >= 0) {
-        ::fsync(folderFd);
-        ::close(folderFd);
-    }
 }
 
 } // namespace kavo

@@ -38,23 +38,34 @@ struct ScalarOption
     const char* Key;
     OptionKind Kind;
     void* (*Field)(TkavoSetting&);
+    // A key the Windows program does not know: a file gets it once it is set, so that a file of
+    // that program saved unchanged stays the same.
+    bool OnlyWhenSet = false;
 };
+
+constexpr ScalarOption OwnKey(ScalarOption option)
+{
+    option.OnlyWhenSet = true;
+    return option;
+}
 
 // The reference binding checks that the member has the type the kind stands for.
 #define KAVO_OPTION(section, key, kind, type, member)                                                                  \
     ScalarOption                                                                                                       \
     {                                                                                                                  \
-        section, key, OptionKind::kind, [](TkavoSetting& s) -> void* {                                                 \
-            type& field = s.member;                                                                                    \
-            return &field;                                                                                             \
-        }                                                                                                              \
+        section, key, OptionKind::kind,                                                                                \
+            [](TkavoSetting& s) -> void* {                                                                             \
+                type& field = s.member;                                                                                \
+                return &field;                                                                                         \
+            },                                                                                                         \
+            false                                                                                                      \
     }
 #define KAVO_STRING(section, key, member) KAVO_OPTION(section, key, String, std::string, member)
 #define KAVO_INTEGER(section, key, member) KAVO_OPTION(section, key, Integer, int, member)
 #define KAVO_BOOL(section, key, member) KAVO_OPTION(section, key, Boolean, bool, member)
 #define KAVO_COLOR(section, key, member) KAVO_OPTION(section, key, Color, ColorValue, member)
 
-const std::array<ScalarOption, 59> ScalarOptions = {{
+const std::array<ScalarOption, 61> ScalarOptions = {{
     KAVO_INTEGER("URL", "Protocol", URL.Protocol),
     KAVO_STRING("URL", "Proxy", URL.Proxy),
     KAVO_OPTION("URL", "Timeout", IntegerText, std::string, URL.Timeout),
@@ -120,6 +131,9 @@ const std::array<ScalarOption, 59> ScalarOptions = {{
 
     KAVO_STRING("Event", "OnCreate", Event.OnCreate),
     KAVO_STRING("Event", "OnDestroy", Event.OnDestroy),
+
+    OwnKey(KAVO_BOOL("Rules", "Follow", Rules.Follow)),
+    OwnKey(KAVO_STRING("Rules", "File", Rules.File)),
 }};
 
 #undef KAVO_STRING
@@ -220,7 +234,13 @@ std::string OptionText(const ScalarOption& option, const TkavoSetting& setting)
 
 void WriteOption(IniFile& ini, const ScalarOption& option, const TkavoSetting& setting)
 {
-    ini.WriteString(option.Section, option.Key, OptionText(option, setting));
+    std::string text = OptionText(option, setting);
+    if (option.OnlyWhenSet && !ini.HasKey(option.Section, option.Key)) {
+        static const TkavoSetting defaults;
+        if (text == OptionText(option, defaults))
+            return;
+    }
+    ini.WriteString(option.Section, option.Key, text);
 }
 
 // "Title" and 12 give "Title12" without touching the heap.
@@ -645,6 +665,7 @@ TkavoSetting& TkavoSetting::operator=(const TkavoSetting& other)
     ColorFont = other.ColorFont;
     Priority = other.Priority;
     Event = other.Event;
+    Rules = other.Rules;
     YpList.Assign(other.YpList);
     Favorites.Assign(other.Favorites);
     Columns = other.Columns;
@@ -823,6 +844,7 @@ void TkavoSetting::LoadFrom(const IniFile& ini)
     ColorFont = ColorFontOptions{};
     Priority = PriorityOptions{};
     Event = EventOptions{};
+    Rules = RulesOptions{};
     TextFont = SystemFont();
     AllFont = SystemFont();
 
@@ -870,7 +892,7 @@ void TkavoSetting::LoadFrom(const IniFile& ini)
     for (auto& favorite : favorites)
         Favorites.Add(std::move(favorite));
 
-    // 7, 8. [ColorFont] with the fonts first, [Priority], [Event].
+    // 7, 8. [ColorFont] with the fonts first, [Priority], [Event], [Rules].
     readRun(runs[2]);
 }
 

@@ -123,6 +123,14 @@ public:
         std::string OnDestroy;
     } Event;
 
+    // The rules file (favorites and YPs) kept in step with these settings, for machines that share
+    // it through a synced folder.
+    struct RulesOptions
+    {
+        bool Follow = false;
+        std::string File; // a relative path is taken from the program folder
+    } Rules;
+
     TkavoYpList YpList;
     TkavoFavoriteList Favorites;
     std::vector<std::string> Columns; // captions of the visible columns, in display order

@@ -632,6 +632,77 @@ TEST_F(KavoListTest, SettingsHelpAndVersion)
     EXPECT_TRUE(version.Out.starts_with("kavo-list (kavo) ")) << version.Out;
 }
 
+// ---- Rules files
+
+std::string TestData(const std::string& name)
+{
+    return ReadFile(fs::path(KAVO_TEST_DATA) / name);
+}
+
+TEST_F(KavoListTest, RulesGoOutAndComeBackByteForByte)
+{
+    WriteSettings("[Favorite]\nTitle0=old\nWord0=x\n[YP]\nTitle0=old\nUrl0=http://old.example/\n");
+    const std::string golden = (fs::path(KAVO_TEST_DATA) / "rules/every-field.json").string();
+
+    const Outcome replaced = Start({"--import-rules", golden, "--replace"});
+    ASSERT_EQ(replaced.Status, 0) << replaced.Err;
+    EXPECT_EQ(replaced.Out, "favorites: 2 in place of 1\nyps: 2 in place of 1\n");
+    const Outcome exported = Start({"--export-rules", "-"});
+    ASSERT_EQ(exported.Status, 0) << exported.Err;
+    EXPECT_EQ(exported.Out, TestData("rules/every-field.json"));
+    // kavo.ini stays what the Windows program reads.
+    EXPECT_NE(ReadFile(home / "kavo.ini").find(Sjis("Title0=ゲーム実況\r\n")), std::string::npos);
+
+    // Again, added: nothing new.
+    const Outcome added = Start({"--import-rules", golden});
+    ASSERT_EQ(added.Status, 0) << added.Err;
+    EXPECT_EQ(added.Out, "favorites: 0 added, 2 already there\nyps: 0 added, 2 already there\n");
+
+    // To a file, and from standard input is the same.
+    ASSERT_EQ(Start({"--export-rules", (home / "out.json").string()}).Status, 0);
+    EXPECT_EQ(ReadFile(home / "out.json"), exported.Out);
+}
+
+TEST_F(KavoListTest, ARulesFileWithAFaultChangesNothing)
+{
+    WriteSettings("[Favorite]\nTitle0=kept\nWord0=x\n");
+    const std::string before = ReadFile(home / "kavo.ini");
+    std::string rules = R"({"version": 1, "favorites": [)";
+    for (int i = 0; i < 12; ++i)
+        rules += R"({"title": "new )" + std::to_string(i) + R"(", "regex": "a|b"}, )";
+    rules += R"({"title": "bad", "regex": "(a|b"}]})";
+    std::ofstream(home / "rules.json") << rules;
+
+    for (const char* mode : {"", "--replace"}) {
+        std::vector<std::string> args = {"--import-rules", (home / "rules.json").string()};
+        if (*mode)
+            args.push_back(mode);
+        const Outcome run = Start(args);
+        EXPECT_EQ(run.Status, 1) << mode;
+        EXPECT_NE(run.Err.find("rules.json: favorites[12].regex: missing closing parenthesis"), std::string::npos)
+            << run.Err;
+        EXPECT_NE(run.Err.find("nothing was imported"), std::string::npos) << run.Err;
+        EXPECT_EQ(run.Out, "");
+        EXPECT_EQ(ReadFile(home / "kavo.ini"), before);
+    }
+    const Outcome missing = Start({"--import-rules", (home / "none.json").string()});
+    EXPECT_EQ(missing.Status, 1);
+    EXPECT_NE(missing.Err.find("none.json: No such file or directory"), std::string::npos) << missing.Err;
+}
+
+// kavo takes a followed file's rules when it starts, so an import here goes there too.
+TEST_F(KavoListTest, AnImportAlsoWritesTheFollowedRulesFile)
+{
+    WriteSettings("[Rules]\nFollow=1\nFile=synced/kavo-rules.json\n");
+    fs::create_directories(home / "synced");
+    const Outcome run =
+        Start({"--import-rules", (fs::path(KAVO_TEST_DATA) / "rules/channelFilters.json").string(), "--replace"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_NE(run.Out.find("favorites: 6 in place of 0\nnote: [3] (mixed): "), std::string::npos) << run.Out;
+    const Outcome exported = Start({"--export-rules", "-"});
+    EXPECT_EQ(ReadFile(home / "synced/kavo-rules.json"), exported.Out);
+}
+
 // ---- The record of refreshes
 
 // "YYYY-MM-DD hh:mm:ss" as seconds, for differences.

@@ -98,7 +98,7 @@ TEST(ListOptions, ModesRefuseWhatDoesNothingThere)
         std::vector<std::string> Args;
         const char* Refusal; // the start of the message; empty: taken
     };
-    const std::array<Case, 14> cases{{
+    const std::array<Case, 20> cases{{
         {{"--page", "--format", "json"}, "--page prints one page"},
         {{"--page", "--cycles", "2"}, "--page prints one page"},
         {{"--page", "--settings"}, "--page prints one page"},
@@ -113,6 +113,12 @@ TEST(ListOptions, ModesRefuseWhatDoesNothingThere)
         {{"--template", "t", "--all", "--all-cycles", "--encoding", "sjis", "--header", "h"}, ""},
         {{"--header", "h"}, "--header and --footer go with --template"},
         {{"--log", "--all", "--format", "tsv", "--find", "x", "--find-only", "--time-step", "3"}, ""},
+        {{"--export-rules", "f", "--format", "json"}, "--export-rules and --import-rules fetch nothing"},
+        {{"--import-rules", "f", "--cycles", "2"}, "--export-rules and --import-rules fetch nothing"},
+        {{"--export-rules", "-", "--settings"}, "--export-rules and --import-rules fetch nothing"},
+        {{"--import-rules", "f", "--export-rules", "g"}, "give --export-rules or --import-rules, not both"},
+        {{"--replace"}, "--replace goes with --import-rules"},
+        {{"--import-rules", "-", "--replace", "--home", "h"}, ""},
     }};
     for (const Case& c : cases) {
         std::string line;

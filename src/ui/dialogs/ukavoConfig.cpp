@@ -2,6 +2,7 @@
 
 #include "ui/Cp932Text.h"
 #include "ui/dialogs/AutoStartBox.h"
+#include "ui/dialogs/RulesFilePage.h"
 
 #include "common/ukavoCommon.h"
 #include "platform/Cp932.h"
@@ -282,6 +283,23 @@ TkavoConfig::TkavoConfig(TkavoSetting& setting, TkavoCommon& common, QWidget* pa
     for (const ColumnName& column : ColumnNames())
         ColumnLine(column.Caption, m_ui->clmListBoxDisplayCan);
 
+    // Rules files: export and import beside the YP list, the file kavo follows on a page of its own.
+    auto* rulesButtons = new QHBoxLayout;
+    auto* exportButton = new QPushButton(QString::fromUtf8("書き出し..."), m_ui->TabSheetYP);
+    exportButton->setObjectName(QStringLiteral("ypButtonExport"));
+    exportButton->setToolTip(QString::fromUtf8("YP とお気に入りをルールファイルへ書き出します"));
+    auto* importButton = new QPushButton(QString::fromUtf8("読み込み..."), m_ui->TabSheetYP);
+    importButton->setObjectName(QStringLiteral("ypButtonImport"));
+    importButton->setToolTip(QString::fromUtf8("ルールファイルの YP とお気に入りを読み込みます"));
+    rulesButtons->addWidget(exportButton);
+    rulesButtons->addWidget(importButton);
+    m_ui->ypListLayout->addLayout(rulesButtons);
+    connect(exportButton, &QPushButton::clicked, this, &TkavoConfig::ExportRules);
+    connect(importButton, &QPushButton::clicked, this, &TkavoConfig::ImportRules);
+    m_rulesPage = new RulesFilePage(m_ui->PageControl);
+    m_rulesPage->setObjectName(QStringLiteral("TabSheetRules"));
+    m_ui->PageControl->addTab(m_rulesPage, QString::fromUtf8("ルールファイル"));
+
     FillControls();
     ConnectControls();
 
@@ -303,11 +321,8 @@ void TkavoConfig::FillControls()
 {
     const TkavoSetting& s = m_setting;
 
-    for (const TkavoYpItem& yp : s.YpList) {
-        auto* item = new QListWidgetItem(FromCp932(yp.Title), m_ui->ypListBox);
-        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-        item->setCheckState(yp.Enabled ? Qt::Checked : Qt::Unchecked);
-    }
+    FillYpList();
+    m_rulesPage->Show(s.Rules);
 
     m_ui->urlComboBoxProtocol->setCurrentIndex(s.URL.Protocol);
     m_ui->urlEditProxy->setText(FromCp932(s.URL.Proxy));
@@ -499,6 +514,7 @@ void TkavoConfig::CopyToSetting()
 {
     Ui::TkavoConfig& ui = *m_ui;
     TkavoSetting& s = m_setting;
+    m_rulesPage->CopyTo(s.Rules);
 
     TakeIndex(s.URL.Protocol, ui.urlComboBoxProtocol->currentIndex());
     Take(s.URL.Proxy, ui.urlEditProxy->text());
@@ -587,6 +603,33 @@ int TkavoConfig::SelectedYp() const
 {
     const QList<QListWidgetItem*> selected = m_ui->ypListBox->selectedItems();
     return selected.isEmpty() ? -1 : m_ui->ypListBox->row(selected.constFirst());
+}
+
+void TkavoConfig::FillYpList()
+{
+    const QSignalBlocker blocker(m_ui->ypListBox);
+    m_ui->ypListBox->clear();
+    for (const TkavoYpItem& yp : m_setting.YpList) {
+        auto* item = new QListWidgetItem(FromCp932(yp.Title), m_ui->ypListBox);
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(yp.Enabled ? Qt::Checked : Qt::Unchecked);
+    }
+}
+
+void TkavoConfig::ExportRules()
+{
+    ExportRulesFile(this, RulesFiles, RulesOf(m_setting));
+}
+
+void TkavoConfig::ImportRules()
+{
+    const std::optional<ChosenImport> chosen = ChooseRulesImport(this, RulesFiles);
+    if (!chosen)
+        return;
+    const ImportSummary summary = kavo::ImportRules(chosen->Reading, chosen->Mode, m_setting);
+    FillYpList();
+    SelectYp(-1);
+    RulesFiles.Tell(this, ImportSummaryMessage(summary) + QString::fromUtf8("\n\nOK で閉じると保存されます。"), false);
 }
 
 void TkavoConfig::SelectYp(int row)

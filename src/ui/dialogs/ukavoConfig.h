@@ -1,6 +1,7 @@
 #pragma once
 
 #include "settings/TkavoSetting.h"
+#include "ui/dialogs/RulesTransfer.h"
 #include "ui/lists/ChannelListView.h"
 
 #include <QColor>
@@ -19,6 +20,7 @@ class TkavoConfig;
 
 namespace kavo {
 
+class RulesFilePage;
 class TkavoCommon;
 class AutoStartBox;
 
@@ -102,6 +104,8 @@ public:
     static inline int LastYpIndex = 0;
 
     ConfigChoosers Choosers = ConfigChoosers::Desktop();
+    RulesChoosers RulesFiles = RulesChoosers::Desktop();
+    RulesFilePage& RulesPage() const { return *m_rulesPage; }
 
     // Copies every value of the controls into the settings copy, then closes with OK.
     void accept() override;
@@ -121,6 +125,10 @@ private:
     void YpAdd();
     void YpDelete();
     void YpMove(int step);
+    void FillYpList();
+    // Rules files: the favorites and YPs of this copy of the settings.
+    void ExportRules();
+    void ImportRules();
 
     // Column page.
     void ColumnAdd();
@@ -151,6 +159,7 @@ private:
     TkavoSetting& m_setting;
     TkavoCommon& m_common;
     AutoStartBox* m_autoStart = nullptr; // below the start-up options; not part of the settings file
+    RulesFilePage* m_rulesPage = nullptr;
 
     // Off while the YP detail is being filled, so that its change signals do not write back.
     bool m_ypDetailLive = true;

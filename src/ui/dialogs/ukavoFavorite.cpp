@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QListWidget>
+#include <QMenu>
 #include <QPainter>
 #include <QPixmap>
 
@@ -101,11 +102,7 @@ TkavoFavorite::TkavoFavorite(TkavoFavoriteList& favorites, TkavoCommon& common, 
     FillColors(m_ui->favColorCombo);
     FillColors(m_ui->favColorComboText);
 
-    for (const TkavoFavoriteItem& favorite : m_favorites) {
-        auto* line = new QListWidgetItem(FromCp932(favorite.Title), m_ui->favListBox);
-        line->setFlags(line->flags() | Qt::ItemIsUserCheckable);
-        line->setCheckState(favorite.Enabled ? Qt::Checked : Qt::Unchecked);
-    }
+    FillList();
     ShowDetail(FavoriteFields{});
     m_ui->favSettingPanel->setEnabled(false);
     m_ui->JvPageControl->setCurrentIndex(0);
@@ -120,6 +117,20 @@ TkavoFavorite::TkavoFavorite(TkavoFavoriteList& favorites, TkavoCommon& common, 
     connect(m_ui->favButtonDel, &QPushButton::clicked, this, [this] { Delete(); });
     connect(m_ui->favButtonUp, &QPushButton::clicked, this, [this] { Move(-1); });
     connect(m_ui->favButtonDown, &QPushButton::clicked, this, [this] { Move(1); });
+    // Rules files, at the start of the row of OK and Cancel.
+    auto* exportButton = new QPushButton(QString::fromUtf8("書き出し..."), this);
+    exportButton->setObjectName(QStringLiteral("favButtonExport"));
+    auto* exportMenu = new QMenu(exportButton);
+    exportMenu->addAction(QString::fromUtf8("すべてのお気に入り(&A)..."), this, [this] { ExportToFile(false); });
+    exportMenu->addAction(QString::fromUtf8("選んだお気に入り(&S)..."), this, [this] { ExportToFile(true); });
+    exportButton->setMenu(exportMenu);
+    auto* importButton = new QPushButton(QString::fromUtf8("読み込み..."), this);
+    importButton->setObjectName(QStringLiteral("favButtonImport"));
+    importButton->setAutoDefault(false);
+    connect(importButton, &QPushButton::clicked, this, [this] { ImportFromFile(); });
+    m_ui->favButtonLayout->insertWidget(0, exportButton);
+    m_ui->favButtonLayout->insertWidget(1, importButton);
+
     connect(m_ui->favButtonOK, &QPushButton::clicked, this, &QDialog::accept);
     connect(m_ui->favButtonCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_ui->favButtonSoundFile, &QToolButton::clicked, this, [this] { BrowseSoundFile(); });
@@ -316,6 +327,57 @@ void TkavoFavorite::BrowseSoundFile()
         Choosers.OpenFile(this, m_ui->favEditSoundFile->text(), {QStringLiteral("WAVE files (*.wav)")}, false);
     if (!file.isEmpty())
         m_ui->favEditSoundFile->setText(file);
+}
+
+void TkavoFavorite::FillList()
+{
+    const QSignalBlocker blocker(m_ui->favListBox);
+    m_ui->favListBox->clear();
+    for (const TkavoFavoriteItem& favorite : m_favorites) {
+        auto* line = new QListWidgetItem(FromCp932(favorite.Title), m_ui->favListBox);
+        line->setFlags(line->flags() | Qt::ItemIsUserCheckable);
+        line->setCheckState(favorite.Enabled ? Qt::Checked : Qt::Unchecked);
+    }
+}
+
+void TkavoFavorite::ExportToFile(bool chooseLines)
+{
+    std::vector<int> lines;
+    if (chooseLines) {
+        QStringList titles;
+        for (const TkavoFavoriteItem& favorite : m_favorites)
+            titles.append(FromCp932(favorite.Title));
+        std::vector<int> checked;
+        if (const int line = SelectedLine(); line >= 0)
+            checked.push_back(line);
+        const std::optional<std::vector<int>> chosen = RulesFiles.ChooseLines(this, titles, checked);
+        if (!chosen || chosen->empty())
+            return;
+        lines = *chosen;
+    }
+    ExportRulesFile(this, RulesFiles, FavoriteRules(m_favorites, lines));
+}
+
+void TkavoFavorite::ImportFromFile()
+{
+    const std::optional<ChosenImport> chosen = ChooseRulesImport(this, RulesFiles);
+    if (!chosen)
+        return;
+    ImportSummary summary;
+    summary.Mode = chosen->Mode;
+    summary.Notes = chosen->Reading.Notes;
+    if (chosen->Reading.Rules.Favorites)
+        ImportFavorites(*chosen->Reading.Rules.Favorites, chosen->Mode, m_favorites, summary);
+    const int line = SelectedLine();
+    FillList();
+    SelectLine(line < m_favorites.Count() ? line : -1);
+    QString text = ImportSummaryMessage(summary);
+    // This dialog edits the favorites alone.
+    if (chosen->Reading.Rules.Yps && !chosen->Reading.Rules.Yps->empty())
+        text += QString::fromUtf8("\n\nファイルの YP %1 件は読み込んでいません（設定の「YP」ページから読み込めます）。")
+                    .arg(chosen->Reading.Rules.Yps->size());
+    text += QString::fromUtf8("\n\nOK で閉じると保存されます。");
+    RulesFiles.Tell(this, text, false);
 }
 
 void TkavoFavorite::FillColors(QComboBox* combo)

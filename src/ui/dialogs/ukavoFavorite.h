@@ -2,6 +2,7 @@
 
 #include "core/TkavoChItem.h"
 #include "core/TkavoFavoriteItem.h"
+#include "ui/dialogs/RulesTransfer.h"
 #include "ui/dialogs/ukavoConfig.h"
 
 #include <QDialog>
@@ -43,6 +44,7 @@ public:
     static const std::vector<std::pair<const char*, ColorValue>>& NamedColors();
 
     ConfigChoosers Choosers = ConfigChoosers::Desktop();
+    RulesChoosers RulesFiles = RulesChoosers::Desktop();
 
     void done(int result) override;
 
@@ -57,6 +59,10 @@ private:
     void Delete();
     void Move(int step);
     void BrowseSoundFile();
+    // Rules files: every favorite or the lines the user checks; the file's favorites.
+    void ExportToFile(bool chooseLines);
+    void ImportFromFile();
+    void FillList();
     void FillColors(QComboBox* combo);
     void ShowColor(QComboBox* combo, ColorValue color);
     static ColorValue ColorOf(const QComboBox* combo);
