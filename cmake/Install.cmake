@@ -32,7 +32,7 @@ endforeach()
 add_custom_target(kavo_man ALL DEPENDS ${kavo_man_pages})
 
 # Notes the folders the install is about to create, for make uninstall (see InstallFolders.cmake).
-set(kavo_folders bin lib/kavo share/kavo share/applications share/metainfo share/icons/hicolor/scalable/apps
+set(kavo_folders bin lib/kavo share/kavo share/doc/kavo share/applications share/metainfo share/icons/hicolor/scalable/apps
     share/man/man1)
 foreach(size 16 32 48 64 128 256)
     list(APPEND kavo_folders share/icons/hicolor/${size}x${size}/apps)
