@@ -15,13 +15,19 @@ FUZZ_FLAGS = -fsanitize=address,undefined -fsanitize=fuzzer-no-link -fno-sanitiz
 .PHONY: all bootstrap configure build test bench run screenshot format check-format clean fuzz sanitize tidy
 .PHONY: install uninstall deb check-install check-wayland
 
+# The tests, benchmarks and fuzzers, and the packages they need, only for the targets that use them.
+KAVO_TESTS ?= OFF
+test bench sanitize check-format format fuzz check-install screenshot: export KAVO_TESTS = ON
+
 all: build
 
 bootstrap:
-	@scripts/bootstrap
+	@scripts/bootstrap $(if $(filter ON,$(KAVO_TESTS)),test)
 
 configure: bootstrap
-	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DCMAKE_EXPORT_COMPILE_COMMANDS=ON $(CMAKE_FLAGS) >/dev/null
+	@echo "configure: $(BUILD) ($(BUILD_TYPE), tests $(KAVO_TESTS))"
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
+		-DKAVO_BUILD_TESTS=$(KAVO_TESTS) $(CMAKE_FLAGS) >/dev/null
 
 build: configure
 	@cmake --build $(BUILD)
@@ -45,7 +51,9 @@ fuzz: bootstrap
 	@cmake --build $(FUZZ_BUILD) --target kavo_fuzz
 	@scripts/fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
-run: build
+run:
+	@scripts/run --check-display
+	@$(MAKE) --no-print-directory build
 	@scripts/run $(BUILD) $(ARGS)
 
 # PNGs of both lists, a balloon, a first start and the settings dialog in $(BUILD)/screenshots/, from a private X server.
@@ -58,20 +66,19 @@ format: bootstrap
 check-format: bootstrap
 	@scripts/check-format
 
+# Stripped binaries, as a package has them; install_folders.txt notes the folders it creates.
 install: build
-	@DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+	@KAVO_INSTALL_RECORD="$(abspath $(BUILD))/install_folders.txt" DESTDIR="$(DESTDIR)" \
+		cmake --install $(BUILD) --prefix "$(PREFIX)" --strip
 
 uninstall:
-	@DESTDIR="$(DESTDIR)" cmake -DMANIFEST=$(BUILD)/install_manifest.txt -P cmake/Uninstall.cmake
+	@DESTDIR="$(DESTDIR)" cmake -DMANIFEST=$(BUILD)/install_manifest.txt -DFOLDERS=$(BUILD)/install_folders.txt \
+		-P cmake/Uninstall.cmake
 
-# The Debian package in $(BUILD)/packages/. CPack's own install rewrites install_manifest.txt, which
-# still has to list what make install wrote, for make uninstall.
-deb: build
-	@manifest=$(BUILD)/install_manifest.txt; \
-	if [ -e $$manifest ]; then cp -p $$manifest $$manifest.keep; fi; \
-	(cd $(BUILD) && cpack -G DEB); status=$$?; \
-	if [ -e $$manifest.keep ]; then mv $$manifest.keep $$manifest; else rm -f $$manifest; fi; \
-	exit $$status
+# The Debian package in $(BUILD)/packages/, built from debian/ with dpkg-buildpackage in a copy of
+# the tree.
+deb: bootstrap
+	@scripts/deb $(BUILD)
 
 # kavo as a native Wayland client under a headless compositor (CI runs it with make test).
 check-wayland: build

@@ -1,5 +1,5 @@
 # Installing kavo: the programs, the defaults the program folder is filled from, the desktop entry,
-# icons, AppStream metadata and manual pages; `make deb` packs the same files with CPack.
+# icons, AppStream metadata and manual pages. The Debian package (debian/, make deb) installs the same.
 #
 # The layout below the prefix is fixed (bin/, share/kavo/): kavo finds its data as ../share/kavo
 # from its own executable, so any prefix works and an installed tree can be moved.
@@ -8,8 +8,7 @@
 set(KAVO_APP_ID "io.github.kavo.Kavo")
 # Goes with PROJECT_VERSION: the release entry of the metadata and the date of the manual pages.
 set(KAVO_RELEASE_DATE "2026-12-10")
-set(KAVO_HOMEPAGE "https://kavo.example" CACHE STRING "The project's web address, for the metadata and the package")
-set(KAVO_PACKAGE_CONTACT "kavo developers" CACHE STRING "The maintainer named in the Debian package")
+set(KAVO_HOMEPAGE "https://github.com/kavo/kavo" CACHE STRING "The project's web address, for the metadata")
 
 target_compile_definitions(kavo PRIVATE KAVO_APP_ID="${KAVO_APP_ID}")
 
@@ -31,6 +30,14 @@ foreach(page kavo kavo-list)
     list(APPEND kavo_man_pages ${kavo_generated}/${page}.1.gz)
 endforeach()
 add_custom_target(kavo_man ALL DEPENDS ${kavo_man_pages})
+
+# Notes the folders the install is about to create, for make uninstall (see InstallFolders.cmake).
+set(kavo_folders bin lib/kavo share/kavo share/doc/kavo share/applications share/metainfo share/icons/hicolor/scalable/apps
+    share/man/man1)
+foreach(size 16 32 48 64 128 256)
+    list(APPEND kavo_folders share/icons/hicolor/${size}x${size}/apps)
+endforeach()
+install(CODE "set(KAVO_FOLDERS \"${kavo_folders}\")\ninclude(\"${CMAKE_CURRENT_LIST_DIR}/InstallFolders.cmake\")")
 
 install(TARGETS kavo kavo-list RUNTIME DESTINATION bin)
 # kavo loads its browser from ../lib/kavo/ when the YP-style page is first shown.
@@ -54,36 +61,5 @@ install(FILES ${kavo_man_pages} DESTINATION share/man/man1)
 # Removes what the last `cmake --install` of this build folder wrote (install_manifest.txt).
 add_custom_target(uninstall
     COMMAND ${CMAKE_COMMAND} -DMANIFEST=${PROJECT_BINARY_DIR}/install_manifest.txt
-            -P ${CMAKE_CURRENT_LIST_DIR}/Uninstall.cmake
+            -DFOLDERS=${PROJECT_BINARY_DIR}/install_folders.txt -P ${CMAKE_CURRENT_LIST_DIR}/Uninstall.cmake
     VERBATIM)
-
-# The Debian package. Library dependencies come from dpkg-shlibdeps; the rest are what kavo opens
-# at run time: libcurl and libcanberra (loaded on first use), the Japanese fonts and the speech
-# plug-in. No maintainer scripts: dpkg's triggers refresh the icon cache and the menus.
-set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGE_NAME kavo)
-set(CPACK_PACKAGE_VENDOR "kavo developers")
-set(CPACK_PACKAGE_CONTACT "${KAVO_PACKAGE_CONTACT}")
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "browser for the channels of PeerCast YPs")
-set(CPACK_PACKAGE_DESCRIPTION [[
-kavo keeps a list of YPs, the channel directories of the PeerCast streaming
-network, downloads their channel lists every few minutes or when asked, and
-shows every channel on air in one list: what is new, what moved up or down,
-what changed and what ended. Favorites get their own colours and sounds; new
-channels are announced with balloons, sounds and speech.
-
-kavo-list prints the same lists on the command line. The user interface is
-Japanese.]])
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_STRIP_FILES ON)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION net)
-set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${KAVO_HOMEPAGE}")
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcurl4, libcanberra0, fonts-noto-cjk, qt6-speech-speechd-plugin, qt6-translations-l10n")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ca-certificates, xdg-utils, qt6-wayland")
-set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
-set(CPACK_OUTPUT_FILE_PREFIX ${PROJECT_BINARY_DIR}/packages)
-include(CPack)

@@ -1,7 +1,8 @@
-# [DESTDIR=...] cmake -DMANIFEST=<build>/install_manifest.txt -P Uninstall.cmake
+# [DESTDIR=...] cmake -DMANIFEST=<build>/install_manifest.txt [-DFOLDERS=<record>] -P Uninstall.cmake
 # Removes every file the manifest lists, below $DESTDIR as cmake --install put them (the manifest
-# leaves DESTDIR out), then kavo's own share/kavo folders once they are empty. Folders shared with
-# other programs stay.
+# leaves DESTDIR out), then kavo's own share/kavo and lib/kavo folders once they are empty, and the
+# folders the install created (FOLDERS, see InstallFolders.cmake) once nothing else is in them.
+# Folders that were there before stay.
 if(NOT DEFINED MANIFEST OR NOT EXISTS "${MANIFEST}")
     message(FATAL_ERROR "uninstall: ${MANIFEST} not found; nothing was installed from this build folder")
 endif()
@@ -17,7 +18,7 @@ foreach(path IN LISTS installed)
             message(FATAL_ERROR "uninstall: cannot remove ${file}")
         endif()
     endif()
-    if(file MATCHES "^(.*/share/kavo)(/.*)?$")
+    if(file MATCHES "^(.*/(share|lib)/kavo)(/.*)?$")
         set(top "${CMAKE_MATCH_1}")
         get_filename_component(folder "${file}" DIRECTORY)
         string(FIND "${folder}" "${top}" at)
@@ -29,6 +30,13 @@ foreach(path IN LISTS installed)
     endif()
 endforeach()
 
+if(DEFINED FOLDERS AND EXISTS "${FOLDERS}")
+    file(STRINGS "${FOLDERS}" created)
+    list(POP_FRONT created)
+    list(TRANSFORM created PREPEND "$ENV{DESTDIR}")
+    list(APPEND folders ${created})
+endif()
+
 # Deepest first, so that a folder is empty when its turn comes.
 list(REMOVE_DUPLICATES folders)
 list(SORT folders ORDER DESCENDING)
@@ -38,3 +46,6 @@ foreach(folder IN LISTS folders)
         file(REMOVE_RECURSE "${folder}")
     endif()
 endforeach()
+if(DEFINED FOLDERS AND EXISTS "${FOLDERS}")
+    file(REMOVE "${FOLDERS}")
+endif()

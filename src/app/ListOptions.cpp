@@ -133,7 +133,8 @@ const std::vector<ListOptionSpec>& ListOptionTable()
         {.Name = "--home",
          .Argument = "DIR",
          .Help = "the program folder (settings file kavo.ini); otherwise $KAVO_HOME,\n"
-                 "the program's own folder when writable, or ~/.config/kavo",
+                 "the program's own folder when it holds kavo.portable or kavo.ini,\n"
+                 "or $XDG_CONFIG_HOME/kavo (~/.config/kavo)",
          .Modes = AnyMode | RulesMode,
          .Take =
              [](O& o, V v) {

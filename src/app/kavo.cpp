@@ -43,7 +43,8 @@ constexpr const char* HelpText = R"(Usage: kavo [OPTION]...
 The desktop client for PeerCast YP channel directories.
 
   --home DIR          the program folder (settings, templates, icons); otherwise $KAVO_HOME,
-                      the program's own folder when writable, or ~/.config/kavo
+                      the program's own folder when it holds kavo.portable or kavo.ini (a
+                      portable copy), or $XDG_CONFIG_HOME/kavo (~/.config/kavo)
   --minimized         start minimised (or in the tray, as the settings say)
   --quit-after-show   end as soon as the window is first shown (for measurements)
   --screenshot DIR    for documentation and checks: wait for the first refresh, run a second one,
@@ -56,7 +57,9 @@ The desktop client for PeerCast YP channel directories.
   --help              print this help and exit
   --version           print the version and exit
 
-A second start while kavo runs brings the running window to the front and exits.
+A new program folder gets the installed templates and icons ($KAVO_DATA_DIR when set, else
+../share/kavo from the program). A second start while kavo runs brings the running window to
+the front and exits.
 Without a display, use kavo-list to fetch and print the channels on the command line.
 )";
 
@@ -70,16 +73,17 @@ struct Options
     std::string Screenshots;
 };
 
-// The installed templates/ and icons/: beside an installed program, else the source tree's.
+// The templates/ and icons/ a new program folder is filled from: $KAVO_DATA_DIR (make run and the
+// tests name the source tree's), else share/kavo of the installed tree.
 std::string DataFolder()
 {
     namespace fs = std::filesystem;
     std::error_code error;
-    const fs::path exe = ExecutablePath();
-    for (const fs::path& candidate : {exe.parent_path().parent_path() / "share" / "kavo", fs::path(KAVO_SOURCE_DATA)})
-        if (fs::is_directory(candidate / "templates", error))
-            return candidate.string();
-    return {};
+    fs::path candidate = ExecutablePath();
+    candidate = candidate.parent_path().parent_path() / "share" / "kavo";
+    if (const char* named = std::getenv("KAVO_DATA_DIR"); named && *named)
+        candidate = named;
+    return fs::is_directory(candidate / "templates", error) ? candidate.string() : std::string();
 }
 
 bool HasDisplay()
@@ -323,6 +327,7 @@ int Main(int argc, char** argv)
     }
 
     std::srand(static_cast<unsigned>(std::time(nullptr)));
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts); // the browser module wants it before the application
     Application app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kavo"));
     InstallQtJapanese(app); // the window is Japanese: so are the buttons of Qt's own dialogs

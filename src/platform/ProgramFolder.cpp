@@ -87,6 +87,8 @@ ProgramFolderSources ProgramFolderSources::FromEnvironment(std::string home, std
             sources.UserHome = account->pw_dir;
     }
     sources.ExecutablePath = kavo::ExecutablePath();
+    sources.ExecutableFolderWritable =
+        !sources.ExecutablePath.empty() && IsWritableFolder(FolderOf(sources.ExecutablePath));
     sources.DataFolder = std::move(dataFolder);
     return sources;
 }
@@ -97,10 +99,12 @@ std::string ResolveProgramFolder(const ProgramFolderSources& sources)
         return PrepareFolder(sources.Home, sources.DataFolder);
     if (!sources.KavoHome.empty())
         return PrepareFolder(sources.KavoHome, sources.DataFolder);
-    if (!sources.ExecutablePath.empty()) {
+    if (!sources.ExecutablePath.empty() && sources.ExecutableFolderWritable) {
         const std::string folder = FolderOf(sources.ExecutablePath);
-        if (IsWritableFolder(folder))
-            return Normalized(folder);
+        std::error_code ec;
+        for (const char* marker : {PortableMarker, "kavo.ini"})
+            if (fs::is_regular_file(fs::path(folder) / marker, ec))
+                return Normalized(folder);
     }
     // The XDG rules ignore a relative $XDG_CONFIG_HOME.
     std::string config = sources.XdgConfigHome;

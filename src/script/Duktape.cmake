@@ -39,3 +39,5 @@ target_include_directories(kavo_duktape PUBLIC ${kavo_duktape_dir})
 # C++20 deprecates some of its volatile arithmetic; the sources target older standards.
 set_target_properties(kavo_duktape PROPERTIES CXX_STANDARD 17)
 target_link_libraries(kavo_duktape PRIVATE m)
+# Its error messages name the source file: the build folder must not show in an installed program.
+target_compile_options(kavo_duktape PRIVATE -fmacro-prefix-map=${PROJECT_BINARY_DIR}/=)

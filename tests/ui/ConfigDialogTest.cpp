@@ -10,7 +10,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QListWidget>
 #include <QMimeData>
 #include <QPushButton>
@@ -281,6 +283,46 @@ private slots:
         const auto& n = h.Copy.Notify;
         QCOMPARE((std::array{n.PositionLeftTop, n.PositionRightTop, n.PositionLeftBottom, n.PositionRightBottom}),
                  (std::array{false, true, false, false}));
+    }
+
+    // "ログイン時に起動" is the desktop's autostart entry: OK writes it for this program and removes
+    // it again; an entry the desktop switched off shows as off; a folder that cannot be made is said.
+    void startAtLoginIsTheAutostartEntry()
+    {
+        TempFolder config;
+        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config.Path()));
+        const QString entry = QString::fromStdString(config.File("autostart/")) +
+                              (QGuiApplication::desktopFileName().isEmpty() ? QStringLiteral("kavo")
+                                                                            : QGuiApplication::desktopFileName()) +
+                              QStringLiteral(".desktop");
+        Harness h("");
+        const auto setBox = [&h](bool on) {
+            auto dialog = h.Open();
+            auto* box = Child<QCheckBox>(*dialog, "etcCheckBoxAutoStart");
+            const bool shown = box->isChecked();
+            box->setChecked(on);
+            dialog->accept();
+            return shown;
+        };
+
+        QVERIFY(!setBox(true));
+        const QString text = QString::fromStdString(ReadFile(entry.toStdString()));
+        QVERIFY2(text.contains(QStringLiteral("\nExec=\"%1\"").arg(QCoreApplication::applicationFilePath())),
+                 qPrintable(text));
+        QVERIFY(text.startsWith(QStringLiteral("[Desktop Entry]\nType=Application\n")));
+        QVERIFY(setBox(false));
+        QVERIFY(!QFileInfo::exists(entry));
+
+        WriteFile(entry.toStdString(), "[Desktop Entry]\nType=Application\nExec=kavo\nHidden=true\n");
+        QVERIFY(!setBox(false)); // unchanged: the desktop's file stays as it is
+        QVERIFY(QFileInfo::exists(entry));
+
+        WriteFile(config.File("file"), "");
+        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config.File("file")));
+        setBox(true);
+        qunsetenv("XDG_CONFIG_HOME");
+        QCOMPARE(h.Messages.size(), 1);
+        QVERIFY2(h.Messages[0].contains(QStringLiteral("autostart")), qPrintable(h.Messages[0]));
     }
 
     void checkBoxesEnableTheirGroups()

@@ -1,6 +1,7 @@
 #include "ui/dialogs/ukavoConfig.h"
 
 #include "ui/Cp932Text.h"
+#include "ui/dialogs/AutoStartBox.h"
 #include "ui/dialogs/RulesFilePage.h"
 
 #include "common/ukavoCommon.h"
@@ -256,6 +257,8 @@ TkavoConfig::TkavoConfig(TkavoSetting& setting, TkavoCommon& common, QWidget* pa
 {
     m_ui->setupUi(this);
     setFont(ToQFont(m_setting.AllFont, font()));
+    m_autoStart = new AutoStartBox(m_ui->etcGroupBoxStart);
+    m_ui->etcStartLayout->addWidget(m_autoStart, m_ui->etcStartLayout->rowCount(), 0, 1, 2);
 
     std::array<QIcon, TkavoDiffCount> icons;
     const std::string iconFolder = m_common.GetIconPath();
@@ -529,6 +532,8 @@ void TkavoConfig::SetTrayAvailable(bool available)
 void TkavoConfig::accept()
 {
     copyToSetting();
+    if (const auto problem = m_autoStart->Apply())
+        Message(*problem);
     QDialog::accept();
 }
 

@@ -23,6 +23,7 @@ namespace kavo {
 class BalloonLimitField;
 class RulesFilePage;
 class TkavoCommon;
+class AutoStartBox;
 class TrayOptions;
 
 // A file-name edit that takes the first file dropped onto it when the rule lets it in; a refused
@@ -166,6 +167,7 @@ private:
     std::unique_ptr<Ui::TkavoConfig> m_ui;
     TkavoSetting& m_setting;
     TkavoCommon& m_common;
+    AutoStartBox* m_autoStart = nullptr; // below the start-up options; not part of the settings file
     RulesFilePage* m_rulesPage = nullptr;
     TrayOptions* m_trayOptions = nullptr;
 

@@ -19,17 +19,16 @@ QT_END_NAMESPACE
 namespace kavo {
 namespace {
 
-// Beside the program (build folder, portable copy), then lib/kavo/ of an installed tree, then the
-// build folder of this source tree (tests and benchmarks live elsewhere in it).
+// $KAVO_WEBVIEW_MODULE when set (tests and benchmarks, which live elsewhere in the build folder),
+// else beside the program (build folder, portable copy), then lib/kavo/ of an installed tree.
 QStringList ModuleCandidates()
 {
+    const QString named = qEnvironmentVariable("KAVO_WEBVIEW_MODULE");
+    if (!named.isEmpty())
+        return {named};
     const QString programFolder = QCoreApplication::applicationDirPath();
-    QStringList candidates = {programFolder + QStringLiteral("/kavo-webview.so"),
-                              programFolder + QStringLiteral("/../lib/kavo/kavo-webview.so")};
-#ifdef KAVO_WEBVIEW_BUILD_PATH
-    candidates.append(QString::fromUtf8(KAVO_WEBVIEW_BUILD_PATH));
-#endif
-    return candidates;
+    return {programFolder + QStringLiteral("/kavo-webview.so"),
+            programFolder + QStringLiteral("/../lib/kavo/kavo-webview.so")};
 }
 
 // Made before the engine's library loads, which then finds it, rather than at start-up, where

@@ -1,0 +1,31 @@
+# Run by cmake --install before the files are copied, with KAVO_FOLDERS (the folders below the
+# prefix that the install writes into). When $KAVO_INSTALL_RECORD names a file, the folders missing
+# until now, up to and including the prefix, are added to it, so that Uninstall.cmake removes them
+# again once empty. The record's first line is the destination it belongs to; another destination
+# starts a new record.
+set(record "$ENV{KAVO_INSTALL_RECORD}")
+if(NOT record)
+    return()
+endif()
+set(destination "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
+set(created)
+if(EXISTS "${record}")
+    file(STRINGS "${record}" lines)
+    list(POP_FRONT lines recorded)
+    if(recorded STREQUAL destination)
+        set(created ${lines})
+    endif()
+endif()
+foreach(folder IN LISTS KAVO_FOLDERS)
+    set(path "${CMAKE_INSTALL_PREFIX}/${folder}")
+    while(NOT IS_DIRECTORY "$ENV{DESTDIR}${path}")
+        list(APPEND created "${path}")
+        if(path STREQUAL CMAKE_INSTALL_PREFIX)
+            break()
+        endif()
+        get_filename_component(path "${path}" DIRECTORY)
+    endwhile()
+endforeach()
+list(REMOVE_DUPLICATES created)
+list(JOIN created "\n" text)
+file(WRITE "${record}" "${destination}\n${text}\n")
