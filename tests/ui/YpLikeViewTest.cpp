@@ -309,11 +309,16 @@ private slots:
         const QString channel = QStringLiteral("ch-") + QString::fromStdString(Id('A'));
         const QStringList order = {QStringLiteral("sort"), QStringLiteral("action"), QStringLiteral("hijack"),
                                    QStringLiteral("outside"), channel};
+        // The keys go where the desktop sends them: the browser's own widget inside the page.
+        const auto keyWidget = [&] {
+            QWidget* proxy = h.Browser()->focusProxy();
+            return proxy ? proxy : static_cast<QWidget*>(h.Browser());
+        };
         for (const QString& id : order) {
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QTest::keyClick(keyWidget(), Qt::Key_Tab);
             QTRY_COMPARE(h.Js(QStringLiteral("document.activeElement.id")).toString(), id);
         }
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QTest::keyClick(keyWidget(), Qt::Key_Return);
         QTRY_COMPARE(h.Starter.Started.size(), std::size_t(1));
         QVERIFY2(h.Starter.Started[0].find("/pls/" + Id('A')) != std::string::npos, h.Starter.Started[0].c_str());
     }

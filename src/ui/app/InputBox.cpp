@@ -24,7 +24,9 @@ QString GetInputText(QWidget* parent, const QString& title, const QString& label
     const QFontMetrics metrics(dialog.font());
     const int wanted = std::max(metrics.horizontalAdvance(title) + 8 * metrics.averageCharWidth() + 96,
                                 metrics.horizontalAdvance(label) + 4 * metrics.averageCharWidth());
-    dialog.setMinimumWidth(std::max(wanted, 320));
+    // The dialog's layout fixes its size from its children, so the width goes on the text field.
+    if (auto* edit = dialog.findChild<QLineEdit*>())
+        edit->setMinimumWidth(std::max(wanted, 320));
     const bool accepted = dialog.exec() == QDialog::Accepted;
     if (ok)
         *ok = accepted;

@@ -533,7 +533,7 @@ void TkavoConfig::accept()
 {
     copyToSetting();
     if (const auto problem = m_autoStart->Apply())
-        Message(*problem);
+        message(*problem);
     QDialog::accept();
 }
 
