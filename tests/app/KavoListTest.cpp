@@ -278,9 +278,14 @@ TEST_F(KavoListTest, ExitStatusFollowsTheEnabledYps)
             run.Err.find("kavo-list: no YP is enabled in " + (home / "kavo.ini").string()) != std::string::npos;
         EXPECT_EQ(toldNone, c.noneEnabled) << c.name << ": " << run.Err;
         if (c.errors > 0) {
-            const std::string text = server.Url("/bad/") + "\r\nダウンロードエラー\r\n詳細：サーバーがエラーを返しました (HTTP 404) (HTTP/1.1 404 Not Found)";
+            const std::string text =
+                server.Url("/bad/") +
+                "\r\nダウンロードエラー\r\n詳細：サーバーがエラーを返しました (HTTP 404) (HTTP/1.1 404 Not Found)";
             EXPECT_EQ(result["errors"][0], text) << c.name;
-            EXPECT_NE(run.Err.find("ダウンロードエラー\n詳細：サーバーがエラーを返しました (HTTP 404) (HTTP/1.1 404 Not Found)"), std::string::npos) << c.name;
+            EXPECT_NE(run.Err.find(
+                          "ダウンロードエラー\n詳細：サーバーがエラーを返しました (HTTP 404) (HTTP/1.1 404 Not Found)"),
+                      std::string::npos)
+                << c.name;
         }
     }
 }

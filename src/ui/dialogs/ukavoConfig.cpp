@@ -7,8 +7,8 @@
 #include "common/ukavoCommon.h"
 #include "platform/Cp932.h"
 #include "settings/IniFile.h"
-#include "ui/dialogs/TrayOptions.h"
 #include "ui/dialogs/BalloonLimitField.h"
+#include "ui/dialogs/TrayOptions.h"
 
 #include "ui_ukavoConfig.h"
 
@@ -19,8 +19,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDialog>
-#include <QGuiApplication>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QMimeData>

@@ -226,10 +226,10 @@ void TkavoNotifyMgr::NotifyChannels(const TkavoChList& channels)
     for (const TkavoChItem& channel : channels)
         if (!m_ignored.Contains(channel))
             announced.Add(std::make_unique<TkavoChItem>()).Assign(channel);
-    const auto items =
-        BuildChannelNotifications(announced, notify.notifyCheckBoxFavorite, notify.Title,
-                                  [this](const TkavoChItem& channel) { return m_common.RenderNotifyText(channel); },
-                                  std::max(notify.MaxBalloons, 0));
+    const auto items = BuildChannelNotifications(
+        announced, notify.notifyCheckBoxFavorite, notify.Title,
+        [this](const TkavoChItem& channel) { return m_common.RenderNotifyText(channel); },
+        std::max(notify.MaxBalloons, 0));
     for (const TkavoNotifyItem& item : items)
         Enqueue(item);
 }
