@@ -220,7 +220,7 @@ public:
 private:
     void tick()
     {
-        const double sinceTick = m_sinceTick.isValid() ? m_sinceTick.nsecsElapsed() / 1e6 : 0;
+        const double sinceTick = m_sinceTick.isValid() ? static_cast<double>(m_sinceTick.nsecsElapsed()) / 1e6 : 0;
         m_sinceTick.restart();
         if (m_clicked) {
             m_longest = std::max(m_longest, sinceTick);
@@ -250,14 +250,14 @@ private:
         m_position = window.pos();
         m_framePosition = window.windowHandle()->framePosition();
         connect(&window.YpLike(), &YpLikeView::Loaded, this, [this] {
-            m_loadedMs = m_clickClock.nsecsElapsed() / 1e6;
+            m_loadedMs = static_cast<double>(m_clickClock.nsecsElapsed()) / 1e6;
             // The first frames of the page count too.
             QTimer::singleShot(500, this, [this] { report(); });
         });
         m_clicked = true;
         m_clickClock.start();
         window.Actions()[ActionId::TabYpLike]->trigger();
-        m_clickMs = m_clickClock.nsecsElapsed() / 1e6;
+        m_clickMs = static_cast<double>(m_clickClock.nsecsElapsed()) / 1e6;
         m_longest = std::max(m_longest, m_clickMs);
     }
 

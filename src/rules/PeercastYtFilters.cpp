@@ -69,30 +69,30 @@ public:
             if (key == "enabled") {
                 favorite.Enabled = m_values.Flag(value, place);
             } else if (key == "name") {
-                favorite.Title = Trimmed(value, place);
+                favorite.Title = trimmed(value, place);
             } else if (key == "favorite") {
                 listed = m_values.Flag(value, place);
             } else if (key == "ignore") {
                 favorite.ListDisable = m_values.Flag(value, place);
             } else if (key == "base_search") {
-                base = ReadSearch(value, place, true);
+                base = readSearch(value, place, true);
             } else if (key == "and_search") {
-                also = ReadSearch(value, place, false);
+                also = readSearch(value, place, false);
             } else if (key == "not_search") {
-                unless = ReadSearch(value, place, false);
+                unless = readSearch(value, place, false);
             } else if (key == "ignore_case") {
                 ignoreCase = m_values.Flag(value, place);
             } else if (key == "enable_color") {
                 favorite.ColorEnabled = m_values.Flag(value, place);
             } else if (key == "color") {
-                favorite.Color = ReadColor(value, place);
+                favorite.Color = readColor(value, place);
             } else {
                 unknown.push_back(key);
             }
         }
         m_name = favorite.Title.empty() ? where : where + " (" + Utf8(favorite.Title) + ")";
         for (const std::string& key : unknown)
-            Note("its key \"" + key + "\" is not known here and was left out");
+            note("its key \"" + key + "\" is not known here and was left out");
 
         // Searches over other fields than the base search's cannot share one favorite's text.
         const bool combined = also.Enabled || unless.Enabled;
@@ -110,7 +110,7 @@ public:
             m_values.CheckPattern(word, where);
         } else if (combined) {
             favorite.Enabled = false;
-            Note("its AND or NOT search looks in other fields than its base search, which one favorite cannot "
+            note("its AND or NOT search looks in other fields than its base search, which one favorite cannot "
                  "say; imported disabled with the base search alone");
         }
 
@@ -130,29 +130,29 @@ public:
             std::string names;
             for (const std::string& name : lost)
                 names += (names.empty() ? "" : ", ") + name;
-            Note("kavo's favorites cannot search " + names + "; left out");
+            note("kavo's favorites cannot search " + names + "; left out");
         }
         if (kavoFields == 0) {
             favorite.Enabled = false;
-            Note("it searches no field kavo's favorites have; imported disabled");
+            note("it searches no field kavo's favorites have; imported disabled");
         } else if (kavoFields > 1 && (base.Pattern.find_first_of("^$") != std::string::npos)) {
-            Note("its fields are searched as one text here, joined by commas, so ^ and $ mark the start and end of "
+            note("its fields are searched as one text here, joined by commas, so ^ and $ mark the start and end of "
                  "that text");
         }
         if (base.Pattern.empty())
-            Note("an empty base search finds every channel in peercast-yt, and none here");
+            note("an empty base search finds every channel in peercast-yt, and none here");
         if (!ignoreCase)
-            Note("kavo's favorites always ignore letter case");
+            note("kavo's favorites always ignore letter case");
         if (!listed && !favorite.ListDisable)
-            Note("it only colours channels in peercast-yt; here the channels it finds count as favorites too");
+            note("it only colours channels in peercast-yt; here the channels it finds count as favorites too");
         return favorite;
     }
 
 private:
-    void Note(const std::string& text) { m_notes.push_back(m_name + ": " + text); }
+    void note(const std::string& text) { m_notes.push_back(m_name + ": " + text); }
 
     // Blanks around a text cannot stay in the settings file; peercast-yt keeps them.
-    std::string Trimmed(const Json& value, const std::string& where)
+    std::string trimmed(const Json& value, const std::string& where)
     {
         std::string text = m_values.Text(value, where, false);
         const std::size_t begin = text.find_first_not_of(" \t");
@@ -163,7 +163,7 @@ private:
         return trimmed;
     }
 
-    Search ReadSearch(const Json& value, const std::string& where, bool base)
+    Search readSearch(const Json& value, const std::string& where, bool base)
     {
         if (!value.is_object())
             Fail(where, "expected an object");
@@ -182,7 +182,7 @@ private:
                     search.Fields.insert(item[i].get<std::string>());
                 }
             } else if (key == "search") {
-                search.Pattern = Trimmed(item, place);
+                search.Pattern = trimmed(item, place);
                 if (!search.Pattern.empty())
                     m_values.CheckPattern(search.Pattern, place);
             }
@@ -190,7 +190,7 @@ private:
         return search;
     }
 
-    ColorValue ReadColor(const Json& value, const std::string& where)
+    ColorValue readColor(const Json& value, const std::string& where)
     {
         // [red, green, blue]
         if (!value.is_array() || value.size() != 3)

@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <system_error>
 #include <unistd.h>
 
 extern char** environ;
@@ -90,7 +91,7 @@ bool ScriptProcess::Start(const std::string& host, char jobType, std::string_vie
     }
     int fds[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
-        error = std::strerror(errno);
+        error = std::error_code(errno, std::generic_category()).message();
         return false;
     }
     // The helper's end goes to descriptor 3; keep it off 3 itself so the duplication clears its
@@ -129,7 +130,7 @@ bool ScriptProcess::Start(const std::string& host, char jobType, std::string_vie
     ::close(childFd);
     if (spawned != 0) {
         ::close(fds[0]);
-        error = std::strerror(spawned);
+        error = std::error_code(spawned, std::generic_category()).message();
         return false;
     }
     m_pid = pid;

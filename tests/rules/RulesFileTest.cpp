@@ -311,8 +311,9 @@ TEST(RulesFileTest, TheSchemaDescribesWhatIsWritten)
         const Json& entry = written[section][0];
         for (const auto& [key, value] : entry.items()) {
             ASSERT_TRUE(properties.contains(key)) << section << "." << key << " is not in the schema";
-            if (properties[key].contains("default"))
+            if (properties[key].contains("default")) {
                 EXPECT_EQ(properties[key]["default"], value) << section << "." << key;
+            }
         }
         for (const auto& [key, property] : properties.items())
             EXPECT_TRUE(entry.contains(key) || key == "word" || key == "regex") << key << " is never written";
