@@ -97,6 +97,20 @@ class Harness;
 // What a harness starts with: settings, the page's templates and files beside them.
 struct Setup
 {
+    // Built field by field: GCC 12 warns when designated initialisers leave members out.
+    static Setup WithSettings(std::string settings)
+    {
+        Setup setup;
+        setup.MoreSettings = std::move(settings);
+        return setup;
+    }
+    static Setup Preloading()
+    {
+        Setup setup;
+        setup.Preload = true;
+        return setup;
+    }
+
     std::string MoreSettings;
     std::string Header = ::Header;
     std::string Channel = ::Channel;
@@ -325,7 +339,8 @@ private slots:
 
     void temporaryFileModeAndScrollRestore()
     {
-        Harness h({.MoreSettings = "[Window]\nYpLikeModeFromStream=0\nYpLikeModeFromTempFile=1\nYpLikeRestorePos=1\n"});
+        Harness h(
+            Setup::WithSettings("[Window]\nYpLikeModeFromStream=0\nYpLikeModeFromTempFile=1\nYpLikeRestorePos=1\n"));
         QVERIFY(h.Cycle(Line("few", 'A', 3) + Line("many", 'C', 40)));
         QVERIFY(h.ShowAndLoad(h.Action("ActionTabYpLike")));
         const QString temp = QString::fromStdString(h.Folder.File("templates/temp.html"));
@@ -430,7 +445,7 @@ document.documentElement.dataset.prompted = String(prompt('name?'));
     // showing then only builds the page, in the window as it was.
     void browserMadeAheadOnceIdle()
     {
-        Harness h({.Preload = true});
+        Harness h(Setup::Preloading());
         QVERIFY(!h.Main().YpLike().Created());
         QVERIFY(h.Cycle(Line("few", 'A', 3) + Line("many", 'C', 40)));
         QTRY_VERIFY_WITH_TIMEOUT(h.P->Preload().Finished(), 60000);
