@@ -34,6 +34,11 @@ namespace fs = std::filesystem;
 std::map<std::string, double> Measure(const fs::path& home, bool preload)
 {
     const fs::path out = home / "first-show.txt";
+    // kavo from the build finds the shipped templates, icons and browser module only when told.
+    ::setenv("KAVO_DATA_DIR", KAVO_DATA, 0);
+#ifdef KAVO_WEBVIEW_MODULE_PATH
+    ::setenv("KAVO_WEBVIEW_MODULE", KAVO_WEBVIEW_MODULE_PATH, 0);
+#endif
     std::vector<std::string> args = {KAVO_PROGRAM, "--home", home.string(), "--measure-first-show"};
     if (!preload)
         args.emplace_back("--no-browser-preload");

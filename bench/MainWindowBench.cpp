@@ -204,6 +204,8 @@ void BM_StartupToFirstWindow(benchmark::State& state)
 {
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // kavo from the build finds the shipped templates and icons only when told where they are.
+    setenv("KAVO_DATA_DIR", KAVO_DATA, 0);
     const auto home = std::filesystem::temp_directory_path() / ("kavo-bench-" + std::to_string(getpid()));
     std::filesystem::create_directories(home);
     double kavo = 0;
