@@ -361,9 +361,9 @@ ListOptions ParseListArguments(const std::vector<std::string>& args)
             ++row;
         if (row == table.size())
             throw Error{"unknown argument \"" + std::string(arg) + "\""};
-        const ListOptionSpec& spec = table[row];
+        const ListOptionSpec& option = table[row];
         std::string value;
-        if (spec.Argument.empty()) {
+        if (option.Argument.empty()) {
             if (inlineValue)
                 throw Error{"option " + std::string(arg) + " takes no value"};
         } else if (inlineValue) {
@@ -373,8 +373,8 @@ ListOptions ParseListArguments(const std::vector<std::string>& args)
         } else {
             throw Error{"option " + std::string(arg) + " needs a value"};
         }
-        spec.Take(options, value);
-        given[row] = !(spec.EmptyIsAbsent && value.empty());
+        option.Take(options, value);
+        given[row] = !(option.EmptyIsAbsent && value.empty());
     }
 
     const auto has = [&](std::string_view name) {
@@ -416,15 +416,15 @@ ListOptions ParseListArguments(const std::vector<std::string>& args)
 std::string ListHelpText()
 {
     std::string text(HelpHead);
-    for (const ListOptionSpec& spec : ListOptionTable()) {
-        if (spec.Help.empty())
+    for (const ListOptionSpec& option : ListOptionTable()) {
+        if (option.Help.empty())
             continue;
-        std::string usage(spec.Usage);
+        std::string usage(option.Usage);
         if (usage.empty()) {
-            usage =
-                spec.Alias.empty() ? std::string(spec.Name) : std::string(spec.Alias) + ", " + std::string(spec.Name);
-            if (!spec.Argument.empty())
-                usage.append(" ").append(spec.Argument);
+            usage = option.Alias.empty() ? std::string(option.Name)
+                                         : std::string(option.Alias) + ", " + std::string(option.Name);
+            if (!option.Argument.empty())
+                usage.append(" ").append(option.Argument);
         }
         text.append(HelpIndent, ' ').append(usage);
         // A usage too wide for its column stands on a line of its own.
@@ -432,7 +432,7 @@ std::string ListHelpText()
             text.append(HelpColumn - HelpIndent - usage.size(), ' ');
         else
             text.append("\n").append(HelpColumn, ' ');
-        for (const char c : spec.Help) {
+        for (const char c : option.Help) {
             text += c;
             if (c == '\n')
                 text.append(HelpColumn, ' ');

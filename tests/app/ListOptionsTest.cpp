@@ -47,18 +47,18 @@ TEST(ListOptions, EveryOptionIsInTheHelpAndParses)
 {
     const std::string help = ListHelpText();
     const auto& table = ListOptionTable();
-    const auto argsOf = [&](const ListOptionSpec& spec) {
-        std::vector<std::string> args = {std::string(spec.Name)};
-        if (!spec.Argument.empty())
-            args.push_back(SampleValues.at(spec.Argument));
+    const auto argsOf = [&](const ListOptionSpec& option) {
+        std::vector<std::string> args = {std::string(option.Name)};
+        if (!option.Argument.empty())
+            args.push_back(SampleValues.at(option.Argument));
         return args;
     };
-    for (const ListOptionSpec& spec : table) {
-        const std::string name(spec.Name);
+    for (const ListOptionSpec& option : table) {
+        const std::string name(option.Name);
         SCOPED_TRACE(name);
-        ASSERT_TRUE(spec.Argument.empty() || SampleValues.contains(spec.Argument))
-            << "no sample value for " << spec.Argument;
-        for (const std::string_view spelling : {spec.Name, spec.Alias})
+        ASSERT_TRUE(option.Argument.empty() || SampleValues.contains(option.Argument))
+            << "no sample value for " << option.Argument;
+        for (const std::string_view spelling : {option.Name, option.Alias})
             if (!spelling.empty()) {
                 EXPECT_TRUE(NamesWord(help, spelling)) << spelling << " is not in the help";
             }
@@ -66,15 +66,15 @@ TEST(ListOptions, EveryOptionIsInTheHelpAndParses)
         // What it goes with, alone, is the baseline the option must change.
         std::vector<std::string> base;
         for (const ListOptionSpec& other : table)
-            if (other.Name == spec.Needs)
+            if (other.Name == option.Needs)
                 base = argsOf(other);
-        std::vector<std::string> args = argsOf(spec);
+        std::vector<std::string> args = argsOf(option);
         args.insert(args.end(), base.begin(), base.end());
         const std::string error = UsageErrorOf(args);
         ASSERT_EQ(error, "");
         EXPECT_NE(ParseListArguments(args), ParseListArguments(base)) << "the option changed nothing";
 
-        if (spec.Argument.empty()) {
+        if (option.Argument.empty()) {
             EXPECT_EQ(UsageErrorOf({name + "=1"}), "option " + name + " takes no value");
         } else {
             std::vector<std::string> joined = {name + "=" + args[1]};
@@ -82,8 +82,8 @@ TEST(ListOptions, EveryOptionIsInTheHelpAndParses)
             EXPECT_EQ(ParseListArguments(joined), ParseListArguments(args));
             EXPECT_EQ(UsageErrorOf({name}), "option " + name + " needs a value");
         }
-        if (!spec.Alias.empty()) {
-            EXPECT_EQ(ParseListArguments({std::string(spec.Alias)}), ParseListArguments({name}));
+        if (!option.Alias.empty()) {
+            EXPECT_EQ(ParseListArguments({std::string(option.Alias)}), ParseListArguments({name}));
         }
     }
     EXPECT_EQ(UsageErrorOf({"--nothing"}), "unknown argument \"--nothing\"");
