@@ -12,7 +12,7 @@ namespace kavo {
 class ActionTable;
 class BroadcastHistoryWindow;
 class HistoryStore;
-struct TkavoSetting;
+class TkavoSetting;
 class YpStatusWindow;
 
 // The main window's way into the history: the windows "YPの状態" and "放送履歴", opened by two

@@ -8,7 +8,7 @@ class QTreeWidget;
 namespace kavo {
 
 class HistoryStore;
-struct TkavoSetting;
+class TkavoSetting;
 
 // "YPの状態": one row per configured YP with its last result, channels, time since the last
 // success and failures in a row, as the history recorded them; a failing YP in red, and a tip with

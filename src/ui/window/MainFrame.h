@@ -19,7 +19,7 @@ namespace kavo {
 class ActionTable;
 class TkavoCommon;
 class TkavoNotifyMgr;
-struct TkavoSetting;
+class TkavoSetting;
 
 // The frame around the channel views: the main menu, the pop-up menus of the tray, the status bar
 // and the bands, the "kavo" menu that stands in for the system menu, the status bar with its three
