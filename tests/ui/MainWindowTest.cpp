@@ -184,6 +184,14 @@ public:
     }
 
     int Fetches() const { return static_cast<int>(Server.RequestsFor("/yp/index.txt").size()); }
+
+    // The refreshes read the local server's status page here, which answers with no relays.
+    void WatchLocalServer()
+    {
+        P->Setting().URL.LocalChInfo = true;
+        P->Setting().URL.LocalChInfoAddr = Server.Url("/admin?cmd=viewxml");
+        Server.Route("/admin", HttpReply::Ok("<peercast><channels_relayed/></peercast>"));
+    }
 };
 
 // Runs answer on the modal dialog the next step opens, once it is shown; the answer must close it.
@@ -600,6 +608,7 @@ private slots:
     {
         Harness h;
         h.Start();
+        h.WatchLocalServer();
         QVERIFY(h.Cycle(Index({{"A", 5}}), true));
         ChannelListView* now = h.ListViewNow();
         const auto enabled = [&] {
@@ -665,12 +674,21 @@ private slots:
         HttpReply slow = HttpReply::Ok(Index({{"A", 5}}));
         slow.Delay = std::chrono::milliseconds(800);
         h.Server.Route("/yp/index.txt", slow);
+        h.Server.Route("/admin", HttpReply::Error(404, "Not Found")); // meanwhile the server went away
         QSignalSpy finished(&h.Refreshes(), &RefreshCycle::CycleFinished);
         h.Clock->AddMinutes(11);
         h.Action("ActionMainModeAuto")->setChecked(true);
         h.Refreshes().RefreshTimer();
         QCOMPARE(enabled(), QStringLiteral("Play OpenContact NotifyTest Copy"));
+        h.Server.Route("/admin", HttpReply::Error(404, "Not Found")); // meanwhile the server went away
         QVERIFY(finished.wait(10000));
+
+        // The channel's earlier mark stays, but a server that did not answer takes no command.
+        now->SelectRow(0);
+        Arrange(now->SelectedChannel()).LocalStatus = "RECEIVE";
+        h.Main().Channels().PrepareListMenu();
+        for (const char* admin : {"ActionLVAdminCmdStop", "ActionLVAdminCmdBump", "ActionLVViewRelayInfo"})
+            QVERIFY2(!h.Action(admin)->isEnabled(), admin);
 
         now->clearSelection();
         QCOMPARE(enabled(), QString());
@@ -758,9 +776,8 @@ private slots:
     {
         Harness h;
         h.Start();
+        h.WatchLocalServer();
         QVERIFY(h.Cycle(Index({{"A", 5}}), true));
-        h.P->Setting().URL.LocalChInfo = true;
-        h.P->Setting().URL.LocalChInfoAddr = h.Server.Url("/admin?cmd=viewxml");
         ChannelActions& actions = h.Main().Channels();
         ChannelListView* now = h.ListViewNow();
         now->SelectRow(0);
@@ -800,6 +817,26 @@ private slots:
         actions.PrepareListMenu();
         h.Action("ActionLVViewRelayInfo")->trigger();
         QCOMPARE(h.Starter.Opened.back(), h.Server.Url("/html/ja/relayinfo.html?id=" + id));
+
+        // A relay without its source is bumped only when the user says so.
+        const auto bumpsSent = [&] {
+            int count = 0;
+            for (const HttpRequest& request : h.Server.RequestsFor("/admin"))
+                count += request.Target.find("cmd=bump") != std::string::npos ? 1 : 0;
+            return count;
+        };
+        for (const bool yes : {false, true}) {
+            channel.LocalStatus = "IDLE";
+            const int before = bumpsSent();
+            WhenModal([yes](QWidget* dialog) {
+                static_cast<QMessageBox*>(dialog)->button(yes ? QMessageBox::Yes : QMessageBox::No)->click();
+            });
+            actions.PrepareListMenu();
+            bump->trigger();
+            QTRY_VERIFY_WITH_TIMEOUT(!actions.AdminCommandRunning(), 10000);
+            QCOMPARE(bumpsSent(), before + (yes ? 1 : 0));
+            QCOMPARE(channel.LocalStatus, std::string(yes ? "CONNECT" : "IDLE"));
+        }
     }
 
     // The test notification takes the channel's favorites as they are now, whatever Rank2 says.

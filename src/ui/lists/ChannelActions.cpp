@@ -6,6 +6,7 @@
 #include "common/ukavoCommon.h"
 #include "core/FavoriteMatcher.h"
 #include "net/AdminCommand.h"
+#include "net/LocalChannels.h"
 #include "net/ukavoNet.h"
 #include "platform/Cp932.h"
 #include "platform/HtmlEntities.h"
@@ -19,6 +20,7 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QMessageBox>
 
 #include <optional>
 
@@ -199,7 +201,10 @@ void ChannelActions::Play(const std::string& url, ChannelListView* view, const T
 
 bool ChannelActions::adminAllowed(const TkavoChItem* channel) const
 {
-    return channel && m_setting.URL.LocalChInfo && !channel->LocalStatus.empty() && !m_net.Running() && !m_common.Busy;
+    // A server that did not answer the last status read keeps the marks of an earlier one, but is
+    // not there to take a command.
+    return channel && m_setting.URL.LocalChInfo && !channel->LocalStatus.empty() && !m_net.Running() &&
+           !m_common.Busy && m_net.LastCycle().LocalAnswered;
 }
 
 bool ChannelActions::AdminCommandRunning() const
@@ -279,10 +284,24 @@ void ChannelActions::adminCommand(bool bump)
     // A shortcut reaches the action without the menu's preparation: the same rules hold.
     if (!adminAllowed(channel) || AdminCommandRunning())
         return;
-    const std::optional<std::string> server = LocalServer(m_setting);
-    if (!server)
+    if (bump && !HasSourceConnection(channel->LocalStatus)) {
+        const unsigned fills = m_fills;
+        const ChannelListView* view = m_view;
+        const QMessageBox::StandardButton answer =
+            QMessageBox::question(qobject_cast<QWidget*>(parent()), QStringLiteral("Bump"),
+                                  QString::fromUtf8("このリレーは配信元につながっていません (%1)。\n"
+                                                    "Bumpするとサーバーにその指示が残り、次の視聴者が切断されたり"
+                                                    "チャンネルが消えたりすることがあります。Bumpしますか?")
+                                      .arg(FromCp932(channel->LocalStatus)),
+                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        // The lists may have been refilled meanwhile: the row asked about is gone.
+        if (answer != QMessageBox::Yes || fills != m_fills || view != m_view || !adminAllowed(channel) ||
+            AdminCommandRunning())
+            return;
+    }
+    const std::string url = AdminCommandUrl(m_setting.URL.LocalChInfoAddr, bump ? "bump" : "stop", channel->Hash);
+    if (url.empty())
         return;
-    const std::string url = *server + "/admin?cmd=" + (bump ? "bump" : "stop") + "&id=" + channel->Hash;
     markChannel(m_view, *channel, bump);
 
     if (!m_admin)

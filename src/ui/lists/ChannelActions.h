@@ -84,7 +84,8 @@ private:
     void viewRelayInfo();
     void notifyTest();
     void clearLog();
-    // The admin actions may act on the channel: the local server knows it and no cycle runs.
+    // The admin actions may act on the channel: the local server knows it, answered the last
+    // status read, and no cycle runs.
     bool adminAllowed(const TkavoChItem* channel) const;
     // Marks the channel relayed by the local server (played, bumped) or stopped, and redraws its row
     // in the view. A channel of a list the retrieval module did not hand out (an earlier run's)
