@@ -211,6 +211,13 @@ void Program::connectSettings()
         item.Kind = 1;
         m_notifyMgr->Notify(item, false);
     });
+    // "Do not ask again" before playing a doubtful channel is a setting like any other.
+    QObject::connect(&window.Channels(), &ChannelActions::PlayHintQuestionsDeclined, &window, [this] {
+        TkavoSetting edited = m_settings->Current();
+        edited.Operation.AskPlayHint = false;
+        if (const std::optional<std::string> problem = m_settings->Commit(edited))
+            m_window->statusBar()->showMessage(FromCp932(*problem), 10000);
+    });
     // Last: the refresh for a YP just enabled sees every part set up for the new settings.
     QObject::connect(settings, &SettingsHolder::Changed, m_cycle.get(), &RefreshCycle::SettingsChanged);
 }

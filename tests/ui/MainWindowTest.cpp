@@ -16,6 +16,8 @@
 #include "ui/app/SingleInstance.h"
 #include "ui/dialogs/ukavoConfig.h"
 #include "ui/lists/ChannelActions.h"
+#include "ui/lists/ChannelListView.h"
+#include "ui/lists/ChannelModel.h"
 #include "ui/lists/ChannelViews.h"
 #include "ui/lists/EmptyState.h"
 #include "ui/window/MainFrame.h"
@@ -27,6 +29,7 @@
 #include <QAbstractItemModelTester>
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QCoreApplication>
 #include <QDialog>
@@ -729,6 +732,50 @@ private slots:
         h.ListViewNow()->SelectRow(0);
         h.Main().Channels().CopySelected();
         QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("A\r\n[A]"));
+    }
+
+    // A channel that will probably not play shows a mark with its reason, and plays only when the
+    // user says so; "do not ask again" goes into the settings.
+    void doubtfulChannelIsMarkedAndPlayedOnlyWhenConfirmed()
+    {
+        Harness h;
+        h.Start();
+        QVERIFY(h.Cycle(Index({{"A", 5}}), true));
+        ChannelListView* now = h.ListViewNow();
+        now->SelectRow(0);
+        Arrange(now->SelectedChannel()).Bitrate = "0";
+        const ChannelModel& model = now->Model();
+        bool marked = false;
+        for (int column = 0; column < model.columnCount(); ++column)
+            marked = marked || model.data(model.index(0, column)).toString().startsWith(QString::fromUtf8("※"));
+        QVERIFY(marked);
+        QVERIFY(model.data(model.index(0, 0), Qt::ToolTipRole).toString().contains(QStringLiteral("0 kbps")));
+
+        const auto plays = [&] { return h.Starter.Started.size() + h.Starter.Opened.size(); };
+        struct Answer
+        {
+            bool Yes;
+            bool Never;
+        };
+        for (const Answer answer : {Answer{false, false}, Answer{true, false}, Answer{true, true}}) {
+            const std::size_t before = plays();
+            WhenModal([answer](QWidget* dialog) {
+                auto* box = static_cast<QMessageBox*>(dialog);
+                box->checkBox()->setChecked(answer.Never);
+                box->button(answer.Yes ? QMessageBox::Yes : QMessageBox::No)->click();
+            });
+            h.Main().Channels().PlaySelected(now);
+            QCOMPARE(plays(), before + (answer.Yes ? 1 : 0));
+            QCOMPARE(h.P->Setting().Operation.AskPlayHint, !answer.Never);
+        }
+        // Asked no more: a question that still came would be closed unanswered, playing nothing.
+        const std::size_t before = plays();
+        QTimer::singleShot(3000, [] {
+            if (QWidget* modal = QApplication::activeModalWidget())
+                modal->close();
+        });
+        h.Main().Channels().PlaySelected(now);
+        QCOMPARE(plays(), before + 1);
     }
 
     // With the local server watched, a played channel shows that it is relayed until the next

@@ -17,6 +17,7 @@
 #include "ui/window/ActionTable.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMenu>
@@ -191,12 +192,33 @@ void ChannelActions::Play(const std::string& url, ChannelListView* view, const T
         const std::string name = channel ? channel->ChannelName : std::string();
         const std::string type = channel ? channel->Type : std::string();
         const unsigned fills = m_fills;
+        if (channel && m_setting.Operation.AskPlayHint) {
+            const PlayHint hint = m_common.ChannelPlayHint(*channel);
+            if (hint != PlayHint::None && !askPlayAnyway(hint))
+                return;
+        }
         m_launcher().PlayOrOpen(played, name, type);
         if (channel && fills == m_fills && m_setting.URL.LocalChInfo) {
             markChannel(view, *channel, true);
             requestYpLikeRebuild();
         }
     });
+}
+
+bool ChannelActions::askPlayAnyway(PlayHint hint)
+{
+    QMessageBox question(QMessageBox::Question, QString::fromUtf8("再生"),
+                         QString::fromUtf8("このチャンネルは再生できないかもしれません:\n%1\n\n再生しますか?")
+                             .arg(FromCp932(PlayHintTip(hint))),
+                         QMessageBox::Yes | QMessageBox::No, qobject_cast<QWidget*>(parent()));
+    question.setDefaultButton(QMessageBox::Yes);
+    auto* never = new QCheckBox(QString::fromUtf8("今後は確認しない"), &question);
+    never->setObjectName(QStringLiteral("DoNotAskAgain"));
+    question.setCheckBox(never);
+    const bool yes = question.exec() == QMessageBox::Yes;
+    if (never->isChecked())
+        emit PlayHintQuestionsDeclined();
+    return yes;
 }
 
 bool ChannelActions::adminAllowed(const TkavoChItem* channel) const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/PlayHint.h"
+
 #include <QObject>
 
 #include <functional>
@@ -74,6 +76,8 @@ signals:
     void StatusMessage(const QString& text);
     // The channels' marks changed while the YP-style page is shown: the page is to be built again.
     void YpLikeRebuildNeeded();
+    // The user asked not to be asked again before playing a channel that will probably not play.
+    void PlayHintQuestionsDeclined();
 
 private:
     void buildPopupMenu();
@@ -81,6 +85,8 @@ private:
     void fillToolMenu(QMenu* menu);
     void runTool(std::size_t entry, const QString& title);
     void adminCommand(bool bump);
+    // Asks whether to play a channel that will probably not play; true to play it.
+    bool askPlayAnyway(PlayHint hint);
     void viewRelayInfo();
     void notifyTest();
     void clearLog();
