@@ -747,7 +747,8 @@ private slots:
         const ChannelModel& model = now->Model();
         bool marked = false;
         for (int column = 0; column < model.columnCount(); ++column)
-            marked = marked || model.data(model.index(0, column)).toString().startsWith(QString::fromUtf8("※"));
+            marked = marked ||
+                     model.data(model.index(0, column), Qt::DisplayRole).toString().startsWith(QString::fromUtf8("※"));
         QVERIFY(marked);
         QVERIFY(model.data(model.index(0, 0), Qt::ToolTipRole).toString().contains(QStringLiteral("0 kbps")));
 
@@ -985,15 +986,17 @@ private slots:
         QCOMPARE(h.Starter.Started[1].Arguments, std::vector<std::string>{""});
     }
 
-    // Nothing to end: a line in the debug log, and no message.
-    void exitPeerCastWithoutAServerOnlyLogs()
+    // Nothing to end: said in the status bar and the debug log, without a message box.
+    void exitPeerCastWithoutAServerSaysSo()
     {
         Harness h;
         h.Start();
         h.Action("ActionMainHelpDebugMode")->setChecked(true);
         h.Action("ActionMainHelpExitPeerCast")->trigger();
         QVERIFY(!QApplication::activeModalWidget());
-        QVERIFY(ReadFile(DebugLog::FilePath()).find("no PeerCast process to end") != std::string::npos);
+        const QString said = h.Main().statusBar()->currentMessage();
+        QVERIFY2(said.startsWith(QString::fromUtf8("終了したPeerCastはありません")), qPrintable(said));
+        QVERIFY(ReadFile(DebugLog::FilePath()).find(said.toStdString()) != std::string::npos);
         h.Action("ActionMainHelpDebugMode")->setChecked(false);
     }
 
