@@ -207,10 +207,11 @@ void ChannelActions::Play(const std::string& url, ChannelListView* view, const T
 
 bool ChannelActions::askPlayAnyway(PlayHint hint)
 {
-    QMessageBox question(QMessageBox::Question, QString::fromUtf8("再生"),
+    QWidget* window = qobject_cast<QWidget*>(parent());
+    QMessageBox question(QMessageBox::Question, window ? window->windowTitle() : QString(),
                          QString::fromUtf8("このチャンネルは再生できないかもしれません:\n%1\n\n再生しますか?")
                              .arg(FromCp932(PlayHintTip(hint))),
-                         QMessageBox::Yes | QMessageBox::No, qobject_cast<QWidget*>(parent()));
+                         QMessageBox::Yes | QMessageBox::No, window);
     question.setDefaultButton(QMessageBox::Yes);
     auto* never = new QCheckBox(QString::fromUtf8("今後は確認しない"), &question);
     never->setObjectName(QStringLiteral("DoNotAskAgain"));
@@ -309,8 +310,9 @@ void ChannelActions::adminCommand(bool bump)
     if (bump && !HasSourceConnection(channel->LocalStatus)) {
         const unsigned fills = m_fills;
         const ChannelListView* view = m_view;
+        QWidget* window = qobject_cast<QWidget*>(parent());
         const QMessageBox::StandardButton answer =
-            QMessageBox::question(qobject_cast<QWidget*>(parent()), QStringLiteral("Bump"),
+            QMessageBox::question(window, window ? window->windowTitle() : QString(),
                                   QString::fromUtf8("このリレーは配信元につながっていません (%1)。\n"
                                                     "Bumpするとサーバーにその指示が残り、次の視聴者が切断されたり"
                                                     "チャンネルが消えたりすることがあります。Bumpしますか?")
