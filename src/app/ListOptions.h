@@ -34,6 +34,7 @@ struct ListOptions
     bool Settings = false;
     bool YpStatus = false;
     bool History = false;
+    bool Notifications = false;
     double SinceDays = 0; // 0: every broadcast kept
     std::optional<std::string> Search;
     std::string Template;
@@ -59,10 +60,11 @@ enum ListMode : unsigned {
     PageMode = 1U << 2,        // --page
     YpStatusMode = 1U << 3,    // --yp-status
     HistoryMode = 1U << 4,     // --history
-    AnyMode = (1U << 5) - 1,
+    NotificationsMode = 1U << 5, // --notifications
+    AnyMode = (1U << 6) - 1,
     // --export-rules, --import-rules: they print no list and fetch nothing, so an option must name
     // this mode to go with them.
-    RulesMode = 1U << 5,
+    RulesMode = 1U << 6,
 };
 
 struct ListOptionSpec
@@ -75,7 +77,7 @@ struct ListOptionSpec
     // Its lines in the help; empty for an option the usage of another one shows.
     std::string_view Help{};
     unsigned Modes = AnyMode;
-    // An option it only goes with, and what is said when that one is missing.
+    // An option it only goes with ("A|B": either of them), and what is said when none is given.
     std::string_view Needs{};
     std::string_view NeedsMessage{};
     // An empty value is as if the option were not given.

@@ -2,6 +2,7 @@
 
 #include "common/ukavoCommon.h"
 #include "history/HistoryStore.h"
+#include "notify/AnnouncementDecision.h"
 #include "platform/Cp932.h"
 #include "platform/HtmlEntities.h"
 #include "rules/RulesImport.h"
@@ -467,6 +468,50 @@ std::string HistoryOutput(const std::vector<BroadcastRow>& rows, OutputFormat fo
                              CutWithEllipsis(HtmlDecode(GenreDescriptionOf(b.Genre, b.Description)), 100)});
         out = Columns(std::move(table), {false, false, true, false, false, false}) +
               Utf8(Sjis("* 最後の取得で放送中")) + '\n';
+        break;
+    }
+    }
+    return out;
+}
+
+Json NotificationJson(const NotificationLogRow& row)
+{
+    return Json{{"Time", DateTimeText(row.Time)},
+                {"Trigger", Utf8(TriggerText(static_cast<AnnounceTrigger>(row.Trigger)))},
+                {"Outcome", Utf8(OutcomeText(static_cast<AnnounceOutcome>(row.Outcome)))},
+                {"ChannelName", Utf8(row.ChannelName)},
+                {"ContactURL", Utf8(row.ContactURL)},
+                {"Hash", Utf8(row.Hash)},
+                {"Yp", Utf8(row.Yp)},
+                {"Reason", Utf8(row.Reason)}};
+}
+
+std::string NotificationsOutput(const std::vector<NotificationLogRow>& rows, OutputFormat format)
+{
+    std::string out;
+    switch (format) {
+    case OutputFormat::Json:
+        for (const NotificationLogRow& row : rows)
+            out += DumpJson(NotificationJson(row)) + '\n';
+        break;
+    case OutputFormat::Tsv:
+        out = "Time\tTrigger\tOutcome\tChannelName\tContactURL\tHash\tYp\tReason\n";
+        for (const NotificationLogRow& row : rows) {
+            const Json json = NotificationJson(row);
+            std::string line = DateTimeText(row.Time);
+            for (const char* key : {"Trigger", "Outcome", "ChannelName", "ContactURL", "Hash", "Yp", "Reason"})
+                line += "\t" + TsvCell(json[key]);
+            out += line + '\n';
+        }
+        break;
+    case OutputFormat::Table: {
+        std::vector<std::vector<std::string>> table = {
+            {Sjis("時刻"), Sjis("契機"), Sjis("結果"), "Channel", "YP", Sjis("理由")}};
+        for (const NotificationLogRow& row : rows)
+            table.push_back({FormatMonthDayTime(row.Time), TriggerText(static_cast<AnnounceTrigger>(row.Trigger)),
+                             OutcomeText(static_cast<AnnounceOutcome>(row.Outcome)),
+                             CutWithEllipsis(HtmlDecode(row.ChannelName), 40), row.Yp, row.Reason});
+        out = Columns(std::move(table), {false, false, false, false, false, false});
         break;
     }
     }

@@ -18,6 +18,7 @@ namespace kavo {
 class TkavoCommon;
 class TkavoSetting;
 struct BroadcastRow;
+struct NotificationLogRow;
 struct ImportSummary;
 struct YpHealth;
 
@@ -86,6 +87,8 @@ nlohmann::ordered_json BroadcastJson(const BroadcastRow& broadcast);
 // The YP status or the broadcasts in the chosen format, with their line ends.
 std::string YpStatusOutput(const std::vector<YpHealth>& rows, OutputFormat format, DateTime now);
 std::string HistoryOutput(const std::vector<BroadcastRow>& rows, OutputFormat format);
+nlohmann::ordered_json NotificationJson(const NotificationLogRow& row);
+std::string NotificationsOutput(const std::vector<NotificationLogRow>& rows, OutputFormat format);
 
 // ---- Settings
 

@@ -155,7 +155,7 @@ int EnabledYps(const TkavoSetting& setting)
 int RunCycles(const ListOptions& options, const std::optional<TemplateTexts>& templates, const TkavoSetting& setting,
               const IniFile& settingsFile, HistoryStore& history)
 {
-    const bool reportOnly = options.YpStatus || options.History;
+    const bool reportOnly = options.YpStatus || options.History || options.Notifications;
     std::shared_ptr<SteppedClock> clock;
     if (options.TimeStepMinutes > 0) {
         clock = std::make_shared<SteppedClock>();
@@ -274,7 +274,7 @@ int RunPage(const ListOptions& options, const TkavoSetting& setting, const IniFi
     return enabled == 0 || result.Retrieved > result.Failed ? 0 : 1;
 }
 
-// --yp-status and --history, after the refreshes asked for, if any.
+// --yp-status, --history and --notifications, after the refreshes asked for, if any.
 int RunReport(const ListOptions& options, const std::optional<TemplateTexts>& templates, const TkavoSetting& setting,
               const IniFile& settingsFile, HistoryStore& history)
 {
@@ -303,6 +303,9 @@ int RunReport(const ListOptions& options, const std::optional<TemplateTexts>& te
         for (const TkavoYpItem& yp : setting.YpList)
             configured.push_back(YpHealth::Of(yp.Url, yp.Title, yp.Enabled));
         std::cout << YpStatusOutput(history.YpStatus(configured), options.Format, Now());
+    } else if (options.Notifications) {
+        const DateTime since = options.SinceDays > 0 ? Now() - options.SinceDays : 0;
+        std::cout << NotificationsOutput(history.Notifications(since), options.Format);
     } else {
         BroadcastQuery query;
         query.Pattern = pattern;
@@ -422,7 +425,7 @@ int Main(int argc, char** argv)
     }
     HistoryStore history(ProgramFolder() + "/" + HistoryStore::FileName);
     history.SetProblemHandler([](const std::string& problem) { std::cerr << Program << ": " << problem << std::endl; });
-    if (options.YpStatus || options.History)
+    if (options.YpStatus || options.History || options.Notifications)
         return RunReport(options, templates, setting, settingsFile, history);
     return RunCycles(options, templates, setting, settingsFile, history);
 }
