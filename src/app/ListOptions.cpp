@@ -206,6 +206,12 @@ const std::vector<ListOptionSpec>& ListOptionTable()
          .Needs = "--find",
          .NeedsMessage = "--find-only goes with --find",
          .Take = [](O& o, V) { o.FindOnly = true; }},
+        {.Name = "--merge",
+         .Help = "one row for each broadcast that several YPs list (name and contact URL\n"
+                 "alike, the channel ID aside), from the first YP configured; the field Yps\n"
+                 "lists the titles of every YP that carries it",
+         .Modes = ChannelListMode,
+         .Take = [](O& o, V) { o.Merge = true; }},
         {.Name = "--settings",
          .Help = "print the settings as loaded and exit",
          .Modes = AnyMode & ~PageMode,

@@ -31,6 +31,7 @@ struct ListOptions
     bool All = false;
     std::optional<std::string> Find; // UTF-8, as typed
     bool FindOnly = false;
+    bool Merge = false;
     bool Settings = false;
     bool YpStatus = false;
     bool History = false;

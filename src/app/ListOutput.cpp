@@ -141,14 +141,18 @@ const std::vector<Field>& ChannelFields()
 
 // The channels as a JSON array, one channel at a time: a document of the whole list would take
 // many times the memory of the list itself.
-void AppendChannelsJson(std::string& out, const TkavoChList& list)
+void AppendChannelsJson(std::string& out, const TkavoChList& list,
+                        const std::vector<std::vector<std::string>>* yps = nullptr)
 {
     out += '[';
     bool first = true;
     Json object = Json::object();
+    std::size_t row = 0;
     for (const TkavoChItem& channel : list) {
         for (const Field& field : ChannelFields())
             object[field.Name] = field.Value(channel);
+        if (yps && row < yps->size())
+            object["Yps"] = (*yps)[row++];
         if (!first)
             out += ',';
         first = false;
@@ -188,12 +192,25 @@ std::string TsvCell(const Json& value)
     return EscapeControls(text, true);
 }
 
-void AppendChannelTsv(std::string& out, int cycle, const char* listName, const TkavoChList& list)
+// A broadcast's YP titles in one cell.
+std::string JoinedYps(const std::vector<std::string>& titles)
 {
+    std::string joined;
+    for (const std::string& title : titles)
+        joined += (joined.empty() ? "" : ", ") + title;
+    return joined;
+}
+
+void AppendChannelTsv(std::string& out, int cycle, const char* listName, const TkavoChList& list,
+                      const std::vector<std::vector<std::string>>* yps = nullptr)
+{
+    std::size_t row = 0;
     for (const TkavoChItem& channel : list) {
         out.append(std::to_string(cycle)).append("\t").append(listName);
         for (const Field& field : ChannelFields())
             out.append("\t").append(TsvCell(field.Value(channel)));
+        if (yps)
+            out.append("\t").append(TsvCell(Json(row < yps->size() ? JoinedYps((*yps)[row++]) : "")));
         out += '\n';
     }
 }
@@ -247,8 +264,10 @@ std::string Columns(std::vector<std::vector<std::string>> rows, const std::vecto
     return out;
 }
 
-std::string ChannelTable(const TkavoChList& list, const TkavoSetting& setting)
+std::string ChannelTable(const TkavoChList& list, const TkavoSetting& setting,
+                         const std::vector<std::vector<std::string>>* yps = nullptr)
 {
+    std::size_t row = 0;
     std::vector<std::vector<std::string>> rows = {
         {"No", "!", "Channel", "Listeners/Relays", "Bitrate", "Type", "Time", "YP", "Genre - Description"}};
     for (const TkavoChItem& c : list) {
@@ -257,7 +276,9 @@ std::string ChannelTable(const TkavoChList& list, const TkavoSetting& setting)
             description += (description.empty() ? "" : " ") + HtmlDecode(c.Playing);
         rows.push_back({std::to_string(c.No), DiffText(c.Diff), CutWithEllipsis(HtmlDecode(c.ChannelName), 40),
                         std::to_string(c.Listeners) + "/" + std::to_string(c.Relays), c.Bitrate, c.Type,
-                        c.BroadcastTime, CutWithEllipsis(YpTitleOf(setting, c), 20),
+                        c.BroadcastTime,
+                        yps && row < yps->size() ? CutWithEllipsis(Utf8ToCp932(JoinedYps((*yps)[row++])), 40)
+                                                 : CutWithEllipsis(YpTitleOf(setting, c), 20),
                         CutWithEllipsis(description, 100)});
     }
     return Columns(std::move(rows), {true, false, false, true, false, false, false, false, false});
@@ -309,7 +330,7 @@ std::string ChannelsJson(const TkavoChList& list)
 std::string CycleJson(const CycleLists& cycle)
 {
     std::string out = "{\"cycle\":" + std::to_string(cycle.Cycle) + ",\"channels\":";
-    AppendChannelsJson(out, cycle.OnAir);
+    AppendChannelsJson(out, cycle.OnAir, cycle.Yps);
     out += ",\"log\":";
     AppendChannelsJson(out, cycle.Ended);
     out += ",\"errors\":" + DumpJson(Json(cycle.Errors)) + ",\"StatusText\":" + DumpJson(Json(Utf8(cycle.StatusText))) +
@@ -317,11 +338,13 @@ std::string CycleJson(const CycleLists& cycle)
     return out;
 }
 
-std::string ChannelTsvHeader()
+std::string ChannelTsvHeader(bool merged)
 {
     std::string line = "cycle\tlist";
     for (const Field& field : ChannelFields())
         line.append("\t").append(field.Name);
+    if (merged)
+        line.append("\tYps");
     return line + '\n';
 }
 
@@ -333,14 +356,17 @@ std::string CycleOutput(const CycleLists& cycle, const CycleLayout& layout, cons
         out = CycleJson(cycle) + '\n';
         break;
     case OutputFormat::Tsv:
-        AppendChannelTsv(out, cycle.Cycle, "on-air", cycle.OnAir);
-        if (layout.Log)
-            AppendChannelTsv(out, cycle.Cycle, "ended", cycle.Ended);
+        AppendChannelTsv(out, cycle.Cycle, "on-air", cycle.OnAir, cycle.Yps);
+        if (layout.Log) {
+            // The ended ones are not merged; their Yps cell stays empty so that the columns line up.
+            const std::vector<std::vector<std::string>> none;
+            AppendChannelTsv(out, cycle.Cycle, "ended", cycle.Ended, cycle.Yps ? &none : nullptr);
+        }
         break;
     case OutputFormat::Table:
         if (layout.EveryCycle)
             out += "# cycle " + std::to_string(cycle.Cycle) + '\n';
-        out += ChannelTable(cycle.OnAir, setting);
+        out += ChannelTable(cycle.OnAir, setting, cycle.Yps);
         if (layout.Log)
             out += '\n' + Utf8(Sjis("放送終了")) + '\n' + ChannelTable(cycle.Ended, setting);
         out += Utf8(cycle.StatusText) + '\n';

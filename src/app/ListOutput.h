@@ -49,6 +49,9 @@ struct CycleLists
     const TkavoChList& Ended;
     const std::vector<std::string>& Errors;
     std::string StatusText;
+    // With --merge: the titles of the YPs that list each broadcast of OnAir, the shown one first
+    // (UTF-8); null without it.
+    const std::vector<std::vector<std::string>>* Yps = nullptr;
 };
 
 // How the refreshes are printed.
@@ -62,8 +65,8 @@ struct CycleLayout
 
 // {"cycle":n,"channels":[...],"log":[...],"errors":[...],"StatusText":"..."}, one line.
 std::string CycleJson(const CycleLists& cycle);
-// The TSV header line that precedes the refreshes, with its line end.
-std::string ChannelTsvHeader();
+// The TSV header line that precedes the refreshes, with its line end; merged: with the field Yps.
+std::string ChannelTsvHeader(bool merged = false);
 // One refresh in the chosen format, with its line ends.
 std::string CycleOutput(const CycleLists& cycle, const CycleLayout& layout, const TkavoSetting& setting);
 

@@ -7,6 +7,7 @@
 #include "common/ukavoCommon.h"
 #include "core/ChannelSearch.h"
 #include "core/FindPattern.h"
+#include "core/BroadcastIdentity.h"
 #include "history/HistoryStore.h"
 #include "net/EventLoop.h"
 #include "net/ukavoNet.h"
@@ -152,6 +153,25 @@ int EnabledYps(const TkavoSetting& setting)
     return enabled;
 }
 
+// One row for each broadcast, the listing of the first YP configured, with the titles of its YPs.
+void MergeBroadcasts(const TkavoSetting& setting, const TkavoChList& onAir, TkavoChList& merged,
+                     std::vector<std::vector<std::string>>& yps)
+{
+    const auto rank = [&](const TkavoChItem& c) {
+        const int index = setting.YpList.IndexOfUrl(c.YpAddr);
+        return index >= 0 ? index : setting.YpList.Count();
+    };
+    for (const auto& group : GroupBroadcasts(onAir, rank)) {
+        merged.Add(std::make_unique<TkavoChItem>()).Assign(*group.front());
+        std::vector<std::string>& titles = yps.emplace_back();
+        for (const TkavoChItem* listing : group) {
+            const int index = setting.YpList.IndexOfUrl(listing->YpAddr);
+            titles.push_back(Utf8(index >= 0 && !setting.YpList[index].Title.empty() ? setting.YpList[index].Title
+                                                                                     : listing->YpAddr));
+        }
+    }
+}
+
 int RunCycles(const ListOptions& options, const std::optional<TemplateTexts>& templates, const TkavoSetting& setting,
               const IniFile& settingsFile, HistoryStore& history)
 {
@@ -193,7 +213,7 @@ int RunCycles(const ListOptions& options, const std::optional<TemplateTexts>& te
 
     bool succeeded = false;
     if (options.Format == OutputFormat::Tsv && !templates && !reportOnly)
-        std::cout << ChannelTsvHeader();
+        std::cout << ChannelTsvHeader(options.Merge);
     for (int cycle = 1; cycle <= options.Cycles; ++cycle) {
         {
             std::lock_guard lock(errorLock);
@@ -219,7 +239,12 @@ int RunCycles(const ListOptions& options, const std::optional<TemplateTexts>& te
             std::cout.flush();
         } else if (options.AllCycles || cycle == options.Cycles) {
             std::lock_guard lock(errorLock);
-            const CycleLists lists{cycle, onAir, ended, errors, net.ChList().StatusText()};
+            TkavoChList merged;
+            std::vector<std::vector<std::string>> yps;
+            if (options.Merge)
+                MergeBroadcasts(setting, onAir, merged, yps);
+            const CycleLists lists{cycle,  options.Merge ? merged : onAir, ended, errors, net.ChList().StatusText(),
+                                   options.Merge ? &yps : nullptr};
             std::cout << CycleOutput(lists, {options.Format, options.Log, options.AllCycles, cycle < options.Cycles},
                                      setting);
             std::cout.flush();

@@ -3,6 +3,7 @@
 #include "platform/Cp932.h"
 #include "platform/HtmlEntities.h"
 
+#include <algorithm>
 #include <charconv>
 #include <functional>
 
@@ -149,6 +150,24 @@ std::size_t BroadcastGroups::GroupOf(const TkavoChItem& channel, const Broadcast
         ++m_count;
     m_byKey.emplace(key, group);
     return group;
+}
+
+std::vector<std::vector<const TkavoChItem*>> GroupBroadcasts(const TkavoChList& list,
+                                                             const std::function<int(const TkavoChItem&)>& rank)
+{
+    std::vector<std::vector<const TkavoChItem*>> groups;
+    BroadcastGroups numbers;
+    for (const TkavoChItem& channel : list) {
+        const std::size_t group = numbers.GroupOf(channel);
+        if (group == groups.size())
+            groups.emplace_back();
+        groups[group].push_back(&channel);
+    }
+    for (auto& group : groups)
+        if (group.size() > 1)
+            std::stable_sort(group.begin(), group.end(),
+                             [&](const TkavoChItem* a, const TkavoChItem* b) { return rank(*a) < rank(*b); });
+    return groups;
 }
 
 } // namespace kavo

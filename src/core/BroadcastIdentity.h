@@ -3,6 +3,7 @@
 #include "core/TkavoChItem.h"
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -48,5 +49,10 @@ private:
     std::unordered_map<std::string, std::pair<std::size_t, std::string>> m_byHash;
     std::size_t m_count = 0;
 };
+
+// The listings of a list by broadcast, in the order the broadcasts first appear; within one, by
+// rank (lowest first; the list's order among equals), so that the first is the one to show and play.
+std::vector<std::vector<const TkavoChItem*>> GroupBroadcasts(const TkavoChList& list,
+                                                             const std::function<int(const TkavoChItem&)>& rank);
 
 } // namespace kavo

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <string>
+#include <vector>
+
 namespace kavo {
 namespace {
 
@@ -22,7 +26,7 @@ TEST(BroadcastIdentity, FoldsSpellingsOfOneText)
         {"ＡＢＣ１２ｘ", "abc12x"},          // full-width letters and digits
         {"&#12354;&#x3044;", "あい"},        // numeric references
         {"&lt;配信&gt; &quot;雑談&#039;", "<配信> \"雑談'"},
-        {"&hearts;&#xZZ;&#0;", "&hearts;&#xZZ;&#0;"}, // none the lists use: kept
+        {"&hearts;&#xZZ;&#0;", "&hearts;&#xzz;&#0;"}, // none the lists use: kept, folded
         {"", ""},
     };
     for (const Case& c : cases)
@@ -62,6 +66,29 @@ TEST(BroadcastIdentity, GroupsListingsOfOneBroadcast)
         EXPECT_EQ(groups.GroupOf(channel), row.group) << row.name << " " << row.contact;
     }
     EXPECT_EQ(groups.Count(), 3u);
+}
+
+TEST(BroadcastIdentity, MergedRowsPutTheFirstConfiguredYpFirst)
+{
+    TkavoChList list;
+    const auto add = [&](const char* yp, const char* name) {
+        TkavoChItem& c = list.Add(std::make_unique<TkavoChItem>());
+        c.YpAddr = yp;
+        c.ChannelName = name;
+    };
+    add("c", "X");
+    add("a", "Y");
+    add("b", "x");
+    add("a", "X ");
+    const auto rank = [](const TkavoChItem& c) { return c.YpAddr[0] - 'a'; }; // a, b, c as configured
+    std::vector<std::string> rows;
+    for (const auto& group : GroupBroadcasts(list, rank)) {
+        std::string row;
+        for (const TkavoChItem* c : group)
+            row += c->YpAddr + ":" + c->ChannelName + " ";
+        rows.push_back(row);
+    }
+    EXPECT_EQ(rows, (std::vector<std::string>{"a:X  b:x c:X ", "a:Y "}));
 }
 
 } // namespace

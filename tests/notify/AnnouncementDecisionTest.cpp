@@ -32,7 +32,7 @@ struct Step
 
 using O = AnnounceOutcome;
 
-void Run(AnnouncementDecision& decision, const std::vector<Step>& steps)
+void RunSteps(AnnouncementDecision& decision, const std::vector<Step>& steps)
 {
     for (std::size_t i = 0; i < steps.size(); ++i) {
         const Step& step = steps[i];
@@ -63,7 +63,7 @@ TEST(AnnouncementDecision, AnnouncesABroadcastOnceAcrossYpsAndReturns)
     // One broadcast on YPs a and b, with a new ID at every reconnect and spelt differently.
     const char* url = "http://bbs.example/1";
     AnnouncementDecision decision;
-    Run(decision, {
+    RunSteps(decision, {
                       {0, {{"a", "11", "Talk &amp; Music", url, true}}, {O::Shown}},
                       {1, {{"a", "11", "Talk &amp; Music", url}, {"b", "22", "talk & music", url, true}}, {O::Merged}},
                       {2, {{"a", "11", "Talk &amp; Music", url}}, {}},
@@ -87,7 +87,7 @@ TEST(AnnouncementDecision, GraceFollowsItsSetting)
     for (const auto& [minutes, expected] : {std::pair{15, O::Grace}, {5, O::Shown}, {0, O::Shown}}) {
         AnnouncementDecision decision;
         decision.SetGraceMinutes(minutes);
-        Run(decision, {
+        RunSteps(decision, {
                           {0, {{"a", "1", "X", url, true}}, {O::Shown}},
                           {1, {}, {}},
                           {8, {{"a", "2", "X", url, true}}, {expected}},
@@ -104,7 +104,7 @@ TEST(AnnouncementDecision, KnowsWhatWasOnAirBeforeARestart)
     decision.RememberEarlier("No Time", hourAgo, true);
     decision.RememberEarlier("Just Ended", Start - 5 / MinutesPerDay, false);
     decision.RememberEarlier("Long Gone", Start - 30 / MinutesPerDay, false);
-    Run(decision, {
+    RunSteps(decision, {
                       {0,
                        {{"a", "1", "went on", "", true, "2:00"},
                         {"a", "2", "Started Anew", "", true, "0:10"},
@@ -123,7 +123,7 @@ TEST(AnnouncementDecision, ObserversSeeEveryRecord)
     AnnouncementDecision decision;
     std::vector<AnnounceOutcome> seen;
     decision.Subscribe([&](const AnnouncementRecord& r) { seen.push_back(r.Outcome); });
-    Run(decision, {{0, {{"a", "1", "X", "", true}, {"b", "2", "x", "", true}}, {O::Shown, O::Merged}}});
+    RunSteps(decision, {{0, {{"a", "1", "X", "", true}, {"b", "2", "x", "", true}}, {O::Shown, O::Merged}}});
     EXPECT_EQ(seen, (std::vector{O::Shown, O::Merged}));
 }
 
