@@ -56,11 +56,11 @@ struct ListOptions
 // What kavo-list prints. An option names the modes it may be given in; the option that chooses a
 // mode refuses every other option outside it.
 enum ListMode : unsigned {
-    ChannelListMode = 1U << 0, // the lists after the refreshes, when no other mode is chosen
-    TemplateMode = 1U << 1,    // --template
-    PageMode = 1U << 2,        // --page
-    YpStatusMode = 1U << 3,    // --yp-status
-    HistoryMode = 1U << 4,     // --history
+    ChannelListMode = 1U << 0,   // the lists after the refreshes, when no other mode is chosen
+    TemplateMode = 1U << 1,      // --template
+    PageMode = 1U << 2,          // --page
+    YpStatusMode = 1U << 3,      // --yp-status
+    HistoryMode = 1U << 4,       // --history
     NotificationsMode = 1U << 5, // --notifications
     AnyMode = (1U << 6) - 1,
     // --export-rules, --import-rules: they print no list and fetch nothing, so an option must name

@@ -6,8 +6,8 @@
 #include "common/ukavoCommon.h"
 #include "history/HistoryStore.h"
 #include "history/LastList.h"
-#include "notify/AnnouncementDecision.h"
 #include "net/ukavoNet.h"
+#include "notify/AnnouncementDecision.h"
 #include "platform/Cp932.h"
 #include "platform/Process.h"
 #include "platform/ProgramFolder.h"
@@ -198,9 +198,10 @@ void Program::connectSettings()
     QObject::connect(settings, &SettingsHolder::Changed, &window.Views(), &ChannelViews::SettingsChanged);
     QObject::connect(settings, &SettingsHolder::Changed, &window, &TkavoMain::SettingsChanged);
     QObject::connect(settings, &SettingsHolder::Changed, m_notifyMgr.get(), &TkavoNotifyMgr::SettingsChanged);
-    QObject::connect(settings, &SettingsHolder::Changed, &window, [this](const TkavoSetting&, const TkavoSetting& after) {
-        m_announcements->SetGraceMinutes(after.Notify.AnnounceGrace);
-    });
+    QObject::connect(settings, &SettingsHolder::Changed, &window,
+                     [this](const TkavoSetting&, const TkavoSetting& after) {
+                         m_announcements->SetGraceMinutes(after.Notify.AnnounceGrace);
+                     });
     QObject::connect(settings, &SettingsHolder::Changed, &window.Channels(), &ChannelActions::SettingsChanged);
     // Favorites edited while a cycle runs are matched by its finish step, before its lists show.
     QObject::connect(settings, &SettingsHolder::Changed, &window,

@@ -5,9 +5,9 @@
 #include "common/Templates.h"
 #include "common/YpLikePage.h"
 #include "common/ukavoCommon.h"
+#include "core/BroadcastIdentity.h"
 #include "core/ChannelSearch.h"
 #include "core/FindPattern.h"
-#include "core/BroadcastIdentity.h"
 #include "history/HistoryStore.h"
 #include "net/EventLoop.h"
 #include "net/ukavoNet.h"
@@ -243,8 +243,9 @@ int RunCycles(const ListOptions& options, const std::optional<TemplateTexts>& te
             std::vector<std::vector<std::string>> yps;
             if (options.Merge)
                 MergeBroadcasts(setting, onAir, merged, yps);
-            const CycleLists lists{cycle,  options.Merge ? merged : onAir, ended, errors, net.ChList().StatusText(),
-                                   options.Merge ? &yps : nullptr};
+            const TkavoChList& shown = options.Merge ? merged : onAir;
+            const CycleLists lists{
+                cycle, shown, ended, errors, net.ChList().StatusText(), options.Merge ? &yps : nullptr};
             std::cout << CycleOutput(lists, {options.Format, options.Log, options.AllCycles, cycle < options.Cycles},
                                      setting);
             std::cout.flush();

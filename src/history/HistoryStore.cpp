@@ -1180,8 +1180,8 @@ std::vector<RecentBroadcast> HistoryStore::RecentBroadcasts(DateTime endedSince)
             "SELECT name, last_seen, 0 FROM broadcast WHERE first_seen >= ?1 - 7 AND last_seen >= ?1");
         Bind(select, 1, endedSince);
         while (db->Step(select))
-            rows.push_back({std::string(Blob(select, 0)), sqlite3_column_double(select, 1),
-                            sqlite3_column_int(select, 2) != 0});
+            rows.push_back(
+                {std::string(Blob(select, 0)), sqlite3_column_double(select, 1), sqlite3_column_int(select, 2) != 0});
         return rows;
     };
     return ReadOr(read, {}, [this](const std::string& m) { report(m); });

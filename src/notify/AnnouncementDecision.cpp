@@ -115,7 +115,8 @@ std::vector<AnnouncementRecord> AnnouncementDecision::Decide(DateTime now, const
         known->LastSeen = now;
     }
     for (const AnnouncementRecord& record : records)
-        if (const auto found = m_known.find({FoldBroadcastText(record.ChannelName), FoldBroadcastText(record.ContactURL)});
+        if (const auto found =
+                m_known.find({FoldBroadcastText(record.ChannelName), FoldBroadcastText(record.ContactURL)});
             found != m_known.end() && record.Outcome == AnnounceOutcome::Shown)
             found->second.Yp = record.Yp;
 

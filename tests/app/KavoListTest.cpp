@@ -897,8 +897,9 @@ TEST_F(KavoListTest, NotificationsPrintTheLogFromTheHistory)
     const DateTime now = DateTimeFromTime(std::time(nullptr));
     {
         HistoryStore store((home / HistoryStore::FileName).string());
-        store.RecordNotifications({{now - 3, "old", "", "", "yp", 0, 0, ""},
-                                   {now - 0.01, Sjis("雑談"), "http://bbs/", "AB", "yp", 0, 2, Sjis("終了から 3 分で再開")}});
+        store.RecordNotifications(
+            {{now - 3, "old", "", "", "yp", 0, 0, ""},
+             {now - 0.01, Sjis("雑談"), "http://bbs/", "AB", "yp", 0, 2, Sjis("終了から 3 分で再開")}});
     }
     const Outcome all = Start({"--notifications", "--format", "json"});
     ASSERT_EQ(all.Status, 0) << all.Err;

@@ -21,10 +21,10 @@ TEST(BroadcastIdentity, FoldsSpellingsOfOneText)
         {"Foo &amp; Bar", "foo & bar"},
         {"FOO &AMP; bar", "foo & bar"},
         {"  foo\t\t bar  ", "foo bar"},
-        {"foo　　bar", "foo bar"},           // full-width blanks
+        {"foo　　bar", "foo bar"}, // full-width blanks
         {"foo&nbsp;bar&#160;baz", "foo bar baz"},
-        {"ＡＢＣ１２ｘ", "abc12x"},          // full-width letters and digits
-        {"&#12354;&#x3044;", "あい"},        // numeric references
+        {"ＡＢＣ１２ｘ", "abc12x"},   // full-width letters and digits
+        {"&#12354;&#x3044;", "あい"}, // numeric references
         {"&lt;配信&gt; &quot;雑談&#039;", "<配信> \"雑談'"},
         {"&hearts;&#xZZ;&#0;", "&hearts;&#xzz;&#0;"}, // none the lists use: kept, folded
         {"", ""},
@@ -51,11 +51,11 @@ TEST(BroadcastIdentity, GroupsListingsOfOneBroadcast)
     };
     const Row rows[] = {
         {"AAAA", "Radio &amp; Talk", "http://bbs.example/1", 0},
-        {"BBBB", "radio & talk", "HTTP://BBS.EXAMPLE/1", 0},   // other YP, new ID after a reconnect
-        {"CCCC", "Radio & Talk", "http://bbs.example/2", 1},   // same name, other contact: another one
+        {"BBBB", "radio & talk", "HTTP://BBS.EXAMPLE/1", 0},     // other YP, new ID after a reconnect
+        {"CCCC", "Radio & Talk", "http://bbs.example/2", 1},     // same name, other contact: another one
         {"AAAA", "Radio &amp; Talk", "http://bbs.example/9", 0}, // same ID and name: contact edited
-        {"AAAA", "Other", "http://bbs.example/1", 2},          // an ID alone is only a hint
-        {"", "Radio & Talk", "http://bbs.example/1", 0},       // no ID at all
+        {"AAAA", "Other", "http://bbs.example/1", 2},            // an ID alone is only a hint
+        {"", "Radio & Talk", "http://bbs.example/1", 0},         // no ID at all
     };
     BroadcastGroups groups;
     for (const Row& row : rows) {

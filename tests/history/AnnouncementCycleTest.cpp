@@ -49,8 +49,6 @@ protected:
         RunCycle(true);
         std::vector<const TkavoChItem*> marked;
         for (const TkavoChItem& channel : net->ChList())
-            std::fprintf(stderr, "cycle %s %d\n", channel.ChannelName.c_str(), int(channel.Diff));
-        for (const TkavoChItem& channel : net->ChList())
             if (channel.Diff == TkavoDiff::New)
                 marked.push_back(&channel);
         std::vector<NotificationLogRow> rows;

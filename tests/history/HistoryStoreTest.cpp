@@ -310,8 +310,8 @@ TEST_F(HistoryStoreTest, AStoreOfALaterRunGoesOnWhereTheLastStopped)
 TEST_F(HistoryStoreTest, NotificationLogSurvivesARestartAndFeedsTheNextRun)
 {
     const auto entry = [](double minutes, const char* name, int outcome) {
-        return NotificationLogRow{Start + minutes / MinutesPerDay, name, "http://bbs/", "AB", "yp", 0, outcome,
-                                  outcome ? "why" : ""};
+        return NotificationLogRow{
+            Start + minutes / MinutesPerDay, name, "http://bbs/", "AB", "yp", 0, outcome, outcome ? "why" : ""};
     };
     Fetch(0, {{{"x", 1, 3}, {"y", 2, 3}}});
     Store().RecordNotifications({entry(0, "x", 0), entry(0, "y", 2)});
@@ -329,7 +329,8 @@ TEST_F(HistoryStoreTest, NotificationLogSurvivesARestartAndFeedsTheNextRun)
     // x is on air at the last fetch; y ended at minute 0 (seen last then), a while before x.
     std::vector<std::string> recent;
     for (const RecentBroadcast& b : Store().RecentBroadcasts(Start - 1))
-        recent.push_back(b.ChannelName + (b.OnAir ? "*" : "") + std::to_string(std::lround((b.LastSeen - Start) * MinutesPerDay)));
+        recent.push_back(b.ChannelName + (b.OnAir ? "*" : "") +
+                         std::to_string(std::lround((b.LastSeen - Start) * MinutesPerDay)));
     std::sort(recent.begin(), recent.end());
     EXPECT_EQ(recent, (std::vector<std::string>{"x*10", "y0"}));
     EXPECT_TRUE(Store().RecentBroadcasts(Start + 5 / MinutesPerDay).size() == 1);

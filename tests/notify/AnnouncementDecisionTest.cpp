@@ -63,22 +63,23 @@ TEST(AnnouncementDecision, AnnouncesABroadcastOnceAcrossYpsAndReturns)
     // One broadcast on YPs a and b, with a new ID at every reconnect and spelt differently.
     const char* url = "http://bbs.example/1";
     AnnouncementDecision decision;
-    RunSteps(decision, {
-                      {0, {{"a", "11", "Talk &amp; Music", url, true}}, {O::Shown}},
-                      {1, {{"a", "11", "Talk &amp; Music", url}, {"b", "22", "talk & music", url, true}}, {O::Merged}},
-                      {2, {{"a", "11", "Talk &amp; Music", url}}, {}},
-                      {3, {{"a", "11", "Talk &amp; Music", url}, {"b", "33", "Talk & Music", url, true}}, {O::Merged}},
-                      {4, {}, {}},
-                      {10, {{"a", "44", "Talk &amp; Music", url, true}}, {O::Grace}},
-                      {11, {}, {}},
-                      {27, {{"b", "55", "Talk & Music", url, true}}, {O::Shown}},
-                      // Listed new by two YPs at once; another broadcast of the same name is its own.
-                      {60,
-                       {{"a", "66", "Other", url, true},
-                        {"b", "77", "OTHER", url, true},
-                        {"b", "88", "Other", "http://bbs.example/2", true}},
-                       {O::Shown, O::Merged, O::Shown}},
-                  });
+    RunSteps(decision,
+             {
+                 {0, {{"a", "11", "Talk &amp; Music", url, true}}, {O::Shown}},
+                 {1, {{"a", "11", "Talk &amp; Music", url}, {"b", "22", "talk & music", url, true}}, {O::Merged}},
+                 {2, {{"a", "11", "Talk &amp; Music", url}}, {}},
+                 {3, {{"a", "11", "Talk &amp; Music", url}, {"b", "33", "Talk & Music", url, true}}, {O::Merged}},
+                 {4, {}, {}},
+                 {10, {{"a", "44", "Talk &amp; Music", url, true}}, {O::Grace}},
+                 {11, {}, {}},
+                 {27, {{"b", "55", "Talk & Music", url, true}}, {O::Shown}},
+                 // Listed new by two YPs at once; another broadcast of the same name is its own.
+                 {60,
+                  {{"a", "66", "Other", url, true},
+                   {"b", "77", "OTHER", url, true},
+                   {"b", "88", "Other", "http://bbs.example/2", true}},
+                  {O::Shown, O::Merged, O::Shown}},
+             });
 }
 
 TEST(AnnouncementDecision, GraceFollowsItsSetting)
@@ -88,10 +89,10 @@ TEST(AnnouncementDecision, GraceFollowsItsSetting)
         AnnouncementDecision decision;
         decision.SetGraceMinutes(minutes);
         RunSteps(decision, {
-                          {0, {{"a", "1", "X", url, true}}, {O::Shown}},
-                          {1, {}, {}},
-                          {8, {{"a", "2", "X", url, true}}, {expected}},
-                      });
+                               {0, {{"a", "1", "X", url, true}}, {O::Shown}},
+                               {1, {}, {}},
+                               {8, {{"a", "2", "X", url, true}}, {expected}},
+                           });
     }
 }
 
@@ -105,17 +106,17 @@ TEST(AnnouncementDecision, KnowsWhatWasOnAirBeforeARestart)
     decision.RememberEarlier("Just Ended", Start - 5 / MinutesPerDay, false);
     decision.RememberEarlier("Long Gone", Start - 30 / MinutesPerDay, false);
     RunSteps(decision, {
-                      {0,
-                       {{"a", "1", "went on", "", true, "2:00"},
-                        {"a", "2", "Started Anew", "", true, "0:10"},
-                        {"a", "3", "No Time", "", true},
-                        {"a", "4", "Just Ended", "", true},
-                        {"a", "5", "Long Gone", "", true}},
-                       {O::Restart, O::Shown, O::Restart, O::Grace, O::Shown}},
-                      // Once seen, a broadcast follows this session's rules.
-                      {1, {}, {}},
-                      {30, {{"a", "6", "No Time", "", true}}, {O::Shown}},
-                  });
+                           {0,
+                            {{"a", "1", "went on", "", true, "2:00"},
+                             {"a", "2", "Started Anew", "", true, "0:10"},
+                             {"a", "3", "No Time", "", true},
+                             {"a", "4", "Just Ended", "", true},
+                             {"a", "5", "Long Gone", "", true}},
+                            {O::Restart, O::Shown, O::Restart, O::Grace, O::Shown}},
+                           // Once seen, a broadcast follows this session's rules.
+                           {1, {}, {}},
+                           {30, {{"a", "6", "No Time", "", true}}, {O::Shown}},
+                       });
 }
 
 TEST(AnnouncementDecision, ObserversSeeEveryRecord)
