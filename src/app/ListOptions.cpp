@@ -169,7 +169,7 @@ const std::vector<ListOptionSpec>& ListOptionTable()
         {.Name = "--format",
          .Argument = "FORMAT",
          .Help = "table (default, for people), tsv (for scripts) or json (one object a line)",
-         .Modes = ChannelListMode | YpStatusMode | HistoryMode,
+         .Modes = ChannelListMode | YpStatusMode | HistoryMode | NotificationsMode,
          .Take =
              [](O& o, V v) {
                  if (v == "table")
@@ -206,6 +206,12 @@ const std::vector<ListOptionSpec>& ListOptionTable()
          .Needs = "--find",
          .NeedsMessage = "--find-only goes with --find",
          .Take = [](O& o, V) { o.FindOnly = true; }},
+        {.Name = "--merge",
+         .Help = "one row for each broadcast that several YPs list (name and contact URL\n"
+                 "alike, the channel ID aside), from the first YP configured; the field Yps\n"
+                 "lists the titles of every YP that carries it",
+         .Modes = ChannelListMode,
+         .Take = [](O& o, V) { o.Merge = true; }},
         {.Name = "--settings",
          .Help = "print the settings as loaded and exit",
          .Modes = AnyMode & ~PageMode,
@@ -222,12 +228,18 @@ const std::vector<ListOptionSpec>& ListOptionTable()
                  "genre and description of the last sighting",
          .Modes = HistoryMode,
          .Take = [](O& o, V) { o.History = true; }},
+        {.Name = "--notifications",
+         .Help = "instead of a list, print the notification log of history.sqlite, oldest\n"
+                 "first: time, trigger, outcome, channel, YP and why one was held back",
+         .Modes = NotificationsMode,
+         .Take = [](O& o, V) { o.Notifications = true; }},
         {.Name = "--since",
          .Argument = "DAYS",
-         .Help = "with --history: only broadcasts seen in the last DAYS days",
-         .Modes = HistoryMode,
-         .Needs = "--history",
-         .NeedsMessage = "--since and --search go with --history",
+         .Help = "with --history or --notifications: only what was seen or logged in the\n"
+                 "last DAYS days",
+         .Modes = HistoryMode | NotificationsMode,
+         .Needs = "--history|--notifications",
+         .NeedsMessage = "--since goes with --history or --notifications",
          .Take = [](O& o, V v) { o.SinceDays = NonNegative("--since", "days", v, false); }},
         {.Name = "--search",
          .Argument = "TEXT",
@@ -393,16 +405,21 @@ ListOptions ParseListArguments(const std::vector<std::string>& args)
     // The first mistake found is told: an option without the one it goes with, then an option
     // outside the mode chosen.
     for (std::size_t row = 0; row < table.size(); ++row)
-        if (given[row] && !table[row].Needs.empty() && !has(table[row].Needs))
-            throw Error{std::string(table[row].NeedsMessage)};
+        if (given[row] && !table[row].Needs.empty()) {
+            const std::string_view needs = table[row].Needs;
+            const std::size_t bar = needs.find('|');
+            if (!has(needs.substr(0, bar)) && (bar == std::string_view::npos || !has(needs.substr(bar + 1))))
+                throw Error{std::string(table[row].NeedsMessage)};
+        }
     // --page runs one refresh, so "--cycles 1" is no contradiction.
     if (options.Page && (anyOutside(PageMode) || options.Cycles != 1))
         throw Error{"--page prints one page after one refresh; it goes only with --home and --lite"};
-    if (options.YpStatus && options.History)
-        throw Error{"--yp-status and --history print different tables; give one of them"};
-    if ((options.YpStatus && anyOutside(YpStatusMode)) || (options.History && anyOutside(HistoryMode)))
-        throw Error{
-            "--yp-status and --history print no channel list: not with --template, --log, --all or --all-cycles"};
+    if (int(options.YpStatus) + int(options.History) + int(options.Notifications) > 1)
+        throw Error{"--yp-status, --history and --notifications print different tables; give one of them"};
+    if ((options.YpStatus && anyOutside(YpStatusMode)) || (options.History && anyOutside(HistoryMode)) ||
+        (options.Notifications && anyOutside(NotificationsMode)))
+        throw Error{"--yp-status, --history and --notifications print no channel list: not with --template, --log, "
+                    "--all or --all-cycles"};
     if (has("--template") && anyOutside(TemplateMode))
         throw Error{"--template prints the templates; it does not go with --format or --log"};
     const bool rules = !options.ExportRules.empty() || !options.ImportRules.empty();

@@ -31,9 +31,11 @@ struct ListOptions
     bool All = false;
     std::optional<std::string> Find; // UTF-8, as typed
     bool FindOnly = false;
+    bool Merge = false;
     bool Settings = false;
     bool YpStatus = false;
     bool History = false;
+    bool Notifications = false;
     double SinceDays = 0; // 0: every broadcast kept
     std::optional<std::string> Search;
     std::string Template;
@@ -54,15 +56,16 @@ struct ListOptions
 // What kavo-list prints. An option names the modes it may be given in; the option that chooses a
 // mode refuses every other option outside it.
 enum ListMode : unsigned {
-    ChannelListMode = 1U << 0, // the lists after the refreshes, when no other mode is chosen
-    TemplateMode = 1U << 1,    // --template
-    PageMode = 1U << 2,        // --page
-    YpStatusMode = 1U << 3,    // --yp-status
-    HistoryMode = 1U << 4,     // --history
-    AnyMode = (1U << 5) - 1,
+    ChannelListMode = 1U << 0,   // the lists after the refreshes, when no other mode is chosen
+    TemplateMode = 1U << 1,      // --template
+    PageMode = 1U << 2,          // --page
+    YpStatusMode = 1U << 3,      // --yp-status
+    HistoryMode = 1U << 4,       // --history
+    NotificationsMode = 1U << 5, // --notifications
+    AnyMode = (1U << 6) - 1,
     // --export-rules, --import-rules: they print no list and fetch nothing, so an option must name
     // this mode to go with them.
-    RulesMode = 1U << 5,
+    RulesMode = 1U << 6,
 };
 
 struct ListOptionSpec
@@ -75,7 +78,7 @@ struct ListOptionSpec
     // Its lines in the help; empty for an option the usage of another one shows.
     std::string_view Help{};
     unsigned Modes = AnyMode;
-    // An option it only goes with, and what is said when that one is missing.
+    // An option it only goes with ("A|B": either of them), and what is said when none is given.
     std::string_view Needs{};
     std::string_view NeedsMessage{};
     // An empty value is as if the option were not given.

@@ -2,6 +2,7 @@
 
 #include "common/ukavoCommon.h"
 #include "history/HistoryStore.h"
+#include "notify/AnnouncementDecision.h"
 #include "platform/Cp932.h"
 #include "platform/HtmlEntities.h"
 #include "rules/RulesImport.h"
@@ -143,14 +144,18 @@ const std::vector<Field>& ChannelFields()
 
 // The channels as a JSON array, one channel at a time: a document of the whole list would take
 // many times the memory of the list itself.
-void AppendChannelsJson(std::string& out, const TkavoChList& list, IpFamilies local)
+void AppendChannelsJson(std::string& out, const TkavoChList& list, IpFamilies local,
+                        const std::vector<std::vector<std::string>>* yps = nullptr)
 {
     out += '[';
     bool first = true;
     Json object = Json::object();
+    std::size_t row = 0;
     for (const TkavoChItem& channel : list) {
         for (const Field& field : ChannelFields())
             object[field.Name] = field.Value(channel, local);
+        if (yps && row < yps->size())
+            object["Yps"] = (*yps)[row++];
         if (!first)
             out += ',';
         first = false;
@@ -190,12 +195,25 @@ std::string TsvCell(const Json& value)
     return EscapeControls(text, true);
 }
 
-void AppendChannelTsv(std::string& out, int cycle, const char* listName, const TkavoChList& list, IpFamilies local)
+// A broadcast's YP titles in one cell.
+std::string JoinedYps(const std::vector<std::string>& titles)
 {
+    std::string joined;
+    for (const std::string& title : titles)
+        joined += (joined.empty() ? "" : ", ") + title;
+    return joined;
+}
+
+void AppendChannelTsv(std::string& out, int cycle, const char* listName, const TkavoChList& list, IpFamilies local,
+                      const std::vector<std::vector<std::string>>* yps = nullptr)
+{
+    std::size_t row = 0;
     for (const TkavoChItem& channel : list) {
         out.append(std::to_string(cycle)).append("\t").append(listName);
         for (const Field& field : ChannelFields())
             out.append("\t").append(TsvCell(field.Value(channel, local)));
+        if (yps)
+            out.append("\t").append(TsvCell(Json(row < yps->size() ? JoinedYps((*yps)[row++]) : "")));
         out += '\n';
     }
 }
@@ -249,8 +267,10 @@ std::string Columns(std::vector<std::vector<std::string>> rows, const std::vecto
     return out;
 }
 
-std::string ChannelTable(const TkavoChList& list, const TkavoSetting& setting)
+std::string ChannelTable(const TkavoChList& list, const TkavoSetting& setting,
+                         const std::vector<std::vector<std::string>>* yps = nullptr)
 {
+    std::size_t row = 0;
     std::vector<std::vector<std::string>> rows = {
         {"No", "!", "Channel", "Listeners/Relays", "Bitrate", "Type", "Time", "YP", "Genre - Description"}};
     for (const TkavoChItem& c : list) {
@@ -259,7 +279,9 @@ std::string ChannelTable(const TkavoChList& list, const TkavoSetting& setting)
             description += (description.empty() ? "" : " ") + HtmlDecode(c.Playing);
         rows.push_back({std::to_string(c.No), DiffText(c.Diff), CutWithEllipsis(HtmlDecode(c.ChannelName), 40),
                         std::to_string(c.Listeners) + "/" + std::to_string(c.Relays), c.Bitrate, c.Type,
-                        c.BroadcastTime, CutWithEllipsis(YpTitleOf(setting, c), 20),
+                        c.BroadcastTime,
+                        yps && row < yps->size() ? CutWithEllipsis(Utf8ToCp932(JoinedYps((*yps)[row++])), 40)
+                                                 : CutWithEllipsis(YpTitleOf(setting, c), 20),
                         CutWithEllipsis(description, 100)});
     }
     return Columns(std::move(rows), {true, false, false, true, false, false, false, false, false});
@@ -311,7 +333,7 @@ std::string ChannelsJson(const TkavoChList& list, IpFamilies local)
 std::string CycleJson(const CycleLists& cycle)
 {
     std::string out = "{\"cycle\":" + std::to_string(cycle.Cycle) + ",\"channels\":";
-    AppendChannelsJson(out, cycle.OnAir, cycle.LocalFamilies);
+    AppendChannelsJson(out, cycle.OnAir, cycle.LocalFamilies, cycle.Yps);
     out += ",\"log\":";
     AppendChannelsJson(out, cycle.Ended, cycle.LocalFamilies);
     out += ",\"errors\":" + DumpJson(Json(cycle.Errors)) + ",\"StatusText\":" + DumpJson(Json(Utf8(cycle.StatusText))) +
@@ -319,11 +341,13 @@ std::string CycleJson(const CycleLists& cycle)
     return out;
 }
 
-std::string ChannelTsvHeader()
+std::string ChannelTsvHeader(bool merged)
 {
     std::string line = "cycle\tlist";
     for (const Field& field : ChannelFields())
         line.append("\t").append(field.Name);
+    if (merged)
+        line.append("\tYps");
     return line + '\n';
 }
 
@@ -335,14 +359,17 @@ std::string CycleOutput(const CycleLists& cycle, const CycleLayout& layout, cons
         out = CycleJson(cycle) + '\n';
         break;
     case OutputFormat::Tsv:
-        AppendChannelTsv(out, cycle.Cycle, "on-air", cycle.OnAir, cycle.LocalFamilies);
-        if (layout.Log)
-            AppendChannelTsv(out, cycle.Cycle, "ended", cycle.Ended, cycle.LocalFamilies);
+        AppendChannelTsv(out, cycle.Cycle, "on-air", cycle.OnAir, cycle.LocalFamilies, cycle.Yps);
+        if (layout.Log) {
+            // The ended ones are not merged; their Yps cell stays empty so that the columns line up.
+            const std::vector<std::vector<std::string>> none;
+            AppendChannelTsv(out, cycle.Cycle, "ended", cycle.Ended, cycle.LocalFamilies, cycle.Yps ? &none : nullptr);
+        }
         break;
     case OutputFormat::Table:
         if (layout.EveryCycle)
             out += "# cycle " + std::to_string(cycle.Cycle) + '\n';
-        out += ChannelTable(cycle.OnAir, setting);
+        out += ChannelTable(cycle.OnAir, setting, cycle.Yps);
         if (layout.Log)
             out += '\n' + Utf8(Sjis("放送終了")) + '\n' + ChannelTable(cycle.Ended, setting);
         out += Utf8(cycle.StatusText) + '\n';
@@ -470,6 +497,50 @@ std::string HistoryOutput(const std::vector<BroadcastRow>& rows, OutputFormat fo
                              CutWithEllipsis(HtmlDecode(GenreDescriptionOf(b.Genre, b.Description)), 100)});
         out = Columns(std::move(table), {false, false, true, false, false, false}) +
               Utf8(Sjis("* 最後の取得で放送中")) + '\n';
+        break;
+    }
+    }
+    return out;
+}
+
+Json NotificationJson(const NotificationLogRow& row)
+{
+    return Json{{"Time", DateTimeText(row.Time)},
+                {"Trigger", Utf8(TriggerText(static_cast<AnnounceTrigger>(row.Trigger)))},
+                {"Outcome", Utf8(OutcomeText(static_cast<AnnounceOutcome>(row.Outcome)))},
+                {"ChannelName", Utf8(row.ChannelName)},
+                {"ContactURL", Utf8(row.ContactURL)},
+                {"Hash", Utf8(row.Hash)},
+                {"Yp", Utf8(row.Yp)},
+                {"Reason", Utf8(row.Reason)}};
+}
+
+std::string NotificationsOutput(const std::vector<NotificationLogRow>& rows, OutputFormat format)
+{
+    std::string out;
+    switch (format) {
+    case OutputFormat::Json:
+        for (const NotificationLogRow& row : rows)
+            out += DumpJson(NotificationJson(row)) + '\n';
+        break;
+    case OutputFormat::Tsv:
+        out = "Time\tTrigger\tOutcome\tChannelName\tContactURL\tHash\tYp\tReason\n";
+        for (const NotificationLogRow& row : rows) {
+            const Json json = NotificationJson(row);
+            std::string line = DateTimeText(row.Time);
+            for (const char* key : {"Trigger", "Outcome", "ChannelName", "ContactURL", "Hash", "Yp", "Reason"})
+                line += "\t" + TsvCell(json[key]);
+            out += line + '\n';
+        }
+        break;
+    case OutputFormat::Table: {
+        std::vector<std::vector<std::string>> table = {
+            {Sjis("時刻"), Sjis("契機"), Sjis("結果"), "Channel", "YP", Sjis("理由")}};
+        for (const NotificationLogRow& row : rows)
+            table.push_back({FormatMonthDayTime(row.Time), TriggerText(static_cast<AnnounceTrigger>(row.Trigger)),
+                             OutcomeText(static_cast<AnnounceOutcome>(row.Outcome)),
+                             CutWithEllipsis(HtmlDecode(row.ChannelName), 40), row.Yp, row.Reason});
+        out = Columns(std::move(table), {false, false, false, false, false, false});
         break;
     }
     }

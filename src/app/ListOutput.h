@@ -19,6 +19,7 @@ namespace kavo {
 class TkavoCommon;
 class TkavoSetting;
 struct BroadcastRow;
+struct NotificationLogRow;
 struct ImportSummary;
 struct YpHealth;
 
@@ -51,6 +52,9 @@ struct CycleLists
     const std::vector<std::string>& Errors;
     std::string StatusText;
     IpFamilies LocalFamilies = IpFamilies::V4Only; // for PlayHint
+    // With --merge: the titles of the YPs that list each broadcast of OnAir, the shown one first
+    // (UTF-8); null without it.
+    const std::vector<std::vector<std::string>>* Yps = nullptr;
 };
 
 // How the refreshes are printed.
@@ -64,8 +68,8 @@ struct CycleLayout
 
 // {"cycle":n,"channels":[...],"log":[...],"errors":[...],"StatusText":"..."}, one line.
 std::string CycleJson(const CycleLists& cycle);
-// The TSV header line that precedes the refreshes, with its line end.
-std::string ChannelTsvHeader();
+// The TSV header line that precedes the refreshes, with its line end; merged: with the field Yps.
+std::string ChannelTsvHeader(bool merged = false);
 // One refresh in the chosen format, with its line ends.
 std::string CycleOutput(const CycleLists& cycle, const CycleLayout& layout, const TkavoSetting& setting);
 
@@ -89,6 +93,8 @@ nlohmann::ordered_json BroadcastJson(const BroadcastRow& broadcast);
 // The YP status or the broadcasts in the chosen format, with their line ends.
 std::string YpStatusOutput(const std::vector<YpHealth>& rows, OutputFormat format, DateTime now);
 std::string HistoryOutput(const std::vector<BroadcastRow>& rows, OutputFormat format);
+nlohmann::ordered_json NotificationJson(const NotificationLogRow& row);
+std::string NotificationsOutput(const std::vector<NotificationLogRow>& rows, OutputFormat format);
 
 // ---- Settings
 

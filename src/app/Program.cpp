@@ -7,6 +7,7 @@
 #include "history/HistoryStore.h"
 #include "history/LastList.h"
 #include "net/ukavoNet.h"
+#include "notify/AnnouncementDecision.h"
 #include "platform/Cp932.h"
 #include "platform/Process.h"
 #include "platform/ProgramFolder.h"
@@ -104,6 +105,17 @@ Program::Program(ProgramServices services, bool startMinimized) : m_services(std
         m_setting, *m_common, *m_notifyMgr, *m_window, [this]() -> EventScripts& { return scripts(); },
         [this] { return m_launcher.get(); });
 
+    m_announcements = std::make_unique<AnnouncementDecision>();
+    m_announcements->SetGraceMinutes(m_setting.Notify.AnnounceGrace);
+    m_cycle->SetAnnouncements(m_announcements.get(), [this](const std::vector<AnnouncementRecord>& records) {
+        std::vector<NotificationLogRow> rows;
+        rows.reserve(records.size());
+        for (const AnnouncementRecord& r : records)
+            rows.push_back({r.Time, r.ChannelName, r.ContactURL, r.Hash, r.Yp, static_cast<int>(r.Trigger),
+                            static_cast<int>(r.Outcome), r.Reason});
+        m_history->RecordNotifications(std::move(rows));
+    });
+
     m_preload = std::make_unique<BrowserPreload>(
         *m_window, [this] { return !m_common->Busy && (m_firstCycleDone || !m_setting.Etc.AutoDownLoad); },
         [this] { Guarded("BrowserPreload", [this] { m_window->YpLike().Prepare(); }); });
@@ -187,6 +199,10 @@ void Program::connectSettings()
     QObject::connect(settings, &SettingsHolder::Changed, &window.Views(), &ChannelViews::SettingsChanged);
     QObject::connect(settings, &SettingsHolder::Changed, &window, &TkavoMain::SettingsChanged);
     QObject::connect(settings, &SettingsHolder::Changed, m_notifyMgr.get(), &TkavoNotifyMgr::SettingsChanged);
+    QObject::connect(settings, &SettingsHolder::Changed, &window,
+                     [this](const TkavoSetting&, const TkavoSetting& after) {
+                         m_announcements->SetGraceMinutes(after.Notify.AnnounceGrace);
+                     });
     QObject::connect(settings, &SettingsHolder::Changed, &window.Channels(), &ChannelActions::SettingsChanged);
     // Favorites edited while a cycle runs are matched by its finish step, before its lists show.
     QObject::connect(settings, &SettingsHolder::Changed, &window,
@@ -270,6 +286,11 @@ void Program::Start()
         auto previous = std::make_unique<TkavoChList>();
         if (LoadLastList(*m_history, m_setting, *previous) > 0)
             m_window->Views().ShowPreviousList(std::move(previous), *m_window->statusBar());
+    });
+    // What was on air or ended lately before this start is not announced as new again.
+    Guarded("RecentBroadcasts", [this] {
+        for (const RecentBroadcast& b : m_history->RecentBroadcasts(Now() - m_announcements->GraceDays()))
+            m_announcements->RememberEarlier(b.ChannelName, b.LastSeen, b.OnAir);
     });
 }
 

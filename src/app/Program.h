@@ -12,6 +12,7 @@
 
 namespace kavo {
 
+class AnnouncementDecision;
 class BrowserPreload;
 class HistoryStore;
 class Launcher;
@@ -62,6 +63,8 @@ public:
     TkavoSetting& Setting() { return m_setting; }
     SettingsHolder& Settings() const { return *m_settings; }
     HistoryStore& History() const { return *m_history; }
+    // Which channels are announced; its observers hear every decision.
+    AnnouncementDecision& Announcements() const { return *m_announcements; }
     TkavoCommon& Common() const { return *m_common; }
     TkavoNotifyMgr& NotifyMgr() const { return *m_notifyMgr; }
     TkavoNet& Net() const { return *m_net; }
@@ -91,6 +94,7 @@ private:
     std::unique_ptr<ProcessStarter> m_ownStarter;
     // Before the retrieval module, whose last cycle it may still have to write.
     std::unique_ptr<HistoryStore> m_history;
+    std::unique_ptr<AnnouncementDecision> m_announcements;
     std::unique_ptr<TkavoCommon> m_common;
     std::unique_ptr<TkavoNotifyMgr> m_notifyMgr;
     std::unique_ptr<TkavoNet> m_net;

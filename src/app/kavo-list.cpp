@@ -5,6 +5,7 @@
 #include "common/Templates.h"
 #include "common/YpLikePage.h"
 #include "common/ukavoCommon.h"
+#include "core/BroadcastIdentity.h"
 #include "core/ChannelSearch.h"
 #include "core/FindPattern.h"
 #include "history/HistoryStore.h"
@@ -152,10 +153,29 @@ int EnabledYps(const TkavoSetting& setting)
     return enabled;
 }
 
+// One row for each broadcast, the listing of the first YP configured, with the titles of its YPs.
+void MergeBroadcasts(const TkavoSetting& setting, const TkavoChList& onAir, TkavoChList& merged,
+                     std::vector<std::vector<std::string>>& yps)
+{
+    const auto rank = [&](const TkavoChItem& c) {
+        const int index = setting.YpList.IndexOfUrl(c.YpAddr);
+        return index >= 0 ? index : setting.YpList.Count();
+    };
+    for (const auto& group : GroupBroadcasts(onAir, rank)) {
+        merged.Add(std::make_unique<TkavoChItem>()).Assign(*group.front());
+        std::vector<std::string>& titles = yps.emplace_back();
+        for (const TkavoChItem* listing : group) {
+            const int index = setting.YpList.IndexOfUrl(listing->YpAddr);
+            titles.push_back(Utf8(index >= 0 && !setting.YpList[index].Title.empty() ? setting.YpList[index].Title
+                                                                                     : listing->YpAddr));
+        }
+    }
+}
+
 int RunCycles(const ListOptions& options, const std::optional<TemplateTexts>& templates, const TkavoSetting& setting,
               const IniFile& settingsFile, HistoryStore& history)
 {
-    const bool reportOnly = options.YpStatus || options.History;
+    const bool reportOnly = options.YpStatus || options.History || options.Notifications;
     std::shared_ptr<SteppedClock> clock;
     if (options.TimeStepMinutes > 0) {
         clock = std::make_shared<SteppedClock>();
@@ -193,7 +213,7 @@ int RunCycles(const ListOptions& options, const std::optional<TemplateTexts>& te
 
     bool succeeded = false;
     if (options.Format == OutputFormat::Tsv && !templates && !reportOnly)
-        std::cout << ChannelTsvHeader();
+        std::cout << ChannelTsvHeader(options.Merge);
     for (int cycle = 1; cycle <= options.Cycles; ++cycle) {
         {
             std::lock_guard lock(errorLock);
@@ -219,8 +239,18 @@ int RunCycles(const ListOptions& options, const std::optional<TemplateTexts>& te
             std::cout.flush();
         } else if (options.AllCycles || cycle == options.Cycles) {
             std::lock_guard lock(errorLock);
-            const CycleLists lists{
-                cycle, onAir, ended, errors, net.ChList().StatusText(), IpFamiliesOf(setting.URL.LocalIPFamily)};
+            TkavoChList merged;
+            std::vector<std::vector<std::string>> yps;
+            if (options.Merge)
+                MergeBroadcasts(setting, onAir, merged, yps);
+            const TkavoChList& shown = options.Merge ? merged : onAir;
+            const CycleLists lists{cycle,
+                                   shown,
+                                   ended,
+                                   errors,
+                                   net.ChList().StatusText(),
+                                   IpFamiliesOf(setting.URL.LocalIPFamily),
+                                   options.Merge ? &yps : nullptr};
             std::cout << CycleOutput(lists, {options.Format, options.Log, options.AllCycles, cycle < options.Cycles},
                                      setting);
             std::cout.flush();
@@ -275,7 +305,7 @@ int RunPage(const ListOptions& options, const TkavoSetting& setting, const IniFi
     return enabled == 0 || result.Retrieved > result.Failed ? 0 : 1;
 }
 
-// --yp-status and --history, after the refreshes asked for, if any.
+// --yp-status, --history and --notifications, after the refreshes asked for, if any.
 int RunReport(const ListOptions& options, const std::optional<TemplateTexts>& templates, const TkavoSetting& setting,
               const IniFile& settingsFile, HistoryStore& history)
 {
@@ -304,6 +334,9 @@ int RunReport(const ListOptions& options, const std::optional<TemplateTexts>& te
         for (const TkavoYpItem& yp : setting.YpList)
             configured.push_back(YpHealth::Of(yp.Url, yp.Title, yp.Enabled));
         std::cout << YpStatusOutput(history.YpStatus(configured), options.Format, Now());
+    } else if (options.Notifications) {
+        const DateTime since = options.SinceDays > 0 ? Now() - options.SinceDays : 0;
+        std::cout << NotificationsOutput(history.Notifications(since), options.Format);
     } else {
         BroadcastQuery query;
         query.Pattern = pattern;
@@ -423,7 +456,7 @@ int Main(int argc, char** argv)
     }
     HistoryStore history(ProgramFolder() + "/" + HistoryStore::FileName);
     history.SetProblemHandler([](const std::string& problem) { std::cerr << Program << ": " << problem << std::endl; });
-    if (options.YpStatus || options.History)
+    if (options.YpStatus || options.History || options.Notifications)
         return RunReport(options, templates, setting, settingsFile, history);
     return RunCycles(options, templates, setting, settingsFile, history);
 }

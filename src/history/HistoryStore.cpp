@@ -44,6 +44,15 @@ CREATE TRIGGER IF NOT EXISTS broadcast_deleted AFTER DELETE ON broadcast BEGIN
 END;
 )";
 
+// The notification log, added to files of any version without changing it: older programs leave
+// the table alone.
+constexpr const char* NotificationSchema = R"(
+CREATE TABLE IF NOT EXISTS notification(
+    id INTEGER PRIMARY KEY, time REAL NOT NULL, name BLOB NOT NULL, contact BLOB NOT NULL, hash TEXT NOT NULL,
+    yp BLOB NOT NULL, trigger INTEGER NOT NULL, outcome INTEGER NOT NULL, reason BLOB NOT NULL);
+CREATE INDEX IF NOT EXISTS notification_by_time ON notification(time);
+)";
+
 // Version 1 of the file. The broadcasts by name: broadcast_name holds (name, first_seen, id) of
 // exactly the broadcasts up to the id in broadcast_name_upto, and the newer ones are read from the
 // end of broadcast. An index on the names would take every new broadcast at a random page, one page
@@ -418,6 +427,29 @@ void HistoryStore::Record(RetrievalRecord& record)
     m_queueWake.notify_one();
 }
 
+void HistoryStore::RecordNotifications(std::vector<NotificationLogRow> rows)
+{
+    if (rows.empty())
+        return;
+    Pending pending;
+    pending.Time = rows.front().Time;
+    for (const NotificationLogRow& row : rows)
+        if (!RecordableTime(row.Time)) {
+            report("a notification dated outside the years 1900 to 9999 is not recorded");
+            return;
+        }
+    pending.Notifications = std::move(rows);
+    {
+        std::lock_guard lock(m_queueLock);
+        if (m_stop)
+            return;
+        m_queue.push_back(std::move(pending));
+        if (!m_writer.joinable())
+            m_writer = std::thread([this] { writerLoop(); });
+    }
+    m_queueWake.notify_one();
+}
+
 void HistoryStore::PendingYp::Add(std::string_view hash, bool byName, std::string_view name, std::string_view genre,
                                   std::string_view description, std::string_view onAir)
 {
@@ -504,6 +536,7 @@ bool HistoryStore::openWriter()
                 throw SqliteError("written by a later version of kavo (file version " + std::to_string(version) + ")",
                                   SQLITE_CANTOPEN);
             db->Exec(Schema);
+            db->Exec(NotificationSchema);
             if (version < 1)
                 db->Exec(FromVersion0);
             for (const AddedColumn& column : AddedColumns)
@@ -539,6 +572,20 @@ void HistoryStore::write(Pending& pending)
         try {
             for (PendingYp& yp : pending.Yps)
                 writeYp(db, pending, yp);
+            for (const NotificationLogRow& row : pending.Notifications) {
+                sqlite3_stmt* insert =
+                    db.Prepare("INSERT INTO notification(time, name, contact, hash, yp, trigger, outcome, reason) "
+                               "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
+                Bind(insert, 1, row.Time);
+                Bind(insert, 2, std::string_view(row.ChannelName));
+                Bind(insert, 3, std::string_view(row.ContactURL));
+                sqlite3_bind_text(insert, 4, row.Hash.data(), static_cast<int>(row.Hash.size()), SQLITE_STATIC);
+                Bind(insert, 5, std::string_view(row.Yp));
+                Bind(insert, 6, std::int64_t{row.Trigger});
+                Bind(insert, 7, std::int64_t{row.Outcome});
+                Bind(insert, 8, std::string_view(row.Reason));
+                db.Run(insert);
+            }
             // Pruning scans the tables: when the store opens, once a day, and after many new rows.
             if (m_lastPrune == 0 || pending.Time >= m_lastPrune + 1 ||
                 m_insertedSincePrune >= std::max<std::int64_t>(1, m_limits.MaxBroadcasts / 100))
@@ -834,6 +881,7 @@ void HistoryStore::prune(Connection& db, DateTime now)
     if (const auto last = beyond("SELECT COUNT(*) FROM broadcast",
                                  "SELECT id FROM broadcast ORDER BY id LIMIT 1 OFFSET ?1", m_limits.MaxBroadcasts))
         run("DELETE FROM broadcast WHERE last_seen IS NOT NULL AND id <= ?1", *last);
+    run("DELETE FROM notification WHERE time < ?1", cutoff);
     // Every turn belongs to a YP of the table: its index on (yp, time) finds the old ones.
     run("DELETE FROM attempt WHERE yp IN (SELECT id FROM yp) AND time < ?1", cutoff);
     if (const auto last = beyond("SELECT COUNT(*) FROM attempt", "SELECT id FROM attempt ORDER BY id LIMIT 1 OFFSET ?1",
@@ -1085,6 +1133,58 @@ std::int64_t HistoryStore::BroadcastCount()
         return n;
     };
     return ReadOr(read, std::int64_t{0}, [this](const std::string& m) { report(m); });
+}
+
+std::vector<NotificationLogRow> HistoryStore::Notifications(DateTime since)
+{
+    std::lock_guard lock(m_readLock);
+    Connection* db = reader();
+    if (!db)
+        return {};
+    const auto read = [&] {
+        std::vector<NotificationLogRow> rows;
+        if (db->Number("SELECT COUNT(*) FROM sqlite_master WHERE name = 'notification'") == 0)
+            return rows;
+        sqlite3_stmt* select = db->Prepare("SELECT time, name, contact, hash, yp, trigger, outcome, reason FROM "
+                                           "notification WHERE time >= ?1 ORDER BY time, id");
+        Bind(select, 1, since);
+        while (db->Step(select)) {
+            NotificationLogRow& row = rows.emplace_back();
+            row.Time = sqlite3_column_double(select, 0);
+            row.ChannelName = Blob(select, 1);
+            row.ContactURL = Blob(select, 2);
+            row.Hash = Blob(select, 3);
+            row.Yp = Blob(select, 4);
+            row.Trigger = sqlite3_column_int(select, 5);
+            row.Outcome = sqlite3_column_int(select, 6);
+            row.Reason = Blob(select, 7);
+        }
+        return rows;
+    };
+    return ReadOr(read, {}, [this](const std::string& m) { report(m); });
+}
+
+std::vector<RecentBroadcast> HistoryStore::RecentBroadcasts(DateTime endedSince)
+{
+    std::lock_guard lock(m_readLock);
+    Connection* db = reader();
+    if (!db)
+        return {};
+    const auto read = [&] {
+        std::vector<RecentBroadcast> rows;
+        // On air: from each YP's on_air_from on by the key; ended lately: by the index on first_seen.
+        sqlite3_stmt* select = db->Prepare(
+            "SELECT b.name, y.last_success, 1 FROM yp y JOIN broadcast b ON b.yp = y.id AND b.id >= y.on_air_from "
+            "WHERE b.last_seen IS NULL "
+            "UNION ALL "
+            "SELECT name, last_seen, 0 FROM broadcast WHERE first_seen >= ?1 - 7 AND last_seen >= ?1");
+        Bind(select, 1, endedSince);
+        while (db->Step(select))
+            rows.push_back(
+                {std::string(Blob(select, 0)), sqlite3_column_double(select, 1), sqlite3_column_int(select, 2) != 0});
+        return rows;
+    };
+    return ReadOr(read, {}, [this](const std::string& m) { report(m); });
 }
 
 } // namespace kavo

@@ -113,6 +113,28 @@ struct BroadcastQuery
     std::size_t Limit = 200;
 };
 
+// One entry of the notification log: a channel that came up for an announcement and what became of
+// it. Trigger and Outcome are the numbers of the notifications' own enums. Texts are CP932.
+struct NotificationLogRow
+{
+    DateTime Time = 0;
+    std::string ChannelName;
+    std::string ContactURL;
+    std::string Hash;
+    std::string Yp;
+    int Trigger = 0;
+    int Outcome = 0;
+    std::string Reason;
+};
+
+// A broadcast as the history last saw it: what the announcements need after a restart.
+struct RecentBroadcast
+{
+    std::string ChannelName; // CP932, HTML-escaped as the YP sent it
+    DateTime LastSeen = 0;
+    bool OnAir = false; // still listed by its YP's last fetch
+};
+
 // One YP's index of its last fetch, for the list at start-up. The file takes a YP's index at
 // most every IndexInterval days while the store is open, and the newest one when it closes: at
 // 10,000 channels an index is megabytes, and writing it costs as much as recording several
@@ -160,6 +182,8 @@ public:
     // Takes what the history needs from a cycle's record (the channels are read during the call;
     // the index texts are taken) and queues it for the writer. Any thread; returns at once.
     void Record(RetrievalRecord& record);
+    // Queues entries of the notification log for the writer. Any thread; returns at once.
+    void RecordNotifications(std::vector<NotificationLogRow> rows);
     // Waits until everything recorded so far is written (or failed).
     void Flush();
 
@@ -171,6 +195,11 @@ public:
     // Every YP's index of its last fetch.
     std::vector<StoredIndex> LastIndexes();
     std::int64_t BroadcastCount();
+    // The notification log from `since` on, oldest first.
+    std::vector<NotificationLogRow> Notifications(DateTime since);
+    // The broadcasts on air at their YP's last fetch, and those that ended at or after `endedSince`
+    // (among those first seen in the week before it).
+    std::vector<RecentBroadcast> RecentBroadcasts(DateTime endedSince);
 
 private:
     // A channel of a fetch. Its texts lie one after another in its fetch's Texts, so that handing
@@ -222,6 +251,7 @@ private:
     {
         DateTime Time = 0;
         std::vector<PendingYp> Yps;
+        std::vector<NotificationLogRow> Notifications;
     };
     struct YpState
     {

@@ -66,7 +66,7 @@ constexpr ScalarOption OwnKey(ScalarOption option)
 #define KAVO_BOOL(section, key, member) KAVO_OPTION(section, key, Boolean, bool, member)
 #define KAVO_COLOR(section, key, member) KAVO_OPTION(section, key, Color, ColorValue, member)
 
-const std::array<ScalarOption, 65> ScalarOptions = {{
+const std::array<ScalarOption, 66> ScalarOptions = {{
     KAVO_INTEGER("URL", "Protocol", URL.Protocol),
     KAVO_STRING("URL", "Proxy", URL.Proxy),
     KAVO_OPTION("URL", "Timeout", IntegerText, std::string, URL.Timeout),
@@ -97,6 +97,7 @@ const std::array<ScalarOption, 65> ScalarOptions = {{
     KAVO_BOOL("Notify", "RankUpOrDown2None", Notify.RankUpOrDown2None),
     KAVO_BOOL("Notify", "notifyCheckBoxFavorite", Notify.notifyCheckBoxFavorite),
     OwnKey(KAVO_INTEGER("Notify", "MaxBalloons", Notify.MaxBalloons)),
+    OwnKey(KAVO_INTEGER("Notify", "AnnounceGrace", Notify.AnnounceGrace)),
 
     KAVO_STRING("Etc", "Browser", Etc.Browser),
     KAVO_BOOL("Etc", "Minimized", Etc.Minimized),

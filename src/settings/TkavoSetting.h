@@ -75,6 +75,8 @@ public:
         bool notifyCheckBoxFavorite = false;
         // The most channel balloons one refresh queues; the rest are counted in one more. 0: no limit.
         int MaxBalloons = 10;
+        // Minutes after its end within which a broadcast that comes back is not announced again; 0: none.
+        int AnnounceGrace = 15;
     } Notify;
 
     struct EtcOptions

@@ -1,7 +1,9 @@
 // kavo-list end to end: the program runs as its own process against YPs served on loopback.
 #include "support/TestHttpServer.h"
 
+#include "history/HistoryStore.h"
 #include "platform/Cp932.h"
+#include "platform/DateTime.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -861,6 +863,58 @@ TEST_F(KavoListTest, HistoryFollowsBroadcastsOverCyclesAndRuns)
     EXPECT_EQ(lines[0].substr(0, 19), "FirstSeen\tLastSeen\t");
     EXPECT_NE(lines[1].find("\tbeta\t"), std::string::npos);
     EXPECT_EQ(Start({"--history", "--search", "("}).Status, 2);
+}
+
+TEST_F(KavoListTest, MergeShowsOneRowForEachBroadcastWithItsYps)
+{
+    const auto line = [](const std::string& name, char id, const std::string& contact) {
+        return name + "<>" + std::string(32, id) + "<><>" + contact +
+               "<>genre<>desc<>3<>0<>300<>WMV<><><><><><>1:05<>click<><>0\r\n";
+    };
+    // YP 0 serves /b/: configured first, its listing is the one shown.
+    server.Route("/a/index.txt", HttpReply::Ok(line("Talk &amp; Music", 'A', "http://bbs/1") + line("solo", 'S', "")));
+    server.Route("/b/index.txt", HttpReply::Ok(line("talk & music", 'B', "HTTP://BBS/1")));
+    WriteSettings("[URL]\nTimeout=5\n[YP]\n" + YpSettings(0, "/b/", true) + YpSettings(1, "/a/", true));
+
+    const Outcome run = Start({"--merge", "--format", "json"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    const Json channels = Json::parse(run.Out)["channels"];
+    ASSERT_EQ(channels.size(), 2u) << run.Out;
+    EXPECT_EQ(channels[0]["ChannelName"], "talk & music");
+    EXPECT_EQ(channels[0]["Yps"], Json::array({"YP 0", "YP 1"}));
+    EXPECT_EQ(channels[1]["Yps"], Json::array({"YP 1"}));
+
+    const Outcome tsv = Start({"--merge", "--format", "tsv"});
+    ASSERT_EQ(tsv.Status, 0) << tsv.Err;
+    const auto lines = Lines(tsv.Out);
+    ASSERT_EQ(lines.size(), 3u) << tsv.Out;
+    EXPECT_EQ(lines[0].substr(lines[0].rfind('\t')), "\tYps");
+    EXPECT_EQ(lines[1].substr(lines[1].rfind('\t')), "\tYP 0, YP 1");
+    EXPECT_EQ(Start({"--merge", "--history"}).Status, 2);
+}
+
+TEST_F(KavoListTest, NotificationsPrintTheLogFromTheHistory)
+{
+    const DateTime now = DateTimeFromTime(std::time(nullptr));
+    {
+        HistoryStore store((home / HistoryStore::FileName).string());
+        store.RecordNotifications(
+            {{now - 3, "old", "", "", "yp", 0, 0, ""},
+             {now - 0.01, Sjis("雑談"), "http://bbs/", "AB", "yp", 0, 2, Sjis("終了から 3 分で再開")}});
+    }
+    const Outcome all = Start({"--notifications", "--format", "json"});
+    ASSERT_EQ(all.Status, 0) << all.Err;
+    EXPECT_EQ(JsonLines(all.Out).size(), 2u) << all.Out;
+
+    const Outcome recent = Start({"--notifications", "--since", "1", "--format", "json"});
+    ASSERT_EQ(recent.Status, 0) << recent.Err;
+    const std::vector<Json> rows = JsonLines(recent.Out);
+    ASSERT_EQ(rows.size(), 1u) << recent.Out;
+    EXPECT_EQ(rows[0]["ChannelName"], "雑談");
+    EXPECT_EQ(rows[0]["Outcome"], "猶予");
+    EXPECT_EQ(rows[0]["Reason"], "終了から 3 分で再開");
+    EXPECT_EQ(Start({"--since", "1"}).Status, 2);
+    EXPECT_EQ(Start({"--notifications", "--history"}).Status, 2);
 }
 
 TEST_F(KavoListTest, YpStatusShowsEachYpsLastTurn)

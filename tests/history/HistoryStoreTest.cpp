@@ -11,6 +11,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <fstream>
@@ -304,6 +305,35 @@ TEST_F(HistoryStoreTest, AStoreOfALaterRunGoesOnWhereTheLastStopped)
     // Twelve hours later: x has been on air for 30 minutes, so it started again; y all along.
     Fetch(12 * 60, {{{"x", 1, 3, "genre", "0:30"}, {"y", 2, 3, "genre", "13:00"}}});
     EXPECT_EQ(Rows(), (std::vector<std::string>{"x 720-720* 3 genre", "y 0-720* 3 genre", "x 0-0 3 genre"}));
+}
+
+TEST_F(HistoryStoreTest, NotificationLogSurvivesARestartAndFeedsTheNextRun)
+{
+    const auto entry = [](double minutes, const char* name, int outcome) {
+        return NotificationLogRow{
+            Start + minutes / MinutesPerDay, name, "http://bbs/", "AB", "yp", 0, outcome, outcome ? "why" : ""};
+    };
+    Fetch(0, {{{"x", 1, 3}, {"y", 2, 3}}});
+    Store().RecordNotifications({entry(0, "x", 0), entry(0, "y", 2)});
+    Fetch(10, {{{"x", 1, 3}}});
+    store.reset();
+    // The next run opens the same file again: the table is there already.
+    Store().RecordNotifications({entry(20, "z", 1)});
+    Store().Flush();
+    std::vector<std::string> log;
+    for (const NotificationLogRow& row : Store().Notifications(Start + 1 / MinutesPerDay))
+        log.push_back(row.ChannelName + " " + std::to_string(row.Outcome) + " " + row.Reason + " " + row.ContactURL);
+    EXPECT_EQ(log, (std::vector<std::string>{"z 1 why http://bbs/"}));
+    EXPECT_EQ(Store().Notifications(Start).size(), 3u);
+
+    // x is on air at the last fetch; y ended at minute 0 (seen last then), a while before x.
+    std::vector<std::string> recent;
+    for (const RecentBroadcast& b : Store().RecentBroadcasts(Start - 1))
+        recent.push_back(b.ChannelName + (b.OnAir ? "*" : "") +
+                         std::to_string(std::lround((b.LastSeen - Start) * MinutesPerDay)));
+    std::sort(recent.begin(), recent.end());
+    EXPECT_EQ(recent, (std::vector<std::string>{"x*10", "y0"}));
+    EXPECT_TRUE(Store().RecentBroadcasts(Start + 5 / MinutesPerDay).size() == 1);
 }
 
 TEST_F(HistoryStoreTest, AChannelOnAirForLessThanTheGapSinceTheLastFetchStartedAgain)

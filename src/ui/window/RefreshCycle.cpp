@@ -134,11 +134,19 @@ void RefreshCycle::ListHandler()
 
     const auto& rows = views.ListViewNow()->Model().Rows();
     const std::vector<const TkavoChItem*> displayed(rows.begin(), rows.end());
+    const std::vector<const TkavoChItem*> marked = ChannelsToNotify(displayed, m_setting.Notify.Rank2);
+    const bool notifyChannels = m_window.Actions()[MainNotifyChannel]->isChecked();
+    std::vector<AnnouncementRecord> decided;
+    if (m_announcements)
+        decided = m_announcements->Decide(Now(), m_net.ChList(), marked);
     TkavoChList chosen;
-    for (const TkavoChItem* channel : ChannelsToNotify(displayed, m_setting.Notify.Rank2))
-        chosen.Add(std::make_unique<TkavoChItem>()).Assign(*channel);
+    for (std::size_t i = 0; i < marked.size(); ++i)
+        if (decided.empty() || decided[i].Outcome == AnnounceOutcome::Shown)
+            chosen.Add(std::make_unique<TkavoChItem>()).Assign(*marked[i]);
+    if (notifyChannels && !decided.empty() && m_logAnnouncements)
+        m_logAnnouncements(decided);
     m_notifyMgr.KeepIgnoredOnAir(m_net.ChList());
-    if (chosen.Count() > 0 && m_window.Actions()[MainNotifyChannel]->isChecked())
+    if (chosen.Count() > 0 && notifyChannels)
         m_notifyMgr.NotifyChannels(chosen);
     if (m_window.Actions()[MainNotifyRefresh]->isChecked() && m_notifyMgr.Count() == 0)
         m_notifyMgr.Notify(notifyItem(Sjis("更新完了"), 2), false);

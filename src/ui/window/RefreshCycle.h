@@ -3,8 +3,11 @@
 #include <QObject>
 #include <QTimer>
 
+#include "notify/AnnouncementDecision.h"
+
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace kavo {
 
@@ -46,6 +49,15 @@ public:
     // Seconds until the refresh command may run again.
     int ReloadCountdown() const { return m_reloadCountdown; }
 
+    // Which of the channels marked new are announced; without one, all of them are. log takes the
+    // decisions of each refresh while channel notifications are on.
+    void SetAnnouncements(AnnouncementDecision* decision,
+                          std::function<void(const std::vector<AnnouncementRecord>&)> log = nullptr)
+    {
+        m_announcements = decision;
+        m_logAnnouncements = std::move(log);
+    }
+
     // What the retrieval module raises: its lists are ready, the cycle has ended, a YP failed (on
     // the worker thread).
     void ListHandler();
@@ -69,6 +81,8 @@ private:
     TkavoNotifyMgr& m_notifyMgr;
     TkavoMain& m_window;
     std::function<void()> m_beforeCycle;
+    AnnouncementDecision* m_announcements = nullptr;
+    std::function<void(const std::vector<AnnouncementRecord>&)> m_logAnnouncements;
     int m_reloadCountdown = 0;
     // ActionMainNotifyError and the notification title as the cycle started; the worker reads
     // them, the main thread writes them only while no cycle runs.
