@@ -1070,6 +1070,20 @@ std::vector<StoredIndex> HistoryStore::LastIndexes()
     return ReadOr(read, {}, [this](const std::string& m) { report(m); });
 }
 
+RegularsReport HistoryStore::Regulars(const RegularsRequest& request)
+{
+    std::lock_guard lock(m_readLock);
+    Connection* db = reader();
+    const auto read = [&] {
+        try {
+            return db ? ReadRegulars(db->Db(), request) : EmptyRegulars(request);
+        } catch (const RegularsReadError& error) {
+            throw SqliteError(error.Message, error.Code);
+        }
+    };
+    return ReadOr(read, EmptyRegulars(request), [this](const std::string& m) { report(m); });
+}
+
 std::int64_t HistoryStore::BroadcastCount()
 {
     std::lock_guard lock(m_readLock);
