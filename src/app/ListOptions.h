@@ -35,6 +35,10 @@ struct ListOptions
     bool YpStatus = false;
     bool History = false;
     double SinceDays = 0; // 0: every broadcast kept
+    bool Regulars = false;
+    std::string At;              // "Fri 21:00"; empty: now
+    std::optional<int> Weeks;    // otherwise the settings'
+    std::optional<int> MinWeeks; // otherwise the settings'
     std::optional<std::string> Search;
     std::string Template;
     std::string Header;
@@ -59,10 +63,11 @@ enum ListMode : unsigned {
     PageMode = 1U << 2,        // --page
     YpStatusMode = 1U << 3,    // --yp-status
     HistoryMode = 1U << 4,     // --history
-    AnyMode = (1U << 5) - 1,
+    RegularsMode = 1U << 5,    // --regulars
+    AnyMode = (1U << 6) - 1,
     // --export-rules, --import-rules: they print no list and fetch nothing, so an option must name
     // this mode to go with them.
-    RulesMode = 1U << 5,
+    RulesMode = 1U << 6,
 };
 
 struct ListOptionSpec

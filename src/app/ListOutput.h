@@ -18,6 +18,7 @@ namespace kavo {
 class TkavoCommon;
 class TkavoSetting;
 struct BroadcastRow;
+struct RegularsReport;
 struct ImportSummary;
 struct YpHealth;
 
@@ -86,6 +87,9 @@ nlohmann::ordered_json BroadcastJson(const BroadcastRow& broadcast);
 // The YP status or the broadcasts in the chosen format, with their line ends.
 std::string YpStatusOutput(const std::vector<YpHealth>& rows, OutputFormat format, DateTime now);
 std::string HistoryOutput(const std::vector<BroadcastRow>& rows, OutputFormat format);
+// Who usually broadcasts at the moment of the report: a title line and a row a channel (table), a
+// header line and a line a channel (tsv), or an object a channel (json).
+std::string RegularsOutput(const RegularsReport& report, OutputFormat format);
 
 // ---- Settings
 

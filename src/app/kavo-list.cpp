@@ -155,7 +155,7 @@ int EnabledYps(const TkavoSetting& setting)
 int RunCycles(const ListOptions& options, const std::optional<TemplateTexts>& templates, const TkavoSetting& setting,
               const IniFile& settingsFile, HistoryStore& history)
 {
-    const bool reportOnly = options.YpStatus || options.History;
+    const bool reportOnly = options.YpStatus || options.History || options.Regulars;
     std::shared_ptr<SteppedClock> clock;
     if (options.TimeStepMinutes > 0) {
         clock = std::make_shared<SteppedClock>();
@@ -274,7 +274,7 @@ int RunPage(const ListOptions& options, const TkavoSetting& setting, const IniFi
     return enabled == 0 || result.Retrieved > result.Failed ? 0 : 1;
 }
 
-// --yp-status and --history, after the refreshes asked for, if any.
+// --yp-status, --history and --regulars, after the refreshes asked for, if any.
 int RunReport(const ListOptions& options, const std::optional<TemplateTexts>& templates, const TkavoSetting& setting,
               const IniFile& settingsFile, HistoryStore& history)
 {
@@ -303,6 +303,14 @@ int RunReport(const ListOptions& options, const std::optional<TemplateTexts>& te
         for (const TkavoYpItem& yp : setting.YpList)
             configured.push_back(YpHealth::Of(yp.Url, yp.Title, yp.Enabled));
         std::cout << YpStatusOutput(history.YpStatus(configured), options.Format, Now());
+    } else if (options.Regulars) {
+        RegularsRequest request;
+        request.Now = Now();
+        if (!options.At.empty())
+            request.At = ParseWeekTime(options.At, request.Now);
+        request.Weeks = options.Weeks.value_or(setting.History.RegularWeeks);
+        request.MinWeeks = options.MinWeeks.value_or(setting.History.RegularMinWeeks);
+        std::cout << RegularsOutput(history.Regulars(request), options.Format);
     } else {
         BroadcastQuery query;
         query.Pattern = pattern;
@@ -422,7 +430,7 @@ int Main(int argc, char** argv)
     }
     HistoryStore history(ProgramFolder() + "/" + HistoryStore::FileName);
     history.SetProblemHandler([](const std::string& problem) { std::cerr << Program << ": " << problem << std::endl; });
-    if (options.YpStatus || options.History)
+    if (options.YpStatus || options.History || options.Regulars)
         return RunReport(options, templates, setting, settingsFile, history);
     return RunCycles(options, templates, setting, settingsFile, history);
 }

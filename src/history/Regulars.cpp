@@ -9,6 +9,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <unordered_map>
 
@@ -172,6 +173,29 @@ std::string WeekTimeText(WeekTime at)
 std::string WeekdayName(int weekday)
 {
     return Sjis(JapaneseDays[static_cast<std::size_t>(((weekday % 7) + 7) % 7)]);
+}
+
+std::string ClockText(DateTime time)
+{
+    const WeekTime at = WeekTimeOf(time + Slack);
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d:%02d", at.Minute / 60, at.Minute % 60);
+    return text;
+}
+
+std::string LengthText(DateTime length)
+{
+    const long minutes = std::lround(std::max(length, 0.0) * MinutesPerDay);
+    char text[32];
+    std::snprintf(text, sizeof text, "%ld:%02ld", minutes / 60, minutes % 60);
+    return text;
+}
+
+std::string RegularStateText(const Regular& regular)
+{
+    if (regular.OnAir)
+        return Sjis("放送中");
+    return regular.Late ? Sjis("まだ") : std::string();
 }
 
 DateTime RegularsMoment(WeekTime at, DateTime now)

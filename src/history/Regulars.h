@@ -61,6 +61,12 @@ struct RegularsReport
     std::vector<Regular> Rows; // most weeks first, then by usual start
 };
 
+// "21:05" for the time of day; "2:30" for a length in hours and minutes; the state of a regular,
+// "放送中", "まだ" or "" (CP932). The window and kavo-list show the same.
+std::string ClockText(DateTime time);
+std::string LengthText(DateTime length);
+std::string RegularStateText(const Regular& regular);
+
 namespace regulars {
 // A broadcast counts for a week when it overlaps the hour either side of the moment.
 constexpr DateTime Window = 1.0 / 24;

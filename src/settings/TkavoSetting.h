@@ -134,6 +134,15 @@ public:
         std::string File; // a relative path is taken from the program folder
     } Rules;
 
+    // What the history tells about channels: who usually broadcasts at an hour.
+    struct HistoryOptions
+    {
+        int RegularWeeks = 4;    // weeks looked back
+        int RegularMinWeeks = 2; // of them a regular was on air
+        // A balloon when a favorite regular is late, and when it then starts.
+        bool RegularLateBalloon = false;
+    } History;
+
     TkavoYpList YpList;
     TkavoFavoriteList Favorites;
     std::vector<std::string> Columns; // captions of the visible columns, in display order

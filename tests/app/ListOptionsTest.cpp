@@ -14,8 +14,9 @@ namespace {
 
 // A value every option that takes one accepts, by the name the help gives it.
 const std::map<std::string_view, std::string> SampleValues = {
-    {"DIR", "/tmp/kavo"}, {"N", "3"},    {"SECONDS", "2"},   {"MINUTES", "5"}, {"FORMAT", "json"},
-    {"TEXT", "word"},     {"DAYS", "7"}, {"FILE", "t.html"}, {"ENC", "sjis"},  {"RULE", "top:5"},
+    {"DIR", "/tmp/kavo"}, {"N", "3"},        {"SECONDS", "2"},      {"MINUTES", "5"},
+    {"FORMAT", "json"},   {"TEXT", "word"},  {"DAYS", "7"},         {"FILE", "t.html"},
+    {"ENC", "sjis"},      {"RULE", "top:5"}, {"WHEN", "Fri 21:00"}, {"K", "2"},
 };
 
 // Whether the help names the option as a word of its own: after a blank or '[',
@@ -98,12 +99,16 @@ TEST(ListOptions, ModesRefuseWhatDoesNothingThere)
         std::vector<std::string> Args;
         const char* Refusal; // the start of the message; empty: taken
     };
-    const std::array<Case, 20> cases{{
+    const std::array<Case, 24> cases{{
         {{"--page", "--format", "json"}, "--page prints one page"},
         {{"--page", "--cycles", "2"}, "--page prints one page"},
         {{"--page", "--settings"}, "--page prints one page"},
         {{"--page", "--cycles", "1", "--lite", "<5", "--home", "h"}, ""},
-        {{"--yp-status", "--history"}, "--yp-status and --history print different tables"},
+        {{"--yp-status", "--history"}, "--yp-status, --history and --regulars print different tables"},
+        {{"--regulars", "--all"}, "--regulars prints no channel list"},
+        {{"--at", "Fri 21:00"}, "--at, --weeks and --min-weeks go with --regulars"},
+        {{"--regulars", "--weeks", "2", "--min-weeks", "3"}, "--min-weeks cannot be more than --weeks"},
+        {{"--regulars", "--at", "金 21:00", "--weeks", "8", "--format", "tsv", "--home", "h"}, ""},
         {{"--history", "--all"}, "--yp-status and --history print no channel list"},
         {{"--template", "t", "--yp-status"}, "--yp-status and --history print no channel list"},
         {{"--yp-status", "--since", "1"}, "--since and --search go with --history"},

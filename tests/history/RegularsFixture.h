@@ -6,11 +6,10 @@
 //   moved      20:00 to 21:00 four and three weeks before, 22:00 to 23:00 in the last two;
 //   nowon      21:00 to 22:00 the three Fridays before, and on air since 21:00 today;
 //   wednesday  one Wednesday 21:00 to 23:00, two weeks before.
-// The last refresh is at Now, Friday 21:30.
+// The last refresh is at Friday 21:30. Tests in-process take a fixed Friday; tests that run
+// kavo-list, whose clock is the system's, take the Friday of the next Friday 21:00.
 
 #include "history/HistoryStore.h"
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
@@ -24,42 +23,22 @@
 
 namespace kavo::test {
 
-class RegularsHistory : public ::testing::Test
+// Seeds a history through the store's recording, as refreshes are recorded.
+class RegularsFixture
 {
 public:
     static constexpr DateTime Friday = 46003; // 2025-12-12
     static constexpr DateTime Now = Friday + 21.5 / 24;
 
-    static DateTime At(int daysBefore, int hour, int minute)
+    static DateTime At(DateTime friday, int daysBefore, int hour, int minute)
     {
-        return Friday - daysBefore + (hour * 60 + minute) / MinutesPerDay;
+        return friday - daysBefore + (hour * 60 + minute) / MinutesPerDay;
     }
     static int MinuteOfDay(DateTime time)
     {
         return static_cast<int>(std::lround((time - std::floor(time + 0.5 / SecondsPerDay)) * MinutesPerDay));
     }
     static int Minutes(DateTime length) { return static_cast<int>(std::lround(length * MinutesPerDay)); }
-
-protected:
-    void SetUp() override
-    {
-        std::string name = (std::filesystem::temp_directory_path() / "kavo-regulars-XXXXXX").string();
-        ASSERT_NE(mkdtemp(name.data()), nullptr);
-        folder = name;
-    }
-    void TearDown() override
-    {
-        store.reset();
-        std::error_code error;
-        std::filesystem::remove_all(folder, error);
-    }
-
-    HistoryStore& Store()
-    {
-        if (!store)
-            store = std::make_unique<HistoryStore>((folder / HistoryStore::FileName).string());
-        return *store;
-    }
 
     struct Broadcast
     {
@@ -69,29 +48,30 @@ protected:
         DateTime Last; // infinity: on air at the last refresh
     };
 
-    static std::vector<Broadcast> Schedule()
+    static std::vector<Broadcast> Schedule(DateTime friday)
     {
         constexpr DateTime OnAir = std::numeric_limits<double>::infinity();
         std::vector<Broadcast> all;
         const int fridayStarts[] = {10, 8, 2, 0}; // one to four weeks before
         for (int week = 1; week <= 4; ++week) {
-            const DateTime start = At(7 * week, 21, fridayStarts[week - 1]);
+            const DateTime start = At(friday, 7 * week, 21, fridayStarts[week - 1]);
             all.push_back({"friday", 1, start, start + 150 / MinutesPerDay});
             const int moved = week >= 3 ? 20 : 22;
-            all.push_back({"moved", 2, At(7 * week, moved, 0), At(7 * week, moved + 1, 0)});
+            all.push_back({"moved", 2, At(friday, 7 * week, moved, 0), At(friday, 7 * week, moved + 1, 0)});
             if (week <= 3)
-                all.push_back({"nowon", 3, At(7 * week, 21, 0), At(7 * week, 22, 0)});
+                all.push_back({"nowon", 3, At(friday, 7 * week, 21, 0), At(friday, 7 * week, 22, 0)});
         }
-        all.push_back({"nowon", 3, At(0, 21, 0), OnAir});
-        all.push_back({"wednesday", 4, At(16, 21, 0), At(16, 23, 0)});
+        all.push_back({"nowon", 3, At(friday, 0, 21, 0), OnAir});
+        all.push_back({"wednesday", 4, At(friday, 16, 21, 0), At(friday, 16, 23, 0)});
         return all;
     }
 
-    // One refresh of one YP at every start and end, and a minute after every end; the last at Now.
-    void Seed()
+    // One refresh of one YP at every start and end, and a minute after every end; the last at
+    // 21:30 of `friday`. Returns the store's problem, "" when it had none.
+    static std::string Seed(HistoryStore& store, DateTime friday = Friday)
     {
-        const std::vector<Broadcast> all = Schedule();
-        std::set<DateTime> times{Now};
+        const std::vector<Broadcast> all = Schedule(friday);
+        std::set<DateTime> times{friday + 21.5 / 24};
         for (const Broadcast& b : all) {
             times.insert(b.First);
             if (std::isfinite(b.Last)) {
@@ -120,14 +100,11 @@ protected:
             a.Outcome = YpOutcome::Fetched;
             a.ChList = &list;
             a.Channels = list.Count();
-            Store().Record(record);
+            store.Record(record);
         }
-        Store().Flush();
-        ASSERT_EQ(Store().Problem(), "");
+        store.Flush();
+        return store.Problem();
     }
-
-    std::filesystem::path folder;
-    std::unique_ptr<HistoryStore> store;
 };
 
 } // namespace kavo::test

@@ -4,13 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <filesystem>
+#include <memory>
 
 namespace kavo::test {
 namespace {
 
 TEST(WeekTimeTest, ReadsWhatPeopleType)
 {
-    const DateTime friday = RegularsHistory::Friday;
+    const DateTime friday = RegularsFixture::Friday;
     struct Case
     {
         const char* Text;
@@ -35,7 +37,7 @@ TEST(WeekTimeTest, ReadsWhatPeopleType)
 
 TEST(WeekTimeTest, TheMomentIsTheFirstWhoseWindowIsStillOpen)
 {
-    const DateTime friday = RegularsHistory::Friday;
+    const DateTime friday = RegularsFixture::Friday;
     const WeekTime at{5, 21 * 60};
     EXPECT_DOUBLE_EQ(RegularsMoment(at, friday + 10.0 / 24), friday + 21.0 / 24);
     EXPECT_DOUBLE_EQ(RegularsMoment(at, friday + 21.9 / 24), friday + 21.0 / 24);
@@ -43,8 +45,32 @@ TEST(WeekTimeTest, TheMomentIsTheFirstWhoseWindowIsStillOpen)
     EXPECT_DOUBLE_EQ(RegularsMoment(at, friday - 1), friday + 21.0 / 24);
 }
 
-class RegularsTest : public RegularsHistory
-{};
+class RegularsTest : public ::testing::Test, public RegularsFixture
+{
+protected:
+    void SetUp() override
+    {
+        std::string name = (std::filesystem::temp_directory_path() / "kavo-regulars-XXXXXX").string();
+        ASSERT_NE(mkdtemp(name.data()), nullptr);
+        folder = name;
+    }
+    void TearDown() override
+    {
+        store.reset();
+        std::error_code error;
+        std::filesystem::remove_all(folder, error);
+    }
+    HistoryStore& Store()
+    {
+        if (!store)
+            store = std::make_unique<HistoryStore>((folder / HistoryStore::FileName).string());
+        return *store;
+    }
+    void Seed() { ASSERT_EQ(RegularsFixture::Seed(Store()), ""); }
+
+    std::filesystem::path folder;
+    std::unique_ptr<HistoryStore> store;
+};
 
 TEST_F(RegularsTest, FindsTheRegularsOfAnHour)
 {
