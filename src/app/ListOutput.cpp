@@ -498,10 +498,7 @@ std::string RegularsOutput(const RegularsReport& report, OutputFormat format)
                    '\n';
         break;
     case OutputFormat::Table: {
-        const WeekTime at = WeekTimeOf(report.Moment);
-        out = Utf8(WeekdayName(at.Weekday) + Sjis("曜 ") + ClockText(report.Moment) + Sjis(" ±1時間、") +
-                   std::to_string(report.Weeks) + Sjis("週のうち") + std::to_string(report.MinWeeks) + Sjis("週以上")) +
-              '\n';
+        out = Utf8(RegularsTitle(report)) + '\n';
         std::vector<std::vector<std::string>> table = {
             {Sjis("週"), Sjis("開始"), Sjis("長さ"), Sjis("状態"), "Channel", "Genre"}};
         for (const Regular& r : report.Rows)

@@ -198,6 +198,13 @@ std::string RegularStateText(const Regular& regular)
     return regular.Late ? Sjis("まだ") : std::string();
 }
 
+std::string RegularsTitle(const RegularsReport& report)
+{
+    return WeekdayName(WeekTimeOf(report.Moment + Slack).Weekday) + Sjis("曜 ") + ClockText(report.Moment) +
+           Sjis(" ±1時間、") + std::to_string(report.Weeks) + Sjis("週のうち") + std::to_string(report.MinWeeks) +
+           Sjis("週以上");
+}
+
 DateTime RegularsMoment(WeekTime at, DateTime now)
 {
     const double today = std::floor(now);

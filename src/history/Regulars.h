@@ -66,6 +66,8 @@ struct RegularsReport
 std::string ClockText(DateTime time);
 std::string LengthText(DateTime length);
 std::string RegularStateText(const Regular& regular);
+// What the report is about: "金曜 21:00 ±1時間、4週のうち2週以上" (CP932).
+std::string RegularsTitle(const RegularsReport& report);
 
 namespace regulars {
 // A broadcast counts for a week when it overlaps the hour either side of the moment.
