@@ -230,11 +230,15 @@ RegularsReport ReadRegulars(sqlite3* db, const RegularsRequest& request)
     const auto moment = [&](std::size_t week) { return report.Moment - 7.0 * static_cast<double>(week); };
 
     std::unordered_map<std::string, Seen> channels;
+    std::string key; // reused, so that a name seen before costs no allocation
     const auto seen = [&](std::string_view name) -> Seen& {
-        Seen& s = channels[std::string(name)];
-        if (s.Weeks.empty())
-            s.Weeks.resize(weeks);
-        return s;
+        key.assign(name);
+        auto found = channels.find(key);
+        if (found == channels.end()) {
+            found = channels.emplace(key, Seen()).first;
+            found->second.Weeks.resize(weeks);
+        }
+        return found->second;
     };
     const auto genre = [](Seen& s, std::string_view genre, DateTime first) {
         if (first > s.GenreTime) {

@@ -1,8 +1,8 @@
 // The window "いつもの配信" over a history recorded through the store, and kavo-list's report of
 // the same file.
+#include "ui/dialogs/RegularsWindow.h"
 #include "history/RegularsFixture.h"
 #include "settings/SettingsTestSupport.h"
-#include "ui/dialogs/RegularsWindow.h"
 
 #include <QComboBox>
 #include <QProcess>
@@ -25,10 +25,7 @@ private:
             texts << model.data(model.index(row, column), Qt::DisplayRole).toString();
         return texts;
     }
-    static bool Load(RegularsWindow& window, QSignalSpy& loaded)
-    {
-        return loaded.wait(10000) && !window.Busy();
-    }
+    static bool Load(RegularsWindow& window, QSignalSpy& loaded) { return loaded.wait(10000) && !window.Busy(); }
 
 private slots:
     void cleanup() { SetClock(nullptr); }
@@ -56,6 +53,7 @@ private slots:
         QVERIFY(window.Busy()); // the model waits for the reader
         QCOMPARE(window.Model().rowCount(), 0);
         QVERIFY(Load(window, loaded));
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
         QCOMPARE(window.DayBox()->currentIndex(), 5);
         QCOMPARE(window.HourBox()->currentIndex(), 21);
         const RegularsModel& model = window.Model();
@@ -78,13 +76,12 @@ private slots:
         QVERIFY(Load(window, loaded));
         QCOMPARE(stateOf("friday"), QString::fromUtf8("まだ"));
 
-        // On air: played; not on air: its history.
+        // On air: played; not on air: its history. (A double click activates the row.)
         for (const char* name : {"nowon", "friday"}) {
             int row = 0;
             while (model.Row(row).ChannelName != name)
                 ++row;
-            const QRect rect = window.View()->visualRect(model.index(row, RegularsModel::ColumnChannelName));
-            QTest::mouseDClick(window.View()->viewport(), Qt::LeftButton, {}, rect.center());
+            emit window.View()->activated(model.index(row, RegularsModel::ColumnChannelName));
         }
         QCOMPARE(played, std::vector<std::string>{"nowon"});
         QCOMPARE(opened, std::vector<std::string>{"friday"});
