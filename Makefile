@@ -15,9 +15,10 @@ FUZZ_FLAGS = -fsanitize=address,undefined -fsanitize=fuzzer-no-link -fno-sanitiz
 .PHONY: all bootstrap configure build test bench run screenshot format check-format clean fuzz sanitize tidy
 .PHONY: install uninstall deb check-install check-wayland
 
-# The tests, benchmarks and fuzzers, and the packages they need, only for the targets that use them.
+# The tests, benchmarks and fuzzers, and the packages they need, only for the targets that use them
+# (tidy too, so that it checks the build folder of make test without configuring it anew).
 KAVO_TESTS ?= OFF
-test bench sanitize check-format format fuzz check-install screenshot: export KAVO_TESTS = ON
+test bench sanitize check-format format fuzz check-install screenshot tidy: export KAVO_TESTS = ON
 
 all: build
 

@@ -3,6 +3,7 @@
 #include "platform/Cp932.h"
 #include "platform/HtmlEntities.h"
 #include "platform/IntegerText.h"
+#include "platform/Utf8.h"
 
 #include <algorithm>
 #include <array>
@@ -435,25 +436,10 @@ bool StartsTag(std::string_view text, std::size_t pos, std::string_view lowerNam
            (IsHtmlSpace(text[after]) || text[after] == '/' || text[after] == '>');
 }
 
-void AppendUtf8(std::string& out, char32_t c)
+// A referenced character; NUL, surrogates and values past U+10FFFF become U+FFFD, as browsers do.
+void AppendReferenced(std::string& out, char32_t c)
 {
-    if (c == 0 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-        c = 0xFFFD;
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
+    AppendUtf8(out, c == 0 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF) ? char32_t{0xFFFD} : c);
 }
 
 // An attribute value as the browser reads it, from UTF-8: numeric references and the common named
@@ -481,12 +467,12 @@ std::string AttributeText(std::string_view utf8)
                     d <= '9' ? static_cast<unsigned>(d - '0') : static_cast<unsigned>(LowerAscii(d) - 'a' + 10);
                 value = std::min<std::uint64_t>(value * (hex ? 16 : 10) + digit, 0x110000);
             }
-            AppendUtf8(out, static_cast<char32_t>(value));
+            AppendReferenced(out, static_cast<char32_t>(value));
             decoded = true;
         } else {
             for (const auto& [name, character] : Named)
                 if (reference == name) {
-                    AppendUtf8(out, character);
+                    AppendReferenced(out, character);
                     decoded = true;
                 }
         }

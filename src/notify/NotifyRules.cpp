@@ -1,6 +1,7 @@
 #include "notify/NotifyRules.h"
 
 #include "platform/Cp932.h"
+#include "platform/Utf8.h"
 
 #include <array>
 #include <charconv>
@@ -134,42 +135,16 @@ char32_t FullWidth(char32_t c)
     return c;
 }
 
-// The converter's output is well-formed UTF-8.
+// The converter's output is well-formed UTF-8; a stray byte would become U+FFFD.
 std::u32string DecodeUtf8(std::string_view text)
 {
     std::u32string out;
     out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-        if (i + length > text.size())
-            break;
-        char32_t c = length == 1 ? lead : lead & (0x7F >> length);
-        for (std::size_t k = 1; k < length; ++k)
-            c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-        out.push_back(c);
-        i += length;
+    for (std::size_t i = 0, length = 0; i < text.size(); i += length) {
+        const char32_t c = DecodeUtf8At(text, i, length);
+        out.push_back(c == InvalidUtf8 ? char32_t{0xFFFD} : c);
     }
     return out;
-}
-
-void AppendUtf8(std::string& out, char32_t c)
-{
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "platform/Process.h"
 #include "platform/ProgramFolder.h"
 #include "support/BrowserTestMain.h"
+#include "support/Modal.h"
 #include "support/NotifyTestSupport.h"
 #include "support/PrivateBus.h"
 #include "support/TestHttpServer.h"
@@ -207,21 +208,6 @@ void PressCloseBox(QWidget& window)
     QCloseEvent event;
     QSpontaneKeyEvent::setSpontaneous(&event);
     QApplication::instance()->notify(&window, &event);
-}
-
-// Runs answer on the modal dialog the next step opens, once it is shown; the answer must close it.
-void WhenModal(std::function<void(QDialog*)> answer)
-{
-    auto* poll = new QTimer;
-    poll->setInterval(10);
-    QObject::connect(poll, &QTimer::timeout, [poll, answer] {
-        if (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
-            poll->stop();
-            poll->deleteLater();
-            answer(modal);
-        }
-    });
-    poll->start();
 }
 
 // A window of the program's own besides the main window, shown.
@@ -442,7 +428,7 @@ private slots:
         Desktop d("CloseToTray=1\n");
         d.Start(tray);
         bool taskTray = false, closeToTray = false, reason = false;
-        WhenModal([&](QDialog* dialog) {
+        WhenDialog([&](QDialog* dialog) {
             auto* box = dialog->findChild<QCheckBox*>(QStringLiteral("etcCheckBoxCloseToTray"));
             taskTray = dialog->findChild<QCheckBox*>(QStringLiteral("etcCheckBoxTaskTray"))->isEnabled();
             closeToTray = box->isEnabled();
@@ -481,7 +467,7 @@ private slots:
             const int scale = qRound(d.W().devicePixelRatioF() * 100);
             const QString scheme = dark ? QStringLiteral("dark") : QStringLiteral("light");
             QVERIFY(d.W().grab().save(folder + QStringLiteral("/desktop-lists-%1-%2.png").arg(scheme).arg(scale)));
-            WhenModal([&](QDialog* dialog) {
+            WhenDialog([&](QDialog* dialog) {
                 if (auto* pages = dialog->findChild<QTabWidget*>(QStringLiteral("PageControl")))
                     pages->setCurrentWidget(dialog->findChild<QWidget*>(QStringLiteral("TabSheetEtc")));
                 QTest::qWait(200);
@@ -508,7 +494,7 @@ private slots:
         for (const ActionId id :
              {ActionId::MainConfig, ActionId::MainFavorite, ActionId::MainHelpVersion, ActionId::LVFindChannel}) {
             bool shown = false;
-            WhenModal([&shown](QDialog* dialog) {
+            WhenDialog([&shown](QDialog* dialog) {
                 shown = QTest::qWaitForWindowExposed(dialog);
                 dialog->reject();
             });

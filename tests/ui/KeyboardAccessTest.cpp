@@ -4,6 +4,7 @@
 #include "core/Color.h"
 #include "platform/Process.h"
 #include "platform/ProgramFolder.h"
+#include "support/Modal.h"
 #include "support/NotifyTestSupport.h"
 #include "support/TestHttpServer.h"
 #include "support/TestProgram.h"
@@ -125,22 +126,6 @@ void Press(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
 void Type(const char* text)
 {
     QTest::keyClicks(QApplication::focusWidget(), QString::fromUtf8(text));
-}
-
-// Runs the steps once the modal dialog the next key opens has the keyboard.
-void WhenModal(std::function<void()> steps)
-{
-    auto* poll = new QTimer;
-    poll->setInterval(10);
-    QObject::connect(poll, &QTimer::timeout, [poll, steps] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (modal && QApplication::activeWindow() == modal && QApplication::focusWidget()) {
-            poll->stop();
-            poll->deleteLater();
-            steps();
-        }
-    });
-    poll->start();
 }
 
 QString AccessibleName(QObject* object)
@@ -278,7 +263,7 @@ private slots:
         QVERIFY(h.Starter.Played(Id('3')));
 
         // The search, with its mnemonic Alt+X "検索結果を上位に移動する(&X)" ticked.
-        WhenModal([] {
+        const auto search = [](QWidget*) {
             Type("beta");
             Press(Qt::Key_X, Qt::AltModifier);
             // A mnemonic clicks its button as a short animation.
@@ -286,7 +271,8 @@ private slots:
                 if (box->text().contains(QStringLiteral("(&X)")))
                     QTRY_VERIFY(box->isChecked());
             Press(Qt::Key_Return);
-        });
+        };
+        WhenModal(search, ModalReady::HasKeyboard);
         Press(Qt::Key_F, Qt::ControlModifier);
         QTRY_VERIFY(!QApplication::activeModalWidget());
         // What the window manager does when a dialog closes.

@@ -7,6 +7,7 @@
 #include "platform/Process.h"
 #include "platform/ProgramFolder.h"
 #include "settings/IniFile.h"
+#include "support/Modal.h"
 #include "support/NotifyTestSupport.h"
 #include "support/TestHttpServer.h"
 #include "support/TestProgram.h"
@@ -185,21 +186,6 @@ public:
 
     int Fetches() const { return static_cast<int>(Server.RequestsFor("/yp/index.txt").size()); }
 };
-
-// Runs answer on the modal dialog the next step opens, once it is shown; the answer must close it.
-void WhenModal(std::function<void(QWidget*)> answer)
-{
-    auto* poll = new QTimer;
-    poll->setInterval(10);
-    QObject::connect(poll, &QTimer::timeout, [poll, answer] {
-        if (QWidget* modal = QApplication::activeModalWidget()) {
-            poll->stop();
-            poll->deleteLater();
-            answer(modal);
-        }
-    });
-    poll->start();
-}
 
 TkavoChItem& AddChannel(TkavoChList& list, const char* name, int no, TkavoDiff diff, int listeners, int bitrate,
                         const char* broadcast, const char* yp, const char* time)
