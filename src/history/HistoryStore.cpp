@@ -881,6 +881,8 @@ HistoryStore::Connection* HistoryStore::reader()
             return nullptr;
         try {
             m_read = std::make_unique<Connection>(m_filePath, false, 200);
+            // Reports such as the regulars read thousands of pages: mapped, they are not copied.
+            sqlite3_exec(m_read->Db(), "PRAGMA mmap_size=268435456", nullptr, nullptr, nullptr);
         } catch (const SqliteError&) {
             // Nothing recorded yet, or nothing that can be read: the writer reports what it meets.
             return nullptr;

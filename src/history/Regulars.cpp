@@ -247,10 +247,10 @@ RegularsReport ReadRegulars(sqlite3* db, const RegularsRequest& request)
         }
     };
 
-    // Each week's window through the index on first_seen: only the broadcasts begun shortly before.
-    Statement around(db, "SELECT b.name, b.first_seen, COALESCE(b.last_seen, y.last_success) AS seen, b.genre "
-                         "FROM broadcast b JOIN yp y ON y.id = b.yp "
-                         "WHERE b.first_seen BETWEEN ?1 AND ?2 AND seen >= ?3");
+    // Each week's window through the index on first_seen: only the broadcasts begun shortly before,
+    // and only ended ones, as those on air are read below.
+    Statement around(db, "SELECT name, first_seen, last_seen, genre FROM broadcast "
+                         "WHERE first_seen BETWEEN ?1 AND ?2 AND last_seen >= ?3");
     for (std::size_t week = 0; week < weeks; ++week) {
         const DateTime from = moment(week) - regulars::Window;
         around.Bind(1, from - regulars::Lookback);

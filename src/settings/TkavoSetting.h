@@ -139,8 +139,6 @@ public:
     {
         int RegularWeeks = 4;    // weeks looked back
         int RegularMinWeeks = 2; // of them a regular was on air
-        // A balloon when a favorite regular is late, and when it then starts.
-        bool RegularLateBalloon = false;
     } History;
 
     TkavoYpList YpList;
