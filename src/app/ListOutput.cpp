@@ -73,29 +73,30 @@ std::string DateTimeText(DateTime value)
     return text;
 }
 
+// A field's value may depend on what the local server reaches.
 struct Field
 {
     const char* Name;
-    std::function<Json(const TkavoChItem&)> Value;
+    std::function<Json(const TkavoChItem&, IpFamilies)> Value;
 };
 
 Field Text(const char* name, std::string TkavoChItem::*member)
 {
-    return {name, [member](const TkavoChItem& c) { return Json(Utf8(c.*member)); }};
+    return {name, [member](const TkavoChItem& c, IpFamilies) { return Json(Utf8(c.*member)); }};
 }
 
 template <class T>
 Field Value(const char* name, T TkavoChItem::*member)
 {
-    return {name, [member](const TkavoChItem& c) { return Json(c.*member); }};
+    return {name, [member](const TkavoChItem& c, IpFamilies) { return Json(c.*member); }};
 }
 
-// Every field of the channel record, in declaration order.
+// Every field of the channel record, in declaration order, then the derived PlayHint.
 const std::vector<Field>& ChannelFields()
 {
     static const std::vector<Field> fields = {
         Value("No", &TkavoChItem::No),
-        {"Diff", [](const TkavoChItem& c) { return Json(static_cast<int>(c.Diff)); }},
+        {"Diff", [](const TkavoChItem& c, IpFamilies) { return Json(static_cast<int>(c.Diff)); }},
         Text("ChannelName", &TkavoChItem::ChannelName),
         Value("Relays", &TkavoChItem::Relays),
         Value("Listeners", &TkavoChItem::Listeners),
@@ -105,7 +106,7 @@ const std::vector<Field>& ChannelFields()
         Text("ContactURL", &TkavoChItem::ContactURL),
         Text("StreamURL", &TkavoChItem::StreamURL),
         Text("DirectStreamURL", &TkavoChItem::DirectStreamURL),
-        {"TimeStamp", [](const TkavoChItem& c) { return Json(Iso8601Local(c.TimeStamp)); }},
+        {"TimeStamp", [](const TkavoChItem& c, IpFamilies) { return Json(Iso8601Local(c.TimeStamp)); }},
         Value("TimeStampSerial", &TkavoChItem::TimeStamp),
         Text("Hash", &TkavoChItem::Hash),
         Value("Find", &TkavoChItem::Find),
@@ -134,20 +135,22 @@ const std::vector<Field>& ChannelFields()
         Value("ColorText", &TkavoChItem::ColorText),
         Value("Visited", &TkavoChItem::Visited),
         Value("Favorite", &TkavoChItem::Favorite),
+        {"PlayHint",
+         [](const TkavoChItem& c, IpFamilies local) { return Json(std::string(PlayHintName(PlayHintOf(c, local)))); }},
     };
     return fields;
 }
 
 // The channels as a JSON array, one channel at a time: a document of the whole list would take
 // many times the memory of the list itself.
-void AppendChannelsJson(std::string& out, const TkavoChList& list)
+void AppendChannelsJson(std::string& out, const TkavoChList& list, IpFamilies local)
 {
     out += '[';
     bool first = true;
     Json object = Json::object();
     for (const TkavoChItem& channel : list) {
         for (const Field& field : ChannelFields())
-            object[field.Name] = field.Value(channel);
+            object[field.Name] = field.Value(channel, local);
         if (!first)
             out += ',';
         first = false;
@@ -187,12 +190,12 @@ std::string TsvCell(const Json& value)
     return EscapeControls(text, true);
 }
 
-void AppendChannelTsv(std::string& out, int cycle, const char* listName, const TkavoChList& list)
+void AppendChannelTsv(std::string& out, int cycle, const char* listName, const TkavoChList& list, IpFamilies local)
 {
     for (const TkavoChItem& channel : list) {
         out.append(std::to_string(cycle)).append("\t").append(listName);
         for (const Field& field : ChannelFields())
-            out.append("\t").append(TsvCell(field.Value(channel)));
+            out.append("\t").append(TsvCell(field.Value(channel, local)));
         out += '\n';
     }
 }
@@ -290,27 +293,27 @@ std::string DumpJson(const Json& json, int indent)
     return json.dump(indent, ' ', false, Json::error_handler_t::replace);
 }
 
-Json ChannelJson(const TkavoChItem& channel)
+Json ChannelJson(const TkavoChItem& channel, IpFamilies local)
 {
     Json object = Json::object();
     for (const Field& field : ChannelFields())
-        object[field.Name] = field.Value(channel);
+        object[field.Name] = field.Value(channel, local);
     return object;
 }
 
-std::string ChannelsJson(const TkavoChList& list)
+std::string ChannelsJson(const TkavoChList& list, IpFamilies local)
 {
     std::string out;
-    AppendChannelsJson(out, list);
+    AppendChannelsJson(out, list, local);
     return out;
 }
 
 std::string CycleJson(const CycleLists& cycle)
 {
     std::string out = "{\"cycle\":" + std::to_string(cycle.Cycle) + ",\"channels\":";
-    AppendChannelsJson(out, cycle.OnAir);
+    AppendChannelsJson(out, cycle.OnAir, cycle.LocalFamilies);
     out += ",\"log\":";
-    AppendChannelsJson(out, cycle.Ended);
+    AppendChannelsJson(out, cycle.Ended, cycle.LocalFamilies);
     out += ",\"errors\":" + DumpJson(Json(cycle.Errors)) + ",\"StatusText\":" + DumpJson(Json(Utf8(cycle.StatusText))) +
            "}";
     return out;
@@ -332,9 +335,9 @@ std::string CycleOutput(const CycleLists& cycle, const CycleLayout& layout, cons
         out = CycleJson(cycle) + '\n';
         break;
     case OutputFormat::Tsv:
-        AppendChannelTsv(out, cycle.Cycle, "on-air", cycle.OnAir);
+        AppendChannelTsv(out, cycle.Cycle, "on-air", cycle.OnAir, cycle.LocalFamilies);
         if (layout.Log)
-            AppendChannelTsv(out, cycle.Cycle, "ended", cycle.Ended);
+            AppendChannelTsv(out, cycle.Cycle, "ended", cycle.Ended, cycle.LocalFamilies);
         break;
     case OutputFormat::Table:
         if (layout.EveryCycle)

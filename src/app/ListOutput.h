@@ -4,6 +4,7 @@
 // the YP status and history reports and the settings. Nothing here reads or writes a file or a
 // stream, so another front end can serve the same texts.
 
+#include "core/PlayHint.h"
 #include "core/TkavoChItem.h"
 #include "platform/DateTime.h"
 
@@ -35,10 +36,11 @@ std::string DumpJson(const nlohmann::ordered_json& json, int indent = -1);
 
 // Every field of the channel record under its own name, in declaration order; texts in UTF-8,
 // still HTML-escaped as the YP sent them; TimeStamp in ISO 8601 local time with its offset and
-// TimeStampSerial as kept (days since 1899-12-30).
-nlohmann::ordered_json ChannelJson(const TkavoChItem& channel);
+// TimeStampSerial as kept (days since 1899-12-30). Then PlayHint: why the channel will probably
+// not play through a local server that reaches these families ("" when nothing speaks against it).
+nlohmann::ordered_json ChannelJson(const TkavoChItem& channel, IpFamilies local = IpFamilies::V4Only);
 // The channels as a JSON array, one line.
-std::string ChannelsJson(const TkavoChList& list);
+std::string ChannelsJson(const TkavoChList& list, IpFamilies local = IpFamilies::V4Only);
 
 // One refresh as printed: the lists shown, the errors it told (UTF-8) and the status line of the
 // whole list on air (CP932). The lists and errors must outlive it.
@@ -49,6 +51,7 @@ struct CycleLists
     const TkavoChList& Ended;
     const std::vector<std::string>& Errors;
     std::string StatusText;
+    IpFamilies LocalFamilies = IpFamilies::V4Only; // for PlayHint
 };
 
 // How the refreshes are printed.

@@ -33,6 +33,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QStatusBar>
+#include <QTimer>
 
 namespace kavo {
 namespace {
@@ -210,6 +211,13 @@ void Program::connectSettings()
         item.Kind = 1;
         m_notifyMgr->Notify(item, false);
     });
+    // "Do not ask again" before playing a doubtful channel is a setting like any other.
+    QObject::connect(&window.Channels(), &ChannelActions::PlayHintQuestionsDeclined, &window, [this] {
+        TkavoSetting edited = m_settings->Current();
+        edited.Operation.AskPlayHint = false;
+        if (const std::optional<std::string> problem = m_settings->Commit(edited))
+            m_window->statusBar()->showMessage(FromCp932(*problem), 10000);
+    });
     // Last: the refresh for a YP just enabled sees every part set up for the new settings.
     QObject::connect(settings, &SettingsHolder::Changed, m_cycle.get(), &RefreshCycle::SettingsChanged);
 }
@@ -280,17 +288,47 @@ void Program::startUpSteps()
     });
     // Before the first refresh, which fetches the YPs the file may bring.
     Guarded("FollowRules", [this] { m_rules->Start(); });
-    m_cycle->AllowRefresh();
+    allowRefreshOncePeerCastAnswers();
     Guarded("ApplyTray", [this] { m_notifyMgr->ApplyTray(); });
     m_common->Initialized = true;
     if (m_services.PreloadBrowser)
         m_preload->Start();
 }
 
+void Program::allowRefreshOncePeerCastAnswers()
+{
+    // A server started a moment ago refuses its status page: the first list would lack its marks
+    // and the manual refresh would be locked for a minute. It gets up to ten seconds.
+    constexpr int pollMs = 100;
+    constexpr int polls = 100;
+    bool starting = false;
+    Guarded("StartPeerCastWait", [this, &starting] { starting = launcher().PeerCastStarting(); });
+    if (!starting) {
+        m_cycle->AllowRefresh();
+        return;
+    }
+    auto* wait = new QTimer(m_window.get());
+    wait->setInterval(pollMs);
+    QObject::connect(wait, &QTimer::timeout, m_window.get(), [this, wait, left = polls]() mutable {
+        bool again = false;
+        Guarded("StartPeerCastWait", [this, &again, &left] { again = --left > 0 && launcher().PeerCastStarting(); });
+        if (again)
+            return;
+        wait->deleteLater();
+        wait->stop();
+        m_cycle->AllowRefresh();
+    });
+    wait->start();
+}
+
 void Program::exitPeerCast()
 {
-    if (launcher().EndPeerCast() == 0)
-        DebugLog::Line("ExitPeerCast", "no PeerCast process to end");
+    if (launcher().EndPeerCast() > 0)
+        return;
+    const QString message = QString::fromUtf8("終了したPeerCastはありません: 起動したものも、状態アドレスで待ち受ける"
+                                              "同じプログラムのものも見つかりませんでした");
+    DebugLog::Line("ExitPeerCast", message.toStdString());
+    m_window->statusBar()->showMessage(message, 10000);
 }
 
 Launcher& Program::launcher()

@@ -77,6 +77,9 @@ private:
     void connectActions();
     void startUpSteps();
     void exitPeerCast();
+    // Lets the refreshes run once a PeerCast server just started answers at the status address, or
+    // when it takes too long.
+    void allowRefreshOncePeerCastAnswers();
     // Made on first use: neither is needed to show the window.
     Launcher& launcher();
     EventScripts& scripts();

@@ -219,7 +219,8 @@ int RunCycles(const ListOptions& options, const std::optional<TemplateTexts>& te
             std::cout.flush();
         } else if (options.AllCycles || cycle == options.Cycles) {
             std::lock_guard lock(errorLock);
-            const CycleLists lists{cycle, onAir, ended, errors, net.ChList().StatusText()};
+            const CycleLists lists{
+                cycle, onAir, ended, errors, net.ChList().StatusText(), IpFamiliesOf(setting.URL.LocalIPFamily)};
             std::cout << CycleOutput(lists, {options.Format, options.Log, options.AllCycles, cycle < options.Cycles},
                                      setting);
             std::cout.flush();

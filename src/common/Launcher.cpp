@@ -21,6 +21,8 @@ namespace kavo {
 namespace {
 
 constexpr int PeerCastProbeTimeoutMs = 500;
+// Asked again and again while the window waits; a starting server on this machine refuses at once.
+constexpr int PeerCastStartProbeTimeoutMs = 100;
 
 std::string FolderOf(const std::string& file)
 {
@@ -196,6 +198,16 @@ bool Launcher::peerCastAnswers() const
            AcceptsConnection(host, port, PeerCastProbeTimeoutMs);
 }
 
+bool Launcher::PeerCastStarting() const
+{
+    const bool running =
+        std::any_of(m_peerCasts.begin(), m_peerCasts.end(), [](const auto& process) { return process->Running(); });
+    std::string host;
+    int port = 0;
+    return running && HostAndPortOf(m_setting.URL.LocalChInfoAddr, host, port) &&
+           !AcceptsConnection(host, port, PeerCastStartProbeTimeoutMs);
+}
+
 bool Launcher::StartPeerCast(const std::string& url)
 {
     Command command = programCommand(m_setting.Etc.PeerCast, programSearchFolders());
@@ -226,9 +238,13 @@ int Launcher::EndPeerCast()
         if (process->Running())
             ending.push_back(process);
     m_peerCasts.clear();
-    if (ending.empty()) {
+    // Not started here: only the server whose status address we use, when its process can be
+    // told; other servers of the same program file belong to someone else.
+    std::string host;
+    int port = 0;
+    if (ending.empty() && HostAndPortOf(m_setting.URL.LocalChInfoAddr, host, port)) {
         const Command command = programCommand(m_setting.Etc.PeerCast, programSearchFolders());
-        for (std::unique_ptr<ProcessHandle>& process : FindProcessesOf(command.Program))
+        if (std::unique_ptr<ProcessHandle> process = FindListeningProcessOf(command.Program, host, port))
             ending.push_back(std::move(process));
     }
     if (ending.empty())

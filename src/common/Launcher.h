@@ -49,10 +49,14 @@ public:
     // gets " -url" and the URL. True when it was started with the URL.
     bool StartPeerCast(const std::string& url);
     // Ends the PeerCast server, as its servers on this system take no "-kill": the processes this
-    // launcher started that still run, else the user's processes whose executable is the program
-    // that StartPeerCast would start. They get SIGTERM, and SIGKILL when they still run after
-    // PeerCastGrace; the wait runs on a thread of its own. The number of processes ended.
+    // launcher started that still run, else the user's process of the program StartPeerCast would
+    // start that listens at the status address; none when no process can be tied to it. They get
+    // SIGTERM, and SIGKILL when they still run after PeerCastGrace; the wait runs on a thread of
+    // its own. The number of processes ended.
     int EndPeerCast();
+    // A PeerCast server this launcher started still runs but accepts no connection at the status
+    // address yet: a read of its status page would be refused. The caller bounds the wait.
+    bool PeerCastStarting() const;
     // An EndPeerCast still waits for its processes to end.
     bool PeerCastEnding() const { return *m_endings > 0; }
     std::chrono::milliseconds PeerCastGrace{5000};

@@ -1,5 +1,7 @@
 #include "common/Templates.h"
 
+#include "core/PlayHint.h"
+
 #include "platform/Cp932.h"
 #include "platform/HtmlEntities.h"
 #include "platform/IntegerText.h"
@@ -45,7 +47,7 @@ constexpr std::array<TagName, 5> ListTagNames = {{
     {"totalconnectcount", Tag::TotalConnectCount},
 }};
 
-constexpr std::array<TagName, 26> ChannelTagNames = {{
+constexpr std::array<TagName, 27> ChannelTagNames = {{
     {"channelname", Tag::ChannelName},
     {"description", Tag::Description},
     {"playing", Tag::Playing},
@@ -72,6 +74,7 @@ constexpr std::array<TagName, 26> ChannelTagNames = {{
     {"comment", Tag::Comment},
     {"find", Tag::Find},
     {"findvalue", Tag::FindValue},
+    {"playhint", Tag::PlayHint},
 }};
 
 constexpr TagName InputBoxName = {"inputbox", Tag::InputBox};
@@ -376,6 +379,19 @@ void AddValue(PieceWriter& writer, Tag tag, const TagValues& values)
             writer.AddOwned(safe ? HtmlSafe(value) : value);
         }
         return;
+    case Tag::PlayHint: {
+        const PlayHint hint = PlayHintOf(channel, IpFamiliesOf(values.LocalIPFamily));
+        if (hint == PlayHint::None)
+            return;
+        if (!values.Page) {
+            writer.AddOwned(PlayHintTip(hint));
+            return;
+        }
+        // Our own text, yet made safe like every value on the page.
+        writer.AddOwned("<span class=\"playhint\" title=\"" + HtmlSafe(PlayHintTip(hint)) + "\">" + Sjis("※") +
+                        "</span>");
+        return;
+    }
     case Tag::InputBox:
         writer.Add(values.InputAnswer);
         return;

@@ -51,6 +51,7 @@ enum class Tag : std::uint8_t {
     Comment,
     Find,
     FindValue,
+    PlayHint, // a mark with the reason a channel will probably not play; on the page, a tip on it
 
     InputBox,
 
@@ -106,6 +107,7 @@ struct TagValues
     const TkavoChList* List = nullptr;           // nullptr: an empty list
     std::string_view InputAnswer;                // for <inputbox/>
     bool LocalChInfo = false;                    // URL/LocalChInfo: the totals of connected channels count
+    int LocalIPFamily = 0;                       // URL/LocalIPFamily, for <playhint/>
     // Set for the YP-style page: values from outside are made safe for HTML, and the page's marks
     // are written. Unset, every value goes in as it is.
     const PageMarks* Page = nullptr;

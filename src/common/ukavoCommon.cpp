@@ -282,12 +282,18 @@ std::string TkavoCommon::FindValue() const
     }
 }
 
+PlayHint TkavoCommon::ChannelPlayHint(const TkavoChItem& channel) const
+{
+    return PlayHintOf(channel, IpFamiliesOf(m_setting.URL.LocalIPFamily));
+}
+
 TagValues TkavoCommon::valuesFor(const TkavoChItem* channel) const
 {
     TagValues values;
     values.Environment = this;
     values.Channel = channel;
     values.LocalChInfo = m_setting.URL.LocalChInfo;
+    values.LocalIPFamily = m_setting.URL.LocalIPFamily;
     return values;
 }
 

@@ -2,6 +2,7 @@
 
 #include "common/Templates.h"
 #include "common/WavePlayer.h"
+#include "core/PlayHint.h"
 #include "core/TkavoChItem.h"
 #include "platform/RegularExpression.h"
 
@@ -141,6 +142,8 @@ public:
     std::string RenderNotifyText(const TkavoChItem& channel) const;
     std::string RenderPopupText(const TkavoChItem& channel) const;
     std::string RenderClipboardText(const TkavoChItem& channel) const;
+    // Why the channel will probably not play through the local server as it is set up.
+    PlayHint ChannelPlayHint(const TkavoChItem& channel) const;
 
     // The marks of one build of the HTML view: a new nonce for the templates' own <script> elements,
     // and the policy that lets those, and the inline handlers the templates hold, run and nothing

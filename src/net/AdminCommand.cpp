@@ -1,8 +1,41 @@
 #include "net/AdminCommand.h"
 
 #include "net/HttpClient.h"
+#include "platform/Cp932.h"
+
+#include <algorithm>
+#include <cctype>
 
 namespace kavo {
+
+std::string AdminCommandUrl(const std::string& statusAddress, std::string_view command, std::string_view hash)
+{
+    std::string scheme = "http";
+    std::string_view rest = statusAddress;
+    if (const std::size_t separator = rest.find("://"); separator != std::string_view::npos) {
+        scheme = rest.substr(0, separator);
+        rest.remove_prefix(separator + 3);
+    }
+    const std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
+    const std::size_t at = authority.rfind('@');
+    const std::string_view host = at == std::string_view::npos ? authority : authority.substr(at + 1);
+    if (scheme.empty() || host.empty() || host.front() == ':')
+        return {};
+    std::string url = scheme;
+    url.append("://").append(authority).append("/admin?cmd=").append(command).append("&id=").append(hash);
+    return url;
+}
+
+bool AsksForLogin(long status, std::string_view body)
+{
+    if (status == 401)
+        return true;
+    std::string lower(body);
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::erase_if(lower, [](char c) { return c == '"' || c == '\'' || c == ' '; });
+    return lower.find("type=password") != std::string::npos;
+}
 
 AdminCommandWorker::AdminCommandWorker(Dispatcher dispatcher, int timeoutSeconds)
     : m_dispatcher(std::move(dispatcher)), m_timeoutSeconds(timeoutSeconds)
@@ -51,7 +84,10 @@ bool AdminCommandWorker::Start(const std::string& url, std::function<void(const 
                 http.Apply(options);
                 const HttpResponse response = http.Get(url);
                 // An answer without content, or cut short, still carried the command.
-                if (response.Failure != HttpFailure::Other)
+                if (AsksForLogin(response.Status, response.Body))
+                    failure = Sjis("PeerCastがパスワードを求めています。状態取得のアドレスに "
+                                   "http://ユーザー名:パスワード@ホスト:ポート/... の形で入れてください");
+                else if (response.Failure != HttpFailure::Other)
                     failure = FailureText(response);
             } catch (const std::exception& error) {
                 failure = error.what();

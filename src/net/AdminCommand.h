@@ -4,9 +4,19 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <thread>
 
 namespace kavo {
+
+// The admin command for a channel at the local server whose status page is statusAddress: same
+// scheme, credentials, host and port, so that a password the status page needs reaches every admin
+// request. "" when the address names no host.
+std::string AdminCommandUrl(const std::string& statusAddress, std::string_view command, std::string_view hash);
+
+// An answer that asks for a password instead of carrying out the command: 401, or a page with a
+// password field (a server that logs in through a form).
+bool AsksForLogin(long status, std::string_view body);
 
 // Sends the stop and bump commands to the local PeerCast server: one GET at a time on a thread of
 // its own, with the headers the server's admin pages have always seen. The answer is dropped; the
@@ -29,7 +39,8 @@ public:
     // Starts the request and returns at once; onEnd runs through the dispatcher when it is over.
     // False, and nothing is sent, while another command runs. Main thread.
     bool Start(const std::string& url, std::function<void()> onEnd);
-    // As above; onEnd gets "" when the server took the command, else why not (CP932).
+    // As above; onEnd gets "" when the server took the command, else why not (CP932). A server
+    // that asks for a password did not take it.
     bool Start(const std::string& url, std::function<void(const std::string& failure)> onEnd);
     // From Start until onEnd has run.
     bool Running() const { return m_running; }

@@ -91,17 +91,23 @@ bool ParseLocalChannels(std::string_view document, RegularExpression& regExp, Tk
     return true;
 }
 
-void ReadLocalChannels(bool enabled, const std::string& address, HttpClient& http, RegularExpression& regExp,
+bool ReadLocalChannels(bool enabled, const std::string& address, HttpClient& http, RegularExpression& regExp,
                        TkavoChList& list)
 {
     if (!enabled) {
         list.Clear();
-        return;
+        return false;
     }
     const HttpResponse response = http.Get(address);
     if (response.Outcome != HttpOutcome::Complete)
-        return;
+        return false;
     ParseLocalChannels(response.Body, regExp, list);
+    return true;
+}
+
+bool HasSourceConnection(std::string_view localStatus)
+{
+    return localStatus == "RECEIVE" || localStatus == "BROADCAST";
 }
 
 void MarkLocal(YpRecord& yp, const TkavoChList& local)

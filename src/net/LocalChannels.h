@@ -21,9 +21,13 @@ bool ParseLocalChannels(std::string_view document, RegularExpression& regExp, Tk
 
 // Reads the local server's status page at address into list when enabled; empties list when not.
 // An unreachable server, a failed request or an empty answer leaves list as it was. Nothing of
-// this is reported: the local information is an extra.
-void ReadLocalChannels(bool enabled, const std::string& address, HttpClient& http, RegularExpression& regExp,
+// this is reported, as the local information is an extra; true when the server answered.
+bool ReadLocalChannels(bool enabled, const std::string& address, HttpClient& http, RegularExpression& regExp,
                        TkavoChList& list);
+
+// The relay of this local status gets its stream from a source: it receives or broadcasts. A bump
+// without one leaves the server waiting to drop the next viewer.
+bool HasSourceConnection(std::string_view localStatus);
 
 // Copies the local server's status into the YP's channels with the same ID and marks them
 // Playing, Idle or Relaying; a Change mark survives everything but Playing.

@@ -89,8 +89,8 @@ void RetrievalCycle::Run()
     State& state = *m_state;
     try {
         m_record.Time = Now();
-        ReadLocalChannels(m_options.URL.LocalChInfo, m_options.URL.LocalChInfoAddr, state.Http.Client(), state.RegExp,
-                          state.LocalChannels);
+        m_report.LocalAnswered = ReadLocalChannels(m_options.URL.LocalChInfo, m_options.URL.LocalChInfoAddr,
+                                                   state.Http.Client(), state.RegExp, state.LocalChannels);
         int total = 0;
         for (const YpRecord& yp : state.Yps)
             total += yp.Enabled ? 1 : 0;

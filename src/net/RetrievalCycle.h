@@ -106,6 +106,8 @@ public:
         int Skipped = 0;   // enabled YPs left alone by the 10-minute throttle
         bool EndedEarly = false;
         std::string Error; // why the refresh ended early
+        // The local server's status page was read: the server is there to take admin commands.
+        bool LocalAnswered = false;
     };
 
     RetrievalCycle(std::unique_ptr<State> state, Options options, Events events, Services services);

@@ -6,16 +6,24 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <limits>
+#include <mutex>
+#include <netdb.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sstream>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -279,6 +287,47 @@ Command ParseCommandLine(std::string_view line, const std::vector<std::string>& 
     return command;
 }
 
+namespace {
+
+std::mutex& OutputLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+std::string& OutputFile()
+{
+    static std::string file;
+    return file;
+}
+
+// The file the started programs write into: the chosen one when it can be opened, else none, as
+// a file that cannot be opened would keep the program from starting at all.
+std::string StartedOutputTarget()
+{
+    std::string file;
+    {
+        const std::lock_guard<std::mutex> hold(OutputLock());
+        file = OutputFile();
+    }
+    if (!file.empty()) {
+        const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            ::close(fd);
+            return file;
+        }
+    }
+    return "/dev/null";
+}
+
+} // namespace
+
+void SetStartedProgramOutput(const std::string& file)
+{
+    const std::lock_guard<std::mutex> hold(OutputLock());
+    OutputFile() = file;
+}
+
 StartResult StartProcess(const Command& command, const std::string& folder, int priorityIndex)
 {
     if (command.Program.empty())
@@ -309,6 +358,11 @@ StartResult StartProcess(const Command& command, const std::string& folder, int 
 
     if (!folder.empty())
         ::posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+    // A server writes its whole log to its output; ours is for kavo alone.
+    const std::string output = StartedOutputTarget();
+    ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    ::posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0600);
+    ::posix_spawn_file_actions_adddup2(&actions, 1, 2);
     // Our sockets and files must not live on in a player that runs for hours.
     ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
 
@@ -400,9 +454,10 @@ bool RunsExecutable(const std::string& procFolder, const struct stat& file, cons
     return !ec && !canonicalPath.empty() && target.string() == canonicalPath + " (deleted)";
 }
 
-} // namespace
-
-std::vector<std::unique_ptr<ProcessHandle>> FindProcessesOf(const std::string& executable)
+// The running processes of the calling user, other than this one, that run the executable and
+// pass the extra check; at most limit of them.
+std::vector<std::unique_ptr<ProcessHandle>>
+FindProcesses(const std::string& executable, const std::function<bool(const std::string&)>& extra, std::size_t limit)
 {
     std::vector<std::unique_ptr<ProcessHandle>> found;
     struct stat file
@@ -413,7 +468,7 @@ std::vector<std::unique_ptr<ProcessHandle>> FindProcessesOf(const std::string& e
     const std::string canonicalPath = std::filesystem::canonical(executable, ec).string();
     const pid_t self = ::getpid();
     std::filesystem::directory_iterator it("/proc", ec);
-    for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    for (; !ec && it != std::filesystem::directory_iterator() && found.size() < limit; it.increment(ec)) {
         const std::filesystem::directory_entry& entry = *it;
         const std::string name = entry.path().filename().string();
         if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos)
@@ -422,15 +477,145 @@ std::vector<std::unique_ptr<ProcessHandle>> FindProcessesOf(const std::string& e
         if (pid <= 0 || pid == self)
             continue;
         const std::string folder = entry.path().string();
-        if (!OwnedByUs(folder) || !RunsExecutable(folder, file, canonicalPath))
+        if (!OwnedByUs(folder) || !RunsExecutable(folder, file, canonicalPath) || (extra && !extra(folder)))
             continue;
         // Checked again through the pinned process: if the pid was reused between the checks,
         // the handle's process has ended and is left alone.
         std::unique_ptr<ProcessHandle> process = ProcessHandle::Open(pid);
-        if (process && OwnedByUs(folder) && RunsExecutable(folder, file, canonicalPath) && process->Running())
+        if (process && OwnedByUs(folder) && RunsExecutable(folder, file, canonicalPath) && (!extra || extra(folder)) &&
+            process->Running())
             found.push_back(std::move(process));
     }
     return found;
+}
+
+// An address as the kernel's socket tables print it: 8 hex digits per 32-bit word, each word in
+// the machine's byte order. Gives the bytes in network order.
+std::optional<std::vector<unsigned char>> TableAddress(std::string_view hex)
+{
+    if (hex.size() != 8 && hex.size() != 32)
+        return std::nullopt;
+    std::vector<unsigned char> bytes;
+    for (std::size_t at = 0; at < hex.size(); at += 8) {
+        std::uint32_t word = 0;
+        const auto [end, error] = std::from_chars(hex.data() + at, hex.data() + at + 8, word, 16);
+        if (error != std::errc() || end != hex.data() + at + 8)
+            return std::nullopt;
+        unsigned char raw[4];
+        std::memcpy(raw, &word, sizeof raw);
+        bytes.insert(bytes.end(), raw, raw + 4);
+    }
+    return bytes;
+}
+
+// An IPv4 address mapped into IPv6 compares as the IPv4 address.
+std::vector<unsigned char> Unmapped(std::vector<unsigned char> address)
+{
+    static constexpr unsigned char prefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+    if (address.size() == 16 && std::equal(prefix, prefix + 12, address.begin()))
+        address.erase(address.begin(), address.begin() + 12);
+    return address;
+}
+
+std::vector<std::vector<unsigned char>> AddressesOf(const std::string& host)
+{
+    std::vector<std::vector<unsigned char>> addresses;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0)
+        return addresses;
+    for (const addrinfo* address = found; address; address = address->ai_next) {
+        if (address->ai_family == AF_INET) {
+            const auto* ip = reinterpret_cast<const unsigned char*>(
+                &reinterpret_cast<const sockaddr_in*>(address->ai_addr)->sin_addr);
+            addresses.emplace_back(ip, ip + 4);
+        } else if (address->ai_family == AF_INET6) {
+            const auto* ip = reinterpret_cast<const unsigned char*>(
+                &reinterpret_cast<const sockaddr_in6*>(address->ai_addr)->sin6_addr);
+            addresses.push_back(Unmapped({ip, ip + 16}));
+        }
+    }
+    ::freeaddrinfo(found);
+    return addresses;
+}
+
+// The inodes of the calling user's TCP sockets that listen on port at one of the addresses, or
+// at every address of the machine.
+std::vector<std::string> ListeningSockets(const std::vector<std::vector<unsigned char>>& addresses, int port)
+{
+    std::vector<std::string> inodes;
+    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        std::ifstream lines(table);
+        std::string line;
+        std::getline(lines, line); // the heading
+        while (std::getline(lines, line)) {
+            std::istringstream fields(line);
+            // slot, local address, remote address, state, queues, timer, retransmits, uid, timeout, inode
+            std::vector<std::string> field;
+            for (std::string word; field.size() < 10 && fields >> word;)
+                field.push_back(word);
+            constexpr const char* Listening = "0A";
+            if (field.size() < 10 || field[3] != Listening || field[7] != std::to_string(::getuid()) || field[9] == "0")
+                continue;
+            const std::string& local = field[1];
+            const std::string& inode = field[9];
+            const std::size_t colon = local.find(':');
+            if (colon == std::string::npos)
+                continue;
+            int localPort = 0;
+            const std::string_view portText = std::string_view(local).substr(colon + 1);
+            if (std::from_chars(portText.data(), portText.data() + portText.size(), localPort, 16).ec != std::errc() ||
+                localPort != port)
+                continue;
+            const auto address = TableAddress(std::string_view(local).substr(0, colon));
+            if (!address)
+                continue;
+            const bool everywhere =
+                std::all_of(address->begin(), address->end(), [](unsigned char b) { return b == 0; });
+            if (everywhere || std::find(addresses.begin(), addresses.end(), Unmapped(*address)) != addresses.end())
+                inodes.push_back(inode);
+        }
+    }
+    return inodes;
+}
+
+// Whether the process holds one of the sockets.
+bool HoldsSocket(const std::string& procFolder, const std::vector<std::string>& inodes)
+{
+    std::error_code ec;
+    std::filesystem::directory_iterator it(procFolder + "/fd", ec);
+    for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        std::error_code linkError;
+        const std::string target = std::filesystem::read_symlink(it->path(), linkError).string();
+        if (linkError || !target.starts_with("socket:[") || target.back() != ']')
+            continue;
+        const std::string inode = target.substr(8, target.size() - 9);
+        if (std::find(inodes.begin(), inodes.end(), inode) != inodes.end())
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+std::vector<std::unique_ptr<ProcessHandle>> FindProcessesOf(const std::string& executable)
+{
+    return FindProcesses(executable, {}, std::numeric_limits<std::size_t>::max());
+}
+
+std::unique_ptr<ProcessHandle> FindListeningProcessOf(const std::string& executable, const std::string& host, int port)
+{
+    const std::vector<std::vector<unsigned char>> addresses = AddressesOf(host);
+    if (addresses.empty())
+        return nullptr;
+    const std::vector<std::string> inodes = ListeningSockets(addresses, port);
+    if (inodes.empty())
+        return nullptr;
+    std::vector<std::unique_ptr<ProcessHandle>> found = FindProcesses(
+        executable, [&inodes](const std::string& folder) { return HoldsSocket(folder, inodes); }, 1);
+    return found.empty() ? nullptr : std::move(found.front());
 }
 
 void EndProcesses(const std::vector<std::shared_ptr<ProcessHandle>>& processes, std::chrono::milliseconds grace)

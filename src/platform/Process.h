@@ -102,6 +102,10 @@ struct StartResult
     bool Started() const { return Pid > 0; }
 };
 
+// Where the standard output and error of the programs started from now on go: "" (the default)
+// nowhere, else appended to this file. Their input is empty; they never write into our output.
+void SetStartedProgramOutput(const std::string& file);
+
 // Starts the program detached: in a session of its own, with no descriptor of ours above the
 // standard three, with default signal handling, in folder (empty: the current folder) and with the
 // nice value of the priority index. Returns at once; the process is reaped when it ends and is
@@ -115,6 +119,11 @@ StartResult OpenWithDesktop(const std::string& target);
 // the same file (also through links), or, for a program replaced since it started, the same path.
 // A script names its interpreter as executable and is never found this way.
 std::vector<std::unique_ptr<ProcessHandle>> FindProcessesOf(const std::string& executable);
+
+// The running process of the calling user whose executable is this file (as FindProcessesOf) and
+// that holds a TCP socket of the user listening on port at host (at one of its addresses, or at
+// every address of the machine). Null when no such process can be told.
+std::unique_ptr<ProcessHandle> FindListeningProcessOf(const std::string& executable, const std::string& host, int port);
 
 // Sends SIGTERM to every process, waits up to grace for them to end, and sends SIGKILL to those
 // still running. Blocks for at most grace.

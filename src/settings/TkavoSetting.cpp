@@ -72,6 +72,7 @@ const std::array<ScalarOption, 65> ScalarOptions = {{
     KAVO_OPTION("URL", "Timeout", IntegerText, std::string, URL.Timeout),
     KAVO_BOOL("URL", "LocalChInfo", URL.LocalChInfo),
     KAVO_STRING("URL", "LocalChInfoAddr", URL.LocalChInfoAddr),
+    OwnKey(KAVO_INTEGER("URL", "LocalIPFamily", URL.LocalIPFamily)),
 
     KAVO_INTEGER("Notify", "Rank2", Notify.Rank2),
     KAVO_OPTION("Notify", "Update2", Minutes, int, Notify.Update2),
@@ -114,6 +115,7 @@ const std::array<ScalarOption, 65> ScalarOptions = {{
     KAVO_BOOL("Operation", "MouseDClickChOpen", Operation.MouseDClickChOpen),
     KAVO_BOOL("Operation", "KeyEnterChOpen", Operation.KeyEnterChOpen),
     KAVO_BOOL("Operation", "KeyF5Refresh", Operation.KeyF5Refresh),
+    OwnKey(KAVO_BOOL("Operation", "AskPlayHint", Operation.AskPlayHint)),
 
     KAVO_STRING("ColorFont", "TextFontName", TextFont.Name),
     KAVO_INTEGER("ColorFont", "TextFontSize", TextFont.Size),

@@ -45,6 +45,8 @@ public:
         std::string Timeout = "30"; // seconds, kept as typed
         bool LocalChInfo = false;
         std::string LocalChInfoAddr = "http://localhost:7144/admin?cmd=viewxml";
+        // The address families the local server reaches: 0 IPv4 only, 1 both, 2 IPv6 only.
+        int LocalIPFamily = 0;
     } URL;
 
     struct NotifyOptions
@@ -99,6 +101,8 @@ public:
         bool MouseDClickChOpen = true;
         bool KeyEnterChOpen = false;
         bool KeyF5Refresh = false;
+        // Asks before playing a channel that will probably not play.
+        bool AskPlayHint = true;
     } Operation;
 
     struct ColorFontOptions

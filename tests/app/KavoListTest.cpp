@@ -207,6 +207,7 @@ TEST_F(KavoListTest, JsonCarriesEveryFieldOfTheRecords)
         {"ColorText", -16777208},
         {"Visited", false},
         {"Favorite", true},
+        {"PlayHint", ""},
     };
     EXPECT_EQ(game, expected) << game.dump(1);
     // ISO 8601 local time with the zone's offset, and kavo's day serial of the same moment.
@@ -587,7 +588,7 @@ TEST_F(KavoListTest, TableAndTsvOutput)
     const auto rows = Lines(tsv.Out);
     ASSERT_EQ(rows.size(), 4u);
     EXPECT_TRUE(rows[0].starts_with("cycle\tlist\tNo\tDiff\tChannelName\tRelays\t")) << rows[0];
-    EXPECT_TRUE(rows[0].ends_with("\tVisited\tFavorite")) << rows[0];
+    EXPECT_TRUE(rows[0].ends_with("\tVisited\tFavorite\tPlayHint")) << rows[0];
     EXPECT_TRUE(rows[2].starts_with("1\ton-air\t2\t0\tゲーム実況?\t3\t12\t512 kb/s\tFLV\t")) << rows[2];
     for (const std::string& row : rows)
         EXPECT_EQ(std::count(row.begin(), row.end(), '\t'), std::count(rows[0].begin(), rows[0].end(), '\t'));

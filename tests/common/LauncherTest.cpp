@@ -14,9 +14,11 @@
 #include <array>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace kavo {
@@ -96,6 +98,7 @@ public:
             ::close(m_fd);
     }
     std::string Address() const { return "http://127.0.0.1:" + std::to_string(m_port) + "/admin?cmd=viewxml"; }
+    int Port() const { return m_port; }
 
 private:
     int m_fd = -1;
@@ -265,41 +268,95 @@ TEST_F(LauncherFixture, PeerCastIsNotStartedTwiceOrWhenMissing)
     EXPECT_TRUE(m_starter.Calls.empty()) << "neither PeerCast nor the player";
 }
 
-// PeerCast is a copy of a real program, as /proc names the executable of a script's interpreter.
-TEST_F(LauncherFixture, EndPeerCastEndsWhatItStartedElseTheProgramsProcesses)
+// The port a stand-in server writes once it listens; 0 when it does not within seconds.
+int ListenerPort(const std::string& portFile)
+{
+    for (int i = 0; i < 500; ++i) {
+        std::ifstream in(portFile);
+        int port = 0;
+        if (in >> port)
+            return port;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return 0;
+}
+
+// PeerCast is a copy of a real program that listens, as /proc names the executable of a script's
+// interpreter.
+TEST_F(LauncherFixture, EndPeerCastEndsWhatItStartedElseTheServerAtTheStatusAddress)
 {
     const std::string program = m_programFolder + "/bin/peercast";
     std::filesystem::create_directories(m_programFolder + "/bin");
-    std::filesystem::copy_file(FindExecutable("sleep"), program);
+    std::filesystem::copy_file(KAVO_TEST_LISTENER, program);
     const std::string otherProgram = m_root / "other/peercast";
     std::filesystem::create_directories(m_root / "other");
-    std::filesystem::copy_file(FindExecutable("sleep"), otherProgram);
-    m_setting.Etc.PeerCast = "bin/peercast 30"; // found in the program folder, as starting finds it
-    const auto runningOnly = [](std::vector<std::unique_ptr<ProcessHandle>> processes) {
-        std::erase_if(processes, [](const auto& process) { return !process->Running(); });
-        return processes;
+    std::filesystem::copy_file(KAVO_TEST_LISTENER, otherProgram);
+    const auto statusAt = [](const std::string& host, int port) {
+        return "http://" + host + ":" + std::to_string(port) + "/admin?cmd=viewxml";
+    };
+    std::vector<std::shared_ptr<ProcessHandle>> left;
+    const auto startOutside = [&](const std::string& file, const std::string& portFile) {
+        const StartResult started = ProcessStarter().Start({file, {portFile}}, {}, 0);
+        EXPECT_TRUE(started.Process);
+        left.push_back(started.Process);
+        return std::pair(started.Process, ListenerPort(portFile));
     };
 
     // Started by the launcher: ended by its handle.
+    m_setting.Etc.PeerCast = "bin/peercast " + (m_root / "started.port"); // found as starting finds it
     m_launcher.StartPeerCast("");
+    ASSERT_NE(ListenerPort(m_root / "started.port"), 0);
     ASSERT_EQ(m_starter.Calls.size(), 1u);
-    auto started = runningOnly(FindProcessesOf(program));
+    auto started = FindProcessesOf(program);
     ASSERT_EQ(started.size(), 1u);
-    const StartResult unrelated = ProcessStarter().Start({otherProgram, {"30"}}, {}, 0);
-    ASSERT_TRUE(unrelated.Process);
     EXPECT_EQ(m_launcher.EndPeerCast(), 1);
     EXPECT_TRUE(started[0]->WaitEnded(std::chrono::seconds(5)));
 
-    // Started by someone else: found by its program.
-    const StartResult outside = ProcessStarter().Start({program, {"30"}}, {}, 0);
-    ASSERT_TRUE(outside.Process);
-    EXPECT_EQ(m_launcher.EndPeerCast(), 1);
-    EXPECT_TRUE(outside.Process->WaitEnded(std::chrono::seconds(5)));
+    // Two servers of the program file that someone else started, and another program's server.
+    const auto [configured, configuredPort] = startOutside(program, m_root / "a.port");
+    const auto [second, secondPort] = startOutside(program, m_root / "b.port");
+    const auto [unrelated, unrelatedPort] = startOutside(otherProgram, m_root / "c.port");
+    ASSERT_TRUE(configured && second && unrelated && configuredPort && secondPort && unrelatedPort);
 
-    EXPECT_EQ(m_launcher.EndPeerCast(), 0) << "nothing left to end";
-    EXPECT_TRUE(unrelated.Process->Running()) << "another program with the same bytes";
-    EndProcesses({unrelated.Process}, std::chrono::milliseconds(100));
+    m_setting.URL.LocalChInfoAddr = statusAt("localhost", configuredPort);
+    EXPECT_EQ(m_launcher.EndPeerCast(), 1);
+    EXPECT_TRUE(configured->WaitEnded(std::chrono::seconds(5)));
+    EXPECT_TRUE(second->Running()) << "the server on the other port is not the one we talk to";
+
+    for (const std::string& address : {m_closedPort.Address(), statusAt("127.0.0.1", unrelatedPort)}) {
+        m_setting.URL.LocalChInfoAddr = address;
+        EXPECT_EQ(m_launcher.EndPeerCast(), 0) << address << ": nobody that can be tied to the address";
+    }
+    EXPECT_TRUE(second->Running());
+    EXPECT_TRUE(unrelated->Running()) << "another program with the same bytes";
+    EndProcesses(left, std::chrono::milliseconds(100));
     EXPECT_EQ(m_starter.Calls.size(), 1u) << "no -kill is started";
+}
+
+// A server that takes a while to listen: the first refresh waits for it, as long as it runs.
+TEST_F(LauncherFixture, PeerCastIsStartingUntilItListensAtTheStatusAddress)
+{
+    std::filesystem::create_directories(m_programFolder + "/bin");
+    std::filesystem::copy_file(KAVO_TEST_LISTENER, m_programFolder + "/bin/peercast");
+    const LoopbackPort free(false);
+    const std::string gate = m_root / "gate";
+    m_setting.Etc.PeerCast = "bin/peercast " + (m_root / "port") + " " + std::to_string(free.Port()) + " " + gate;
+    m_setting.URL.LocalChInfoAddr = free.Address();
+    EXPECT_FALSE(m_launcher.PeerCastStarting()) << "nothing started";
+
+    m_launcher.StartPeerCast("");
+    ASSERT_EQ(ListenerPort(m_root / "port"), free.Port()) << "the port is taken, not yet listened on";
+    EXPECT_TRUE(m_launcher.PeerCastStarting());
+    std::ofstream(gate).close();
+    bool answered = false;
+    for (int i = 0; i < 500 && !answered; ++i) {
+        answered = !m_launcher.PeerCastStarting();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(answered);
+
+    EXPECT_EQ(m_launcher.EndPeerCast(), 1);
+    EXPECT_FALSE(m_launcher.PeerCastStarting()) << "an ended server is not waited for";
 }
 
 struct PlayerPathCase

@@ -1,6 +1,9 @@
 #include "common/YpLikePage.h"
 #include "CommonTestSupport.h"
 #include "common/Templates.h"
+#include "core/PlayHint.h"
+#include "platform/Cp932.h"
+#include "platform/HtmlEntities.h"
 #include "platform/Sha256.h"
 
 #include <gtest/gtest.h>
@@ -313,6 +316,30 @@ TEST(YpLikePage, ValuesFromAYpAreMadeSafeAndKavosOwnAreNot)
                         Sjis("新着") + "|" + common->GetTemplatePath() + "\r\n");
     // The same template for the other uses keeps the values as described.
     EXPECT_EQ(common->ExpandChannelTags(&channel, "<channelname/>|<type/>"), "A&B <test>|<b>");
+}
+
+// A channel that will probably not play carries a mark whose tip gives the reason.
+TEST(YpLikePage, PlayHintMarksWithATip)
+{
+    CommonFixture fixture;
+    fixture.WriteAllTemplates("");
+    fixture.WriteTemplate("ie_channel.html", "<channelname/>|<playhint/>");
+    auto common = fixture.Create();
+    ASSERT_TRUE(common->LoadTemplates());
+    TkavoChList list;
+    TkavoChItem& channel = AddSampleChannel(list);
+    channel.ChannelName = "A";
+    const PageMarks marks{"N", "P"};
+    std::string playable;
+    common->AppendHtmlChannel(playable, channel, marks);
+    EXPECT_EQ(playable, "A|\r\n");
+
+    channel.Bitrate = "0";
+    std::string waiting;
+    common->AppendHtmlChannel(waiting, channel, marks);
+    const std::string tip = PlayHintTip(PlayHint::NotReady);
+    EXPECT_EQ(waiting, "A|<span class=\"playhint\" title=\"" + HtmlSafe(tip) + "\">" + Sjis("※") + "</span>\r\n");
+    EXPECT_EQ(common->ExpandChannelTags(&channel, "<playhint/>"), tip) << "elsewhere the reason as text";
 }
 
 TEST(YpLikePage, LinkRouting)

@@ -7,7 +7,11 @@
 #include <algorithm>
 #include <array>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <thread>
@@ -163,6 +167,47 @@ TEST_F(ProcessFixture, StartedProcessesAreDetachedAndKeepNoDescriptorOfOurs)
     EXPECT_EQ(::getsid(record.Pid), record.Pid) << "own session";
     const std::string fd = "/proc/" + std::to_string(record.Pid) + "/fd/" + std::to_string(inherited);
     EXPECT_FALSE(std::filesystem::exists(fd)) << fd;
+}
+
+TEST_F(ProcessFixture, StartedProgramsWriteIntoTheChosenFileOrNowhere)
+{
+    const std::string talk = m_root / "bin/talk";
+    std::ofstream(talk) << "#!/bin/sh\necho out\necho err >&2\n";
+    std::filesystem::permissions(talk, std::filesystem::perms::owner_all);
+    const std::string ours = m_root / "ours.txt";
+    const std::string log = m_root / "programs.log";
+    const auto run = [&talk] {
+        const StartResult result = StartProcess({talk, {}}, {}, 0);
+        return result.Process && result.Process->WaitEnded(std::chrono::seconds(5));
+    };
+    const auto contents = [](const std::string& file) {
+        std::ifstream in(file);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+
+    // For a while our own output and error are a file, to see what reaches them.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const int savedOut = ::dup(1);
+    const int savedErr = ::dup(2);
+    const int file = ::open(ours.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ::dup2(file, 1);
+    ::dup2(file, 2);
+    ::close(file);
+    const bool quiet = run();
+    SetStartedProgramOutput(log);
+    const bool logged = run();
+    SetStartedProgramOutput(m_root / "no such folder/programs.log");
+    const bool unwritable = run();
+    SetStartedProgramOutput({});
+    ::dup2(savedOut, 1);
+    ::dup2(savedErr, 2);
+    ::close(savedOut);
+    ::close(savedErr);
+
+    EXPECT_TRUE(quiet && logged && unwritable) << "a log that cannot be written does not keep a program from starting";
+    EXPECT_EQ(contents(ours), "");
+    EXPECT_EQ(contents(log), "out\nerr\n");
 }
 
 TEST_F(ProcessFixture, AnEndedProcessLeavesNoZombie)

@@ -17,6 +17,8 @@
 #include "ui/app/SingleInstance.h"
 #include "ui/dialogs/ukavoConfig.h"
 #include "ui/lists/ChannelActions.h"
+#include "ui/lists/ChannelListView.h"
+#include "ui/lists/ChannelModel.h"
 #include "ui/lists/ChannelViews.h"
 #include "ui/lists/EmptyState.h"
 #include "ui/window/MainFrame.h"
@@ -28,6 +30,7 @@
 #include <QAbstractItemModelTester>
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QCoreApplication>
 #include <QDialog>
@@ -185,6 +188,14 @@ public:
     }
 
     int Fetches() const { return static_cast<int>(Server.RequestsFor("/yp/index.txt").size()); }
+
+    // The refreshes read the local server's status page here, which answers with no relays.
+    void WatchLocalServer()
+    {
+        P->Setting().URL.LocalChInfo = true;
+        P->Setting().URL.LocalChInfoAddr = Server.Url("/admin?cmd=viewxml");
+        Server.Route("/admin", HttpReply::Ok("<peercast><channels_relayed/></peercast>"));
+    }
 };
 
 TkavoChItem& AddChannel(TkavoChList& list, const char* name, int no, TkavoDiff diff, int listeners, int bitrate,
@@ -586,6 +597,7 @@ private slots:
     {
         Harness h;
         h.Start();
+        h.WatchLocalServer();
         QVERIFY(h.Cycle(Index({{"A", 5}}), true));
         ChannelListView* now = h.ListViewNow();
         const auto enabled = [&] {
@@ -651,12 +663,21 @@ private slots:
         HttpReply slow = HttpReply::Ok(Index({{"A", 5}}));
         slow.Delay = std::chrono::milliseconds(800);
         h.Server.Route("/yp/index.txt", slow);
+        h.Server.Route("/admin", HttpReply::Error(404, "Not Found")); // meanwhile the server went away
         QSignalSpy finished(&h.Refreshes(), &RefreshCycle::CycleFinished);
         h.Clock->AddMinutes(11);
         h.Action("ActionMainModeAuto")->setChecked(true);
         h.Refreshes().RefreshTimer();
         QCOMPARE(enabled(), QStringLiteral("Play OpenContact NotifyTest Copy"));
+        h.Server.Route("/admin", HttpReply::Error(404, "Not Found")); // meanwhile the server went away
         QVERIFY(finished.wait(10000));
+
+        // The channel's earlier mark stays, but a server that did not answer takes no command.
+        now->SelectRow(0);
+        Arrange(now->SelectedChannel()).LocalStatus = "RECEIVE";
+        h.Main().Channels().PrepareListMenu();
+        for (const char* admin : {"ActionLVAdminCmdStop", "ActionLVAdminCmdBump", "ActionLVViewRelayInfo"})
+            QVERIFY2(!h.Action(admin)->isEnabled(), admin);
 
         now->clearSelection();
         QCOMPARE(enabled(), QString());
@@ -697,6 +718,51 @@ private slots:
         h.ListViewNow()->SelectRow(0);
         h.Main().Channels().CopySelected();
         QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("A\r\n[A]"));
+    }
+
+    // A channel that will probably not play shows a mark with its reason, and plays only when the
+    // user says so; "do not ask again" goes into the settings.
+    void doubtfulChannelIsMarkedAndPlayedOnlyWhenConfirmed()
+    {
+        Harness h;
+        h.Start();
+        QVERIFY(h.Cycle(Index({{"A", 5}}), true));
+        ChannelListView* now = h.ListViewNow();
+        now->SelectRow(0);
+        Arrange(now->SelectedChannel()).Bitrate = "0";
+        const ChannelModel& model = now->Model();
+        bool marked = false;
+        for (int column = 0; column < model.columnCount(); ++column)
+            marked = marked ||
+                     model.data(model.index(0, column), Qt::DisplayRole).toString().startsWith(QString::fromUtf8("※"));
+        QVERIFY(marked);
+        QVERIFY(model.data(model.index(0, 0), Qt::ToolTipRole).toString().contains(QStringLiteral("0 kbps")));
+
+        const auto plays = [&] { return h.Starter.Started.size() + h.Starter.Opened.size(); };
+        struct Answer
+        {
+            bool Yes;
+            bool Never;
+        };
+        for (const Answer answer : {Answer{false, false}, Answer{true, false}, Answer{true, true}}) {
+            const std::size_t before = plays();
+            WhenModal([answer](QWidget* dialog) {
+                auto* box = static_cast<QMessageBox*>(dialog);
+                box->checkBox()->setChecked(answer.Never);
+                box->button(answer.Yes ? QMessageBox::Yes : QMessageBox::No)->click();
+            });
+            h.Main().Channels().PlaySelected(now);
+            QCOMPARE(plays(), before + (answer.Yes ? 1 : 0));
+            QCOMPARE(h.P->Setting().Operation.AskPlayHint, !answer.Never);
+        }
+        // Asked no more: a question that still came would be closed unanswered, playing nothing.
+        const std::size_t before = plays();
+        QTimer::singleShot(3000, [] {
+            if (QWidget* modal = QApplication::activeModalWidget())
+                modal->close();
+        });
+        h.Main().Channels().PlaySelected(now);
+        QCOMPARE(plays(), before + 1);
     }
 
     // With the local server watched, a played channel shows that it is relayed until the next
@@ -744,9 +810,8 @@ private slots:
     {
         Harness h;
         h.Start();
+        h.WatchLocalServer();
         QVERIFY(h.Cycle(Index({{"A", 5}}), true));
-        h.P->Setting().URL.LocalChInfo = true;
-        h.P->Setting().URL.LocalChInfoAddr = h.Server.Url("/admin?cmd=viewxml");
         ChannelActions& actions = h.Main().Channels();
         ChannelListView* now = h.ListViewNow();
         now->SelectRow(0);
@@ -786,6 +851,26 @@ private slots:
         actions.PrepareListMenu();
         h.Action("ActionLVViewRelayInfo")->trigger();
         QCOMPARE(h.Starter.Opened.back(), h.Server.Url("/html/ja/relayinfo.html?id=" + id));
+
+        // A relay without its source is bumped only when the user says so.
+        const auto bumpsSent = [&] {
+            int count = 0;
+            for (const HttpRequest& request : h.Server.RequestsFor("/admin"))
+                count += request.Target.find("cmd=bump") != std::string::npos ? 1 : 0;
+            return count;
+        };
+        for (const bool yes : {false, true}) {
+            channel.LocalStatus = "IDLE";
+            const int before = bumpsSent();
+            WhenModal([yes](QWidget* dialog) {
+                static_cast<QMessageBox*>(dialog)->button(yes ? QMessageBox::Yes : QMessageBox::No)->click();
+            });
+            actions.PrepareListMenu();
+            bump->trigger();
+            QTRY_VERIFY_WITH_TIMEOUT(!actions.AdminCommandRunning(), 10000);
+            QCOMPARE(bumpsSent(), before + (yes ? 1 : 0));
+            QCOMPARE(channel.LocalStatus, std::string(yes ? "CONNECT" : "IDLE"));
+        }
     }
 
     // The test notification takes the channel's favorites as they are now, whatever Rank2 says.
@@ -887,15 +972,17 @@ private slots:
         QCOMPARE(h.Starter.Started[1].Arguments, std::vector<std::string>{""});
     }
 
-    // Nothing to end: a line in the debug log, and no message.
-    void exitPeerCastWithoutAServerOnlyLogs()
+    // Nothing to end: said in the status bar and the debug log, without a message box.
+    void exitPeerCastWithoutAServerSaysSo()
     {
         Harness h;
         h.Start();
         h.Action("ActionMainHelpDebugMode")->setChecked(true);
         h.Action("ActionMainHelpExitPeerCast")->trigger();
         QVERIFY(!QApplication::activeModalWidget());
-        QVERIFY(ReadFile(DebugLog::FilePath()).find("no PeerCast process to end") != std::string::npos);
+        const QString said = h.Main().statusBar()->currentMessage();
+        QVERIFY2(said.startsWith(QString::fromUtf8("終了したPeerCastはありません")), qPrintable(said));
+        QVERIFY(ReadFile(DebugLog::FilePath()).find(said.toStdString()) != std::string::npos);
         h.Action("ActionMainHelpDebugMode")->setChecked(false);
     }
 

@@ -1,6 +1,7 @@
 #include "ui/app/DebugLog.h"
 
 #include "platform/DateTime.h"
+#include "platform/Process.h"
 #include "platform/ProgramFolder.h"
 
 #include <cxxabi.h>
@@ -43,6 +44,8 @@ std::string Describe(const std::exception_ptr& error)
 void SetEnabled(bool on)
 {
     g_enabled = on;
+    // What the started programs (the PeerCast server above all) say helps only while debugging.
+    SetStartedProgramOutput(on ? ProgramFolder() + "/kavo-programs.log" : std::string());
     if (!on || g_pendingLines.empty())
         return;
     if (std::ofstream out(FilePath(), std::ios::app); out)

@@ -6,6 +6,7 @@
 #include "common/ukavoCommon.h"
 #include "core/FavoriteMatcher.h"
 #include "net/AdminCommand.h"
+#include "net/LocalChannels.h"
 #include "net/ukavoNet.h"
 #include "platform/Cp932.h"
 #include "platform/HtmlEntities.h"
@@ -16,9 +17,11 @@
 #include "ui/window/ActionTable.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QMessageBox>
 
 #include <optional>
 
@@ -189,6 +192,11 @@ void ChannelActions::Play(const std::string& url, ChannelListView* view, const T
         const std::string name = channel ? channel->ChannelName : std::string();
         const std::string type = channel ? channel->Type : std::string();
         const unsigned fills = m_fills;
+        if (channel && m_setting.Operation.AskPlayHint) {
+            const PlayHint hint = m_common.ChannelPlayHint(*channel);
+            if (hint != PlayHint::None && !askPlayAnyway(hint))
+                return;
+        }
         m_launcher().PlayOrOpen(played, name, type);
         if (channel && fills == m_fills && m_setting.URL.LocalChInfo) {
             markChannel(view, *channel, true);
@@ -197,9 +205,29 @@ void ChannelActions::Play(const std::string& url, ChannelListView* view, const T
     });
 }
 
+bool ChannelActions::askPlayAnyway(PlayHint hint)
+{
+    QWidget* window = qobject_cast<QWidget*>(parent());
+    QMessageBox question(QMessageBox::Question, window ? window->windowTitle() : QString(),
+                         QString::fromUtf8("このチャンネルは再生できないかもしれません:\n%1\n\n再生しますか?")
+                             .arg(FromCp932(PlayHintTip(hint))),
+                         QMessageBox::Yes | QMessageBox::No, window);
+    question.setDefaultButton(QMessageBox::Yes);
+    auto* never = new QCheckBox(QString::fromUtf8("今後は確認しない"), &question);
+    never->setObjectName(QStringLiteral("DoNotAskAgain"));
+    question.setCheckBox(never);
+    const bool yes = question.exec() == QMessageBox::Yes;
+    if (never->isChecked())
+        emit PlayHintQuestionsDeclined();
+    return yes;
+}
+
 bool ChannelActions::adminAllowed(const TkavoChItem* channel) const
 {
-    return channel && m_setting.URL.LocalChInfo && !channel->LocalStatus.empty() && !m_net.Running() && !m_common.Busy;
+    // A server that did not answer the last status read keeps the marks of an earlier one, but is
+    // not there to take a command.
+    return channel && m_setting.URL.LocalChInfo && !channel->LocalStatus.empty() && !m_net.Running() &&
+           !m_common.Busy && m_net.LastCycle().LocalAnswered;
 }
 
 bool ChannelActions::AdminCommandRunning() const
@@ -279,10 +307,25 @@ void ChannelActions::adminCommand(bool bump)
     // A shortcut reaches the action without the menu's preparation: the same rules hold.
     if (!adminAllowed(channel) || AdminCommandRunning())
         return;
-    const std::optional<std::string> server = LocalServer(m_setting);
-    if (!server)
+    if (bump && !HasSourceConnection(channel->LocalStatus)) {
+        const unsigned fills = m_fills;
+        const ChannelListView* view = m_view;
+        QWidget* window = qobject_cast<QWidget*>(parent());
+        const QMessageBox::StandardButton answer =
+            QMessageBox::question(window, window ? window->windowTitle() : QString(),
+                                  QString::fromUtf8("このリレーは配信元につながっていません (%1)。\n"
+                                                    "Bumpするとサーバーにその指示が残り、次の視聴者が切断されたり"
+                                                    "チャンネルが消えたりすることがあります。Bumpしますか?")
+                                      .arg(FromCp932(channel->LocalStatus)),
+                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        // The lists may have been refilled meanwhile: the row asked about is gone.
+        if (answer != QMessageBox::Yes || fills != m_fills || view != m_view || !adminAllowed(channel) ||
+            AdminCommandRunning())
+            return;
+    }
+    const std::string url = AdminCommandUrl(m_setting.URL.LocalChInfoAddr, bump ? "bump" : "stop", channel->Hash);
+    if (url.empty())
         return;
-    const std::string url = *server + "/admin?cmd=" + (bump ? "bump" : "stop") + "&id=" + channel->Hash;
     markChannel(m_view, *channel, bump);
 
     if (!m_admin)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/PlayHint.h"
+
 #include <QObject>
 
 #include <functional>
@@ -74,6 +76,8 @@ signals:
     void StatusMessage(const QString& text);
     // The channels' marks changed while the YP-style page is shown: the page is to be built again.
     void YpLikeRebuildNeeded();
+    // The user asked not to be asked again before playing a channel that will probably not play.
+    void PlayHintQuestionsDeclined();
 
 private:
     void buildPopupMenu();
@@ -81,10 +85,13 @@ private:
     void fillToolMenu(QMenu* menu);
     void runTool(std::size_t entry, const QString& title);
     void adminCommand(bool bump);
+    // Asks whether to play a channel that will probably not play; true to play it.
+    bool askPlayAnyway(PlayHint hint);
     void viewRelayInfo();
     void notifyTest();
     void clearLog();
-    // The admin actions may act on the channel: the local server knows it and no cycle runs.
+    // The admin actions may act on the channel: the local server knows it, answered the last
+    // status read, and no cycle runs.
     bool adminAllowed(const TkavoChItem* channel) const;
     // Marks the channel relayed by the local server (played, bumped) or stopped, and redraws its row
     // in the view. A channel of a list the retrieval module did not hand out (an earlier run's)

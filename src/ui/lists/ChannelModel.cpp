@@ -410,6 +410,9 @@ QVariant ChannelModel::data(const QModelIndex& index, int role) const
     const ColumnKind kind = Kind(index.column());
     switch (role) {
     case Qt::DisplayRole:
+        // A channel that will probably not play is marked by its name; the tip says why.
+        if (kind == ColumnKind::ChannelName && m_common && m_common->ChannelPlayHint(*channel) != PlayHint::None)
+            return QString::fromUtf8("※") + ToQString(CellText(*channel, kind));
         return ToQString(CellText(*channel, kind));
     case Qt::DecorationRole:
         // The state icon leads every row, whatever the first column's caption.
@@ -420,7 +423,10 @@ QVariant ChannelModel::data(const QModelIndex& index, int role) const
         if (!m_common)
             return {};
         try {
-            const QString tip = ToQString(m_common->RenderPopupText(*channel));
+            QString tip = ToQString(m_common->RenderPopupText(*channel));
+            if (const PlayHint hint = m_common->ChannelPlayHint(*channel); hint != PlayHint::None)
+                tip = QString::fromUtf8("※") + ToQString(PlayHintTip(hint)) +
+                      (tip.isEmpty() ? QString() : QStringLiteral("\n") + tip);
             return tip.isEmpty() ? QVariant() : QVariant(tip);
         } catch (...) {
             return {};
