@@ -1,5 +1,6 @@
 // The record of refreshes: writing one refresh of 10,000 channels against the refresh pipeline of
-// the same list (RetrievalBench.cpp), and opening the history window over 500,000 broadcasts.
+// the same list (RetrievalBench.cpp), opening the history window over 500,000 broadcasts, and who
+// usually broadcasts at an hour from as many.
 #include "BenchRatios.h"
 #include "IndexGenerator.h"
 
@@ -12,9 +13,11 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -125,26 +128,14 @@ void BM_RecordRefresh(benchmark::State& state)
 // The writer thread's work counts: the process's CPU time is taken.
 BENCHMARK(BM_RecordRefresh)->Arg(10000)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
 
-#ifdef KAVO_PROGRAM
-
-QApplication& HistoryApp()
+// 50 fetches of 10,000 channels each, every one new: 500,000 broadcasts, a fetch every
+// `spacingDays` (by default an hour). The channels keep their names from fetch to fetch.
+const std::string& LargeHistory(double spacingDays = 1.0 / 24)
 {
-    static int argc = 1;
-    static char name[] = "kavo_bench";
-    static char* argv[] = {name, nullptr};
-    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance()))
-        return *app;
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
-
-// 50 fetches of 10,000 channels each, every one new: 500,000 broadcasts.
-const std::string& LargeHistory()
-{
-    static const std::string path = [] {
-        const std::string file = (Folder() / "large.sqlite").string();
+    static std::map<double, std::string> files;
+    std::string& path = files[spacingDays];
+    if (path.empty()) {
+        const std::string file = (Folder() / ("large-" + std::to_string(files.size()) + ".sqlite")).string();
         HistoryStore history(file);
         YpRecord yp;
         yp.Url = "http://yp.example.net/";
@@ -158,11 +149,50 @@ const std::string& LargeHistory()
                 std::snprintf(id, sizeof id, "%08X%024d", fetch, i++);
                 c.Hash = id;
             }
-            RecordFetch(history, yp, {}, 45000 + fetch / 24.0);
+            RecordFetch(history, yp, {}, 45000 + fetch * spacingDays);
         }
-        return file;
-    }();
+        path = file;
+    }
     return path;
+}
+
+// Who usually broadcasts at the hour of the last fetch, over 500,000 broadcasts spread over five
+// weeks (a fetch every 17 hours): every name is on air in each week, so all 10,000 are regulars.
+// The store is opened once; each run reads the file anew.
+void BM_Regulars(benchmark::State& state)
+{
+    const double spacing = 0.7;
+    const std::string& file = LargeHistory(spacing);
+    HistoryStore history(file);
+    RegularsRequest request;
+    request.Now = 45000 + 49 * spacing + 1.0 / MinutesPerDay;
+    std::size_t rows = 0;
+    const auto started = std::chrono::steady_clock::now();
+    for (auto _ : state) {
+        rows = history.Regulars(request).Rows.size();
+        benchmark::DoNotOptimize(rows);
+    }
+    const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - started;
+    state.counters["broadcasts"] = static_cast<double>(history.BroadcastCount());
+    state.counters["regulars"] = static_cast<double>(rows);
+    state.counters["seconds"] =
+        spent.count() / static_cast<double>(std::max<benchmark::IterationCount>(state.iterations(), 1));
+}
+BENCHMARK(BM_Regulars)->Unit(benchmark::kMillisecond);
+
+#ifdef KAVO_PROGRAM
+
+QApplication& HistoryApp()
+{
+    static int argc = 1;
+    static char name[] = "kavo_bench";
+    static char* argv[] = {name, nullptr};
+    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance()))
+        return *app;
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
 }
 
 // From nothing to the window with its first page laid out, the file opened anew each time.
@@ -194,4 +224,6 @@ namespace {
 using kavo::bench::AddRatio;
 const bool ratioRecord = AddRatio({"history: recording a refresh / refresh pipeline, 10,000 channels",
                                    "BM_RecordRefresh/10000/process_time", "BM_RefreshPipeline/10000", 0.2, false});
+const bool ratioRegulars =
+    AddRatio({"history: regulars of an hour, 500,000 broadcasts (seconds)", "BM_Regulars", "", 0.2, false, "seconds"});
 } // namespace

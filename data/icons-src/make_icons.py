@@ -28,7 +28,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 
 # file stem -> pixel sizes stored in its .ico
 STATE_ICONS = ["None", "Up", "Down", "PreNew", "New", "Change", "Idle", "Relaying", "Playing"]
-TOOL_ICONS = ["TabNow", "TabLog", "TabYpLike", "Refresh", "Find", "Config", "Favorite", "Abort"]
+TOOL_ICONS = ["TabNow", "TabLog", "TabYpLike", "Refresh", "Find", "Config", "Favorite", "Abort", "Regulars"]
 ICONS = {name: [16, 24, 32] for name in STATE_ICONS + TOOL_ICONS}
 ICONS["Main2"] = [16, 24, 32, 48, 64, 128, 256]
 # The sizes of the icon theme's fixed-size folders that kavo installs (all of them in Main2.ico too).

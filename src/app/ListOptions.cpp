@@ -1,5 +1,7 @@
 #include "ListOptions.h"
 
+#include "history/Regulars.h"
+
 #include <charconv>
 #include <cmath>
 
@@ -25,8 +27,8 @@ TimeStampSerial the same moment as kavo keeps it, days since 1899-12-30.
 TSV output: a header line, then one line a channel: cycle, list ("on-air" or "ended"), then
 the same fields as JSON.
 
-Every refresh is recorded in history.sqlite in the program folder. --yp-status and --history
-fetch nothing unless --cycles is given: then they print after the refreshes.
+Every refresh is recorded in history.sqlite in the program folder. --yp-status, --history and
+--regulars fetch nothing unless --cycles is given: then they print after the refreshes.
 
 A settings file without an enabled YP is said so on standard error.
 
@@ -82,6 +84,15 @@ double Bounded(const char* option, const char* unit, const std::string& text, do
 // A day between refreshes, a week of clock a step: more only tries the patience or the calendar.
 constexpr double MaxIntervalSeconds = 86400;
 constexpr double MaxTimeStepMinutes = 7 * 24 * 60;
+
+int RegularsWeeks(const char* option, const std::string& text)
+{
+    const auto weeks = ParseWhole(text);
+    if (!weeks || *weeks < 1 || *weeks > regulars::MaxWeeks)
+        throw Error{std::string(option) + " needs a number of weeks from 1 to " + std::to_string(regulars::MaxWeeks) +
+                    ", not \"" + text + "\""};
+    return *weeks;
+}
 
 } // namespace
 
@@ -169,7 +180,7 @@ const std::vector<ListOptionSpec>& ListOptionTable()
         {.Name = "--format",
          .Argument = "FORMAT",
          .Help = "table (default, for people), tsv (for scripts) or json (one object a line)",
-         .Modes = ChannelListMode | YpStatusMode | HistoryMode | NotificationsMode,
+         .Modes = ChannelListMode | YpStatusMode | HistoryMode | NotificationsMode | RegularsMode,
          .Take =
              [](O& o, V v) {
                  if (v == "table")
@@ -250,6 +261,38 @@ const std::vector<ListOptionSpec>& ListOptionTable()
          .Needs = "--history",
          .NeedsMessage = "--since and --search go with --history",
          .Take = [](O& o, V v) { o.Search = v; }},
+        {.Name = "--regulars",
+         .Usage = "--regulars [--at WHEN] [--weeks N] [--min-weeks K]",
+         .Help = "instead of a list, print who usually broadcasts, from history.sqlite:\n"
+                 "the channels on air within an hour of WHEN (\"Fri 21:00\", \"21:00\" for\n"
+                 "today; default now) in at least K of the N weeks before (default: the\n"
+                 "settings', 4 and 2), with their usual start and length, whether they\n"
+                 "are on air, and \"まだ\" for one 30 minutes past its usual start",
+         .Modes = RegularsMode,
+         .Take = [](O& o, V) { o.Regulars = true; }},
+        {.Name = "--at",
+         .Argument = "WHEN",
+         .Modes = RegularsMode,
+         .Needs = "--regulars",
+         .NeedsMessage = "--at, --weeks and --min-weeks go with --regulars",
+         .Take =
+             [](O& o, V v) {
+                 if (!ParseWeekTime(v, 0))
+                     throw Error{"--at needs a weekday and a time such as \"Fri 21:00\", not \"" + v + "\""};
+                 o.At = v;
+             }},
+        {.Name = "--weeks",
+         .Argument = "N",
+         .Modes = RegularsMode,
+         .Needs = "--regulars",
+         .NeedsMessage = "--at, --weeks and --min-weeks go with --regulars",
+         .Take = [](O& o, V v) { o.Weeks = RegularsWeeks("--weeks", v); }},
+        {.Name = "--min-weeks",
+         .Argument = "K",
+         .Modes = RegularsMode,
+         .Needs = "--regulars",
+         .NeedsMessage = "--at, --weeks and --min-weeks go with --regulars",
+         .Take = [](O& o, V v) { o.MinWeeks = RegularsWeeks("--min-weeks", v); }},
         {.Name = "--template",
          .Argument = "FILE",
          .Usage = "--template FILE [--header FILE] [--footer FILE]",
@@ -414,8 +457,12 @@ ListOptions ParseListArguments(const std::vector<std::string>& args)
     // --page runs one refresh, so "--cycles 1" is no contradiction.
     if (options.Page && (anyOutside(PageMode) || options.Cycles != 1))
         throw Error{"--page prints one page after one refresh; it goes only with --home and --lite"};
-    if (int(options.YpStatus) + int(options.History) + int(options.Notifications) > 1)
-        throw Error{"--yp-status, --history and --notifications print different tables; give one of them"};
+    if (int(options.YpStatus) + int(options.History) + int(options.Notifications) + int(options.Regulars) > 1)
+        throw Error{"--yp-status, --history, --notifications and --regulars print different tables; give one of them"};
+    if (options.Regulars && anyOutside(RegularsMode))
+        throw Error{"--regulars prints no channel list: not with --template, --log, --all or --all-cycles"};
+    if (options.Weeks && options.MinWeeks && *options.MinWeeks > *options.Weeks)
+        throw Error{"--min-weeks cannot be more than --weeks"};
     if ((options.YpStatus && anyOutside(YpStatusMode)) || (options.History && anyOutside(HistoryMode)) ||
         (options.Notifications && anyOutside(NotificationsMode)))
         throw Error{"--yp-status, --history and --notifications print no channel list: not with --template, --log, "

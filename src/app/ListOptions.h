@@ -37,6 +37,10 @@ struct ListOptions
     bool History = false;
     bool Notifications = false;
     double SinceDays = 0; // 0: every broadcast kept
+    bool Regulars = false;
+    std::string At;              // "Fri 21:00"; empty: now
+    std::optional<int> Weeks;    // otherwise the settings'
+    std::optional<int> MinWeeks; // otherwise the settings'
     std::optional<std::string> Search;
     std::string Template;
     std::string Header;
@@ -62,7 +66,8 @@ enum ListMode : unsigned {
     YpStatusMode = 1U << 3,      // --yp-status
     HistoryMode = 1U << 4,       // --history
     NotificationsMode = 1U << 5, // --notifications
-    AnyMode = (1U << 6) - 1,
+    RegularsMode = 1U << 6,      // --regulars
+    AnyMode = (1U << 7) - 1,
     // --export-rules, --import-rules: they print no list and fetch nothing, so an option must name
     // this mode to go with them.
     RulesMode = 1U << 6,

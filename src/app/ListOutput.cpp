@@ -547,6 +547,45 @@ std::string NotificationsOutput(const std::vector<NotificationLogRow>& rows, Out
     return out;
 }
 
+std::string RegularsOutput(const RegularsReport& report, OutputFormat format)
+{
+    std::string out;
+    switch (format) {
+    case OutputFormat::Json:
+        for (const Regular& r : report.Rows)
+            out += DumpJson(Json{{"ChannelName", Utf8(r.ChannelName)},
+                                 {"Weeks", r.Weeks},
+                                 {"OfWeeks", report.Weeks},
+                                 {"UsualStart", DateTimeText(r.UsualStart)},
+                                 {"UsualLengthMinutes", std::lround(r.UsualLength * MinutesPerDay)},
+                                 {"OnAir", r.OnAir},
+                                 {"Late", r.Late},
+                                 {"Genre", Utf8(r.Genre)}}) +
+                   '\n';
+        break;
+    case OutputFormat::Tsv:
+        out = "ChannelName\tWeeks\tOfWeeks\tUsualStart\tUsualLength\tOnAir\tLate\tGenre\n";
+        for (const Regular& r : report.Rows)
+            out += TsvCell(Json(Utf8(r.ChannelName))) + "\t" + std::to_string(r.Weeks) + "\t" +
+                   std::to_string(report.Weeks) + "\t" + DateTimeText(r.UsualStart) + "\t" + LengthText(r.UsualLength) +
+                   "\t" + (r.OnAir ? "1" : "0") + "\t" + (r.Late ? "1" : "0") + "\t" + TsvCell(Json(Utf8(r.Genre))) +
+                   '\n';
+        break;
+    case OutputFormat::Table: {
+        out = Utf8(RegularsTitle(report)) + '\n';
+        std::vector<std::vector<std::string>> table = {
+            {Sjis("週"), Sjis("開始"), Sjis("長さ"), Sjis("状態"), "Channel", "Genre"}};
+        for (const Regular& r : report.Rows)
+            table.push_back({std::to_string(r.Weeks) + "/" + std::to_string(report.Weeks), ClockText(r.UsualStart),
+                             LengthText(r.UsualLength), RegularStateText(r),
+                             CutWithEllipsis(HtmlDecode(r.ChannelName), 40), CutWithEllipsis(HtmlDecode(r.Genre), 60)});
+        out += Columns(std::move(table), {true, false, true, false, false, false});
+        break;
+    }
+    }
+    return out;
+}
+
 Json SettingsJson(const TkavoSetting& setting)
 {
     Json json = Json::object();

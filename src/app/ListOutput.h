@@ -20,6 +20,7 @@ class TkavoCommon;
 class TkavoSetting;
 struct BroadcastRow;
 struct NotificationLogRow;
+struct RegularsReport;
 struct ImportSummary;
 struct YpHealth;
 
@@ -95,6 +96,9 @@ std::string YpStatusOutput(const std::vector<YpHealth>& rows, OutputFormat forma
 std::string HistoryOutput(const std::vector<BroadcastRow>& rows, OutputFormat format);
 nlohmann::ordered_json NotificationJson(const NotificationLogRow& row);
 std::string NotificationsOutput(const std::vector<NotificationLogRow>& rows, OutputFormat format);
+// Who usually broadcasts at the moment of the report: a title line and a row a channel (table), a
+// header line and a line a channel (tsv), or an object a channel (json).
+std::string RegularsOutput(const RegularsReport& report, OutputFormat format);
 
 // ---- Settings
 

@@ -175,7 +175,7 @@ void MergeBroadcasts(const TkavoSetting& setting, const TkavoChList& onAir, Tkav
 int RunCycles(const ListOptions& options, const std::optional<TemplateTexts>& templates, const TkavoSetting& setting,
               const IniFile& settingsFile, HistoryStore& history)
 {
-    const bool reportOnly = options.YpStatus || options.History || options.Notifications;
+    const bool reportOnly = options.YpStatus || options.History || options.Notifications || options.Regulars;
     std::shared_ptr<SteppedClock> clock;
     if (options.TimeStepMinutes > 0) {
         clock = std::make_shared<SteppedClock>();
@@ -305,7 +305,7 @@ int RunPage(const ListOptions& options, const TkavoSetting& setting, const IniFi
     return enabled == 0 || result.Retrieved > result.Failed ? 0 : 1;
 }
 
-// --yp-status, --history and --notifications, after the refreshes asked for, if any.
+// --yp-status, --history, --notifications and --regulars, after the refreshes asked for, if any.
 int RunReport(const ListOptions& options, const std::optional<TemplateTexts>& templates, const TkavoSetting& setting,
               const IniFile& settingsFile, HistoryStore& history)
 {
@@ -337,6 +337,14 @@ int RunReport(const ListOptions& options, const std::optional<TemplateTexts>& te
     } else if (options.Notifications) {
         const DateTime since = options.SinceDays > 0 ? Now() - options.SinceDays : 0;
         std::cout << NotificationsOutput(history.Notifications(since), options.Format);
+    } else if (options.Regulars) {
+        RegularsRequest request;
+        request.Now = Now();
+        if (!options.At.empty())
+            request.At = ParseWeekTime(options.At, request.Now);
+        request.Weeks = options.Weeks.value_or(setting.History.RegularWeeks);
+        request.MinWeeks = options.MinWeeks.value_or(setting.History.RegularMinWeeks);
+        std::cout << RegularsOutput(history.Regulars(request), options.Format);
     } else {
         BroadcastQuery query;
         query.Pattern = pattern;
@@ -456,7 +464,7 @@ int Main(int argc, char** argv)
     }
     HistoryStore history(ProgramFolder() + "/" + HistoryStore::FileName);
     history.SetProblemHandler([](const std::string& problem) { std::cerr << Program << ": " << problem << std::endl; });
-    if (options.YpStatus || options.History || options.Notifications)
+    if (options.YpStatus || options.History || options.Notifications || options.Regulars)
         return RunReport(options, templates, setting, settingsFile, history);
     return RunCycles(options, templates, setting, settingsFile, history);
 }

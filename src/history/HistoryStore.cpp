@@ -929,6 +929,8 @@ HistoryStore::Connection* HistoryStore::reader()
             return nullptr;
         try {
             m_read = std::make_unique<Connection>(m_filePath, false, 200);
+            // Reports such as the regulars read thousands of pages: mapped, they are not copied.
+            sqlite3_exec(m_read->Db(), "PRAGMA mmap_size=268435456", nullptr, nullptr, nullptr);
         } catch (const SqliteError&) {
             // Nothing recorded yet, or nothing that can be read: the writer reports what it meets.
             return nullptr;
@@ -1116,6 +1118,20 @@ std::vector<StoredIndex> HistoryStore::LastIndexes()
         return indexes;
     };
     return ReadOr(read, {}, [this](const std::string& m) { report(m); });
+}
+
+RegularsReport HistoryStore::Regulars(const RegularsRequest& request)
+{
+    std::lock_guard lock(m_readLock);
+    Connection* db = reader();
+    const auto read = [&] {
+        try {
+            return db ? ReadRegulars(db->Db(), request) : EmptyRegulars(request);
+        } catch (const RegularsReadError& error) {
+            throw SqliteError(error.Message, error.Code);
+        }
+    };
+    return ReadOr(read, EmptyRegulars(request), [this](const std::string& m) { report(m); });
 }
 
 std::int64_t HistoryStore::BroadcastCount()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "history/OnAirTable.h"
+#include "history/Regulars.h"
 #include "net/RetrievalRecord.h"
 #include "platform/DateTime.h"
 
@@ -194,6 +195,8 @@ public:
     std::vector<std::pair<DateTime, DateTime>> OnAirTimes(const std::string& channelName, DateTime since);
     // Every YP's index of its last fetch.
     std::vector<StoredIndex> LastIndexes();
+    // Who usually broadcasts at the hour asked about; an empty report when nothing can be read.
+    RegularsReport Regulars(const RegularsRequest& request);
     std::int64_t BroadcastCount();
     // The notification log from `since` on, oldest first.
     std::vector<NotificationLogRow> Notifications(DateTime since);

@@ -66,7 +66,7 @@ constexpr ScalarOption OwnKey(ScalarOption option)
 #define KAVO_BOOL(section, key, member) KAVO_OPTION(section, key, Boolean, bool, member)
 #define KAVO_COLOR(section, key, member) KAVO_OPTION(section, key, Color, ColorValue, member)
 
-const std::array<ScalarOption, 66> ScalarOptions = {{
+const std::array<ScalarOption, 68> ScalarOptions = {{
     KAVO_INTEGER("URL", "Protocol", URL.Protocol),
     KAVO_STRING("URL", "Proxy", URL.Proxy),
     KAVO_OPTION("URL", "Timeout", IntegerText, std::string, URL.Timeout),
@@ -140,6 +140,9 @@ const std::array<ScalarOption, 66> ScalarOptions = {{
 
     OwnKey(KAVO_BOOL("Rules", "Follow", Rules.Follow)),
     OwnKey(KAVO_STRING("Rules", "File", Rules.File)),
+
+    OwnKey(KAVO_INTEGER("History", "RegularWeeks", History.RegularWeeks)),
+    OwnKey(KAVO_INTEGER("History", "RegularMinWeeks", History.RegularMinWeeks)),
 }};
 
 #undef KAVO_STRING
@@ -673,6 +676,7 @@ TkavoSetting& TkavoSetting::operator=(const TkavoSetting& other)
     Priority = other.Priority;
     Event = other.Event;
     Rules = other.Rules;
+    History = other.History;
     YpList.Assign(other.YpList);
     Favorites.Assign(other.Favorites);
     Columns = other.Columns;

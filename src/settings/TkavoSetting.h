@@ -140,6 +140,13 @@ public:
         std::string File; // a relative path is taken from the program folder
     } Rules;
 
+    // What the history tells about channels: who usually broadcasts at an hour.
+    struct HistoryOptions
+    {
+        int RegularWeeks = 4;    // weeks looked back
+        int RegularMinWeeks = 2; // of them a regular was on air
+    } History;
+
     TkavoYpList YpList;
     TkavoFavoriteList Favorites;
     std::vector<std::string> Columns; // captions of the visible columns, in display order

@@ -296,8 +296,9 @@ TEST_F(KavoListTest, ExitStatusFollowsTheEnabledYps)
 TEST_F(KavoListTest, UsageErrors)
 {
     WriteSettings("");
-    const std::array<std::vector<std::string>, 19> cases{{
+    const std::array<std::vector<std::string>, 20> cases{{
         {"--encoding", "sjis"},
+        {"--regulars", "--at", "noon"},
         {"--template", "t.html", "--encoding", "latin1"},
         {"--page", "--all"},
         {"--history", "--all"},

@@ -14,8 +14,9 @@ namespace {
 
 // A value every option that takes one accepts, by the name the help gives it.
 const std::map<std::string_view, std::string> SampleValues = {
-    {"DIR", "/tmp/kavo"}, {"N", "3"},    {"SECONDS", "2"},   {"MINUTES", "5"}, {"FORMAT", "json"},
-    {"TEXT", "word"},     {"DAYS", "7"}, {"FILE", "t.html"}, {"ENC", "sjis"},  {"RULE", "top:5"},
+    {"DIR", "/tmp/kavo"}, {"N", "3"},        {"SECONDS", "2"},      {"MINUTES", "5"},
+    {"FORMAT", "json"},   {"TEXT", "word"},  {"DAYS", "7"},         {"FILE", "t.html"},
+    {"ENC", "sjis"},      {"RULE", "top:5"}, {"WHEN", "Fri 21:00"}, {"K", "2"},
 };
 
 // Whether the help names the option as a word of its own: after a blank or '[',
@@ -98,18 +99,24 @@ TEST(ListOptions, ModesRefuseWhatDoesNothingThere)
         std::vector<std::string> Args;
         const char* Refusal; // the start of the message; empty: taken
     };
-    const std::array<Case, 23> cases{{
+    const std::array<Case, 28> cases{{
         {{"--page", "--format", "json"}, "--page prints one page"},
         {{"--page", "--cycles", "2"}, "--page prints one page"},
         {{"--page", "--settings"}, "--page prints one page"},
         {{"--page", "--cycles", "1", "--lite", "<5", "--home", "h"}, ""},
-        {{"--yp-status", "--history"}, "--yp-status, --history and --notifications print different tables"},
-        {{"--notifications", "--history"}, "--yp-status, --history and --notifications print different tables"},
+        {{"--yp-status", "--history"}, "--yp-status, --history, --notifications and --regulars print different tables"},
+        {{"--notifications", "--history"},
+         "--yp-status, --history, --notifications and --regulars print different tables"},
         {{"--history", "--all"}, "--yp-status, --history and --notifications print no channel list"},
         {{"--template", "t", "--yp-status"}, "--yp-status, --history and --notifications print no channel list"},
         {{"--notifications", "--merge"}, "--yp-status, --history and --notifications print no channel list"},
         {{"--yp-status", "--since", "1"}, "--since goes with --history or --notifications"},
         {{"--notifications", "--since", "1", "--format", "tsv"}, ""},
+        {{"--regulars", "--all"}, "--regulars prints no channel list"},
+        {{"--regulars", "--history"}, "--yp-status, --history, --notifications and --regulars print different tables"},
+        {{"--at", "Fri 21:00"}, "--at, --weeks and --min-weeks go with --regulars"},
+        {{"--regulars", "--weeks", "2", "--min-weeks", "3"}, "--min-weeks cannot be more than --weeks"},
+        {{"--regulars", "--at", "金 21:00", "--weeks", "8", "--format", "tsv", "--home", "h"}, ""},
         {{"--yp-status", "--format", "tsv", "--cycles", "2", "--manual", "--find", "x"}, ""},
         {{"--history", "--settings", "--search", "x", "--since", "2"}, ""},
         {{"--template", "t", "--log"}, "--template prints the templates"},

@@ -2,13 +2,16 @@
 
 #include "history/HistoryStore.h"
 #include "settings/TkavoSetting.h"
+#include "ui/Cp932Text.h"
 #include "ui/app/DebugLog.h"
 #include "ui/dialogs/BroadcastHistoryWindow.h"
+#include "ui/dialogs/RegularsWindow.h"
 #include "ui/dialogs/YpStatusWindow.h"
 #include "ui/window/ActionTable.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QLineEdit>
 #include <QStatusBar>
 #include <QToolButton>
 
@@ -20,6 +23,7 @@ HistoryViews::HistoryViews(HistoryStore& history, const TkavoSetting& setting, c
 {
     actions.Connect(ActionId::MainVisualYpStatus, this, [this] { ShowYpStatus(); });
     actions.Connect(ActionId::MainVisualHistory, this, [this] { ShowBroadcasts(); });
+    actions.Connect(ActionId::MainVisualRegulars, this, [this] { ShowRegulars(); });
     QAction* ypStatus = actions[ActionId::MainVisualYpStatus];
     m_button = new QToolButton(statusBar);
     m_button->setObjectName(QStringLiteral("ButtonYpStatus"));
@@ -68,6 +72,48 @@ BroadcastHistoryWindow* HistoryViews::ShowBroadcasts()
     return m_broadcasts;
 }
 
+namespace {
+
+// A find pattern that matches the name as it stands: its characters, not a regular expression,
+// and its blanks, not a list of alternatives.
+QString ExactNamePattern(const std::string& name)
+{
+    QString pattern;
+    for (const QChar c : FromCp932(name)) {
+        if (c == QLatin1Char(' '))
+            pattern += QStringLiteral("\\x20");
+        else if (QStringLiteral("\\^$.|?*+()[]{}").contains(c))
+            pattern += QLatin1Char('\\') + c;
+        else
+            pattern += c;
+    }
+    return pattern;
+}
+
+} // namespace
+
+RegularsWindow* HistoryViews::ShowRegulars()
+{
+    if (!m_regulars) {
+        RegularsWindow::Handlers handlers;
+        handlers.Play = [this](const std::string& name) { return m_playRegular && m_playRegular(name); };
+        handlers.OpenHistory = [this](const std::string& name) {
+            BroadcastHistoryWindow* window = ShowBroadcasts();
+            window->SearchBox()->setText(ExactNamePattern(name));
+            window->Search();
+        };
+        m_regulars = new RegularsWindow(m_history, m_setting.History.RegularWeeks, m_setting.History.RegularMinWeeks,
+                                        std::move(handlers), m_window);
+        m_regulars->setAttribute(Qt::WA_DeleteOnClose);
+    } else {
+        m_regulars->SetWeeks(m_setting.History.RegularWeeks, m_setting.History.RegularMinWeeks);
+    }
+    m_regulars->show();
+    m_regulars->raise();
+    m_regulars->activateWindow();
+    return m_regulars;
+}
+
 void HistoryViews::Refresh()
 {
     std::vector<YpHealth> configured;
@@ -85,6 +131,9 @@ void HistoryViews::Refresh()
     m_button->setStyleSheet(failing > 0 ? QStringLiteral("color: red") : QString());
     if (m_ypStatus)
         m_ypStatus->Reload();
+    // Read on the window's own thread: who is on air and late changes with each refresh.
+    if (m_regulars)
+        m_regulars->SetWeeks(m_setting.History.RegularWeeks, m_setting.History.RegularMinWeeks);
     // The history window keeps its place; it is read again when asked.
 }
 

@@ -91,6 +91,7 @@ constexpr std::array<ActionRow, ActionCount> Rows = {{
     {MainVisualYpLikeLite10, "ActionMainVisualYpLikeLite10", "カスタム(上位)(&J)", true},
     {MainVisualYpStatus, "ActionMainVisualYpStatus", "YPの状態(&Y)"},
     {MainVisualHistory, "ActionMainVisualHistory", "放送履歴(&H)"},
+    {MainVisualRegulars, "ActionMainVisualRegulars", "いつもの配信(&U)"},
     {SysVChangeToolBar, "ActionSysVChangeToolBar", "ツールバー(&C)", true},
     {SysVChangeStatusBar, "ActionSysVChangeStatusBar", "ステータスバー(&S)", true},
     {SysVChangeMainMenu, "ActionSysVChangeMainMenu", "メインメニュー(&M)", true},

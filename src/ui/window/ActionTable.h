@@ -87,6 +87,7 @@ enum class ActionId {
     MainVisualYpLikeLite10,
     MainVisualYpStatus,
     MainVisualHistory,
+    MainVisualRegulars,
     SysVChangeToolBar,
     SysVChangeStatusBar,
     SysVChangeMainMenu,

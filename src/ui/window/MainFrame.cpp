@@ -96,7 +96,7 @@ void MainFrame::createMenus(QMenu* ypLikeMenu)
     view->addMenu(ypLikeMenu);
     add(view, {MainVisualStatusBar, MainVisualShowContextMenu, MainVisualChangeTheme});
     view->addSeparator();
-    add(view, {MainVisualYpStatus, MainVisualHistory});
+    add(view, {MainVisualYpStatus, MainVisualHistory, MainVisualRegulars});
 
     QMenu* notify = top("  通知(&N)");
     add(notify, {MainNotifyChannel, MainNotifyRefresh, MainNotifyError});

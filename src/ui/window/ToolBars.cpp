@@ -41,12 +41,13 @@ constexpr std::array<CommandButton, 3> TabButtons = {{
     {TabLog, "TabLog.ico", "放送終了"},
     {TabYpLike, "TabYpLike.ico", "YP風表示"},
 }};
-constexpr std::array<CommandButton, 5> ToolButtons = {{
+constexpr std::array<CommandButton, 6> ToolButtons = {{
     {MainRefresh, "Refresh.ico", "更新"},
     {LVFindChannel2, "Find.ico", "検索"},
     {MainConfig, "Config.ico", "設定"},
     {MainFavorite, "Favorite.ico", "お気に入り"},
     {MainNotifyAbort, "Abort.ico", "中止"},
+    {MainVisualRegulars, "Regulars.ico", "いつもの配信"},
 }};
 
 // The hot image: the normal one a little lighter.

@@ -156,6 +156,7 @@ void TkavoMain::connectActions()
     m_actions.Connect(MainVisualFixedColumn, this, [this] { m_views->CopyWidthsToLog(); });
     m_actions[MainVisualYpStatus]->setEnabled(false); // until there is a history
     m_actions[MainVisualHistory]->setEnabled(false);
+    m_actions[MainVisualRegulars]->setEnabled(false);
     m_actions.Connect(MainVisualShowContextMenu, this, [this] {
         if (m_pages->currentIndex() == PageNow || m_pages->currentIndex() == PageLog)
             m_channelActions->PopupMenuListItem()->popup(m_pages->mapToGlobal(QPoint(0, 0)));
@@ -273,10 +274,21 @@ void TkavoMain::RestorePlacement()
 
 void TkavoMain::SetHistory(HistoryStore& history)
 {
-    if (!m_historyViews)
+    if (!m_historyViews) {
         m_historyViews = new HistoryViews(history, m_setting, m_actions, statusBar(), this);
+        // A regular on the list on air plays as a double click in the list would play it.
+        m_historyViews->SetRegularPlayer([this](const std::string& name) {
+            for (const TkavoChItem& channel : m_views->NowList())
+                if (channel.ChannelName == name && channel.HasHash()) {
+                    m_channelActions->Play(channel.StreamURL, nullptr, &channel);
+                    return true;
+                }
+            return false;
+        });
+    }
     m_actions[MainVisualYpStatus]->setEnabled(true);
     m_actions[MainVisualHistory]->setEnabled(true);
+    m_actions[MainVisualRegulars]->setEnabled(true);
 }
 
 void TkavoMain::SettingsChanged(const TkavoSetting& before, const TkavoSetting& after)
