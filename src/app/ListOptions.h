@@ -70,8 +70,9 @@ enum ListMode : unsigned {
     AnyMode = (1U << 7) - 1,
     // --export-rules, --import-rules: they print no list and fetch nothing, so an option must name
     // this mode to go with them.
-    RulesMode = 1U << 6,
+    RulesMode = 1U << 7,
 };
+static_assert((RulesMode & AnyMode) == 0, "RulesMode must lie outside the printing modes");
 
 struct ListOptionSpec
 {
