@@ -94,8 +94,8 @@ PRAGMA user_version = 1;
 )";
 
 // A broadcast still listed in the last fetch has no last_seen of its own: it was last seen in its
-// YP's last fetch. So a refresh writes only what changed, not every channel on air.
-constexpr const char* LastSeen = "COALESCE(b.last_seen, y.last_success)";
+// YP's last fetch, so the queries read COALESCE(b.last_seen, y.last_success). A refresh writes
+// only what changed, not every channel on air.
 
 // A YP that reports a channel on air for less time than has passed since the last sighting (with
 // this much slack for the YP's rounding) lists a new broadcast of it.
